@@ -1,0 +1,171 @@
+#include "CommandLine.h"
+
+#include <QCommandLineParser>
+#include <cmath>
+
+namespace brinesong {
+
+namespace {
+
+const char* const kPercentOptions[][2] = {
+    {"volume", "Volume"},
+    {"light-wave", "Light wave"},
+    {"heavy-wave", "Heavy wave"},
+    {"ascent", "Ascent"},
+    {"descent", "Descent"},
+    {"wave-interval", "Wave interval"},
+};
+
+const char* const kSwitchOptions[][2] = {
+    {"boost-sound-level", "Boost sound level"},
+    {"amplitude-generator", "Amplitude generator"},
+};
+
+QString refusal(const QString& option, const QString& expected, const QString& given) {
+    return QStringLiteral("--%1: expected %2, got '%3'").arg(option, expected, given);
+}
+
+bool parsePercent(const QString& option, const QString& text, std::optional<double>& out,
+                  QString& error) {
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || !(value >= 0.0 && value <= 100.0)) {
+        error = refusal(option, QStringLiteral("a percentage from 0 to 100"), text);
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+bool parseSwitch(const QString& option, const QString& text, std::optional<bool>& out,
+                 QString& error) {
+    if (text == QLatin1String("on")) {
+        out = true;
+    } else if (text == QLatin1String("off")) {
+        out = false;
+    } else {
+        error = refusal(option, QStringLiteral("on or off"), text);
+        return false;
+    }
+    return true;
+}
+
+bool parseMinutes(const QString& text, std::optional<float>& out, QString& error) {
+    bool ok = false;
+    const float value = text.trimmed().toFloat(&ok);
+    if (!ok || !std::isfinite(value) || value < 0.0f) {
+        error = refusal(QStringLiteral("minutes"), QStringLiteral("a number of minutes, 0 or more"),
+                        text);
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+bool parseSeed(const QString& text, std::optional<uint32_t>& out, QString& error) {
+    bool ok = false;
+    const uint value = text.trimmed().toUInt(&ok, 10);
+    if (!ok || text.trimmed().startsWith(QLatin1Char('+'))) {
+        error = refusal(QStringLiteral("seed"), QStringLiteral("a whole number from 0 to 4294967295"),
+                        text);
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+}  // namespace
+
+QString usageText() {
+    return QStringLiteral(
+        "Usage:\n"
+        "  brinesong                                   open the window\n"
+        "  brinesong --export FILE [--minutes M] [--seed N] [SETTINGS]\n"
+        "SETTINGS: --volume P --light-wave P --heavy-wave P --ascent P --descent P\n"
+        "          --wave-interval P --boost-sound-level on|off --amplitude-generator on|off\n"
+        "          (P in percent, 0 to 100; absent settings come from the saved ones)\n"
+        "--minutes M   length of the export in minutes, at most 400\n"
+        "--seed N      seed of the random source, for a reproducible sound\n");
+}
+
+ParseOutcome parseCommandLine(const QStringList& arguments) {
+    ParseOutcome outcome;
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
+    const QCommandLineOption exportFile(QStringLiteral("export"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption minutes(QStringLiteral("minutes"), QString(), QStringLiteral("M"));
+    const QCommandLineOption seed(QStringLiteral("seed"), QString(), QStringLiteral("N"));
+    parser.addOption(help);
+    parser.addOption(exportFile);
+    parser.addOption(minutes);
+    parser.addOption(seed);
+    for (const auto& option : kPercentOptions) {
+        parser.addOption(QCommandLineOption(QString::fromLatin1(option[0]), QString::fromLatin1(option[1]),
+                                            QStringLiteral("P")));
+    }
+    for (const auto& option : kSwitchOptions) {
+        parser.addOption(QCommandLineOption(QString::fromLatin1(option[0]), QString::fromLatin1(option[1]),
+                                            QStringLiteral("on|off")));
+    }
+
+    QStringList withProgram = arguments;
+    withProgram.prepend(QStringLiteral("brinesong"));
+    if (!parser.parse(withProgram)) {
+        outcome.error = parser.errorText();
+        return outcome;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        outcome.error =
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+        return outcome;
+    }
+
+    CommandLine& command = outcome.command;
+    if (parser.isSet(help)) {
+        command.mode = CommandLine::Mode::Help;
+        outcome.ok = true;
+        return outcome;
+    }
+
+    SoundOptions& sound = command.sound;
+    QString& error = outcome.error;
+    std::optional<double>* percentTargets[] = {&sound.volume, &sound.lightWave, &sound.heavyWave,
+                                               &sound.ascent, &sound.descent, &sound.waveInterval};
+    for (size_t i = 0; i < std::size(kPercentOptions); ++i) {
+        const QString name = QString::fromLatin1(kPercentOptions[i][0]);
+        if (parser.isSet(name) && !parsePercent(name, parser.value(name), *percentTargets[i], error)) {
+            return outcome;
+        }
+    }
+    std::optional<bool>* switchTargets[] = {&sound.boostSoundLevel, &sound.amplitudeGenerator};
+    for (size_t i = 0; i < std::size(kSwitchOptions); ++i) {
+        const QString name = QString::fromLatin1(kSwitchOptions[i][0]);
+        if (parser.isSet(name) && !parseSwitch(name, parser.value(name), *switchTargets[i], error)) {
+            return outcome;
+        }
+    }
+    if (parser.isSet(minutes) && !parseMinutes(parser.value(minutes), sound.minutes, error)) {
+        return outcome;
+    }
+    if (parser.isSet(seed) && !parseSeed(parser.value(seed), sound.seed, error)) {
+        return outcome;
+    }
+
+    if (parser.isSet(exportFile)) {
+        command.mode = CommandLine::Mode::Export;
+        command.exportPath = parser.value(exportFile);
+        if (command.exportPath.isEmpty()) {
+            error = QStringLiteral("--export: expected a file name");
+            return outcome;
+        }
+    } else if (!arguments.isEmpty()) {
+        error = QStringLiteral("nothing to do: give --export FILE (see --help)");
+        return outcome;
+    }
+    outcome.ok = true;
+    return outcome;
+}
+
+}  // namespace brinesong

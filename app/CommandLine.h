@@ -1,0 +1,61 @@
+// The headless command line beside the window: parsing and validation of every option before
+// anything is touched, and the commands themselves.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <optional>
+
+namespace brinesong {
+
+// Exit statuses of the command line.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;   // the work failed
+inline constexpr int kExitBadUsage = 2;  // an option was refused; nothing was touched
+
+// Settings given on the command line; what is absent comes from the saved settings.
+struct SoundOptions {
+    std::optional<double> volume;  // percent
+    std::optional<double> lightWave;
+    std::optional<double> heavyWave;
+    std::optional<double> ascent;
+    std::optional<double> descent;
+    std::optional<double> waveInterval;
+    std::optional<bool> boostSoundLevel;
+    std::optional<bool> amplitudeGenerator;
+    std::optional<uint32_t> seed;
+    std::optional<float> minutes;  // single precision, as the length field reads it
+};
+
+struct CommandLine {
+    enum class Mode { Window, Help, Export };
+    Mode mode = Mode::Window;
+    QString exportPath;
+    SoundOptions sound;
+};
+
+struct ParseOutcome {
+    bool ok = false;
+    CommandLine command;
+    QString error;  // one line naming the option, when !ok
+};
+
+// `arguments` without the program name.
+ParseOutcome parseCommandLine(const QStringList& arguments);
+
+QString usageText();
+
+// Runs an export command; returns the process's exit status.
+int runExportCommand(const CommandLine& command);
+
+}  // namespace brinesong
+
+namespace brinesong {
+class Preferences;
+class Renderer;
+
+// Gives the model and the renderer the saved settings (read, never written), then the options
+// given on the command line, and seeds the random source from --seed or the entropy source.
+void prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer);
+}  // namespace brinesong

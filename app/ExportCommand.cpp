@@ -1,0 +1,129 @@
+// `brinesong --export FILE`: the export flow without a window. The file is kept only when every
+// frame was written and closed; otherwise the partial file is removed and the reason printed.
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QFileInfo>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "CommandLine.h"
+#include "StoredSettings.h"
+#include "export/ExportJob.h"
+#include "platform/Localization.h"
+#include "platform/SettingsStore.h"
+#include "synth/Preferences.h"
+#include "synth/RandomSource.h"
+#include "synth/Renderer.h"
+
+namespace brinesong {
+
+namespace {
+
+std::atomic<bool> abortSave{false};
+volatile std::sig_atomic_t receivedSignal = 0;
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void onInterrupt(int signalNumber) {
+    receivedSignal = signalNumber;
+    abortSave.store(true, std::memory_order_relaxed);
+}
+
+void installInterruptHandlers() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// A one-line bar redrawn in place on a terminal.
+class ProgressBar {
+public:
+    explicit ProgressBar(QString name) : name_(std::move(name)), shown_(isatty(STDERR_FILENO)) {}
+
+    void show(int percent) {
+        if (!shown_) {
+            return;
+        }
+        constexpr int kWidth = 30;
+        const int filled = percent * kWidth / 100;
+        QByteArray bar(filled, '#');
+        bar.append(QByteArray(kWidth - filled, '-'));
+        std::fprintf(stderr, "\r%s [%s] %3d%%", name_.toLocal8Bit().constData(), bar.constData(),
+                     percent);
+        std::fflush(stderr);
+        drawn_ = true;
+    }
+
+    void end() {
+        if (drawn_) {
+            std::fputc('\n', stderr);
+            drawn_ = false;
+        }
+    }
+
+private:
+    QString name_;
+    bool shown_;
+    bool drawn_ = false;
+};
+
+}  // namespace
+
+void prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer) {
+    SettingsStore store;
+    registerSettingsDefaults(store);
+    loadWaveSettings(store, preferences);
+    renderer.volume.store(options.volume ? *options.volume / 100.0 : loadVolume(store));
+    if (options.lightWave) preferences.setLightWave(*options.lightWave);
+    if (options.heavyWave) preferences.setHeavyWave(*options.heavyWave);
+    if (options.ascent) preferences.setAscent(*options.ascent);
+    if (options.descent) preferences.setDescent(*options.descent);
+    if (options.waveInterval) preferences.setWaveInterval(*options.waveInterval);
+    if (options.boostSoundLevel) preferences.setBoostSoundLevel(*options.boostSoundLevel);
+    if (options.amplitudeGenerator) preferences.setAmplitudeGenerator(*options.amplitudeGenerator);
+    if (options.seed) {
+        sharedRandomSource().seed(*options.seed);
+    } else {
+        sharedRandomSource().seedFromEntropy();
+    }
+}
+
+int runExportCommand(const CommandLine& command) {
+    Preferences& preferences = Preferences::sharedInstance();
+    Renderer renderer(preferences);
+    prepareSound(command.sound, preferences, renderer);
+
+    const std::string path = withAiffExtension(command.exportPath.toStdString());
+    const float minutes = command.sound.minutes.value_or(kExportLengthPresets[0]);
+    const float seconds = exportSeconds(minutes);
+
+    installInterruptHandlers();
+    ProgressBar bar(QFileInfo(QString::fromStdString(path)).fileName());
+    ExportHooks hooks;
+    hooks.abortSave = &abortSave;
+    hooks.setProgress = [&bar](int percent) { bar.show(percent); };
+    bar.show(0);
+
+    const ExportOutcome outcome = exportToFile(renderer, path, seconds, hooks);
+    if (outcome.saved) {
+        bar.show(100);
+        bar.end();
+        return kExitOk;
+    }
+    bar.end();
+    removeFailedExport(path);
+    if (receivedSignal != 0) {
+        std::fprintf(stderr, "brinesong: export interrupted; %s removed\n", path.c_str());
+        return 128 + receivedSignal;
+    }
+    std::fprintf(stderr, "brinesong: %s %s: %s\n",
+                 localized("Faild to save an AIFF file.").toLocal8Bit().constData(), path.c_str(),
+                 std::strerror(outcome.error));
+    return kExitFailure;
+}
+
+}  // namespace brinesong

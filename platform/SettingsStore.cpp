@@ -1,0 +1,79 @@
+#include "SettingsStore.h"
+
+namespace brinesong {
+
+SettingsStore::SettingsStore()
+    : settings_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                            QStringLiteral("Kelvane"),
+                                            QStringLiteral("Brinesong"))) {}
+
+SettingsStore::SettingsStore(const QString& path)
+    : settings_(std::make_unique<QSettings>(path, QSettings::IniFormat)) {}
+
+SettingsStore::~SettingsStore() = default;
+
+QString SettingsStore::fileName() const { return settings_->fileName(); }
+
+void SettingsStore::registerDefaults(const QVariantMap& defaults) {
+    for (auto it = defaults.cbegin(); it != defaults.cend(); ++it) {
+        defaults_.insert(it.key(), it.value());
+    }
+}
+
+bool SettingsStore::hasStoredValue(const QString& key) const { return settings_->contains(key); }
+
+QVariant SettingsStore::objectForKey(const QString& key) const {
+    if (settings_->contains(key)) {
+        return settings_->value(key);
+    }
+    return defaults_.value(key);
+}
+
+float SettingsStore::floatForKey(const QString& key) const {
+    bool ok = false;
+    const float value = settings_->value(key).toFloat(&ok);
+    return ok ? value : defaults_.value(key).toFloat();
+}
+
+int SettingsStore::integerForKey(const QString& key) const {
+    bool ok = false;
+    const int value = settings_->value(key).toInt(&ok);
+    return ok ? value : defaults_.value(key).toInt();
+}
+
+bool SettingsStore::boolForKey(const QString& key) const {
+    const QVariant stored = settings_->value(key);
+    if (stored.isValid()) {
+        const QString text = stored.toString().trimmed().toLower();
+        if (text == QLatin1String("true") || text == QLatin1String("1")) {
+            return true;
+        }
+        if (text == QLatin1String("false") || text == QLatin1String("0")) {
+            return false;
+        }
+    }
+    return defaults_.value(key).toBool();
+}
+
+QString SettingsStore::stringForKey(const QString& key) const {
+    return objectForKey(key).toString();
+}
+
+void SettingsStore::setFloat(float value, const QString& key) { settings_->setValue(key, value); }
+
+void SettingsStore::setInteger(int value, const QString& key) { settings_->setValue(key, value); }
+
+void SettingsStore::setBool(bool value, const QString& key) { settings_->setValue(key, value); }
+
+void SettingsStore::setString(const QString& value, const QString& key) {
+    settings_->setValue(key, value);
+}
+
+void SettingsStore::removeObjectForKey(const QString& key) { settings_->remove(key); }
+
+bool SettingsStore::synchronize() {
+    settings_->sync();
+    return settings_->status() == QSettings::NoError;
+}
+
+}  // namespace brinesong

@@ -1,0 +1,53 @@
+// The per-user settings store: an INI file at the XDG config location (organisation "Kelvane",
+// application "Brinesong") behind a volatile layer of registered defaults that is never written.
+//
+// Typed getters fall back to the registered default when a key is absent or its stored text does
+// not read as the type asked for. Writes reach the disk only at `synchronize`, which replaces the
+// file as a whole, so a crash never leaves it half-written.
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+#include <memory>
+
+namespace brinesong {
+
+class SettingsStore {
+public:
+    // The user's store at its standard location.
+    SettingsStore();
+    // A store kept in the INI file at `path` (tests, tools).
+    explicit SettingsStore(const QString& path);
+    ~SettingsStore();
+
+    QString fileName() const;
+
+    void registerDefaults(const QVariantMap& defaults);
+
+    // The value the user's own store holds for `key`; registered defaults do not count.
+    bool hasStoredValue(const QString& key) const;
+
+    // The stored value, else the registered default, else an invalid variant.
+    QVariant objectForKey(const QString& key) const;
+    float floatForKey(const QString& key) const;
+    int integerForKey(const QString& key) const;
+    bool boolForKey(const QString& key) const;
+    QString stringForKey(const QString& key) const;  // empty when absent
+
+    void setFloat(float value, const QString& key);
+    void setInteger(int value, const QString& key);
+    void setBool(bool value, const QString& key);
+    void setString(const QString& value, const QString& key);
+    void removeObjectForKey(const QString& key);
+
+    // Writes pending changes to disk; false when the file could not be written.
+    bool synchronize();
+
+private:
+    std::unique_ptr<QSettings> settings_;
+    QVariantMap defaults_;
+};
+
+}  // namespace brinesong

@@ -1,0 +1,52 @@
+// The uniform random source every wave generator draws from.
+//
+// It reproduces, draw for draw, the additive feedback generator behind the C library's random()
+// (a 31-word table, taps at 3 and 31, the first 310 outputs discarded after seeding), so that
+// `srandom(seed)`-style seeding gives the well-known sequence and an export made with a given seed
+// is the same on every machine. It is our own code rather than random() because random() takes a
+// lock on every call; the render loop draws four times per sample and must make no library call.
+//
+// One instance, `sharedRandomSource()`, serves the whole process. It carries no lock: only the
+// activity holding the render lock (a playback or an export) draws from it, and seeding happens at
+// launch before anything renders.
+#pragma once
+
+#include <cstdint>
+
+namespace brinesong {
+
+class RandomSource {
+public:
+    static constexpr int32_t kMax = 2147483647;  // largest value next() returns: 2^31 - 1
+
+    // Seeded as srandom(1) would be, which is what random() gives before any seeding.
+    RandomSource() { seed(1); }
+    explicit RandomSource(uint32_t seedValue) { seed(seedValue); }
+
+    // Restarts the sequence exactly as srandom(seedValue) does (0 counts as 1).
+    void seed(uint32_t seedValue);
+
+    // Seeds from the system's entropy source; falls back to the clock if none can be read.
+    void seedFromEntropy();
+
+    // Next value, 0 to 2^31 - 1 inclusive.
+    int32_t next() {
+        uint32_t value = table_[front_] += table_[rear_];
+        front_ = front_ == kDegree - 1 ? 0 : front_ + 1;
+        rear_ = rear_ == kDegree - 1 ? 0 : rear_ + 1;
+        return static_cast<int32_t>(value >> 1);
+    }
+
+private:
+    static constexpr int kDegree = 31;
+    static constexpr int kSeparation = 3;
+
+    uint32_t table_[kDegree];
+    int front_ = kSeparation;
+    int rear_ = 0;
+};
+
+// The process-wide source shared by all generators.
+RandomSource& sharedRandomSource();
+
+}  // namespace brinesong

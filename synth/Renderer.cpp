@@ -1,0 +1,197 @@
+#include "Renderer.h"
+
+#include <cmath>
+#include <limits>
+
+namespace brinesong {
+
+namespace {
+
+// 1/44100 as a fixed constant: the envelope's rates do not follow the sample rate.
+constexpr double kRateUnit = 2.2675736961451248e-05;
+
+// Frame number of the end of the sound, truncated toward zero and held to the 32-bit frame range.
+uint32_t endFrameOf(int32_t sampleRate, double runLength) {
+    const double frames = std::trunc(static_cast<double>(sampleRate) * runLength);
+    if (!(frames > 0.0)) {
+        return 0;
+    }
+    if (frames >= static_cast<double>(std::numeric_limits<uint32_t>::max())) {
+        return std::numeric_limits<uint32_t>::max();
+    }
+    return static_cast<uint32_t>(frames);
+}
+
+// The gain of frame f: fade-in from silence over `fade` seconds, then the volume, then a fade-out
+// that reaches silence at `endTime` (0 = no end).
+struct GainShape {
+    double fade;
+    double endTime;
+    int32_t framesPerSecond;
+    double volume;
+
+    double seconds(uint32_t f) const { return static_cast<double>(f) / framesPerSecond; }
+
+    double at(uint32_t f) const {
+        const double t = seconds(f);
+        if (fade > t) {
+            return t / fade * volume;
+        }
+        if (endTime == 0.0 || t <= endTime - fade) {
+            return volume;
+        }
+        if (t > endTime) {
+            return 0.0;
+        }
+        return (endTime - t) / fade * volume;
+    }
+
+    bool fadingIn(uint32_t f) const { return fade > seconds(f); }
+    bool beforeFadeOut(uint32_t f) const {
+        return endTime == 0.0 || seconds(f) <= endTime - fade;
+    }
+};
+
+// First frame in [lo, hi) for which `holds` is false, for a predicate that is true up to some
+// frame and false after it; hi when it holds throughout.
+template <typename Predicate>
+uint32_t firstFailing(uint32_t lo, uint32_t hi, Predicate holds) {
+    while (lo < hi) {
+        const uint32_t mid = lo + (hi - lo) / 2;
+        if (holds(mid)) {
+            lo = mid + 1;
+        } else {
+            hi = mid;
+        }
+    }
+    return lo;
+}
+
+inline int16_t toSample(double s) {
+    if (s < -1.0) {
+        return -32767;
+    }
+    if (s > 1.0) {
+        return 32767;
+    }
+    return static_cast<int16_t>(static_cast<int32_t>(s * 32767.0));
+}
+
+}  // namespace
+
+WaveParameters deriveWaveParameters(double ascent, double descent, double waveInterval,
+                                    double lightWave, double heavyWave, bool boostSoundLevel) {
+    WaveParameters p;
+    p.ascentRate = kRateUnit / (6.0 - (ascent / 100.0 * 4.0 + 1.0));
+    p.descentRate = kRateUnit / (4.0 - (descent / 100.0 * 2 + 1.0));
+    p.waveThreshold = static_cast<int32_t>(waveInterval / 100.0 * -12000.0 + 14115.0);
+    p.lightWeight = lightWave / 100.0;
+    p.heavyWeight = heavyWave / 100.0;
+    if (!boostSoundLevel) {
+        p.lightWeight *= 0.5;
+        p.heavyWeight *= 0.5;
+    }
+    return p;
+}
+
+void Renderer::resetWaveFunctions() {
+    waveStates_[0] = ChannelWaveState{};
+    waveStates_[1] = ChannelWaveState{};
+}
+
+void Renderer::renderWave(RendererData* request) {
+    const int32_t rate = sampleRate.load(std::memory_order_relaxed);
+
+    // Stop hand-over: end the sound one fade length after the frames already handed out, unless an
+    // earlier end is already set.
+    if (forceStop.load(std::memory_order_relaxed) &&
+        !forceStopFinished.load(std::memory_order_relaxed)) {
+        forceStopFinished.store(true, std::memory_order_relaxed);
+        const double candidate =
+            static_cast<double>(frameCount.load(std::memory_order_relaxed)) / rate +
+            fadeInOut.load(std::memory_order_relaxed);
+        const double current = runLength.load(std::memory_order_relaxed);
+        if (current == 0.0 || current > candidate) {
+            runLength.store(candidate, std::memory_order_relaxed);
+        }
+    }
+
+    const double endTime = runLength.load(std::memory_order_relaxed);
+    const LevelData level{endTime, rate};
+
+    uint32_t start = frameCount.load(std::memory_order_relaxed);
+    uint32_t end = start + request->inNumberFrames;
+    frameCount.store(end, std::memory_order_relaxed);
+
+    AudioBufferList* buffers = request->ioData;
+    if (endTime != 0.0) {
+        const uint32_t last = endFrameOf(rate, endTime);
+        if (end > last) {
+            const uint32_t bytes = start <= last ? (last - start) * 2 : 0;
+            buffers->mBuffers[0].mDataByteSize = bytes;
+            buffers->mBuffers[1].mDataByteSize = bytes;
+            if (start >= last) {
+                start = last;
+            }
+            end = last;
+        }
+    }
+
+    render16(static_cast<int16_t*>(buffers->mBuffers[0].mData), start, end, &level, 0);
+    render16(static_cast<int16_t*>(buffers->mBuffers[1].mData), start, end, &level, 1);
+}
+
+void Renderer::render16(int16_t* out, uint32_t startFrame, uint32_t endFrame,
+                        const LevelData* levelData, int32_t index) {
+    if (endFrame <= startFrame) {
+        return;
+    }
+    ChannelWaveState& channel = waveStates_[index == 0 ? 0 : 1];
+    if (sharedPreferences.amplitudeGenerator()) {
+        renderFrames<true>(out, startFrame, endFrame, *levelData, channel);
+    } else {
+        renderFrames<false>(out, startFrame, endFrame, *levelData, channel);
+    }
+}
+
+template <bool kUseEnvelope>
+void Renderer::renderFrames(int16_t* out, uint32_t startFrame, uint32_t endFrame,
+                            const LevelData& levelData, ChannelWaveState& channel) {
+    const Preferences& prefs = sharedPreferences;
+    const WaveParameters wave =
+        deriveWaveParameters(prefs.ascent(), prefs.descent(), prefs.waveInterval(),
+                             prefs.lightWave(), prefs.heavyWave(), prefs.boostSoundLevel());
+    const double ascentRate = wave.ascentRate;
+    const double descentRate = wave.descentRate;
+    const int32_t waveThreshold = wave.waveThreshold;
+    const double lightWeight = wave.lightWeight;
+    const double heavyWeight = wave.heavyWeight;
+
+    const GainShape gain{fadeInOut.load(std::memory_order_relaxed), levelData.endTime,
+                         levelData.framesPerSecond, volume.load(std::memory_order_relaxed)};
+
+    // Frames between the fade-in and the fade-out take the volume as it stands; the gain formula
+    // runs only inside the fades. The boundaries come from the same per-frame tests, so every
+    // frame gets exactly the gain the formula would give it.
+    const uint32_t steadyBegin =
+        firstFailing(startFrame, endFrame, [&](uint32_t f) { return gain.fadingIn(f); });
+    const uint32_t steadyEnd =
+        firstFailing(steadyBegin, endFrame, [&](uint32_t f) { return gain.beforeFadeOut(f); });
+
+    RandomSource& random = random_;
+    for (uint32_t f = startFrame; f < endFrame; ++f) {
+        double e;
+        if constexpr (kUseEnvelope) {
+            e = waveEnvelope(channel.envelope, random, ascentRate, descentRate, waveThreshold);
+        } else {
+            e = flatEnvelope(ascentRate, descentRate, waveThreshold);
+        }
+        const double p = pinkNoise(channel.pink, random);
+        const double b = brownNoise(channel.brown, random);
+        const double mix = (lightWeight * p + b * heavyWeight) * e;
+        const double g = (f >= steadyBegin && f < steadyEnd) ? gain.volume : gain.at(f);
+        *out++ = toSample(g * mix);
+    }
+}
+
+}  // namespace brinesong

@@ -1,0 +1,114 @@
+// Turns a render request into finished 16-bit samples: mix of the two noise sources, the wave
+// envelope, the volume, the fade-in from silence and the fade-out to the end of the sound.
+//
+// One `Renderer` serves both live playback (called on the audio thread for every buffer) and export
+// (called on the export worker for every block), never both at once: whoever renders holds the
+// render lock. The fields that other threads write or read while a sound runs (the stop request,
+// the volume, the end time, the frame counter) are atomics, read once per call, so nothing is read
+// torn; no ordering between them is relied on.
+//
+// Real-time rules: `renderWave` and `render16` allocate nothing, take no lock, make no system call.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "Preferences.h"
+#include "RandomSource.h"
+#include "WaveGenerators.h"
+
+namespace brinesong {
+
+// One channel's buffer of a render request: native-endian signed 16-bit samples, one per frame.
+struct AudioBuffer {
+    uint32_t mNumberChannels;
+    uint32_t mDataByteSize;  // lowered by the renderer when the sound ends inside the request
+    void* mData;
+};
+
+// Buffer 0 is the left channel, buffer 1 the right; the renderer reads neither the count nor the
+// channel numbers.
+struct AudioBufferList {
+    uint32_t mNumberBuffers;
+    AudioBuffer mBuffers[2];
+};
+
+struct AudioTimeStamp;  // passed along unread
+
+// One render request. Only the frame count and the buffer list are used.
+struct RendererData {
+    uint32_t* ioActionFlags;
+    const AudioTimeStamp* inTimeStamp;
+    uint32_t inBusNumber;
+    uint32_t inNumberFrames;
+    AudioBufferList* ioData;
+};
+
+// Handed from renderWave to render16 for one request.
+struct LevelData {
+    double endTime;           // seconds from the first frame of the sound; 0 = no end set
+    int32_t framesPerSecond;  // turns frame numbers into seconds
+};
+
+// Generator parameters and source weights derived from the settings for one rendering call.
+struct WaveParameters {
+    double ascentRate;      // per-sample growth while rising: (1/44100)/5 at 0 to 1/44100 at 100
+    double descentRate;     // per-sample decay while falling: (1/44100)/3 at 0 to 1/44100 at 100
+    int32_t waveThreshold;  // largest draw that changes phase: 14,115 at 0 to 2,115 at 100
+    double lightWeight;     // weight of the pink source, halved unless the level is boosted
+    double heavyWeight;     // weight of the brown source, likewise
+};
+
+WaveParameters deriveWaveParameters(double ascent, double descent, double waveInterval,
+                                    double lightWave, double heavyWave, bool boostSoundLevel);
+
+class Renderer {
+public:
+    static constexpr int32_t kSampleRate = 44100;
+    static constexpr double kLiveFade = 0.01;   // seconds
+    static constexpr double kExportFade = 2.0;  // seconds
+
+    explicit Renderer(const Preferences& preferences = Preferences::sharedInstance(),
+                      RandomSource& random = sharedRandomSource())
+        : sharedPreferences(preferences), random_(random) {}
+    Renderer(const Renderer&) = delete;
+    Renderer& operator=(const Renderer&) = delete;
+
+    // Puts both channels' generators back to their initial state; the random source goes on.
+    void resetWaveFunctions();
+
+    // Fills both buffers of `request` for its frames, or fewer when the sound ends inside it (the
+    // buffers' byte sizes are then lowered, to 0 once the end has passed). Turns a pending stop
+    // request into an end time `fadeInOut` after the frames already rendered. `frameCount` always
+    // advances by the full request.
+    void renderWave(RendererData* request);
+
+    // Writes samples for frames [startFrame, endFrame) of channel `index` (0 left, else right) at
+    // `out`, or nothing when endFrame <= startFrame.
+    void render16(int16_t* out, uint32_t startFrame, uint32_t endFrame, const LevelData* levelData,
+                  int32_t index);
+
+    ChannelWaveState& channelState(int index) { return waveStates_[index == 0 ? 0 : 1]; }
+
+    // The settings read at every call.
+    const Preferences& sharedPreferences;
+
+    // Playback fields shared across threads.
+    std::atomic<int32_t> sampleRate{kSampleRate};  // frames per second
+    std::atomic<uint32_t> frameCount{0};           // frames handed out since the start
+    std::atomic<double> runLength{0.0};            // seconds from the start to the end; 0 = none
+    std::atomic<double> fadeInOut{kLiveFade};      // seconds of fade-in and fade-out
+    std::atomic<bool> forceStop{false};            // a stop of the current sound is requested
+    std::atomic<bool> forceStopFinished{false};    // the request has been turned into an end time
+    std::atomic<double> volume{0.5};               // 0.0 to 1.0
+
+private:
+    template <bool kUseEnvelope>
+    void renderFrames(int16_t* out, uint32_t startFrame, uint32_t endFrame,
+                      const LevelData& levelData, ChannelWaveState& channel);
+
+    RandomSource& random_;
+    ChannelWaveState waveStates_[2];
+};
+
+}  // namespace brinesong
