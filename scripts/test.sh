@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: the main build's tests against a private
+# sound server and a virtual display, the core under AddressSanitizer and UBSan, the threaded engine
+# under ThreadSanitizer. The server and the display are stopped on every exit path.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+scripts/install-deps.sh
+
+jobs=$(nproc)
+build() {  # build DIR [cmake options...]
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+build build
+# Formatting is checked, not changed.
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+services=$(mktemp -d /tmp/brinesong-test.XXXXXX)
+cleanup() {
+  scripts/pulse-server.sh stop "$services/pulse" || true
+  [ -f "$services/xvfb.pid" ] && kill "$(cat "$services/xvfb.pid")" 2>/dev/null || true
+  rm -rf "$services"
+}
+trap cleanup EXIT INT TERM
+eval "$(scripts/pulse-server.sh start "$services/pulse")"
+Xvfb :97 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+echo $! > "$services/xvfb.pid"
+export BRINESONG_XVFB_DISPLAY=:97
+
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+build build-asan -DBRINESONG_CORE_ONLY=ON -DBRINESONG_SANITIZE=address,undefined
+ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+build build-tsan -DBRINESONG_CORE_ONLY=ON -DBRINESONG_SANITIZE=thread
+ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
