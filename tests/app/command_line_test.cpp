@@ -1,0 +1,79 @@
+#include "app/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+namespace brinesong {
+namespace {
+
+ParseOutcome parse(std::initializer_list<const char*> args) {
+    QStringList list;
+    for (const char* a : args) list << QString::fromUtf8(a);
+    return parseCommandLine(list);
+}
+
+TEST(CommandLineTest, export_withEverySetting_parsesValues) {
+    const ParseOutcome p =
+        parse({"--export", "out", "--minutes", "2.5", "--seed", "4294967295", "--volume", "0",
+               "--light-wave", "100", "--heavy-wave", "37.5", "--ascent", "1", "--descent", "2",
+               "--wave-interval", "3", "--boost-sound-level", "on", "--amplitude-generator", "off"});
+    ASSERT_TRUE(p.ok) << p.error.toStdString();
+    EXPECT_EQ(p.command.mode, CommandLine::Mode::Export);
+    EXPECT_EQ(p.command.exportPath, "out");
+    const SoundOptions& s = p.command.sound;
+    EXPECT_EQ(*s.minutes, 2.5f);
+    EXPECT_EQ(*s.seed, 4294967295u);
+    EXPECT_EQ(*s.volume, 0.0);
+    EXPECT_EQ(*s.lightWave, 100.0);
+    EXPECT_EQ(*s.heavyWave, 37.5);
+    EXPECT_EQ(*s.waveInterval, 3.0);
+    EXPECT_TRUE(*s.boostSoundLevel);
+    EXPECT_FALSE(*s.amplitudeGenerator);
+}
+
+TEST(CommandLineTest, absentOptions_stayUnset_soSavedSettingsApply) {
+    const ParseOutcome p = parse({"--export", "out"});
+    ASSERT_TRUE(p.ok);
+    EXPECT_FALSE(p.command.sound.minutes);
+    EXPECT_FALSE(p.command.sound.volume);
+    EXPECT_FALSE(p.command.sound.seed);
+    EXPECT_FALSE(p.command.sound.boostSoundLevel);
+}
+
+TEST(CommandLineTest, badValues_areRefusedNamingTheOption) {
+    struct Case {
+        std::initializer_list<const char*> args;
+        const char* mentions;
+    };
+    const Case cases[] = {
+        {{"--export", "o", "--minutes", "-1"}, "--minutes"},
+        {{"--export", "o", "--minutes", "abc"}, "--minutes"},
+        {{"--export", "o", "--minutes", "nan"}, "--minutes"},
+        {{"--export", "o", "--minutes", "inf"}, "--minutes"},
+        {{"--export", "o", "--minutes"}, "minutes"},
+        {{"--export", "o", "--volume", "100.5"}, "--volume"},
+        {{"--export", "o", "--light-wave", "-0.1"}, "--light-wave"},
+        {{"--export", "o", "--wave-interval", "half"}, "--wave-interval"},
+        {{"--export", "o", "--boost-sound-level", "yes"}, "--boost-sound-level"},
+        {{"--export", "o", "--seed", "-3"}, "--seed"},
+        {{"--export", "o", "--seed", "4294967296"}, "--seed"},
+        {{"--export", "o", "--frobnicate"}, "frobnicate"},
+        {{"--export", "o", "stray"}, "stray"},
+        {{"--export"}, "export"},
+        {{"--minutes", "3"}, "--export"},
+    };
+    for (const Case& c : cases) {
+        const ParseOutcome p = parse(c.args);
+        EXPECT_FALSE(p.ok) << c.mentions;
+        EXPECT_TRUE(p.error.contains(QString::fromLatin1(c.mentions))) << p.error.toStdString();
+        EXPECT_FALSE(p.error.contains(QLatin1Char('\n')));
+    }
+}
+
+TEST(CommandLineTest, noArguments_opensTheWindow) {
+    const ParseOutcome p = parse({});
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.command.mode, CommandLine::Mode::Window);
+}
+
+}  // namespace
+}  // namespace brinesong

@@ -1,0 +1,221 @@
+#include "export/AiffWriter.h"
+
+#include <sndfile.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace brinesong {
+namespace {
+
+namespace fs = std::filesystem;
+
+uint32_t be32(const std::vector<uint8_t>& b, size_t at) {
+    return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
+}
+
+std::vector<uint8_t> readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class AiffWriterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("brinesong-aiff-" + std::to_string(getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // Writes `seconds` with a renderer seeded `seed`; returns the writer's result.
+    bool write(const fs::path& path, float seconds, uint32_t seed, const ExportHooks& hooks = {}) {
+        RandomSource random(seed);
+        Renderer renderer(prefs_, random);
+        renderer.volume = 0.7;
+        std::FILE* file = std::fopen(path.c_str(), "w");
+        EXPECT_NE(file, nullptr);
+        const bool result = writeAIFF(renderer, file, seconds, hooks);
+        std::fclose(file);
+        return result;
+    }
+
+    Preferences prefs_;
+    fs::path dir_;
+};
+
+TEST(AiffHeaderTest, dtox80_givesTheExtendedBytes) {
+    uint8_t out[10];
+    dtox80(44100.0, out);
+    const uint8_t expected[10] = {0x40, 0x0E, 0xAC, 0x44, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(0, std::memcmp(out, expected, 10));
+    dtox80(1.0, out);
+    const uint8_t one[10] = {0x3F, 0xFF, 0x80, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(0, std::memcmp(out, one, 10));
+    dtox80(-0.75, out);
+    const uint8_t minusThreeQuarters[10] = {0xBF, 0xFE, 0xC0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(0, std::memcmp(out, minusThreeQuarters, 10));
+    dtox80(0.0, out);
+    const uint8_t zero[10] = {};
+    EXPECT_EQ(0, std::memcmp(out, zero, 10));
+}
+
+TEST(AiffHeaderTest, sizesAtTheFourHundredMinuteCap_areUnsigned32Bit) {
+    EXPECT_EQ(aiffFrameCount(24000.0f), 1'058'400'000u);
+    uint8_t header[kAiffHeaderBytes];
+    buildAiffHeader(header, 1'058'400'000u, 44100);
+    const std::vector<uint8_t> h(header, header + kAiffHeaderBytes);
+    EXPECT_EQ(be32(h, 4), 4'233'600'046u);
+    EXPECT_EQ(be32(h, 22), 1'058'400'000u);
+    EXPECT_EQ(be32(h, 42), 4'233'600'008u);
+    EXPECT_EQ(aiffFrameCount(-1.0f), 0u);
+    EXPECT_EQ(aiffFrameCount(std::nanf("")), 0u);
+}
+
+TEST_F(AiffWriterTest, zeroLength_writesTheHeaderOnly) {
+    int reports = 0;
+    ExportHooks hooks;
+    hooks.setProgress = [&](int) { ++reports; };
+    ASSERT_TRUE(write(dir_ / "empty.aif", 0.0f, 1, hooks));
+    const auto bytes = readFile(dir_ / "empty.aif");
+    ASSERT_EQ(bytes.size(), 54u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "FORM");
+    EXPECT_EQ(be32(bytes, 4), 46u);
+    EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 16), "AIFFCOMM");
+    EXPECT_EQ(be32(bytes, 16), 18u);
+    EXPECT_EQ(bytes[20] << 8 | bytes[21], 2);
+    EXPECT_EQ(be32(bytes, 22), 0u);
+    EXPECT_EQ(bytes[26] << 8 | bytes[27], 16);
+    EXPECT_EQ(std::string(bytes.begin() + 38, bytes.begin() + 42), "SSND");
+    EXPECT_EQ(be32(bytes, 42), 8u);
+    EXPECT_EQ(be32(bytes, 46), 0u);
+    EXPECT_EQ(be32(bytes, 50), 0u);
+    EXPECT_EQ(reports, 0);
+}
+
+// libsndfile, an independent reader, sees the format and exactly the samples the renderer made.
+TEST_F(AiffWriterTest, oneSecond_readsBackAsTheRenderedSamples) {
+    ASSERT_TRUE(write(dir_ / "one.aif", 1.0f, 77));
+    const auto bytes = readFile(dir_ / "one.aif");
+    ASSERT_EQ(bytes.size(), 176'454u);
+    EXPECT_EQ(be32(bytes, 4), 176'446u);
+    EXPECT_EQ(be32(bytes, 42), 176'408u);
+
+    SF_INFO info{};
+    SNDFILE* sf = sf_open((dir_ / "one.aif").c_str(), SFM_READ, &info);
+    ASSERT_NE(sf, nullptr) << sf_strerror(nullptr);
+    EXPECT_EQ(info.channels, 2);
+    EXPECT_EQ(info.samplerate, 44100);
+    EXPECT_EQ(info.frames, 44100);
+    EXPECT_EQ(info.format, SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
+    std::vector<int16_t> read(2 * 44100);
+    EXPECT_EQ(sf_readf_short(sf, read.data(), 44100), 44100);
+    sf_close(sf);
+
+    RandomSource random(77);
+    Renderer renderer(prefs_, random);
+    renderer.volume = 0.7;
+    renderer.fadeInOut = 2.0;
+    renderer.runLength = 1.0;
+    std::vector<int16_t> left(44100), right(44100);
+    AudioBufferList list{2, {{1, 88200, left.data()}, {1, 88200, right.data()}}};
+    RendererData request{nullptr, nullptr, 0, 44100, &list};
+    renderer.renderWave(&request);
+    EXPECT_EQ(read[0], 0);
+    EXPECT_EQ(read[1], 0);
+    for (size_t i = 0; i < 44100; ++i) {
+        ASSERT_EQ(read[2 * i], left[i]) << i;
+        ASSERT_EQ(read[2 * i + 1], right[i]) << i;
+    }
+    EXPECT_NE(read[2 * 44099], 0);  // the last frame's gain is small, not zero
+}
+
+TEST_F(AiffWriterTest, blockBoundaries_lastBlockCarriesTheRemainder) {
+    // Lengths whose frame counts land exactly on and just past one block.
+    for (const uint32_t frames : {kAiffBlockFrames, kAiffBlockFrames + 1}) {
+        float seconds = static_cast<float>(frames) / 44100.0f;
+        while (aiffFrameCount(seconds) < frames) seconds = std::nextafter(seconds, 1e9f);
+        while (aiffFrameCount(seconds) > frames) seconds = std::nextafter(seconds, 0.0f);
+        ASSERT_EQ(aiffFrameCount(seconds), frames);
+        const fs::path path = dir_ / ("b" + std::to_string(frames) + ".aif");
+        ASSERT_TRUE(write(path, seconds, 5));
+        EXPECT_EQ(fs::file_size(path), 54u + 4u * frames);
+        SF_INFO info{};
+        SNDFILE* sf = sf_open(path.c_str(), SFM_READ, &info);
+        ASSERT_NE(sf, nullptr);
+        EXPECT_EQ(info.frames, frames);
+        sf_close(sf);
+    }
+}
+
+TEST_F(AiffWriterTest, progress_isReportedPerBlockAndLagsOneBlock) {
+    std::vector<int> reports;
+    ExportHooks hooks;
+    hooks.setProgress = [&](int percent) { reports.push_back(percent); };
+    ASSERT_TRUE(write(dir_ / "p.aif", 30.0f, 2, hooks));  // 1,323,000 frames: 11 blocks
+    // done / N before each block: 0 (not reported), then 9, 18, ... 92 percent.
+    const std::vector<int> expected = {9, 18, 27, 37, 46, 55, 65, 74, 83, 92};
+    EXPECT_EQ(reports, expected);
+}
+
+TEST_F(AiffWriterTest, abortSetBeforehand_writesExactlyOneBlock) {
+    std::atomic<bool> abort{true};
+    ExportHooks hooks;
+    hooks.abortSave = &abort;
+    EXPECT_FALSE(write(dir_ / "a.aif", 10.0f, 1, hooks));
+    EXPECT_EQ(fs::file_size(dir_ / "a.aif"), 54u + 4u * kAiffBlockFrames);
+}
+
+TEST_F(AiffWriterTest, fullDisk_failsWithNoSpace) {
+    Preferences prefs;
+    Renderer renderer(prefs);
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    errno = 0;
+    EXPECT_FALSE(writeAIFF(renderer, full, 5.0f));
+    EXPECT_EQ(errno, ENOSPC);
+    std::fclose(full);
+}
+
+TEST_F(AiffWriterTest, noWorkingMemory_failsCleanlyInsteadOfCrashing) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "an address-space limit cannot be combined with a sanitizer's shadow memory";
+#endif
+    // In a child whose address space is almost used up, the writer's blocks cannot be had.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        Preferences prefs;
+        Renderer renderer(prefs);
+        std::FILE* file = std::fopen((dir_ / "m.aif").c_str(), "w");
+        rlimit limit{};
+        getrlimit(RLIMIT_AS, &limit);
+        // Leave room for a little growth of the heap, far less than the writer's first block.
+        std::ifstream status("/proc/self/statm");
+        size_t pages = 0;
+        status >> pages;
+        limit.rlim_cur = pages * sysconf(_SC_PAGESIZE) + 64 * 1024;
+        setrlimit(RLIMIT_AS, &limit);
+        errno = 0;
+        const bool ok = writeAIFF(renderer, file, 10.0f);
+        _exit(!ok && errno == ENOMEM ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the writer crashed";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
+}  // namespace brinesong

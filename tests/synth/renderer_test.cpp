@@ -1,0 +1,275 @@
+#include "synth/Renderer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace brinesong {
+namespace {
+
+// The renderer's behaviour written out frame by frame in the plainest form: the gain formula for
+// every frame, no shortcuts. The renderer skips the formula between the fades; this holds it to
+// exactly the same samples.
+class ReferenceRenderer {
+public:
+    ReferenceRenderer(const Preferences& prefs, uint32_t seed) : prefs_(prefs), random_(seed) {}
+
+    double runLength = 0, fadeInOut = 0.01, volume = 0.5;
+    uint32_t frameCount = 0;
+    bool forceStop = false, forceStopFinished = false;
+
+    // Returns the number of frames written to each channel.
+    uint32_t render(uint32_t frames, int16_t* left, int16_t* right) {
+        if (forceStop && !forceStopFinished) {
+            forceStopFinished = true;
+            const double candidate = frameCount / 44100.0 + fadeInOut;
+            if (runLength == 0 || runLength > candidate) runLength = candidate;
+        }
+        uint32_t start = frameCount, end = start + frames;
+        frameCount = end;
+        uint32_t written = frames;
+        if (runLength != 0) {
+            const auto last = static_cast<uint32_t>(44100 * runLength);
+            if (end > last) {
+                written = start <= last ? last - start : 0;
+                if (start >= last) start = last;
+                end = last;
+            }
+        }
+        channel(0, start, end, left);
+        channel(1, start, end, right);
+        return written;
+    }
+
+private:
+    void channel(int index, uint32_t start, uint32_t end, int16_t* out) {
+        ChannelWaveState& st = states_[index];
+        const WaveParameters p =
+            deriveWaveParameters(prefs_.ascent(), prefs_.descent(), prefs_.waveInterval(),
+                                 prefs_.lightWave(), prefs_.heavyWave(), prefs_.boostSoundLevel());
+        for (uint32_t f = start; f < end; ++f) {
+            const double e = prefs_.amplitudeGenerator()
+                                 ? waveEnvelope(st.envelope, random_, p.ascentRate, p.descentRate,
+                                                p.waveThreshold)
+                                 : 1.0;
+            const double pink = pinkNoise(st.pink, random_);
+            const double brown = brownNoise(st.brown, random_);
+            const double mix = (p.lightWeight * pink + brown * p.heavyWeight) * e;
+            const double t = f / 44100.0, F = fadeInOut;
+            double g;
+            if (F > t) {
+                g = t / F * volume;
+            } else if (runLength == 0 || t <= runLength - F) {
+                g = volume;
+            } else if (t > runLength) {
+                g = 0;
+            } else {
+                g = (runLength - t) / F * volume;
+            }
+            const double s = g * mix;
+            *out++ = s < -1 ? -32767 : s > 1 ? 32767 : static_cast<int16_t>(s * 32767);
+        }
+    }
+
+    const Preferences& prefs_;
+    RandomSource random_;
+    ChannelWaveState states_[2];
+};
+
+// A renderer and its request buffers.
+struct Rig {
+    explicit Rig(const Preferences& prefs, uint32_t seed) : random(seed), renderer(prefs, random) {}
+
+    uint32_t render(uint32_t frames) {
+        left.assign(frames, 12345);
+        right.assign(frames, 12345);
+        list.mNumberBuffers = 2;
+        list.mBuffers[0] = {1, frames * 2, left.data()};
+        list.mBuffers[1] = {1, frames * 2, right.data()};
+        RendererData request{nullptr, nullptr, 0, frames, &list};
+        renderer.renderWave(&request);
+        EXPECT_EQ(list.mBuffers[0].mDataByteSize, list.mBuffers[1].mDataByteSize);
+        return list.mBuffers[0].mDataByteSize / 2;
+    }
+
+    RandomSource random;
+    Renderer renderer;
+    AudioBufferList list{};
+    std::vector<int16_t> left, right;
+};
+
+void expectSameAsReference(Rig& rig, ReferenceRenderer& ref, uint32_t frames) {
+    std::vector<int16_t> l(frames, 12345), r(frames, 12345);
+    const uint32_t expectedFrames = ref.render(frames, l.data(), r.data());
+    const uint32_t frameCountBefore = rig.renderer.frameCount;
+    ASSERT_EQ(rig.render(frames), expectedFrames);
+    ASSERT_EQ(rig.renderer.frameCount, frameCountBefore + frames);
+    for (uint32_t i = 0; i < frames; ++i) {
+        ASSERT_EQ(rig.left[i], l[i]) << "left frame " << frameCountBefore + i;
+        ASSERT_EQ(rig.right[i], r[i]) << "right frame " << frameCountBefore + i;
+    }
+}
+
+TEST(RendererTest, liveFadeIn_anyBufferSizes_matchesTheFrameByFrameFormula) {
+    Preferences prefs;
+    Rig rig(prefs, 42);
+    ReferenceRenderer ref(prefs, 42);
+    for (const uint32_t frames : {1u, 7u, 300u, 441u, 512u, 4096u, 44100u}) {
+        expectSameAsReference(rig, ref, frames);
+    }
+}
+
+TEST(RendererTest, firstFrame_isSilent_andGainReachesVolumeAfterTheFade) {
+    Preferences prefs;
+    prefs.setBoostSoundLevel(true);
+    Rig rig(prefs, 9);
+    rig.renderer.volume = 1.0;
+    rig.render(2000);
+    EXPECT_EQ(rig.left[0], 0);
+    EXPECT_EQ(rig.right[0], 0);
+    // During the 441-frame fade the magnitude is bounded by the rising gain (the mix is at most 2).
+    for (uint32_t f = 1; f < 441; ++f) {
+        ASSERT_LE(std::abs(rig.left[f]), 2 * 32767.0 * f / 441 + 1) << f;
+    }
+}
+
+TEST(RendererTest, exportFades_withEndInsideARequest_matchTheFormulaAndShortenBuffers) {
+    Preferences prefs;
+    Rig rig(prefs, 7);
+    ReferenceRenderer ref(prefs, 7);
+    rig.renderer.fadeInOut = ref.fadeInOut = 2.0;
+    rig.renderer.runLength = ref.runLength = 5.0;  // ends at frame 220,500
+    rig.renderer.volume = ref.volume = 0.8;
+    for (int i = 0; i < 4; ++i) {
+        expectSameAsReference(rig, ref, 50000);
+    }
+    EXPECT_EQ(rig.render(50000), 20500u);  // the request straddling the end
+    EXPECT_EQ(rig.renderer.frameCount, 250000u);
+    EXPECT_EQ(rig.render(4096), 0u);  // nothing after the end, the count still advances
+    EXPECT_EQ(rig.renderer.frameCount, 254096u);
+    EXPECT_EQ(rig.left[0], 12345);  // and the buffer is left untouched
+}
+
+TEST(RendererTest, stopRequest_endsTheSoundOneFadeAfterTheRenderedFrames) {
+    Preferences prefs;
+    Rig rig(prefs, 3);
+    ReferenceRenderer ref(prefs, 3);
+    for (int i = 0; i < 10; ++i) {
+        expectSameAsReference(rig, ref, 44100);
+    }
+    ASSERT_EQ(rig.renderer.frameCount, 441000u);
+    rig.renderer.forceStop = ref.forceStop = true;
+    expectSameAsReference(rig, ref, 1024);  // fades out over 441 frames and stops at 441,441
+    EXPECT_DOUBLE_EQ(rig.renderer.runLength, 10.01);
+    EXPECT_TRUE(rig.renderer.forceStopFinished);
+    EXPECT_EQ(rig.list.mBuffers[0].mDataByteSize, 441u * 2);
+    int audible = 0;  // fading, not cut: most of the fade is still heard
+    for (int f = 0; f < 300; ++f) audible += rig.left[f] != 0;
+    EXPECT_GT(audible, 250);
+    EXPECT_EQ(rig.render(1024), 0u);
+}
+
+TEST(RendererTest, stopRequest_keepsAnEarlierEnd_andASecondRequestChangesNothing) {
+    Preferences prefs;
+    Rig rig(prefs, 4);
+    rig.renderer.runLength = 0.5;
+    rig.render(44100);  // the stop's candidate end, 1.01 s, comes after the set one
+    rig.renderer.forceStop = true;
+    rig.render(512);
+    EXPECT_EQ(rig.renderer.runLength, 0.5);
+    EXPECT_TRUE(rig.renderer.forceStopFinished);
+
+    Rig open(prefs, 4);
+    open.render(1000);
+    open.renderer.forceStop = true;
+    open.render(100);
+    const double end = open.renderer.runLength;
+    EXPECT_DOUBLE_EQ(end, 1000 / 44100.0 + 0.01);
+    open.render(100);
+    EXPECT_EQ(open.renderer.runLength, end);
+}
+
+TEST(RendererTest, stopBeforeTheFirstBuffer_rendersTheFadeOnly) {
+    Preferences prefs;
+    Rig rig(prefs, 5);
+    rig.renderer.forceStop = true;
+    EXPECT_EQ(rig.render(4096), 441u);
+    EXPECT_DOUBLE_EQ(rig.renderer.runLength, 0.01);
+}
+
+TEST(RendererTest, settingsCombinations_matchTheFrameByFrameFormula) {
+    struct Case {
+        double light, heavy;
+        bool boost, envelope;
+        double volume;
+    };
+    for (const Case c : {Case{0, 100, false, false, 1.0}, Case{100, 100, true, true, 1.0},
+                         Case{33.3, 12.5, true, false, 0.3}, Case{75, 100, false, true, 0.0}}) {
+        Preferences prefs;
+        prefs.setLightWave(c.light);
+        prefs.setHeavyWave(c.heavy);
+        prefs.setBoostSoundLevel(c.boost);
+        prefs.setAmplitudeGenerator(c.envelope);
+        prefs.setAscent(100);
+        prefs.setWaveInterval(0);
+        Rig rig(prefs, 21);
+        ReferenceRenderer ref(prefs, 21);
+        rig.renderer.volume = ref.volume = c.volume;
+        expectSameAsReference(rig, ref, 100000);
+    }
+}
+
+TEST(RendererTest, boostedFullMix_clipsSymmetricallyAndNeverReachesMinus32768) {
+    Preferences prefs;
+    prefs.setLightWave(100);
+    prefs.setHeavyWave(100);
+    prefs.setBoostSoundLevel(true);
+    prefs.setAmplitudeGenerator(false);
+    Rig rig(prefs, 13);
+    rig.renderer.volume = 1.0;
+    int clippedHigh = 0, clippedLow = 0;
+    for (int block = 0; block < 40; ++block) {
+        rig.render(44100);
+        for (const int16_t s : rig.left) {
+            ASSERT_GE(s, -32767);
+            clippedHigh += s == 32767;
+            clippedLow += s == -32767;
+        }
+    }
+    EXPECT_GT(clippedHigh, 0);
+    EXPECT_GT(clippedLow, 0);
+}
+
+TEST(RendererTest, amplitudeGeneratorOff_drawsThreeTimesPerFrameInsteadOfFour) {
+    for (const bool envelope : {true, false}) {
+        Preferences prefs;
+        prefs.setAmplitudeGenerator(envelope);
+        Rig rig(prefs, 17);
+        RandomSource expected(17);
+        rig.render(1000);  // two channels, no counter wrap
+        for (int i = 0; i < (envelope ? 4 : 3) * 2000; ++i) {
+            expected.next();
+        }
+        EXPECT_EQ(rig.random.next(), expected.next()) << "envelope " << envelope;
+    }
+}
+
+TEST(RendererTest, deriveWaveParameters_mapsPercentagesToRatesAndThreshold) {
+    const auto at = [](double percent) {
+        return deriveWaveParameters(percent, percent, percent, percent, percent, false);
+    };
+    EXPECT_EQ(at(0).waveThreshold, 14115);
+    EXPECT_EQ(at(50).waveThreshold, 8115);
+    EXPECT_EQ(at(100).waveThreshold, 2115);
+    EXPECT_EQ(at(33.3).waveThreshold, 10119);
+    EXPECT_DOUBLE_EQ(at(0).ascentRate, 1 / 44100.0 / 5);
+    EXPECT_DOUBLE_EQ(at(100).ascentRate, 1 / 44100.0);
+    EXPECT_DOUBLE_EQ(at(0).descentRate, 1 / 44100.0 / 3);
+    EXPECT_DOUBLE_EQ(at(100).descentRate, 1 / 44100.0);
+    EXPECT_EQ(at(100).lightWeight, 0.5);
+    EXPECT_EQ(deriveWaveParameters(0, 0, 0, 100, 60, true).heavyWeight, 0.6);
+}
+
+}  // namespace
+}  // namespace brinesong
