@@ -2,9 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <strings.h>
 #include <cerrno>
 #include <cstdio>
-#include <strings.h>
 
 namespace brinesong {
 

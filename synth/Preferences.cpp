@@ -29,27 +29,32 @@ bool Preferences::storePercent(std::atomic<double>& field, double value) {
 
 void Preferences::setLightWave(double value) {
     storePercent(lightWave_, value);
-    if (view_) view_->updateLightWaveText();
+    if (view_)
+        view_->updateLightWaveText();
 }
 
 void Preferences::setHeavyWave(double value) {
     storePercent(heavyWave_, value);
-    if (view_) view_->updateHeavyWaveText();
+    if (view_)
+        view_->updateHeavyWaveText();
 }
 
 void Preferences::setAscent(double value) {
     storePercent(ascent_, value);
-    if (view_) view_->updateAscentText();
+    if (view_)
+        view_->updateAscentText();
 }
 
 void Preferences::setDescent(double value) {
     storePercent(descent_, value);
-    if (view_) view_->updateDescentText();
+    if (view_)
+        view_->updateDescentText();
 }
 
 void Preferences::setWaveInterval(double value) {
     storePercent(waveInterval_, value);
-    if (view_) view_->updateWaveIntervalText();
+    if (view_)
+        view_->updateWaveIntervalText();
 }
 
 }  // namespace brinesong

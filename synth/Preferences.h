@@ -61,7 +61,9 @@ public:
     void setDescent(double value);
     void setWaveInterval(double value);
 
-    void setBoostSoundLevel(bool value) { boostSoundLevel_.store(value, std::memory_order_relaxed); }
+    void setBoostSoundLevel(bool value) {
+        boostSoundLevel_.store(value, std::memory_order_relaxed);
+    }
     void setAmplitudeGenerator(bool value) {
         amplitudeGenerator_.store(value, std::memory_order_relaxed);
     }

@@ -32,8 +32,7 @@ void RandomSource::seed(uint32_t seedValue) {
 void RandomSource::seedFromEntropy() {
     uint32_t value = 0;
     if (getrandom(&value, sizeof value, 0) != static_cast<ssize_t>(sizeof value)) {
-        value = static_cast<uint32_t>(
-            std::chrono::steady_clock::now().time_since_epoch().count());
+        value = static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     }
     seed(value);
 }

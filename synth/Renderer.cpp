@@ -47,9 +47,7 @@ struct GainShape {
     }
 
     bool fadingIn(uint32_t f) const { return fade > seconds(f); }
-    bool beforeFadeOut(uint32_t f) const {
-        return endTime == 0.0 || seconds(f) <= endTime - fade;
-    }
+    bool beforeFadeOut(uint32_t f) const { return endTime == 0.0 || seconds(f) <= endTime - fade; }
 };
 
 // First frame in [lo, hi) for which `holds` is false, for a predicate that is true up to some

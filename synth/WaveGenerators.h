@@ -93,18 +93,22 @@ inline double pinkNoise(PinkNoiseState& state, RandomSource& random) {
     // Fold back instead of clipping: use the other sign of the fresh value, or half of it.
     if (total >= wave_constants::kPinkLimit) {
         const int32_t alt = sum - v;
-        result = alt < wave_constants::kPinkLimit ? alt : wave_constants::kPinkLimit - (v < 0 ? -v : v) / 2;
+        result = alt < wave_constants::kPinkLimit
+                     ? alt
+                     : wave_constants::kPinkLimit - (v < 0 ? -v : v) / 2;
     } else if (total >= -wave_constants::kPinkLimit) {
         result = total;
     } else {
         const int32_t alt = sum - v;
-        result = alt >= -wave_constants::kPinkLimit ? alt : (v < 0 ? -v : v) / 2 - wave_constants::kPinkLimit;
+        result = alt >= -wave_constants::kPinkLimit
+                     ? alt
+                     : (v < 0 ? -v : v) / 2 - wave_constants::kPinkLimit;
     }
     return result / wave_constants::kPinkScale;
 }
 
 inline double waveEnvelope(WaveEnvelopeState& state, RandomSource& random, double ascentRate,
-                    double descentRate, int32_t waveThreshold) {
+                           double descentRate, int32_t waveThreshold) {
     int32_t phase = state.phase;
     double amplitude = state.amplitude;
     // The step uses the phase from before this sample's draw.

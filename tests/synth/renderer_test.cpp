@@ -24,7 +24,8 @@ public:
         if (forceStop && !forceStopFinished) {
             forceStopFinished = true;
             const double candidate = frameCount / 44100.0 + fadeInOut;
-            if (runLength == 0 || runLength > candidate) runLength = candidate;
+            if (runLength == 0 || runLength > candidate)
+                runLength = candidate;
         }
         uint32_t start = frameCount, end = start + frames;
         frameCount = end;
@@ -33,7 +34,8 @@ public:
             const auto last = static_cast<uint32_t>(44100 * runLength);
             if (end > last) {
                 written = start <= last ? last - start : 0;
-                if (start >= last) start = last;
+                if (start >= last)
+                    start = last;
                 end = last;
             }
         }
@@ -165,7 +167,8 @@ TEST(RendererTest, stopRequest_endsTheSoundOneFadeAfterTheRenderedFrames) {
     EXPECT_TRUE(rig.renderer.forceStopFinished);
     EXPECT_EQ(rig.list.mBuffers[0].mDataByteSize, 441u * 2);
     int audible = 0;  // fading, not cut: most of the fade is still heard
-    for (int f = 0; f < 300; ++f) audible += rig.left[f] != 0;
+    for (int f = 0; f < 300; ++f)
+        audible += rig.left[f] != 0;
     EXPECT_GT(audible, 250);
     EXPECT_EQ(rig.render(1024), 0u);
 }

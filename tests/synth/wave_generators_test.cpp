@@ -93,7 +93,8 @@ TEST(WaveGeneratorsTest, pinkNoise_rowsRefreshAtTheirRates_andWrapDrawsOnce) {
             }
         }
         int64_t sum = 0;
-        for (const int32_t row : state.rows) sum += row;
+        for (const int32_t row : state.rows)
+            sum += row;
         ASSERT_EQ(sum, state.runningSum);
     }
 
