@@ -12,7 +12,9 @@ SettingsStore::SettingsStore(const QString& path)
 
 SettingsStore::~SettingsStore() = default;
 
-QString SettingsStore::fileName() const { return settings_->fileName(); }
+QString SettingsStore::fileName() const {
+    return settings_->fileName();
+}
 
 void SettingsStore::registerDefaults(const QVariantMap& defaults) {
     for (auto it = defaults.cbegin(); it != defaults.cend(); ++it) {
@@ -20,7 +22,9 @@ void SettingsStore::registerDefaults(const QVariantMap& defaults) {
     }
 }
 
-bool SettingsStore::hasStoredValue(const QString& key) const { return settings_->contains(key); }
+bool SettingsStore::hasStoredValue(const QString& key) const {
+    return settings_->contains(key);
+}
 
 QVariant SettingsStore::objectForKey(const QString& key) const {
     if (settings_->contains(key)) {
@@ -59,17 +63,25 @@ QString SettingsStore::stringForKey(const QString& key) const {
     return objectForKey(key).toString();
 }
 
-void SettingsStore::setFloat(float value, const QString& key) { settings_->setValue(key, value); }
+void SettingsStore::setFloat(float value, const QString& key) {
+    settings_->setValue(key, value);
+}
 
-void SettingsStore::setInteger(int value, const QString& key) { settings_->setValue(key, value); }
+void SettingsStore::setInteger(int value, const QString& key) {
+    settings_->setValue(key, value);
+}
 
-void SettingsStore::setBool(bool value, const QString& key) { settings_->setValue(key, value); }
+void SettingsStore::setBool(bool value, const QString& key) {
+    settings_->setValue(key, value);
+}
 
 void SettingsStore::setString(const QString& value, const QString& key) {
     settings_->setValue(key, value);
 }
 
-void SettingsStore::removeObjectForKey(const QString& key) { settings_->remove(key); }
+void SettingsStore::removeObjectForKey(const QString& key) {
+    settings_->remove(key);
+}
 
 bool SettingsStore::synchronize() {
     settings_->sync();
