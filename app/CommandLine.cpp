@@ -8,12 +8,8 @@ namespace brinesong {
 namespace {
 
 const char* const kPercentOptions[][2] = {
-    {"volume", "Volume"},
-    {"light-wave", "Light wave"},
-    {"heavy-wave", "Heavy wave"},
-    {"ascent", "Ascent"},
-    {"descent", "Descent"},
-    {"wave-interval", "Wave interval"},
+    {"volume", "Volume"}, {"light-wave", "Light wave"}, {"heavy-wave", "Heavy wave"},
+    {"ascent", "Ascent"}, {"descent", "Descent"},       {"wave-interval", "Wave interval"},
 };
 
 const char* const kSwitchOptions[][2] = {
@@ -66,8 +62,8 @@ bool parseSeed(const QString& text, std::optional<uint32_t>& out, QString& error
     bool ok = false;
     const uint value = text.trimmed().toUInt(&ok, 10);
     if (!ok || text.trimmed().startsWith(QLatin1Char('+'))) {
-        error = refusal(QStringLiteral("seed"), QStringLiteral("a whole number from 0 to 4294967295"),
-                        text);
+        error = refusal(QStringLiteral("seed"),
+                        QStringLiteral("a whole number from 0 to 4294967295"), text);
         return false;
     }
     out = value;
@@ -94,7 +90,8 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
-    const QCommandLineOption exportFile(QStringLiteral("export"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption exportFile(QStringLiteral("export"), QString(),
+                                        QStringLiteral("FILE"));
     const QCommandLineOption minutes(QStringLiteral("minutes"), QString(), QStringLiteral("M"));
     const QCommandLineOption seed(QStringLiteral("seed"), QString(), QStringLiteral("N"));
     parser.addOption(help);
@@ -102,11 +99,12 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
     parser.addOption(minutes);
     parser.addOption(seed);
     for (const auto& option : kPercentOptions) {
-        parser.addOption(QCommandLineOption(QString::fromLatin1(option[0]), QString::fromLatin1(option[1]),
-                                            QStringLiteral("P")));
+        parser.addOption(QCommandLineOption(QString::fromLatin1(option[0]),
+                                            QString::fromLatin1(option[1]), QStringLiteral("P")));
     }
     for (const auto& option : kSwitchOptions) {
-        parser.addOption(QCommandLineOption(QString::fromLatin1(option[0]), QString::fromLatin1(option[1]),
+        parser.addOption(QCommandLineOption(QString::fromLatin1(option[0]),
+                                            QString::fromLatin1(option[1]),
                                             QStringLiteral("on|off")));
     }
 
@@ -131,18 +129,21 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
 
     SoundOptions& sound = command.sound;
     QString& error = outcome.error;
-    std::optional<double>* percentTargets[] = {&sound.volume, &sound.lightWave, &sound.heavyWave,
-                                               &sound.ascent, &sound.descent, &sound.waveInterval};
+    std::optional<double>* percentTargets[] = {&sound.volume,    &sound.lightWave,
+                                               &sound.heavyWave, &sound.ascent,
+                                               &sound.descent,   &sound.waveInterval};
     for (size_t i = 0; i < std::size(kPercentOptions); ++i) {
         const QString name = QString::fromLatin1(kPercentOptions[i][0]);
-        if (parser.isSet(name) && !parsePercent(name, parser.value(name), *percentTargets[i], error)) {
+        if (parser.isSet(name) &&
+            !parsePercent(name, parser.value(name), *percentTargets[i], error)) {
             return outcome;
         }
     }
     std::optional<bool>* switchTargets[] = {&sound.boostSoundLevel, &sound.amplitudeGenerator};
     for (size_t i = 0; i < std::size(kSwitchOptions); ++i) {
         const QString name = QString::fromLatin1(kSwitchOptions[i][0]);
-        if (parser.isSet(name) && !parseSwitch(name, parser.value(name), *switchTargets[i], error)) {
+        if (parser.isSet(name) &&
+            !parseSwitch(name, parser.value(name), *switchTargets[i], error)) {
             return outcome;
         }
     }

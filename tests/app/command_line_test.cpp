@@ -7,15 +7,34 @@ namespace {
 
 ParseOutcome parse(std::initializer_list<const char*> args) {
     QStringList list;
-    for (const char* a : args) list << QString::fromUtf8(a);
+    for (const char* a : args)
+        list << QString::fromUtf8(a);
     return parseCommandLine(list);
 }
 
 TEST(CommandLineTest, export_withEverySetting_parsesValues) {
-    const ParseOutcome p =
-        parse({"--export", "out", "--minutes", "2.5", "--seed", "4294967295", "--volume", "0",
-               "--light-wave", "100", "--heavy-wave", "37.5", "--ascent", "1", "--descent", "2",
-               "--wave-interval", "3", "--boost-sound-level", "on", "--amplitude-generator", "off"});
+    const ParseOutcome p = parse({"--export",
+                                  "out",
+                                  "--minutes",
+                                  "2.5",
+                                  "--seed",
+                                  "4294967295",
+                                  "--volume",
+                                  "0",
+                                  "--light-wave",
+                                  "100",
+                                  "--heavy-wave",
+                                  "37.5",
+                                  "--ascent",
+                                  "1",
+                                  "--descent",
+                                  "2",
+                                  "--wave-interval",
+                                  "3",
+                                  "--boost-sound-level",
+                                  "on",
+                                  "--amplitude-generator",
+                                  "off"});
     ASSERT_TRUE(p.ok) << p.error.toStdString();
     EXPECT_EQ(p.command.mode, CommandLine::Mode::Export);
     EXPECT_EQ(p.command.exportPath, "out");

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
-#include <gtest/gtest.h>
 #include <vector>
 
 #include "synth/Renderer.h"
@@ -109,7 +109,8 @@ std::vector<int16_t> expectedSamples(const Preferences& prefs, double volume, ui
 std::vector<int16_t> readSamples(const QString& file, SF_INFO& info) {
     SNDFILE* sf = sf_open(file.toLocal8Bit().constData(), SFM_READ, &info);
     EXPECT_NE(sf, nullptr) << sf_strerror(nullptr);
-    if (!sf) return {};
+    if (!sf)
+        return {};
     std::vector<int16_t> samples(static_cast<size_t>(info.frames) * info.channels);
     EXPECT_EQ(sf_readf_short(sf, samples.data(), info.frames), info.frames);
     sf_close(sf);
@@ -154,8 +155,8 @@ TEST_F(ExportCommandTest, savedSettings_applyWhereNoOptionIsGiven_andAreNeverWri
         "Kelvane.Brinesong.AmplitudeGeneratorKey=false\n";
     writeStore(ini);
     ASSERT_EQ(run({"--export", path("s.aif"), "--minutes", "0.02", "--seed", "8"}).status, 0);
-    ASSERT_EQ(run({"--export", path("o.aif"), "--minutes", "0.02", "--seed", "8", "--volume",
-                   "25", "--light-wave", "50"})
+    ASSERT_EQ(run({"--export", path("o.aif"), "--minutes", "0.02", "--seed", "8", "--volume", "25",
+                   "--light-wave", "50"})
                   .status,
               0);
     EXPECT_EQ(readAll(path("config/Kelvane/Brinesong.ini")), ini);
