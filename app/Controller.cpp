@@ -210,10 +210,14 @@ void Controller::applicationWillTerminate() {
         return;
     }
     terminated_ = true;
-    if (!engine.renderLock.try_lock()) {
+    // A just-started export worker may not hold the render lock yet, so the lock alone does not
+    // tell whether an export runs.
+    const bool exporting = exportFlow.workerRunning();
+    if (exporting || !engine.renderLock.try_lock()) {
         // A playback or an export is producing sound: end it and wait until it has ended.
         renderer.forceStop.store(true);
         exportFlow.requestAbort();
+        exportFlow.waitForWorker();
         engine.renderLock.lock();
     }
     engine.renderLock.unlock();

@@ -142,7 +142,7 @@ void ExportFlow::savePanelDidEnd(int returnCode) {
     waitEnded_ = false;
 
     std::promise<void> finished;
-    std::future<void> workerDone = finished.get_future();
+    workerDone_ = finished.get_future();
     std::thread(&ExportFlow::saveThread, this, Job{path.toStdString(), minutes},
                 std::move(finished))
         .detach();
@@ -154,7 +154,7 @@ void ExportFlow::savePanelDidEnd(int returnCode) {
         // The wait was ended by the application quitting, not by the worker: stop the writer and
         // let it finish before the outcome, so no file is removed while it is still written.
         abortSave_.store(true, std::memory_order_relaxed);
-        workerDone.wait();
+        waitForWorker();
     }
     saveStatusPanel->hide();
 
@@ -193,6 +193,17 @@ void ExportFlow::saveThread(Job job, std::promise<void> finished) {
     }
     QMetaObject::invokeMethod(this, &ExportFlow::endModalWait, Qt::QueuedConnection);
     finished.set_value();
+}
+
+bool ExportFlow::workerRunning() const {
+    return workerDone_.valid() &&
+           workerDone_.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+}
+
+void ExportFlow::waitForWorker() {
+    if (workerDone_.valid()) {
+        workerDone_.wait();
+    }
 }
 
 void ExportFlow::endModalWait() {

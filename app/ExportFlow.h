@@ -55,6 +55,10 @@ public:
     bool saving() const { return saving_; }
     // Termination: stop the writer after its current block.
     void requestAbort() { abortSave_.store(true, std::memory_order_relaxed); }
+    // A worker has been started and has not finished. It may not hold the render lock yet.
+    bool workerRunning() const;
+    // Blocks until the worker started last has finished.
+    void waitForWorker();
     bool saveResult() const { return saveResult_.load(std::memory_order_acquire); }
     bool abortSave() const { return abortSave_.load(std::memory_order_relaxed); }
 
@@ -100,6 +104,7 @@ private:
     QPointer<QFileDialog> savePanel_;
     QPointer<QMessageBox> failureAlert_;
     QString lastPath_;
+    std::future<void> workerDone_;
     bool saving_ = false;
     bool waitEnded_ = false;
     std::atomic<bool> abortSave_{false};
