@@ -34,7 +34,6 @@ void HelpPanel::showPanel() {
         window = root;
     }
     if (!window->isVisible()) {
-        window->adjustSize();
         if (QScreen* screen = window->screen()) {
             QRect frame = window->frameGeometry();
             frame.moveCenter(screen->availableGeometry().center());
