@@ -225,7 +225,9 @@ private slots:
         // The tray item starts it like the button.
         tray->actions()[0]->trigger();
         QVERIFY(c.isPlaying());
-        c.cancel();
+        c.window->activateWindow();
+        QTRY_VERIFY(c.window->isActiveWindow());
+        QTest::keyClick(c.window, Qt::Key_Escape);
         QVERIFY(stopped.wait(5000));
         QVERIFY(!c.isPlaying());
         c.cancel();  // while stopped: nothing
@@ -294,6 +296,22 @@ private slots:
         QVERIFY(c.renderer.forceStopFinished.load());
         QVERIFY(!c.engine.isOutputOpen());
         QVERIFY(QSettings(storePath, QSettings::IniFormat).contains(keys::kVolume));
+    }
+
+    // Qt quits when the last window without a parent closes; the panels belong to the main
+    // window, so closing it quits even while they are open.
+    void panels_belongToTheMainWindow_soClosingItQuits() {
+        Launched app(storePath);
+        Controller& c = app.controller;
+        c.showHelp();
+        c.showPreferences();
+        QWidget* help = HelpPanel::sharedInstance().window;
+        QWidget* panel = c.preferencesPanel.panelWindow();
+        for (QWidget* w : {help, panel}) {
+            QVERIFY(w->isWindow());
+            QCOMPARE(w->parentWidget(), c.window.data());
+        }
+        QVERIFY(QGuiApplication::quitOnLastWindowClosed());
     }
 
     void validateMenuItem_otherCommands_alwaysEnabled() {

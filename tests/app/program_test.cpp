@@ -108,6 +108,29 @@ private slots:
         QVERIFY(written.contains(QStringLiteral("BrinesongWindow")));
     }
 
+    void quitShortcut_storedSettings_writesThemBack() {
+        QTemporaryDir configHome;
+        const QString file = configHome.filePath(QStringLiteral("Kelvane/Brinesong.ini"));
+        QVERIFY(QDir().mkpath(configHome.filePath(QStringLiteral("Kelvane"))));
+        {
+            QSettings seed(file, QSettings::IniFormat);
+            seed.setValue(QStringLiteral("VolumeKey"), 64);
+        }
+        QProcess program;
+        program.setProcessEnvironment(displayEnvironment(configHome.path()));
+        program.start(QStringLiteral(BRINESONG_BINARY), QStringList());
+        QVERIFY(program.waitForStarted());
+        const QString main = waitForWindow(QStringLiteral("Brinesong"));
+        QVERIFY(!main.isEmpty());
+        QVERIFY(xdotool({QStringLiteral("windowfocus"), main}));
+        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+q")}));
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitCode(), 0);
+        QSettings written(file, QSettings::IniFormat);
+        QCOMPARE(written.value(QStringLiteral("VolumeKey")).toString(), QStringLiteral("64"));
+        QVERIFY(written.contains(QStringLiteral("kWaveIntervalKey")));
+    }
+
     void killedRun_settingsFileLeftAsItWas() {
         QTemporaryDir configHome;
         QVERIFY(QDir().mkpath(configHome.filePath(QStringLiteral("Kelvane"))));
