@@ -8,7 +8,7 @@ packages=(
   libpulse-dev pulseaudio pulseaudio-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   sox libsndfile1-dev sndfile-programs ffmpeg
-  xvfb xauth x11-apps imagemagick time
+  xvfb xauth x11-apps xdotool imagemagick time
 )
 missing=()
 for p in "${packages[@]}"; do
