@@ -8,12 +8,8 @@ namespace brinesong {
 namespace {
 
 const char* const kPercentOptions[][2] = {
-    {"volume", "Volume"},
-    {"light-wave", "Light wave"},
-    {"heavy-wave", "Heavy wave"},
-    {"ascent", "Ascent"},
-    {"descent", "Descent"},
-    {"wave-interval", "Wave interval"},
+    {"volume", "Volume"}, {"light-wave", "Light wave"}, {"heavy-wave", "Heavy wave"},
+    {"ascent", "Ascent"}, {"descent", "Descent"},       {"wave-interval", "Wave interval"},
 };
 
 const char* const kSwitchOptions[][2] = {
@@ -66,8 +62,8 @@ bool parseSeed(const QString& text, std::optional<uint32_t>& out, QString& error
     bool ok = false;
     const uint value = text.trimmed().toUInt(&ok, 10);
     if (!ok || text.trimmed().startsWith(QLatin1Char('+'))) {
-        error = refusal(QStringLiteral("seed"), QStringLiteral("a whole number from 0 to 4294967295"),
-                        text);
+        error = refusal(QStringLiteral("seed"),
+                        QStringLiteral("a whole number from 0 to 4294967295"), text);
         return false;
     }
     out = value;
@@ -81,10 +77,12 @@ QString usageText() {
         "Usage:\n"
         "  brinesong                                   open the window\n"
         "  brinesong --export FILE [--minutes M] [--seed N] [SETTINGS]\n"
+        "  brinesong --play [--minutes M] [--seed N] [SETTINGS]\n"
         "SETTINGS: --volume P --light-wave P --heavy-wave P --ascent P --descent P\n"
         "          --wave-interval P --boost-sound-level on|off --amplitude-generator on|off\n"
         "          (P in percent, 0 to 100; absent settings come from the saved ones)\n"
-        "--minutes M   length of the export in minutes, at most 400\n"
+        "--minutes M   length of the export in minutes, at most 400; with --play, the minutes\n"
+        "              after which the sound fades out (default: until interrupted)\n"
         "--seed N      seed of the random source, for a reproducible sound\n");
 }
 
@@ -94,19 +92,23 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
-    const QCommandLineOption exportFile(QStringLiteral("export"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption exportFile(QStringLiteral("export"), QString(),
+                                        QStringLiteral("FILE"));
+    const QCommandLineOption play(QStringLiteral("play"));
     const QCommandLineOption minutes(QStringLiteral("minutes"), QString(), QStringLiteral("M"));
     const QCommandLineOption seed(QStringLiteral("seed"), QString(), QStringLiteral("N"));
     parser.addOption(help);
     parser.addOption(exportFile);
+    parser.addOption(play);
     parser.addOption(minutes);
     parser.addOption(seed);
     for (const auto& option : kPercentOptions) {
-        parser.addOption(QCommandLineOption(QString::fromLatin1(option[0]), QString::fromLatin1(option[1]),
-                                            QStringLiteral("P")));
+        parser.addOption(QCommandLineOption(QString::fromLatin1(option[0]),
+                                            QString::fromLatin1(option[1]), QStringLiteral("P")));
     }
     for (const auto& option : kSwitchOptions) {
-        parser.addOption(QCommandLineOption(QString::fromLatin1(option[0]), QString::fromLatin1(option[1]),
+        parser.addOption(QCommandLineOption(QString::fromLatin1(option[0]),
+                                            QString::fromLatin1(option[1]),
                                             QStringLiteral("on|off")));
     }
 
@@ -131,18 +133,21 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
 
     SoundOptions& sound = command.sound;
     QString& error = outcome.error;
-    std::optional<double>* percentTargets[] = {&sound.volume, &sound.lightWave, &sound.heavyWave,
-                                               &sound.ascent, &sound.descent, &sound.waveInterval};
+    std::optional<double>* percentTargets[] = {&sound.volume,    &sound.lightWave,
+                                               &sound.heavyWave, &sound.ascent,
+                                               &sound.descent,   &sound.waveInterval};
     for (size_t i = 0; i < std::size(kPercentOptions); ++i) {
         const QString name = QString::fromLatin1(kPercentOptions[i][0]);
-        if (parser.isSet(name) && !parsePercent(name, parser.value(name), *percentTargets[i], error)) {
+        if (parser.isSet(name) &&
+            !parsePercent(name, parser.value(name), *percentTargets[i], error)) {
             return outcome;
         }
     }
     std::optional<bool>* switchTargets[] = {&sound.boostSoundLevel, &sound.amplitudeGenerator};
     for (size_t i = 0; i < std::size(kSwitchOptions); ++i) {
         const QString name = QString::fromLatin1(kSwitchOptions[i][0]);
-        if (parser.isSet(name) && !parseSwitch(name, parser.value(name), *switchTargets[i], error)) {
+        if (parser.isSet(name) &&
+            !parseSwitch(name, parser.value(name), *switchTargets[i], error)) {
             return outcome;
         }
     }
@@ -153,7 +158,13 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
         return outcome;
     }
 
-    if (parser.isSet(exportFile)) {
+    if (parser.isSet(exportFile) && parser.isSet(play)) {
+        error = QStringLiteral("--play and --export exclude each other");
+        return outcome;
+    }
+    if (parser.isSet(play)) {
+        command.mode = CommandLine::Mode::Play;
+    } else if (parser.isSet(exportFile)) {
         command.mode = CommandLine::Mode::Export;
         command.exportPath = parser.value(exportFile);
         if (command.exportPath.isEmpty()) {
@@ -161,7 +172,7 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
             return outcome;
         }
     } else if (!arguments.isEmpty()) {
-        error = QStringLiteral("nothing to do: give --export FILE (see --help)");
+        error = QStringLiteral("nothing to do: give --export FILE or --play (see --help)");
         return outcome;
     }
     outcome.ok = true;

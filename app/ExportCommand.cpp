@@ -78,13 +78,20 @@ void prepareSound(const SoundOptions& options, Preferences& preferences, Rendere
     registerSettingsDefaults(store);
     loadWaveSettings(store, preferences);
     renderer.volume.store(options.volume ? *options.volume / 100.0 : loadVolume(store));
-    if (options.lightWave) preferences.setLightWave(*options.lightWave);
-    if (options.heavyWave) preferences.setHeavyWave(*options.heavyWave);
-    if (options.ascent) preferences.setAscent(*options.ascent);
-    if (options.descent) preferences.setDescent(*options.descent);
-    if (options.waveInterval) preferences.setWaveInterval(*options.waveInterval);
-    if (options.boostSoundLevel) preferences.setBoostSoundLevel(*options.boostSoundLevel);
-    if (options.amplitudeGenerator) preferences.setAmplitudeGenerator(*options.amplitudeGenerator);
+    if (options.lightWave)
+        preferences.setLightWave(*options.lightWave);
+    if (options.heavyWave)
+        preferences.setHeavyWave(*options.heavyWave);
+    if (options.ascent)
+        preferences.setAscent(*options.ascent);
+    if (options.descent)
+        preferences.setDescent(*options.descent);
+    if (options.waveInterval)
+        preferences.setWaveInterval(*options.waveInterval);
+    if (options.boostSoundLevel)
+        preferences.setBoostSoundLevel(*options.boostSoundLevel);
+    if (options.amplitudeGenerator)
+        preferences.setAmplitudeGenerator(*options.amplitudeGenerator);
     if (options.seed) {
         sharedRandomSource().seed(*options.seed);
     } else {

@@ -21,6 +21,8 @@ int main(int argc, char* argv[]) {
     switch (parsed.command.mode) {
         case CommandLine::Mode::Export:
             return runExportCommand(parsed.command);
+        case CommandLine::Mode::Play:
+            return runPlayCommand(parsed.command);
         case CommandLine::Mode::Help:
         case CommandLine::Mode::Window:
             std::fputs(usageText().toLocal8Bit().constData(), stdout);
