@@ -54,10 +54,14 @@ int main(int argc, char* argv[]) {
             std::fputs(usageText().toLocal8Bit().constData(), stdout);
             return kExitOk;
         case CommandLine::Mode::Export:
+        case CommandLine::Mode::Play:
             break;
     }
     QCoreApplication app(argc, argv);
     nameApplication();
     installTranslations(app);
+    if (parsed.command.mode == CommandLine::Mode::Play) {
+        return runPlayCommand(parsed.command);
+    }
     return runExportCommand(parsed.command);
 }

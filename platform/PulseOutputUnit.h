@@ -10,10 +10,12 @@
 // first lets the server play out what is queued (the tail of the fade-out), then corks, so nothing
 // of one playback is left over to sound at the start of the next.
 //
-// Buffer sizes: 30 ms queued ahead, refilled in steps of 10 ms. A stop request is turned into a
-// fade-out by the next refill, at most 10 ms later, and is heard after the 30 ms already queued,
-// ending in silence 10 ms after that; 30 ms is still several periods of the server's own timer, so
-// a long playback does not run dry (bench/play_cpu.sh counts underruns).
+// Buffer sizes: 45 ms queued ahead (the whole way to the sink's output), refilled in steps of
+// 20 ms. A stop request becomes a fade-out at the next refill, and that refill is heard after what
+// was still queued: the fade-out starts at most about 45 ms after the request and is silent 10 ms
+// later. Smaller sizes would shorten that further but wake the audio thread more often: each
+// wake-up costs far more than rendering 20 ms of sound (bench/play_cpu.sh prints the cost, and the
+// underruns, which must stay at 0).
 //
 // How the steps of opening map onto the engine's log lines: creating the mainloop and the client
 // context is the "find" step, connecting to the server the "open" step, creating the stream in our
@@ -41,8 +43,8 @@ class PulseOutputUnit : public OutputUnit {
 public:
     static constexpr uint32_t kChannels = 2;
     static constexpr uint32_t kBytesPerFrame = kChannels * sizeof(int16_t);
-    static constexpr uint32_t kTargetFrames = 1323;    // 30 ms queued ahead of the sink
-    static constexpr uint32_t kRequestFrames = 441;    // 10 ms: the smallest refill
+    static constexpr uint32_t kTargetFrames = 1985;    // 45 ms queued ahead of the sink
+    static constexpr uint32_t kRequestFrames = 882;    // 20 ms: the smallest refill
     static constexpr uint32_t kMaxChunkFrames = 4096;  // frames rendered per render call
 
     // What the server granted.
