@@ -77,10 +77,12 @@ QString usageText() {
         "Usage:\n"
         "  brinesong                                   open the window\n"
         "  brinesong --export FILE [--minutes M] [--seed N] [SETTINGS]\n"
+        "  brinesong --play [--minutes M] [--seed N] [SETTINGS]\n"
         "SETTINGS: --volume P --light-wave P --heavy-wave P --ascent P --descent P\n"
         "          --wave-interval P --boost-sound-level on|off --amplitude-generator on|off\n"
         "          (P in percent, 0 to 100; absent settings come from the saved ones)\n"
-        "--minutes M   length of the export in minutes, at most 400\n"
+        "--minutes M   length of the export in minutes, at most 400; with --play, the minutes\n"
+        "              after which the sound fades out (default: until interrupted)\n"
         "--seed N      seed of the random source, for a reproducible sound\n");
 }
 
@@ -92,10 +94,12 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
     const QCommandLineOption exportFile(QStringLiteral("export"), QString(),
                                         QStringLiteral("FILE"));
+    const QCommandLineOption play(QStringLiteral("play"));
     const QCommandLineOption minutes(QStringLiteral("minutes"), QString(), QStringLiteral("M"));
     const QCommandLineOption seed(QStringLiteral("seed"), QString(), QStringLiteral("N"));
     parser.addOption(help);
     parser.addOption(exportFile);
+    parser.addOption(play);
     parser.addOption(minutes);
     parser.addOption(seed);
     for (const auto& option : kPercentOptions) {
@@ -154,7 +158,13 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
         return outcome;
     }
 
-    if (parser.isSet(exportFile)) {
+    if (parser.isSet(exportFile) && parser.isSet(play)) {
+        error = QStringLiteral("--play and --export exclude each other");
+        return outcome;
+    }
+    if (parser.isSet(play)) {
+        command.mode = CommandLine::Mode::Play;
+    } else if (parser.isSet(exportFile)) {
         command.mode = CommandLine::Mode::Export;
         command.exportPath = parser.value(exportFile);
         if (command.exportPath.isEmpty()) {
@@ -162,7 +172,7 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
             return outcome;
         }
     } else if (!arguments.isEmpty()) {
-        error = QStringLiteral("nothing to do: give --export FILE (see --help)");
+        error = QStringLiteral("nothing to do: give --export FILE or --play (see --help)");
         return outcome;
     }
     outcome.ok = true;

@@ -25,11 +25,12 @@ struct SoundOptions {
     std::optional<bool> boostSoundLevel;
     std::optional<bool> amplitudeGenerator;
     std::optional<uint32_t> seed;
-    std::optional<float> minutes;  // single precision, as the length field reads it
+    std::optional<float> minutes;  // single precision, as the length field reads it; for --play,
+                                   // how long to play before the stop is requested
 };
 
 struct CommandLine {
-    enum class Mode { Window, Help, Export };
+    enum class Mode { Window, Help, Export, Play };
     Mode mode = Mode::Window;
     QString exportPath;
     SoundOptions sound;
@@ -48,6 +49,11 @@ QString usageText();
 
 // Runs an export command; returns the process's exit status.
 int runExportCommand(const CommandLine& command);
+
+// Plays until SIGINT or SIGTERM, or until the minutes have passed, then stops as the play/stop
+// button does and returns once the playback has faded out and ended: 0 after the minutes,
+// 128 + the signal after a signal, 1 when there is no sound.
+int runPlayCommand(const CommandLine& command);
 
 }  // namespace brinesong
 

@@ -1,30 +1,67 @@
-#include <QCoreApplication>
+#include <QApplication>
+#include <QTimer>
 #include <cstdio>
 
 #include "CommandLine.h"
+#include "Controller.h"
 #include "platform/Localization.h"
+#include "platform/PulseOutputUnit.h"
+#include "platform/SettingsStore.h"
+#include "platform/TerminationSignals.h"
+
+namespace {
+
+void nameApplication() {
+    QCoreApplication::setOrganizationName(QStringLiteral("Kelvane"));
+    QCoreApplication::setApplicationName(QStringLiteral("Brinesong"));
+}
+
+int runWindow(int argc, char* argv[]) {
+    using namespace brinesong;
+    QApplication app(argc, argv);
+    nameApplication();
+    installTranslations(app);
+    quitOnTerminationSignals(app);
+    // These live until the process ends: a playback's wait thread may still post to the
+    // controller while the process exits.
+    auto* unit = new PulseOutputUnit;
+    auto* store = new SettingsStore;
+    auto* controller = new Controller(*unit, *store);
+    if (!controller->awakeFromNib()) {
+        return kExitFailure;
+    }
+    QTimer::singleShot(0, controller, &Controller::applicationDidFinishLaunching);
+    return app.exec();
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     using namespace brinesong;
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Kelvane"));
-    QCoreApplication::setApplicationName(QStringLiteral("Brinesong"));
-    installTranslations(app);
-
-    QStringList arguments = QCoreApplication::arguments();
-    arguments.removeFirst();
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
     const ParseOutcome parsed = parseCommandLine(arguments);
     if (!parsed.ok) {
         std::fprintf(stderr, "brinesong: %s\n", parsed.error.toLocal8Bit().constData());
         return kExitBadUsage;
     }
     switch (parsed.command.mode) {
-        case CommandLine::Mode::Export:
-            return runExportCommand(parsed.command);
-        case CommandLine::Mode::Help:
         case CommandLine::Mode::Window:
+            return runWindow(argc, argv);
+        case CommandLine::Mode::Help:
             std::fputs(usageText().toLocal8Bit().constData(), stdout);
             return kExitOk;
+        case CommandLine::Mode::Export:
+        case CommandLine::Mode::Play:
+            break;
     }
-    return kExitOk;
+    QCoreApplication app(argc, argv);
+    nameApplication();
+    installTranslations(app);
+    if (parsed.command.mode == CommandLine::Mode::Play) {
+        return runPlayCommand(parsed.command);
+    }
+    return runExportCommand(parsed.command);
 }

@@ -15,6 +15,16 @@ public:
     // Called on the audio thread. Must allocate nothing, lock nothing, make no system call.
     using RenderFunction = void (*)(void* context, RendererData* request);
 
+    // The stages of opening, in the order they run; a failed open() names the one that failed so
+    // that the engine logs the matching line.
+    enum class OpenStep {
+        Find,               // the client machinery could not be created
+        Open,               // no connection to the sound server
+        Initialize,         // the stream could not be created
+        SetRenderCallback,  // the render function could not be registered
+        SetStreamFormat,    // the stream could not be set up in our format
+    };
+
     virtual ~OutputUnit() = default;
 
     // Each returns a status: 0 on success, otherwise the underlying library's error code, which
@@ -23,6 +33,9 @@ public:
     virtual int start() = 0;
     virtual int stop() = 0;
     virtual int close() = 0;
+
+    // Meaningful after open() returned non-zero.
+    virtual OpenStep failedOpenStep() const { return OpenStep::Open; }
 };
 
 }  // namespace brinesong

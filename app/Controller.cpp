@@ -1,0 +1,328 @@
+#include "Controller.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QShortcut>
+#include <QSlider>
+#include <QTimeEdit>
+#include <QVersionNumber>
+#include <cmath>
+#include <cstdio>
+
+#include "HelpPanel.h"
+#include "InterfaceLoader.h"
+#include "StoredSettings.h"
+#include "platform/Localization.h"
+#include "platform/SettingsStore.h"
+#include "synth/RandomSource.h"
+
+namespace brinesong {
+
+namespace {
+const QString kWindowFrameKey = QStringLiteral("BrinesongWindow");
+}
+
+QIcon brinesongIcon() {
+    QPixmap pixmap(64, 64);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0x1d, 0x4e, 0x89));
+    painter.drawEllipse(2, 2, 60, 60);
+    QPainterPath wave;
+    wave.moveTo(8, 40);
+    wave.cubicTo(20, 18, 34, 18, 38, 32);
+    wave.cubicTo(30, 28, 28, 40, 40, 42);
+    wave.cubicTo(48, 44, 54, 40, 58, 38);
+    wave.lineTo(58, 50);
+    wave.lineTo(8, 50);
+    wave.closeSubpath();
+    painter.setBrush(QColor(0xe8, 0xf4, 0xfb));
+    painter.drawPath(wave);
+    painter.end();
+    return QIcon(pixmap);
+}
+
+Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int minuteMs,
+                       QObject* parent)
+    : QObject(parent),
+      renderer(Preferences::sharedInstance()),
+      engine(renderer, unit, *this),
+      scheduler(std::move(clock),
+                SchedulerHost{[this] { playStop(); }, [this] { return isPlaying(); },
+                              [this] { return isSaving(); }},
+                minuteMs),
+      exportFlow(renderer, engine.renderLock, [this] { return isPlaying(); }),
+      trayMenu([this] { return isPlaying(); }, [this] { return isSaving(); },
+               [this] { playStop(); }),
+      preferencesPanel(Preferences::sharedInstance()),
+      store_(store) {
+    connect(&exportFlow, &ExportFlow::savingChanged, this, &Controller::validateMenus);
+}
+
+Controller::~Controller() {
+    if (!terminated_) {
+        // No playback may call back into a controller that is going away.
+        renderer.forceStop.store(true);
+        engine.waitForWaitThreads();
+    }
+    delete window.data();
+}
+
+bool Controller::awakeFromNib() {
+    // The Qt found at run time must be at least the one the program was built with.
+    if (QLibraryInfo::version() < QVersionNumber::fromString(QLatin1String(QT_VERSION_STR))) {
+        QMessageBox::critical(nullptr, QString(),
+                              QStringLiteral("Sorry, Brinesong runs only with Qt %1 or later.")
+                                  .arg(QLatin1String(QT_VERSION_STR)));
+        return false;
+    }
+    if (!loadMainWindow()) {
+        std::fprintf(stderr, "Failed to load MainWindow.ui\n");
+        QApplication::beep();
+        return false;
+    }
+    if (!exportFlow.load(window)) {
+        std::fprintf(stderr, "Failed to load the export sheets\n");
+    }
+    engine.openAudioOutput();
+    loadSettings();
+    sharedRandomSource().seedFromEntropy();
+    connectActions();
+    validateMenus();
+    trayMenu.showIcon(brinesongIcon());
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return true;
+}
+
+bool Controller::loadMainWindow() {
+    QWidget* root = loadInterface(QStringLiteral("MainWindow"));
+    window = qobject_cast<QMainWindow*>(root);
+    playStopButton = outlet<QPushButton>(root, "playStopButton");
+    if (!window || !playStopButton) {
+        delete root;
+        return false;
+    }
+    volumeSlider = outlet<QSlider>(root, "volumeSlider");
+    minutesText = outlet<QLineEdit>(root, "minutesText");
+    dateText = outlet<QDateEdit>(root, "dateText");
+    timeText = outlet<QTimeEdit>(root, "timeText");
+    startCheckbox = outlet<QCheckBox>(root, "startCheckbox");
+    stopCheckbox = outlet<QCheckBox>(root, "stopCheckbox");
+    timeLeftText = outlet<QLabel>(root, "timeLeftText");
+    playStopAction = root->findChild<QAction*>(QStringLiteral("playStopAction"));
+    exportAction = root->findChild<QAction*>(QStringLiteral("exportAction"));
+    preferencesAction = root->findChild<QAction*>(QStringLiteral("preferencesAction"));
+    helpAction = root->findChild<QAction*>(QStringLiteral("helpAction"));
+    quitAction = root->findChild<QAction*>(QStringLiteral("quitAction"));
+    window->setWindowIcon(brinesongIcon());
+    playStopButton->setText(localized("Start Brinesong"));
+    scheduler.attach(dateText, timeText, minutesText, startCheckbox, stopCheckbox, timeLeftText);
+    preferencesPanel.setParentWindow(window);
+    HelpPanel::sharedInstance().parentWindow = window;
+    return true;
+}
+
+void Controller::connectActions() {
+    connect(playStopButton, &QPushButton::clicked, this, &Controller::playStop);
+    if (volumeSlider) {
+        connect(volumeSlider, &QSlider::valueChanged, this, [this] {
+            if (!updating_) {
+                volumeSliderChanged();
+            }
+        });
+    }
+    auto connectAction = [this](QAction* action, void (Controller::*slot)()) {
+        if (action) {
+            connect(action, &QAction::triggered, this, slot);
+        }
+    };
+    connectAction(playStopAction, &Controller::playStop);
+    connectAction(exportAction, &Controller::saveAs);
+    connectAction(preferencesAction, &Controller::showPreferences);
+    connectAction(helpAction, &Controller::showHelp);
+    if (quitAction) {
+        connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
+    }
+    auto* cancelKey = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+    connect(cancelKey, &QShortcut::activated, this, &Controller::cancel);
+    for (QMenu* menu : window->findChildren<QMenu*>()) {
+        connect(menu, &QMenu::aboutToShow, this, &Controller::validateMenus);
+    }
+    // Closing the last window, the Quit command and the termination signals all end the event
+    // loop; the termination sequence runs once it has.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &Controller::applicationWillTerminate);
+}
+
+void Controller::loadSettings() {
+    const QByteArray frame =
+        QByteArray::fromBase64(store_.stringForKey(kWindowFrameKey).toLatin1());
+    if (!frame.isEmpty()) {
+        window->restoreGeometry(frame);
+    }
+    // Before the defaults are registered, so that only a value the user's store holds counts.
+    firstLaunch_ = !store_.hasStoredValue(keys::kVolume);
+    registerSettingsDefaults(store_);
+    renderer.volume.store(loadVolume(store_));
+
+    QTime startTime(store_.integerForKey(keys::kHour), store_.integerForKey(keys::kMinute),
+                    store_.integerForKey(keys::kSecond));
+    if (!startTime.isValid()) {
+        // An hour, minute or second out of range in the file: the registered default time.
+        startTime = QTime(8, 0, 0);
+    }
+    scheduler.showNextStart(startTime);
+    scheduler.setMinutes(store_.integerForKey(keys::kMinutes));
+
+    loadWaveSettings(store_, Preferences::sharedInstance());
+    outputDeviceName_ = store_.stringForKey(keys::kOutputSourceName);
+
+    if (volumeSlider) {
+        updating_ = true;
+        volumeSlider->setValue(static_cast<int>(std::lround(100.0 * renderer.volume.load())));
+        updating_ = false;
+    }
+}
+
+void Controller::applicationDidFinishLaunching() {
+    if (firstLaunch_) {
+        showHelp();
+    }
+}
+
+void Controller::applicationWillTerminate() {
+    if (terminated_) {
+        return;
+    }
+    terminated_ = true;
+    // A just-started export worker may not hold the render lock yet, so the lock alone does not
+    // tell whether an export runs.
+    const bool exporting = exportFlow.workerRunning();
+    if (exporting || !engine.renderLock.try_lock()) {
+        // A playback or an export is producing sound: end it and wait until it has ended.
+        renderer.forceStop.store(true);
+        exportFlow.requestAbort();
+        exportFlow.waitForWorker();
+        engine.renderLock.lock();
+    }
+    engine.renderLock.unlock();
+    // The wait thread posts its last word after letting go of the lock.
+    engine.waitForWaitThreads();
+    engine.closeAudioOutput();
+    saveSettings();
+}
+
+void Controller::saveSettings() {
+    store_.setFloat(volumeSlider ? static_cast<float>(volumeSlider->value())
+                                 : static_cast<float>(renderer.volume.load() * 100.0),
+                    keys::kVolume);
+    const QTime startTime = scheduler.startTimeOfDay();
+    if (startTime.isValid()) {
+        store_.setInteger(startTime.hour(), keys::kHour);
+        store_.setInteger(startTime.minute(), keys::kMinute);
+        store_.setInteger(startTime.second(), keys::kSecond);
+    }
+    store_.setInteger(scheduler.minutes(), keys::kMinutes);
+    saveWaveSettings(Preferences::sharedInstance(), store_);
+    if (outputDeviceName_.isEmpty()) {
+        store_.removeObjectForKey(keys::kOutputSourceName);  // the next launch takes the default
+    } else {
+        store_.setString(outputDeviceName_, keys::kOutputSourceName);
+    }
+    if (window) {
+        store_.setString(QString::fromLatin1(window->saveGeometry().toBase64()), kWindowFrameKey);
+    }
+    if (!store_.synchronize()) {
+        std::fprintf(stderr, "Failed to write the settings to %s\n", qPrintable(store_.fileName()));
+    }
+}
+
+bool Controller::validateMenuItem(QAction* item) {
+    if (!item) {
+        return false;
+    }
+    bool enabled = true;
+    if (item == playStopAction) {
+        item->setText(isPlaying() ? localized("Stop") : localized("Start"));
+        enabled = !isSaving();
+    } else if (item == exportAction) {
+        enabled = !isSaving() && !isPlaying();
+    }
+    item->setEnabled(enabled);
+    return enabled;
+}
+
+void Controller::validateMenus() {
+    // Shortcuts act on an action's enabled state, so the actions follow every change of state, not
+    // only the opening of their menu.
+    for (QAction* item :
+         {playStopAction, exportAction, preferencesAction, helpAction, quitAction}) {
+        validateMenuItem(item);
+    }
+}
+
+void Controller::playStop() {
+    // The window-modal export sheets keep the button and menu from this, but the sound and an
+    // export must never be produced at once whatever asks.
+    if (isSaving() && !isPlaying()) {
+        return;
+    }
+    engine.playStop();
+    validateMenus();
+}
+
+void Controller::cancel() {
+    if (isPlaying()) {
+        playStop();
+    }
+}
+
+void Controller::volumeSliderChanged() {
+    if (volumeSlider) {
+        renderer.volume.store(volumeSlider->value() / 100.0);
+    }
+}
+
+void Controller::showHelp() {
+    HelpPanel::showHelpPanel();
+}
+
+void Controller::showPreferences() {
+    preferencesPanel.showPanel();
+}
+
+void Controller::saveAs() {
+    exportFlow.saveAs();
+}
+
+void Controller::postToMainThread(std::function<void()> task) {
+    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+}
+
+void Controller::didStart() {
+    playStopButton->setText(localized("Stop Brinesong"));
+    validateMenus();
+}
+
+void Controller::didStop() {
+    playStopButton->setText(localized("Start Brinesong"));
+    validateMenus();
+    emit playbackStopped();
+}
+
+}  // namespace brinesong

@@ -1,0 +1,114 @@
+// Export from the window: the file dialog with the length field below it, the status sheet with
+// progress and Cancel, the worker thread that writes the file while holding the render lock, and
+// the outcome (the file kept, or an alert and the file removed).
+//
+// The main thread waits for the worker in the status sheet's modal loop; the worker ends that wait
+// through a queued call, which stays in the event queue until the loop takes it, so the end is
+// never lost even when the worker finishes before the wait begins.
+#pragma once
+
+#include <QDialog>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+#include <atomic>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <string>
+
+class QComboBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace brinesong {
+
+class Renderer;
+
+class ExportFlow : public QObject {
+    Q_OBJECT
+public:
+    // How long a finished export shows its full bar.
+    static constexpr int kFullBarMs = 750;
+
+    ExportFlow(Renderer& renderer, std::mutex& renderLock, std::function<bool()> isPlaying,
+               QObject* parent = nullptr);
+    ~ExportFlow() override;
+
+    // Loads the length field and the status sheet for `window`, their parent. False when either
+    // description is missing; the export command then beeps.
+    bool load(QWidget* window);
+
+    // Opens the file dialog on the main window and returns at once.
+    void saveAs();
+    // The file dialog has closed: runs the whole export when it was confirmed, and returns when
+    // the export has ended.
+    void savePanelDidEnd(int returnCode);
+    void cancelButton();
+    void updateProgress(int percent);
+    // Worker thread: hands a percentage to the main thread without waiting.
+    void setProgress(int percent);
+
+    bool saving() const { return saving_; }
+    // Termination: stop the writer after its current block.
+    void requestAbort() { abortSave_.store(true, std::memory_order_relaxed); }
+    // A worker has been started and has not finished. It may not hold the render lock yet.
+    bool workerRunning() const;
+    // Blocks until the worker started last has finished.
+    void waitForWorker();
+    bool saveResult() const { return saveResult_.load(std::memory_order_acquire); }
+    bool abortSave() const { return abortSave_.load(std::memory_order_relaxed); }
+
+    // The length field's text in minutes: its leading number, 0 when it has none or is negative,
+    // at most 400.
+    static float lengthMinutes(const QString& text);
+
+    QFileDialog* savePanel() const { return savePanel_; }
+    QMessageBox* failureAlert() const { return failureAlert_; }
+    QString lastPath() const { return lastPath_; }
+
+    // Outlets.
+    QComboBox* lengthComboBox = nullptr;
+    QPointer<QWidget> savePanelAccessoryView;
+    QPointer<QDialog> saveStatusPanel;
+    QProgressBar* saveProgress = nullptr;
+    QLabel* saveStatusText = nullptr;
+    QPushButton* cancelButtonControl = nullptr;
+
+signals:
+    void savingChanged(bool saving);
+    // The status sheet is up and the worker has started.
+    void writingStarted();
+    void exportEnded(bool saved);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct Job {
+        std::string name;  // full path
+        float length;      // minutes, capped at 400
+    };
+    void saveThread(Job job, std::promise<void> finished);
+    void endModalWait();
+    void setSaving(bool saving);
+    void showFailureAlert();
+
+    Renderer& renderer_;
+    std::mutex& renderLock_;
+    std::function<bool()> isPlaying_;
+    QPointer<QWidget> window_;
+    QPointer<QFileDialog> savePanel_;
+    QPointer<QMessageBox> failureAlert_;
+    QString lastPath_;
+    std::future<void> workerDone_;
+    bool saving_ = false;
+    bool waitEnded_ = false;
+    std::atomic<bool> abortSave_{false};
+    std::atomic<bool> saveResult_{false};
+};
+
+}  // namespace brinesong

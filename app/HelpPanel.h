@@ -1,0 +1,28 @@
+// The help panel: one shared instance, loaded at its first showing and then only hidden and shown.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+namespace brinesong {
+
+class HelpPanel {
+public:
+    // Creates the shared instance on the first call, then shows its panel.
+    static void showHelpPanel();
+    static HelpPanel& sharedInstance();
+
+    // Loads the panel if needed (a failure is logged and beeped, and the next call tries again),
+    // centres it when it is not on screen, and brings it to the front.
+    void showPanel();
+
+    // Empty until the description "Help" is loaded.
+    QPointer<QWidget> window;
+    // The window the panel belongs to: closing that one quits, whether the panel is open or not.
+    QPointer<QWidget> parentWindow;
+
+private:
+    HelpPanel() = default;
+};
+
+}  // namespace brinesong

@@ -1,0 +1,219 @@
+#include "PreferencesPanel.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <cmath>
+#include <cstdio>
+
+#include "InterfaceLoader.h"
+
+namespace brinesong {
+
+PreferencesPanel::PreferencesPanel(Preferences& preferences, QObject* parent)
+    : QObject(parent), preferences_(preferences) {
+    preferences_.setView(this);
+}
+
+PreferencesPanel::~PreferencesPanel() {
+    if (preferences_.view() == this) {
+        preferences_.setView(nullptr);
+    }
+    delete window.data();
+}
+
+void PreferencesPanel::showPanel() {
+    if (!lightWaveSlider) {
+        if (!load()) {
+            std::fprintf(stderr, "Failed to load Preferences.nib\n");
+            QApplication::beep();
+            return;
+        }
+        updateUI();
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+bool PreferencesPanel::load() {
+    QWidget* root = loadInterface(QStringLiteral("Preferences"), parentWindow_);
+    QSlider* slider = outlet<QSlider>(root, "lightWaveSlider");
+    if (!slider) {
+        delete root;
+        return false;
+    }
+    root->setWindowFlag(Qt::Window);
+    window = slider->window();
+    // A failed load leaves every outlet empty again; the panel's window going away with the main
+    // window does the same.
+    connect(window, &QObject::destroyed, this, [this] { clearOutlets(); });
+    lightWaveSlider = slider;
+    heavyWaveSlider = outlet<QSlider>(root, "heavyWaveSlider");
+    ascentSlider = outlet<QSlider>(root, "ascentSlider");
+    descentSlider = outlet<QSlider>(root, "descentSlider");
+    waveIntervalSlider = outlet<QSlider>(root, "waveIntervalSlider");
+    lightWaveText = outlet<QLabel>(root, "lightWaveText");
+    heavyWaveText = outlet<QLabel>(root, "heavyWaveText");
+    ascentText = outlet<QLabel>(root, "ascentText");
+    descentText = outlet<QLabel>(root, "descentText");
+    waveIntervalText = outlet<QLabel>(root, "waveIntervalText");
+    boostSoundLevelCheckbox = outlet<QCheckBox>(root, "boostSoundLevelCheckbox");
+    amplitudeGeneratorCheckbox = outlet<QCheckBox>(root, "amplitudeGeneratorCheckbox");
+    mAudioOutputPopUpButton = outlet<QComboBox>(root, "mAudioOutputPopUpButton");
+    resetToDefaultButton = outlet<QPushButton>(root, "resetToDefaultButton");
+
+    auto connectSlider = [this](QSlider* control, void (PreferencesPanel::*action)()) {
+        if (control) {
+            connect(control, &QSlider::valueChanged, this, [this, action] {
+                if (!updating_) {
+                    (this->*action)();
+                }
+            });
+        }
+    };
+    connectSlider(lightWaveSlider, &PreferencesPanel::lightWaveChanged);
+    connectSlider(heavyWaveSlider, &PreferencesPanel::heavyWaveChanged);
+    connectSlider(ascentSlider, &PreferencesPanel::ascentChanged);
+    connectSlider(descentSlider, &PreferencesPanel::descentChanged);
+    connectSlider(waveIntervalSlider, &PreferencesPanel::waveIntervalChanged);
+    auto connectCheckbox = [this](QCheckBox* control, void (PreferencesPanel::*action)()) {
+        if (control) {
+            connect(control, &QCheckBox::toggled, this, [this, action] {
+                if (!updating_) {
+                    (this->*action)();
+                }
+            });
+        }
+    };
+    connectCheckbox(boostSoundLevelCheckbox, &PreferencesPanel::boostSoundLevelChanged);
+    connectCheckbox(amplitudeGeneratorCheckbox, &PreferencesPanel::amplitudeGeneratorChanged);
+    if (resetToDefaultButton) {
+        connect(resetToDefaultButton, &QPushButton::clicked, this,
+                &PreferencesPanel::resetToDefault);
+    }
+    awakeFromNib();
+    return true;
+}
+
+void PreferencesPanel::clearOutlets() {
+    lightWaveSlider = heavyWaveSlider = ascentSlider = descentSlider = waveIntervalSlider = nullptr;
+    lightWaveText = heavyWaveText = ascentText = descentText = waveIntervalText = nullptr;
+    boostSoundLevelCheckbox = amplitudeGeneratorCheckbox = nullptr;
+    mAudioOutputPopUpButton = nullptr;
+    resetToDefaultButton = nullptr;
+}
+
+void PreferencesPanel::awakeFromNib() {
+    // The output-device list belongs to the device selection, which fills the pop-up and selects
+    // the stored device; until it exists the pop-up stays empty.
+}
+
+void PreferencesPanel::setSlider(QSlider* slider, double percent) {
+    if (slider) {
+        slider->setValue(static_cast<int>(std::lround(percent * kSliderStepsPerPercent)));
+    }
+}
+
+double PreferencesPanel::sliderPercent(const QSlider* slider) {
+    return slider->value() / kSliderStepsPerPercent;
+}
+
+void PreferencesPanel::showWhole(QLabel* text, double percent) {
+    if (text) {
+        // Truncated toward zero, as the settings are stored.
+        text->setText(QString::number(static_cast<int>(percent)));
+    }
+}
+
+void PreferencesPanel::updateUI() {
+    updating_ = true;
+    setSlider(lightWaveSlider, preferences_.lightWave());
+    setSlider(heavyWaveSlider, preferences_.heavyWave());
+    setSlider(ascentSlider, preferences_.ascent());
+    setSlider(descentSlider, preferences_.descent());
+    setSlider(waveIntervalSlider, preferences_.waveInterval());
+    updateLightWaveText();
+    updateHeavyWaveText();
+    updateWaveIntervalText();
+    updateAscentText();
+    updateDescentText();
+    if (boostSoundLevelCheckbox) {
+        boostSoundLevelCheckbox->setChecked(preferences_.boostSoundLevel());
+    }
+    if (amplitudeGeneratorCheckbox) {
+        amplitudeGeneratorCheckbox->setChecked(preferences_.amplitudeGenerator());
+    }
+    updating_ = false;
+    updateAmplitudeGenerator();
+}
+
+void PreferencesPanel::updateLightWaveText() {
+    showWhole(lightWaveText, preferences_.lightWave());
+}
+void PreferencesPanel::updateHeavyWaveText() {
+    showWhole(heavyWaveText, preferences_.heavyWave());
+}
+void PreferencesPanel::updateAscentText() {
+    showWhole(ascentText, preferences_.ascent());
+}
+void PreferencesPanel::updateDescentText() {
+    showWhole(descentText, preferences_.descent());
+}
+void PreferencesPanel::updateWaveIntervalText() {
+    showWhole(waveIntervalText, preferences_.waveInterval());
+}
+
+void PreferencesPanel::updateAmplitudeGenerator() {
+    const bool enabled = preferences_.amplitudeGenerator();
+    for (QSlider* slider : {ascentSlider, descentSlider, waveIntervalSlider}) {
+        if (slider) {
+            slider->setEnabled(enabled);
+        }
+    }
+}
+
+void PreferencesPanel::selectItemWithTitle(const QString& title, QComboBox* popUp) {
+    if (!popUp || title.isEmpty()) {
+        return;
+    }
+    const int index = popUp->findText(title);
+    popUp->setCurrentIndex(index < 0 ? 0 : index);
+}
+
+// The sliders' range is 0 to 100 percent, the range the setters accept, so going through them
+// stores the slider's value unchanged.
+void PreferencesPanel::lightWaveChanged() {
+    preferences_.setLightWave(sliderPercent(lightWaveSlider));
+}
+void PreferencesPanel::heavyWaveChanged() {
+    preferences_.setHeavyWave(sliderPercent(heavyWaveSlider));
+}
+void PreferencesPanel::ascentChanged() {
+    preferences_.setAscent(sliderPercent(ascentSlider));
+}
+void PreferencesPanel::descentChanged() {
+    preferences_.setDescent(sliderPercent(descentSlider));
+}
+void PreferencesPanel::waveIntervalChanged() {
+    preferences_.setWaveInterval(sliderPercent(waveIntervalSlider));
+}
+
+void PreferencesPanel::boostSoundLevelChanged() {
+    preferences_.setBoostSoundLevel(boostSoundLevelCheckbox->isChecked());
+}
+
+void PreferencesPanel::amplitudeGeneratorChanged() {
+    preferences_.setAmplitudeGenerator(amplitudeGeneratorCheckbox->isChecked());
+    updateAmplitudeGenerator();
+}
+
+void PreferencesPanel::resetToDefault() {
+    preferences_.setDeafaultValue();
+    updateUI();
+}
+
+}  // namespace brinesong

@@ -1,0 +1,96 @@
+// The preferences panel: the window side of the settings model. Five sliders with whole-number
+// texts, two checkboxes, restore defaults, and the output-device pop-up, which stays empty until
+// the device list fills it.
+//
+// The panel is loaded at its first showing. Every change goes straight into the settings model,
+// which the renderer reads at every buffer, so the sound changes while it plays; nothing is saved
+// here (the controller writes the settings at quit).
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+#include "synth/Preferences.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSlider;
+
+namespace brinesong {
+
+class PreferencesPanel : public QObject, public PreferencesView {
+    Q_OBJECT
+public:
+    // Sliders run in tenths of a percent, so a setting can hold fractions the texts truncate.
+    static constexpr double kSliderStepsPerPercent = 10.0;
+
+    explicit PreferencesPanel(Preferences& preferences, QObject* parent = nullptr);
+    ~PreferencesPanel() override;
+
+    // Shows the panel, loading it on first use. A failed load is logged and beeped, and the next
+    // call tries again.
+    void showPanel();
+    // The window the panel belongs to: closing that one quits, whether the panel is open or not.
+    void setParentWindow(QWidget* parent) { parentWindow_ = parent; }
+    bool isLoaded() const { return lightWaveSlider != nullptr; }
+    QWidget* panelWindow() const { return window; }
+
+    // Brings every control in line with the settings.
+    void updateUI();
+
+    void updateLightWaveText() override;
+    void updateHeavyWaveText() override;
+    void updateAscentText() override;
+    void updateDescentText() override;
+    void updateWaveIntervalText() override;
+    void updateAmplitudeGenerator();
+
+    // Selects the item titled `title`, else item 0; an empty title changes nothing.
+    static void selectItemWithTitle(const QString& title, QComboBox* popUp);
+
+    // Slider and checkbox actions; each reads its own control.
+    void lightWaveChanged();
+    void heavyWaveChanged();
+    void ascentChanged();
+    void descentChanged();
+    void waveIntervalChanged();
+    void boostSoundLevelChanged();
+    void amplitudeGeneratorChanged();
+    void resetToDefault();
+
+    // Outlets, empty until the panel is loaded.
+    QPointer<QWidget> window;
+    QSlider* lightWaveSlider = nullptr;
+    QSlider* heavyWaveSlider = nullptr;
+    QSlider* ascentSlider = nullptr;
+    QSlider* descentSlider = nullptr;
+    QSlider* waveIntervalSlider = nullptr;
+    QLabel* lightWaveText = nullptr;
+    QLabel* heavyWaveText = nullptr;
+    QLabel* ascentText = nullptr;
+    QLabel* descentText = nullptr;
+    QLabel* waveIntervalText = nullptr;
+    QCheckBox* boostSoundLevelCheckbox = nullptr;
+    QCheckBox* amplitudeGeneratorCheckbox = nullptr;
+    QComboBox* mAudioOutputPopUpButton = nullptr;
+    QPushButton* resetToDefaultButton = nullptr;
+
+private:
+    bool load();
+    void clearOutlets();
+    void awakeFromNib();
+    static void setSlider(QSlider* slider, double percent);
+    static double sliderPercent(const QSlider* slider);
+    static void showWhole(QLabel* text, double percent);
+
+    Preferences& preferences_;
+    QPointer<QWidget> parentWindow_;
+    // Set while the panel moves its own controls, so their change signals are not taken as the
+    // user's and written back.
+    bool updating_ = false;
+};
+
+}  // namespace brinesong

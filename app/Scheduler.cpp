@@ -1,0 +1,284 @@
+#include "Scheduler.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimeEdit>
+#include <QTimer>
+#include <algorithm>
+#include <climits>
+
+#include "platform/Localization.h"
+
+namespace brinesong {
+
+namespace {
+// The longest single wait of the start timer; a later date is reached in steps, each re-reading
+// the clock, so a wait of days neither overflows the timer nor drifts from the wall clock.
+constexpr qint64 kLongestWaitMs = 60LL * 60 * 1000;
+// How often a held-back timer looks whether the dialog or menu has gone.
+constexpr int kHeldBackPollMs = 100;
+
+bool modalOrMenuRunning() {
+    return QApplication::activeModalWidget() != nullptr ||
+           QApplication::activePopupWidget() != nullptr;
+}
+}  // namespace
+
+Clock systemClock() {
+    return [] { return QDateTime::currentDateTime(); };
+}
+
+Scheduler::Scheduler(Clock clock, SchedulerHost host, int minuteMs, QObject* parent)
+    : QObject(parent),
+      clock_(std::move(clock)),
+      host_(std::move(host)),
+      minuteMs_(std::max(1, minuteMs)),
+      startTimer_(new QTimer(this)),
+      stopTimer_(new QTimer(this)),
+      heldBackTimer_(new QTimer(this)),
+      timeLeftTimer_(new QTimer(this)) {
+    // Coarse timers may fire up to 5% early, which would make a minute check miss its stop by a
+    // whole minute.
+    startTimer_->setTimerType(Qt::PreciseTimer);
+    startTimer_->setSingleShot(true);
+    stopTimer_->setTimerType(Qt::PreciseTimer);
+    stopTimer_->setInterval(minuteMs_);
+    heldBackTimer_->setInterval(kHeldBackPollMs);
+    timeLeftTimer_->setInterval(std::max(1, minuteMs_ / 60));
+    connect(startTimer_, &QTimer::timeout, this, &Scheduler::onStartTimeout);
+    connect(stopTimer_, &QTimer::timeout, this,
+            [this] { whenUnblocked(stopHeldBack_, &Scheduler::stopTimerFired); });
+    connect(heldBackTimer_, &QTimer::timeout, this, [this] {
+        if (modalOrMenuRunning()) {
+            return;
+        }
+        heldBackTimer_->stop();
+        if (startHeldBack_) {
+            startHeldBack_ = false;
+            startTimerFired();
+        }
+        if (stopHeldBack_) {
+            stopHeldBack_ = false;
+            stopTimerFired();
+        }
+    });
+    connect(timeLeftTimer_, &QTimer::timeout, this, &Scheduler::updateTimeLeft);
+}
+
+Scheduler::~Scheduler() = default;
+
+void Scheduler::attach(QDateEdit* dateText, QTimeEdit* timeText, QLineEdit* minutesText,
+                       QCheckBox* startCheckbox, QCheckBox* stopCheckbox, QLabel* timeLeftText) {
+    dateText_ = dateText;
+    timeText_ = timeText;
+    minutesText_ = minutesText;
+    startCheckbox_ = startCheckbox;
+    stopCheckbox_ = stopCheckbox;
+    timeLeftText_ = timeLeftText;
+    if (dateText_) {
+        connect(dateText_, &QDateEdit::dateChanged, this, &Scheduler::dateChanged);
+    }
+    if (timeText_) {
+        connect(timeText_, &QTimeEdit::timeChanged, this, &Scheduler::timeChanged);
+    }
+    if (minutesText_) {
+        connect(minutesText_, &QLineEdit::textEdited, this, &Scheduler::minutesChanged);
+    }
+    // `clicked` comes only from the user: the program turning a checkbox off sends no action.
+    if (startCheckbox_) {
+        connect(startCheckbox_, &QCheckBox::clicked, this, &Scheduler::startCheckboxChanged);
+    }
+    if (stopCheckbox_) {
+        connect(stopCheckbox_, &QCheckBox::clicked, this, &Scheduler::stopCheckboxChanged);
+    }
+}
+
+void Scheduler::showNextStart(const QTime& timeOfDay) {
+    const QDateTime now = clock_();
+    QDateTime start(now.date(), timeOfDay, now.timeSpec());
+    if (now > start) {
+        start = start.addDays(1);
+    }
+    if (dateText_) {
+        dateText_->setDate(start.date());
+    }
+    if (timeText_) {
+        timeText_->setTime(start.time());
+    }
+}
+
+QTime Scheduler::startTimeOfDay() const {
+    return timeText_ ? timeText_->time() : QTime();
+}
+
+void Scheduler::setMinutes(int minutes) {
+    if (minutesText_) {
+        minutesText_->setText(QString::number(minutes));
+    }
+}
+
+int Scheduler::minutes() const {
+    return minutesText_ ? leadingInteger(minutesText_->text()) : 0;
+}
+
+int Scheduler::leadingInteger(const QString& text) {
+    int i = 0;
+    const int n = text.size();
+    while (i < n && text[i].isSpace()) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < n && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+    qint64 value = 0;
+    for (; i < n && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9'); ++i) {
+        value = std::min<qint64>(value * 10 + (text[i].unicode() - '0'), INT_MAX);
+    }
+    return static_cast<int>(negative ? -value : value);
+}
+
+void Scheduler::dateChanged() {
+    updateStartTimer();
+}
+void Scheduler::timeChanged() {
+    updateStartTimer();
+}
+void Scheduler::startCheckboxChanged() {
+    updateStartTimer();
+}
+void Scheduler::minutesChanged() {
+    updateStopTimer();
+}
+void Scheduler::stopCheckboxChanged() {
+    updateStopTimer();
+}
+
+int Scheduler::realMs(qint64 clockMs) const {
+    const qint64 scaled = clockMs * minuteMs_ / kMinuteMs;
+    return static_cast<int>(std::clamp<qint64>(scaled, 0, kLongestWaitMs));
+}
+
+void Scheduler::updateStartTimer() {
+    if (!startCheckbox_ || !startCheckbox_->isChecked()) {
+        if (willStart_) {
+            startTimer_->stop();
+            startHeldBack_ = false;
+            willStart_ = false;
+        }
+        return;
+    }
+    const QDate date = dateText_ ? dateText_->date() : clock_().date();
+    const QTime time = timeText_ ? timeText_->time() : QTime(0, 0);
+    startDate_ = QDateTime(date, time, Qt::LocalTime);
+    startTimer_->stop();
+    startHeldBack_ = false;
+    willStart_ = true;
+    armStartWait();
+}
+
+void Scheduler::armStartWait() {
+    // A date already past fires at the next pass of the event loop.
+    startTimer_->start(realMs(clock_().msecsTo(startDate_)));
+}
+
+void Scheduler::onStartTimeout() {
+    if (clock_() < startDate_) {
+        armStartWait();  // a step of a long wait, or the wall clock was set back
+        return;
+    }
+    whenUnblocked(startHeldBack_, &Scheduler::startTimerFired);
+}
+
+void Scheduler::whenUnblocked(bool& pending, void (Scheduler::*fire)()) {
+    if (!modalOrMenuRunning()) {
+        (this->*fire)();
+        return;
+    }
+    pending = true;
+    if (!heldBackTimer_->isActive()) {
+        heldBackTimer_->start();
+    }
+}
+
+void Scheduler::startTimerFired() {
+    willStart_ = false;
+    startTimer_->stop();
+    if (startCheckbox_) {
+        startCheckbox_->setChecked(false);
+    }
+    // A start due during an export or while the sound plays is dropped, not postponed.
+    if (!host_.isSaving() && !host_.isPlaying()) {
+        host_.playStop();
+    }
+    emit startFired();
+}
+
+void Scheduler::updateStopTimer() {
+    if (!stopCheckbox_ || !stopCheckbox_->isChecked()) {
+        if (willStop_) {
+            stopTimer_->stop();
+            stopHeldBack_ = false;
+            willStop_ = false;
+        }
+        updateTimeLeft();
+        return;
+    }
+    const int delay = minutes();
+    const QDateTime now = clock_();
+    stopTime_ = now.addSecs(static_cast<qint64>(delay) * 60);
+    // Checks come every minute from now; the first at or after the stop time carries it out.
+    stopDue_ = now.addSecs(static_cast<qint64>(std::max(1, delay)) * 60);
+    stopHeldBack_ = false;
+    stopTimer_->start();
+    willStop_ = true;
+    updateTimeLeft();
+}
+
+void Scheduler::stopTimerFired() {
+    if (!willStop_) {
+        return;
+    }
+    if (clock_() < stopTime_) {
+        emit stopChecked();
+        return;
+    }
+    willStop_ = false;
+    stopTimer_->stop();
+    if (stopCheckbox_) {
+        stopCheckbox_->setChecked(false);
+    }
+    if (host_.isPlaying()) {
+        host_.playStop();
+    }
+    updateTimeLeft();
+    emit stopChecked();
+}
+
+void Scheduler::updateTimeLeft() {
+    if (!willStop_) {
+        timeLeftTimer_->stop();
+        if (timeLeftText_) {
+            timeLeftText_->clear();
+        }
+        return;
+    }
+    if (!timeLeftTimer_->isActive()) {
+        timeLeftTimer_->start();
+    }
+    if (!timeLeftText_) {
+        return;
+    }
+    const qint64 seconds = std::max<qint64>(0, (clock_().msecsTo(stopDue_) + 999) / 1000);
+    const QString left = QStringLiteral("%1:%2:%3")
+                             .arg(seconds / 3600)
+                             .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+                             .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    timeLeftText_->setText(localized("Stops in %1").arg(left));
+}
+
+}  // namespace brinesong

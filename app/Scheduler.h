@@ -1,0 +1,117 @@
+// The start/stop scheduler of the main window: start the sound at a date and time, stop it a number
+// of minutes after the stop is armed. Each schedule is armed by its checkbox and carried out on the
+// main thread by sending the same play/stop request as the button, so a scheduled start fades in
+// and a scheduled stop fades out like a click.
+//
+// The stop is checked once a minute from the moment it is armed and carried out at the first check
+// at or after its time, never earlier. A timer that comes due while a modal dialog runs or a menu
+// is open is held back and fires once when the dialog or menu has gone.
+//
+// Time comes from an injectable clock, and the length of the scheduler's minute is a parameter,
+// so tests run whole schedules on a fast simulated clock.
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <functional>
+
+class QCheckBox;
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QTimeEdit;
+class QTimer;
+
+namespace brinesong {
+
+// The wall clock the scheduler reads.
+using Clock = std::function<QDateTime()>;
+Clock systemClock();
+
+// What the scheduler needs of the rest of the window.
+struct SchedulerHost {
+    std::function<void()> playStop;   // start when stopped, stop request when playing
+    std::function<bool()> isPlaying;  // the play state is not stopped
+    std::function<bool()> isSaving;   // an export is in progress
+};
+
+class Scheduler : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kMinuteMs = 60000;
+
+    // `minuteMs`: real milliseconds per minute of `clock`; the minute checks run at that interval
+    // and waits for a date are scaled alike. Only tests change it, with a clock running as fast.
+    Scheduler(Clock clock, SchedulerHost host, int minuteMs = kMinuteMs, QObject* parent = nullptr);
+    ~Scheduler() override;
+
+    // The main window's controls; any may be missing, and then what it would do is skipped.
+    void attach(QDateEdit* dateText, QTimeEdit* timeText, QLineEdit* minutesText,
+                QCheckBox* startCheckbox, QCheckBox* stopCheckbox, QLabel* timeLeftText);
+
+    // The next occurrence of `timeOfDay` from now: today, or tomorrow when it has passed today.
+    // Shown in the date and time fields at launch.
+    void showNextStart(const QTime& timeOfDay);
+    QTime startTimeOfDay() const;
+    void setMinutes(int minutes);
+    // The leading whole number of the minutes field; 0 when it has none.
+    int minutes() const;
+
+    // Actions of the controls.
+    void dateChanged();
+    void timeChanged();
+    void startCheckboxChanged();
+    void minutesChanged();
+    void stopCheckboxChanged();
+
+    void updateStartTimer();
+    void updateStopTimer();
+    void startTimerFired();
+    void stopTimerFired();
+
+    bool willStart() const { return willStart_; }
+    bool willStop() const { return willStop_; }
+    QDateTime startDate() const { return startDate_; }  // when armed
+    QDateTime stopTime() const { return stopTime_; }    // when armed
+
+    // The leading integer of `text` as a text field reads it: blanks, a sign, digits; 0 without.
+    static int leadingInteger(const QString& text);
+
+signals:
+    // After each firing, whatever it did (tests and the time-left text follow it).
+    void startFired();
+    void stopChecked();
+
+private:
+    // Runs `fire` now, or once the modal dialog or open menu has gone.
+    void whenUnblocked(bool& pending, void (Scheduler::*fire)());
+    void armStartWait();
+    void onStartTimeout();
+    void updateTimeLeft();
+    int realMs(qint64 clockMs) const;
+
+    Clock clock_;
+    SchedulerHost host_;
+    int minuteMs_;
+
+    QDateEdit* dateText_ = nullptr;
+    QTimeEdit* timeText_ = nullptr;
+    QLineEdit* minutesText_ = nullptr;
+    QCheckBox* startCheckbox_ = nullptr;
+    QCheckBox* stopCheckbox_ = nullptr;
+    QLabel* timeLeftText_ = nullptr;
+
+    QTimer* startTimer_;
+    QTimer* stopTimer_;
+    QTimer* heldBackTimer_;
+    QTimer* timeLeftTimer_;
+    QDateTime startDate_;
+    QDateTime stopTime_;
+    QDateTime stopDue_;  // when the check that finds the stop due comes
+    bool willStart_ = false;
+    bool willStop_ = false;
+    bool startHeldBack_ = false;
+    bool stopHeldBack_ = false;
+};
+
+}  // namespace brinesong

@@ -1,0 +1,53 @@
+#include "TerminationSignals.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+namespace brinesong {
+
+namespace {
+int signalPipe[2] = {-1, -1};
+std::atomic<int> receivedSignal{0};
+
+extern "C" void onTerminationSignal(int signalNumber) {
+    const char byte = static_cast<char>(signalNumber);
+    // Nothing to do if the pipe is full: a quit is already on its way.
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+}  // namespace
+
+void quitOnTerminationSignals(QCoreApplication& app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
+        std::perror("socketpair");
+        return;
+    }
+    ::fcntl(signalPipe[1], F_SETFL, O_NONBLOCK);
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char byte = 0;
+        if (::read(signalPipe[0], &byte, 1) == 1 && receivedSignal.load() == 0) {
+            receivedSignal.store(byte);
+            // The exit status of a process ended by a signal, as the command line gives it.
+            QCoreApplication::exit(128 + byte);
+        }
+    });
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int receivedTerminationSignal() {
+    return receivedSignal.load();
+}
+
+}  // namespace brinesong

@@ -1,0 +1,15 @@
+// SIGINT and SIGTERM end the application's event loop like the Quit command, so the window's
+// termination sequence (fade out, close the output, write the settings) runs for them too. The
+// handler only writes the signal number to a pipe; the event loop reads it on the main thread.
+#pragma once
+
+class QCoreApplication;
+
+namespace brinesong {
+
+void quitOnTerminationSignals(QCoreApplication& app);
+
+// The signal that ended the loop, or 0.
+int receivedTerminationSignal();
+
+}  // namespace brinesong

@@ -1,0 +1,334 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSettings>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTimeEdit>
+#include <QtTest>
+#include <memory>
+
+#include "app/Controller.h"
+#include "app/HelpPanel.h"
+#include "app/StoredSettings.h"
+#include "platform/Localization.h"
+#include "platform/PulseOutputUnit.h"
+#include "platform/SettingsStore.h"
+
+using namespace brinesong;
+
+namespace {
+
+const QDateTime kMorning(QDate(2026, 3, 14), QTime(7, 0, 0));
+
+// A controller on the real PulseAudio server of the test script, with its settings store in a
+// file of the test's own and a clock standing at `now`.
+struct Launched {
+    explicit Launched(const QString& storePath, QDateTime now = kMorning)
+        : store(storePath), controller(unit, store, [now] { return now; }) {
+        launched = controller.awakeFromNib();
+    }
+    ~Launched() { controller.applicationWillTerminate(); }
+
+    PulseOutputUnit unit;
+    SettingsStore store;
+    Controller controller;
+    bool launched = false;
+};
+
+bool soundServerAvailable() {
+    return qEnvironmentVariableIsSet("PULSE_SERVER");
+}
+
+}  // namespace
+
+class ControllerTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { installTranslations(*QCoreApplication::instance()); }
+
+    void init() {
+        Preferences::sharedInstance().setDeafaultValue();
+        delete HelpPanel::sharedInstance().window.data();
+        folder = std::make_unique<QTemporaryDir>();
+        storePath = folder->filePath(QStringLiteral("Brinesong.ini"));
+    }
+
+    void launch_emptyStore_defaultsAndHelpShown() {
+        Launched app(storePath);
+        QVERIFY(app.launched);
+        Controller& c = app.controller;
+        QCOMPARE(c.window->windowTitle(), QStringLiteral("Brinesong"));
+        QVERIFY(c.window->isVisible());
+        QVERIFY(c.firstLaunch());
+        QCOMPARE(c.renderer.volume.load(), 0.5);
+        QCOMPARE(c.volumeSlider->value(), 50);
+        QCOMPARE(c.dateText->date(), kMorning.date());
+        QCOMPARE(c.timeText->time(), QTime(8, 0, 0));
+        QCOMPARE(c.minutesText->text(), QStringLiteral("45"));
+        QVERIFY(!c.startCheckbox->isChecked());
+        QVERIFY(!c.stopCheckbox->isChecked());
+        const Preferences& p = Preferences::sharedInstance();
+        QCOMPARE(p.lightWave(), 75.0);
+        QCOMPARE(p.heavyWave(), 100.0);
+        QCOMPARE(p.ascent(), 50.0);
+        QVERIFY(!p.boostSoundLevel());
+        QVERIFY(p.amplitudeGenerator());
+        QCOMPARE(c.exportFlow.lengthComboBox->currentIndex(), 0);
+        QCOMPARE(c.playStopButton->text(), QStringLiteral("Start Brinesong"));
+        if (soundServerAvailable()) {
+            QVERIFY(c.engine.isOutputOpen());
+        }
+
+        QVERIFY(!HelpPanel::sharedInstance().window);
+        c.applicationDidFinishLaunching();
+        QPointer<QWidget> help = HelpPanel::sharedInstance().window;
+        QVERIFY(help && help->isVisible());
+        c.showHelp();  // loaded once: the same panel comes to the front
+        QCOMPARE(HelpPanel::sharedInstance().window.data(), help.data());
+    }
+
+    void launch_storedSettings_clampsVolumeAndStartsTomorrowWhenPast() {
+        {
+            SettingsStore seed(storePath);
+            seed.setFloat(150.0f, keys::kVolume);
+            seed.setInteger(8, keys::kHour);
+            seed.setInteger(0, keys::kMinute);
+            seed.setInteger(0, keys::kSecond);
+            seed.setInteger(-3, keys::kMinutes);
+            seed.setInteger(62, keys::kLightWave);
+            seed.setInteger(200, keys::kHeavyWave);  // out of range: the default stays
+            seed.setBool(true, keys::kBoostSoundLevel);
+            seed.setBool(false, keys::kAmplitudeGenerator);
+            QVERIFY(seed.synchronize());
+        }
+        Launched app(storePath, QDateTime(kMorning.date(), QTime(8, 0, 1)));
+        Controller& c = app.controller;
+        QVERIFY(!c.firstLaunch());
+        QCOMPARE(c.renderer.volume.load(), 1.0);
+        QCOMPARE(c.volumeSlider->value(), 100);
+        QCOMPARE(c.dateText->date(), kMorning.date().addDays(1));
+        QCOMPARE(c.timeText->time(), QTime(8, 0, 0));
+        QCOMPARE(c.minutesText->text(), QStringLiteral("-3"));
+        const Preferences& p = Preferences::sharedInstance();
+        QCOMPARE(p.lightWave(), 62.0);
+        QCOMPARE(p.heavyWave(), 100.0);
+        QVERIFY(p.boostSoundLevel());
+        QVERIFY(!p.amplitudeGenerator());
+        c.applicationDidFinishLaunching();
+        QVERIFY(!HelpPanel::sharedInstance().window);
+    }
+
+    void launch_negativeStoredVolume_silent() {
+        {
+            SettingsStore seed(storePath);
+            seed.setFloat(-5.0f, keys::kVolume);
+            QVERIFY(seed.synchronize());
+        }
+        Launched app(storePath);
+        QCOMPARE(app.controller.renderer.volume.load(), 0.0);
+        QCOMPARE(app.controller.volumeSlider->value(), 0);
+    }
+
+    void quit_afterChanges_writesEveryKeyWithItsType() {
+        {
+            Launched app(storePath);
+            Controller& c = app.controller;
+            c.volumeSlider->setValue(33);
+            QCOMPARE(c.renderer.volume.load(), 0.33);
+            c.timeText->setTime(QTime(6, 30, 15));
+            c.minutesText->setText(QStringLiteral("20"));
+            Preferences::sharedInstance().setLightWave(62.7);
+            Preferences::sharedInstance().setBoostSoundLevel(true);
+            c.applicationWillTerminate();
+        }
+        QSettings raw(storePath, QSettings::IniFormat);
+        QCOMPARE(raw.value(keys::kVolume).toString(), QStringLiteral("33"));
+        QCOMPARE(raw.value(keys::kHour).toString(), QStringLiteral("6"));
+        QCOMPARE(raw.value(keys::kMinute).toString(), QStringLiteral("30"));
+        QCOMPARE(raw.value(keys::kSecond).toString(), QStringLiteral("15"));
+        QCOMPARE(raw.value(keys::kMinutes).toString(), QStringLiteral("20"));
+        QCOMPARE(raw.value(keys::kLightWave).toString(), QStringLiteral("62"));
+        QCOMPARE(raw.value(keys::kHeavyWave).toString(), QStringLiteral("100"));
+        QCOMPARE(raw.value(keys::kAscent).toString(), QStringLiteral("50"));
+        QCOMPARE(raw.value(keys::kDescent).toString(), QStringLiteral("50"));
+        QCOMPARE(raw.value(keys::kWaveInterval).toString(), QStringLiteral("50"));
+        QCOMPARE(raw.value(keys::kBoostSoundLevel).toString(), QStringLiteral("true"));
+        QCOMPARE(raw.value(keys::kAmplitudeGenerator).toString(), QStringLiteral("true"));
+        QVERIFY(!raw.contains(keys::kOutputSourceName));
+        QVERIFY(raw.contains(QStringLiteral("BrinesongWindow")));
+
+        // The next launch finds them all, and is no first launch.
+        Launched again(storePath);
+        QVERIFY(!again.controller.firstLaunch());
+        QCOMPARE(again.controller.volumeSlider->value(), 33);
+        QCOMPARE(again.controller.timeText->time(), QTime(6, 30, 15));
+        QCOMPARE(Preferences::sharedInstance().lightWave(), 62.0);
+    }
+
+    void quit_storedDeviceName_keptForTheDeviceList() {
+        {
+            SettingsStore seed(storePath);
+            seed.setString(QStringLiteral("Desk Speakers"), keys::kOutputSourceName);
+            QVERIFY(seed.synchronize());
+        }
+        { Launched app(storePath); }
+        QSettings raw(storePath, QSettings::IniFormat);
+        QCOMPARE(raw.value(keys::kOutputSourceName).toString(), QStringLiteral("Desk Speakers"));
+    }
+
+    void playback_wholeRun_titlesAndMenusFollowTheState() {
+        if (!soundServerAvailable()) {
+            QSKIP("no PulseAudio server: run under scripts/test.sh");
+        }
+        Launched app(storePath);
+        Controller& c = app.controller;
+        QVERIFY(c.engine.isOutputOpen());
+        QSignalSpy stopped(&c, &Controller::playbackStopped);
+
+        c.playStopButton->click();
+        QVERIFY(c.isPlaying());
+        QCOMPARE(c.playStopButton->text(), QStringLiteral("Stop Brinesong"));
+        QCOMPARE(c.playStopAction->text(), QStringLiteral("Stop"));
+        QVERIFY(c.playStopAction->isEnabled());
+        QVERIFY(!c.exportAction->isEnabled());
+        QMenu* tray = c.trayMenu.applicationDockMenu();
+        QCOMPARE(tray->actions().size(), 1);
+        QCOMPARE(tray->actions()[0]->text(), QStringLiteral("Stop"));
+        QVERIFY(tray->actions()[0]->isEnabled());
+        c.saveAs();  // offered only while stopped
+        QVERIFY(!c.isSaving());
+
+        // The server pulls buffers from the renderer.
+        QTRY_VERIFY(c.renderer.frameCount.load() > 4410);
+
+        c.playStopAction->trigger();
+        // Fading out: still playing and titled so until the wait thread has ended the playback;
+        // another request changes nothing.
+        QCOMPARE(c.playStopButton->text(), QStringLiteral("Stop Brinesong"));
+        c.playStop();
+        QVERIFY(stopped.wait(5000));
+        QVERIFY(!c.isPlaying());
+        QCOMPARE(stopped.size(), 1);
+        QCOMPARE(c.playStopButton->text(), QStringLiteral("Start Brinesong"));
+        QCOMPARE(c.playStopAction->text(), QStringLiteral("Start"));
+        QVERIFY(c.exportAction->isEnabled());
+        tray = c.trayMenu.applicationDockMenu();
+        QCOMPARE(tray->actions().size(), 1);
+        QCOMPARE(tray->actions()[0]->text(), QStringLiteral("Start"));
+
+        // The tray item starts it like the button.
+        tray->actions()[0]->trigger();
+        QVERIFY(c.isPlaying());
+        c.window->activateWindow();
+        QTRY_VERIFY(c.window->isActiveWindow());
+        QTest::keyClick(c.window, Qt::Key_Escape);
+        QVERIFY(stopped.wait(5000));
+        QVERIFY(!c.isPlaying());
+        c.cancel();  // while stopped: nothing
+        QVERIFY(!c.isPlaying());
+    }
+
+    void exporting_menusAndTrayDisabled_andNothingPlays() {
+        Launched app(storePath);
+        Controller& c = app.controller;
+        QTemporaryDir target;
+        bool checked = false;
+        connect(&c.exportFlow, &ExportFlow::writingStarted, this, [&] {
+            QVERIFY(c.isSaving());
+            QVERIFY(!c.playStopAction->isEnabled());
+            QVERIFY(!c.exportAction->isEnabled());
+            QMenu* tray = c.trayMenu.applicationDockMenu();
+            QCOMPARE(tray->actions().size(), 1);
+            QVERIFY(!tray->actions()[0]->isEnabled());
+            c.playStop();
+            QVERIFY(!c.isPlaying());
+            checked = true;
+            c.exportFlow.cancelButton();
+        });
+        QSignalSpy ended(&c.exportFlow, &ExportFlow::exportEnded);
+        c.exportAction->trigger();
+        QVERIFY(c.isSaving());
+        QVERIFY(!c.playStopAction->isEnabled());
+        c.exportFlow.lengthComboBox->setCurrentText(QStringLiteral("30"));
+        c.exportFlow.savePanel()->selectFile(target.filePath(QStringLiteral("Tide")));
+        static_cast<QDialog*>(c.exportFlow.savePanel())->accept();
+        QVERIFY(ended.wait(60000));
+        QVERIFY(checked);
+        QVERIFY(!QFileInfo::exists(target.filePath(QStringLiteral("Tide.aif"))));
+        QVERIFY(c.playStopAction->isEnabled());
+        QVERIFY(c.exportAction->isEnabled());
+    }
+
+    void quit_whileExporting_writerStopsAndSettingsAreWritten() {
+        Launched app(storePath);
+        Controller& c = app.controller;
+        QTemporaryDir target;
+        connect(&c.exportFlow, &ExportFlow::writingStarted, this,
+                [&c] { c.applicationWillTerminate(); });
+        QSignalSpy ended(&c.exportFlow, &ExportFlow::exportEnded);
+        c.saveAs();
+        c.exportFlow.lengthComboBox->setCurrentText(QStringLiteral("60"));
+        c.exportFlow.savePanel()->selectFile(target.filePath(QStringLiteral("Ebb")));
+        static_cast<QDialog*>(c.exportFlow.savePanel())->accept();
+        QVERIFY(ended.wait(60000));
+        QCOMPARE(ended.at(0).at(0).toBool(), false);
+        QVERIFY(!c.exportFlow.failureAlert());
+        QVERIFY(!QFileInfo::exists(target.filePath(QStringLiteral("Ebb.aif"))));
+        QVERIFY(QSettings(storePath, QSettings::IniFormat).contains(keys::kVolume));
+    }
+
+    void quit_whilePlaying_soundEndsBeforeTheOutputCloses() {
+        if (!soundServerAvailable()) {
+            QSKIP("no PulseAudio server: run under scripts/test.sh");
+        }
+        Launched app(storePath);
+        Controller& c = app.controller;
+        c.playStop();
+        QTRY_VERIFY(c.renderer.frameCount.load() > 4410);
+        c.applicationWillTerminate();
+        QVERIFY(!c.isPlaying());
+        QVERIFY(c.renderer.forceStopFinished.load());
+        QVERIFY(!c.engine.isOutputOpen());
+        QVERIFY(QSettings(storePath, QSettings::IniFormat).contains(keys::kVolume));
+    }
+
+    // Qt quits when the last window without a parent closes; the panels belong to the main
+    // window, so closing it quits even while they are open.
+    void panels_belongToTheMainWindow_soClosingItQuits() {
+        Launched app(storePath);
+        Controller& c = app.controller;
+        c.showHelp();
+        c.showPreferences();
+        QWidget* help = HelpPanel::sharedInstance().window;
+        QWidget* panel = c.preferencesPanel.panelWindow();
+        for (QWidget* w : {help, panel}) {
+            QVERIFY(w->isWindow());
+            QCOMPARE(w->parentWidget(), c.window.data());
+        }
+        QVERIFY(QGuiApplication::quitOnLastWindowClosed());
+    }
+
+    void validateMenuItem_otherCommands_alwaysEnabled() {
+        Launched app(storePath);
+        Controller& c = app.controller;
+        QVERIFY(c.validateMenuItem(c.preferencesAction));
+        QVERIFY(c.validateMenuItem(c.helpAction));
+        QVERIFY(c.validateMenuItem(c.quitAction));
+        c.preferencesAction->trigger();
+        QVERIFY(c.preferencesPanel.panelWindow()->isVisible());
+        QCOMPARE(c.preferencesPanel.lightWaveText->text(), QStringLiteral("75"));
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> folder;
+    QString storePath;
+};
+
+QTEST_MAIN(ControllerTest)
+#include "controller_test.moc"

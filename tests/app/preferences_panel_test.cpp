@@ -1,0 +1,188 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <vector>
+
+#include "StderrCapture.h"
+#include "app/InterfaceLoader.h"
+#include "app/PreferencesPanel.h"
+#include "synth/Renderer.h"
+
+using namespace brinesong;
+
+class PreferencesPanelTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { setInterfaceDirectory(QString()); }
+
+    void showPanel_settingsLoadedBefore_fillsEveryControl() {
+        Preferences preferences;
+        PreferencesPanel panel(preferences);
+        preferences.setLightWave(62);
+        preferences.setHeavyWave(37.9);
+        preferences.setAscent(10);
+        preferences.setDescent(0);
+        preferences.setWaveInterval(100);
+        preferences.setBoostSoundLevel(true);
+        preferences.setAmplitudeGenerator(false);
+        QVERIFY(!panel.isLoaded());
+
+        panel.showPanel();
+        QVERIFY(panel.isLoaded());
+        QVERIFY(panel.panelWindow()->isVisible());
+        QCOMPARE(panel.lightWaveSlider->value(), 620);
+        QCOMPARE(panel.heavyWaveSlider->value(), 379);
+        QCOMPARE(panel.ascentSlider->value(), 100);
+        QCOMPARE(panel.descentSlider->value(), 0);
+        QCOMPARE(panel.waveIntervalSlider->value(), 1000);
+        QCOMPARE(panel.lightWaveText->text(), QStringLiteral("62"));
+        QCOMPARE(panel.heavyWaveText->text(), QStringLiteral("37"));
+        QCOMPARE(panel.waveIntervalText->text(), QStringLiteral("100"));
+        QVERIFY(panel.boostSoundLevelCheckbox->isChecked());
+        QVERIFY(!panel.amplitudeGeneratorCheckbox->isChecked());
+        QVERIFY(!panel.ascentSlider->isEnabled());
+        QVERIFY(!panel.descentSlider->isEnabled());
+        QVERIFY(!panel.waveIntervalSlider->isEnabled());
+        QVERIFY(panel.lightWaveSlider->isEnabled());
+        QVERIFY(panel.ascentText->isEnabled());
+        // Loading did not write the settings back through the sliders.
+        QCOMPARE(preferences.heavyWave(), 37.9);
+        // The device list fills the pop-up later; until then it is there and empty.
+        QVERIFY(panel.mAudioOutputPopUpButton);
+        QCOMPARE(panel.mAudioOutputPopUpButton->count(), 0);
+    }
+
+    void sliderMoved_fraction_storesValueAndShowsWholeNumber() {
+        Preferences preferences;
+        PreferencesPanel panel(preferences);
+        panel.showPanel();
+        panel.lightWaveSlider->setValue(749);
+        QCOMPARE(preferences.lightWave(), 74.9);
+        QCOMPARE(panel.lightWaveText->text(), QStringLiteral("74"));
+        panel.waveIntervalSlider->triggerAction(QAbstractSlider::SliderToMaximum);
+        QCOMPARE(preferences.waveInterval(), 100.0);
+        QCOMPARE(panel.waveIntervalText->text(), QStringLiteral("100"));
+        panel.descentSlider->triggerAction(QAbstractSlider::SliderToMinimum);
+        QCOMPARE(preferences.descent(), 0.0);
+        QCOMPARE(panel.descentText->text(), QStringLiteral("0"));
+    }
+
+    void amplitudeGeneratorToggled_followsWithThreeSlidersOnly() {
+        Preferences preferences;
+        PreferencesPanel panel(preferences);
+        panel.showPanel();
+        panel.amplitudeGeneratorCheckbox->click();
+        QVERIFY(!preferences.amplitudeGenerator());
+        for (QSlider* slider :
+             {panel.ascentSlider, panel.descentSlider, panel.waveIntervalSlider}) {
+            QVERIFY(!slider->isEnabled());
+        }
+        QVERIFY(panel.lightWaveSlider->isEnabled());
+        QVERIFY(panel.heavyWaveSlider->isEnabled());
+        QCOMPARE(panel.ascentText->text(), QStringLiteral("50"));
+        panel.amplitudeGeneratorCheckbox->click();
+        QVERIFY(preferences.amplitudeGenerator());
+        for (QSlider* slider :
+             {panel.ascentSlider, panel.descentSlider, panel.waveIntervalSlider}) {
+            QVERIFY(slider->isEnabled());
+        }
+        panel.boostSoundLevelCheckbox->click();
+        QVERIFY(preferences.boostSoundLevel());
+    }
+
+    void restoreDefaults_afterChanges_showsDefaultsAndKeepsDevice() {
+        Preferences preferences;
+        PreferencesPanel panel(preferences);
+        panel.showPanel();
+        panel.mAudioOutputPopUpButton->addItems(
+            {QStringLiteral("Speakers"), QStringLiteral("Dock")});
+        PreferencesPanel::selectItemWithTitle(QStringLiteral("Dock"),
+                                              panel.mAudioOutputPopUpButton);
+        panel.lightWaveSlider->setValue(10);
+        panel.heavyWaveSlider->setValue(20);
+        panel.ascentSlider->setValue(30);
+        panel.boostSoundLevelCheckbox->click();
+        panel.amplitudeGeneratorCheckbox->click();
+
+        panel.resetToDefaultButton->click();
+        QCOMPARE(preferences.lightWave(), 75.0);
+        QCOMPARE(preferences.heavyWave(), 100.0);
+        QCOMPARE(preferences.ascent(), 50.0);
+        QVERIFY(!preferences.boostSoundLevel());
+        QVERIFY(preferences.amplitudeGenerator());
+        QCOMPARE(panel.lightWaveSlider->value(), 750);
+        QCOMPARE(panel.heavyWaveText->text(), QStringLiteral("100"));
+        QCOMPARE(panel.ascentText->text(), QStringLiteral("50"));
+        QVERIFY(!panel.boostSoundLevelCheckbox->isChecked());
+        QVERIFY(panel.amplitudeGeneratorCheckbox->isChecked());
+        QVERIFY(panel.ascentSlider->isEnabled());
+        QCOMPARE(panel.mAudioOutputPopUpButton->currentText(), QStringLiteral("Dock"));
+    }
+
+    void selectItemWithTitle_absentOrUnknownTitle_keepsOrFallsBackToFirst() {
+        QComboBox popUp;
+        popUp.addItems({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")});
+        PreferencesPanel::selectItemWithTitle(QStringLiteral("C"), &popUp);
+        QCOMPARE(popUp.currentIndex(), 2);
+        PreferencesPanel::selectItemWithTitle(QString(), &popUp);
+        QCOMPARE(popUp.currentIndex(), 2);
+        PreferencesPanel::selectItemWithTitle(QStringLiteral("Gone"), &popUp);
+        QCOMPARE(popUp.currentIndex(), 0);
+    }
+
+    void showPanel_descriptionMissing_logsAndRetriesLater() {
+        QTemporaryDir folder;
+        setInterfaceDirectory(folder.path());
+        Preferences preferences;
+        PreferencesPanel panel(preferences);
+        StderrCapture log;
+        panel.showPanel();
+        QCOMPARE(log.text(), QStringLiteral("Failed to load Preferences.nib\n"));
+        QVERIFY(!panel.isLoaded());
+        QVERIFY(!panel.panelWindow());
+
+        QVERIFY(QFile::copy(QStringLiteral(":/interfaces/Preferences.ui"),
+                            folder.filePath(QStringLiteral("Preferences.ui"))));
+        panel.showPanel();
+        QVERIFY(panel.isLoaded());
+        QVERIFY(panel.panelWindow()->isVisible());
+    }
+
+    // The renderer reads the settings at every buffer: a slider moved between two buffers changes
+    // the second. Both levels at 0 leave nothing to hear.
+    void slidersAtZero_betweenBuffers_nextBufferIsSilent() {
+        Preferences preferences;
+        PreferencesPanel panel(preferences);
+        panel.showPanel();
+        RandomSource random(7);
+        Renderer renderer(preferences, random);
+        renderer.resetWaveFunctions();
+        renderer.volume.store(1.0);
+        constexpr uint32_t kFrames = 4410;
+        auto render = [&] {
+            std::vector<int16_t> left(kFrames), right(kFrames);
+            AudioBufferList list{2,
+                                 {{1, kFrames * 2, left.data()}, {1, kFrames * 2, right.data()}}};
+            RendererData request{nullptr, nullptr, 0, kFrames, &list};
+            renderer.renderWave(&request);
+            int peak = 0;
+            for (uint32_t i = 0; i < kFrames; ++i) {
+                peak = std::max({peak, std::abs(int(left[i])), std::abs(int(right[i]))});
+            }
+            return peak;
+        };
+        render();  // past the fade-in
+        QVERIFY(render() > 0);
+        panel.lightWaveSlider->setValue(0);
+        panel.heavyWaveSlider->setValue(0);
+        QCOMPARE(render(), 0);
+    }
+};
+
+QTEST_MAIN(PreferencesPanelTest)
+#include "preferences_panel_test.moc"

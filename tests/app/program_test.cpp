@@ -1,0 +1,166 @@
+// The real program on a virtual X display: it opens its window and, on a first launch, its help
+// panel; the preferences shortcut opens the panel; SIGTERM quits through the termination sequence,
+// which writes the settings; a killed run leaves the settings file as it was. Screenshots of the
+// windows go to the build tree for a person to look at.
+#include <signal.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString kShots = QStringLiteral(BRINESONG_BUILD_DIR "/screenshots");
+
+QProcessEnvironment displayEnvironment(const QString& configHome) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), qEnvironmentVariable("BRINESONG_XVFB_DISPLAY"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    return environment;
+}
+
+// Runs xdotool on the test display; false when it failed. Its output, trimmed, goes to `output`.
+bool xdotool(const QStringList& arguments, QString* output = nullptr) {
+    QProcess tool;
+    tool.setProcessEnvironment(displayEnvironment(QDir::tempPath()));
+    tool.start(QStringLiteral("xdotool"), arguments);
+    if (!tool.waitForFinished(30000) || tool.exitCode() != 0) {
+        return false;
+    }
+    if (output) {
+        *output = QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
+    }
+    return true;
+}
+
+// The id of the visible window titled exactly `title`, waiting until there is one.
+QString waitForWindow(const QString& title) {
+    QString found;
+    xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
+             QStringLiteral("--name"), QLatin1Char('^') + title + QLatin1Char('$')},
+            &found);
+    return found.section(QLatin1Char('\n'), 0, 0);
+}
+
+bool grab(const QString& file, const QString& windowId = QString()) {
+    QProcess tool;
+    tool.setProcessEnvironment(displayEnvironment(QDir::tempPath()));
+    QStringList arguments{kShots + QLatin1Char('/') + file};
+    if (!windowId.isEmpty()) {
+        arguments << windowId;
+    }
+    tool.start(QStringLiteral(BRINESONG_SCREEN_GRAB), arguments);
+    return tool.waitForFinished(30000) && tool.exitCode() == 0;
+}
+
+}  // namespace
+
+class ProgramTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        if (qEnvironmentVariableIsEmpty("BRINESONG_XVFB_DISPLAY")) {
+            QSKIP(
+                "BRINESONG_XVFB_DISPLAY is not set: run under scripts/test.sh, which starts Xvfb");
+        }
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
+            QSKIP("xdotool is missing: scripts/install-deps.sh installs it");
+        }
+        QVERIFY(QDir().mkpath(kShots));
+    }
+
+    void firstLaunch_windowHelpPanelAndQuitBySignal_settingsWritten() {
+        QTemporaryDir configHome;
+        QProcess program;
+        program.setProcessEnvironment(displayEnvironment(configHome.path()));
+        program.start(QStringLiteral(BRINESONG_BINARY), QStringList());
+        QVERIFY(program.waitForStarted());
+
+        const QString main = waitForWindow(QStringLiteral("Brinesong"));
+        QVERIFY(!main.isEmpty());
+        const QString help = waitForWindow(QStringLiteral("Brinesong Help"));
+        QVERIFY2(!help.isEmpty(), "a first launch shows the help panel");
+        QVERIFY(grab(QStringLiteral("main-window.png"), main));
+        QVERIFY(grab(QStringLiteral("help-panel.png"), help));
+
+        // The preferences shortcut, typed into the main window.
+        // No window manager runs on the display: focus the window by hand, then type.
+        QVERIFY(xdotool({QStringLiteral("windowfocus"), main}));
+        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+comma")}));
+        const QString panel = waitForWindow(QStringLiteral("Preferences"));
+        QVERIFY(!panel.isEmpty());
+        QVERIFY(grab(QStringLiteral("preferences-panel.png"), panel));
+        QVERIFY(grab(QStringLiteral("screen.png")));
+
+        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 128 + SIGTERM);
+        const QString file = configHome.filePath(QStringLiteral("Kelvane/Brinesong.ini"));
+        QVERIFY2(QFile::exists(file), qPrintable(file));
+        QSettings written(file, QSettings::IniFormat);
+        QCOMPARE(written.value(QStringLiteral("VolumeKey")).toString(), QStringLiteral("50"));
+        QCOMPARE(written.value(QStringLiteral("MinutesKey")).toString(), QStringLiteral("45"));
+        QVERIFY(written.contains(QStringLiteral("BrinesongWindow")));
+    }
+
+    void quitShortcut_storedSettings_writesThemBack() {
+        QTemporaryDir configHome;
+        const QString file = configHome.filePath(QStringLiteral("Kelvane/Brinesong.ini"));
+        QVERIFY(QDir().mkpath(configHome.filePath(QStringLiteral("Kelvane"))));
+        {
+            QSettings seed(file, QSettings::IniFormat);
+            seed.setValue(QStringLiteral("VolumeKey"), 64);
+        }
+        QProcess program;
+        program.setProcessEnvironment(displayEnvironment(configHome.path()));
+        program.start(QStringLiteral(BRINESONG_BINARY), QStringList());
+        QVERIFY(program.waitForStarted());
+        const QString main = waitForWindow(QStringLiteral("Brinesong"));
+        QVERIFY(!main.isEmpty());
+        QVERIFY(xdotool({QStringLiteral("windowfocus"), main}));
+        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+q")}));
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitCode(), 0);
+        QSettings written(file, QSettings::IniFormat);
+        QCOMPARE(written.value(QStringLiteral("VolumeKey")).toString(), QStringLiteral("64"));
+        QVERIFY(written.contains(QStringLiteral("kWaveIntervalKey")));
+    }
+
+    void killedRun_settingsFileLeftAsItWas() {
+        QTemporaryDir configHome;
+        QVERIFY(QDir().mkpath(configHome.filePath(QStringLiteral("Kelvane"))));
+        const QString file = configHome.filePath(QStringLiteral("Kelvane/Brinesong.ini"));
+        {
+            QSettings seed(file, QSettings::IniFormat);
+            seed.setValue(QStringLiteral("VolumeKey"), 70);
+            seed.setValue(QStringLiteral("LightWaveKey"), 12);
+        }
+        QFile before(file);
+        QVERIFY(before.open(QIODevice::ReadOnly));
+        const QByteArray bytes = before.readAll();
+        before.close();
+
+        QProcess program;
+        program.setProcessEnvironment(displayEnvironment(configHome.path()));
+        program.start(QStringLiteral(BRINESONG_BINARY), QStringList());
+        QVERIFY(program.waitForStarted());
+        QVERIFY(!waitForWindow(QStringLiteral("Brinesong")).isEmpty());
+        program.kill();
+        QVERIFY(program.waitForFinished(30000));
+
+        QFile after(file);
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QCOMPARE(after.readAll(), bytes);
+        // Nothing half-written beside it either.
+        QCOMPARE(QDir(configHome.filePath(QStringLiteral("Kelvane"))).entryList(QDir::Files),
+                 QStringList{QStringLiteral("Brinesong.ini")});
+    }
+};
+
+QTEST_GUILESS_MAIN(ProgramTest)
+#include "program_test.moc"

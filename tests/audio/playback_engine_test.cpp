@@ -1,0 +1,472 @@
+// The play state machine: starts, stop requests, the fade-out to the end frame, the wait thread's
+// hand-back, and a unit that fails. The sound is checked sample for sample against the renderer
+// driven directly with the same buffer sizes.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "audio/PlaybackEngine.h"
+
+namespace brinesong {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr uint32_t kSeed = 4242;
+constexpr double kVolume = 0.8;
+
+// Stands in for the sound server's stream, which the sanitizer builds do not link and which cannot
+// be made to fail or to use chosen buffer sizes. Like the real one it renders from its own thread,
+// a little ahead of the wall clock, and keeps only the bytes the renderer left in each buffer.
+class FakeOutputUnit : public OutputUnit {
+public:
+    struct Request {
+        uint32_t frames;  // asked for
+        uint32_t played;  // left after the renderer shortened the buffer
+    };
+    struct Playback {
+        std::vector<int16_t> left, right;
+        std::vector<Request> requests;
+    };
+
+    explicit FakeOutputUnit(std::vector<uint32_t> sizes) : bufferFrames_(std::move(sizes)) {}
+    ~FakeOutputUnit() override { stopThread(); }
+
+    int open(RenderFunction render, void* context) override {
+        ++opens;
+        render_ = render;
+        context_ = context;
+        return openStatus;
+    }
+    OpenStep failedOpenStep() const override { return openStep; }
+
+    int start() override {
+        ++starts;
+        if (startStatus != 0) {
+            return startStatus;
+        }
+        playbacks.emplace_back();
+        renderedFrames.store(0);
+        running_.store(true);
+        thread_ = std::thread([this] { renderLoop(playbacks.back()); });
+        return 0;
+    }
+
+    int stop() override {
+        ++stops;
+        playingAtStop.push_back(isPlaying ? isPlaying() : true);
+        stopThread();
+        return stopStatus;
+    }
+
+    int close() override {
+        ++closes;
+        return closeStatus;
+    }
+
+    // The first buffer of the next playback waits until the test lets it go.
+    void holdFirstBuffer() { held_ = true; }
+    void releaseFirstBuffer() {
+        std::lock_guard<std::mutex> guard(gateMutex_);
+        held_ = false;
+        gate_.notify_all();
+    }
+
+    int openStatus = 0, startStatus = 0, stopStatus = 0, closeStatus = 0;
+    OpenStep openStep = OpenStep::Open;
+    int opens = 0, starts = 0, stops = 0, closes = 0;
+    std::function<bool()> isPlaying;  // what the engine says when the unit is stopped
+    std::vector<bool> playingAtStop;
+    std::deque<Playback> playbacks;
+    std::atomic<uint64_t> renderedFrames{0};
+
+private:
+    void stopThread() {
+        running_.store(false);
+        releaseFirstBuffer();
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+    void renderLoop(Playback& out) {
+        {
+            std::unique_lock<std::mutex> lock(gateMutex_);
+            gate_.wait(lock, [this] { return !held_ || !running_.load(); });
+        }
+        // Stay about 40 ms ahead of the clock, as a device buffer does, so that the wait thread
+        // never ends a playback whose fade-out has not been rendered yet.
+        const auto begin = std::chrono::steady_clock::now();
+        constexpr double kLead = 0.04;
+        std::vector<int16_t> left, right;
+        size_t next = 0;
+        while (running_.load()) {
+            const double elapsed =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+            if (renderedFrames.load() > (elapsed + kLead) * Renderer::kSampleRate) {
+                std::this_thread::sleep_for(2ms);
+                continue;
+            }
+            const uint32_t frames = bufferFrames_[next++ % bufferFrames_.size()];
+            left.assign(frames, 0x5555);
+            right.assign(frames, 0x5555);
+            AudioBufferList list{2, {{1, frames * 2, left.data()}, {1, frames * 2, right.data()}}};
+            RendererData request{nullptr, nullptr, 0, frames, &list};
+            render_(context_, &request);
+            const uint32_t played = list.mBuffers[0].mDataByteSize / 2;
+            EXPECT_EQ(list.mBuffers[1].mDataByteSize, played * 2);
+            out.left.insert(out.left.end(), left.begin(), left.begin() + played);
+            out.right.insert(out.right.end(), right.begin(), right.begin() + played);
+            out.requests.push_back({frames, played});
+            renderedFrames.fetch_add(frames);
+        }
+    }
+
+    std::vector<uint32_t> bufferFrames_;
+    RenderFunction render_ = nullptr;
+    void* context_ = nullptr;
+    std::atomic<bool> running_{false};
+    std::thread thread_;
+    std::mutex gateMutex_;
+    std::condition_variable gate_;
+    bool held_ = false;
+};
+
+// The test's own thread plays the main thread: posted tasks run when it pumps them.
+class TestHost : public PlaybackHost {
+public:
+    void postToMainThread(std::function<void()> task) override {
+        std::lock_guard<std::mutex> guard(mutex_);
+        tasks_.push_back(std::move(task));
+        posted_.notify_all();
+    }
+    void didStart() override { ++started; }
+    void didStop() override { ++stopped; }
+
+    // Runs posted tasks until `didStop` has been heard `count` times; false if that takes longer
+    // than any playback here could (a hang, not a timing check).
+    bool pumpUntilStopped(int count) {
+        const auto giveUp = std::chrono::steady_clock::now() + 20s;
+        while (stopped < count) {
+            std::function<void()> task;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                if (!posted_.wait_until(lock, giveUp, [this] { return !tasks_.empty(); })) {
+                    return false;
+                }
+                task = std::move(tasks_.front());
+                tasks_.pop_front();
+            }
+            task();
+        }
+        return true;
+    }
+
+    int started = 0;
+    int stopped = 0;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable posted_;
+    std::deque<std::function<void()>> tasks_;
+};
+
+// The renderer driven directly, playback after playback, as the engine should drive it.
+class ReferencePlayer {
+public:
+    ReferencePlayer() : renderer_(preferences_, random_) { renderer_.volume = kVolume; }
+
+    // One playback with the end already known: frames before the stop hand-over get the same gain
+    // whether or not the end is set, so the result must match the live playback exactly.
+    FakeOutputUnit::Playback play(const std::vector<uint32_t>& sizes, double runLength) {
+        renderer_.resetWaveFunctions();
+        renderer_.frameCount = 0;
+        renderer_.fadeInOut = Renderer::kLiveFade;
+        renderer_.runLength = runLength;
+        const uint32_t end = static_cast<uint32_t>(Renderer::kSampleRate * runLength);
+        FakeOutputUnit::Playback out;
+        for (size_t i = 0; renderer_.frameCount < end; ++i) {
+            const uint32_t frames = sizes[i % sizes.size()];
+            std::vector<int16_t> left(frames), right(frames);
+            AudioBufferList list{2, {{1, frames * 2, left.data()}, {1, frames * 2, right.data()}}};
+            RendererData request{nullptr, nullptr, 0, frames, &list};
+            renderer_.renderWave(&request);
+            const uint32_t played = list.mBuffers[0].mDataByteSize / 2;
+            out.left.insert(out.left.end(), left.begin(), left.begin() + played);
+            out.right.insert(out.right.end(), right.begin(), right.begin() + played);
+        }
+        return out;
+    }
+
+private:
+    Preferences preferences_;
+    RandomSource random_{kSeed};
+    Renderer renderer_;
+};
+
+class PlaybackEngineTest : public ::testing::Test {
+protected:
+    explicit PlaybackEngineTest(std::vector<uint32_t> sizes = {512, 1000, 2048, 700})
+        : sizes_(sizes), unit_(sizes), renderer_(preferences_, random_) {
+        renderer_.volume = kVolume;
+        engine_.log = [this](const std::string& line) {
+            std::lock_guard<std::mutex> guard(logMutex_);
+            logged_.push_back(line);
+        };
+        unit_.isPlaying = [this] { return engine_.isPlaying(); };
+        engine_.openAudioOutput();
+    }
+
+    void waitForFrames(uint64_t frames) {
+        const auto giveUp = std::chrono::steady_clock::now() + 20s;
+        while (unit_.renderedFrames.load() < frames && std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::sleep_for(1ms);
+        }
+        ASSERT_GE(unit_.renderedFrames.load(), frames);
+    }
+
+    uint32_t endFrame() const {
+        return static_cast<uint32_t>(Renderer::kSampleRate * renderer_.runLength.load());
+    }
+
+    std::vector<std::string> logged() {
+        std::lock_guard<std::mutex> guard(logMutex_);
+        return logged_;
+    }
+
+    std::vector<uint32_t> sizes_;
+    FakeOutputUnit unit_;
+    TestHost host_;
+    Preferences preferences_;
+    RandomSource random_{kSeed};
+    Renderer renderer_;
+    std::mutex logMutex_;
+    std::vector<std::string> logged_;
+    PlaybackEngine engine_{renderer_, unit_, host_};  // last: destroyed first
+};
+
+TEST_F(PlaybackEngineTest, stopMidPlayback_fadesOutInsideABufferAndEnds) {
+    // Leftovers of an earlier sound (an export, say) must not reach the new playback.
+    renderer_.fadeInOut = Renderer::kExportFade;
+    renderer_.runLength = 5.0;
+    renderer_.frameCount = 99999;
+    {
+        std::vector<int16_t> scratch(300);
+        AudioBufferList list{2, {{1, 600, scratch.data()}, {1, 600, scratch.data()}}};
+        RendererData request{nullptr, nullptr, 0, 300, &list};
+        renderer_.renderWave(&request);
+    }
+    random_.seed(kSeed);
+
+    engine_.playStop();
+    EXPECT_TRUE(engine_.isPlaying());
+    EXPECT_EQ(host_.started, 1);
+    waitForFrames(20000);
+    engine_.playStop();
+    EXPECT_TRUE(engine_.isPlaying());  // only requested
+    ASSERT_TRUE(host_.pumpUntilStopped(1));
+    engine_.waitForWaitThreads();
+
+    EXPECT_FALSE(engine_.isPlaying());
+    EXPECT_EQ(host_.started, 1);
+    EXPECT_EQ(unit_.starts, 1);
+    EXPECT_EQ(unit_.stops, 1);
+    EXPECT_EQ(unit_.playingAtStop, std::vector<bool>{true});
+    EXPECT_TRUE(renderer_.forceStopFinished.load());
+
+    const FakeOutputUnit::Playback& played = unit_.playbacks.at(0);
+    const uint32_t end = endFrame();
+    ASSERT_EQ(played.left.size(), end);
+    ASSERT_EQ(played.right.size(), end);
+
+    // The end lies 0.01 s (440 or 441 frames, by rounding) after the frames handed out before the
+    // request, inside the next buffer, which is cut there; every later buffer is empty.
+    uint32_t before = 0;
+    size_t cut = 0;
+    while (before + played.requests[cut].frames <= end - 440) {
+        EXPECT_EQ(played.requests[cut].played, played.requests[cut].frames);
+        before += played.requests[cut++].frames;
+    }
+    EXPECT_GE(before, 20000u);
+    EXPECT_GE(end - before, 440u);
+    EXPECT_LE(end - before, 441u);
+    EXPECT_EQ(played.requests[cut].played, end - before);
+    EXPECT_LT(played.requests[cut].played, played.requests[cut].frames);
+    for (size_t i = cut + 1; i < played.requests.size(); ++i) {
+        EXPECT_EQ(played.requests[i].played, 0u) << "buffer " << i;
+    }
+
+    ReferencePlayer reference;
+    const FakeOutputUnit::Playback expected = reference.play(sizes_, renderer_.runLength.load());
+    EXPECT_EQ(played.left, expected.left);
+    EXPECT_EQ(played.right, expected.right);
+    EXPECT_EQ(played.left[0], 0);
+    // The last frames are the tail of the fade: far below the level of the steady part.
+    double steady = 0, tail = 0;
+    for (uint32_t f = before - 4410; f < before; ++f)
+        steady = std::max(steady, std::abs(1.0 * played.left[f]));
+    for (uint32_t f = end - 22; f < end; ++f)
+        tail = std::max(tail, std::abs(1.0 * played.left[f]));
+    EXPECT_GT(steady, 1000);
+    EXPECT_LT(tail, steady * 0.06);
+}
+
+TEST_F(PlaybackEngineTest, stopBeforeTheFirstBuffer_playsOnlyTheFade) {
+    unit_.holdFirstBuffer();
+    engine_.playStop();
+    engine_.playStop();
+    unit_.releaseFirstBuffer();
+    ASSERT_TRUE(host_.pumpUntilStopped(1));
+    engine_.waitForWaitThreads();
+
+    EXPECT_FALSE(engine_.isPlaying());
+    EXPECT_EQ(renderer_.runLength.load(), Renderer::kLiveFade);
+    const FakeOutputUnit::Playback& played = unit_.playbacks.at(0);
+    ASSERT_EQ(played.left.size(), 441u);
+    EXPECT_EQ(played.requests.at(0).played, 441u);
+    ReferencePlayer reference;
+    EXPECT_EQ(played.left, reference.play(sizes_, Renderer::kLiveFade).left);
+    EXPECT_EQ(played.left[0], 0);
+    EXPECT_EQ(played.right[0], 0);
+}
+
+TEST_F(PlaybackEngineTest, startDuringTheFadeOut_isLost) {
+    engine_.playStop();
+    waitForFrames(5000);
+    engine_.playStop();  // stop
+    engine_.playStop();  // start while stopping: only raises the stop request again
+    ASSERT_TRUE(host_.pumpUntilStopped(1));
+    engine_.waitForWaitThreads();
+
+    EXPECT_FALSE(engine_.isPlaying());
+    EXPECT_EQ(host_.started, 1);
+    EXPECT_EQ(host_.stopped, 1);
+    EXPECT_EQ(unit_.starts, 1);
+    EXPECT_EQ(unit_.stops, 1);
+    EXPECT_TRUE(renderer_.forceStop.load());
+    EXPECT_TRUE(engine_.renderLock.try_lock());
+    engine_.renderLock.unlock();
+}
+
+class SmallBuffersTest : public PlaybackEngineTest {
+protected:
+    SmallBuffersTest() : PlaybackEngineTest({1, 64, 441, 333, 4096, 97}) {}
+};
+
+TEST_F(SmallBuffersTest, startRightAfterTheEnd_playsAFreshSoundThatStopsAgain) {
+    ReferencePlayer reference;
+    for (int playback = 0; playback < 2; ++playback) {
+        engine_.playStop();
+        ASSERT_TRUE(engine_.isPlaying());
+        waitForFrames(3000);
+        engine_.playStop();
+        ASSERT_TRUE(host_.pumpUntilStopped(playback + 1));
+        // The unit was stopped while the state still said playing, so this start cannot be
+        // undone by the previous playback's wait thread.
+        const FakeOutputUnit::Playback& played = unit_.playbacks.at(playback);
+        ASSERT_EQ(played.left.size(), endFrame());
+        const FakeOutputUnit::Playback expected = reference.play(sizes_, renderer_.runLength);
+        EXPECT_EQ(played.left, expected.left) << "playback " << playback;
+        EXPECT_EQ(played.right, expected.right) << "playback " << playback;
+    }
+    engine_.waitForWaitThreads();
+    EXPECT_EQ(unit_.starts, 2);
+    EXPECT_EQ(unit_.stops, 2);
+    EXPECT_EQ(unit_.playingAtStop, (std::vector<bool>{true, true}));
+    EXPECT_EQ(host_.started, 2);
+}
+
+TEST_F(PlaybackEngineTest, failedStart_logsAndReturnsToStopped) {
+    unit_.startStatus = 7;
+    engine_.playStop();
+
+    EXPECT_EQ(logged(), std::vector<std::string>{"AudioOutputUnitStart failed: 7"});
+    EXPECT_FALSE(engine_.isPlaying());
+    EXPECT_EQ(host_.started, 0);
+    EXPECT_EQ(host_.stopped, 1);
+    EXPECT_TRUE(engine_.renderLock.try_lock()) << "no wait thread may hold the lock";
+    engine_.renderLock.unlock();
+
+    // The next request tries again and plays.
+    unit_.startStatus = 0;
+    engine_.playStop();
+    EXPECT_TRUE(engine_.isPlaying());
+    EXPECT_EQ(host_.started, 1);
+    waitForFrames(2000);
+    engine_.playStop();
+    ASSERT_TRUE(host_.pumpUntilStopped(2));
+    EXPECT_FALSE(engine_.isPlaying());
+    EXPECT_EQ(unit_.starts, 2);
+}
+
+TEST_F(PlaybackEngineTest, failingStopAndClose_areLoggedAndTheStateGoesOn) {
+    unit_.stopStatus = -9;
+    unit_.closeStatus = 3;
+    engine_.playStop();
+    waitForFrames(1000);
+    engine_.playStop();
+    ASSERT_TRUE(host_.pumpUntilStopped(1));
+    engine_.waitForWaitThreads();
+    EXPECT_FALSE(engine_.isPlaying());
+    engine_.closeAudioOutput();
+    EXPECT_EQ(logged(), (std::vector<std::string>{"AudioOutputUnitStop failed: -9",
+                                                  "AudioUnitUninitialize failed: 3"}));
+}
+
+TEST(PlaybackEngineOpenTest, eachFailingStepLogsItsLineOnce) {
+    const std::pair<OutputUnit::OpenStep, const char*> cases[] = {
+        {OutputUnit::OpenStep::Find, "FindNextComponent failed."},
+        {OutputUnit::OpenStep::Open, "OpenAComponent failed: 6"},
+        {OutputUnit::OpenStep::Initialize, "AudioUnitInitialize failed: 6"},
+        {OutputUnit::OpenStep::SetRenderCallback,
+         "AudioUnitSetProperty( SetRenderCallback ) failed: 6"},
+        {OutputUnit::OpenStep::SetStreamFormat, "AudioUnitSetProperty( StreamFormat ): 6"},
+    };
+    for (const auto& [step, line] : cases) {
+        FakeOutputUnit unit({512});
+        unit.openStatus = 6;
+        unit.openStep = step;
+        TestHost host;
+        Preferences preferences;
+        Renderer renderer(preferences);
+        PlaybackEngine engine(renderer, unit, host);
+        std::vector<std::string> logged;
+        engine.log = [&logged](const std::string& text) { logged.push_back(text); };
+        engine.openAudioOutput();
+        engine.openAudioOutput();  // opened once, never again
+        EXPECT_EQ(unit.opens, 1);
+        EXPECT_FALSE(engine.isOutputOpen());
+        EXPECT_EQ(logged, std::vector<std::string>{line});
+    }
+}
+
+TEST(PlaybackEngineLifetimeTest, destroyedWhilePlaying_fadesOutAndLeavesNoThread) {
+    FakeOutputUnit unit({700, 300});
+    TestHost host;
+    Preferences preferences;
+    RandomSource random(kSeed);
+    Renderer renderer(preferences, random);
+    {
+        PlaybackEngine engine(renderer, unit, host);
+        engine.openAudioOutput();
+        engine.playStop();
+        while (unit.renderedFrames.load() < 4000) {
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+    // The engine is gone; its wait thread ended the playback first.
+    EXPECT_EQ(unit.stops, 1);
+    const uint32_t end = static_cast<uint32_t>(Renderer::kSampleRate * renderer.runLength.load());
+    EXPECT_GT(end, 4000u);
+    EXPECT_EQ(unit.playbacks.at(0).left.size(), end);
+    ASSERT_TRUE(host.pumpUntilStopped(1));  // the posted title update outlives the engine safely
+}
+
+}  // namespace
+}  // namespace brinesong

@@ -1,0 +1,284 @@
+// The output unit against the private sound server the test script starts: what the write
+// callback calls, moving the stream, and a server that cannot be reached.
+//
+// This program replaces malloc and friends, the pthread lock calls and the I/O calls with versions
+// that count the calls made on a thread that is inside the unit's write callback, then forward to
+// the C library. The program exports them (ENABLE_EXPORTS), so libpulse's calls reach them too.
+// The one call the callback may make is libpulse's own one-byte write to its mainloop's wake-up
+// pipe, which pa_stream_write makes to have the queued sound sent; it never blocks.
+#include <dlfcn.h>
+#include <poll.h>
+#include <pthread.h>
+#include <semaphore.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "audio/PlaybackEngine.h"
+#include "platform/PulseOutputUnit.h"
+
+#include <pulse/def.h>
+
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void __libc_free(void*);
+void* __libc_memalign(size_t, size_t);
+}
+
+namespace {
+
+constexpr int kMaxNames = 16;
+std::atomic<int> forbiddenCalls{0};
+std::atomic<const char*> forbiddenNames[kMaxNames];
+std::atomic<int> wakeups{0};
+
+void noteCall(const char* name) {
+    if (brinesong::PulseOutputUnit::insideWriteCallback()) {
+        const int n = forbiddenCalls.fetch_add(1);
+        if (n < kMaxNames) {
+            forbiddenNames[n].store(name);
+        }
+    }
+}
+
+template <typename Function>
+Function next(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+// Forwards to the C library's function of the same name, resolved once.
+#define FORWARD(name, type, ...)                \
+    noteCall(#name);                            \
+    static const auto real = next<type>(#name); \
+    return real(__VA_ARGS__)
+
+}  // namespace
+
+extern "C" {
+
+void* malloc(size_t size) {
+    noteCall("malloc");
+    return __libc_malloc(size);
+}
+void* calloc(size_t count, size_t size) {
+    noteCall("calloc");
+    return __libc_calloc(count, size);
+}
+void* realloc(void* pointer, size_t size) {
+    noteCall("realloc");
+    return __libc_realloc(pointer, size);
+}
+void free(void* pointer) {
+    if (pointer != nullptr) {
+        noteCall("free");
+    }
+    __libc_free(pointer);
+}
+int posix_memalign(void** out, size_t alignment, size_t size) {
+    noteCall("posix_memalign");
+    *out = __libc_memalign(alignment, size);
+    return *out != nullptr ? 0 : ENOMEM;
+}
+
+int pthread_mutex_lock(pthread_mutex_t* m) {
+    FORWARD(pthread_mutex_lock, int (*)(pthread_mutex_t*), m);
+}
+int pthread_mutex_trylock(pthread_mutex_t* m) {
+    FORWARD(pthread_mutex_trylock, int (*)(pthread_mutex_t*), m);
+}
+int pthread_cond_wait(pthread_cond_t* c, pthread_mutex_t* m) {
+    FORWARD(pthread_cond_wait, int (*)(pthread_cond_t*, pthread_mutex_t*), c, m);
+}
+int pthread_cond_signal(pthread_cond_t* c) {
+    FORWARD(pthread_cond_signal, int (*)(pthread_cond_t*), c);
+}
+int pthread_cond_broadcast(pthread_cond_t* c) {
+    FORWARD(pthread_cond_broadcast, int (*)(pthread_cond_t*), c);
+}
+int sem_post(sem_t* s) {
+    FORWARD(sem_post, int (*)(sem_t*), s);
+}
+int sem_wait(sem_t* s) {
+    FORWARD(sem_wait, int (*)(sem_t*), s);
+}
+
+ssize_t write(int fd, const void* data, size_t size) {
+    static const auto real = next<ssize_t (*)(int, const void*, size_t)>("write");
+    if (size == 1 && brinesong::PulseOutputUnit::insideWriteCallback()) {
+        wakeups.fetch_add(1);
+        return real(fd, data, size);
+    }
+    noteCall("write");
+    return real(fd, data, size);
+}
+ssize_t read(int fd, void* data, size_t size) {
+    FORWARD(read, ssize_t(*)(int, void*, size_t), fd, data, size);
+}
+ssize_t writev(int fd, const struct iovec* v, int n) {
+    FORWARD(writev, ssize_t(*)(int, const struct iovec*, int), fd, v, n);
+}
+ssize_t readv(int fd, const struct iovec* v, int n) {
+    FORWARD(readv, ssize_t(*)(int, const struct iovec*, int), fd, v, n);
+}
+ssize_t send(int fd, const void* data, size_t size, int flags) {
+    FORWARD(send, ssize_t(*)(int, const void*, size_t, int), fd, data, size, flags);
+}
+ssize_t sendmsg(int fd, const struct msghdr* message, int flags) {
+    FORWARD(sendmsg, ssize_t(*)(int, const struct msghdr*, int), fd, message, flags);
+}
+ssize_t recvmsg(int fd, struct msghdr* message, int flags) {
+    FORWARD(recvmsg, ssize_t(*)(int, struct msghdr*, int), fd, message, flags);
+}
+ssize_t recv(int fd, void* data, size_t size, int flags) {
+    FORWARD(recv, ssize_t(*)(int, void*, size_t, int), fd, data, size, flags);
+}
+int poll(struct pollfd* fds, nfds_t n, int timeout) {
+    FORWARD(poll, int (*)(struct pollfd*, nfds_t, int), fds, n, timeout);
+}
+int ppoll(struct pollfd* fds, nfds_t n, const struct timespec* timeout, const sigset_t* mask) {
+    FORWARD(ppoll, int (*)(struct pollfd*, nfds_t, const struct timespec*, const sigset_t*), fds, n,
+            timeout, mask);
+}
+
+}  // extern "C"
+
+namespace brinesong {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool haveServer() {
+    return std::getenv("PULSE_SERVER") != nullptr;
+}
+
+#define REQUIRE_SERVER()                                                                     \
+    if (!haveServer()) {                                                                     \
+        GTEST_SKIP() << "PULSE_SERVER is unset: start the private server (scripts/test.sh, " \
+                        "or eval \"$(scripts/pulse-server.sh start DIR)\")";                 \
+    }
+
+class QueueHost : public PlaybackHost {
+public:
+    void postToMainThread(std::function<void()> task) override {
+        std::lock_guard<std::mutex> guard(mutex_);
+        tasks_.push_back(std::move(task));
+        posted_.notify_all();
+    }
+    void didStart() override {}
+    void didStop() override { ++stopped; }
+    bool pumpUntilStopped(int count) {
+        while (stopped < count) {
+            std::function<void()> task;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                if (!posted_.wait_for(lock, 20s, [this] { return !tasks_.empty(); })) {
+                    return false;
+                }
+                task = std::move(tasks_.front());
+                tasks_.pop_front();
+            }
+            task();
+        }
+        return true;
+    }
+    int stopped = 0;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable posted_;
+    std::deque<std::function<void()>> tasks_;
+};
+
+TEST(PulseOutputUnitTest, writeCallback_allocatesNothingLocksNothingAndOnlyWakesItsLoop) {
+    REQUIRE_SERVER();
+    Preferences preferences;
+    RandomSource random(7);
+    Renderer renderer(preferences, random);
+    PulseOutputUnit unit;
+    QueueHost host;
+    PlaybackEngine engine(renderer, unit, host);
+    engine.openAudioOutput();
+    ASSERT_TRUE(engine.isOutputOpen()) << unit.errorText();
+
+    // The first playback warms libpulse's free lists (its first sends allocate their queue
+    // entries); from the second on nothing may be allocated.
+    uint64_t frames = 0;
+    for (int playback = 1; playback <= 3; ++playback) {
+        if (playback == 2) {
+            forbiddenCalls = 0;
+            wakeups = 0;
+            frames = 0;
+        }
+        engine.playStop();
+        ASSERT_TRUE(engine.isPlaying());
+        std::this_thread::sleep_for(700ms);
+        engine.playStop();
+        ASSERT_TRUE(host.pumpUntilStopped(playback));
+        frames += renderer.frameCount.load();
+    }
+    engine.closeAudioOutput();
+
+    // About 0.7 s per playback went through the callback, in buffers of 10 ms or more.
+    EXPECT_GT(frames, 2 * 20000u);
+    std::string names;
+    for (int i = 0; i < std::min(forbiddenCalls.load(), kMaxNames); ++i) {
+        names += std::string(" ") + forbiddenNames[i].load();
+    }
+    EXPECT_EQ(forbiddenCalls.load(), 0) << "inside the write callback:" << names;
+    // At most one wake-up per buffer handed over.
+    EXPECT_GT(wakeups.load(), 0);
+    EXPECT_LE(wakeups.load(), static_cast<int>(frames / PulseOutputUnit::kRequestFrames) + 10);
+    EXPECT_EQ(unit.underruns(), 0u);
+}
+
+TEST(PulseOutputUnitTest, stream_hasTheAskedBufferSizesAndMovesBetweenSinksByName) {
+    REQUIRE_SERVER();
+    PulseOutputUnit unit;
+    ASSERT_EQ(unit.open([](void*, RendererData*) {}, nullptr), 0) << unit.errorText();
+    EXPECT_NE(unit.streamIndex(), UINT32_MAX);
+    const PulseOutputUnit::BufferSizes sizes = unit.bufferSizes();
+    EXPECT_EQ(sizes.requestBytes, PulseOutputUnit::kRequestFrames * 4);
+    EXPECT_GT(sizes.targetBytes, 0u);
+    EXPECT_LE(sizes.targetBytes, PulseOutputUnit::kTargetFrames * 4);
+
+    EXPECT_EQ(unit.moveToSink("brinesong_test"), 0) << unit.errorText();
+    EXPECT_NE(unit.moveToSink("no_such_sink"), 0);
+    EXPECT_EQ(unit.errorText(), "No such entity");
+    EXPECT_EQ(unit.close(), 0);
+    EXPECT_EQ(unit.streamIndex(), UINT32_MAX);
+}
+
+TEST(PulseOutputUnitTest, unreachableServer_failsToOpenWithTheServersReason) {
+    const char* saved = std::getenv("PULSE_SERVER");
+    const std::string previous = saved != nullptr ? saved : "";
+    setenv("PULSE_SERVER", "unix:/nonexistent/brinesong/native", 1);
+    {
+        PulseOutputUnit unit;
+        EXPECT_EQ(unit.open([](void*, RendererData*) {}, nullptr), PA_ERR_CONNECTIONREFUSED);
+        EXPECT_EQ(unit.failedOpenStep(), OutputUnit::OpenStep::Open);
+        EXPECT_EQ(unit.errorText(), "Connection refused");
+        EXPECT_NE(unit.start(), 0);
+        EXPECT_EQ(unit.close(), 0);
+    }
+    if (saved != nullptr) {
+        setenv("PULSE_SERVER", previous.c_str(), 1);
+    } else {
+        unsetenv("PULSE_SERVER");
+    }
+}
+
+}  // namespace
+}  // namespace brinesong
