@@ -100,7 +100,9 @@ public:
     // The panel has loaded its pop-up: fill it from the list as it stands and select the stored
     // name. From now on hardware changes are followed.
     void connectPopUp(DevicePopUp& popUp);
-    DevicePopUp* audioOutputPopUpButton() const { return mAudioOutputPopUpButton; }
+    // The panel's pop-up is going away: stop following hardware changes.
+    void disconnectPopUp() { mAudioOutputPopUpButton = nullptr; }
+    DevicePopUp* connectedPopUp() const { return mAudioOutputPopUpButton; }
     // The pop-up's action: route to the chosen entry at once and remember its name.
     void audioOutputPopUpButton();
 

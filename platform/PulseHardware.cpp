@@ -203,6 +203,10 @@ int PulseHardware::connect() {
     return status;
 }
 
+const char* PulseHardware::errorText(int status) {
+    return pa_strerror(status);
+}
+
 int PulseHardware::checkConnected() const {
     return connected_ ? 0 : PA_ERR_BADSTATE;
 }

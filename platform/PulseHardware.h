@@ -39,6 +39,8 @@ public:
     // Connects to the server the environment names (PULSE_SERVER, else the user's). Until it has
     // succeeded every query fails with PA_ERR_BADSTATE.
     int connect();
+    // The server's words for a status.
+    static const char* errorText(int status);
 
     int getDevices(std::vector<AudioDeviceID>& devices) override;
     int getDefaultOutputDevice(AudioDeviceID& device) override;
