@@ -2,7 +2,6 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -22,16 +21,10 @@ public:
         std::lock_guard lock(mutex_);
         tasks_.push_back(std::move(task));
         delays.push_back(delay);
-        posted_.notify_all();
     }
     size_t size() {
         std::lock_guard lock(mutex_);
         return tasks_.size();
-    }
-    // For notifications from a real server: true once a task is waiting.
-    bool waitForTask(std::chrono::milliseconds timeout) {
-        std::unique_lock lock(mutex_);
-        return posted_.wait_for(lock, timeout, [this] { return !tasks_.empty(); });
     }
     void runAll() {
         for (;;) {
@@ -51,7 +44,6 @@ public:
 
 private:
     std::mutex mutex_;
-    std::condition_variable posted_;
     std::deque<std::function<void()>> tasks_;
 };
 

@@ -1,5 +1,6 @@
-// The device list against the private sound server: its sinks as devices, a stream moved between
-// them, and sinks loaded and unloaded while the list is watched.
+// The sinks of the private sound server as audio hardware: names, the default, a stream moved
+// between sinks, and the notifications of sinks loaded and unloaded. The list and pop-up over them
+// are tested in the window (tests/app/output_devices_test.cpp).
 #include "platform/PulseHardware.h"
 
 #include <gtest/gtest.h>
@@ -10,18 +11,14 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "SelectionDoubles.h"
 #include "ServerTools.h"
-#include "audio/OutputDeviceSelection.h"
 
 namespace brinesong {
 namespace {
 
 using namespace std::chrono_literals;
 using testing::LoadedSink;
-using testing::ManualQueue;
 using testing::PlayingStream;
-using testing::RecordingPopUp;
 
 constexpr const char* kTestSink = "brinesong_test";  // the server's own sink, its default
 
@@ -139,66 +136,6 @@ TEST_F(PulseHardwareTest, notifications_loadAndUnloadTellTheDeviceListChanged) {
     second.unload();
     ASSERT_TRUE(counter.waitFor(afterLoad + 1));
     hardware.removeAllListeners(&counter);
-}
-
-// The whole list over the real server, with a panel's pop-up standing in.
-TEST_F(PulseHardwareTest, selection_followsSinksComingAndGoing_onlyOnceThePopUpExists) {
-    ManualQueue queue;
-    RecordingPopUp popUp;
-    PlayingStream stream;
-    ASSERT_NE(stream.index, UINT32_MAX);
-    FixedStream unit;
-    unit.index = stream.index;
-    OutputDeviceSelection selection(hardware, queue);
-    selection.setAudioOutput(&unit);
-    selection.setOutputDeviceName(std::nullopt);
-    EXPECT_EQ(selection.outputDeviceName(), "Brinesong Tests : Brinesong Test Sink");
-    const size_t atStart = selection.outputSources().size();
-
-    // Not loaded yet: notifications come, the list stays as it was.
-    {
-        LoadedSink early("brinesong_early", "Early Sink", "Brinesong Tests");
-        ASSERT_TRUE(early.loaded());
-        ASSERT_TRUE(queue.waitForTask(3s));
-        queue.runAll();
-        EXPECT_EQ(selection.outputSources().size(), atStart);
-    }
-    std::this_thread::sleep_for(200ms);
-    queue.runAll();
-
-    selection.connectPopUp(popUp);
-    EXPECT_EQ(popUp.items.size(), atStart);
-    EXPECT_EQ(popUp.titleOfSelectedItem(), "Brinesong Tests : Brinesong Test Sink");
-
-    // Loaded: a new sink's events (changed, new, changed ...) rebuild once.
-    const int fills = popUp.fills;
-    LoadedSink second("brinesong_second", "Second Sink", "Kelvane Labs");
-    ASSERT_TRUE(second.loaded());
-    ASSERT_TRUE(queue.waitForTask(3s));
-    std::this_thread::sleep_for(200ms);
-    queue.runAll();
-    EXPECT_EQ(popUp.fills, fills + 1);
-    EXPECT_EQ(popUp.items.size(), atStart + 1);
-    EXPECT_EQ(popUp.items.back(), "Kelvane Labs : Second Sink");
-    EXPECT_EQ(popUp.titleOfSelectedItem(), "Brinesong Tests : Brinesong Test Sink");
-
-    // Choosing it moves the stream there at once.
-    popUp.choose(selection, static_cast<int>(popUp.items.size()) - 1);
-    EXPECT_EQ(stream.sink(), second.index);
-    EXPECT_EQ(selection.outputDeviceName(), "Kelvane Labs : Second Sink");
-    std::this_thread::sleep_for(200ms);  // the move's own events: a re-selection at most
-    queue.runAll();
-    EXPECT_EQ(popUp.titleOfSelectedItem(), "Kelvane Labs : Second Sink");
-
-    // Unplugged while played to: the list loses it, the selection follows the stream home.
-    second.unload();
-    ASSERT_TRUE(queue.waitForTask(3s));
-    std::this_thread::sleep_for(200ms);
-    queue.runAll();
-    EXPECT_EQ(popUp.items.size(), atStart);
-    EXPECT_EQ(popUp.titleOfSelectedItem(), "Brinesong Tests : Brinesong Test Sink");
-    EXPECT_EQ(selection.outputDeviceName(), "Brinesong Tests : Brinesong Test Sink");
-    EXPECT_EQ(selection.outputDevice(), testSink);
 }
 
 }  // namespace
