@@ -77,13 +77,16 @@ QString usageText() {
         "Usage:\n"
         "  brinesong                                   open the window\n"
         "  brinesong --export FILE [--minutes M] [--seed N] [SETTINGS]\n"
-        "  brinesong --play [--minutes M] [--seed N] [SETTINGS]\n"
+        "  brinesong --play [--minutes M] [--device NAME] [--seed N] [SETTINGS]\n"
+        "  brinesong --list-devices\n"
         "SETTINGS: --volume P --light-wave P --heavy-wave P --ascent P --descent P\n"
         "          --wave-interval P --boost-sound-level on|off --amplitude-generator on|off\n"
         "          (P in percent, 0 to 100; absent settings come from the saved ones)\n"
         "--minutes M   length of the export in minutes, at most 400; with --play, the minutes\n"
         "              after which the sound fades out (default: until interrupted)\n"
-        "--seed N      seed of the random source, for a reproducible sound\n");
+        "--seed N      seed of the random source, for a reproducible sound\n"
+        "--device NAME the output device to play to, as --list-devices names it (default: the\n"
+        "              one chosen in the window)\n");
 }
 
 ParseOutcome parseCommandLine(const QStringList& arguments) {
@@ -95,11 +98,15 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption exportFile(QStringLiteral("export"), QString(),
                                         QStringLiteral("FILE"));
     const QCommandLineOption play(QStringLiteral("play"));
+    const QCommandLineOption listDevices(QStringLiteral("list-devices"));
+    const QCommandLineOption device(QStringLiteral("device"), QString(), QStringLiteral("NAME"));
     const QCommandLineOption minutes(QStringLiteral("minutes"), QString(), QStringLiteral("M"));
     const QCommandLineOption seed(QStringLiteral("seed"), QString(), QStringLiteral("N"));
     parser.addOption(help);
     parser.addOption(exportFile);
     parser.addOption(play);
+    parser.addOption(listDevices);
+    parser.addOption(device);
     parser.addOption(minutes);
     parser.addOption(seed);
     for (const auto& option : kPercentOptions) {
@@ -161,6 +168,26 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(exportFile) && parser.isSet(play)) {
         error = QStringLiteral("--play and --export exclude each other");
         return outcome;
+    }
+    if (parser.isSet(listDevices)) {
+        if (parser.isSet(play) || parser.isSet(exportFile)) {
+            error = QStringLiteral("--list-devices goes alone");
+            return outcome;
+        }
+        command.mode = CommandLine::Mode::ListDevices;
+        outcome.ok = true;
+        return outcome;
+    }
+    if (parser.isSet(device)) {
+        if (!parser.isSet(play)) {
+            error = QStringLiteral("--device goes with --play");
+            return outcome;
+        }
+        command.device = parser.value(device);
+        if (command.device->isEmpty()) {
+            error = QStringLiteral("--device: expected a device name (see --list-devices)");
+            return outcome;
+        }
     }
     if (parser.isSet(play)) {
         command.mode = CommandLine::Mode::Play;

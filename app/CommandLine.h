@@ -30,9 +30,11 @@ struct SoundOptions {
 };
 
 struct CommandLine {
-    enum class Mode { Window, Help, Export, Play };
+    enum class Mode { Window, Help, Export, Play, ListDevices };
     Mode mode = Mode::Window;
     QString exportPath;
+    // --device for --play: the output device's name as --list-devices prints it.
+    std::optional<QString> device;
     SoundOptions sound;
 };
 
@@ -54,6 +56,10 @@ int runExportCommand(const CommandLine& command);
 // button does and returns once the playback has faded out and ended: 0 after the minutes,
 // 128 + the signal after a signal, 1 when there is no sound.
 int runPlayCommand(const CommandLine& command);
+
+// Prints the output devices' names, one a line, in the order of the preferences' pop-up: 0, or 1
+// when the sound server cannot be reached.
+int runListDevicesCommand();
 
 }  // namespace brinesong
 

@@ -24,6 +24,7 @@
 #include "HelpPanel.h"
 #include "InterfaceLoader.h"
 #include "StoredSettings.h"
+#include "audio/OutputDeviceSelection.h"
 #include "platform/Localization.h"
 #include "platform/SettingsStore.h"
 #include "synth/RandomSource.h"
@@ -80,6 +81,12 @@ Controller::~Controller() {
         engine.waitForWaitThreads();
     }
     delete window.data();
+}
+
+void Controller::setOutputDevices(OutputDeviceSelection* selection, OutputRouting* routing) {
+    outputDevices_ = selection;
+    outputRouting_ = routing;
+    preferencesPanel.setOutputDeviceSelection(selection);
 }
 
 bool Controller::awakeFromNib() {
@@ -191,6 +198,14 @@ void Controller::loadSettings() {
 
     loadWaveSettings(store_, Preferences::sharedInstance());
     outputDeviceName_ = store_.stringForKey(keys::kOutputSourceName);
+    if (outputDevices_) {
+        // The unit is open by now: route it to the saved device, else the default one.
+        outputDevices_->setAudioOutput(outputRouting_);
+        outputDevices_->setOutputDeviceName(outputDeviceName_.isEmpty()
+                                                ? std::nullopt
+                                                : std::optional(outputDeviceName_.toStdString()));
+        outputDeviceName_ = QString::fromStdString(outputDevices_->outputDeviceName());
+    }
 
     if (volumeSlider) {
         updating_ = true;
@@ -239,6 +254,9 @@ void Controller::saveSettings() {
     }
     store_.setInteger(scheduler.minutes(), keys::kMinutes);
     saveWaveSettings(Preferences::sharedInstance(), store_);
+    if (outputDevices_) {
+        outputDeviceName_ = QString::fromStdString(outputDevices_->outputDeviceName());
+    }
     if (outputDeviceName_.isEmpty()) {
         store_.removeObjectForKey(keys::kOutputSourceName);  // the next launch takes the default
     } else {

@@ -30,6 +30,8 @@ class QTimeEdit;
 
 namespace brinesong {
 
+class OutputDeviceSelection;
+class OutputRouting;
 class OutputUnit;
 class SettingsStore;
 
@@ -41,6 +43,10 @@ public:
     Controller(OutputUnit& unit, SettingsStore& store, Clock clock = systemClock(),
                int minuteMs = Scheduler::kMinuteMs, QObject* parent = nullptr);
     ~Controller() override;
+
+    // The output-device list and the stream it routes; set before awakeFromNib. Without them the
+    // stored device name is kept as it was and the panel's pop-up stays empty.
+    void setOutputDevices(OutputDeviceSelection* selection, OutputRouting* routing);
 
     // The launch sequence. False when the program cannot run (its window could not be loaded, or
     // the Qt it runs with is older than the one it was built with); the caller then exits.
@@ -109,8 +115,10 @@ private:
     bool firstLaunch_ = false;
     bool terminated_ = false;
     bool updating_ = false;  // set while the program itself moves the volume slider
-    // The stored output device, kept as it was until the device list can choose one.
+    // The stored output device, kept as it was when there is no device list.
     QString outputDeviceName_;
+    OutputDeviceSelection* outputDevices_ = nullptr;
+    OutputRouting* outputRouting_ = nullptr;
 };
 
 // The program's icon, drawn rather than shipped.

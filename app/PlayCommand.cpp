@@ -18,6 +18,7 @@
 #include <string>
 
 #include "CommandLine.h"
+#include "DeviceCommand.h"
 #include "audio/PlaybackEngine.h"
 #include "platform/PulseOutputUnit.h"
 #include "synth/Preferences.h"
@@ -157,6 +158,9 @@ int runPlayCommand(const CommandLine& command) {
                      unit.errorText().c_str());
         return kExitFailure;
     }
+
+    // The stream is connected now, so the move takes effect before the first sound.
+    const CommandLineOutputDevice device(unit, command.device);
 
     engine.playStop();
     if (!engine.isPlaying()) {

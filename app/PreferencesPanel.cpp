@@ -22,6 +22,9 @@ PreferencesPanel::~PreferencesPanel() {
     if (preferences_.view() == this) {
         preferences_.setView(nullptr);
     }
+    if (outputDevices_ && devicePopUp_ && outputDevices_->connectedPopUp() == devicePopUp_.get()) {
+        outputDevices_->disconnectPopUp();
+    }
     delete window.data();
 }
 
@@ -108,8 +111,19 @@ void PreferencesPanel::clearOutlets() {
 }
 
 void PreferencesPanel::awakeFromNib() {
-    // The output-device list belongs to the device selection, which fills the pop-up and selects
-    // the stored device; until it exists the pop-up stays empty.
+    // The device list fills the pop-up as the list stands and selects the stored device; from
+    // here on it follows the hardware. Only the user's choice (`activated`) routes the output:
+    // the list's own filling and selecting never does.
+    if (!outputDevices_ || !mAudioOutputPopUpButton) {
+        return;
+    }
+    devicePopUp_ = std::make_unique<ComboDevicePopUp>(mAudioOutputPopUpButton);
+    outputDevices_->connectPopUp(*devicePopUp_);
+    connect(mAudioOutputPopUpButton, &QComboBox::activated, this, [this] {
+        if (outputDevices_) {
+            outputDevices_->audioOutputPopUpButton();
+        }
+    });
 }
 
 void PreferencesPanel::setSlider(QSlider* slider, double percent) {

@@ -1,6 +1,6 @@
 // The preferences panel: the window side of the settings model. Five sliders with whole-number
-// texts, two checkboxes, restore defaults, and the output-device pop-up, which stays empty until
-// the device list fills it.
+// texts, two checkboxes, restore defaults, and the output-device pop-up, which the device list
+// fills when the panel loads and keeps up to date from then on.
 //
 // The panel is loaded at its first showing. Every change goes straight into the settings model,
 // which the renderer reads at every buffer, so the sound changes while it plays; nothing is saved
@@ -10,7 +10,10 @@
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
+#include <memory>
 
+#include "ComboDevicePopUp.h"
+#include "audio/OutputDeviceSelection.h"
 #include "synth/Preferences.h"
 
 class QCheckBox;
@@ -36,6 +39,9 @@ public:
     // The window the panel belongs to: closing that one quits, whether the panel is open or not.
     void setParentWindow(QWidget* parent) { parentWindow_ = parent; }
     bool isLoaded() const { return lightWaveSlider != nullptr; }
+    // The device list behind the output-device pop-up; none leaves the pop-up empty. Set before
+    // the panel is first shown.
+    void setOutputDeviceSelection(OutputDeviceSelection* selection) { outputDevices_ = selection; }
     QWidget* panelWindow() const { return window; }
 
     // Brings every control in line with the settings.
@@ -88,6 +94,8 @@ private:
 
     Preferences& preferences_;
     QPointer<QWidget> parentWindow_;
+    OutputDeviceSelection* outputDevices_ = nullptr;
+    std::unique_ptr<ComboDevicePopUp> devicePopUp_;
     // Set while the panel moves its own controls, so their change signals are not taken as the
     // user's and written back.
     bool updating_ = false;

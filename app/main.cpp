@@ -4,8 +4,11 @@
 
 #include "CommandLine.h"
 #include "Controller.h"
+#include "audio/OutputDeviceSelection.h"
 #include "platform/Localization.h"
+#include "platform/PulseHardware.h"
 #include "platform/PulseOutputUnit.h"
+#include "platform/QtMainThreadQueue.h"
 #include "platform/SettingsStore.h"
 #include "platform/TerminationSignals.h"
 
@@ -27,6 +30,15 @@ int runWindow(int argc, char* argv[]) {
     auto* unit = new PulseOutputUnit;
     auto* store = new SettingsStore;
     auto* controller = new Controller(*unit, *store);
+    // The device list, also kept to the end: the sound server's thread may still notify it.
+    auto* hardware = new PulseHardware;
+    if (const int status = hardware->connect()) {
+        std::fprintf(stderr, "brinesong: the output devices cannot be listed: %s\n",
+                     PulseHardware::errorText(status));
+    }
+    auto* deviceQueue = new QtMainThreadQueue;
+    auto* devices = new OutputDeviceSelection(*hardware, *deviceQueue);
+    controller->setOutputDevices(devices, unit);
     if (!controller->awakeFromNib()) {
         return kExitFailure;
     }
@@ -53,6 +65,8 @@ int main(int argc, char* argv[]) {
         case CommandLine::Mode::Help:
             std::fputs(usageText().toLocal8Bit().constData(), stdout);
             return kExitOk;
+        case CommandLine::Mode::ListDevices:
+            return runListDevicesCommand();
         case CommandLine::Mode::Export:
         case CommandLine::Mode::Play:
             break;

@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <string>
 
+#include "audio/AudioHardware.h"
 #include "audio/OutputUnit.h"
 
 struct pa_threaded_mainloop;
@@ -39,7 +40,7 @@ struct pa_mainloop_api;
 
 namespace brinesong {
 
-class PulseOutputUnit : public OutputUnit {
+class PulseOutputUnit : public OutputUnit, public OutputRouting {
 public:
     static constexpr uint32_t kChannels = 2;
     static constexpr uint32_t kBytesPerFrame = kChannels * sizeof(int16_t);
@@ -71,7 +72,7 @@ public:
 
     // The stream's index on the server (a sink input), or UINT32_MAX when there is none; what a
     // move to another sink needs.
-    uint32_t streamIndex() const;
+    uint32_t streamIndex() const override;
     // Moves the stream, playing or not, to the sink of that name.
     int moveToSink(const std::string& sinkName);
 

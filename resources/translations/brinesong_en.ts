@@ -51,5 +51,9 @@
         <source>OK</source>
         <translation>OK</translation>
     </message>
+    <message>
+        <source>No output device</source>
+        <translation>No output device</translation>
+    </message>
 </context>
 </TS>

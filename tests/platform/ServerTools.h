@@ -1,0 +1,154 @@
+// The private sound server from the tests' side, through its own command-line tools: loading and
+// unloading sinks, finding them, playing a stream to it.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace brinesong::testing {
+
+inline bool haveServer() {
+    return std::getenv("PULSE_SERVER") != nullptr;
+}
+inline constexpr const char* kNoServer =
+    "PULSE_SERVER is not set: these tests need the private sound server that scripts/test.sh "
+    "starts (scripts/pulse-server.sh start DIR)";
+
+// Standard output of a shell command.
+inline std::string shellOutput(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+            out.append(buffer, n);
+        }
+        pclose(pipe);
+    }
+    return out;
+}
+
+// Index of a sink by name in `pactl list short sinks`, or UINT32_MAX.
+inline uint32_t sinkIndex(const std::string& name) {
+    std::istringstream lines(shellOutput("pactl list short sinks"));
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string index;
+        std::string sinkName;
+        fields >> index >> sinkName;
+        if (sinkName == name) {
+            return static_cast<uint32_t>(std::stoul(index));
+        }
+    }
+    return UINT32_MAX;
+}
+
+// Sink input index -> sink index, from `pactl list short sink-inputs`.
+inline std::set<std::pair<uint32_t, uint32_t>> sinkInputs() {
+    std::set<std::pair<uint32_t, uint32_t>> found;
+    std::istringstream lines(shellOutput("pactl list short sink-inputs"));
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        uint32_t input;
+        uint32_t sink;
+        if (fields >> input >> sink) {
+            found.emplace(input, sink);
+        }
+    }
+    return found;
+}
+
+// A null sink loaded for the life of the object, named and described as a test asks.
+class LoadedSink {
+public:
+    LoadedSink(const std::string& name, const std::string& description, const std::string& vendor) {
+        std::string properties = "device.description=\\\"" + description + "\\\"";
+        if (!vendor.empty()) {
+            properties += " device.vendor.name=\\\"" + vendor + "\\\"";
+        }
+        // The module wants the property list in single quotes, each value in double quotes.
+        const std::string out =
+            shellOutput("pactl load-module module-null-sink sink_name=" + name +
+                        " norewinds=1 \"sink_properties='" + properties + "'\"");
+        module_ = out.empty() ? -1 : std::atoi(out.c_str());
+        index = sinkIndex(name);
+    }
+    ~LoadedSink() { unload(); }
+    LoadedSink(const LoadedSink&) = delete;
+    LoadedSink& operator=(const LoadedSink&) = delete;
+
+    void unload() {
+        if (module_ >= 0) {
+            shellOutput("pactl unload-module " + std::to_string(module_));
+            module_ = -1;
+        }
+    }
+    bool loaded() const { return module_ >= 0 && index != UINT32_MAX; }
+
+    uint32_t index = UINT32_MAX;
+
+private:
+    int module_ = -1;
+};
+
+// A stream of silence played by the server's own client tool to the default sink.
+class PlayingStream {
+public:
+    PlayingStream() {
+        const auto before = sinkInputs();
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int zero = open("/dev/zero", O_RDONLY);
+            dup2(zero, 0);
+            execlp("pacat", "pacat", "--playback", "--latency-msec=20",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 100 && index == UINT32_MAX; ++i) {
+            for (const auto& entry : sinkInputs()) {
+                if (!before.count(entry)) {
+                    index = entry.first;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    ~PlayingStream() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    PlayingStream(const PlayingStream&) = delete;
+    PlayingStream& operator=(const PlayingStream&) = delete;
+
+    // The sink it plays to now, as the server's tool reports it.
+    uint32_t sink() const {
+        for (const auto& entry : sinkInputs()) {
+            if (entry.first == index) {
+                return entry.second;
+            }
+        }
+        return UINT32_MAX;
+    }
+
+    uint32_t index = UINT32_MAX;
+
+private:
+    pid_t pid_ = -1;
+};
+
+}  // namespace brinesong::testing

@@ -1,0 +1,70 @@
+#include "platform/QtMainThreadQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace brinesong {
+namespace {
+
+using namespace std::chrono_literals;
+
+class QtMainThreadQueueTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "qt_main_thread_queue_test";
+        static char* argv[] = {name, nullptr};
+        static QCoreApplication app(argc, argv);
+    }
+    // Runs the event loop for at most `ms`, or until quit.
+    static void spin(int ms) {
+        QTimer limit;  // gone with this call, so it cannot end a later test's loop
+        limit.setSingleShot(true);
+        QObject::connect(&limit, &QTimer::timeout, qApp, &QCoreApplication::quit);
+        limit.start(ms);
+        QCoreApplication::exec();
+    }
+};
+
+TEST_F(QtMainThreadQueueTest, postFromAnotherThread_runsOnTheMainThreadAfterTheDelay) {
+    QtMainThreadQueue queue;
+    std::atomic<bool> ranOnMain{false};
+    std::atomic<qint64> ranAfterMs{-1};
+    QElapsedTimer clock;
+    clock.start();
+    std::thread other([&] {
+        queue.postToMainThread(
+            [&] {
+                ranOnMain = QThread::currentThread() == qApp->thread();
+                ranAfterMs = clock.elapsed();
+                QCoreApplication::quit();
+            },
+            40ms);
+    });
+    other.join();
+    spin(2000);
+    EXPECT_TRUE(ranOnMain);
+    EXPECT_GE(ranAfterMs.load(), 40);
+}
+
+TEST_F(QtMainThreadQueueTest, destroyedBeforeItRuns_theTaskIsDropped) {
+    std::atomic<int> runs{0};
+    auto queue = std::make_unique<QtMainThreadQueue>();
+    queue->postToMainThread([&] { ++runs; }, 0ms);
+    queue->postToMainThread([&] { ++runs; }, 20ms);
+    spin(1);  // the delayed one has its timer now
+    EXPECT_EQ(runs, 1);
+    queue.reset();
+    spin(60);
+    EXPECT_EQ(runs, 1);
+}
+
+}  // namespace
+}  // namespace brinesong
