@@ -20,6 +20,7 @@
 #include "CommandLine.h"
 #include "DeviceCommand.h"
 #include "audio/PlaybackEngine.h"
+#include "audio/TaskQueue.h"
 #include "platform/PulseOutputUnit.h"
 #include "synth/Preferences.h"
 #include "synth/Renderer.h"
@@ -74,30 +75,14 @@ bool waitForSignal(int milliseconds) {
 // The command line's main thread: tasks posted by the wait thread run when it pumps them.
 class CommandLineHost : public PlaybackHost {
 public:
-    void postToMainThread(std::function<void()> task) override {
-        std::lock_guard<std::mutex> guard(mutex_);
-        tasks_.push_back(std::move(task));
-        posted_.notify_all();
-    }
+    void postToMainThread(std::function<void()> task) override { queue_.post(std::move(task)); }
     void didStart() override {}
     void didStop() override { stopped_ = true; }
 
     // Runs posted tasks until didStop() has run. A second signal gives up on the fade at once.
     bool runUntilStopped() {
         while (!stopped_) {
-            std::function<void()> task;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                posted_.wait_for(lock, std::chrono::milliseconds(50),
-                                 [this] { return !tasks_.empty(); });
-                if (!tasks_.empty()) {
-                    task = std::move(tasks_.front());
-                    tasks_.pop_front();
-                }
-            }
-            if (task) {
-                task();
-            } else if (waitForSignal(0)) {
+            if (!queue_.runOne(std::chrono::milliseconds(50)) && waitForSignal(0)) {
                 return false;
             }
         }
@@ -105,9 +90,7 @@ public:
     }
 
 private:
-    std::mutex mutex_;
-    std::condition_variable posted_;
-    std::deque<std::function<void()>> tasks_;
+    TaskQueue queue_;
     bool stopped_ = false;
 };
 

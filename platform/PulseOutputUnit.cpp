@@ -100,11 +100,11 @@ int PulseOutputUnit::open(RenderFunction render, void* context) {
         pa_threaded_mainloop_wait(mainloop_);
     }
 
-    const pa_sample_spec spec{PA_SAMPLE_S16NE, 44100, kChannels};
+    const pa_sample_spec format{PA_SAMPLE_S16NE, 44100, kChannels};
     pa_proplist* streamProperties = pa_proplist_new();
     pa_proplist_sets(streamProperties, PA_PROP_MEDIA_NAME, "Surf");
     pa_proplist_sets(streamProperties, PA_PROP_MEDIA_ROLE, "music");
-    stream_ = pa_stream_new_with_proplist(context_, "Surf", &spec, nullptr, streamProperties);
+    stream_ = pa_stream_new_with_proplist(context_, "Surf", &format, nullptr, streamProperties);
     pa_proplist_free(streamProperties);
     if (stream_ == nullptr) {
         return fail(OpenStep::Initialize, errorCode());

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "ServerTools.h"
 #include "synth/Preferences.h"
 #include "synth/RandomSource.h"
 #include "synth/Renderer.h"
@@ -33,16 +34,6 @@ namespace fs = std::filesystem;
 
 constexpr int kRate = 44100;
 constexpr int kFade = 441;  // 0.01 s
-
-bool haveServer() {
-    return std::getenv("PULSE_SERVER") != nullptr;
-}
-
-#define REQUIRE_SERVER()                                                                     \
-    if (!haveServer()) {                                                                     \
-        GTEST_SKIP() << "PULSE_SERVER is unset: start the private server (scripts/test.sh, " \
-                        "or eval \"$(scripts/pulse-server.sh start DIR)\")";                 \
-    }
 
 class Process {
 public:

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "audio/PlaybackEngine.h"
+#include "audio/TaskQueue.h"
 
 namespace brinesong {
 namespace {
@@ -141,11 +142,7 @@ private:
 // The test's own thread plays the main thread: posted tasks run when it pumps them.
 class TestHost : public PlaybackHost {
 public:
-    void postToMainThread(std::function<void()> task) override {
-        std::lock_guard<std::mutex> guard(mutex_);
-        tasks_.push_back(std::move(task));
-        posted_.notify_all();
-    }
+    void postToMainThread(std::function<void()> task) override { queue_.post(std::move(task)); }
     void didStart() override { ++started; }
     void didStop() override { ++stopped; }
 
@@ -154,16 +151,11 @@ public:
     bool pumpUntilStopped(int count) {
         const auto giveUp = std::chrono::steady_clock::now() + 20s;
         while (stopped < count) {
-            std::function<void()> task;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                if (!posted_.wait_until(lock, giveUp, [this] { return !tasks_.empty(); })) {
-                    return false;
-                }
-                task = std::move(tasks_.front());
-                tasks_.pop_front();
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                giveUp - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || !queue_.runOne(left)) {
+                return false;
             }
-            task();
         }
         return true;
     }
@@ -172,9 +164,7 @@ public:
     int stopped = 0;
 
 private:
-    std::mutex mutex_;
-    std::condition_variable posted_;
-    std::deque<std::function<void()>> tasks_;
+    TaskQueue queue_;
 };
 
 // The renderer driven directly, playback after playback, as the engine should drive it.

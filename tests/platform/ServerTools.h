@@ -25,6 +25,12 @@ inline constexpr const char* kNoServer =
     "PULSE_SERVER is not set: these tests need the private sound server that scripts/test.sh "
     "starts (scripts/pulse-server.sh start DIR)";
 
+// Skips the calling test when the server is not there.
+#define REQUIRE_SERVER()                                 \
+    if (!::brinesong::testing::haveServer()) {           \
+        GTEST_SKIP() << ::brinesong::testing::kNoServer; \
+    }
+
 // Standard output of a shell command.
 inline std::string shellOutput(const std::string& command) {
     std::string out;

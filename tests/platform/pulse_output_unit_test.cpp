@@ -25,7 +25,9 @@
 #include <string>
 #include <thread>
 
+#include "ServerTools.h"
 #include "audio/PlaybackEngine.h"
+#include "audio/TaskQueue.h"
 #include "platform/PulseOutputUnit.h"
 
 #include <pulse/def.h>
@@ -160,46 +162,30 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool haveServer() {
-    return std::getenv("PULSE_SERVER") != nullptr;
-}
-
-#define REQUIRE_SERVER()                                                                     \
-    if (!haveServer()) {                                                                     \
-        GTEST_SKIP() << "PULSE_SERVER is unset: start the private server (scripts/test.sh, " \
-                        "or eval \"$(scripts/pulse-server.sh start DIR)\")";                 \
-    }
-
 class QueueHost : public PlaybackHost {
 public:
-    void postToMainThread(std::function<void()> task) override {
-        std::lock_guard<std::mutex> guard(mutex_);
-        tasks_.push_back(std::move(task));
-        posted_.notify_all();
-    }
+    void postToMainThread(std::function<void()> task) override { queue_.post(std::move(task)); }
     void didStart() override {}
     void didStop() override { ++stopped; }
+
+    // Runs posted tasks until `didStop` has been heard `count` times; false if that takes longer
+    // than any playback here could (a hang, not a timing check).
     bool pumpUntilStopped(int count) {
+        const auto giveUp = std::chrono::steady_clock::now() + 20s;
         while (stopped < count) {
-            std::function<void()> task;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                if (!posted_.wait_for(lock, 20s, [this] { return !tasks_.empty(); })) {
-                    return false;
-                }
-                task = std::move(tasks_.front());
-                tasks_.pop_front();
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                giveUp - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || !queue_.runOne(left)) {
+                return false;
             }
-            task();
         }
         return true;
     }
+
     int stopped = 0;
 
 private:
-    std::mutex mutex_;
-    std::condition_variable posted_;
-    std::deque<std::function<void()>> tasks_;
+    TaskQueue queue_;
 };
 
 TEST(PulseOutputUnitTest, writeCallback_allocatesNothingLocksNothingAndOnlyWakesItsLoop) {
