@@ -72,11 +72,7 @@ struct PulseHardwareEvents {
         if (facility == PA_SUBSCRIPTION_EVENT_SINK) {
             if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
                 self->seen_.erase(index);
-                {
-                    std::lock_guard lock(self->listenersMutex_);
-                    std::erase_if(self->deviceListeners_,
-                                  [index](const auto& r) { return r.device == index; });
-                }
+                self->listeners_.forgetDevice(index);
                 self->notifyDevices();
                 return;
             }
@@ -468,67 +464,40 @@ int PulseHardware::setCurrentDevice(OutputRouting& unit, AudioDeviceID device) {
 }
 
 int PulseHardware::addHardwareListener(HardwareListenerProc proc, void* context) {
-    std::lock_guard lock(listenersMutex_);
-    hardwareListeners_.push_back({proc, context});
+    listeners_.addHardware(proc, context);
     return 0;
 }
 
 int PulseHardware::removeHardwareListener(HardwareListenerProc proc, void* context) {
-    std::lock_guard lock(listenersMutex_);
-    auto it =
-        std::find_if(hardwareListeners_.begin(), hardwareListeners_.end(),
-                     [&](const HardwareReg& r) { return r.proc == proc && r.context == context; });
-    if (it != hardwareListeners_.end()) {
-        hardwareListeners_.erase(it);
-    }
+    listeners_.removeHardware(proc, context);
     return 0;
 }
 
 int PulseHardware::addDeviceListener(AudioDeviceID device, uint32_t channel, bool isInput,
                                      HardwareProperty property, DeviceListenerProc proc,
                                      void* context) {
-    std::lock_guard lock(listenersMutex_);
-    deviceListeners_.push_back({device, channel, isInput, property, proc, context});
+    listeners_.addDevice(device, channel, isInput, property, proc, context);
     return 0;
 }
 
 int PulseHardware::removeDeviceListener(AudioDeviceID device, uint32_t channel, bool isInput,
                                         HardwareProperty property, DeviceListenerProc proc,
                                         void* context) {
-    std::lock_guard lock(listenersMutex_);
-    auto it =
-        std::find_if(deviceListeners_.begin(), deviceListeners_.end(), [&](const DeviceReg& r) {
-            return r.device == device && r.channel == channel && r.isInput == isInput &&
-                   r.property == property && r.proc == proc && r.context == context;
-        });
     // Removing what is not registered (a sink that came after the last registration) is fine.
-    if (it != deviceListeners_.end()) {
-        deviceListeners_.erase(it);
-    }
+    listeners_.removeDevice(device, channel, isInput, property, proc, context);
     return 0;
 }
 
 void PulseHardware::removeAllListeners(void* context) {
-    std::lock_guard lock(listenersMutex_);
-    std::erase_if(hardwareListeners_,
-                  [context](const HardwareReg& r) { return r.context == context; });
-    std::erase_if(deviceListeners_, [context](const DeviceReg& r) { return r.context == context; });
+    listeners_.removeAll(context);
 }
 
 void PulseHardware::notifyDevices() {
-    std::lock_guard lock(listenersMutex_);
-    for (const HardwareReg& r : hardwareListeners_) {
-        r.proc(HardwareProperty::Devices, r.context);
-    }
+    listeners_.notifyDevicesChanged();
 }
 
 void PulseHardware::notifyDevice(AudioDeviceID device, HardwareProperty property) {
-    std::lock_guard lock(listenersMutex_);
-    for (const DeviceReg& r : deviceListeners_) {
-        if (r.device == device && r.property == property && !r.isInput) {
-            r.proc(device, r.channel, r.isInput, property, r.context);
-        }
-    }
+    listeners_.notifyDevice(device, property, /*outputOnly=*/true);
 }
 
 }  // namespace brinesong

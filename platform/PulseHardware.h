@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "audio/AudioHardware.h"
+#include "audio/ListenerRegistry.h"
 
 struct pa_threaded_mainloop;
 struct pa_context;
@@ -79,19 +80,6 @@ public:
     };
 
 private:
-    struct HardwareReg {
-        HardwareListenerProc proc;
-        void* context;
-    };
-    struct DeviceReg {
-        AudioDeviceID device;
-        uint32_t channel;
-        bool isInput;
-        HardwareProperty property;
-        DeviceListenerProc proc;
-        void* context;
-    };
-
     // Main thread. Each takes the lock, starts the operation and waits for it to finish.
     int await(pa_operation* operation);
     int querySink(AudioDeviceID device, Sink& sink);
@@ -119,10 +107,7 @@ private:
     OutputRouting* pendingUnit_ = nullptr;
     AudioDeviceID pendingDevice_ = kNoAudioDevice;
 
-    // Held while listeners run, so that removing one waits for a call in progress.
-    std::mutex listenersMutex_;
-    std::vector<HardwareReg> hardwareListeners_;
-    std::vector<DeviceReg> deviceListeners_;
+    ListenerRegistry listeners_;
 };
 
 }  // namespace brinesong

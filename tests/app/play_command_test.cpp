@@ -143,7 +143,7 @@ double expectedLevel(int channel) {
     renderer.resetWaveFunctions();
     std::vector<int16_t> samples;
     std::vector<int16_t> left(441), right(441);
-    for (int i = 0; i < 4 * 100; ++i) {
+    for (int i = 0; i < 30 * 100; ++i) {  // 30 s: close to the long-run level
         AudioBufferList list{2, {{1, 882, left.data()}, {1, 882, right.data()}}};
         RendererData request{nullptr, nullptr, 0, 441, &list};
         renderer.renderWave(&request);
@@ -244,7 +244,10 @@ void checkSound(const PlayRun& run) {
         // The steady level: the volume times the mix, as rendered here.
         const double level = rms(s, start + kFade, end - kFade);
         const double expected = expectedLevel(channel);
-        EXPECT_NEAR(level / expected, 1.0, 0.2) << "channel " << channel;
+        // The brown rumble makes the level of a second or two vary: over 400 stretches of 1.5 s it
+        // ranged from 0.85 to 1.28 of its long-run value. A wrong volume (a factor of 2) or a
+        // missing source still falls far outside.
+        EXPECT_NEAR(level / expected, 1.0, 0.35) << "channel " << channel;
 
         // Fade-in from silence: quiet at first, within the ramp throughout.
         EXPECT_EQ(s[start], 0);

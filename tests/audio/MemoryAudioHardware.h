@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "audio/AudioHardware.h"
+#include "audio/ListenerRegistry.h"
 
 namespace brinesong::testing {
 
@@ -58,10 +59,7 @@ public:
         devices.erase(std::remove_if(devices.begin(), devices.end(),
                                      [id](const Device& d) { return d.id == id; }),
                       devices.end());
-        std::lock_guard lock(mutex_);
-        deviceListeners_.erase(std::remove_if(deviceListeners_.begin(), deviceListeners_.end(),
-                                              [id](const DeviceReg& r) { return r.device == id; }),
-                               deviceListeners_.end());
+        listeners_.forgetDevice(id);
         for (auto& [stream, device] : streams) {
             if (device == id) {
                 device = defaultDevice;
@@ -69,35 +67,15 @@ public:
         }
     }
 
-    void notifyDevicesChanged() {
-        std::lock_guard lock(mutex_);
-        for (const HardwareReg& r : hardwareListeners_) {
-            r.proc(HardwareProperty::Devices, r.context);
-        }
-    }
+    void notifyDevicesChanged() { listeners_.notifyDevicesChanged(); }
     void notifyDevice(AudioDeviceID device, HardwareProperty property) {
-        std::lock_guard lock(mutex_);
-        for (const DeviceReg& r : deviceListeners_) {
-            if (r.device == device && r.property == property) {
-                r.proc(device, r.channel, r.isInput, property, r.context);
-            }
-        }
+        listeners_.notifyDevice(device, property);
     }
 
-    size_t hardwareListenerCount() {
-        std::lock_guard lock(mutex_);
-        return hardwareListeners_.size();
-    }
+    size_t hardwareListenerCount() { return listeners_.hardwareCount(); }
     // Registrations for one device: (channel, isInput, property) each.
     std::vector<std::tuple<uint32_t, bool, HardwareProperty>> deviceListenersOf(AudioDeviceID id) {
-        std::lock_guard lock(mutex_);
-        std::vector<std::tuple<uint32_t, bool, HardwareProperty>> found;
-        for (const DeviceReg& r : deviceListeners_) {
-            if (r.device == id) {
-                found.emplace_back(r.channel, r.isInput, r.property);
-            }
-        }
-        return found;
+        return listeners_.deviceRegistrations(id);
     }
 
     int getDevices(std::vector<AudioDeviceID>& out) override {
@@ -213,20 +191,11 @@ public:
     }
 
     int addHardwareListener(HardwareListenerProc proc, void* context) override {
-        std::lock_guard lock(mutex_);
-        hardwareListeners_.push_back({proc, context});
+        listeners_.addHardware(proc, context);
         return 0;
     }
     int removeHardwareListener(HardwareListenerProc proc, void* context) override {
-        std::lock_guard lock(mutex_);
-        auto it = std::find_if(
-            hardwareListeners_.begin(), hardwareListeners_.end(),
-            [&](const HardwareReg& r) { return r.proc == proc && r.context == context; });
-        if (it == hardwareListeners_.end()) {
-            return kNoSuchDevice;
-        }
-        hardwareListeners_.erase(it);
-        return 0;
+        return listeners_.removeHardware(proc, context) ? 0 : kNoSuchDevice;
     }
     int addDeviceListener(AudioDeviceID device, uint32_t channel, bool isInput,
                           HardwareProperty property, DeviceListenerProc proc,
@@ -234,56 +203,26 @@ public:
         if (!find(device)) {
             return kNoSuchDevice;
         }
-        std::lock_guard lock(mutex_);
-        deviceListeners_.push_back({device, channel, isInput, property, proc, context});
+        listeners_.addDevice(device, channel, isInput, property, proc, context);
         return 0;
     }
     int removeDeviceListener(AudioDeviceID device, uint32_t channel, bool isInput,
                              HardwareProperty property, DeviceListenerProc proc,
                              void* context) override {
-        std::lock_guard lock(mutex_);
-        auto it =
-            std::find_if(deviceListeners_.begin(), deviceListeners_.end(), [&](const DeviceReg& r) {
-                return r.device == device && r.channel == channel && r.isInput == isInput &&
-                       r.property == property && r.proc == proc && r.context == context;
-            });
         // Like the real one: removing what is not registered (a device that arrived since the
         // last registration) is not an error.
-        if (it != deviceListeners_.end()) {
-            deviceListeners_.erase(it);
-        }
+        listeners_.removeDevice(device, channel, isInput, property, proc, context);
         return 0;
     }
-    void removeAllListeners(void* context) override {
-        std::lock_guard lock(mutex_);
-        std::erase_if(hardwareListeners_,
-                      [context](const HardwareReg& r) { return r.context == context; });
-        std::erase_if(deviceListeners_,
-                      [context](const DeviceReg& r) { return r.context == context; });
-    }
+    void removeAllListeners(void* context) override { listeners_.removeAll(context); }
 
 private:
-    struct HardwareReg {
-        HardwareListenerProc proc;
-        void* context;
-    };
-    struct DeviceReg {
-        AudioDeviceID device;
-        uint32_t channel;
-        bool isInput;
-        HardwareProperty property;
-        DeviceListenerProc proc;
-        void* context;
-    };
-
     int failure(const std::string& operation) const {
         auto it = failures.find(operation);
         return it == failures.end() ? 0 : it->second;
     }
 
-    std::mutex mutex_;
-    std::vector<HardwareReg> hardwareListeners_;
-    std::vector<DeviceReg> deviceListeners_;
+    ListenerRegistry listeners_;
 };
 
 }  // namespace brinesong::testing

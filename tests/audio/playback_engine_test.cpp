@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "audio/PlaybackEngine.h"
-#include "audio/TaskQueue.h"
+#include "tests/audio/TestPlaybackHost.h"
 
 namespace brinesong {
 namespace {
@@ -137,34 +137,6 @@ private:
     std::mutex gateMutex_;
     std::condition_variable gate_;
     bool held_ = false;
-};
-
-// The test's own thread plays the main thread: posted tasks run when it pumps them.
-class TestHost : public PlaybackHost {
-public:
-    void postToMainThread(std::function<void()> task) override { queue_.post(std::move(task)); }
-    void didStart() override { ++started; }
-    void didStop() override { ++stopped; }
-
-    // Runs posted tasks until `didStop` has been heard `count` times; false if that takes longer
-    // than any playback here could (a hang, not a timing check).
-    bool pumpUntilStopped(int count) {
-        const auto giveUp = std::chrono::steady_clock::now() + 20s;
-        while (stopped < count) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                giveUp - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || !queue_.runOne(left)) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    int started = 0;
-    int stopped = 0;
-
-private:
-    TaskQueue queue_;
 };
 
 // The renderer driven directly, playback after playback, as the engine should drive it.

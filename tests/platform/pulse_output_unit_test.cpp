@@ -27,8 +27,8 @@
 
 #include "ServerTools.h"
 #include "audio/PlaybackEngine.h"
-#include "audio/TaskQueue.h"
 #include "platform/PulseOutputUnit.h"
+#include "tests/audio/TestPlaybackHost.h"
 
 #include <pulse/def.h>
 
@@ -162,39 +162,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class QueueHost : public PlaybackHost {
-public:
-    void postToMainThread(std::function<void()> task) override { queue_.post(std::move(task)); }
-    void didStart() override {}
-    void didStop() override { ++stopped; }
-
-    // Runs posted tasks until `didStop` has been heard `count` times; false if that takes longer
-    // than any playback here could (a hang, not a timing check).
-    bool pumpUntilStopped(int count) {
-        const auto giveUp = std::chrono::steady_clock::now() + 20s;
-        while (stopped < count) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                giveUp - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || !queue_.runOne(left)) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    int stopped = 0;
-
-private:
-    TaskQueue queue_;
-};
-
 TEST(PulseOutputUnitTest, writeCallback_allocatesNothingLocksNothingAndOnlyWakesItsLoop) {
     REQUIRE_SERVER();
     Preferences preferences;
     RandomSource random(7);
     Renderer renderer(preferences, random);
     PulseOutputUnit unit;
-    QueueHost host;
+    TestHost host;
     PlaybackEngine engine(renderer, unit, host);
     engine.openAudioOutput();
     ASSERT_TRUE(engine.isOutputOpen()) << unit.errorText();
