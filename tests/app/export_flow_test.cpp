@@ -78,8 +78,13 @@ private slots:
         QVERIFY(!f.flow.saving());
         QVERIFY(!f.flow.saveStatusPanel->isVisible());
         QVERIFY(!f.flow.failureAlert());
-        // The worker let go of the render lock.
-        QVERIFY(f.renderLock.try_lock());
+        // The worker lets go of the render lock just after it has ended the wait. (Not QTRY: it
+        // evaluates its condition again after success, which would lock twice.)
+        bool released = false;
+        for (int i = 0; i < 500 && !(released = f.renderLock.try_lock()); ++i) {
+            QTest::qWait(10);
+        }
+        QVERIFY(released);
         f.renderLock.unlock();
     }
 

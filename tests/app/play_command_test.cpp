@@ -254,6 +254,9 @@ void checkSound(const PlayRun& run) {
         double peak = 0;
         for (size_t i = start + kFade; i < end - kFade; ++i)
             peak = std::max(peak, std::abs(1.0 * s[i]));
+        // The rumble inside a 10 ms fade may drift a little above the steady stretch's peak; the
+        // ramp's bound keeps a margin for that and still forces silence at its ends.
+        peak *= 1.25;
         for (size_t k = 0; k < kFade; ++k) {
             EXPECT_LE(std::abs(1.0 * s[start + k]), peak * (k + 1.0) / kFade + 2)
                 << "fade-in frame " << k << " channel " << channel;
