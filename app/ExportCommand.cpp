@@ -14,6 +14,7 @@
 #include "export/ExportJob.h"
 #include "platform/Localization.h"
 #include "platform/SettingsStore.h"
+#include "platform/TerminationSignals.h"
 #include "synth/Preferences.h"
 #include "synth/RandomSource.h"
 #include "synth/Renderer.h"
@@ -29,14 +30,6 @@ static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler
 extern "C" void onInterrupt(int signalNumber) {
     receivedSignal = signalNumber;
     abortSave.store(true, std::memory_order_relaxed);
-}
-
-void installInterruptHandlers() {
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
 }
 
 // A one-line bar redrawn in place on a terminal.
@@ -108,7 +101,7 @@ int runExportCommand(const CommandLine& command) {
     const float minutes = command.sound.minutes.value_or(kExportLengthPresets[0]);
     const float seconds = exportSeconds(minutes);
 
-    installInterruptHandlers();
+    handleInterruptSignals(onInterrupt);
     ProgressBar bar(QFileInfo(QString::fromStdString(path)).fileName());
     ExportHooks hooks;
     hooks.abortSave = &abortSave;

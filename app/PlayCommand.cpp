@@ -22,6 +22,7 @@
 #include "audio/PlaybackEngine.h"
 #include "audio/TaskQueue.h"
 #include "platform/PulseOutputUnit.h"
+#include "platform/TerminationSignals.h"
 #include "synth/Preferences.h"
 #include "synth/Renderer.h"
 
@@ -45,12 +46,7 @@ bool installInterruptHandlers() {
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         return false;
     }
-    struct sigaction action {};
-    action.sa_handler = onPlayInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    handleInterruptSignals(onPlayInterrupt);
     return true;
 }
 

@@ -38,8 +38,12 @@ void quitOnTerminationSignals(QCoreApplication& app) {
             QCoreApplication::exit(128 + byte);
         }
     });
+    handleInterruptSignals(onTerminationSignal);
+}
+
+void handleInterruptSignals(void (*handler)(int)) {
     struct sigaction action {};
-    action.sa_handler = onTerminationSignal;
+    action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);

@@ -12,4 +12,8 @@ void quitOnTerminationSignals(QCoreApplication& app);
 // The signal that ended the loop, or 0.
 int receivedTerminationSignal();
 
+// Has `handler` run for SIGINT and SIGTERM, interrupted system calls restarting. The handler may
+// only do what is safe in a signal handler (set a lock-free flag, write to a pipe).
+void handleInterruptSignals(void (*handler)(int));
+
 }  // namespace brinesong

@@ -23,6 +23,13 @@ QProcessEnvironment displayEnvironment(const QString& configHome) {
     return environment;
 }
 
+// Starts the program bare, its window on the test display, its settings under `configHome`.
+bool startWindowProgram(QProcess& program, const QString& configHome) {
+    program.setProcessEnvironment(displayEnvironment(configHome));
+    program.start(QStringLiteral(BRINESONG_BINARY), QStringList());
+    return program.waitForStarted();
+}
+
 // Runs xdotool on the test display; false when it failed. Its output, trimmed, goes to `output`.
 bool xdotool(const QStringList& arguments, QString* output = nullptr) {
     QProcess tool;
@@ -76,9 +83,7 @@ private slots:
     void firstLaunch_windowHelpPanelAndQuitBySignal_settingsWritten() {
         QTemporaryDir configHome;
         QProcess program;
-        program.setProcessEnvironment(displayEnvironment(configHome.path()));
-        program.start(QStringLiteral(BRINESONG_BINARY), QStringList());
-        QVERIFY(program.waitForStarted());
+        QVERIFY(startWindowProgram(program, configHome.path()));
 
         const QString main = waitForWindow(QStringLiteral("Brinesong"));
         QVERIFY(!main.isEmpty());
@@ -117,9 +122,7 @@ private slots:
             seed.setValue(QStringLiteral("VolumeKey"), 64);
         }
         QProcess program;
-        program.setProcessEnvironment(displayEnvironment(configHome.path()));
-        program.start(QStringLiteral(BRINESONG_BINARY), QStringList());
-        QVERIFY(program.waitForStarted());
+        QVERIFY(startWindowProgram(program, configHome.path()));
         const QString main = waitForWindow(QStringLiteral("Brinesong"));
         QVERIFY(!main.isEmpty());
         QVERIFY(xdotool({QStringLiteral("windowfocus"), main}));
@@ -146,9 +149,7 @@ private slots:
         before.close();
 
         QProcess program;
-        program.setProcessEnvironment(displayEnvironment(configHome.path()));
-        program.start(QStringLiteral(BRINESONG_BINARY), QStringList());
-        QVERIFY(program.waitForStarted());
+        QVERIFY(startWindowProgram(program, configHome.path()));
         QVERIFY(!waitForWindow(QStringLiteral("Brinesong")).isEmpty());
         program.kill();
         QVERIFY(program.waitForFinished(30000));
