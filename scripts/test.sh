@@ -26,9 +26,17 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 eval "$(scripts/pulse-server.sh start "$services/pulse")"
-Xvfb :97 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display and reports its number, so two runs can share the machine.
+exec 3> "$services/display"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
 echo $! > "$services/xvfb.pid"
-export BRINESONG_XVFB_DISPLAY=:97
+exec 3>&-
+for _ in $(seq 1 100); do
+  [ -s "$services/display" ] && break
+  sleep 0.1
+done
+[ -s "$services/display" ] || { echo "test.sh: Xvfb did not start" >&2; exit 1; }
+export BRINESONG_XVFB_DISPLAY=":$(head -n1 "$services/display")"
 
 ctest --test-dir build --output-on-failure -j "$jobs"
 
