@@ -23,6 +23,7 @@
 
 #include "HelpPanel.h"
 #include "InterfaceLoader.h"
+#include "PlaybackStatusText.h"
 #include "StoredSettings.h"
 #include "audio/OutputDeviceSelection.h"
 #include "platform/Localization.h"
@@ -111,6 +112,7 @@ bool Controller::awakeFromNib() {
     connectActions();
     validateMenus();
     trayMenu.showIcon(brinesongIcon());
+    statusChanged();
     window->show();
     window->raise();
     window->activateWindow();
@@ -132,6 +134,7 @@ bool Controller::loadMainWindow() {
     startCheckbox = outlet<QCheckBox>(root, "startCheckbox");
     stopCheckbox = outlet<QCheckBox>(root, "stopCheckbox");
     timeLeftText = outlet<QLabel>(root, "timeLeftText");
+    statusText = outlet<QLabel>(root, "statusText");
     playStopAction = root->findChild<QAction*>(QStringLiteral("playStopAction"));
     exportAction = root->findChild<QAction*>(QStringLiteral("exportAction"));
     preferencesAction = root->findChild<QAction*>(QStringLiteral("preferencesAction"));
@@ -225,6 +228,8 @@ void Controller::applicationWillTerminate() {
         return;
     }
     terminated_ = true;
+    // A playback waiting for the server or a device will not start now.
+    engine.cancelWaitToPlay();
     // A just-started export worker may not hold the render lock yet, so the lock alone does not
     // tell whether an export runs.
     const bool exporting = exportFlow.workerRunning();
@@ -341,6 +346,19 @@ void Controller::didStop() {
     playStopButton->setText(localized("Start Brinesong"));
     validateMenus();
     emit playbackStopped();
+}
+
+void Controller::statusChanged() {
+    const PlaybackStatus status = engine.status();
+    const std::string reason =
+        status == PlaybackStatus::CannotPlay ? engine.failureText() : engine.outputFailureText();
+    const QString line = playbackStatusText(status, reason);
+    if (statusText) {
+        statusText->setText(line);
+    }
+    trayMenu.setToolTip(QStringLiteral("Brinesong: %1").arg(line));
+    validateMenus();
+    statusLog_.update(status, reason);
 }
 
 }  // namespace brinesong

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "ExportFlow.h"
+#include "PlaybackStatusText.h"
 #include "PreferencesPanel.h"
 #include "Scheduler.h"
 #include "TrayMenu.h"
@@ -73,8 +74,11 @@ public:
     void postToMainThread(std::function<void()> task) override;
     void didStart() override;
     void didStop() override;
+    void statusChanged() override;
 
-    bool isPlaying() const { return engine.isPlaying(); }
+    // Sound plays, or is wanted and waits for the server or a device: the play/stop command
+    // offers a stop either way.
+    bool isPlaying() const { return engine.isPlaying() || engine.isWaitingToPlay(); }
     bool isSaving() const { return exportFlow.saving(); }
     bool firstLaunch() const { return firstLaunch_; }
 
@@ -95,6 +99,7 @@ public:
     QCheckBox* startCheckbox = nullptr;
     QCheckBox* stopCheckbox = nullptr;
     QLabel* timeLeftText = nullptr;
+    QLabel* statusText = nullptr;  // one line: what is happening with the sound
     QAction* playStopAction = nullptr;
     QAction* exportAction = nullptr;
     QAction* preferencesAction = nullptr;
@@ -115,6 +120,7 @@ private:
     bool firstLaunch_ = false;
     bool terminated_ = false;
     bool updating_ = false;  // set while the program itself moves the volume slider
+    PlaybackStatusLog statusLog_;
     // The stored output device, kept as it was when there is no device list.
     QString outputDeviceName_;
     OutputDeviceSelection* outputDevices_ = nullptr;

@@ -4,37 +4,42 @@
 
 #include "CommandLine.h"
 #include "StoredSettings.h"
+#include "platform/PulseConnection.h"
+#include "platform/PulseHardware.h"
 #include "platform/SettingsStore.h"
 
 namespace brinesong {
 
+namespace {
+// A one-shot listing waits this long for a server that does not answer.
+constexpr std::chrono::milliseconds kListLimit{5000};
+}  // namespace
+
 int runListDevicesCommand() {
-    PulseHardware hardware;
-    if (const int status = hardware.connect()) {
+    PulseConnection connection;
+    PulseHardware hardware(connection);
+    connection.start();
+    if (const int status = hardware.waitUntilListed(kListLimit)) {
         std::fprintf(stderr, "brinesong: cannot reach the sound server: %s\n",
                      PulseHardware::errorText(status));
         return kExitFailure;
     }
-    IgnoringQueue queue;
-    OutputDeviceSelection selection(hardware, queue);
-    for (const OutputSourceEntry& entry : selection.outputSources()) {
+    const OutputSourceList list = OutputSourceList::setupAudioSource(hardware, false);
+    for (const OutputSourceEntry& entry : list.entries()) {
         std::printf("%s\n", entry.name.c_str());
     }
     return kExitOk;
 }
 
-CommandLineOutputDevice::CommandLineOutputDevice(OutputRouting& unit,
-                                                 const std::optional<QString>& requested) {
-    if (const int status = hardware_.connect()) {
-        std::fprintf(stderr, "brinesong: the output devices cannot be listed: %s\n",
-                     PulseHardware::errorText(status));
-        return;  // the sound goes to the server's default sink
-    }
-    selection_ = std::make_unique<OutputDeviceSelection>(hardware_, queue_);
-    selection_->setAudioOutput(&unit);
+CommandLineOutputDevice::CommandLineOutputDevice(OutputDeviceSelection& selection,
+                                                 OutputRouting& unit,
+                                                 const std::optional<QString>& requested)
+    : selection_(selection) {
+    selection_.setAudioOutput(&unit);
     std::optional<std::string> name;
     if (requested) {
-        name = requested->toStdString();
+        requested_ = requested->toStdString();
+        name = requested_;
     } else {
         SettingsStore store;
         const QString saved = store.stringForKey(keys::kOutputSourceName);
@@ -42,16 +47,25 @@ CommandLineOutputDevice::CommandLineOutputDevice(OutputRouting& unit,
             name = saved.toStdString();
         }
     }
-    selection_->setOutputDeviceName(name);
-    if (requested && selection_->outputDeviceName() != *name) {
-        if (selection_->outputDeviceName().empty()) {
-            std::fprintf(stderr, "brinesong: there is no output device \"%s\"\n", name->c_str());
-        } else {
-            std::fprintf(stderr,
-                         "brinesong: there is no output device \"%s\"; playing to the default "
-                         "one, \"%s\"\n",
-                         name->c_str(), selection_->outputDeviceName().c_str());
-        }
+    selection_.setOutputDeviceName(name);
+    selection_.setChangeHandler([this] { listChanged(); });
+    listChanged();
+}
+
+CommandLineOutputDevice::~CommandLineOutputDevice() {
+    selection_.setChangeHandler(nullptr);
+}
+
+void CommandLineOutputDevice::listChanged() {
+    if (told_ || !requested_ || selection_.outputSources().empty()) {
+        return;
+    }
+    told_ = true;
+    if (selection_.selectedName() != *requested_) {
+        std::fprintf(stderr,
+                     "brinesong: there is no output device \"%s\"; playing to the default one, "
+                     "\"%s\"\n",
+                     requested_->c_str(), selection_.selectedName().c_str());
     }
 }
 

@@ -2,33 +2,32 @@
 #pragma once
 
 #include <QString>
-#include <memory>
 #include <optional>
+#include <string>
 
-#include "audio/MainThreadQueue.h"
 #include "audio/OutputDeviceSelection.h"
-#include "platform/PulseHardware.h"
 
 namespace brinesong {
 
-// Without a pop-up nothing follows the hardware, so the command line drops its notifications.
-class IgnoringQueue : public MainThreadQueue {
-public:
-    void postToMainThread(std::function<void()>, std::chrono::milliseconds) override {}
-};
-
 // Routes a playback as the window's launch does: to the device of the name given, else the one
-// saved by the window, else the default device. Keep it for as long as the playback runs.
+// saved by the window, else the default device. The list follows the server, so a device (or the
+// server itself) that comes later is found too. Says once, when the server first lists its
+// devices, that a device asked for by name is not among them. Keep it for as long as the playback
+// runs.
 class CommandLineOutputDevice {
 public:
-    CommandLineOutputDevice(OutputRouting& unit, const std::optional<QString>& requested);
+    CommandLineOutputDevice(OutputDeviceSelection& selection, OutputRouting& unit,
+                            const std::optional<QString>& requested);
     CommandLineOutputDevice(const CommandLineOutputDevice&) = delete;
     CommandLineOutputDevice& operator=(const CommandLineOutputDevice&) = delete;
+    ~CommandLineOutputDevice();
 
 private:
-    PulseHardware hardware_;
-    IgnoringQueue queue_;
-    std::unique_ptr<OutputDeviceSelection> selection_;
+    void listChanged();
+
+    OutputDeviceSelection& selection_;
+    std::optional<std::string> requested_;
+    bool told_ = false;
 };
 
 }  // namespace brinesong

@@ -5,11 +5,13 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <cmath>
 #include <cstdio>
 
 #include "InterfaceLoader.h"
+#include "platform/Localization.h"
 
 namespace brinesong {
 
@@ -22,8 +24,8 @@ PreferencesPanel::~PreferencesPanel() {
     if (preferences_.view() == this) {
         preferences_.setView(nullptr);
     }
-    if (outputDevices_ && devicePopUp_ && outputDevices_->connectedPopUp() == devicePopUp_.get()) {
-        outputDevices_->disconnectPopUp();
+    if (outputDevices_) {
+        outputDevices_->setChangeHandler(nullptr);
     }
     delete window.data();
 }
@@ -111,19 +113,39 @@ void PreferencesPanel::clearOutlets() {
 }
 
 void PreferencesPanel::awakeFromNib() {
-    // The device list fills the pop-up as the list stands and selects the stored device; from
-    // here on it follows the hardware. Only the user's choice (`activated`) routes the output:
-    // the list's own filling and selecting never does.
+    // The pop-up shows the device list as it stands and follows it from here on. Only the user's
+    // choice (`activated`) routes the output: drawing the list never does.
     if (!outputDevices_ || !mAudioOutputPopUpButton) {
         return;
     }
-    devicePopUp_ = std::make_unique<ComboDevicePopUp>(mAudioOutputPopUpButton);
-    outputDevices_->connectPopUp(*devicePopUp_);
-    connect(mAudioOutputPopUpButton, &QComboBox::activated, this, [this] {
+    outputDevices_->setChangeHandler([this] { drawDeviceList(); });
+    drawDeviceList();
+    connect(mAudioOutputPopUpButton, &QComboBox::activated, this, [this](int index) {
         if (outputDevices_) {
-            outputDevices_->audioOutputPopUpButton();
+            outputDevices_->audioOutputPopUpButton(index);
         }
     });
+}
+
+void PreferencesPanel::drawDeviceList() {
+    if (!outputDevices_ || !mAudioOutputPopUpButton) {
+        return;
+    }
+    // What is drawn here is never the user's choice: the box's change signals are held back.
+    const QSignalBlocker blocker(mAudioOutputPopUpButton);
+    mAudioOutputPopUpButton->clear();
+    const OutputSourceList& list = outputDevices_->outputSources();
+    if (list.empty()) {
+        mAudioOutputPopUpButton->addItem(localized("No output device"));
+        mAudioOutputPopUpButton->setEnabled(false);
+        return;
+    }
+    // One item per entry, even when titles repeat: the item's index is the entry's index.
+    for (const std::string& title : list.titles()) {
+        mAudioOutputPopUpButton->addItem(QString::fromStdString(title));
+    }
+    mAudioOutputPopUpButton->setEnabled(true);
+    mAudioOutputPopUpButton->setCurrentIndex(outputDevices_->selectedIndex());
 }
 
 void PreferencesPanel::setSlider(QSlider* slider, double percent) {

@@ -1,6 +1,6 @@
 // The preferences panel: the window side of the settings model. Five sliders with whole-number
-// texts, two checkboxes, restore defaults, and the output-device pop-up, which the device list
-// fills when the panel loads and keeps up to date from then on.
+// texts, two checkboxes, restore defaults, and the output-device pop-up, which draws the device
+// list as it stands and again at every change of the list or the selection.
 //
 // The panel is loaded at its first showing. Every change goes straight into the settings model,
 // which the renderer reads at every buffer, so the sound changes while it plays; nothing is saved
@@ -12,7 +12,6 @@
 #include <QWidget>
 #include <memory>
 
-#include "ComboDevicePopUp.h"
 #include "audio/OutputDeviceSelection.h"
 #include "synth/Preferences.h"
 
@@ -56,6 +55,9 @@ public:
 
     // Selects the item titled `title`, else item 0; an empty title changes nothing.
     static void selectItemWithTitle(const QString& title, QComboBox* popUp);
+    // Fills the output-device pop-up from the device list: one item per entry, the selection
+    // selected; a disabled placeholder when there is no device.
+    void drawDeviceList();
 
     // Slider and checkbox actions; each reads its own control.
     void lightWaveChanged();
@@ -95,7 +97,6 @@ private:
     Preferences& preferences_;
     QPointer<QWidget> parentWindow_;
     OutputDeviceSelection* outputDevices_ = nullptr;
-    std::unique_ptr<ComboDevicePopUp> devicePopUp_;
     // Set while the panel moves its own controls, so their change signals are not taken as the
     // user's and written back.
     bool updating_ = false;

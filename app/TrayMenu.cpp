@@ -25,11 +25,18 @@ bool TrayMenu::showIcon(const QIcon& icon) {
     }
     if (!trayIcon_) {
         trayIcon_ = new QSystemTrayIcon(icon, this);
-        trayIcon_->setToolTip(QStringLiteral("Brinesong"));
+        trayIcon_->setToolTip(toolTip_);
         trayIcon_->setContextMenu(applicationDockMenu());
     }
     trayIcon_->show();
     return true;
+}
+
+void TrayMenu::setToolTip(const QString& text) {
+    toolTip_ = text;
+    if (trayIcon_) {
+        trayIcon_->setToolTip(text);
+    }
 }
 
 QMenu* TrayMenu::applicationDockMenu() {

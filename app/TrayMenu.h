@@ -25,6 +25,9 @@ public:
     // Shows the icon when the desktop has a tray; returns whether it did.
     bool showIcon(const QIcon& icon);
     QSystemTrayIcon* trayIcon() const { return trayIcon_; }
+    // The icon's tooltip: what is happening with the sound.
+    void setToolTip(const QString& text);
+    const QString& toolTip() const { return toolTip_; }
 
     // The menu, created at the first call and refilled with its one item at every call.
     QMenu* applicationDockMenu();
@@ -38,6 +41,7 @@ private:
     std::function<void()> playStop_;
     std::unique_ptr<QMenu> menu_;
     QPointer<QSystemTrayIcon> trayIcon_;
+    QString toolTip_ = QStringLiteral("Brinesong");
 };
 
 }  // namespace brinesong

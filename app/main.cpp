@@ -6,6 +6,7 @@
 #include "Controller.h"
 #include "audio/OutputDeviceSelection.h"
 #include "platform/Localization.h"
+#include "platform/PulseConnection.h"
 #include "platform/PulseHardware.h"
 #include "platform/PulseOutputUnit.h"
 #include "platform/QtMainThreadQueue.h"
@@ -26,24 +27,29 @@ int runWindow(int argc, char* argv[]) {
     installTranslations(app);
     quitOnTerminationSignals(app);
     // These live until the process ends: a playback's wait thread may still post to the
-    // controller while the process exits.
-    auto* unit = new PulseOutputUnit;
+    // controller while the process exits. The output and the device list share one connection
+    // to the sound server; nothing of it runs once it is closed below.
+    auto* connection = new PulseConnection;
+    auto* unit = new PulseOutputUnit(*connection);
     auto* store = new SettingsStore;
     auto* controller = new Controller(*unit, *store);
-    // The device list, also kept to the end: the sound server's thread may still notify it.
-    auto* hardware = new PulseHardware;
-    if (const int status = hardware->connect()) {
-        std::fprintf(stderr, "brinesong: the output devices cannot be listed: %s\n",
-                     PulseHardware::errorText(status));
-    }
+    auto* hardware = new PulseHardware(*connection);
     auto* deviceQueue = new QtMainThreadQueue;
     auto* devices = new OutputDeviceSelection(*hardware, *deviceQueue);
     controller->setOutputDevices(devices, unit);
     if (!controller->awakeFromNib()) {
         return kExitFailure;
     }
+    // The window is up; connecting goes on beside it, on the connection's own thread, whatever
+    // the server does.
+    if (!connection->start()) {
+        std::fprintf(stderr, "brinesong: the sound system's client library cannot be used\n");
+    }
     QTimer::singleShot(0, controller, &Controller::applicationDidFinishLaunching);
-    return app.exec();
+    const int status = app.exec();
+    // The termination sequence has run (aboutToQuit): the output is closed, the settings written.
+    connection->close();
+    return status;
 }
 
 }  // namespace

@@ -42,6 +42,17 @@ public:
     virtual ~OutputRouting() = default;
     // The stream's identifier on the sound server, or kNoStream while it is not connected.
     virtual uint32_t streamIndex() const = 0;
+
+    // The hardware's own key of the device the stream is to play to (empty: the default device).
+    // Kept across reconnections: a stream made anew after the server came back goes straight there
+    // when that device exists. Any thread.
+    virtual void setPreferredDevice(const std::string& key) { (void)key; }
+    virtual std::string preferredDevice() const { return {}; }
+    // A device list routes this stream. Then, after every (re)connection, the stream does not play
+    // until the list has looked at the devices of that connection and routed it (devicesSettled),
+    // so that no sound starts on a device it is about to leave.
+    virtual void setRoutedByDeviceList(bool routed) { (void)routed; }
+    virtual void devicesSettled() {}
 };
 
 class AudioHardware {

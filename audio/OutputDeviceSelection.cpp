@@ -28,9 +28,8 @@ int deviceListenerCallback(AudioDeviceID device, uint32_t channel, bool isInput,
 
 OutputDeviceSelection::OutputDeviceSelection(AudioHardware& hardware, MainThreadQueue& mainThread)
     : hardware_(hardware),
-      mainThread_(mainThread),
-      alive_(std::make_shared<OutputDeviceSelection*>(this)) {
-    setupAudioSource(mAudioOutputSourceArray, false);
+      notifications_(mainThread, kCoalesceDelay, [this](uint32_t what) { handlePending(what); }) {
+    mAudioOutputSourceArray = OutputSourceList::setupAudioSource(hardware_, false);
     addListeners(false);
 }
 
@@ -40,159 +39,41 @@ OutputDeviceSelection::~OutputDeviceSelection() {
     hardware_.removeAllListeners(this);
 }
 
-std::string OutputDeviceSelection::composeName(const std::string& manufacturer,
-                                               const std::string& part) {
-    if (manufacturer.empty()) {
-        return part;
+void OutputDeviceSelection::setAudioOutput(OutputRouting* unit) {
+    gOutputUnit = unit;
+    if (gOutputUnit) {
+        gOutputUnit->setRoutedByDeviceList(true);
     }
-    if (part.empty()) {
-        return manufacturer;
-    }
-    return manufacturer + " : " + part;
-}
-
-void OutputDeviceSelection::setupAudioSource(std::vector<OutputSourceEntry>& sources,
-                                             bool isInput) {
-    std::vector<AudioDeviceID> devices;
-    if (int status = hardware_.getDevices(devices)) {
-        logStatus("  AudioHardwareGetProperty( Devices ): %d", status);
-    }
-    for (AudioDeviceID device : devices) {
-        if (hardware_.hasStream(device, isInput) != 0) {
-            continue;
-        }
-        std::string name;
-        std::string manufacturer;
-        if (int status = hardware_.getDeviceName(device, isInput, name)) {
-            logStatus("  AudioDeviceGetProperty( DeviceName ): %d", status);
-        }
-        if (int status = hardware_.getManufacturer(device, isInput, manufacturer)) {
-            logStatus("  AudioDeviceGetProperty( DeviceManufacturer ): %d", status);
-        }
-        bool settable = false;
-        if (hardware_.isDataSourceSettable(device, isInput, settable) != 0) {
-            settable = false;
-        }
-        if (settable) {
-            std::vector<DataSourceID> dataSources;
-            if (int status = hardware_.getDataSources(device, isInput, dataSources)) {
-                logStatus("    AudioDeviceGetProperty( DataSources ): %d", status);
-            }
-            for (DataSourceID source : dataSources) {
-                std::string sourceName;
-                if (int status = hardware_.getDataSourceName(device, isInput, source, sourceName)) {
-                    logStatus("    AudioDeviceGetProperty( DataSourceNameForIDCFString ): %d",
-                              status);
-                }
-                std::string entryName = composeName(manufacturer, sourceName);
-                if (!entryName.empty()) {
-                    sources.push_back({std::move(entryName), device, source});
-                }
-            }
-        } else {
-            std::string entryName = composeName(manufacturer, name);
-            if (!entryName.empty()) {
-                sources.push_back({std::move(entryName), device, std::nullopt});
-            }
-        }
-    }
-}
-
-std::optional<std::string> OutputDeviceSelection::deviceNameWithDataSourceID(AudioDeviceID device,
-                                                                             DataSourceID source,
-                                                                             bool isInput) {
-    std::string name;
-    if (hardware_.getDataSourceName(device, isInput, source, name) != 0) {
-        return std::nullopt;
-    }
-    return name;
-}
-
-std::string OutputDeviceSelection::deviceName(AudioDeviceID device, bool isInput) {
-    std::string manufacturer;
-    if (hardware_.getManufacturer(device, isInput, manufacturer) != 0) {
-        manufacturer.clear();
-    }
-    bool settable = false;
-    if (hardware_.isDataSourceSettable(device, isInput, settable) != 0) {
-        settable = false;
-    }
-    if (settable) {
-        DataSourceID source = kNoDataSource;
-        if (hardware_.getDataSource(device, isInput, source) != 0) {
-            return composeName(manufacturer, {});
-        }
-        return composeName(manufacturer,
-                           deviceNameWithDataSourceID(device, source, isInput).value_or(""));
-    }
-    std::string name;
-    if (hardware_.getDeviceName(device, isInput, name) != 0) {
-        name.clear();
-    }
-    return composeName(manufacturer, name);
-}
-
-int OutputDeviceSelection::defaultDeviceIndex() {
-    AudioDeviceID device = kNoAudioDevice;
-    if (int status = hardware_.getDefaultOutputDevice(device)) {
-        logStatus("  AudioHardwareGetProperty( DefaultOutputDevice ): %d", status);
-        device = kNoAudioDevice;
-    }
-    if (device == kNoAudioDevice) {
-        return 0;
-    }
-    bool settable = false;
-    if (hardware_.isDataSourceSettable(device, false, settable) != 0) {
-        settable = false;
-    }
-    DataSourceID current = kNoDataSource;
-    if (settable) {
-        if (int status = hardware_.getDataSource(device, false, current)) {
-            logStatus("    AudioDeviceGetProperty( DataSource ): %d", status);
-        }
-    }
-    for (size_t i = 0; i < mAudioOutputSourceArray.size(); ++i) {
-        const OutputSourceEntry& entry = mAudioOutputSourceArray[i];
-        if (entry.deviceID != device) {
-            continue;
-        }
-        if (!settable || !entry.dataSource || *entry.dataSource == current) {
-            return static_cast<int>(i);
-        }
-    }
-    return 0;
-}
-
-int OutputDeviceSelection::indexOfName(const std::string& name) const {
-    for (size_t i = 0; i < mAudioOutputSourceArray.size(); ++i) {
-        if (mAudioOutputSourceArray[i].name == name) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
 }
 
 void OutputDeviceSelection::setOutputDeviceWithName(const std::optional<std::string>& name) {
     if (name) {
-        const int found = indexOfName(*name);
+        const int found = mAudioOutputSourceArray.indexOfName(*name);
         if (found >= 0) {
+            wantedName_.reset();
             mOutputDeviceName = *name;
             setOutputDeviceAtIndex(found);
+            settle();
+            notifyChanged();
             return;
         }
+        // Not there now: the sound goes to the default device meanwhile.
+        wantedName_ = *name;
     }
-    const int index = defaultDeviceIndex();
-    if (index >= static_cast<int>(mAudioOutputSourceArray.size())) {
-        // No device at all: nothing to route to, and no name that could be saved.
-        mOutputDeviceName.clear();
+    if (mAudioOutputSourceArray.empty()) {
+        // Nothing to route to; the name of an earlier selection stays.
+        notifyChanged();
         return;
     }
+    const int index = defaultDeviceIndex();
     mOutputDeviceName = mAudioOutputSourceArray[index].name;
     setOutputDeviceAtIndex(index);
+    settle();
+    notifyChanged();
 }
 
 void OutputDeviceSelection::setOutputDeviceAtIndex(int index) {
-    if (index < 0 || index >= static_cast<int>(mAudioOutputSourceArray.size())) {
+    if (index < 0 || index >= mAudioOutputSourceArray.size()) {
         return;
     }
     const OutputSourceEntry& entry = mAudioOutputSourceArray[index];
@@ -218,66 +99,34 @@ void OutputDeviceSelection::setOutputDeviceAtIndex(int index) {
     mOutputDataSourceID = source;
 }
 
-void OutputDeviceSelection::selectItemWithTitle(const std::optional<std::string>& title,
-                                                DevicePopUp& popUp) {
-    if (!title || mAudioOutputSourceArray.empty()) {
-        return;
-    }
-    const int found = indexOfName(*title);
-    popUp.selectItemAtIndex(found >= 0 ? found : 0);
-}
-
-void OutputDeviceSelection::setupPopUpButton(DevicePopUp& popUp,
-                                             const std::vector<OutputSourceEntry>& sources) {
-    popUp.removeAllItems();
-    if (sources.empty()) {
-        popUp.showEmpty();
-        return;
-    }
-    for (size_t i = 0; i < sources.size(); ++i) {
-        // Count the earlier entries of the same name: the item's title tells them apart, the
-        // entry's name stays as it is.
-        int occurrence = 1;
-        for (size_t j = 0; j < i; ++j) {
-            if (sources[j].name == sources[i].name) {
-                ++occurrence;
-            }
-        }
-        std::string title = sources[i].name;
-        if (occurrence > 1) {
-            title += " (" + std::to_string(occurrence) + ")";
-        }
-        popUp.insertItem(title, static_cast<int>(i));
-    }
-    popUp.setEnabled(true);
-}
-
-void OutputDeviceSelection::connectPopUp(DevicePopUp& popUp) {
-    mAudioOutputPopUpButton = &popUp;
-    setupPopUpButton(popUp, mAudioOutputSourceArray);
-    if (!mOutputDeviceName.empty()) {
-        selectItemWithTitle(mOutputDeviceName, popUp);
-    }
-}
-
-void OutputDeviceSelection::audioOutputPopUpButton() {
-    if (!mAudioOutputPopUpButton) {
-        return;
-    }
-    const int index = mAudioOutputPopUpButton->indexOfSelectedItem();
-    if (index < 0 || index >= static_cast<int>(mAudioOutputSourceArray.size())) {
+void OutputDeviceSelection::audioOutputPopUpButton(int index) {
+    if (index < 0 || index >= mAudioOutputSourceArray.size()) {
         return;  // the placeholder of an empty list, or nothing selected
     }
+    // The user's choice replaces one kept for an absent device.
+    wantedName_.reset();
     setOutputDeviceAtIndex(index);
     // The entry's own name, not the item's title, which may carry a number to tell equal names
     // apart.
     mOutputDeviceName = mAudioOutputSourceArray[index].name;
+    notifyChanged();
+}
+
+int OutputDeviceSelection::selectedIndex() const {
+    if (mAudioOutputSourceArray.empty()) {
+        return -1;
+    }
+    // The entry of the device and source actually played to, so that of two entries with equal
+    // names the right one shows; else by name; else the first.
+    const int played = mAudioOutputSourceArray.indexOfEntry(mOutputDevice, mOutputDataSourceID);
+    if (played >= 0) {
+        return played;
+    }
+    const int named = mAudioOutputSourceArray.indexOfName(mOutputDeviceName);
+    return named >= 0 ? named : 0;
 }
 
 void OutputDeviceSelection::selectCurrentDevice() {
-    if (!mAudioOutputPopUpButton) {
-        return;
-    }
     if (gOutputUnit) {
         AudioDeviceID device = kNoAudioDevice;
         if (int status = hardware_.getCurrentDevice(*gOutputUnit, device)) {
@@ -300,32 +149,54 @@ void OutputDeviceSelection::selectCurrentDevice() {
             mOutputDeviceName = std::move(name);
         }
     }
-    if (mAudioOutputSourceArray.empty()) {
-        return;
-    }
-    // The entry of the device and source actually played to, so that of two entries with equal
-    // names the right one shows; else by title as usual.
-    for (size_t i = 0; i < mAudioOutputSourceArray.size(); ++i) {
-        const OutputSourceEntry& entry = mAudioOutputSourceArray[i];
-        if (entry.deviceID == mOutputDevice &&
-            entry.dataSource.value_or(kNoDataSource) == mOutputDataSourceID) {
-            mAudioOutputPopUpButton->selectItemAtIndex(static_cast<int>(i));
-            return;
-        }
-    }
-    selectItemWithTitle(mOutputDeviceName, *mAudioOutputPopUpButton);
+    notifyChanged();
 }
 
 void OutputDeviceSelection::rebuildPopUp() {
-    if (!mAudioOutputPopUpButton) {
+    removeListeners(false);
+    mAudioOutputSourceArray = OutputSourceList::setupAudioSource(hardware_, false);
+    addListeners(false);
+    if (mAudioOutputSourceArray.empty()) {
+        // Nothing to follow and nothing to route to: the choice waits for its device. The
+        // identifiers of this moment mean nothing once devices are back (a server that restarts
+        // numbers them anew), so the next list routes afresh.
+        if (!wantedName_ && !mOutputDeviceName.empty()) {
+            wantedName_ = mOutputDeviceName;
+        }
+        mOutputDevice = kNoAudioDevice;
+        mOutputDataSourceID = kNoDataSource;
+        notifyChanged();
         return;
     }
-    removeListeners(false);
-    mAudioOutputSourceArray.clear();
-    setupAudioSource(mAudioOutputSourceArray, false);
-    addListeners(false);
-    setupPopUpButton(*mAudioOutputPopUpButton, mAudioOutputSourceArray);
+    if (wantedName_ && mAudioOutputSourceArray.indexOfName(*wantedName_) >= 0) {
+        const std::string name = *wantedName_;
+        setOutputDeviceWithName(name);  // settles and notifies
+        return;
+    }
+    if (mOutputDevice == kNoAudioDevice) {
+        // Nothing routed yet (the list was empty until now): the default device's entry, as a
+        // launch takes it. A kept name stays kept.
+        const int index = defaultDeviceIndex();
+        mOutputDeviceName = mAudioOutputSourceArray[index].name;
+        setOutputDeviceAtIndex(index);
+        settle();
+        notifyChanged();
+        return;
+    }
     selectCurrentDevice();
+    settle();
+}
+
+void OutputDeviceSelection::settle() {
+    if (gOutputUnit && !mAudioOutputSourceArray.empty()) {
+        gOutputUnit->devicesSettled();
+    }
+}
+
+void OutputDeviceSelection::notifyChanged() {
+    if (changed_) {
+        changed_();
+    }
 }
 
 void OutputDeviceSelection::addListeners(bool isInput) {
@@ -370,49 +241,29 @@ void OutputDeviceSelection::removeListeners(bool isInput) {
 
 void OutputDeviceSelection::audioHardwarePropertyListenerDispatch(HardwareProperty) {
     // The device list is the only hardware property registered.
-    schedulePending(kRebuild);
+    notifications_.note(kRebuild);
 }
 
-void OutputDeviceSelection::audioDevicePropertyListenerDispatch(AudioDeviceID device, uint32_t,
-                                                                bool, HardwareProperty property) {
-    lastNotifiedDevice_.store(device, std::memory_order_relaxed);
+void OutputDeviceSelection::audioDevicePropertyListenerDispatch(AudioDeviceID, uint32_t, bool,
+                                                                HardwareProperty property) {
     switch (property) {
         case HardwareProperty::DataSources:
-            schedulePending(kRebuild);
+            notifications_.note(kRebuild);
             break;
         case HardwareProperty::DataSource:
-            schedulePending(kReselect);
+            notifications_.note(kReselect);
             break;
         case HardwareProperty::Devices:
             break;
     }
 }
 
-void OutputDeviceSelection::schedulePending(uint32_t what) {
-    pending_.fetch_or(what, std::memory_order_acq_rel);
-    if (posted_.exchange(true, std::memory_order_acq_rel)) {
-        return;  // a task is on its way and will see this too
-    }
-    std::weak_ptr<OutputDeviceSelection*> alive = alive_;
-    mainThread_.postToMainThread(
-        [alive] {
-            if (auto self = alive.lock()) {
-                (*self)->handlePending();
-            }
-        },
-        kCoalesceDelay);
-}
-
-void OutputDeviceSelection::handlePending() {
-    // Cleared before taking the pending work, so a notification arriving from here on posts again.
-    posted_.store(false, std::memory_order_release);
-    const uint32_t what = pending_.exchange(0, std::memory_order_acq_rel);
+void OutputDeviceSelection::handlePending(uint32_t what) {
     if (what & kRebuild) {
         // A rebuild ends by following the current device, which covers a re-selection too.
         audioHardwarePropertyListener(HardwareProperty::Devices);
     } else if (what & kReselect) {
         DeviceNotification notification;
-        notification.deviceID = lastNotifiedDevice_.load(std::memory_order_relaxed);
         notification.propertyID = HardwareProperty::DataSource;
         audioDevicePropertyListener(notification);
     }

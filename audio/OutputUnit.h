@@ -2,9 +2,14 @@
 // from any thread, and calling the render function on its own audio thread for every buffer with
 // two native-endian 16-bit channel buffers (left, right). It plays nothing beyond a buffer's byte
 // size when the renderer has shortened it.
+//
+// The sound server behind it may come and go: the unit says whether it can play now
+// (availability) and tells its owner when that changes or when a started stream has been lost, so
+// that a playback never waits for a buffer that will not come.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "synth/Renderer.h"
 
@@ -14,6 +19,21 @@ class OutputUnit {
 public:
     // Called on the audio thread. Must allocate nothing, lock nothing, make no system call.
     using RenderFunction = void (*)(void* context, RendererData* request);
+
+    // What the unit can play to at the moment.
+    enum class Availability : int {
+        Connecting,  // the first attempt to reach the sound server is under way
+        NoServer,    // no sound server answers; the unit tries again by itself
+        NoDevice,    // the server is there but has nothing to play to; tried again when it has
+        Ready,       // start() plays at once
+    };
+    enum class Notice : int {
+        AvailabilityChanged,
+        StreamLost,  // a started stream has gone (server or device); no more buffers will come
+    };
+    // Called on the unit's own thread, never from inside the render function. It must only hand
+    // the notice over (set a flag, post work); it may not call back into the unit.
+    using NoticeFunction = void (*)(void* context, Notice notice);
 
     // The stages of opening, in the order they run; a failed open() names the one that failed so
     // that the engine logs the matching line.
@@ -28,14 +48,21 @@ public:
     virtual ~OutputUnit() = default;
 
     // Each returns a status: 0 on success, otherwise the underlying library's error code, which
-    // the engine logs.
-    virtual int open(RenderFunction render, void* context) = 0;
+    // the engine logs. A unit whose server is away opens all the same and becomes available when
+    // the server is back.
+    virtual int open(RenderFunction render, NoticeFunction notice, void* context) = 0;
     virtual int start() = 0;
     virtual int stop() = 0;
     virtual int close() = 0;
 
     // Meaningful after open() returned non-zero.
     virtual OpenStep failedOpenStep() const { return OpenStep::Open; }
+
+    // Any thread.
+    virtual Availability availability() const { return Availability::Ready; }
+    // Why the unit last failed, in the server's words ("Connection refused"); empty when it has
+    // not.
+    virtual std::string failureText() const { return {}; }
 };
 
 }  // namespace brinesong

@@ -24,7 +24,11 @@ double wallClockSeconds() {
 }
 
 PlaybackEngine::PlaybackEngine(Renderer& rendererIn, OutputUnit& unit, PlaybackHost& host)
-    : renderer(rendererIn), log(logToStandardError), unit_(unit), host_(host) {}
+    : renderer(rendererIn),
+      log(logToStandardError),
+      unit_(unit),
+      host_(host),
+      alive_(std::make_shared<PlaybackEngine*>(this)) {}
 
 PlaybackEngine::~PlaybackEngine() {
     // As at termination: a playback still running is asked to fade out, and its wait thread must
@@ -33,6 +37,10 @@ PlaybackEngine::~PlaybackEngine() {
         renderer.forceStop.store(true, std::memory_order_relaxed);
     }
     waitForWaitThreads();
+    // The unit's notices name the engine; none may come once it is gone.
+    if (outputOpen_) {
+        closeAudioOutput();
+    }
 }
 
 void PlaybackEngine::openAudioOutput() {
@@ -40,7 +48,8 @@ void PlaybackEngine::openAudioOutput() {
         return;
     }
     openAttempted_ = true;
-    const int status = unit_.open(&PlaybackEngine::outputRenderCallback, this);
+    const int status = unit_.open(&PlaybackEngine::outputRenderCallback,
+                                  &PlaybackEngine::outputNoticeCallback, this);
     if (status == 0) {
         outputOpen_ = true;
         return;
@@ -62,12 +71,14 @@ void PlaybackEngine::openAudioOutput() {
             log(withStatus("AudioUnitSetProperty( StreamFormat ): ", status));
             break;
     }
+    failure_ = unit_.failureText();
 }
 
 void PlaybackEngine::closeAudioOutput() {
     if (!openAttempted_) {
         return;
     }
+    waitingToPlay_ = false;
     const int status = unit_.close();
     if (status != 0) {
         log(withStatus("AudioUnitUninitialize failed: ", status));
@@ -76,22 +87,52 @@ void PlaybackEngine::closeAudioOutput() {
 }
 
 void PlaybackEngine::playStop() {
+    if (waitingToPlay_) {
+        // The stop request of a playback that has no sound to fade: the wait simply ends.
+        waitingToPlay_ = false;
+        host_.didStop();
+        host_.statusChanged();
+        return;
+    }
     uint32_t expected = 0;
     if (state.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) {
-        renderer.forceStop.store(false, std::memory_order_relaxed);
-        renderer.forceStopFinished.store(false, std::memory_order_relaxed);
-        if (startPlay()) {
-            host_.didStart();
-        } else {
-            // Nothing runs and nothing would ever return `state` to 0: give the play state back
-            // so that the next request tries again and the title offers a start.
-            expected = 1;
-            state.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
-            host_.didStop();
-        }
+        failure_.clear();
+        startOrWait();
     } else {
         renderer.forceStop.store(true, std::memory_order_relaxed);
     }
+}
+
+// `state` has just become 1 on the main thread.
+void PlaybackEngine::startOrWait() {
+    renderer.forceStop.store(false, std::memory_order_relaxed);
+    renderer.forceStopFinished.store(false, std::memory_order_relaxed);
+    const bool canPlay = outputOpen_ && unit_.availability() == OutputUnit::Availability::Ready;
+    if (canPlay && startPlay()) {
+        waitingToPlay_ = false;
+        host_.didStart();
+        host_.statusChanged();
+        return;
+    }
+    // Nothing runs and nothing would ever return `state` to 0: give the play state back.
+    uint32_t expected = 1;
+    state.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
+    if (outputOpen_ && unit_.availability() != OutputUnit::Availability::Ready) {
+        // The server or the device is away (or went just now): play once it is back.
+        waitingToPlay_ = true;
+        host_.didStart();
+    } else {
+        // A start refused for another reason: the next click tries again.
+        waitingToPlay_ = false;
+        if (failure_.empty()) {
+            failure_ = unit_.failureText();
+        }
+        if (failure_.empty()) {
+            failure_ = "the sound output could not be opened";
+        }
+        host_.didStop();
+    }
+    host_.statusChanged();
 }
 
 bool PlaybackEngine::startPlay() {
@@ -101,12 +142,14 @@ bool PlaybackEngine::startPlay() {
     renderer.sampleRate.store(Renderer::kSampleRate, std::memory_order_relaxed);
     renderer.fadeInOut.store(Renderer::kLiveFade, std::memory_order_relaxed);
     startTime.store(wallClockSeconds(), std::memory_order_relaxed);
+    outputLost_.store(false, std::memory_order_relaxed);
 
     // The unit's start publishes everything above to the audio thread (it synchronises with the
     // thread it wakes), so the first buffer already sees the fresh playback.
     const int status = unit_.start();
     if (status != 0) {
         log(withStatus("AudioOutputUnitStart failed: ", status));
+        failure_ = unit_.failureText();
         return false;
     }
 
@@ -128,15 +171,32 @@ bool PlaybackEngine::stopPlay() {
 
 void PlaybackEngine::waitThread() {
     PlaybackHost& host = host_;
+    const std::weak_ptr<PlaybackEngine*> alive = alive_;
+    bool lost = false;
     {
         std::lock_guard<std::mutex> producing(renderLock);
         const double start = startTime.load(std::memory_order_relaxed);
+        using Steady = std::chrono::steady_clock;
+        Steady::time_point stopUnanswered{};
         for (;;) {
             std::this_thread::sleep_for(std::chrono::microseconds(kWaitPollMicroseconds));
+            if (outputLost_.load(std::memory_order_relaxed)) {
+                lost = true;  // no buffer will come, so no end time either
+                break;
+            }
             const double now = wallClockSeconds();
             const double length = renderer.runLength.load(std::memory_order_relaxed);
             if (length != 0.0 && !(start + length > now)) {
                 break;
+            }
+            if (length == 0.0 && renderer.forceStop.load(std::memory_order_relaxed)) {
+                // A stop asked for but not yet turned into an end time by a buffer.
+                if (stopUnanswered == Steady::time_point{}) {
+                    stopUnanswered = Steady::now();
+                } else if (std::chrono::duration<double>(Steady::now() - stopUnanswered).count() >=
+                           kStallSeconds) {
+                    break;  // the stream has stalled: no buffer is coming to fade out in
+                }
             }
         }
         // The unit is stopped before the play state says stopped: a start accepted in between
@@ -148,13 +208,73 @@ void PlaybackEngine::waitThread() {
         uint32_t expected = 1;
         state.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
     }
-    host.postToMainThread([&host] { host.didStop(); });
+    host.postToMainThread([alive, &host, lost] {
+        if (auto self = alive.lock()) {
+            (*self)->playbackEnded(lost);
+        } else {
+            host.didStop();
+        }
+    });
 
     // Last touch of the engine: the destructor may run as soon as the count reaches 0, and it
     // cannot before this thread has let go of the mutex.
     std::lock_guard<std::mutex> guard(threadsMutex_);
     --runningWaitThreads_;
     threadsDone_.notify_all();
+}
+
+void PlaybackEngine::playbackEnded(bool lost) {
+    // A stop asked for by the user, the scheduler or termination ends the playback for good.
+    if (lost && !renderer.forceStop.load(std::memory_order_relaxed) && outputOpen_) {
+        waitingToPlay_ = true;
+        host_.statusChanged();
+        playWhenPossible();
+        return;
+    }
+    host_.didStop();
+    host_.statusChanged();
+}
+
+void PlaybackEngine::outputChanged() {
+    playWhenPossible();
+    host_.statusChanged();
+}
+
+void PlaybackEngine::playWhenPossible() {
+    if (!waitingToPlay_ || !outputOpen_ ||
+        unit_.availability() != OutputUnit::Availability::Ready) {
+        return;
+    }
+    uint32_t expected = 0;
+    // Still 1 while the lost playback's wait thread winds down; its end brings us back here.
+    if (state.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) {
+        startOrWait();
+    }
+}
+
+bool PlaybackEngine::cancelWaitToPlay() {
+    const bool was = waitingToPlay_;
+    waitingToPlay_ = false;
+    return was;
+}
+
+PlaybackStatus PlaybackEngine::status() const {
+    if (!outputOpen_) {
+        return openAttempted_ ? PlaybackStatus::CannotPlay : PlaybackStatus::Stopped;
+    }
+    switch (unit_.availability()) {
+        case OutputUnit::Availability::Connecting:
+        case OutputUnit::Availability::NoServer:
+            return PlaybackStatus::WaitingForServer;
+        case OutputUnit::Availability::NoDevice:
+            return PlaybackStatus::NoOutputDevice;
+        case OutputUnit::Availability::Ready:
+            break;
+    }
+    if (isPlaying() || waitingToPlay_) {
+        return PlaybackStatus::Playing;
+    }
+    return failure_.empty() ? PlaybackStatus::Stopped : PlaybackStatus::CannotPlay;
 }
 
 void PlaybackEngine::waitForWaitThreads() {
@@ -164,6 +284,19 @@ void PlaybackEngine::waitForWaitThreads() {
 
 void PlaybackEngine::outputRenderCallback(void* context, RendererData* request) {
     static_cast<PlaybackEngine*>(context)->renderer.renderWave(request);
+}
+
+void PlaybackEngine::outputNoticeCallback(void* context, OutputUnit::Notice notice) {
+    auto* engine = static_cast<PlaybackEngine*>(context);
+    if (notice == OutputUnit::Notice::StreamLost) {
+        engine->outputLost_.store(true, std::memory_order_relaxed);
+    }
+    const std::weak_ptr<PlaybackEngine*> alive = engine->alive_;
+    engine->host_.postToMainThread([alive] {
+        if (auto self = alive.lock()) {
+            (*self)->outputChanged();
+        }
+    });
 }
 
 }  // namespace brinesong

@@ -10,12 +10,21 @@
 //
 // A unit that fails to start leaves nothing running: `state` goes back to 0 at once and the host
 // hears didStop() instead of didStart(), so the next click tries again.
+//
+// The sound server may go away. The wait thread then ends the playback at once (the unit says its
+// stream is lost), and also when a stop request is not taken up by any buffer within a while (a
+// server that has stopped asking for sound): the program never waits for a buffer that will not
+// come. A playback that ended so without anyone asking, or a start made while the unit cannot
+// play, leaves the engine "waiting to play": the host keeps showing a playback, and the sound
+// starts afresh (with its fade-in) as soon as the unit can play again. A stop request while
+// waiting, from the user or the scheduler, only ends the wait.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -28,21 +37,36 @@ namespace brinesong {
 class PlaybackHost {
 public:
     virtual ~PlaybackHost() = default;
-    // Runs `task` later on the main thread; never waits for it.
+    // Runs `task` later on the main thread; never waits for it. Called from any thread.
     virtual void postToMainThread(std::function<void()> task) = 0;
     // The play/stop button's title: "Stop Brinesong" after a start, "Start Brinesong" after a stop.
     virtual void didStart() = 0;
     virtual void didStop() = 0;
+    // What status() answers may have changed.
+    virtual void statusChanged() {}
+};
+
+// What is happening, in one word, for the window's status line and the command line's messages.
+enum class PlaybackStatus {
+    Stopped,
+    Playing,
+    WaitingForServer,  // no sound server (yet); playing, or waiting to, when it comes
+    NoOutputDevice,    // the server has nothing to play to
+    CannotPlay,        // the last start failed for a reason a retry will not mend
 };
 
 class PlaybackEngine {
 public:
     // How often the wait thread looks at the clock.
     static constexpr int kWaitPollMicroseconds = 100000;
+    // A stop request that no buffer has taken up after this long means the stream has stalled:
+    // the playback is ended without waiting for its fade-out. A running stream asks for sound
+    // every 20 ms or so.
+    static constexpr double kStallSeconds = 0.3;
 
     PlaybackEngine(Renderer& renderer, OutputUnit& unit, PlaybackHost& host);
     // Requests the stop of a running playback and waits until its wait thread has ended, so no
-    // thread outlives the engine.
+    // thread outlives the engine; then closes the unit if it is still open.
     ~PlaybackEngine();
     PlaybackEngine(const PlaybackEngine&) = delete;
     PlaybackEngine& operator=(const PlaybackEngine&) = delete;
@@ -54,13 +78,26 @@ public:
     bool isPlaying() const { return state.load(std::memory_order_acquire) != 0; }
     // True once openAudioOutput() got a working unit, until closeAudioOutput().
     bool isOutputOpen() const { return outputOpen_; }
+    // Main thread: a playback is wanted but the unit cannot play now; it starts by itself when
+    // the unit can. The host shows it as playing.
+    bool isWaitingToPlay() const { return waitingToPlay_; }
+    // Main thread: ends a wait to play without telling the host (termination). True if there was
+    // one.
+    bool cancelWaitToPlay();
+    // Main thread.
+    PlaybackStatus status() const;
+    // Why the last start failed, when status() is CannotPlay.
+    const std::string& failureText() const { return failure_; }
+    // Why the unit cannot play now, in the server's words (when waiting or without a device).
+    std::string outputFailureText() const { return unit_.failureText(); }
 
     // Blocks until every wait thread started so far has finished (its didStop() is posted by
     // then). Termination and tests use it; it does not request a stop.
     void waitForWaitThreads();
 
-    // The render function handed to the unit: `context` is the engine.
+    // The functions handed to the unit: `context` is the engine.
     static void outputRenderCallback(void* context, RendererData* request);
+    static void outputNoticeCallback(void* context, OutputUnit::Notice notice);
 
     Renderer& renderer;
     std::atomic<uint32_t> state{0};    // 0 stopped, 1 playing; changed only by compare-and-swap
@@ -76,11 +113,22 @@ private:
     bool startPlay();  // false when the unit did not start
     bool stopPlay();   // always true; a failing stop is logged
     void waitThread();
+    // Main thread.
+    void startOrWait();
+    void playbackEnded(bool lost);
+    void outputChanged();
+    void playWhenPossible();
 
     OutputUnit& unit_;
     PlaybackHost& host_;
     bool outputOpen_ = false;
     bool openAttempted_ = false;
+    bool waitingToPlay_ = false;  // main thread
+    std::string failure_;         // main thread
+    // Set from the unit's thread when the started stream is gone; read by the wait thread.
+    std::atomic<bool> outputLost_{false};
+    // Work posted to the main thread holds this weakly, so it does nothing once the engine is gone.
+    std::shared_ptr<PlaybackEngine*> alive_;
 
     std::mutex threadsMutex_;
     std::condition_variable threadsDone_;

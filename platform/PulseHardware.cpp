@@ -27,222 +27,209 @@ PulseHardware::Sink sinkFromInfo(const pa_sink_info* info) {
     return sink;
 }
 
-// Answers of the server to one blocking query.
-struct SinkAnswer {
-    PulseHardware::Sink* sink = nullptr;
-    uint32_t index = PA_INVALID_INDEX;
-    int error = 0;
-    bool found = false;
-};
-
-void onSinkAnswer(pa_context* context, const pa_sink_info* info, int eol, void* userdata) {
-    auto* answer = static_cast<SinkAnswer*>(userdata);
-    if (eol < 0) {
-        answer->error = pa_context_errno(context);
-    } else if (eol == 0 && info) {
-        if (answer->sink) {
-            *answer->sink = sinkFromInfo(info);
-        }
-        answer->index = info->index;
-        answer->found = true;
-    }
-}
-
 void onSuccess(pa_context* context, int success, void* userdata) {
     *static_cast<int*>(userdata) = success ? 0 : pa_context_errno(context);
 }
 
-void onOperationState(pa_operation*, void* mainloop) {
-    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
-}
-
 }  // namespace
 
-// The mainloop thread's side.
 struct PulseHardwareEvents {
-    static void onContextState(pa_context*, void* mainloop) {
-        pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
+    static void onOperationState(pa_operation* operation, void* userdata) {
+        if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
+            return;
+        }
+        auto* self = static_cast<PulseHardware*>(userdata);
+        if (self->pending_.erase(operation) != 0) {
+            pa_operation_set_state_callback(operation, nullptr, nullptr);
+            pa_operation_unref(operation);
+        }
     }
 
-    static void onEvent(pa_context* context, pa_subscription_event_type_t type, uint32_t index,
-                        void* userdata) {
+    static void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
         auto* self = static_cast<PulseHardware*>(userdata);
-        const unsigned facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
-        const unsigned kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
-        if (facility == PA_SUBSCRIPTION_EVENT_SINK) {
-            if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
-                self->seen_.erase(index);
-                self->listeners_.forgetDevice(index);
-                self->notifyDevices();
-                return;
-            }
-            // New or changed: look at it, and compare with what was seen before.
-            if (pa_operation* op =
-                    pa_context_get_sink_info_by_index(context, index, &onSinkSeen, self)) {
-                pa_operation_unref(op);
-            }
-            if (kind == PA_SUBSCRIPTION_EVENT_NEW) {
-                self->notifyDevices();
-            }
-        } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT &&
-                   kind == PA_SUBSCRIPTION_EVENT_NEW) {
-            std::lock_guard lock(self->pendingMutex_);
-            if (self->pendingUnit_ && self->pendingUnit_->streamIndex() == index) {
-                if (pa_operation* op = pa_context_move_sink_input_by_index(
-                        context, index, self->pendingDevice_, nullptr, nullptr)) {
-                    pa_operation_unref(op);
-                }
-                self->pendingUnit_ = nullptr;
-            }
+        if (!info) {
+            return;
         }
+        std::lock_guard lock(self->seenMutex_);
+        self->defaultSinkName_ = info->default_sink_name ? info->default_sink_name : "";
+    }
+
+    static void onStockSink(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+        auto* self = static_cast<PulseHardware*>(userdata);
+        if (eol == 0 && info) {
+            self->stock_[info->index] = sinkFromInfo(info);
+            return;
+        }
+        self->stockTaken();  // the end of the list, or a failure: what came is the stock
     }
 
     static void onSinkSeen(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
         if (eol != 0 || !info) {
             return;  // gone again, or the end of the answer
         }
-        auto* self = static_cast<PulseHardware*>(userdata);
-        PulseHardware::Sink now = sinkFromInfo(info);
-        auto it = self->seen_.find(info->index);
-        if (it == self->seen_.end()) {
-            // First sight (at connection, or "changed" before "new"): nothing to compare with.
-            self->seen_.emplace(info->index, std::move(now));
-            return;
-        }
-        const PulseHardware::Sink before = std::exchange(it->second, now);
-        // A renamed sink changes what its entries are called, as a new list of ports does.
-        if (before.ports != now.ports || before.portDescriptions != now.portDescriptions ||
-            before.description != now.description || before.vendor != now.vendor) {
-            self->notifyDevice(info->index, HardwareProperty::DataSources);
-        }
-        if (before.activePort != now.activePort) {
-            self->notifyDevice(info->index, HardwareProperty::DataSource);
-        }
+        static_cast<PulseHardware*>(userdata)->sinkSeen(info);
     }
 };
 
-PulseHardware::PulseHardware() = default;
-
-PulseHardware::~PulseHardware() {
-    if (!mainloop_) {
-        return;
-    }
-    pa_threaded_mainloop_lock(mainloop_);
-    if (context_) {
-        pa_context_set_subscribe_callback(context_, nullptr, nullptr);
-        pa_context_set_state_callback(context_, nullptr, nullptr);
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
-        context_ = nullptr;
-    }
-    pa_threaded_mainloop_unlock(mainloop_);
-    pa_threaded_mainloop_stop(mainloop_);
-    pa_threaded_mainloop_free(mainloop_);
+PulseHardware::PulseHardware(PulseConnection& connection) : connection_(connection) {
+    connection_.addClient(*this);
 }
 
-int PulseHardware::connect() {
-    if (connected_) {
-        return 0;
+PulseHardware::~PulseHardware() {
+    connection_.removeClient(*this);
+    PulseConnection::Lock lock(connection_);
+    // No answer may reach a hardware that is gone.
+    for (pa_operation* operation : pending_) {
+        pa_operation_set_state_callback(operation, nullptr, nullptr);
+        pa_operation_cancel(operation);
+        pa_operation_unref(operation);
     }
-    if (!mainloop_) {
-        mainloop_ = pa_threaded_mainloop_new();
-        if (!mainloop_) {
-            return PA_ERR_INTERNAL;
-        }
-        if (pa_threaded_mainloop_start(mainloop_) < 0) {
-            return PA_ERR_INTERNAL;
-        }
-    }
-    pa_threaded_mainloop_lock(mainloop_);
-    if (context_) {  // a failed attempt before
-        pa_context_set_state_callback(context_, nullptr, nullptr);
-        pa_context_unref(context_);
-    }
-    context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), "Brinesong devices");
-    if (!context_) {
-        pa_threaded_mainloop_unlock(mainloop_);
-        return PA_ERR_INTERNAL;
-    }
-    pa_context_set_state_callback(context_, &PulseHardwareEvents::onContextState, mainloop_);
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0) {
-        const int error = pa_context_errno(context_);
-        pa_threaded_mainloop_unlock(mainloop_);
-        return error;
-    }
-    for (;;) {
-        const pa_context_state_t state = pa_context_get_state(context_);
-        if (state == PA_CONTEXT_READY) {
-            break;
-        }
-        if (!PA_CONTEXT_IS_GOOD(state)) {
-            const int error = pa_context_errno(context_);
-            pa_threaded_mainloop_unlock(mainloop_);
-            return error ? error : PA_ERR_CONNECTIONREFUSED;
-        }
-        pa_threaded_mainloop_wait(mainloop_);
-    }
-    // Subscribe first, then take stock, so that no change falls between the two.
-    pa_context_set_subscribe_callback(context_, &PulseHardwareEvents::onEvent, this);
-    const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
-                                                          PA_SUBSCRIPTION_MASK_SINK_INPUT);
-    int result = 0;
-    int status = await(pa_context_subscribe(context_, mask, &onSuccess, &result));
-    if (status == 0) {
-        status = result;
-    }
-    if (status == 0) {
-        status =
-            await(pa_context_get_sink_info_list(context_, &PulseHardwareEvents::onSinkSeen, this));
-    }
-    connected_ = status == 0;
-    pa_threaded_mainloop_unlock(mainloop_);
-    return status;
+    pending_.clear();
 }
 
 const char* PulseHardware::errorText(int status) {
     return pa_strerror(status);
 }
 
-int PulseHardware::checkConnected() const {
-    return connected_ ? 0 : PA_ERR_BADSTATE;
+// --- The stock, on the mainloop's thread with its lock held ---------------------------------
+
+void PulseHardware::track(pa_operation* operation) {
+    if (!operation) {
+        return;
+    }
+    pending_.insert(operation);
+    pa_operation_set_state_callback(operation, &PulseHardwareEvents::onOperationState, this);
 }
 
-// Lock held. Waits until the operation has finished or the connection has gone.
-int PulseHardware::await(pa_operation* operation) {
-    if (!operation) {
-        return pa_context_errno(context_);
+void PulseHardware::connectionReady(pa_context* context) {
+    // Subscribed already (the connection does it first), so nothing changes unseen from here.
+    stock_.clear();
+    taking_ = true;
+    track(pa_context_get_server_info(context, &PulseHardwareEvents::onServerInfo, this));
+    track(pa_context_get_sink_info_list(context, &PulseHardwareEvents::onStockSink, this));
+}
+
+void PulseHardware::stockTaken() {
+    if (!taking_) {
+        return;
     }
-    pa_operation_set_state_callback(operation, &onOperationState, mainloop_);
-    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
-        pa_threaded_mainloop_wait(mainloop_);
+    taking_ = false;
+    {
+        std::lock_guard lock(seenMutex_);
+        seen_ = std::move(stock_);
+        listed_ = true;
+        listedChanged_.notify_all();
     }
-    const bool done = pa_operation_get_state(operation) == PA_OPERATION_DONE;
-    pa_operation_set_state_callback(operation, nullptr, nullptr);
-    pa_operation_unref(operation);
-    if (done) {
+    stock_.clear();
+    listeners_.notifyDevicesChanged();
+}
+
+void PulseHardware::connectionLost() {
+    taking_ = false;
+    stock_.clear();
+    bool hadDevices = false;
+    {
+        std::lock_guard lock(seenMutex_);
+        hadDevices = !seen_.empty();
+        for (const auto& [index, sink] : seen_) {
+            listeners_.forgetDevice(index);
+        }
+        seen_.clear();
+        defaultSinkName_.clear();
+        if (!listed_) {
+            attemptFailed_ = true;
+        }
+        listed_ = false;
+        listedChanged_.notify_all();
+    }
+    if (hadDevices) {
+        listeners_.notifyDevicesChanged();
+    }
+}
+
+void PulseHardware::serverEvent(pa_context* context, uint32_t facility, uint32_t type,
+                                uint32_t index) {
+    if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
+        track(pa_context_get_server_info(context, &PulseHardwareEvents::onServerInfo, this));
+        return;
+    }
+    if (facility != PA_SUBSCRIPTION_EVENT_SINK) {
+        return;
+    }
+    if (type == PA_SUBSCRIPTION_EVENT_REMOVE) {
+        bool known = false;
+        {
+            std::lock_guard lock(seenMutex_);
+            known = seen_.erase(index) != 0;
+        }
+        stock_.erase(index);
+        listeners_.forgetDevice(index);
+        if (known) {
+            listeners_.notifyDevicesChanged();
+        }
+        return;
+    }
+    // New or changed: look at it. The answer comes after the stock's, as it was asked after it.
+    track(
+        pa_context_get_sink_info_by_index(context, index, &PulseHardwareEvents::onSinkSeen, this));
+}
+
+void PulseHardware::sinkSeen(const pa_sink_info* info) {
+    if (taking_) {
+        stock_[info->index] = sinkFromInfo(info);
+        return;
+    }
+    Sink now = sinkFromInfo(info);
+    Sink before;
+    bool isNew = false;
+    {
+        std::lock_guard lock(seenMutex_);
+        auto it = seen_.find(info->index);
+        if (it == seen_.end()) {
+            isNew = true;
+            seen_.emplace(info->index, std::move(now));
+        } else {
+            before = std::exchange(it->second, now);
+        }
+    }
+    if (isNew) {
+        listeners_.notifyDevicesChanged();
+        return;
+    }
+    // A renamed sink changes what its entries are called, as a new list of ports does.
+    if (before.ports != now.ports || before.portDescriptions != now.portDescriptions ||
+        before.description != now.description || before.vendor != now.vendor) {
+        listeners_.notifyDevice(info->index, HardwareProperty::DataSources, /*outputOnly=*/true);
+    }
+    if (before.activePort != now.activePort) {
+        listeners_.notifyDevice(info->index, HardwareProperty::DataSource, /*outputOnly=*/true);
+    }
+}
+
+int PulseHardware::waitUntilListed(std::chrono::milliseconds limit) {
+    std::unique_lock lock(seenMutex_);
+    listedChanged_.wait_for(lock, limit, [this] { return listed_ || attemptFailed_; });
+    if (listed_) {
         return 0;
     }
-    const int error = pa_context_errno(context_);
-    return error ? error : PA_ERR_KILLED;
+    if (attemptFailed_) {
+        const int error = connection_.lastError();
+        return error != 0 ? error : PA_ERR_CONNECTIONREFUSED;
+    }
+    return PA_ERR_TIMEOUT;
 }
 
-int PulseHardware::querySink(AudioDeviceID device, Sink& sink) {
-    sink = Sink{};
-    if (int status = checkConnected()) {
-        return status;
+// --- Queries, on the main thread, from what was seen ----------------------------------------
+
+int PulseHardware::findSink(AudioDeviceID device, Sink& sink) {
+    std::lock_guard lock(seenMutex_);
+    auto it = seen_.find(device);
+    if (it == seen_.end()) {
+        sink = Sink{};
+        return listed_ ? PA_ERR_NOENTITY : PA_ERR_BADSTATE;
     }
-    SinkAnswer answer;
-    answer.sink = &sink;
-    pa_threaded_mainloop_lock(mainloop_);
-    int status = await(pa_context_get_sink_info_by_index(context_, device, &onSinkAnswer, &answer));
-    pa_threaded_mainloop_unlock(mainloop_);
-    if (status == 0 && answer.error) {
-        status = answer.error;
-    }
-    if (status == 0 && !answer.found) {
-        status = PA_ERR_NOENTITY;
-    }
-    return status;
+    sink = it->second;
+    return 0;
 }
 
 DataSourceID PulseHardware::portID(const std::string& name) {
@@ -261,61 +248,27 @@ std::string PulseHardware::portName(DataSourceID source) const {
 
 int PulseHardware::getDevices(std::vector<AudioDeviceID>& devices) {
     devices.clear();
-    if (int status = checkConnected()) {
-        return status;
+    std::lock_guard lock(seenMutex_);
+    for (const auto& [index, sink] : seen_) {
+        devices.push_back(index);  // by index: the server's order
     }
-    struct List {
-        std::vector<AudioDeviceID>* devices;
-        int error = 0;
-    } list{&devices};
-    pa_threaded_mainloop_lock(mainloop_);
-    int status = await(pa_context_get_sink_info_list(
-        context_,
-        [](pa_context* context, const pa_sink_info* info, int eol, void* userdata) {
-            auto* list = static_cast<List*>(userdata);
-            if (eol < 0) {
-                list->error = pa_context_errno(context);
-            } else if (eol == 0 && info) {
-                list->devices->push_back(info->index);
-            }
-        },
-        &list));
-    pa_threaded_mainloop_unlock(mainloop_);
-    return status ? status : list.error;
+    // Without a server there are simply no devices: what is happening is told elsewhere.
+    return 0;
 }
 
 int PulseHardware::getDefaultOutputDevice(AudioDeviceID& device) {
     device = kNoAudioDevice;
-    if (int status = checkConnected()) {
-        return status;
+    std::lock_guard lock(seenMutex_);
+    if (!listed_) {
+        return PA_ERR_BADSTATE;
     }
-    std::string defaultSink;
-    pa_threaded_mainloop_lock(mainloop_);
-    int status = await(pa_context_get_server_info(
-        context_,
-        [](pa_context*, const pa_server_info* info, void* userdata) {
-            if (info && info->default_sink_name) {
-                *static_cast<std::string*>(userdata) = info->default_sink_name;
-            }
-        },
-        &defaultSink));
-    SinkAnswer answer;
-    if (status == 0 && !defaultSink.empty()) {
-        status = await(pa_context_get_sink_info_by_name(context_, defaultSink.c_str(),
-                                                        &onSinkAnswer, &answer));
+    for (const auto& [index, sink] : seen_) {
+        if (sink.name == defaultSinkName_) {
+            device = index;
+            return 0;
+        }
     }
-    pa_threaded_mainloop_unlock(mainloop_);
-    if (status) {
-        return status;
-    }
-    if (answer.error) {
-        return answer.error;
-    }
-    if (!answer.found) {
-        return PA_ERR_NOENTITY;  // no default sink: the server has none at all
-    }
-    device = answer.index;
-    return 0;
+    return PA_ERR_NOENTITY;  // no default sink: the server has none at all
 }
 
 int PulseHardware::hasStream(AudioDeviceID device, bool isInput) {
@@ -323,40 +276,40 @@ int PulseHardware::hasStream(AudioDeviceID device, bool isInput) {
         return PA_ERR_NOTSUPPORTED;  // sinks only play
     }
     Sink sink;
-    return querySink(device, sink);
+    return findSink(device, sink);
 }
 
 int PulseHardware::getDeviceName(AudioDeviceID device, bool, std::string& name) {
     Sink sink;
-    const int status = querySink(device, sink);
+    const int status = findSink(device, sink);
     name = sink.description;
     return status;
 }
 
 int PulseHardware::getManufacturer(AudioDeviceID device, bool, std::string& manufacturer) {
     Sink sink;
-    const int status = querySink(device, sink);
+    const int status = findSink(device, sink);
     manufacturer = sink.vendor;
     return status;
 }
 
 int PulseHardware::isDataSourceSettable(AudioDeviceID device, bool, bool& settable) {
     Sink sink;
-    const int status = querySink(device, sink);
+    const int status = findSink(device, sink);
     settable = !sink.ports.empty();
     return status;
 }
 
 int PulseHardware::getDataSource(AudioDeviceID device, bool, DataSourceID& source) {
     Sink sink;
-    const int status = querySink(device, sink);
+    const int status = findSink(device, sink);
     source = sink.activePort.empty() ? kNoDataSource : portID(sink.activePort);
     return status;
 }
 
 int PulseHardware::getDataSources(AudioDeviceID device, bool, std::vector<DataSourceID>& sources) {
     Sink sink;
-    const int status = querySink(device, sink);
+    const int status = findSink(device, sink);
     sources.clear();
     for (const std::string& port : sink.ports) {
         sources.push_back(portID(port));
@@ -368,7 +321,7 @@ int PulseHardware::getDataSourceName(AudioDeviceID device, bool, DataSourceID so
                                      std::string& name) {
     name.clear();
     Sink sink;
-    if (int status = querySink(device, sink)) {
+    if (int status = findSink(device, sink)) {
         return status;
     }
     const std::string port = portName(source);
@@ -380,53 +333,64 @@ int PulseHardware::getDataSourceName(AudioDeviceID device, bool, DataSourceID so
     return 0;
 }
 
+// --- Routing, on the main thread, with a bounded wait for the server's answer ----------------
+
 int PulseHardware::setDataSource(AudioDeviceID device, bool, DataSourceID source) {
-    if (int status = checkConnected()) {
-        return status;
-    }
     const std::string port = portName(source);
     if (port.empty()) {
         return PA_ERR_NOENTITY;
     }
+    PulseConnection::Lock lock(connection_);
+    pa_context* context = connection_.context();
+    if (!context) {
+        return PA_ERR_BADSTATE;
+    }
     int result = 0;
-    pa_threaded_mainloop_lock(mainloop_);
-    int status = await(
-        pa_context_set_sink_port_by_index(context_, device, port.c_str(), &onSuccess, &result));
-    pa_threaded_mainloop_unlock(mainloop_);
+    const int status = connection_.await(
+        pa_context_set_sink_port_by_index(context, device, port.c_str(), &onSuccess, &result),
+        kAnswerLimit);
     return status ? status : result;
 }
 
 int PulseHardware::getCurrentDevice(OutputRouting& unit, AudioDeviceID& device) {
     device = kNoAudioDevice;
-    if (int status = checkConnected()) {
-        return status;
-    }
     const uint32_t stream = unit.streamIndex();
     if (stream == OutputRouting::kNoStream) {
-        std::lock_guard lock(pendingMutex_);
-        if (pendingUnit_ == &unit) {
-            device = pendingDevice_;
-            return 0;
+        // Not connected yet: it will play to the sink it was routed to, else to the default.
+        const std::string preferred = unit.preferredDevice();
+        {
+            std::lock_guard lock(seenMutex_);
+            for (const auto& [index, sink] : seen_) {
+                if (!preferred.empty() && sink.name == preferred) {
+                    device = index;
+                    return 0;
+                }
+            }
         }
-        return PA_ERR_NOENTITY;
+        return getDefaultOutputDevice(device);
     }
     struct Answer {
         uint32_t sink = PA_INVALID_INDEX;
         int error = 0;
     } answer;
-    pa_threaded_mainloop_lock(mainloop_);
-    int status = await(pa_context_get_sink_input_info(
-        context_, stream,
-        [](pa_context* context, const pa_sink_input_info* info, int eol, void* userdata) {
-            auto* answer = static_cast<Answer*>(userdata);
-            if (eol < 0) {
-                answer->error = pa_context_errno(context);
-            } else if (eol == 0 && info) {
-                answer->sink = info->sink;
-            }
-        },
-        &answer));
-    pa_threaded_mainloop_unlock(mainloop_);
+    PulseConnection::Lock lock(connection_);
+    pa_context* context = connection_.context();
+    if (!context) {
+        return PA_ERR_BADSTATE;
+    }
+    int status = connection_.await(
+        pa_context_get_sink_input_info(
+            context, stream,
+            [](pa_context* c, const pa_sink_input_info* info, int eol, void* userdata) {
+                auto* answer = static_cast<Answer*>(userdata);
+                if (eol < 0) {
+                    answer->error = pa_context_errno(c);
+                } else if (eol == 0 && info) {
+                    answer->sink = info->sink;
+                }
+            },
+            &answer),
+        kAnswerLimit);
     if (status == 0) {
         status = answer.error;
     }
@@ -440,26 +404,25 @@ int PulseHardware::getCurrentDevice(OutputRouting& unit, AudioDeviceID& device) 
 }
 
 int PulseHardware::setCurrentDevice(OutputRouting& unit, AudioDeviceID device) {
-    if (int status = checkConnected()) {
+    Sink sink;
+    if (int status = findSink(device, sink)) {
         return status;
     }
-    uint32_t stream = unit.streamIndex();
+    // Kept by the unit, so that a stream made anew after a restart of the server goes there too.
+    unit.setPreferredDevice(sink.name);
+    const uint32_t stream = unit.streamIndex();
     if (stream == OutputRouting::kNoStream) {
-        std::lock_guard lock(pendingMutex_);
-        pendingUnit_ = &unit;
-        pendingDevice_ = device;
-        // It may have connected in the meantime, its announcement already gone by.
-        stream = unit.streamIndex();
-        if (stream == OutputRouting::kNoStream) {
-            return 0;
-        }
-        pendingUnit_ = nullptr;
+        return 0;  // it connects there
+    }
+    PulseConnection::Lock lock(connection_);
+    pa_context* context = connection_.context();
+    if (!context) {
+        return PA_ERR_BADSTATE;
     }
     int result = 0;
-    pa_threaded_mainloop_lock(mainloop_);
-    int status =
-        await(pa_context_move_sink_input_by_index(context_, stream, device, &onSuccess, &result));
-    pa_threaded_mainloop_unlock(mainloop_);
+    const int status = connection_.await(
+        pa_context_move_sink_input_by_index(context, stream, device, &onSuccess, &result),
+        kAnswerLimit);
     return status ? status : result;
 }
 
@@ -490,14 +453,6 @@ int PulseHardware::removeDeviceListener(AudioDeviceID device, uint32_t channel, 
 
 void PulseHardware::removeAllListeners(void* context) {
     listeners_.removeAll(context);
-}
-
-void PulseHardware::notifyDevices() {
-    listeners_.notifyDevicesChanged();
-}
-
-void PulseHardware::notifyDevice(AudioDeviceID device, HardwareProperty property) {
-    listeners_.notifyDevice(device, property, /*outputOnly=*/true);
 }
 
 }  // namespace brinesong

@@ -4,42 +4,54 @@
 // server's default sink is the default output device, and the device a stream plays to is the sink
 // its sink input is on.
 //
-// A connection of its own on a pa_threaded_mainloop. Queries and routing calls take the mainloop's
-// lock and wait for the server's answer; they are made on the main thread. Server events arrive on
-// the mainloop's thread and are forwarded to the registered listeners there:
-//   sink new or removed                      -> the device list changed
-//   sink changed, other active port          -> that device's data source changed
-//   sink changed, other list of ports        -> that device's list of data sources changed
+// A client of the program's one connection (PulseConnection). When the connection is ready it
+// takes stock of the sinks and the default sink; from then on the server's events keep that stock
+// up to date, and every query answers from it at once, without a round trip. Only the routing
+// calls (moving the stream, switching a port) and asking where a stream plays go to the server,
+// each waiting a bounded time for its answer. While there is no server the stock is empty.
+//
+// Server events arrive on the mainloop's thread and are forwarded to the registered listeners
+// there:
+//   the stock taken, the connection lost, a sink new or removed -> the device list changed
+//   sink changed, other active port                             -> its data source changed
+//   sink changed, other list of ports or names                  -> its list of data sources changed
 // Events come in any order (a new sink is announced "changed" before "new"); a changed sink is
 // compared with what was last seen of it, so only real changes go out.
 //
 // Statuses are PulseAudio error codes (PA_ERR_*), 0 for success.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "audio/AudioHardware.h"
 #include "audio/ListenerRegistry.h"
+#include "platform/PulseConnection.h"
 
-struct pa_threaded_mainloop;
 struct pa_context;
 struct pa_operation;
+struct pa_sink_info;
+struct pa_server_info;
 
 namespace brinesong {
 
-class PulseHardware : public AudioHardware {
+class PulseHardware : public AudioHardware, private PulseConnection::Client {
 public:
-    PulseHardware();
+    static constexpr std::chrono::milliseconds kAnswerLimit{500};
+
+    explicit PulseHardware(PulseConnection& connection);
     ~PulseHardware() override;
     PulseHardware(const PulseHardware&) = delete;
     PulseHardware& operator=(const PulseHardware&) = delete;
 
-    // Connects to the server the environment names (PULSE_SERVER, else the user's). Until it has
-    // succeeded every query fails with PA_ERR_BADSTATE.
-    int connect();
+    // For one-shot commands: waits until the stock of sinks has been taken (0), or the connection
+    // attempt failed (its error), or `limit` passed (PA_ERR_TIMEOUT).
+    int waitUntilListed(std::chrono::milliseconds limit);
     // The server's words for a status.
     static const char* errorText(int status);
 
@@ -80,32 +92,41 @@ public:
     };
 
 private:
-    // Main thread. Each takes the lock, starts the operation and waits for it to finish.
-    int await(pa_operation* operation);
-    int querySink(AudioDeviceID device, Sink& sink);
-    int checkConnected() const;
+    friend struct PulseHardwareEvents;
+
+    // PulseConnection::Client: mainloop thread, lock held.
+    void connectionReady(pa_context* context) override;
+    void connectionLost() override;
+    void serverEvent(pa_context* context, uint32_t facility, uint32_t type,
+                     uint32_t index) override;
+
+    // Mainloop thread, lock held.
+    void track(pa_operation* operation);
+    void sinkSeen(const pa_sink_info* info);
+    void stockTaken();
+
+    // Main thread.
+    int findSink(AudioDeviceID device, Sink& sink);
     DataSourceID portID(const std::string& portName);
     std::string portName(DataSourceID source) const;
 
-    // Mainloop thread.
-    friend struct PulseHardwareEvents;
-    void notifyDevices();
-    void notifyDevice(AudioDeviceID device, HardwareProperty property);
+    PulseConnection& connection_;
 
-    pa_threaded_mainloop* mainloop_ = nullptr;
-    pa_context* context_ = nullptr;
-    bool connected_ = false;
+    // Mainloop thread only.
+    std::set<pa_operation*> pending_;
+    std::map<AudioDeviceID, Sink> stock_;  // being taken
+    bool taking_ = false;
 
-    // Mainloop thread only: what was last seen of each sink, to tell real changes.
+    // What the subscription has seen: written on the mainloop thread, read on the main thread.
+    mutable std::mutex seenMutex_;
+    std::condition_variable listedChanged_;
     std::map<AudioDeviceID, Sink> seen_;
+    std::string defaultSinkName_;
+    bool listed_ = false;
+    bool attemptFailed_ = false;
 
     // Main thread only: port names get small numbers of their own, never reused, never 0.
     std::map<std::string, DataSourceID> portIDs_;
-
-    // Where a stream that is not connected yet is to go once it is.
-    std::mutex pendingMutex_;
-    OutputRouting* pendingUnit_ = nullptr;
-    AudioDeviceID pendingDevice_ = kNoAudioDevice;
 
     ListenerRegistry listeners_;
 };

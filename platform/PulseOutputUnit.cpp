@@ -3,6 +3,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace brinesong {
 
@@ -15,110 +16,249 @@ struct InsideWriteCallback {
     ~InsideWriteCallback() { tInsideWriteCallback = false; }
 };
 
-class MainloopLock {
-public:
-    explicit MainloopLock(pa_threaded_mainloop* mainloop) : mainloop_(mainloop) {
-        pa_threaded_mainloop_lock(mainloop_);
-    }
-    ~MainloopLock() { pa_threaded_mainloop_unlock(mainloop_); }
-    MainloopLock(const MainloopLock&) = delete;
-    MainloopLock& operator=(const MainloopLock&) = delete;
-
-private:
-    pa_threaded_mainloop* mainloop_;
+struct SuccessResult {
+    int success = 0;
 };
+
+void onSuccess(pa_context*, int success, void* result) {
+    static_cast<SuccessResult*>(result)->success = success;
+}
+
+void onStreamSuccess(pa_stream*, int success, void* result) {
+    static_cast<SuccessResult*>(result)->success = success;
+}
 
 }  // namespace
 
-struct PulseOutputUnit::OperationResult {
-    pa_threaded_mainloop* mainloop;
-    int success = 0;
+struct PulseOutputUnitEvents {
+    static void onStreamState(pa_stream* stream, void* self) {
+        auto* unit = static_cast<PulseOutputUnit*>(self);
+        if (stream != unit->stream_) {
+            return;
+        }
+        switch (pa_stream_get_state(stream)) {
+            case PA_STREAM_READY:
+                if (!unit->awaitingRoute_ && unit->rerouteIfMadeElsewhere()) {
+                    break;
+                }
+                unit->updateAvailability();
+                break;
+            case PA_STREAM_FAILED:
+            case PA_STREAM_TERMINATED:
+                unit->streamFailed(pa_context_errno(pa_stream_get_context(stream)));
+                break;
+            default:
+                break;
+        }
+    }
+
+    static void onSinkAnswer(pa_context*, const pa_sink_info* info, int eol, void* self) {
+        auto* unit = static_cast<PulseOutputUnit*>(self);
+        if (eol == 0 && info) {
+            unit->sinkFound_ = true;
+            return;
+        }
+        // The end of the answer, or an error (no such sink).
+        if (unit->sinkQuery_) {
+            pa_operation_unref(unit->sinkQuery_);
+            unit->sinkQuery_ = nullptr;
+        }
+        unit->connectStream(unit->sinkFound_ ? unit->preferredSink_.c_str() : nullptr);
+    }
+
+    static void onStreamRetry(pa_mainloop_api* api, pa_time_event* event, const struct timeval*,
+                              void* self) {
+        auto* unit = static_cast<PulseOutputUnit*>(self);
+        api->time_free(event);
+        unit->streamRetry_ = nullptr;
+        unit->createStream();
+    }
+
+    static void onUnderflow(pa_stream*, void* self) {
+        auto* unit = static_cast<PulseOutputUnit*>(self);
+        // Running dry after the sound has ended is how a playback finishes, not an underrun.
+        if (unit->running_.load(std::memory_order_relaxed) &&
+            !unit->ended_.load(std::memory_order_relaxed)) {
+            unit->underruns_.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+
+    static void onKick(pa_mainloop_api* api, pa_defer_event* event, void* self) {
+        api->defer_enable(event, 0);
+        auto* unit = static_cast<PulseOutputUnit*>(self);
+        if (!unit->streamReady()) {
+            return;
+        }
+        const size_t writable = pa_stream_writable_size(unit->stream_);
+        if (writable != static_cast<size_t>(-1)) {
+            onWrite(unit->stream_, writable, self);
+        }
+    }
+
+    // The real-time path: the server wants `bytes` more of the sound.
+    //
+    // It runs on the audio thread and must never allocate, take a lock, make a blocking system
+    // call or wait: any of these can stall the thread past the buffer's deadline and be heard as
+    // a drop-out. So it renders into the unit's own preallocated channel buffers, interleaves into
+    // a third, and hands the result to pa_stream_write, which copies it into the client's
+    // preallocated memory pool and queues it for the mainloop to send once the callback has
+    // returned. The mainloop holds its own lock around this callback; the callback takes none.
+    //
+    // The hand-off is libpulse's and is not entirely free: pa_stream_write wakes the mainloop with
+    // a one-byte write(2) to the loop's own non-blocking wake-up pipe, once per callback, and the
+    // very first sends of the process allocate the queue entries that later sends reuse.
+    //
+    // Checked by tests/platform/pulse_output_unit_test.cpp: the test program replaces malloc,
+    // calloc, realloc, free, posix_memalign, the pthread mutex, condition-variable and semaphore
+    // calls and the read, write, poll, send and receive calls, and counts each call made while
+    // insideWriteCallback() is true on the calling thread. Over two playbacks after a first one it
+    // asserts that none was made apart from the one-byte wake-up writes, and at most one of those
+    // per buffer.
+    static void onWrite(pa_stream*, size_t bytes, void* self) {
+        InsideWriteCallback inside;
+        static_cast<PulseOutputUnit*>(self)->fill(bytes);
+    }
 };
 
 bool PulseOutputUnit::insideWriteCallback() {
     return tInsideWriteCallback;
 }
 
-PulseOutputUnit::PulseOutputUnit() = default;
+PulseOutputUnit::PulseOutputUnit(PulseConnection& connection) : connection_(connection) {}
 
 PulseOutputUnit::~PulseOutputUnit() {
     close();
 }
 
-int PulseOutputUnit::fail(OpenStep step, int error) {
-    failedStep_ = step;
-    lastError_ = error != 0 ? error : PA_ERR_UNKNOWN;
-    return lastError_;
+std::string PulseOutputUnit::failureText() const {
+    const int error = lastError_.load(std::memory_order_relaxed);
+    return error != 0 ? pa_strerror(error) : std::string();
 }
 
-int PulseOutputUnit::errorCode() const {
-    const int error = context_ != nullptr ? pa_context_errno(context_) : PA_ERR_UNKNOWN;
-    return error != 0 ? error : PA_ERR_UNKNOWN;
-}
-
-std::string PulseOutputUnit::errorText() const {
-    return pa_strerror(lastError_);
-}
-
-int PulseOutputUnit::open(RenderFunction render, void* context) {
+int PulseOutputUnit::open(RenderFunction render, NoticeFunction notice, void* context) {
     if (opened_) {
-        return mainloop_ != nullptr && stream_ != nullptr ? 0 : fail(failedStep_, PA_ERR_BADSTATE);
+        return 0;
+    }
+    if (!connection_.mainloop()) {
+        lastError_.store(PA_ERR_INTERNAL, std::memory_order_relaxed);
+        return PA_ERR_INTERNAL;
+    }
+    render_ = render;
+    notice_ = notice;
+    renderContext_ = context;
+    {
+        PulseConnection::Lock lock(connection_);
+        pa_mainloop_api* api = connection_.api();
+        kick_ = api->defer_new(api, &PulseOutputUnitEvents::onKick, this);
+        api->defer_enable(kick_, 0);
+        availability_.store(static_cast<int>(connection_.state() == PulseConnection::State::Waiting
+                                                 ? Availability::NoServer
+                                                 : Availability::Connecting));
+        if (connection_.state() == PulseConnection::State::Waiting) {
+            lastError_.store(connection_.lastError(), std::memory_order_relaxed);
+        }
     }
     opened_ = true;
-    render_ = render;
-    renderContext_ = context;
+    connection_.addClient(*this);
+    return 0;
+}
 
-    mainloop_ = pa_threaded_mainloop_new();
-    if (mainloop_ == nullptr) {
-        return fail(OpenStep::Find, PA_ERR_INTERNAL);
+int PulseOutputUnit::close() {
+    if (!opened_) {
+        return 0;
     }
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
-    pa_proplist* properties = pa_proplist_new();
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Brinesong");
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "org.kelvane.Brinesong");
-    context_ = pa_context_new_with_proplist(api, "Brinesong", properties);
-    pa_proplist_free(properties);
-    if (context_ == nullptr || pa_threaded_mainloop_start(mainloop_) < 0) {
-        return fail(OpenStep::Find, PA_ERR_INTERNAL);
-    }
-
-    MainloopLock lock(mainloop_);
-    pa_context_set_state_callback(context_, onContextState, this);
-    // No autospawn: a program that finds no server says so rather than starting one behind the
-    // user's back.
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        return fail(OpenStep::Open, errorCode());
-    }
-    for (;;) {
-        const pa_context_state_t state = pa_context_get_state(context_);
-        if (state == PA_CONTEXT_READY) {
-            break;
+    // No connection callback reaches the unit from here on.
+    connection_.removeClient(*this);
+    {
+        PulseConnection::Lock lock(connection_);
+        notice_ = nullptr;
+        running_.store(false, std::memory_order_relaxed);
+        started_ = false;
+        cancelPending();
+        // Callbacks are cleared before anything goes away, so none can run on a half-torn unit.
+        dropStream();
+        if (kick_) {
+            connection_.api()->defer_free(kick_);
+            kick_ = nullptr;
         }
-        if (!PA_CONTEXT_IS_GOOD(state)) {
-            return fail(OpenStep::Open, errorCode());
-        }
-        pa_threaded_mainloop_wait(mainloop_);
+        context_ = nullptr;
     }
+    opened_ = false;
+    return 0;
+}
 
+// --- Connection and stream life, all on the mainloop's thread with its lock held ----------------
+
+void PulseOutputUnit::connectionReady(pa_context* context) {
+    context_ = context;
+    awaitingRoute_ = routedByList_;
+    createStream();
+    updateAvailability();
+}
+
+void PulseOutputUnit::connectionLost() {
+    cancelPending();
+    const bool wasStarted = started_;
+    dropStream();
+    context_ = nullptr;
+    everLost_ = true;
+    lastError_.store(connection_.lastError(), std::memory_order_relaxed);
+    if (wasStarted && notice_) {
+        notice_(renderContext_, Notice::StreamLost);
+    }
+    setAvailability(Availability::NoServer);
+}
+
+void PulseOutputUnit::serverEvent(pa_context*, uint32_t facility, uint32_t type, uint32_t) {
+    // A failed stream is tried again as soon as there may be somewhere to play to.
+    const bool sinkAdded =
+        facility == PA_SUBSCRIPTION_EVENT_SINK && type == PA_SUBSCRIPTION_EVENT_NEW;
+    const bool serverChanged =
+        facility == PA_SUBSCRIPTION_EVENT_SERVER && type == PA_SUBSCRIPTION_EVENT_CHANGE;
+    if ((sinkAdded || serverChanged) && context_ && !stream_ && !sinkQuery_) {
+        createStream();
+    }
+}
+
+void PulseOutputUnit::createStream() {
+    if (!context_ || stream_ || sinkQuery_) {
+        return;
+    }
+    if (streamRetry_) {
+        connection_.api()->time_free(streamRetry_);
+        streamRetry_ = nullptr;
+    }
+    streamMadeFor_ = preferredSink_;
+    if (!preferredSink_.empty()) {
+        // Back to the sink it was routed to, if the server has it.
+        sinkFound_ = false;
+        sinkQuery_ = pa_context_get_sink_info_by_name(context_, preferredSink_.c_str(),
+                                                      &PulseOutputUnitEvents::onSinkAnswer, this);
+        if (sinkQuery_) {
+            return;
+        }
+    }
+    connectStream(nullptr);
+}
+
+void PulseOutputUnit::connectStream(const char* sinkName) {
+    if (!context_ || stream_) {
+        return;
+    }
     const pa_sample_spec format{PA_SAMPLE_S16NE, 44100, kChannels};
-    pa_proplist* streamProperties = pa_proplist_new();
-    pa_proplist_sets(streamProperties, PA_PROP_MEDIA_NAME, "Surf");
-    pa_proplist_sets(streamProperties, PA_PROP_MEDIA_ROLE, "music");
-    stream_ = pa_stream_new_with_proplist(context_, "Surf", &format, nullptr, streamProperties);
-    pa_proplist_free(streamProperties);
-    if (stream_ == nullptr) {
-        return fail(OpenStep::Initialize, errorCode());
+    pa_proplist* properties = pa_proplist_new();
+    pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, "Surf");
+    pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "music");
+    stream_ = pa_stream_new_with_proplist(context_, "Surf", &format, nullptr, properties);
+    pa_proplist_free(properties);
+    if (!stream_) {
+        streamFailed(pa_context_errno(context_));
+        return;
     }
-
     // Every callback is in place before the stream connects, so no event is missed.
-    pa_stream_set_state_callback(stream_, onStreamState, this);
-    pa_stream_set_write_callback(stream_, onWrite, this);
-    pa_stream_set_underflow_callback(stream_, onUnderflow, this);
-    kick_ = api->defer_new(api, onKick, this);
-    if (kick_ == nullptr) {
-        return fail(OpenStep::SetRenderCallback, PA_ERR_INTERNAL);
-    }
-    api->defer_enable(kick_, 0);
+    pa_stream_set_state_callback(stream_, &PulseOutputUnitEvents::onStreamState, this);
+    pa_stream_set_write_callback(stream_, &PulseOutputUnitEvents::onWrite, this);
+    pa_stream_set_underflow_callback(stream_, &PulseOutputUnitEvents::onUnderflow, this);
 
     pa_buffer_attr attributes;
     attributes.maxlength = static_cast<uint32_t>(-1);
@@ -126,52 +266,115 @@ int PulseOutputUnit::open(RenderFunction render, void* context) {
     attributes.prebuf = static_cast<uint32_t>(-1);
     attributes.minreq = kRequestFrames * kBytesPerFrame;
     attributes.fragsize = static_cast<uint32_t>(-1);
-    // Corked until the first start; the latency asked for is the whole way to the speaker.
+    // Corked until a start; the latency asked for is the whole way to the speaker.
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
-    if (pa_stream_connect_playback(stream_, nullptr, &attributes, flags, nullptr, nullptr) < 0) {
-        return fail(OpenStep::SetStreamFormat, errorCode());
+    if (pa_stream_connect_playback(stream_, sinkName, &attributes, flags, nullptr, nullptr) < 0) {
+        streamFailed(pa_context_errno(context_));
     }
-    for (;;) {
-        const pa_stream_state_t state = pa_stream_get_state(stream_);
-        if (state == PA_STREAM_READY) {
-            break;
-        }
-        if (!PA_STREAM_IS_GOOD(state)) {
-            return fail(OpenStep::SetStreamFormat, errorCode());
-        }
-        pa_threaded_mainloop_wait(mainloop_);
+}
+
+// The stream is gone while the connection stays: its sink went with no other to take the
+// stream, or the server has nothing to play to at all.
+void PulseOutputUnit::streamFailed(int error) {
+    const bool wasStarted = started_;
+    dropStream();
+    lastError_.store(error != 0 ? error : PA_ERR_NOENTITY, std::memory_order_relaxed);
+    if (wasStarted && notice_) {
+        notice_(renderContext_, Notice::StreamLost);
     }
-    return 0;
+    if (context_) {
+        scheduleStreamRetry();
+        setAvailability(Availability::NoDevice);
+    }
+}
+
+void PulseOutputUnit::dropStream() {
+    started_ = false;
+    running_.store(false, std::memory_order_relaxed);
+    if (!stream_) {
+        return;
+    }
+    pa_stream* stream = stream_;
+    stream_ = nullptr;
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+    if (pa_stream_get_state(stream) == PA_STREAM_READY ||
+        pa_stream_get_state(stream) == PA_STREAM_CREATING) {
+        pa_stream_disconnect(stream);
+    }
+    pa_stream_unref(stream);
+}
+
+void PulseOutputUnit::cancelPending() {
+    if (sinkQuery_) {
+        pa_operation_cancel(sinkQuery_);
+        pa_operation_unref(sinkQuery_);
+        sinkQuery_ = nullptr;
+    }
+    if (streamRetry_) {
+        connection_.api()->time_free(streamRetry_);
+        streamRetry_ = nullptr;
+    }
+}
+
+void PulseOutputUnit::scheduleStreamRetry() {
+    if (streamRetry_ || !context_) {
+        return;
+    }
+    struct timeval when;
+    pa_gettimeofday(&when);
+    pa_timeval_add(&when, static_cast<pa_usec_t>(kStreamRetry.count()) * PA_USEC_PER_MSEC);
+    streamRetry_ = connection_.api()->time_new(connection_.api(), &when,
+                                               &PulseOutputUnitEvents::onStreamRetry, this);
+}
+
+void PulseOutputUnit::updateAvailability() {
+    if (!context_) {
+        setAvailability(everLost_ ? Availability::NoServer : Availability::Connecting);
+    } else if (streamReady()) {
+        // Ready to play once any device list has routed the new stream.
+        setAvailability(awaitingRoute_ ? Availability::Connecting : Availability::Ready);
+    } else if (availability() != Availability::NoDevice) {
+        setAvailability(Availability::Connecting);  // a stream on its way
+    }
+}
+
+void PulseOutputUnit::setAvailability(Availability availability) {
+    const int value = static_cast<int>(availability);
+    if (availability_.exchange(value, std::memory_order_acq_rel) == value) {
+        return;
+    }
+    {
+        std::lock_guard lock(readyMutex_);
+        readyChanged_.notify_all();
+    }
+    if (notice_) {
+        notice_(renderContext_, Notice::AvailabilityChanged);
+    }
 }
 
 bool PulseOutputUnit::streamReady() const {
     return stream_ != nullptr && pa_stream_get_state(stream_) == PA_STREAM_READY;
 }
 
-int PulseOutputUnit::await(pa_operation* operation, OperationResult& result) {
-    if (operation == nullptr) {
-        return lastError_ = errorCode();
-    }
-    // Leave as soon as the stream or the connection has failed: the answer would never come.
-    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING && streamReady()) {
-        pa_threaded_mainloop_wait(mainloop_);
-    }
-    const bool done = pa_operation_get_state(operation) == PA_OPERATION_DONE;
-    pa_operation_unref(operation);
-    if (!done || !result.success) {
-        return lastError_ = errorCode();
-    }
-    return 0;
+bool PulseOutputUnit::waitUntilReady(std::chrono::milliseconds limit) {
+    std::unique_lock lock(readyMutex_);
+    return readyChanged_.wait_for(lock, limit,
+                                  [this] { return availability() == Availability::Ready; });
 }
 
+// --- Playback -------------------------------------------------------------------------------
+
 int PulseOutputUnit::start() {
-    if (mainloop_ == nullptr) {
-        return lastError_ = PA_ERR_BADSTATE;
+    if (!opened_) {
+        return PA_ERR_BADSTATE;
     }
-    MainloopLock lock(mainloop_);
-    if (!streamReady()) {
-        return lastError_ = stream_ != nullptr ? errorCode() : PA_ERR_BADSTATE;
+    PulseConnection::Lock lock(connection_);
+    if (!streamReady() || availability() != Availability::Ready) {
+        const int error = lastError_.load(std::memory_order_relaxed);
+        return error != 0 ? error : PA_ERR_BADSTATE;
     }
     if (started_) {
         return 0;
@@ -180,107 +383,125 @@ int PulseOutputUnit::start() {
     ended_.store(false, std::memory_order_relaxed);
     // The server asked for its first fill while the stream was corked and will not ask again until
     // it is consumed; fill it now, on the audio thread like every other fill.
-    pa_threaded_mainloop_get_api(mainloop_)->defer_enable(kick_, 1);
-    OperationResult result{mainloop_};
-    const int status = await(pa_stream_cork(stream_, 0, onStreamSuccess, &result), result);
-    if (status != 0) {
+    connection_.api()->defer_enable(kick_, 1);
+    // Not waited for: the answer of a server that has stopped answering would hold up the caller.
+    pa_operation* operation = pa_stream_cork(stream_, 0, nullptr, nullptr);
+    if (!operation) {
         running_.store(false, std::memory_order_relaxed);
-        return status;
+        const int error = pa_context_errno(context_);
+        lastError_.store(error, std::memory_order_relaxed);
+        return error != 0 ? error : PA_ERR_BADSTATE;
     }
+    pa_operation_unref(operation);
     started_ = true;
     return 0;
 }
 
 int PulseOutputUnit::stop() {
-    if (mainloop_ == nullptr) {
-        return lastError_ = PA_ERR_BADSTATE;
+    if (!opened_) {
+        return PA_ERR_BADSTATE;
     }
-    MainloopLock lock(mainloop_);
+    PulseConnection::Lock lock(connection_);
     if (!started_) {
-        return 0;
+        return 0;  // never started, or its stream is gone: nothing plays
     }
     started_ = false;
+    // From here nothing more is written: the queue holds the tail of the fade-out and silence.
     running_.store(false, std::memory_order_relaxed);
     if (!streamReady()) {
-        return lastError_ = errorCode();
-    }
-    // Play out what is queued, then pause: the queue is empty at the next start.
-    OperationResult drained{mainloop_};
-    int status = await(pa_stream_drain(stream_, onStreamSuccess, &drained), drained);
-    OperationResult corked{mainloop_};
-    const int corkStatus = await(pa_stream_cork(stream_, 1, onStreamSuccess, &corked), corked);
-    if (status == 0) {
-        status = corkStatus;
-    }
-    return status;
-}
-
-int PulseOutputUnit::close() {
-    if (mainloop_ == nullptr) {
         return 0;
     }
-    int status = 0;
-    {
-        MainloopLock lock(mainloop_);
-        running_.store(false, std::memory_order_relaxed);
-        started_ = false;
-        // Callbacks are cleared before anything goes away, so none can run on a half-torn unit.
-        if (kick_ != nullptr) {
-            pa_threaded_mainloop_get_api(mainloop_)->defer_free(kick_);
-            kick_ = nullptr;
-        }
-        if (stream_ != nullptr) {
-            pa_stream_set_state_callback(stream_, nullptr, nullptr);
-            pa_stream_set_write_callback(stream_, nullptr, nullptr);
-            pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
-            if (pa_stream_get_state(stream_) == PA_STREAM_READY &&
-                pa_stream_disconnect(stream_) < 0) {
-                status = lastError_ = errorCode();
-            }
-            pa_stream_unref(stream_);
-            stream_ = nullptr;
-        }
-        if (context_ != nullptr) {
-            pa_context_set_state_callback(context_, nullptr, nullptr);
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
-            context_ = nullptr;
-        }
+    // Play out what is queued, then pause: the queue is empty at the next start.
+    const int status = connection_.await(pa_stream_drain(stream_, nullptr, nullptr), kDrainLimit);
+    if (!streamReady()) {
+        return 0;  // the stream went meanwhile
     }
-    pa_threaded_mainloop_stop(mainloop_);
-    pa_threaded_mainloop_free(mainloop_);
-    mainloop_ = nullptr;
+    if (pa_operation* operation = pa_stream_cork(stream_, 1, nullptr, nullptr)) {
+        pa_operation_unref(operation);
+    }
+    if (status != 0) {
+        // Not played out: whatever is left must not sound at the next start.
+        if (pa_operation* operation = pa_stream_flush(stream_, nullptr, nullptr)) {
+            pa_operation_unref(operation);
+        }
+        lastError_.store(status, std::memory_order_relaxed);
+    }
     return status;
 }
 
 uint32_t PulseOutputUnit::streamIndex() const {
-    if (mainloop_ == nullptr) {
-        return UINT32_MAX;
+    PulseConnection::Lock lock(connection_);
+    return streamReady() ? pa_stream_get_index(stream_) : kNoStream;
+}
+
+void PulseOutputUnit::setPreferredDevice(const std::string& sinkName) {
+    PulseConnection::Lock lock(connection_);
+    preferredSink_ = sinkName;
+}
+
+std::string PulseOutputUnit::preferredDevice() const {
+    PulseConnection::Lock lock(connection_);
+    return preferredSink_;
+}
+
+void PulseOutputUnit::setRoutedByDeviceList(bool routed) {
+    PulseConnection::Lock lock(connection_);
+    routedByList_ = routed;
+    if (!routed && awaitingRoute_) {
+        awaitingRoute_ = false;
+        updateAvailability();
     }
-    MainloopLock lock(mainloop_);
-    return streamReady() ? pa_stream_get_index(stream_) : UINT32_MAX;
+}
+
+void PulseOutputUnit::devicesSettled() {
+    PulseConnection::Lock lock(connection_);
+    if (awaitingRoute_ && context_) {
+        awaitingRoute_ = false;
+        if (!rerouteIfMadeElsewhere()) {
+            updateAvailability();
+        }
+    }
+}
+
+// PipeWire's server answers a move before its session manager has carried it out, so the first
+// moments of a stream moved just before its start would still sound on the sink it leaves. A
+// stream that has never played and was made before the route was set is made afresh on the sink
+// instead: it plays there from its first frame. True when it was.
+bool PulseOutputUnit::rerouteIfMadeElsewhere() {
+    if (!streamReady() || started_ || streamMadeFor_ == preferredSink_) {
+        return false;
+    }
+    dropStream();
+    createStream();
+    updateAvailability();
+    return true;
 }
 
 int PulseOutputUnit::moveToSink(const std::string& sinkName) {
-    if (mainloop_ == nullptr) {
-        return lastError_ = PA_ERR_BADSTATE;
-    }
-    MainloopLock lock(mainloop_);
+    PulseConnection::Lock lock(connection_);
     if (!streamReady()) {
-        return lastError_ = PA_ERR_BADSTATE;
+        lastError_.store(PA_ERR_BADSTATE, std::memory_order_relaxed);
+        return PA_ERR_BADSTATE;
     }
-    OperationResult result{mainloop_};
-    pa_operation* operation = pa_context_move_sink_input_by_name(
-        context_, pa_stream_get_index(stream_), sinkName.c_str(), onContextSuccess, &result);
-    return await(operation, result);
+    SuccessResult result;
+    int status =
+        connection_.await(pa_context_move_sink_input_by_name(context_, pa_stream_get_index(stream_),
+                                                             sinkName.c_str(), &onSuccess, &result),
+                          kAnswerLimit);
+    if (status == 0 && !result.success) {
+        status = pa_context_errno(context_);
+    }
+    if (status == 0) {
+        preferredSink_ = sinkName;
+    } else {
+        lastError_.store(status, std::memory_order_relaxed);
+    }
+    return status;
 }
 
 PulseOutputUnit::BufferSizes PulseOutputUnit::bufferSizes() const {
     BufferSizes sizes;
-    if (mainloop_ == nullptr) {
-        return sizes;
-    }
-    MainloopLock lock(mainloop_);
+    PulseConnection::Lock lock(connection_);
     if (streamReady()) {
         if (const pa_buffer_attr* attributes = pa_stream_get_buffer_attr(stream_)) {
             sizes.targetBytes = attributes->tlength;
@@ -292,15 +513,14 @@ PulseOutputUnit::BufferSizes PulseOutputUnit::bufferSizes() const {
 }
 
 double PulseOutputUnit::latencySeconds() {
-    if (mainloop_ == nullptr) {
-        return -1;
-    }
-    MainloopLock lock(mainloop_);
+    PulseConnection::Lock lock(connection_);
     if (!streamReady()) {
         return -1;
     }
-    OperationResult result{mainloop_};
-    if (await(pa_stream_update_timing_info(stream_, onStreamSuccess, &result), result) != 0) {
+    SuccessResult result;
+    if (connection_.await(pa_stream_update_timing_info(stream_, &onStreamSuccess, &result),
+                          kAnswerLimit) != 0 ||
+        !result.success || !streamReady()) {
         return -1;
     }
     pa_usec_t latency = 0;
@@ -311,70 +531,9 @@ double PulseOutputUnit::latencySeconds() {
     return negative ? 0.0 : static_cast<double>(latency) / 1e6;
 }
 
-void PulseOutputUnit::onContextState(pa_context*, void* self) {
-    pa_threaded_mainloop_signal(static_cast<PulseOutputUnit*>(self)->mainloop_, 0);
-}
-
-void PulseOutputUnit::onStreamState(pa_stream*, void* self) {
-    pa_threaded_mainloop_signal(static_cast<PulseOutputUnit*>(self)->mainloop_, 0);
-}
-
-void PulseOutputUnit::onStreamSuccess(pa_stream*, int success, void* result) {
-    auto* operation = static_cast<OperationResult*>(result);
-    operation->success = success;
-    pa_threaded_mainloop_signal(operation->mainloop, 0);
-}
-
-void PulseOutputUnit::onContextSuccess(pa_context*, int success, void* result) {
-    onStreamSuccess(nullptr, success, result);
-}
-
-void PulseOutputUnit::onUnderflow(pa_stream*, void* self) {
-    auto* unit = static_cast<PulseOutputUnit*>(self);
-    // Running dry after the sound has ended is how a playback finishes, not an underrun.
-    if (unit->running_.load(std::memory_order_relaxed) &&
-        !unit->ended_.load(std::memory_order_relaxed)) {
-        unit->underruns_.fetch_add(1, std::memory_order_relaxed);
-    }
-}
-
-void PulseOutputUnit::onKick(pa_mainloop_api* api, pa_defer_event* event, void* self) {
-    api->defer_enable(event, 0);
-    auto* unit = static_cast<PulseOutputUnit*>(self);
-    const size_t writable = pa_stream_writable_size(unit->stream_);
-    if (writable != static_cast<size_t>(-1)) {
-        onWrite(unit->stream_, writable, self);
-    }
-}
-
-// The real-time path: the server wants `bytes` more of the sound.
-//
-// It runs on the audio thread and must never allocate, take a lock, make a blocking system call or
-// wait: any of these can stall the thread past the buffer's deadline and be heard as a drop-out.
-// So it renders into the unit's own preallocated channel buffers, interleaves into a third, and
-// hands the result to pa_stream_write, which copies it into the client's preallocated memory pool
-// and queues it for the mainloop to send once the callback has returned. The mainloop holds its
-// own lock around this callback; the callback takes none.
-//
-// The hand-off is libpulse's and is not entirely free: pa_stream_write wakes the mainloop with a
-// one-byte write(2) to the loop's own non-blocking wake-up pipe, once per callback, and the very
-// first sends of the process allocate the queue entries that later sends reuse.
-//
-// Checked by tests/platform/PulseOutputUnitTest.cpp: the test program replaces malloc, calloc,
-// realloc, free, posix_memalign, the pthread mutex, condition-variable and semaphore calls and the
-// read, write, poll, send and receive calls, and counts each call made while insideWriteCallback()
-// is true on the calling thread. Over two playbacks after a first one it asserts that none was made
-// apart from the one-byte wake-up writes, and at most one of those per buffer.
-void PulseOutputUnit::onWrite(pa_stream* stream, size_t bytes, void* self) {
-    InsideWriteCallback inside;
-    auto* unit = static_cast<PulseOutputUnit*>(self);
-    (void)stream;
-    unit->fill(bytes);
-}
-
 void PulseOutputUnit::fill(size_t bytes) {
     if (!running_.load(std::memory_order_relaxed)) {
-        return;  // corked, or about to be: the server gets nothing until the next start
+        return;  // corked, or being stopped: the server gets nothing until the next start
     }
     size_t frames = bytes / kBytesPerFrame;
     while (frames > 0) {
@@ -385,21 +544,20 @@ void PulseOutputUnit::fill(size_t bytes) {
         RendererData request{&flags, nullptr, 0, chunk, &buffers};
         render_(renderContext_, &request);
 
-        // Only what the renderer left in both buffers is played; the rest of a shortened buffer is
-        // never sent, so the sound ends exactly at the end frame.
+        // Only what the renderer left in both buffers is sound; the rest of a shortened buffer is
+        // silence, so the sound ends exactly at the end frame and the stream never runs dry
+        // before the stop (see the header).
         const uint32_t rendered = std::min(
             {buffers.mBuffers[0].mDataByteSize / 2, buffers.mBuffers[1].mDataByteSize / 2, chunk});
         if (rendered < chunk) {
             ended_.store(true, std::memory_order_relaxed);
         }
-        if (rendered == 0) {
-            continue;
-        }
         for (uint32_t f = 0; f < rendered; ++f) {
             interleaved_[2 * f] = left_[f];
             interleaved_[2 * f + 1] = right_[f];
         }
-        pa_stream_write(stream_, interleaved_, rendered * kBytesPerFrame, nullptr, 0,
+        std::memset(interleaved_ + 2 * rendered, 0, (chunk - rendered) * kBytesPerFrame);
+        pa_stream_write(stream_, interleaved_, chunk * kBytesPerFrame, nullptr, 0,
                         PA_SEEK_RELATIVE);
     }
 }

@@ -1,14 +1,24 @@
 // The output unit over a PulseAudio playback stream: signed 16-bit native-endian stereo at 44,100
-// frames per second, opened once, played to the server's default sink unless moved.
+// frames per second, on the program's one connection to the sound server (PulseConnection).
 //
-// Everything runs on a pa_threaded_mainloop. Its thread is the audio thread: it calls the render
-// function whenever the server can take more sound. Every other call here takes the mainloop's lock
-// and may come from any thread but the audio thread itself.
+// The mainloop's thread is the audio thread: it calls the render function whenever the server can
+// take more sound. Every other call here takes the mainloop's lock and may come from any thread
+// but the audio thread itself; none of them waits for the server for long (start does not wait at
+// all), so a server that stops answering never holds up the window or a signal.
+//
+// The stream is made when the connection is ready, and made anew after the server came back or a
+// device appeared when it had failed (its sink went away with no other to take it): availability
+// says which of these the unit is waiting for, and a notice goes to the owner at every change and
+// when a started stream is lost. A new stream goes to the sink it was last routed to, if that sink
+// exists, else to the server's default; when a device list routes the stream, it plays only once
+// the list has settled the route for the devices of the new connection.
 //
 // Start and stop cork and uncork the one stream rather than connecting a new one each time, so a
-// start costs one round trip and the stream keeps its place on the sink it was moved to. A stop
-// first lets the server play out what is queued (the tail of the fade-out), then corks, so nothing
-// of one playback is left over to sound at the start of the next.
+// start costs nothing and the stream keeps its place on the sink it was moved to. A stop first
+// lets the server play out what is queued (the tail of the fade-out), then corks, so nothing of one
+// playback is left over to sound at the start of the next. From the end of the sound until that
+// stop the stream is fed silence, never left to run dry: PipeWire's PulseAudio server (0.3.65)
+// answers the drain of a stream that has already run dry with a few milliseconds of stale sound.
 //
 // Buffer sizes: 45 ms queued ahead (the whole way to the sink's output), refilled in steps of
 // 20 ms. A stop request becomes a fade-out at the next refill, and that refill is heard after what
@@ -16,37 +26,43 @@
 // later. Smaller sizes would shorten that further but wake the audio thread more often: each
 // wake-up costs far more than rendering 20 ms of sound (bench/play_cpu.sh prints the cost, and the
 // underruns, which must stay at 0).
-//
-// How the steps of opening map onto the engine's log lines: creating the mainloop and the client
-// context is the "find" step, connecting to the server the "open" step, creating the stream in our
-// sample format "initialize", registering the callbacks "set render callback" and connecting the
-// stream "set stream format".
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "audio/AudioHardware.h"
 #include "audio/OutputUnit.h"
+#include "platform/PulseConnection.h"
 
-struct pa_threaded_mainloop;
 struct pa_context;
 struct pa_stream;
 struct pa_operation;
 struct pa_defer_event;
+struct pa_time_event;
 struct pa_mainloop_api;
+struct pa_sink_info;
 
 namespace brinesong {
 
-class PulseOutputUnit : public OutputUnit, public OutputRouting {
+class PulseOutputUnit : public OutputUnit, public OutputRouting, private PulseConnection::Client {
 public:
     static constexpr uint32_t kChannels = 2;
     static constexpr uint32_t kBytesPerFrame = kChannels * sizeof(int16_t);
     static constexpr uint32_t kTargetFrames = 1985;    // 45 ms queued ahead of the sink
     static constexpr uint32_t kRequestFrames = 882;    // 20 ms: the smallest refill
     static constexpr uint32_t kMaxChunkFrames = 4096;  // frames rendered per render call
+    // The queue plays out in 45 ms; a server that takes longer than this is not waited for.
+    static constexpr std::chrono::milliseconds kDrainLimit{250};
+    // Routing calls and queries wait no longer than this for the server's answer.
+    static constexpr std::chrono::milliseconds kAnswerLimit{500};
+    // A stream that failed is made again when a sink appears, and after this at the latest.
+    static constexpr std::chrono::milliseconds kStreamRetry{2000};
 
     // What the server granted.
     struct BufferSizes {
@@ -55,24 +71,33 @@ public:
         uint32_t prebufferBytes = 0;
     };
 
-    PulseOutputUnit();
+    explicit PulseOutputUnit(PulseConnection& connection);
     ~PulseOutputUnit() override;  // closes
     PulseOutputUnit(const PulseOutputUnit&) = delete;
     PulseOutputUnit& operator=(const PulseOutputUnit&) = delete;
 
     // Statuses are PulseAudio error codes (PA_ERR_*); 0 is success.
-    int open(RenderFunction render, void* context) override;
-    int start() override;  // blocks until the server has uncorked the stream
-    int stop() override;   // blocks until what is queued has been played and the stream is corked
+    int open(RenderFunction render, NoticeFunction notice, void* context) override;
+    int start() override;  // uncorks; does not wait for the server's answer
+    int stop() override;   // plays out what is queued (kDrainLimit at most), then corks
     int close() override;
-    OpenStep failedOpenStep() const override { return failedStep_; }
+    OpenStep failedOpenStep() const override { return OpenStep::Find; }
+    Availability availability() const override {
+        return static_cast<Availability>(availability_.load(std::memory_order_acquire));
+    }
+    std::string failureText() const override;
 
-    // The server's reason for the last failure, in its own words ("Connection refused").
-    std::string errorText() const;
+    // Blocks until the unit is ready to play or `limit` has passed; true when ready. For tests and
+    // tools; the program itself follows the notices.
+    bool waitUntilReady(std::chrono::milliseconds limit);
 
-    // The stream's index on the server (a sink input), or UINT32_MAX when there is none; what a
-    // move to another sink needs.
+    // OutputRouting. The stream's index on the server (a sink input), or kNoStream.
     uint32_t streamIndex() const override;
+    void setPreferredDevice(const std::string& sinkName) override;
+    std::string preferredDevice() const override;
+    void setRoutedByDeviceList(bool routed) override;
+    void devicesSettled() override;
+
     // Moves the stream, playing or not, to the sink of that name.
     int moveToSink(const std::string& sinkName);
 
@@ -88,32 +113,52 @@ public:
     static bool insideWriteCallback();
 
 private:
-    struct OperationResult;
+    friend struct PulseOutputUnitEvents;
 
-    static void onContextState(pa_context* context, void* self);
-    static void onStreamState(pa_stream* stream, void* self);
-    static void onWrite(pa_stream* stream, size_t bytes, void* self);
-    static void onUnderflow(pa_stream* stream, void* self);
-    static void onKick(pa_mainloop_api* api, pa_defer_event* event, void* self);
-    static void onStreamSuccess(pa_stream* stream, int success, void* result);
-    static void onContextSuccess(pa_context* context, int success, void* result);
+    // PulseConnection::Client: mainloop thread, lock held.
+    void connectionReady(pa_context* context) override;
+    void connectionLost() override;
+    void serverEvent(pa_context* context, uint32_t facility, uint32_t type,
+                     uint32_t index) override;
 
-    void fill(size_t bytes);
-    int fail(OpenStep step, int error);
-    int errorCode() const;
-    int await(pa_operation* operation, OperationResult& result);  // mainloop lock held
+    // Lock held.
+    void createStream();
+    void connectStream(const char* sinkName);
+    void streamFailed(int error);
+    void dropStream();
+    void cancelPending();
+    void scheduleStreamRetry();
+    void updateAvailability();
+    bool rerouteIfMadeElsewhere();
+    void setAvailability(Availability availability);
     bool streamReady() const;
 
-    pa_threaded_mainloop* mainloop_ = nullptr;
-    pa_context* context_ = nullptr;
+    void fill(size_t bytes);
+
+    PulseConnection& connection_;
+    RenderFunction render_ = nullptr;
+    NoticeFunction notice_ = nullptr;
+    void* renderContext_ = nullptr;
+    bool opened_ = false;
+
+    // Lock held.
+    pa_context* context_ = nullptr;  // while the connection is ready
     pa_stream* stream_ = nullptr;
     pa_defer_event* kick_ = nullptr;
-    RenderFunction render_ = nullptr;
-    void* renderContext_ = nullptr;
-    OpenStep failedStep_ = OpenStep::Open;
-    int lastError_ = 0;
-    bool opened_ = false;   // open() has run; it never runs again
-    bool started_ = false;  // uncorked; under the mainloop lock
+    pa_time_event* streamRetry_ = nullptr;
+    pa_operation* sinkQuery_ = nullptr;
+    bool sinkFound_ = false;
+    std::string preferredSink_;
+    std::string streamMadeFor_;  // the preferred sink when the stream was made
+    bool routedByList_ = false;
+    bool awaitingRoute_ = false;
+    bool started_ = false;  // uncorked by start(), until stop() or the stream's loss
+    bool everLost_ = false;
+
+    std::atomic<int> availability_{static_cast<int>(Availability::Connecting)};
+    std::atomic<int> lastError_{0};
+    std::mutex readyMutex_;
+    std::condition_variable readyChanged_;
 
     // Read by the audio thread, written under the mainloop lock, which the audio thread holds
     // while it dispatches: plain ordering comes from that lock; atomics only so that the counters

@@ -24,18 +24,26 @@ extern "C" void onTerminationSignal(int signalNumber) {
 }  // namespace
 
 void quitOnTerminationSignals(QCoreApplication& app) {
+    onTerminationSignals(app, [](int signalNumber) {
+        if (receivedSignal.load() == 0) {
+            receivedSignal.store(signalNumber);
+            // The exit status of a process ended by a signal, as the command line gives it.
+            QCoreApplication::exit(128 + signalNumber);
+        }
+    });
+}
+
+void onTerminationSignals(QCoreApplication& app, std::function<void(int)> received) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
         std::perror("socketpair");
         return;
     }
     ::fcntl(signalPipe[1], F_SETFL, O_NONBLOCK);
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [received = std::move(received)] {
         char byte = 0;
-        if (::read(signalPipe[0], &byte, 1) == 1 && receivedSignal.load() == 0) {
-            receivedSignal.store(byte);
-            // The exit status of a process ended by a signal, as the command line gives it.
-            QCoreApplication::exit(128 + byte);
+        if (::read(signalPipe[0], &byte, 1) == 1) {
+            received(byte);
         }
     });
     handleInterruptSignals(onTerminationSignal);

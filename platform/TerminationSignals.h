@@ -3,11 +3,17 @@
 // handler only writes the signal number to a pipe; the event loop reads it on the main thread.
 #pragma once
 
+#include <functional>
+
 class QCoreApplication;
 
 namespace brinesong {
 
 void quitOnTerminationSignals(QCoreApplication& app);
+
+// Has `received` run on the main thread, in the event loop, for every SIGINT and SIGTERM that
+// arrives (with the signal's number).
+void onTerminationSignals(QCoreApplication& app, std::function<void(int signalNumber)> received);
 
 // The signal that ended the loop, or 0.
 int receivedTerminationSignal();

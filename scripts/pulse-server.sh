@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
-# A private PulseAudio server for tests and benchmarks: no systemd, no user session, two null
-# sinks. `start DIR` starts it with its socket, state and log in DIR and prints the environment
-# clients need; `stop DIR` stops it.
+# A private PulseAudio server for tests and benchmarks: no systemd, no user session, one null
+# sink set as the default.
+#   start DIR    start it with its socket, state and log in DIR; print the environment clients
+#                need (eval it)
+#   stop DIR     stop it
+#   kill DIR     kill it at once, as a crash does
+#   restart DIR  start it again after a kill, on the same socket, with its sink
+#   freeze DIR / thaw DIR   stop and continue its process (SIGSTOP, SIGCONT)
 #   eval "$(scripts/pulse-server.sh start /tmp/pulse)"; ...; scripts/pulse-server.sh stop /tmp/pulse
 set -euo pipefail
-cmd=${1:?start or stop}
+cmd=${1:?start, stop, kill, restart, freeze or thaw}
 dir=${2:?directory}
+self=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
 case "$cmd" in
-start)
+start|restart)
   mkdir -p "$dir"
   dir=$(cd "$dir" && pwd)
   cat > "$dir/server.pa" <<PA
@@ -23,7 +29,9 @@ PA
   echo $! > "$dir/pid"
   for _ in $(seq 1 100); do
     if pactl info >/dev/null 2>&1; then
-      echo "export PULSE_SERVER='$PULSE_SERVER' PULSE_RUNTIME_PATH='$dir' PULSE_STATE_PATH='$dir' PULSE_COOKIE='$dir/cookie'"
+      [ "$cmd" = start ] && echo "export PULSE_SERVER='$PULSE_SERVER' PULSE_RUNTIME_PATH='$dir'" \
+        "PULSE_STATE_PATH='$dir' PULSE_COOKIE='$dir/cookie'" \
+        "BRINESONG_SERVER_SCRIPT='$self' BRINESONG_SERVER_KIND=pulse"
       exit 0
     fi
     sleep 0.1
@@ -40,8 +48,18 @@ stop)
     rm -f "$dir/pid"
   fi
   ;;
+kill)
+  if [ -f "$dir/pid" ]; then
+    pid=$(cat "$dir/pid")
+    kill -9 "$pid" 2>/dev/null || true
+    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+    rm -f "$dir/pid"
+  fi
+  ;;
+freeze) [ -f "$dir/pid" ] && kill -STOP "$(cat "$dir/pid")" ;;
+thaw) [ -f "$dir/pid" ] && kill -CONT "$(cat "$dir/pid")" ;;
 *)
-  echo "usage: $0 start|stop DIR" >&2
+  echo "usage: $0 start|stop|kill|restart|freeze|thaw DIR" >&2
   exit 2
   ;;
 esac

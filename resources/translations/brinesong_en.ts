@@ -55,5 +55,25 @@
         <source>No output device</source>
         <translation>No output device</translation>
     </message>
+    <message>
+        <source>Stopped</source>
+        <translation>Stopped</translation>
+    </message>
+    <message>
+        <source>Playing</source>
+        <translation>Playing</translation>
+    </message>
+    <message>
+        <source>Waiting for the sound server</source>
+        <translation>Waiting for the sound server</translation>
+    </message>
+    <message>
+        <source>Cannot play: %1</source>
+        <translation>Cannot play: %1</translation>
+    </message>
+    <message>
+        <source>What is happening with the sound</source>
+        <translation>What is happening with the sound</translation>
+    </message>
 </context>
 </TS>

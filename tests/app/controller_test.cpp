@@ -32,10 +32,12 @@ struct Launched {
     explicit Launched(const QString& storePath, QDateTime now = kMorning)
         : store(storePath), controller(unit, store, [now] { return now; }) {
         launched = controller.awakeFromNib();
+        connection.start();
     }
     ~Launched() { controller.applicationWillTerminate(); }
 
-    PulseOutputUnit unit;
+    PulseConnection connection;
+    PulseOutputUnit unit{connection};
     SettingsStore store;
     Controller controller;
     bool launched = false;

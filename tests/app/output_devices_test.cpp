@@ -1,7 +1,7 @@
 // The output-device pop-up in the running window against the private sound server: a second null
 // sink loaded and unloaded before and after the panel is loaded, the sound moved by choosing in
 // the pop-up (recorded from both sinks' monitors), and the choice saved at quit and applied at the
-// next launch.
+// next launch, also when its device comes only after the launch.
 #include <QComboBox>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -15,6 +15,7 @@
 #include "app/StoredSettings.h"
 #include "audio/OutputDeviceSelection.h"
 #include "platform/Localization.h"
+#include "platform/PulseConnection.h"
 #include "platform/PulseHardware.h"
 #include "platform/PulseOutputUnit.h"
 #include "platform/QtMainThreadQueue.h"
@@ -32,10 +33,10 @@ const QString kSecondName = QStringLiteral("Kelvane Labs : Second Sink");
 // The window program as main() puts it together, with its settings in the test's own file.
 struct Launched {
     explicit Launched(const QString& storePath) : store(storePath), controller(unit, store) {
-        hardware.connect();
         devices = std::make_unique<OutputDeviceSelection>(hardware, queue);
         controller.setOutputDevices(devices.get(), &unit);
         launched = controller.awakeFromNib();
+        connection.start();
     }
     ~Launched() { controller.applicationWillTerminate(); }
 
@@ -64,9 +65,10 @@ struct Launched {
         return UINT32_MAX;
     }
 
-    PulseOutputUnit unit;
+    PulseConnection connection;
+    PulseOutputUnit unit{connection};
     SettingsStore store;
-    PulseHardware hardware;
+    PulseHardware hardware{connection};
     QtMainThreadQueue queue;
     std::unique_ptr<OutputDeviceSelection> devices;
     Controller controller;  // last: it lets go of the pop-up before the device list goes
@@ -91,24 +93,23 @@ private slots:
         storePath = folder->filePath(QStringLiteral("Brinesong.ini"));
     }
 
-    void hotPlug_beforeThePanel_notShownUntilTheNextChange_thenFollowed() {
+    void hotPlug_beforeThePanel_shownTheFirstTime_thenFollowed() {
         Launched app(storePath);
         QVERIFY(app.launched);
-        QCOMPARE(QString::fromStdString(app.devices->outputDeviceName()), kTestSinkName);
+        QTRY_COMPARE(QString::fromStdString(app.devices->outputDeviceName()), kTestSinkName);
 
+        // Loaded before the panel was ever shown, and the panel shows it the first time.
         LoadedSink early("brinesong_early", "Early Sink", "Brinesong Tests");
         QVERIFY(early.loaded());
-        QTest::qWait(300);  // its notifications come and change nothing yet
+        const QStringList withEarly{kTestSinkName, QStringLiteral("Brinesong Tests : Early Sink")};
+        QTRY_COMPARE(static_cast<int>(app.devices->outputSources().size()), 2);
         app.controller.showPreferences();
-        QCOMPARE(app.items(), QStringList{kTestSinkName});
+        QCOMPARE(app.items(), withEarly);
         QCOMPARE(app.popUp()->currentText(), kTestSinkName);
 
-        // From now on every change is followed, and the list catches up with the early one too.
         LoadedSink second("brinesong_second", "Second Sink", "Kelvane Labs");
         QVERIFY(second.loaded());
-        QTRY_COMPARE(app.items(),
-                     (QStringList{kTestSinkName, QStringLiteral("Brinesong Tests : Early Sink"),
-                                  kSecondName}));
+        QTRY_COMPARE(app.items(), withEarly + QStringList{kSecondName});
         QCOMPARE(app.popUp()->currentText(), kTestSinkName);
         QVERIFY(app.popUp()->isEnabled());
 
@@ -124,6 +125,7 @@ private slots:
         {
             Launched app(storePath);
             QVERIFY(app.launched);
+            QTRY_VERIFY(app.unit.availability() == OutputUnit::Availability::Ready);
             QCOMPARE(app.streamSink(), testSink);
             app.controller.showPreferences();
             QCOMPARE(app.items(), (QStringList{kTestSinkName, kSecondName}));
@@ -161,13 +163,13 @@ private slots:
             QTRY_COMPARE(app.items(), QStringList{kTestSinkName});
             QCOMPARE(app.popUp()->currentText(), kTestSinkName);
             QCOMPARE(QString::fromStdString(app.devices->outputDeviceName()), kTestSinkName);
-            QCOMPARE(app.streamSink(), testSink);
+            QTRY_COMPARE(app.streamSink(), testSink);
         }
         SettingsStore saved(storePath);
         QCOMPARE(saved.stringForKey(keys::kOutputSourceName), kTestSinkName);
     }
 
-    void savedName_appliedAtLaunch_unknownFallsBackToTheDefaultAndIsReplaced() {
+    void savedName_appliedAtLaunch_anAbsentOneIsKeptAndTakenWhenItsDeviceComes() {
         LoadedSink second("brinesong_second", "Second Sink", "Kelvane Labs");
         QVERIFY(second.loaded());
         {
@@ -177,22 +179,27 @@ private slots:
         }
         {
             Launched app(storePath);
+            QTRY_VERIFY(app.unit.availability() == OutputUnit::Availability::Ready);
             QCOMPARE(app.streamSink(), second.index);
             app.controller.showPreferences();
             QCOMPARE(app.popUp()->currentText(), kSecondName);
         }
         QCOMPARE(SettingsStore(storePath).stringForKey(keys::kOutputSourceName), kSecondName);
 
-        {
-            SettingsStore seed(storePath);
-            seed.setString(QStringLiteral("Gone : Away"), keys::kOutputSourceName);
-            QVERIFY(seed.synchronize());
-        }
+        // Launched without the saved device: the default plays meanwhile; the device that comes
+        // later is taken, and the saved name never lost.
+        second.unload();
         {
             Launched app(storePath);
+            QTRY_VERIFY(app.unit.availability() == OutputUnit::Availability::Ready);
             QCOMPARE(app.streamSink(), testing::sinkIndex("brinesong_test"));
+            QCOMPARE(QString::fromStdString(app.devices->outputDeviceName()), kSecondName);
+            LoadedSink back("brinesong_second", "Second Sink", "Kelvane Labs");
+            QVERIFY(back.loaded());
+            QTRY_COMPARE(app.streamSink(), back.index);
+            QCOMPARE(QString::fromStdString(app.devices->selectedName()), kSecondName);
         }
-        QCOMPARE(SettingsStore(storePath).stringForKey(keys::kOutputSourceName), kTestSinkName);
+        QCOMPARE(SettingsStore(storePath).stringForKey(keys::kOutputSourceName), kSecondName);
     }
 
 private:

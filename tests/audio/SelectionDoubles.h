@@ -1,4 +1,4 @@
-// Stand-ins for the main thread's queue and the panel's pop-up, shared by the device-list tests.
+// A stand-in for the main thread's queue, for the device-list tests.
 #pragma once
 
 #include <chrono>
@@ -8,9 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/DevicePopUp.h"
 #include "audio/MainThreadQueue.h"
-#include "audio/OutputDeviceSelection.h"
 
 namespace brinesong::testing {
 
@@ -45,42 +43,6 @@ public:
 private:
     std::mutex mutex_;
     std::deque<std::function<void()>> tasks_;
-};
-
-class RecordingPopUp : public DevicePopUp {
-public:
-    void removeAllItems() override {
-        items.clear();
-        selected = -1;
-        placeholder = false;
-        ++fills;
-    }
-    void insertItem(const std::string& title, int index) override {
-        items.insert(items.begin() + index, title);
-    }
-    int numberOfItems() const override { return static_cast<int>(items.size()); }
-    void selectItemAtIndex(int index) override { selected = index; }
-    int indexOfSelectedItem() const override { return selected; }
-    std::string titleOfSelectedItem() const override {
-        return selected >= 0 && selected < numberOfItems() ? items[selected] : std::string();
-    }
-    void setEnabled(bool on) override { enabled = on; }
-    void showEmpty() override {
-        placeholder = true;
-        enabled = false;
-    }
-
-    // What the user does: pick an item, the pop-up sends its action.
-    void choose(OutputDeviceSelection& selection, int index) {
-        selected = index;
-        selection.audioOutputPopUpButton();
-    }
-
-    std::vector<std::string> items;
-    int selected = -1;
-    bool enabled = false;
-    bool placeholder = false;
-    int fills = 0;
 };
 
 }  // namespace brinesong::testing

@@ -2,6 +2,7 @@
 // thread, and tasks the engine posts run when it pumps them.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 
@@ -28,6 +29,28 @@ public:
             }
         }
         return true;
+    }
+
+    // Runs posted tasks until `done` holds; false if it does not within `limit` (a hang guard,
+    // not a timing check).
+    template <typename Predicate>
+    bool pumpUntil(Predicate done, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        const auto giveUp = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                giveUp - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                return false;
+            }
+            queue_.runOne(std::min(left, std::chrono::milliseconds(50)));
+        }
+        return true;
+    }
+
+    // Runs the tasks posted so far, waiting for none.
+    void runPosted() {
+        while (queue_.runOne(std::chrono::milliseconds(0))) {
+        }
     }
 
     int started = 0;

@@ -12,11 +12,14 @@ namespace {
 
 using testing::ManualQueue;
 using testing::MemoryAudioHardware;
-using testing::RecordingPopUp;
 using Device = MemoryAudioHardware::Device;
 
 struct Stream : OutputRouting {
     uint32_t streamIndex() const override { return 7; }
+    void setRoutedByDeviceList(bool routed) override { routedByList = routed; }
+    void devicesSettled() override { ++settled; }
+    bool routedByList = false;
+    int settled = 0;
 };
 
 // Device 0 exists on purpose: sound servers number their first device 0.
@@ -49,7 +52,7 @@ protected:
     }
     static std::vector<std::string> names(const OutputDeviceSelection& s) {
         std::vector<std::string> out;
-        for (const auto& e : s.outputSources()) {
+        for (const auto& e : s.outputSources().entries()) {
             out.push_back(e.name);
         }
         return out;
@@ -58,7 +61,6 @@ protected:
     MemoryAudioHardware hardware;
     ManualQueue queue;
     Stream stream;
-    RecordingPopUp popUp;
 };
 
 TEST_F(OutputDeviceSelectionTest, list_namesEntriesInHardwareOrderAndLeavesOutWhatCannotPlay) {
@@ -69,7 +71,8 @@ TEST_F(OutputDeviceSelectionTest, list_namesEntriesInHardwareOrderAndLeavesOutWh
         {"Brine Audio : Headphones", 4, 12},
         {"Null Output", 9, std::nullopt},  // no manufacturer: no " : "
     };
-    EXPECT_EQ(selection->outputSources(), expected);
+    EXPECT_EQ(selection->outputSources().entries(), expected);
+    EXPECT_TRUE(stream.routedByList);
     // Building the list selects nothing.
     EXPECT_EQ(selection->outputDevice(), kNoAudioDevice);
     EXPECT_EQ(selection->outputDeviceName(), "");
@@ -122,7 +125,7 @@ TEST_F(OutputDeviceSelectionTest, defaultIndex_followsDefaultDeviceAndItsCurrent
               "  AudioHardwareGetProperty( DefaultOutputDevice ): 42\n");
 }
 
-TEST_F(OutputDeviceSelectionTest, byName_exactMatchRoutesThere_elseDefault) {
+TEST_F(OutputDeviceSelectionTest, byName_exactMatchRoutesThere_elseDefault_anAbsentNameIsKept) {
     auto selection = make();
     selection->setOutputDeviceName(std::string("Acme : Speaker Box"));
     EXPECT_EQ(selection->outputDeviceName(), "Acme : Speaker Box");
@@ -130,23 +133,24 @@ TEST_F(OutputDeviceSelectionTest, byName_exactMatchRoutesThere_elseDefault) {
     // Device 0 is routed to although 0 is also what "nothing selected" would read as.
     EXPECT_EQ(hardware.routingCalls, std::vector<std::string>{"setCurrentDevice 0"});
     EXPECT_EQ(hardware.streams[7], 0u);
+    EXPECT_EQ(stream.settled, 1);
 
     hardware.routingCalls.clear();
     selection->setOutputDeviceWithName(std::string("brine audio : line out"));  // case differs
-    EXPECT_EQ(selection->outputDeviceName(), "Brine Audio : Headphones");
+    EXPECT_EQ(selection->selectedName(), "Brine Audio : Headphones");
     EXPECT_EQ(hardware.routingCalls,
               (std::vector<std::string>{"setCurrentDevice 4", "setDataSource 4 12"}));
 
-    selection->setOutputDeviceWithName(std::nullopt);
-    EXPECT_EQ(selection->outputDeviceName(), "Brine Audio : Headphones");
-
+    // A name no entry has (its device unplugged) plays to the default meanwhile, but is what is
+    // saved: a launch without the device does not lose the user's choice.
     hardware.defaultDevice = 5;
     selection->setOutputDeviceWithName(std::string("Gone : Away"));
-    EXPECT_EQ(selection->outputDeviceName(), "Acme : Speaker Box");
+    EXPECT_EQ(selection->selectedName(), "Acme : Speaker Box");
     EXPECT_EQ(selection->outputDevice(), 0u);
+    EXPECT_EQ(selection->outputDeviceName(), "Gone : Away");
 }
 
-TEST_F(OutputDeviceSelectionTest, equalNames_nameTakesFirst_popUpKeepsOneItemEach) {
+TEST_F(OutputDeviceSelectionTest, equalNames_nameTakesFirst_titlesKeepOneItemEach) {
     Device twin = speakers();
     twin.id = 2;
     hardware.devices.insert(hardware.devices.begin() + 1, twin);
@@ -154,49 +158,47 @@ TEST_F(OutputDeviceSelectionTest, equalNames_nameTakesFirst_popUpKeepsOneItemEac
     selection->setOutputDeviceName(std::string("Acme : Speaker Box"));
     EXPECT_EQ(selection->outputDevice(), 0u);
 
-    selection->connectPopUp(popUp);
-    EXPECT_EQ(popUp.items, (std::vector<std::string>{"Acme : Speaker Box", "Acme : Speaker Box (2)",
-                                                     "Brine Audio : Line Out",
-                                                     "Brine Audio : Headphones", "Null Output"}));
-    EXPECT_EQ(popUp.selected, 0);
+    EXPECT_EQ(selection->outputSources().titles(),
+              (std::vector<std::string>{"Acme : Speaker Box", "Acme : Speaker Box (2)",
+                                        "Brine Audio : Line Out", "Brine Audio : Headphones",
+                                        "Null Output"}));
+    EXPECT_EQ(selection->selectedIndex(), 0);
 
-    popUp.choose(*selection, 1);
+    selection->audioOutputPopUpButton(1);
     EXPECT_EQ(selection->outputDevice(), 2u);
     EXPECT_EQ(hardware.streams[7], 2u);
     EXPECT_EQ(selection->outputDeviceName(), "Acme : Speaker Box");  // never the item's title
     // Following the hardware shows the twin actually played to, not the first of the name.
     selection->selectCurrentDevice();
-    EXPECT_EQ(popUp.selected, 1);
+    EXPECT_EQ(selection->selectedIndex(), 1);
 }
 
 TEST_F(OutputDeviceSelectionTest, routing_portOfCurrentDeviceSwitchesPortOnly_sameEntryNothing) {
     auto selection = make();
     selection->setOutputDeviceName(std::string("Brine Audio : Line Out"));
-    selection->connectPopUp(popUp);
-    EXPECT_EQ(popUp.selected, 1);
+    EXPECT_EQ(selection->selectedIndex(), 1);
     hardware.routingCalls.clear();
 
-    popUp.choose(*selection, 2);
+    selection->audioOutputPopUpButton(2);
     EXPECT_EQ(hardware.routingCalls, std::vector<std::string>{"setDataSource 4 12"});
     EXPECT_EQ(selection->outputDataSourceID(), 12u);
     EXPECT_EQ(selection->outputDeviceName(), "Brine Audio : Headphones");
 
     hardware.routingCalls.clear();
-    popUp.choose(*selection, 2);
+    selection->audioOutputPopUpButton(2);
     EXPECT_TRUE(hardware.routingCalls.empty());
 
-    popUp.choose(*selection, 0);
+    selection->audioOutputPopUpButton(0);
     EXPECT_EQ(hardware.routingCalls, std::vector<std::string>{"setCurrentDevice 0"});
     EXPECT_EQ(selection->outputDataSourceID(), kNoDataSource);
 }
 
 TEST_F(OutputDeviceSelectionTest, routing_failedCallsAreLoggedAndTheChoiceStillRecorded) {
     auto selection = make();
-    selection->connectPopUp(popUp);
     hardware.failures["setCurrentDevice"] = -10851;
     hardware.failures["setDataSource"] = 3;
     ::testing::internal::CaptureStderr();
-    popUp.choose(*selection, 1);
+    selection->audioOutputPopUpButton(1);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "  AudioUnitSetProperty( CurrentDevice ): -10851\n"
               "  AudioDeviceSetProperty( DataSource ): 3\n");
@@ -205,29 +207,30 @@ TEST_F(OutputDeviceSelectionTest, routing_failedCallsAreLoggedAndTheChoiceStillR
     EXPECT_EQ(selection->outputDeviceName(), "Brine Audio : Line Out");
 }
 
-TEST_F(OutputDeviceSelectionTest, selectCurrent_followsHardwareWithoutRoutingAndNeedsThePopUp) {
+TEST_F(OutputDeviceSelectionTest, selectCurrent_followsTheHardwareFromTheStartWithoutRouting) {
     auto selection = make();
+    int changes = 0;
+    selection->setChangeHandler([&] { ++changes; });
     selection->setOutputDeviceName(std::nullopt);  // the card's headphones
-    hardware.find(4)->current = 11;                // the hardware switches by itself
+    EXPECT_EQ(selection->selectedIndex(), 2);
+    hardware.find(4)->current = 11;  // the hardware switches by itself
     hardware.routingCalls.clear();
+    changes = 0;
 
-    selection->selectCurrentDevice();  // no pop-up yet: nothing follows
-    EXPECT_EQ(selection->outputDeviceName(), "Brine Audio : Headphones");
-
-    selection->connectPopUp(popUp);
-    EXPECT_EQ(popUp.selected, 2);
+    // No panel has been shown: the selection follows all the same.
     hardware.notifyDevice(4, HardwareProperty::DataSource);
     queue.runAll();
     EXPECT_EQ(selection->outputDeviceName(), "Brine Audio : Line Out");
     EXPECT_EQ(selection->outputDataSourceID(), 11u);
-    EXPECT_EQ(popUp.selected, 1);
+    EXPECT_EQ(selection->selectedIndex(), 1);
+    EXPECT_EQ(changes, 1);
     EXPECT_TRUE(hardware.routingCalls.empty());
 
     // The unit plays to a device that is not listed: item 0, routing untouched.
     hardware.streams[7] = 5;
     selection->selectCurrentDevice();
     EXPECT_EQ(selection->outputDeviceName(), "Acme : Mic");
-    EXPECT_EQ(popUp.selected, 0);
+    EXPECT_EQ(selection->selectedIndex(), 0);
     EXPECT_TRUE(hardware.routingCalls.empty());
 
     hardware.failures["getCurrentDevice"] = 9;
@@ -237,36 +240,29 @@ TEST_F(OutputDeviceSelectionTest, selectCurrent_followsHardwareWithoutRoutingAnd
               "  AudioUnitGetProperty( CurrentDevice ): 9\n");
 }
 
-TEST_F(OutputDeviceSelectionTest, hotPlug_ignoredBeforeThePopUp_followedAfter) {
+TEST_F(OutputDeviceSelectionTest, hotPlug_followedFromTheStart_theGoneDeviceIsLeftWithoutRouting) {
     auto selection = make();
     selection->setOutputDeviceName(std::nullopt);
     Device usb = {12, "Dongle", "Kelp", true, false, {}, kNoDataSource};
 
+    // Plugged in before any panel is shown: the list has it when the panel first draws it.
     hardware.devices.push_back(usb);
     hardware.notifyDevicesChanged();
     queue.runAll();
-    EXPECT_EQ(selection->outputSources().size(), 4u);
-
-    // Loaded now: the pop-up shows the list as it was built, until the next notification.
-    selection->connectPopUp(popUp);
-    EXPECT_EQ(popUp.items.size(), 4u);
-    hardware.notifyDevicesChanged();
-    queue.runAll();
-    EXPECT_EQ(popUp.items.back(), "Kelp : Dongle");
-    EXPECT_EQ(names(*selection), popUp.items);
-    EXPECT_EQ(popUp.selected, 2);
+    EXPECT_EQ(names(*selection).back(), "Kelp : Dongle");
+    EXPECT_EQ(selection->selectedIndex(), 2);
     EXPECT_EQ(hardware.deviceListenersOf(12).size(), 2u);
 
     // The device played to goes away; the hardware moves the stream to the default device and
-    // the pop-up follows it without a routing call of ours.
-    popUp.choose(*selection, 4);
+    // the selection follows it without a routing call of ours.
+    selection->audioOutputPopUpButton(4);
     hardware.routingCalls.clear();
     hardware.unplug(12);
     hardware.notifyDevicesChanged();
     queue.runAll();
-    EXPECT_EQ(popUp.items.size(), 4u);
+    EXPECT_EQ(selection->outputSources().size(), 4);
     EXPECT_EQ(selection->outputDevice(), 4u);
-    EXPECT_EQ(popUp.titleOfSelectedItem(), "Brine Audio : Headphones");
+    EXPECT_EQ(selection->selectedIndex(), 2);
     EXPECT_EQ(selection->outputDeviceName(), "Brine Audio : Headphones");
     EXPECT_TRUE(hardware.routingCalls.empty());
 }
@@ -274,8 +270,9 @@ TEST_F(OutputDeviceSelectionTest, hotPlug_ignoredBeforeThePopUp_followedAfter) {
 TEST_F(OutputDeviceSelectionTest, notifications_aBurstFromAnotherThreadRebuildsOnce_inAnyOrder) {
     auto selection = make();
     selection->setOutputDeviceName(std::nullopt);
-    selection->connectPopUp(popUp);
-    const int fillsBefore = popUp.fills;
+    int changes = 0;
+    selection->setChangeHandler([&] { ++changes; });
+    const int listsBefore = hardware.getDevicesCalls;
     Device second = card();
     second.id = 20;
     second.manufacturer = "Kelp";
@@ -293,55 +290,97 @@ TEST_F(OutputDeviceSelectionTest, notifications_aBurstFromAnotherThreadRebuildsO
     EXPECT_EQ(queue.size(), 1u);
     EXPECT_EQ(queue.delays.back(), OutputDeviceSelection::kCoalesceDelay);
     queue.runAll();
-    EXPECT_EQ(popUp.fills, fillsBefore + 1);
-    EXPECT_EQ(popUp.items.size(), 6u);
-    EXPECT_EQ(popUp.items[4], "Kelp : Line Out");
+    EXPECT_EQ(changes, 1);
+    // One rebuild: the list read once, and once each to drop and renew the listeners.
+    EXPECT_EQ(hardware.getDevicesCalls, listsBefore + 3);
+    EXPECT_EQ(selection->outputSources().size(), 6);
+    EXPECT_EQ(selection->outputSources()[4].name, "Kelp : Line Out");
 
     // Once handled, the next notification is posted again.
     hardware.notifyDevice(20, HardwareProperty::DataSource);
     EXPECT_EQ(queue.size(), 1u);
     queue.runAll();
-    EXPECT_EQ(popUp.fills, fillsBefore + 1);  // a re-selection only
+    EXPECT_EQ(hardware.getDevicesCalls, listsBefore + 3);  // a re-selection only
 }
 
 TEST_F(OutputDeviceSelectionTest, destroyed_postedWorkIsDroppedAndNoListenerRemains) {
     auto selection = make();
-    selection->connectPopUp(popUp);
+    int changes = 0;
+    selection->setChangeHandler([&] { ++changes; });
     hardware.notifyDevicesChanged();
-    const int fills = popUp.fills;
     selection.reset();
     queue.runAll();
-    EXPECT_EQ(popUp.fills, fills);
+    EXPECT_EQ(changes, 0);
     hardware.notifyDevicesChanged();
     EXPECT_EQ(queue.size(), 0u);
 }
 
-TEST_F(OutputDeviceSelectionTest, empty_noDevice_placeholderAndNothingToSave_untilOneArrives) {
+TEST_F(OutputDeviceSelectionTest, noDeviceAtLaunch_nothingRouted_theSavedNameKeptAndRoutedToLater) {
     hardware.devices.clear();
     hardware.defaultDevice = kNoAudioDevice;
     auto selection = make();
-    selection->setOutputDeviceName(std::string("Acme : Speaker Box"));
-    EXPECT_EQ(selection->outputDeviceName(), "");
+    selection->setOutputDeviceName(std::string("Brine Audio : Line Out"));
+    EXPECT_EQ(selection->outputDeviceName(), "Brine Audio : Line Out");
+    EXPECT_EQ(selection->selectedIndex(), -1);
     EXPECT_EQ(selection->outputDevice(), kNoAudioDevice);
+    selection->audioOutputPopUpButton(0);  // the placeholder: nothing
     EXPECT_TRUE(hardware.routingCalls.empty());
+    EXPECT_EQ(stream.settled, 0);
 
-    selection->connectPopUp(popUp);
-    EXPECT_TRUE(popUp.placeholder);
-    EXPECT_FALSE(popUp.enabled);
-    popUp.choose(*selection, 0);
-    selection->selectCurrentDevice();
-    EXPECT_EQ(selection->outputDeviceName(), "");
-    EXPECT_TRUE(hardware.routingCalls.empty());
-
+    // Another device comes first: played to meanwhile; the saved name stays.
     hardware.devices.push_back(speakers());
     hardware.defaultDevice = 0;
     hardware.notifyDevicesChanged();
     queue.runAll();
-    EXPECT_FALSE(popUp.placeholder);
-    EXPECT_TRUE(popUp.enabled);
-    EXPECT_EQ(popUp.items, std::vector<std::string>{"Acme : Speaker Box"});
-    EXPECT_EQ(popUp.selected, 0);
+    EXPECT_EQ(selection->selectedName(), "Acme : Speaker Box");
+    EXPECT_EQ(hardware.routingCalls, std::vector<std::string>{"setCurrentDevice 0"});
+    EXPECT_EQ(selection->outputDeviceName(), "Brine Audio : Line Out");
+    EXPECT_EQ(stream.settled, 1);
+
+    // The saved device arrives: the sound goes there.
+    hardware.devices.push_back(card());
+    hardware.notifyDevicesChanged();
+    queue.runAll();
+    EXPECT_EQ(selection->selectedIndex(), 1);
+    EXPECT_EQ(hardware.streams[7], 4u);
+    EXPECT_EQ(hardware.find(4)->current, 11u);
+    EXPECT_EQ(selection->outputDeviceName(), "Brine Audio : Line Out");
+}
+
+TEST_F(OutputDeviceSelectionTest, serverGoneAndBack_theChoiceIsRoutedAgain_evenUnderOtherNumbers) {
+    auto selection = make();
+    selection->setOutputDeviceName(std::string("Acme : Speaker Box"));
+    const std::vector<Device> before = hardware.devices;
+
+    // The server goes: no device at all for a while.
+    hardware.devices.clear();
+    hardware.defaultDevice = kNoAudioDevice;
+    hardware.notifyDevicesChanged();
+    queue.runAll();
+    EXPECT_EQ(selection->selectedIndex(), -1);
     EXPECT_EQ(selection->outputDeviceName(), "Acme : Speaker Box");
+
+    // Back, its devices numbered anew, the card now the default.
+    hardware.devices = before;
+    for (Device& d : hardware.devices) {
+        d.id += 100;
+    }
+    hardware.defaultDevice = 104;
+    hardware.routingCalls.clear();
+    const int settledBefore = stream.settled;
+    hardware.notifyDevicesChanged();
+    queue.runAll();
+    EXPECT_EQ(hardware.routingCalls, std::vector<std::string>{"setCurrentDevice 100"});
+    EXPECT_EQ(selection->outputDevice(), 100u);
+    EXPECT_EQ(selection->outputDeviceName(), "Acme : Speaker Box");
+    EXPECT_EQ(stream.settled, settledBefore + 1);
+
+    // The user's own choice replaces a name kept for a device that is away.
+    hardware.devices.erase(hardware.devices.begin());
+    hardware.notifyDevicesChanged();
+    queue.runAll();
+    selection->audioOutputPopUpButton(0);
+    EXPECT_EQ(selection->outputDeviceName(), "Brine Audio : Line Out");
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The play state machine: starts, stop requests, the fade-out to the end frame, the wait thread's
-// hand-back, and a unit that fails. The sound is checked sample for sample against the renderer
-// driven directly with the same buffer sizes.
+// hand-back, a unit that fails, and an output that goes away and comes back. The sound is checked
+// sample for sample against the renderer driven directly with the same buffer sizes.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -39,18 +39,23 @@ public:
     explicit FakeOutputUnit(std::vector<uint32_t> sizes) : bufferFrames_(std::move(sizes)) {}
     ~FakeOutputUnit() override { stopThread(); }
 
-    int open(RenderFunction render, void* context) override {
+    int open(RenderFunction render, NoticeFunction notice, void* context) override {
         ++opens;
         render_ = render;
+        notice_ = notice;
         context_ = context;
         return openStatus;
     }
     OpenStep failedOpenStep() const override { return openStep; }
+    Availability availability() const override { return availability_.load(); }
 
     int start() override {
         ++starts;
         if (startStatus != 0) {
             return startStatus;
+        }
+        if (availability_.load() != Availability::Ready) {
+            return 15;
         }
         playbacks.emplace_back();
         renderedFrames.store(0);
@@ -70,6 +75,23 @@ public:
         ++closes;
         return closeStatus;
     }
+
+    // The server goes away, as it tells it from its own thread: the stream is gone, no more
+    // buffers come.
+    void loseServer() {
+        availability_.store(Availability::NoServer);
+        std::thread([this] {
+            stopThread();
+            notice_(context_, Notice::StreamLost);
+            notice_(context_, Notice::AvailabilityChanged);
+        }).join();
+    }
+    void serverBack() {
+        availability_.store(Availability::Ready);
+        std::thread([this] { notice_(context_, Notice::AvailabilityChanged); }).join();
+    }
+    // The stream stays but no buffer is asked for any more (a frozen server).
+    void stall() { stalled_.store(true); }
 
     // The first buffer of the next playback waits until the test lets it go.
     void holdFirstBuffer() { held_ = true; }
@@ -108,6 +130,10 @@ private:
         std::vector<int16_t> left, right;
         size_t next = 0;
         while (running_.load()) {
+            if (stalled_.load()) {
+                std::this_thread::sleep_for(2ms);
+                continue;
+            }
             const double elapsed =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
             if (renderedFrames.load() > (elapsed + kLead) * Renderer::kSampleRate) {
@@ -131,7 +157,10 @@ private:
 
     std::vector<uint32_t> bufferFrames_;
     RenderFunction render_ = nullptr;
+    NoticeFunction notice_ = nullptr;
     void* context_ = nullptr;
+    std::atomic<Availability> availability_{Availability::Ready};
+    std::atomic<bool> stalled_{false};
     std::atomic<bool> running_{false};
     std::thread thread_;
     std::mutex gateMutex_;
@@ -379,6 +408,88 @@ TEST_F(PlaybackEngineTest, failingStopAndClose_areLoggedAndTheStateGoesOn) {
     engine_.closeAudioOutput();
     EXPECT_EQ(logged(), (std::vector<std::string>{"AudioOutputUnitStop failed: -9",
                                                   "AudioUnitUninitialize failed: 3"}));
+}
+
+TEST_F(PlaybackEngineTest, serverGoneMidPlayback_endsAtOnce_thenStartsAfreshWhenItIsBack) {
+    engine_.playStop();
+    waitForFrames(20000);
+    unit_.loseServer();
+    // The wait thread ends the playback without waiting for an end time no buffer will set; the
+    // host keeps showing a playback and hears of the wait.
+    ASSERT_TRUE(host_.pumpUntil([&] { return engine_.isWaitingToPlay(); }));
+    engine_.waitForWaitThreads();
+    EXPECT_FALSE(engine_.isPlaying());
+    EXPECT_EQ(engine_.status(), PlaybackStatus::WaitingForServer);
+    EXPECT_TRUE(engine_.renderLock.try_lock()) << "the lost playback let go of the lock";
+    engine_.renderLock.unlock();
+    EXPECT_EQ(host_.stopped, 0);
+    EXPECT_EQ(renderer_.runLength.load(), 0.0);
+
+    unit_.serverBack();
+    ASSERT_TRUE(host_.pumpUntil([&] { return engine_.isPlaying(); }));
+    EXPECT_FALSE(engine_.isWaitingToPlay());
+    EXPECT_EQ(engine_.status(), PlaybackStatus::Playing);
+    EXPECT_EQ(unit_.starts, 2);
+    waitForFrames(3000);
+    engine_.playStop();
+    ASSERT_TRUE(host_.pumpUntilStopped(1));
+    engine_.waitForWaitThreads();
+
+    // A fresh playback, counted from its own start: the whole sound up to its end, fading in from
+    // silence (the random source goes on, so the samples themselves differ from the first's).
+    const FakeOutputUnit::Playback& played = unit_.playbacks.at(1);
+    ASSERT_EQ(played.left.size(), endFrame());
+    EXPECT_EQ(played.left[0], 0);
+    EXPECT_EQ(played.right[0], 0);
+    auto energy = [&](size_t begin, size_t end) {
+        double sum = 0;
+        for (size_t i = begin; i < end; ++i)
+            sum += double(played.left[i]) * played.left[i];
+        return sum;
+    };
+    EXPECT_LT(energy(0, 110), energy(330, 441));
+}
+
+TEST_F(PlaybackEngineTest, startWithoutServer_waits_stopEndsTheWait_aLaterReturnPlaysNothing) {
+    unit_.loseServer();
+    engine_.playStop();
+    EXPECT_TRUE(engine_.isWaitingToPlay());
+    EXPECT_FALSE(engine_.isPlaying());
+    EXPECT_EQ(host_.started, 1);  // the button offers the stop
+    EXPECT_EQ(unit_.starts, 0);
+    EXPECT_TRUE(logged().empty());
+
+    engine_.playStop();  // the user's stop, or the scheduler's
+    EXPECT_FALSE(engine_.isWaitingToPlay());
+    EXPECT_EQ(host_.stopped, 1);
+    unit_.serverBack();  // its notice is posted before this returns
+    host_.runPosted();
+    EXPECT_FALSE(engine_.isPlaying());
+    EXPECT_EQ(unit_.starts, 0);
+    EXPECT_EQ(engine_.status(), PlaybackStatus::Stopped);
+
+    // Started while away, it plays as soon as the server is back.
+    unit_.loseServer();
+    engine_.playStop();
+    unit_.serverBack();
+    ASSERT_TRUE(host_.pumpUntil([&] { return engine_.isPlaying(); }));
+    engine_.playStop();
+    ASSERT_TRUE(host_.pumpUntilStopped(2));
+}
+
+TEST_F(PlaybackEngineTest, stopWhileTheStreamAsksForNothing_endsWithoutItsBuffer) {
+    engine_.playStop();
+    waitForFrames(5000);
+    unit_.stall();
+    engine_.playStop();
+    ASSERT_TRUE(host_.pumpUntilStopped(1));
+    engine_.waitForWaitThreads();
+    EXPECT_FALSE(engine_.isPlaying());
+    EXPECT_FALSE(engine_.isWaitingToPlay());
+    EXPECT_EQ(renderer_.runLength.load(), 0.0);  // no buffer took the stop up
+    EXPECT_EQ(unit_.stops, 1);
+    EXPECT_TRUE(engine_.renderLock.try_lock());
+    engine_.renderLock.unlock();
 }
 
 TEST(PlaybackEngineOpenTest, eachFailingStepLogsItsLineOnce) {

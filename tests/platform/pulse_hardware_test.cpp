@@ -1,5 +1,6 @@
 // The sinks of the private sound server as audio hardware: names, the default, a stream moved
-// between sinks, and the notifications of sinks loaded and unloaded. The list and pop-up over them
+// between sinks, and the notifications of sinks loaded and unloaded, after which the hardware's
+// stock has the change. The list and pop-up over them
 // are tested in the window (tests/app/output_devices_test.cpp).
 #include "platform/PulseHardware.h"
 
@@ -24,7 +25,33 @@ constexpr const char* kTestSink = "brinesong_test";  // the server's own sink, i
 
 struct FixedStream : OutputRouting {
     uint32_t index = kNoStream;
+    std::string preferred;
     uint32_t streamIndex() const override { return index; }
+    void setPreferredDevice(const std::string& key) override { preferred = key; }
+    std::string preferredDevice() const override { return preferred; }
+};
+
+// Counts the device-list notifications, which come once the hardware's stock has the change.
+struct Counter {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int count = 0;
+    static int onDevices(HardwareProperty, void* self) {
+        auto* counter = static_cast<Counter*>(self);
+        std::lock_guard lock(counter->mutex);
+        ++counter->count;
+        counter->changed.notify_all();
+        return 0;
+    }
+    int now() {
+        std::lock_guard lock(mutex);
+        return count;
+    }
+    // A hang guard, not a timing check.
+    bool waitFor(int atLeast) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, 10s, [&] { return count >= atLeast; });
+    }
 };
 
 class PulseHardwareTest : public ::testing::Test {
@@ -33,10 +60,13 @@ protected:
         if (!testing::haveServer()) {
             GTEST_SKIP() << testing::kNoServer;
         }
-        ASSERT_EQ(hardware.connect(), 0);
+        ASSERT_EQ(hardware.addHardwareListener(&Counter::onDevices, &counter), 0);
+        ASSERT_TRUE(connection.start());
+        ASSERT_EQ(hardware.waitUntilListed(10s), 0);
         testSink = testing::sinkIndex(kTestSink);
         ASSERT_NE(testSink, UINT32_MAX);
     }
+    void TearDown() override { hardware.removeAllListeners(&counter); }
 
     bool contains(AudioDeviceID device) {
         std::vector<AudioDeviceID> devices;
@@ -44,7 +74,9 @@ protected:
         return std::find(devices.begin(), devices.end(), device) != devices.end();
     }
 
-    PulseHardware hardware;
+    PulseConnection connection;
+    PulseHardware hardware{connection};
+    Counter counter;
     uint32_t testSink = UINT32_MAX;
 };
 
@@ -64,13 +96,16 @@ TEST_F(PulseHardwareTest, sinks_areDevicesNamedByDescriptionAndVendor_defaultIsT
     EXPECT_EQ(hardware.getDefaultOutputDevice(device), 0);
     EXPECT_EQ(device, testSink);
 
+    const int before = counter.now();
     LoadedSink plain("brinesong_plain", "Plain Sink", "");
     ASSERT_TRUE(plain.loaded());
+    ASSERT_TRUE(counter.waitFor(before + 1));
     EXPECT_EQ(hardware.getManufacturer(plain.index, false, text), 0);
     EXPECT_EQ(text, "");  // names no vendor: not a failure
 
     const uint32_t gone = plain.index;
     plain.unload();
+    ASSERT_TRUE(counter.waitFor(before + 2));
     EXPECT_EQ(hardware.getDeviceName(gone, false, text), PA_ERR_NOENTITY);
     EXPECT_EQ(hardware.hasStream(gone, false), PA_ERR_NOENTITY);
     EXPECT_NE(hardware.setDataSource(testSink, false, 1), 0);  // no such port
@@ -81,61 +116,56 @@ TEST_F(PulseHardwareTest, routing_movesThePlayingStreamAndReportsWhereItPlays) {
     ASSERT_NE(stream.index, UINT32_MAX) << "pacat did not connect";
     FixedStream unit;
     unit.index = stream.index;
+    const int before = counter.now();
     LoadedSink second("brinesong_second", "Second Sink", "Brinesong Tests");
     ASSERT_TRUE(second.loaded());
+    ASSERT_TRUE(counter.waitFor(before + 1));
 
     AudioDeviceID device = kNoAudioDevice;
     EXPECT_EQ(hardware.getCurrentDevice(unit, device), 0);
     EXPECT_EQ(device, testSink);
     EXPECT_EQ(hardware.setCurrentDevice(unit, second.index), 0);
     EXPECT_EQ(stream.sink(), second.index);
+    EXPECT_EQ(unit.preferred, "brinesong_second");  // kept for a stream made anew
     EXPECT_EQ(hardware.getCurrentDevice(unit, device), 0);
     EXPECT_EQ(device, second.index);
 
-    // Its sink goes: the server moves the stream back, and a move to the gone sink is refused.
+    // Its sink goes: the server moves the stream back (PipeWire's session manager takes a moment
+    // for it), and a move to the gone sink is refused.
     const uint32_t gone = second.index;
     second.unload();
+    ASSERT_TRUE(counter.waitFor(before + 2));
+    ASSERT_TRUE(testing::eventually([&] { return stream.sink() == testSink; }));
     EXPECT_EQ(hardware.getCurrentDevice(unit, device), 0);
     EXPECT_EQ(device, testSink);
     EXPECT_NE(hardware.setCurrentDevice(unit, gone), 0);
 
-    // A stream not connected yet: the choice is kept for it.
+    // A stream not connected yet plays to the device it was routed to, else to the default.
+    LoadedSink third("brinesong_third", "Third Sink", "Brinesong Tests");
+    ASSERT_TRUE(third.loaded());
+    ASSERT_TRUE(counter.waitFor(before + 3));
     FixedStream later;
-    EXPECT_EQ(hardware.setCurrentDevice(later, testSink), 0);
+    EXPECT_EQ(hardware.setCurrentDevice(later, third.index), 0);
+    EXPECT_EQ(later.preferred, "brinesong_third");
     EXPECT_EQ(hardware.getCurrentDevice(later, device), 0);
-    EXPECT_EQ(device, testSink);
+    EXPECT_EQ(device, third.index);
     FixedStream never;
-    EXPECT_EQ(hardware.getCurrentDevice(never, device), PA_ERR_NOENTITY);
+    EXPECT_EQ(hardware.getCurrentDevice(never, device), 0);
+    EXPECT_EQ(device, testSink);
 }
 
-struct Counter {
-    std::mutex mutex;
-    std::condition_variable changed;
-    int count = 0;
-    static int onDevices(HardwareProperty, void* self) {
-        auto* counter = static_cast<Counter*>(self);
-        std::lock_guard lock(counter->mutex);
-        ++counter->count;
-        counter->changed.notify_all();
-        return 0;
-    }
-    bool waitFor(int atLeast) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, 3s, [&] { return count >= atLeast; });
-    }
-};
-
-TEST_F(PulseHardwareTest, notifications_loadAndUnloadTellTheDeviceListChanged) {
-    Counter counter;
-    ASSERT_EQ(hardware.addHardwareListener(&Counter::onDevices, &counter), 0);
+TEST_F(PulseHardwareTest, notifications_loadAndUnloadTellTheDeviceListChanged_stockFollows) {
+    const int before = counter.now();
     LoadedSink second("brinesong_second", "Second Sink", "Brinesong Tests");
     ASSERT_TRUE(second.loaded());
-    ASSERT_TRUE(counter.waitFor(1));
+    ASSERT_TRUE(counter.waitFor(before + 1));
     EXPECT_TRUE(contains(second.index));
-    const int afterLoad = counter.count;
+    std::string name;
+    EXPECT_EQ(hardware.getDeviceName(second.index, false, name), 0);
+    EXPECT_EQ(name, "Second Sink");
     second.unload();
-    ASSERT_TRUE(counter.waitFor(afterLoad + 1));
-    hardware.removeAllListeners(&counter);
+    ASSERT_TRUE(counter.waitFor(before + 2));
+    EXPECT_FALSE(contains(second.index));
 }
 
 }  // namespace

@@ -167,11 +167,14 @@ TEST(PulseOutputUnitTest, writeCallback_allocatesNothingLocksNothingAndOnlyWakes
     Preferences preferences;
     RandomSource random(7);
     Renderer renderer(preferences, random);
-    PulseOutputUnit unit;
+    PulseConnection connection;
+    PulseOutputUnit unit(connection);
     TestHost host;
     PlaybackEngine engine(renderer, unit, host);
     engine.openAudioOutput();
-    ASSERT_TRUE(engine.isOutputOpen()) << unit.errorText();
+    ASSERT_TRUE(engine.isOutputOpen()) << unit.failureText();
+    ASSERT_TRUE(connection.start());
+    ASSERT_TRUE(unit.waitUntilReady(10s)) << unit.failureText();
 
     // The first playback warms libpulse's free lists (its first sends allocate their queue
     // entries); from the second on nothing may be allocated.
@@ -190,6 +193,7 @@ TEST(PulseOutputUnitTest, writeCallback_allocatesNothingLocksNothingAndOnlyWakes
         frames += renderer.frameCount.load();
     }
     engine.closeAudioOutput();
+    connection.close();
 
     // About 0.7 s per playback went through the callback, in buffers of 10 ms or more.
     EXPECT_GT(frames, 2 * 20000u);
@@ -204,33 +208,53 @@ TEST(PulseOutputUnitTest, writeCallback_allocatesNothingLocksNothingAndOnlyWakes
     EXPECT_EQ(unit.underruns(), 0u);
 }
 
+void noRender(void*, RendererData*) {}
+void noNotice(void*, OutputUnit::Notice) {}
+
 TEST(PulseOutputUnitTest, stream_hasTheAskedBufferSizesAndMovesBetweenSinksByName) {
     REQUIRE_SERVER();
-    PulseOutputUnit unit;
-    ASSERT_EQ(unit.open([](void*, RendererData*) {}, nullptr), 0) << unit.errorText();
-    EXPECT_NE(unit.streamIndex(), UINT32_MAX);
+    PulseConnection connection;
+    PulseOutputUnit unit(connection);
+    ASSERT_EQ(unit.open(noRender, noNotice, nullptr), 0);
+    ASSERT_TRUE(connection.start());
+    ASSERT_TRUE(unit.waitUntilReady(10s)) << unit.failureText();
+    EXPECT_NE(unit.streamIndex(), OutputRouting::kNoStream);
     const PulseOutputUnit::BufferSizes sizes = unit.bufferSizes();
     EXPECT_EQ(sizes.requestBytes, PulseOutputUnit::kRequestFrames * 4);
     EXPECT_GT(sizes.targetBytes, 0u);
     EXPECT_LE(sizes.targetBytes, PulseOutputUnit::kTargetFrames * 4);
 
-    EXPECT_EQ(unit.moveToSink("brinesong_test"), 0) << unit.errorText();
+    EXPECT_EQ(unit.moveToSink("brinesong_test"), 0) << unit.failureText();
+    EXPECT_EQ(unit.preferredDevice(), "brinesong_test");
     EXPECT_NE(unit.moveToSink("no_such_sink"), 0);
-    EXPECT_EQ(unit.errorText(), "No such entity");
+    EXPECT_EQ(unit.failureText(), "No such entity");
     EXPECT_EQ(unit.close(), 0);
-    EXPECT_EQ(unit.streamIndex(), UINT32_MAX);
+    EXPECT_EQ(unit.streamIndex(), OutputRouting::kNoStream);
 }
 
-TEST(PulseOutputUnitTest, unreachableServer_failsToOpenWithTheServersReason) {
+TEST(PulseOutputUnitTest, unreachableServer_waitsForItAndSaysWhy) {
     const char* saved = std::getenv("PULSE_SERVER");
     const std::string previous = saved != nullptr ? saved : "";
     setenv("PULSE_SERVER", "unix:/nonexistent/brinesong/native", 1);
     {
-        PulseOutputUnit unit;
-        EXPECT_EQ(unit.open([](void*, RendererData*) {}, nullptr), PA_ERR_CONNECTIONREFUSED);
-        EXPECT_EQ(unit.failedOpenStep(), OutputUnit::OpenStep::Open);
-        EXPECT_EQ(unit.errorText(), "Connection refused");
+        PulseConnection connection;
+        PulseOutputUnit unit(connection);
+        std::atomic<int> notices{0};
+        ASSERT_EQ(unit.open(
+                      noRender,
+                      [](void* counter, OutputUnit::Notice) {
+                          static_cast<std::atomic<int>*>(counter)->fetch_add(1);
+                      },
+                      &notices),
+                  0);
+        EXPECT_EQ(unit.availability(), OutputUnit::Availability::Connecting);
+        ASSERT_TRUE(connection.start());
+        EXPECT_FALSE(connection.waitUntilSettled(10s));
+        EXPECT_EQ(unit.availability(), OutputUnit::Availability::NoServer);
+        EXPECT_EQ(unit.failureText(), "Connection refused");
+        EXPECT_GE(notices.load(), 1);
         EXPECT_NE(unit.start(), 0);
+        EXPECT_EQ(unit.stop(), 0);  // nothing plays
         EXPECT_EQ(unit.close(), 0);
     }
     if (saved != nullptr) {
