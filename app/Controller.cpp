@@ -76,6 +76,9 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
 }
 
 Controller::~Controller() {
+    if (outputDevices_) {
+        outputDevices_->setChangeHandler(nullptr);
+    }
     if (!terminated_) {
         // No playback may call back into a controller that is going away.
         renderer.forceStop.store(true);
@@ -85,9 +88,19 @@ Controller::~Controller() {
 }
 
 void Controller::setOutputDevices(OutputDeviceSelection* selection, OutputRouting* routing) {
+    if (outputDevices_) {
+        outputDevices_->setChangeHandler(nullptr);
+    }
     outputDevices_ = selection;
     outputRouting_ = routing;
     preferencesPanel.setOutputDeviceSelection(selection);
+    if (selection) {
+        // The pop-up and the status line follow the list.
+        selection->setChangeHandler([this] {
+            preferencesPanel.drawDeviceList();
+            statusChanged();
+        });
+    }
 }
 
 bool Controller::awakeFromNib() {
@@ -349,7 +362,12 @@ void Controller::didStop() {
 }
 
 void Controller::statusChanged() {
-    const PlaybackStatus status = engine.status();
+    PlaybackStatus status = engine.status();
+    if ((status == PlaybackStatus::Playing || status == PlaybackStatus::Stopped) &&
+        outputDevices_ && outputDevices_->outputSources().empty() && engine.isOutputOpen()) {
+        // The server plays to a stand-in of its own when it has no device (see PulseHardware).
+        status = PlaybackStatus::NoOutputDevice;
+    }
     const std::string reason =
         status == PlaybackStatus::CannotPlay ? engine.failureText() : engine.outputFailureText();
     const QString line = playbackStatusText(status, reason);

@@ -24,9 +24,6 @@ PreferencesPanel::~PreferencesPanel() {
     if (preferences_.view() == this) {
         preferences_.setView(nullptr);
     }
-    if (outputDevices_) {
-        outputDevices_->setChangeHandler(nullptr);
-    }
     delete window.data();
 }
 
@@ -113,12 +110,12 @@ void PreferencesPanel::clearOutlets() {
 }
 
 void PreferencesPanel::awakeFromNib() {
-    // The pop-up shows the device list as it stands and follows it from here on. Only the user's
-    // choice (`activated`) routes the output: drawing the list never does.
+    // The pop-up shows the device list as it stands; the owner of the list has it drawn again at
+    // every change. Only the user's choice (`activated`) routes the output: drawing the list
+    // never does.
     if (!outputDevices_ || !mAudioOutputPopUpButton) {
         return;
     }
-    outputDevices_->setChangeHandler([this] { drawDeviceList(); });
     drawDeviceList();
     connect(mAudioOutputPopUpButton, &QComboBox::activated, this, [this](int index) {
         if (outputDevices_) {

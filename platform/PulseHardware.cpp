@@ -3,6 +3,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace brinesong {
@@ -25,6 +26,11 @@ PulseHardware::Sink sinkFromInfo(const pa_sink_info* info) {
         sink.activePort = info->active_port->name;
     }
     return sink;
+}
+
+// The server's stand-in for "no device" (see the header).
+bool isStandIn(const pa_sink_info* info) {
+    return info->name && std::strcmp(info->name, "auto_null") == 0;
 }
 
 void onSuccess(pa_context* context, int success, void* userdata) {
@@ -57,15 +63,17 @@ struct PulseHardwareEvents {
     static void onStockSink(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
         auto* self = static_cast<PulseHardware*>(userdata);
         if (eol == 0 && info) {
-            self->stock_[info->index] = sinkFromInfo(info);
+            if (!isStandIn(info)) {
+                self->stock_[info->index] = sinkFromInfo(info);
+            }
             return;
         }
         self->stockTaken();  // the end of the list, or a failure: what came is the stock
     }
 
     static void onSinkSeen(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
-        if (eol != 0 || !info) {
-            return;  // gone again, or the end of the answer
+        if (eol != 0 || !info || isStandIn(info)) {
+            return;  // gone again, the end of the answer, or not a device
         }
         static_cast<PulseHardware*>(userdata)->sinkSeen(info);
     }

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang-format
   qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libqt6uitools6 libgl-dev
-  libpulse-dev pulseaudio pulseaudio-utils
+  libpulse-dev pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus
   libgtest-dev libgmock-dev libbenchmark-dev
   sox libsox-fmt-pulse libsndfile1-dev sndfile-programs ffmpeg
   xvfb xauth x11-apps xdotool imagemagick time

@@ -3,16 +3,27 @@
 # sink set as the default.
 #   start DIR    start it with its socket, state and log in DIR; print the environment clients
 #                need (eval it)
+#   env DIR      print that environment without starting anything
 #   stop DIR     stop it
 #   kill DIR     kill it at once, as a crash does
 #   restart DIR  start it again after a kill, on the same socket, with its sink
 #   freeze DIR / thaw DIR   stop and continue its process (SIGSTOP, SIGCONT)
 #   eval "$(scripts/pulse-server.sh start /tmp/pulse)"; ...; scripts/pulse-server.sh stop /tmp/pulse
 set -euo pipefail
-cmd=${1:?start, stop, kill, restart, freeze or thaw}
+cmd=${1:?start, env, stop, kill, restart, freeze or thaw}
 dir=${2:?directory}
 self=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
+client_env() {
+  echo "export PULSE_SERVER='unix:$dir/native' PULSE_RUNTIME_PATH='$dir'" \
+    "PULSE_STATE_PATH='$dir' PULSE_COOKIE='$dir/cookie'" \
+    "BRINESONG_SERVER_SCRIPT='$self' BRINESONG_SERVER_KIND=pulse"
+}
 case "$cmd" in
+env)
+  mkdir -p "$dir"
+  dir=$(cd "$dir" && pwd)
+  client_env
+  ;;
 start|restart)
   mkdir -p "$dir"
   dir=$(cd "$dir" && pwd)
@@ -29,9 +40,7 @@ PA
   echo $! > "$dir/pid"
   for _ in $(seq 1 100); do
     if pactl info >/dev/null 2>&1; then
-      [ "$cmd" = start ] && echo "export PULSE_SERVER='$PULSE_SERVER' PULSE_RUNTIME_PATH='$dir'" \
-        "PULSE_STATE_PATH='$dir' PULSE_COOKIE='$dir/cookie'" \
-        "BRINESONG_SERVER_SCRIPT='$self' BRINESONG_SERVER_KIND=pulse"
+      if [ "$cmd" = start ]; then client_env; fi
       exit 0
     fi
     sleep 0.1
@@ -59,7 +68,7 @@ kill)
 freeze) [ -f "$dir/pid" ] && kill -STOP "$(cat "$dir/pid")" ;;
 thaw) [ -f "$dir/pid" ] && kill -CONT "$(cat "$dir/pid")" ;;
 *)
-  echo "usage: $0 start|stop|kill|restart|freeze|thaw DIR" >&2
+  echo "usage: $0 start|env|stop|kill|restart|freeze|thaw DIR" >&2
   exit 2
   ;;
 esac

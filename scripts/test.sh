@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the main build's tests against a private
-# sound server and a virtual display, the core under AddressSanitizer and UBSan, the threaded engine
-# under ThreadSanitizer. The server and the display are stopped on every exit path.
+# PulseAudio server and a virtual display, the tests that play (label `sound`) once more against a
+# private PipeWire with its PulseAudio server, the core under AddressSanitizer and UBSan, the
+# threaded engine under ThreadSanitizer. The servers and the display are stopped on every exit
+# path.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -21,6 +23,7 @@ git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 services=$(mktemp -d /tmp/brinesong-test.XXXXXX)
 cleanup() {
   scripts/pulse-server.sh stop "$services/pulse" || true
+  scripts/pipewire-server.sh stop "$services/pipewire" || true
   [ -f "$services/xvfb.pid" ] && kill "$(cat "$services/xvfb.pid")" 2>/dev/null || true
   rm -rf "$services"
 }
@@ -39,6 +42,14 @@ done
 export BRINESONG_XVFB_DISPLAY=":$(head -n1 "$services/display")"
 
 ctest --test-dir build --output-on-failure -j "$jobs"
+scripts/pulse-server.sh stop "$services/pulse"
+
+# Most desktops serve the PulseAudio protocol from PipeWire: what plays is tested there too.
+(
+  eval "$(scripts/pipewire-server.sh start "$services/pipewire")"
+  ctest --test-dir build --output-on-failure -j "$jobs" -L sound
+)
+scripts/pipewire-server.sh stop "$services/pipewire"
 
 build build-asan -DBRINESONG_CORE_ONLY=ON -DBRINESONG_SANITIZE=address,undefined
 ctest --test-dir build-asan --output-on-failure -j "$jobs"
