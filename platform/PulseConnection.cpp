@@ -2,9 +2,74 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
 
 namespace brinesong {
+
+namespace {
+
+// Whether an attempt to connect could succeed now. An attempt costs a client context (its
+// configuration read, a shared memory pool made and dropped again: about a millisecond); this
+// costs one connect(2) per place the server may listen. It says no only when every such place is
+// a local socket that nobody listens on; a server named otherwise (over TCP, say) is always tried.
+bool serverMayAnswer() {
+    std::vector<std::string> paths;
+    if (const char* servers = std::getenv("PULSE_SERVER")) {
+        std::istringstream list(servers);
+        std::string entry;
+        while (list >> entry) {
+            if (entry.front() == '{') {  // "{machine id}address"
+                const size_t close = entry.find('}');
+                entry = close == std::string::npos ? std::string() : entry.substr(close + 1);
+            }
+            if (entry.rfind("unix:", 0) == 0) {
+                paths.push_back(entry.substr(5));
+            } else if (!entry.empty() && entry.front() == '/') {
+                paths.push_back(entry);
+            } else {
+                return true;
+            }
+        }
+    } else if (const char* runtime = std::getenv("PULSE_RUNTIME_PATH")) {
+        paths.push_back(std::string(runtime) + "/native");
+    } else if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) {
+        paths.push_back(std::string(runtime) + "/pulse/native");
+    } else {
+        return true;
+    }
+    if (!std::getenv("PULSE_SERVER")) {
+        paths.push_back("/var/run/pulse/native");  // a system-wide server
+    }
+    for (const std::string& path : paths) {
+        sockaddr_un address{};
+        if (path.size() >= sizeof address.sun_path) {
+            return true;
+        }
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (probe < 0) {
+            return true;
+        }
+        const int result = ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        const bool listening = result == 0 || errno == EAGAIN || errno == EINPROGRESS;
+        ::close(probe);
+        if (listening) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
 
 struct PulseConnectionEvents {
     static void onContextState(pa_context* context, void* userdata) {
@@ -57,6 +122,13 @@ struct PulseConnectionEvents {
         auto* self = static_cast<PulseConnection*>(userdata);
         api->time_free(event);
         self->retry_ = nullptr;
+        // Nobody listens where the server would: wait on without a context. Every so often a real
+        // attempt all the same, for servers named where the probe does not look (client.conf).
+        if (++self->probesSkipped_ < PulseConnection::kProbesPerAttempt && !serverMayAnswer()) {
+            self->scheduleRetry();
+            return;
+        }
+        self->probesSkipped_ = 0;
         self->connectNow();
     }
 

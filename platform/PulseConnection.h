@@ -4,8 +4,10 @@
 // Connecting never blocks: start() returns at once and the mainloop's thread does the rest. When
 // the server cannot be reached, or goes away later (a restart, a crash, an upgrade), the context
 // is dropped and a new one tries again after a back-off that grows from 50 ms to 1 s and stays
-// there: one failed connect(2) a second, nothing measurable. A server that has frozen (SIGSTOP)
-// is given up by libpulse after its own 30 s and then tried again in the same way.
+// there. While nobody listens on the server's socket, a retry is only a connect(2) to it (a new
+// context costs about a millisecond); every tenth retry makes a real attempt all the same. A
+// server that has frozen (SIGSTOP) is given up by libpulse after its own 30 s and then tried again
+// in the same way.
 //
 // Clients hear, on the mainloop's thread with its lock held, when the context is ready (set up
 // what needs the server), when it is lost or an attempt failed (drop everything made on the old
@@ -70,6 +72,7 @@ public:
 
     static constexpr std::chrono::milliseconds kFirstRetry{50};
     static constexpr std::chrono::milliseconds kLongestRetry{1000};
+    static constexpr int kProbesPerAttempt = 10;
 
     PulseConnection();
     ~PulseConnection();  // close()
@@ -123,6 +126,7 @@ private:
     pa_context* context_ = nullptr;
     pa_time_event* retry_ = nullptr;
     std::chrono::milliseconds backOff_{kFirstRetry};
+    int probesSkipped_ = 0;
     std::vector<Client*> clients_;  // lock held
     std::atomic<State> state_{State::Idle};
     std::atomic<int> lastError_{0};
