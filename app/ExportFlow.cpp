@@ -152,18 +152,16 @@ void ExportFlow::savePanelDidEnd(int returnCode) {
     }
     if (!waitEnded_) {
         // The wait was ended by the application quitting, not by the worker: stop the writer and
-        // let it finish before the outcome, so no file is removed while it is still written.
+        // let it finish, so the outcome is known before the sheet goes.
         abortSave_.store(true, std::memory_order_relaxed);
         waitForWorker();
     }
     saveStatusPanel->hide();
 
+    // A failed or cancelled export has left the file as it was (the writer wrote beside it).
     const bool saved = saveResult_.load(std::memory_order_acquire);
-    if (!saved) {
-        if (!abortSave_.load(std::memory_order_relaxed)) {
-            showFailureAlert();
-        }
-        removeFailedExport(path.toStdString());
+    if (!saved && !abortSave_.load(std::memory_order_relaxed)) {
+        showFailureAlert();
     }
     setSaving(false);
     emit exportEnded(saved);

@@ -1,6 +1,6 @@
 // Export from the window: the file dialog with the length field below it, the status sheet with
 // progress and Cancel, the worker thread that writes the file while holding the render lock, and
-// the outcome (the file kept, or an alert and the file removed).
+// the outcome (the file written, or an alert and the existing file left as it was).
 //
 // The main thread waits for the worker in the status sheet's modal loop; the worker ends that wait
 // through a queued call, which stays in the event queue until the loop takes it, so the end is

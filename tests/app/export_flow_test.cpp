@@ -1,7 +1,9 @@
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -47,6 +49,17 @@ struct Fixture {
     ExportFlow flow;
     bool ok = false;
 };
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 }  // namespace
 
@@ -99,24 +112,29 @@ private slots:
                  qint64(kAiffHeaderBytes));
     }
 
-    void cancelPressed_whileWriting_noAlertAndNoFileLeft() {
+    void cancelPressed_whileWriting_noAlertAndTheFileLeftAsItWas() {
         QTemporaryDir folder;
+        const QString file = folder.filePath(QStringLiteral("Long.aif"));
+        writeFile(file, "an earlier export");
         Fixture f;
+        f.flow.savePanel()->setOption(QFileDialog::DontConfirmOverwrite);  // the user's yes
         QSignalSpy ended(&f.flow, &ExportFlow::exportEnded);
         connect(&f.flow, &ExportFlow::writingStarted, this, [&f] {
             QVERIFY(f.flow.saveStatusPanel->isVisible());
             f.flow.cancelButtonControl->click();
         });
-        f.exportTo(folder.filePath(QStringLiteral("Long")), QStringLiteral("60"));
+        f.exportTo(file, QStringLiteral("60"));
         QVERIFY(ended.wait(60000));
         QCOMPARE(ended.at(0).at(0).toBool(), false);
         QVERIFY(f.flow.abortSave());
-        QVERIFY(!QFileInfo::exists(folder.filePath(QStringLiteral("Long.aif"))));
+        QCOMPARE(readFile(file), QByteArray("an earlier export"));
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("Long.aif")});
         QVERIFY(!f.flow.failureAlert());
         QVERIFY(!f.flow.saving());
     }
 
-    void writeFails_diskFull_alertsAndRemovesWhatWasNamed() {
+    void writeFails_diskFull_alertsAndLeavesTheLinkAndDevice() {
         QTemporaryDir folder;
         const QString link = folder.filePath(QStringLiteral("full.aif"));
         QVERIFY(QFile::link(QStringLiteral("/dev/full"), link));
@@ -134,7 +152,7 @@ private slots:
         QCOMPARE(alert->parentWidget(), &f.window);
         QCOMPARE(alert->text(), QStringLiteral("Failed to save an AIFF file."));
         QCOMPARE(alert->buttons().size(), 1);
-        QVERIFY(!QFileInfo(link).isSymLink());
+        QVERIFY(QFileInfo(link).isSymLink());
         QVERIFY(QFileInfo::exists(QStringLiteral("/dev/full")));
         alert->button(QMessageBox::Ok)->click();
         QTRY_VERIFY(!f.flow.failureAlert());
