@@ -17,6 +17,7 @@
 #include <functional>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <string>
 
 class QComboBox;
@@ -62,9 +63,9 @@ public:
     bool saveResult() const { return saveResult_.load(std::memory_order_acquire); }
     bool abortSave() const { return abortSave_.load(std::memory_order_relaxed); }
 
-    // The length field's text in minutes: its leading number, 0 when it has none or is negative,
-    // at most 400.
-    static float lengthMinutes(const QString& text);
+    // The length field's text in minutes, at most 400; none when the text is not a number of
+    // minutes (blanks around it aside) or is negative.
+    static std::optional<float> lengthMinutes(const QString& text);
 
     QFileDialog* savePanel() const { return savePanel_; }
     QMessageBox* failureAlert() const { return failureAlert_; }
@@ -92,6 +93,9 @@ private:
         std::string name;  // full path
         float length;      // minutes, capped at 400
     };
+    // The file dialog's Save: false (the dialog stays open) when the length is no number, with a
+    // message, or when the file the extension rule names exists and the user would not replace it.
+    bool confirmChoice();
     void saveThread(Job job, std::promise<void> finished);
     void endModalWait();
     void setSaving(bool saving);
