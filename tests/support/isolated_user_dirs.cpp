@@ -1,7 +1,7 @@
 // Linked into every window test: before main() runs, the process gets user directories of its own
-// (configuration, data, cache) in a fresh temporary folder, removed at exit. Qt writes there, the
-// file dialog's state for instance, so two runs of the suite at once never share a file, and a
-// developer's own settings are never touched.
+// (configuration, data, cache, runtime) in a fresh temporary folder, removed at exit. Qt writes
+// there, the file dialog's state for instance, and programs the test starts inherit them, so two
+// runs of the suite at once never share a file, and a developer's own settings are never touched.
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -15,9 +15,12 @@ struct IsolatedUserDirs {
         if (!dir.valid()) {
             return;
         }
-        for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
+        for (const char* name :
+             {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
             const std::string path = dir.file(name);
             std::filesystem::create_directories(path);
+            // The runtime folder must be the user's alone, or Qt will not use it.
+            std::filesystem::permissions(path, std::filesystem::perms::owner_all);
             setenv(name, path.c_str(), 1);
         }
     }
