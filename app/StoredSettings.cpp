@@ -1,12 +1,13 @@
 #include "StoredSettings.h"
 
 #include <QVariantMap>
+#include <algorithm>
 
 namespace brinesong {
 
 void registerSettingsDefaults(SettingsStore& store) {
     store.registerDefaults({
-        {keys::kVolume, 50.0f},
+        {keys::kVolume, kDefaultVolumePercent},
         {keys::kHour, 8},
         {keys::kMinute, 0},
         {keys::kSecond, 0},
@@ -42,14 +43,13 @@ void saveWaveSettings(const Preferences& preferences, SettingsStore& store) {
 }
 
 double loadVolume(const SettingsStore& store) {
-    double volume = static_cast<double>(store.floatForKey(keys::kVolume)) / 100.0;
-    if (volume > 1.0) {
-        volume = 1.0;
+    float percent = store.floatForKey(keys::kVolume);
+    if (!(percent >= 0.0f)) {
+        // No volume is below silence: a damaged value counts as none, rather than silencing
+        // every playback and export without a word.
+        percent = kDefaultVolumePercent;
     }
-    if (!(volume >= 0.0)) {  // also a stored text that reads as not-a-number
-        volume = 0.0;
-    }
-    return volume;
+    return std::min(static_cast<double>(percent) / 100.0, 1.0);
 }
 
 }  // namespace brinesong

@@ -37,7 +37,10 @@ void loadWaveSettings(const SettingsStore& store, Preferences& preferences);
 // Writes the wave settings, the percentages truncated toward zero.
 void saveWaveSettings(const Preferences& preferences, SettingsStore& store);
 
-// The stored volume as a gain: the percentage divided by 100, held to 0.0 to 1.0.
+inline constexpr float kDefaultVolumePercent = 50.0f;
+
+// The stored volume as a gain: the percentage divided by 100, at most 1.0. A stored value that is
+// negative or not a number counts as absent and gives the default.
 double loadVolume(const SettingsStore& store);
 
 }  // namespace brinesong

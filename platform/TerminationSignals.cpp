@@ -49,11 +49,11 @@ void onTerminationSignals(QCoreApplication& app, std::function<void(int)> receiv
     handleInterruptSignals(onTerminationSignal);
 }
 
-void handleInterruptSignals(void (*handler)(int)) {
+void handleInterruptSignals(void (*handler)(int), bool restartCalls) {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    action.sa_flags = restartCalls ? SA_RESTART : 0;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }

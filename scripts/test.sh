@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the main build's tests against a private
-# PulseAudio server and a virtual display, the tests that play (label `sound`) once more against a
-# private PipeWire with its PulseAudio server, the core under AddressSanitizer and UBSan, the
-# threaded engine under ThreadSanitizer. The servers and the display are stopped on every exit
-# path.
+# PulseAudio server and a virtual display, the same for a Release (-O3) build, the tests that play
+# (label `sound`) once more against a private PipeWire with its PulseAudio server, the core under
+# AddressSanitizer and UBSan, the threaded engine under ThreadSanitizer. Every build treats
+# warnings as errors. The servers and the display are stopped on every exit path.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -12,7 +12,7 @@ scripts/install-deps.sh
 jobs=$(nproc)
 build() {  # build DIR [cmake options...]
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DBRINESONG_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
 
@@ -42,6 +42,10 @@ done
 export BRINESONG_XVFB_DISPLAY=":$(head -n1 "$services/display")"
 
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+# What a user or packager builds: -O3, where the compiler's warnings differ.
+build build-release -DCMAKE_BUILD_TYPE=Release
+ctest --test-dir build-release --output-on-failure -j "$jobs"
 scripts/pulse-server.sh stop "$services/pulse"
 
 # Most desktops serve the PulseAudio protocol from PipeWire: what plays is tested there too.

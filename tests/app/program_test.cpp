@@ -5,41 +5,49 @@
 #include <signal.h>
 
 #include <QDir>
-#include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
+
+#include "support/Program.h"
 
 namespace {
 
 const QString kShots = QStringLiteral(BRINESONG_BUILD_DIR "/screenshots");
 
-QProcessEnvironment displayEnvironment(const QString& configHome) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DISPLAY"), qEnvironmentVariable("BRINESONG_XVFB_DISPLAY"));
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
-    return environment;
+using brinesong::testing::RunOptions;
+using brinesong::testing::runProgram;
+
+// The test display, and the settings of a run under `configHome`.
+RunOptions displayOptions(const QString& configHome = QString()) {
+    RunOptions options{{"DISPLAY=" + qEnvironmentVariable("BRINESONG_XVFB_DISPLAY").toStdString(),
+                        "QT_QPA_PLATFORM=xcb"}};
+    if (!configHome.isEmpty()) {
+        options.environment.push_back("XDG_CONFIG_HOME=" + configHome.toStdString());
+    }
+    return options;
 }
 
-// Starts the program bare, its window on the test display, its settings under `configHome`.
-bool startWindowProgram(QProcess& program, const QString& configHome) {
-    program.setProcessEnvironment(displayEnvironment(configHome));
-    program.start(QStringLiteral(BRINESONG_BINARY), QStringList());
-    return program.waitForStarted();
+// The program bare, its window on the test display, its settings under `configHome`.
+std::unique_ptr<brinesong::testing::Program> startWindowProgram(const QString& configHome) {
+    return std::make_unique<brinesong::testing::Program>(brinesong::testing::brinesong({}),
+                                                         displayOptions(configHome));
 }
 
 // Runs xdotool on the test display; false when it failed. Its output, trimmed, goes to `output`.
 bool xdotool(const QStringList& arguments, QString* output = nullptr) {
-    QProcess tool;
-    tool.setProcessEnvironment(displayEnvironment(QDir::tempPath()));
-    tool.start(QStringLiteral("xdotool"), arguments);
-    if (!tool.waitForFinished(30000) || tool.exitCode() != 0) {
+    std::vector<std::string> command{"xdotool"};
+    for (const QString& a : arguments) {
+        command.push_back(a.toStdString());
+    }
+    const brinesong::testing::ProgramRun run = runProgram(command, displayOptions());
+    if (run.status != 0) {
         return false;
     }
     if (output) {
-        *output = QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
+        *output = QString::fromStdString(run.out).trimmed();
     }
     return true;
 }
@@ -54,14 +62,12 @@ QString waitForWindow(const QString& title) {
 }
 
 bool grab(const QString& file, const QString& windowId = QString()) {
-    QProcess tool;
-    tool.setProcessEnvironment(displayEnvironment(QDir::tempPath()));
-    QStringList arguments{kShots + QLatin1Char('/') + file};
+    std::vector<std::string> command{BRINESONG_SCREEN_GRAB,
+                                     (kShots + QLatin1Char('/') + file).toStdString()};
     if (!windowId.isEmpty()) {
-        arguments << windowId;
+        command.push_back(windowId.toStdString());
     }
-    tool.start(QStringLiteral(BRINESONG_SCREEN_GRAB), arguments);
-    return tool.waitForFinished(30000) && tool.exitCode() == 0;
+    return runProgram(command, displayOptions()).status == 0;
 }
 
 }  // namespace
@@ -82,8 +88,8 @@ private slots:
 
     void firstLaunch_windowHelpPanelAndQuitBySignal_settingsWritten() {
         QTemporaryDir configHome;
-        QProcess program;
-        QVERIFY(startWindowProgram(program, configHome.path()));
+        const auto program = startWindowProgram(configHome.path());
+        QVERIFY(program->started());
 
         const QString main = waitForWindow(QStringLiteral("Brinesong"));
         QVERIFY(!main.isEmpty());
@@ -101,10 +107,8 @@ private slots:
         QVERIFY(grab(QStringLiteral("preferences-panel.png"), panel));
         QVERIFY(grab(QStringLiteral("screen.png")));
 
-        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-        QVERIFY(program.waitForFinished(30000));
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), 128 + SIGTERM);
+        program->signal(SIGTERM);
+        QCOMPARE(program->wait(), 128 + SIGTERM);
         const QString file = configHome.filePath(QStringLiteral("Kelvane/Brinesong.ini"));
         QVERIFY2(QFile::exists(file), qPrintable(file));
         QSettings written(file, QSettings::IniFormat);
@@ -121,14 +125,13 @@ private slots:
             QSettings seed(file, QSettings::IniFormat);
             seed.setValue(QStringLiteral("VolumeKey"), 64);
         }
-        QProcess program;
-        QVERIFY(startWindowProgram(program, configHome.path()));
+        const auto program = startWindowProgram(configHome.path());
+        QVERIFY(program->started());
         const QString main = waitForWindow(QStringLiteral("Brinesong"));
         QVERIFY(!main.isEmpty());
         QVERIFY(xdotool({QStringLiteral("windowfocus"), main}));
         QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+q")}));
-        QVERIFY(program.waitForFinished(30000));
-        QCOMPARE(program.exitCode(), 0);
+        QCOMPARE(program->wait(), 0);
         QSettings written(file, QSettings::IniFormat);
         QCOMPARE(written.value(QStringLiteral("VolumeKey")).toString(), QStringLiteral("64"));
         QVERIFY(written.contains(QStringLiteral("kWaveIntervalKey")));
@@ -148,11 +151,11 @@ private slots:
         const QByteArray bytes = before.readAll();
         before.close();
 
-        QProcess program;
-        QVERIFY(startWindowProgram(program, configHome.path()));
+        const auto program = startWindowProgram(configHome.path());
+        QVERIFY(program->started());
         QVERIFY(!waitForWindow(QStringLiteral("Brinesong")).isEmpty());
-        program.kill();
-        QVERIFY(program.waitForFinished(30000));
+        program->signal(SIGKILL);
+        QCOMPARE(program->wait(), 128 + SIGKILL);
 
         QFile after(file);
         QVERIFY(after.open(QIODevice::ReadOnly));
