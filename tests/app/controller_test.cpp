@@ -251,6 +251,8 @@ private slots:
 
         // The server pulls buffers from the renderer.
         QTRY_VERIFY(c.renderer.frameCount.load() > 4410);
+        QCOMPARE(c.statusText->text(), QStringLiteral("Playing"));
+        QCOMPARE(c.trayMenu.toolTip(), QStringLiteral("Brinesong: Playing"));
 
         c.playStopAction->trigger();
         // Fading out: still playing and titled so until the wait thread has ended the playback;
@@ -260,6 +262,7 @@ private slots:
         QVERIFY(stopped.wait(5000));
         QVERIFY(!c.isPlaying());
         QCOMPARE(stopped.size(), 1);
+        QCOMPARE(c.statusText->text(), QStringLiteral("Stopped"));
         QCOMPARE(c.playStopButton->text(), QStringLiteral("Start Brinesong"));
         QCOMPARE(c.playStopAction->text(), QStringLiteral("Start"));
         QVERIFY(c.exportAction->isEnabled());
@@ -277,6 +280,43 @@ private slots:
         QVERIFY(!c.isPlaying());
         c.cancel();  // while stopped: nothing
         QVERIFY(!c.isPlaying());
+    }
+
+    // Without a server the window says so in its status line and tooltip; a start waits for the
+    // server, titled as playing; a stop coming due on the schedule ends the wait.
+    void noServer_statusSaysSo_startWaits_aScheduledStopEndsTheWait() {
+        const QByteArray server = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", "unix:/nonexistent/brinesong/native");
+        {
+            QDateTime now = kMorning;
+            Launched app(
+                storePath, [&now] { return now; }, Scheduler::kMinuteMs);
+            Controller& c = app.controller;
+            const QString waiting = QStringLiteral("Waiting for the sound server");
+            QTRY_COMPARE(c.statusText->text(), waiting);
+            QCOMPARE(c.trayMenu.toolTip(), QStringLiteral("Brinesong: ") + waiting);
+
+            c.playStopButton->click();
+            QVERIFY(c.isPlaying());
+            QVERIFY(!c.engine.isPlaying());  // nothing sounds: it waits for the server
+            QCOMPARE(c.playStopButton->text(), QStringLiteral("Stop Brinesong"));
+            QCOMPARE(c.playStopAction->text(), QStringLiteral("Stop"));
+            QVERIFY(!c.exportAction->isEnabled());
+            QCOMPARE(c.statusText->text(), waiting);
+
+            c.minutesText->setValue(1);
+            c.stopCheckbox->click();
+            now = now.addSecs(60);
+            c.scheduler.stopTimerFired();
+            QVERIFY(!c.isPlaying());
+            QCOMPARE(c.playStopButton->text(), QStringLiteral("Start Brinesong"));
+            QCOMPARE(c.statusText->text(), waiting);
+        }
+        if (server.isNull()) {
+            qunsetenv("PULSE_SERVER");
+        } else {
+            qputenv("PULSE_SERVER", server);
+        }
     }
 
     void exporting_menusAndTrayDisabled_andNothingPlays() {
