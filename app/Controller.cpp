@@ -11,8 +11,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSlider>
@@ -35,26 +33,14 @@ namespace {
 const QString kWindowFrameKey = QStringLiteral("BrinesongWindow");
 }
 
-QIcon brinesongIcon() {
-    QPixmap pixmap(64, 64);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0x1d, 0x4e, 0x89));
-    painter.drawEllipse(2, 2, 60, 60);
-    QPainterPath wave;
-    wave.moveTo(8, 40);
-    wave.cubicTo(20, 18, 34, 18, 38, 32);
-    wave.cubicTo(30, 28, 28, 40, 40, 42);
-    wave.cubicTo(48, 44, 54, 40, 58, 38);
-    wave.lineTo(58, 50);
-    wave.lineTo(8, 50);
-    wave.closeSubpath();
-    painter.setBrush(QColor(0xe8, 0xf4, 0xfb));
-    painter.drawPath(wave);
-    painter.end();
-    return QIcon(pixmap);
+QIcon applicationIcon() {
+    return QIcon::fromTheme(QStringLiteral("org.kelvane.Brinesong"),
+                            QIcon(QStringLiteral(":/icons/org.kelvane.Brinesong.svg")));
+}
+
+QIcon symbolicIcon() {
+    return QIcon::fromTheme(QStringLiteral("org.kelvane.Brinesong-symbolic"),
+                            QIcon(QStringLiteral(":/icons/org.kelvane.Brinesong-symbolic.svg")));
 }
 
 Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int minuteMs,
@@ -67,11 +53,16 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
                               [this] { return isSaving(); }},
                 minuteMs),
       exportFlow(renderer, engine.renderLock, [this] { return isPlaying(); }),
-      trayMenu([this] { return isPlaying(); }, [this] { return isSaving(); },
-               [this] { playStop(); }),
+      trayMenu(TrayActions{[this] { return isPlaying(); }, [this] { return isSaving(); },
+                           [this] { playStop(); }, [this] { showWindow(); },
+                           [] { QCoreApplication::quit(); }}),
       preferencesPanel(Preferences::sharedInstance()),
       store_(store) {
     connect(&exportFlow, &ExportFlow::savingChanged, this, &Controller::validateMenus);
+    connect(&preferencesPanel, &PreferencesPanel::keepAwakeChanged, this, [this](bool keepAwake) {
+        keepAwake_ = keepAwake;
+        emit keepAwakeChanged(keepAwake);
+    });
 }
 
 Controller::~Controller() {
@@ -110,7 +101,7 @@ bool Controller::awakeFromNib() {
     sharedRandomSource().seedFromEntropy();
     connectActions();
     validateMenus();
-    trayMenu.showIcon(brinesongIcon());
+    trayMenu.showIcon(symbolicIcon());
     window->show();
     window->raise();
     window->activateWindow();
@@ -137,7 +128,7 @@ bool Controller::loadMainWindow() {
     preferencesAction = root->findChild<QAction*>(QStringLiteral("preferencesAction"));
     helpAction = root->findChild<QAction*>(QStringLiteral("helpAction"));
     quitAction = root->findChild<QAction*>(QStringLiteral("quitAction"));
-    window->setWindowIcon(brinesongIcon());
+    window->setWindowIcon(applicationIcon());
     playStopButton->setText(localized("Start Brinesong"));
     scheduler.attach(dateText, timeText, minutesText, startCheckbox, stopCheckbox, timeLeftText);
     preferencesPanel.setParentWindow(window);
@@ -197,6 +188,8 @@ void Controller::loadSettings() {
     scheduler.setMinutes(store_.integerForKey(keys::kMinutes));
 
     loadWaveSettings(store_, Preferences::sharedInstance());
+    keepAwake_ = store_.boolForKey(keys::kKeepAwake);
+    preferencesPanel.setKeepAwake(keepAwake_);
     outputDeviceName_ = store_.stringForKey(keys::kOutputSourceName);
     if (outputDevices_) {
         // The unit is open by now: route it to the saved device, else the default one.
@@ -254,6 +247,7 @@ void Controller::saveSettings() {
     }
     store_.setInteger(scheduler.minutes(), keys::kMinutes);
     saveWaveSettings(Preferences::sharedInstance(), store_);
+    store_.setBool(keepAwake_, keys::kKeepAwake);
     if (outputDevices_) {
         outputDeviceName_ = QString::fromStdString(outputDevices_->outputDeviceName());
     }
@@ -313,6 +307,13 @@ void Controller::cancel() {
 void Controller::volumeSliderChanged() {
     if (volumeSlider) {
         renderer.volume.store(volumeSlider->value() / 100.0);
+        emit volumeChanged();
+    }
+}
+
+void Controller::setVolume(double volume) {
+    if (volumeSlider) {
+        volumeSlider->setValue(static_cast<int>(std::lround(100.0 * volume)));
     }
 }
 
@@ -335,12 +336,23 @@ void Controller::postToMainThread(std::function<void()> task) {
 void Controller::didStart() {
     playStopButton->setText(localized("Stop Brinesong"));
     validateMenus();
+    emit playStateChanged(true);
 }
 
 void Controller::didStop() {
     playStopButton->setText(localized("Start Brinesong"));
     validateMenus();
-    emit playbackStopped();
+    emit playStateChanged(false);
+}
+
+void Controller::showWindow() {
+    if (!window) {
+        return;
+    }
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 }  // namespace brinesong

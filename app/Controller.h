@@ -61,6 +61,9 @@ public:
     bool validateMenuItem(QAction* item);
     void validateMenus();
 
+    // Brings the main window to the front, out of the tray or from under other windows.
+    void showWindow();
+
     // Actions.
     void playStop();
     void cancel();
@@ -101,9 +104,19 @@ public:
     QAction* helpAction = nullptr;
     QAction* quitAction = nullptr;
 
+    // The playback gain, 0.0 to 1.0. Setting it moves the slider, as a user would.
+    double volume() const { return renderer.volume.load(); }
+    void setVolume(double volume);
+
+    // The preference "Keep the computer awake while playing".
+    bool keepAwake() const { return keepAwake_; }
+
 signals:
-    // After the button has been retitled at the end of a playback.
-    void playbackStopped();
+    // The sound started (true) or its playback ended (false), after the button was retitled. The
+    // tray, the media player on the bus and the sleep inhibitor follow it.
+    void playStateChanged(bool playing);
+    void keepAwakeChanged(bool keepAwake);
+    void volumeChanged();
 
 private:
     bool loadMainWindow();
@@ -115,13 +128,16 @@ private:
     bool firstLaunch_ = false;
     bool terminated_ = false;
     bool updating_ = false;  // set while the program itself moves the volume slider
+    bool keepAwake_ = true;
     // The stored output device, kept as it was when there is no device list.
     QString outputDeviceName_;
     OutputDeviceSelection* outputDevices_ = nullptr;
     OutputRouting* outputRouting_ = nullptr;
 };
 
-// The program's icon, drawn rather than shipped.
-QIcon brinesongIcon();
+// The program's icon and the tray's one-colour variant: the desktop's icon theme's where it has
+// them (installed beside the program), else the copies built into the program.
+QIcon applicationIcon();
+QIcon symbolicIcon();
 
 }  // namespace brinesong

@@ -18,6 +18,7 @@ void registerSettingsDefaults(SettingsStore& store) {
         {keys::kWaveInterval, static_cast<int>(Preferences::kDefaultWaveInterval)},
         {keys::kBoostSoundLevel, Preferences::kDefaultBoostSoundLevel},
         {keys::kAmplitudeGenerator, Preferences::kDefaultAmplitudeGenerator},
+        {keys::kKeepAwake, true},
     });
 }
 

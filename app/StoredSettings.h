@@ -23,6 +23,7 @@ inline const QString kBoostSoundLevel = QStringLiteral("Kelvane.Brinesong.BoostS
 inline const QString kAmplitudeGenerator =
     QStringLiteral("Kelvane.Brinesong.AmplitudeGeneratorKey");
 inline const QString kOutputSourceName = QStringLiteral("Kelvane.Brinesong.OutputSourceNameKey");
+inline const QString kKeepAwake = QStringLiteral("Kelvane.Brinesong.KeepAwakeKey");
 }  // namespace brinesong::keys
 
 namespace brinesong {

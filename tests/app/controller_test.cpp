@@ -189,18 +189,24 @@ private slots:
         Launched app(storePath);
         Controller& c = app.controller;
         QVERIFY(c.engine.isOutputOpen());
-        QSignalSpy stopped(&c, &Controller::playbackStopped);
+        QSignalSpy states(&c, &Controller::playStateChanged);
 
         c.playStopButton->click();
         QVERIFY(c.isPlaying());
+        QCOMPARE(states.size(), 1);
+        QCOMPARE(states.last().at(0).toBool(), true);
         QCOMPARE(c.playStopButton->text(), QStringLiteral("Stop Brinesong"));
         QCOMPARE(c.playStopAction->text(), QStringLiteral("Stop"));
         QVERIFY(c.playStopAction->isEnabled());
         QVERIFY(!c.exportAction->isEnabled());
+        // The tray's menu: play/stop, then what a dock always offers.
         QMenu* tray = c.trayMenu.applicationDockMenu();
-        QCOMPARE(tray->actions().size(), 1);
+        QCOMPARE(tray->actions().size(), 4);
         QCOMPARE(tray->actions()[0]->text(), QStringLiteral("Stop"));
         QVERIFY(tray->actions()[0]->isEnabled());
+        QVERIFY(tray->actions()[1]->isSeparator());
+        QCOMPARE(tray->actions()[2]->text(), QStringLiteral("Show Brinesong"));
+        QCOMPARE(tray->actions()[3]->text(), QStringLiteral("Quit"));
         c.saveAs();  // offered only while stopped
         QVERIFY(!c.isSaving());
 
@@ -212,14 +218,15 @@ private slots:
         // another request changes nothing.
         QCOMPARE(c.playStopButton->text(), QStringLiteral("Stop Brinesong"));
         c.playStop();
-        QVERIFY(stopped.wait(5000));
+        QVERIFY(states.wait(5000));
         QVERIFY(!c.isPlaying());
-        QCOMPARE(stopped.size(), 1);
+        QCOMPARE(states.size(), 2);
+        QCOMPARE(states.last().at(0).toBool(), false);
         QCOMPARE(c.playStopButton->text(), QStringLiteral("Start Brinesong"));
         QCOMPARE(c.playStopAction->text(), QStringLiteral("Start"));
         QVERIFY(c.exportAction->isEnabled());
         tray = c.trayMenu.applicationDockMenu();
-        QCOMPARE(tray->actions().size(), 1);
+        QCOMPARE(tray->actions().size(), 4);  // refilled, not added to
         QCOMPARE(tray->actions()[0]->text(), QStringLiteral("Start"));
 
         // The tray item starts it like the button.
@@ -228,7 +235,8 @@ private slots:
         c.window->activateWindow();
         QTRY_VERIFY(c.window->isActiveWindow());
         QTest::keyClick(c.window, Qt::Key_Escape);
-        QVERIFY(stopped.wait(5000));
+        QVERIFY(states.wait(5000));
+        QCOMPARE(states.last().at(0).toBool(), false);
         QVERIFY(!c.isPlaying());
         c.cancel();  // while stopped: nothing
         QVERIFY(!c.isPlaying());
@@ -244,8 +252,8 @@ private slots:
             QVERIFY(!c.playStopAction->isEnabled());
             QVERIFY(!c.exportAction->isEnabled());
             QMenu* tray = c.trayMenu.applicationDockMenu();
-            QCOMPARE(tray->actions().size(), 1);
             QVERIFY(!tray->actions()[0]->isEnabled());
+            QVERIFY(tray->actions()[3]->isEnabled());  // quitting stays possible
             c.playStop();
             QVERIFY(!c.isPlaying());
             checked = true;

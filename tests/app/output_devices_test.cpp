@@ -132,7 +132,7 @@ private slots:
             MonitorRecorder onFirst("brinesong_test", (dir + "/first.wav").toStdString());
             MonitorRecorder onSecond("brinesong_second", (dir + "/second.wav").toStdString());
             QTest::qWait(300);
-            QSignalSpy stopped(&app.controller, &Controller::playbackStopped);
+            QSignalSpy states(&app.controller, &Controller::playStateChanged);
             app.controller.playStop();
             QVERIFY(app.controller.isPlaying());
             QTest::qWait(800);
@@ -140,7 +140,7 @@ private slots:
             QCOMPARE(app.streamSink(), second.index);  // moved before the action returned
             QTest::qWait(800);
             app.controller.playStop();
-            QTRY_COMPARE(stopped.count(), 1);
+            QTRY_COMPARE(states.count(), 2);  // started, then stopped
             QTest::qWait(300);
             onFirst.stop();
             onSecond.stop();
