@@ -129,7 +129,7 @@ bool Controller::loadMainWindow() {
     helpAction = root->findChild<QAction*>(QStringLiteral("helpAction"));
     quitAction = root->findChild<QAction*>(QStringLiteral("quitAction"));
     window->setWindowIcon(applicationIcon());
-    playStopButton->setText(localized("Start Brinesong"));
+    playStopButton->setText(Texts::tr("Start Brinesong"));
     scheduler.attach(dateText, timeText, minutesText, startCheckbox, stopCheckbox, timeLeftText);
     preferencesPanel.setParentWindow(window);
     HelpPanel::sharedInstance().parentWindow = window;
@@ -270,7 +270,7 @@ bool Controller::validateMenuItem(QAction* item) {
     }
     bool enabled = true;
     if (item == playStopAction) {
-        item->setText(isPlaying() ? localized("Stop") : localized("Start"));
+        item->setText(isPlaying() ? Texts::tr("Stop") : Texts::tr("Start"));
         enabled = !isSaving();
     } else if (item == exportAction) {
         enabled = !isSaving() && !isPlaying();
@@ -334,13 +334,13 @@ void Controller::postToMainThread(std::function<void()> task) {
 }
 
 void Controller::didStart() {
-    playStopButton->setText(localized("Stop Brinesong"));
+    playStopButton->setText(Texts::tr("Stop Brinesong"));
     validateMenus();
     emit playStateChanged(true);
 }
 
 void Controller::didStop() {
-    playStopButton->setText(localized("Start Brinesong"));
+    playStopButton->setText(Texts::tr("Start Brinesong"));
     validateMenus();
     emit playStateChanged(false);
 }

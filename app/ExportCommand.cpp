@@ -121,7 +121,7 @@ int runExportCommand(const CommandLine& command) {
         return 128 + receivedSignal;
     }
     std::fprintf(stderr, "brinesong: %s %s: %s\n",
-                 localized("Faild to save an AIFF file.").toLocal8Bit().constData(), path.c_str(),
+                 Texts::tr("Faild to save an AIFF file.").toLocal8Bit().constData(), path.c_str(),
                  std::strerror(outcome.error));
     return kExitFailure;
 }

@@ -65,11 +65,11 @@ bool ExportFlow::load(QWidget* window) {
     }
     lengthComboBox->setCurrentIndex(0);
 
-    savePanel_ = new QFileDialog(window, localized("Export AIFF File"));
+    savePanel_ = new QFileDialog(window, Texts::tr("Export AIFF File"));
     savePanel_->setOption(QFileDialog::DontUseNativeDialog);
     savePanel_->setAcceptMode(QFileDialog::AcceptSave);
     savePanel_->setFileMode(QFileDialog::AnyFile);
-    savePanel_->setNameFilter(localized("AIFF files (*.aif *.aiff)"));
+    savePanel_->setNameFilter(Texts::tr("AIFF files (*.aif *.aiff)"));
     savePanel_->setDefaultSuffix(QStringLiteral("aif"));
     savePanel_->setWindowModality(Qt::WindowModal);
     if (auto* grid = qobject_cast<QGridLayout*>(savePanel_->layout())) {
@@ -112,7 +112,7 @@ void ExportFlow::saveAs() {
     }
     setSaving(true);
     lengthComboBox->setToolTip(
-        localized("Set the length of AIFF file in minutes (up to 400 minutes)"));
+        Texts::tr("Set the length of AIFF file in minutes (up to 400 minutes)"));
     if (auto* list = qobject_cast<QListView*>(lengthComboBox->view())) {
         list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     }
@@ -135,7 +135,7 @@ void ExportFlow::savePanelDidEnd(int returnCode) {
     const QString path = QString::fromStdString(withAiffExtension(chosen.toStdString()));
     lastPath_ = path;
 
-    saveStatusText->setText(localized("Saving %1...").arg(QFileInfo(path).fileName()));
+    saveStatusText->setText(Texts::tr("Saving %1...").arg(QFileInfo(path).fileName()));
     saveProgress->setValue(0);
     abortSave_.store(false, std::memory_order_relaxed);
     saveResult_.store(false, std::memory_order_relaxed);
@@ -170,9 +170,9 @@ void ExportFlow::savePanelDidEnd(int returnCode) {
 }
 
 void ExportFlow::showFailureAlert() {
-    const QString text = localized("Faild to save an AIFF file.");
+    const QString text = Texts::tr("Faild to save an AIFF file.");
     auto* alert = new QMessageBox(QMessageBox::Warning, text, text, QMessageBox::Ok, window_);
-    alert->button(QMessageBox::Ok)->setText(localized("OK"));
+    alert->button(QMessageBox::Ok)->setText(Texts::tr("OK"));
     alert->setWindowModality(Qt::WindowModal);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     failureAlert_ = alert;

@@ -63,7 +63,7 @@ void TrayMenu::setToolTip(const QString& text) {
 
 QMenu* TrayMenu::applicationDockMenu() {
     if (!menu_) {
-        menu_ = std::make_unique<QMenu>(localized("DockMenu"));
+        menu_ = std::make_unique<QMenu>(Texts::tr("DockMenu"));
         connect(menu_.get(), &QMenu::aboutToShow, this, &TrayMenu::applicationDockMenu);
     }
     for (QAction* item : menu_->actions()) {
@@ -71,11 +71,11 @@ QMenu* TrayMenu::applicationDockMenu() {
         item->deleteLater();
     }
     menu_->addAction(
-        constructMenuItem(actions_.isPlaying() ? localized("Stop") : localized("Start"),
+        constructMenuItem(actions_.isPlaying() ? Texts::tr("Stop") : Texts::tr("Start"),
                           actions_.playStop, !actions_.isSaving()));
     menu_->addSeparator();
-    menu_->addAction(constructMenuItem(localized("Show Brinesong"), actions_.showWindow, true));
-    menu_->addAction(constructMenuItem(localized("Quit"), actions_.quit, true));
+    menu_->addAction(constructMenuItem(Texts::tr("Show Brinesong"), actions_.showWindow, true));
+    menu_->addAction(constructMenuItem(Texts::tr("Quit"), actions_.quit, true));
     return menu_.get();
 }
 

@@ -139,7 +139,7 @@ QVariantMap MprisPlayer::metadata() const {
     return {
         {QStringLiteral("mpris:trackid"),
          QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/kelvane/Brinesong/Surf")))},
-        {QStringLiteral("xesam:title"), localized("Ocean surf")},
+        {QStringLiteral("xesam:title"), Texts::tr("Ocean surf")},
     };
 }
 

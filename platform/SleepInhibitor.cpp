@@ -18,7 +18,7 @@ constexpr uint kInhibitSuspend = 4;
 constexpr int kReleaseAtQuitTimeoutMs = 500;
 
 QString reason() {
-    return localized("Playing the sound of the surf");
+    return Texts::tr("Playing the sound of the surf");
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ test_packages=(
   sox libsox-fmt-pulse libsndfile1-dev sndfile-programs ffmpeg
   xvfb xauth x11-apps x11-utils xdotool imagemagick time trayer
   dbus playerctl
-  desktop-file-utils appstream man-db groff-base bash-completion locales
+  desktop-file-utils appstream man-db groff-base bash-completion
 )
 case "$what" in
 run) packages=("${run_packages[@]}") ;;

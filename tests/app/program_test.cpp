@@ -332,6 +332,30 @@ private slots:
         follower.waitForFinished();
     }
 
+    void germanLocale_panelsInGerman() {
+        QTemporaryDir configHome;
+        QProcess program;
+        QProcessEnvironment environment = displayEnvironment(configHome.path());
+        for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"}) {
+            environment.remove(QString::fromLatin1(variable));
+        }
+        environment.insert(QStringLiteral("LANG"), QStringLiteral("de_DE.UTF-8"));
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(BRINESONG_BINARY), QStringList());
+        QVERIFY(program.waitForStarted());
+        const QString main = waitForWindow(QStringLiteral("Brinesong"));
+        QVERIFY(!main.isEmpty());
+        QVERIFY(!waitForWindow(QStringLiteral("Brinesong-Hilfe")).isEmpty());
+        QVERIFY(xdotool({QStringLiteral("windowfocus"), main}));
+        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+comma")}));
+        const QString panel = waitForWindow(QStringLiteral("Einstellungen"));
+        QVERIFY(!panel.isEmpty());
+        QVERIFY(grab(QStringLiteral("main-window-de.png"), main));
+        QVERIFY(grab(QStringLiteral("preferences-panel-de.png"), panel));
+        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+        QVERIFY(program.waitForFinished(30000));
+    }
+
     void firstLaunch_windowHelpPanelAndQuitBySignal_settingsWritten() {
         QTemporaryDir configHome;
         QProcess program;
