@@ -79,6 +79,7 @@ private slots:
         QCOMPARE(p.ascent(), 50.0);
         QVERIFY(!p.boostSoundLevel());
         QVERIFY(p.amplitudeGenerator());
+        QVERIFY(c.keepAwake());  // on unless turned off
         QCOMPARE(c.exportFlow.lengthComboBox->currentIndex(), 0);
         QCOMPARE(c.playStopButton->text(), QStringLiteral("Start Brinesong"));
         if (soundServerAvailable()) {
@@ -145,6 +146,13 @@ private slots:
             c.minutesText->setText(QStringLiteral("20"));
             Preferences::sharedInstance().setLightWave(62.7);
             Preferences::sharedInstance().setBoostSoundLevel(true);
+            // The panel's checkbox, as the user clears it.
+            QSignalSpy keepAwake(&c, &Controller::keepAwakeChanged);
+            c.showPreferences();
+            QVERIFY(c.preferencesPanel.keepAwakeCheckbox->isChecked());
+            c.preferencesPanel.keepAwakeCheckbox->click();
+            QCOMPARE(keepAwake.size(), 1);
+            QVERIFY(!c.keepAwake());
             c.applicationWillTerminate();
         }
         QSettings raw(storePath, QSettings::IniFormat);
@@ -160,6 +168,7 @@ private slots:
         QCOMPARE(raw.value(keys::kWaveInterval).toString(), QStringLiteral("50"));
         QCOMPARE(raw.value(keys::kBoostSoundLevel).toString(), QStringLiteral("true"));
         QCOMPARE(raw.value(keys::kAmplitudeGenerator).toString(), QStringLiteral("true"));
+        QCOMPARE(raw.value(keys::kKeepAwake).toString(), QStringLiteral("false"));
         QVERIFY(!raw.contains(keys::kOutputSourceName));
         QVERIFY(raw.contains(QStringLiteral("BrinesongWindow")));
 
@@ -169,6 +178,9 @@ private slots:
         QCOMPARE(again.controller.volumeSlider->value(), 33);
         QCOMPARE(again.controller.timeText->time(), QTime(6, 30, 15));
         QCOMPARE(Preferences::sharedInstance().lightWave(), 62.0);
+        QVERIFY(!again.controller.keepAwake());
+        again.controller.showPreferences();
+        QVERIFY(!again.controller.preferencesPanel.keepAwakeCheckbox->isChecked());
     }
 
     void quit_storedDeviceName_keptForTheDeviceList() {

@@ -87,13 +87,18 @@ QSize windowSize(const QString& id) {
                  size.section(QLatin1Char('x'), 1).toInt());
 }
 
-// The window a tray has docked the program's icon into: small, and of the program's class.
-QString trayIconWindow() {
+// The program's visible windows, by their class.
+QStringList programWindows() {
     QString found;
     xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
              QStringLiteral("--classname"), QStringLiteral("brinesong")},
             &found);
-    for (const QString& id : found.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    return found.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// The window a tray has docked the program's icon into: small, and of the program's class.
+QString trayIconWindow() {
+    for (const QString& id : programWindows()) {
         const QSize size = windowSize(id);
         if (size.isValid() && size.width() <= 48 && size.height() <= 48) {
             return id;
@@ -255,10 +260,11 @@ private slots:
         QTRY_VERIFY(stackedAbove(main, help));
 
         // The menu's last item quits through the usual termination.
+        const int windows = programWindows().size();
         QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), icon,
                          QStringLiteral("11"), QStringLiteral("11"), QStringLiteral("click"),
                          QStringLiteral("3")}));
-        QTest::qWait(500);  // the menu takes the keyboard once it is open
+        QTRY_COMPARE(programWindows().size(), windows + 1);  // the menu is open
         QVERIFY(grab(QStringLiteral("tray-menu.png")));
         QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return")}));
         QVERIFY(program.waitForFinished(30000));
