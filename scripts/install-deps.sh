@@ -18,7 +18,7 @@ test_packages=(
   clang-format libgtest-dev libgmock-dev libbenchmark-dev
   pulseaudio pulseaudio-utils
   sox libsox-fmt-pulse libsndfile1-dev sndfile-programs ffmpeg
-  xvfb xauth x11-apps x11-utils xdotool imagemagick time trayer
+  xvfb xauth x11-apps x11-utils xdotool imagemagick time trayer weston
   dbus playerctl
   desktop-file-utils appstream man-db groff-base bash-completion
 )

@@ -22,11 +22,13 @@
 
 #include "MonitorRecorder.h"
 #include "SleepServiceStandIns.h"
+#include "TrayWatcherStandIn.h"
 
 namespace {
 
 using brinesong::testing::MonitorRecorder;
 using brinesong::testing::PortalStandIn;
+using brinesong::testing::TrayWatcherStandIn;
 
 const QString kShots = QStringLiteral(BRINESONG_BUILD_DIR "/screenshots");
 
@@ -272,6 +274,52 @@ private slots:
         QVERIFY(QFile::exists(configHome.filePath(QStringLiteral("Kelvane/Brinesong.ini"))));
         tray.terminate();
         QVERIFY(tray.waitForFinished(30000));
+    }
+
+    void wayland_dbusTrayComesLater_iconRegistersWithIt() {
+        const QString weston = QStandardPaths::findExecutable(QStringLiteral("weston"));
+        if (weston.isEmpty()) {
+            QSKIP("weston is missing: scripts/install-deps.sh test installs it");
+        }
+        // A headless Wayland compositor of the test's own.
+        QTemporaryDir runtime;
+        QVERIFY(QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner |
+                                                          QFileDevice::WriteOwner |
+                                                          QFileDevice::ExeOwner));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        QProcess compositor;
+        compositor.setProcessEnvironment(environment);
+        compositor.start(weston, {QStringLiteral("--backend=headless-backend.so"),
+                                  QStringLiteral("--socket=wayland-brinesong"),
+                                  QStringLiteral("--idle-time=0")});
+        QVERIFY(compositor.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QFile::exists(runtime.filePath(QStringLiteral("wayland-brinesong"))), 30000);
+
+        QTemporaryDir configHome;
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-brinesong"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome.path());
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(BRINESONG_BINARY), QStringList());
+        QVERIFY(program.waitForStarted());
+        // The window is up, its tray icon waiting: the player's name is taken after both.
+        QTRY_VERIFY_WITH_TIMEOUT(busNameOwned(QStringLiteral("org.mpris.MediaPlayer2.brinesong")),
+                                 30000);
+
+        TrayWatcherStandIn tray;
+        QVERIFY(tray.appear());
+        QTRY_COMPARE_WITH_TIMEOUT(tray.items.size(), 1, 30000);
+        QVERIFY(busNameOwned(tray.items[0]));  // the icon answers there
+
+        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitCode(), 128 + SIGTERM);
+        compositor.terminate();
+        QVERIFY(compositor.waitForFinished(30000));
     }
 
     void mediaPlayer_playerctlPlaysAndStops_soundOnMonitor_awakeWhilePlaying() {
