@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "CommandLine.h"
-#include "StoredSettings.h"
+#include "Settings.h"
 #include "export/ExportJob.h"
 #include "platform/Localization.h"
 #include "platform/SettingsStore.h"
@@ -68,9 +68,10 @@ private:
 
 void prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer) {
     SettingsStore store;
-    registerSettingsDefaults(store);
-    loadWaveSettings(store, preferences);
-    renderer.volume.store(options.volume ? *options.volume / 100.0 : loadVolume(store));
+    Settings saved;
+    saved.load(store);
+    saved.applyWaveSettings(preferences);
+    renderer.volume.store(options.volume ? *options.volume / 100.0 : saved.volume);
     if (options.lightWave)
         preferences.setLightWave(*options.lightWave);
     if (options.heavyWave)

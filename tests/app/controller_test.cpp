@@ -15,7 +15,7 @@
 
 #include "app/Controller.h"
 #include "app/HelpPanel.h"
-#include "app/StoredSettings.h"
+#include "app/Settings.h"
 #include "platform/Localization.h"
 #include "platform/PulseOutputUnit.h"
 #include "platform/SettingsStore.h"
@@ -66,7 +66,7 @@ private slots:
         QCOMPARE(c.window->windowTitle(), QStringLiteral("Brinesong"));
         QVERIFY(c.window->isVisible());
         QVERIFY(c.firstLaunch());
-        QCOMPARE(c.renderer.volume.load(), 0.5);
+        QCOMPARE(c.renderer().volume.load(), 0.5);
         QCOMPARE(c.volumeSlider->value(), 50);
         QCOMPARE(c.dateText->date(), kMorning.date());
         QCOMPARE(c.timeText->time(), QTime(8, 0, 0));
@@ -80,10 +80,10 @@ private slots:
         QVERIFY(!p.boostSoundLevel());
         QVERIFY(p.amplitudeGenerator());
         QVERIFY(c.keepAwake());  // on unless turned off
-        QCOMPARE(c.exportFlow.lengthComboBox->currentIndex(), 0);
+        QCOMPARE(c.exportFlow().lengthComboBox->currentIndex(), 0);
         QCOMPARE(c.playStopButton->text(), QStringLiteral("Start Brinesong"));
         if (soundServerAvailable()) {
-            QVERIFY(c.engine.isOutputOpen());
+            QVERIFY(c.isOutputOpen());
         }
 
         QVERIFY(!HelpPanel::sharedInstance().window);
@@ -111,7 +111,7 @@ private slots:
         Launched app(storePath, QDateTime(kMorning.date(), QTime(8, 0, 1)));
         Controller& c = app.controller;
         QVERIFY(!c.firstLaunch());
-        QCOMPARE(c.renderer.volume.load(), 1.0);
+        QCOMPARE(c.renderer().volume.load(), 1.0);
         QCOMPARE(c.volumeSlider->value(), 100);
         QCOMPARE(c.dateText->date(), kMorning.date().addDays(1));
         QCOMPARE(c.timeText->time(), QTime(8, 0, 0));
@@ -125,15 +125,17 @@ private slots:
         QVERIFY(!HelpPanel::sharedInstance().window);
     }
 
-    void launch_negativeStoredVolume_silent() {
-        {
-            SettingsStore seed(storePath);
-            seed.setFloat(-5.0f, keys::kVolume);
-            QVERIFY(seed.synchronize());
+    // A stored volume no slider could have given counts as none: the sound is not silenced.
+    void launch_negativeOrNanStoredVolume_takesTheDefault() {
+        for (const QByteArray& stored : {QByteArray("-5"), QByteArray("nan")}) {
+            QFile file(storePath);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[General]\nVolumeKey=" + stored + "\n");
+            file.close();
+            Launched app(storePath);
+            QCOMPARE(app.controller.renderer().volume.load(), 0.5);
+            QCOMPARE(app.controller.volumeSlider->value(), 50);
         }
-        Launched app(storePath);
-        QCOMPARE(app.controller.renderer.volume.load(), 0.0);
-        QCOMPARE(app.controller.volumeSlider->value(), 0);
     }
 
     void quit_afterChanges_writesEveryKeyWithItsType() {
@@ -141,7 +143,7 @@ private slots:
             Launched app(storePath);
             Controller& c = app.controller;
             c.volumeSlider->setValue(33);
-            QCOMPARE(c.renderer.volume.load(), 0.33);
+            QCOMPARE(c.renderer().volume.load(), 0.33);
             c.timeText->setTime(QTime(6, 30, 15));
             c.minutesText->setText(QStringLiteral("20"));
             Preferences::sharedInstance().setLightWave(62.7);
@@ -149,8 +151,8 @@ private slots:
             // The panel's checkbox, as the user clears it.
             QSignalSpy keepAwake(&c, &Controller::keepAwakeChanged);
             c.showPreferences();
-            QVERIFY(c.preferencesPanel.keepAwakeCheckbox->isChecked());
-            c.preferencesPanel.keepAwakeCheckbox->click();
+            QVERIFY(c.preferencesPanel().keepAwakeCheckbox->isChecked());
+            c.preferencesPanel().keepAwakeCheckbox->click();
             QCOMPARE(keepAwake.size(), 1);
             QVERIFY(!c.keepAwake());
             c.applicationWillTerminate();
@@ -180,7 +182,7 @@ private slots:
         QCOMPARE(Preferences::sharedInstance().lightWave(), 62.0);
         QVERIFY(!again.controller.keepAwake());
         again.controller.showPreferences();
-        QVERIFY(!again.controller.preferencesPanel.keepAwakeCheckbox->isChecked());
+        QVERIFY(!again.controller.preferencesPanel().keepAwakeCheckbox->isChecked());
     }
 
     void quit_storedDeviceName_keptForTheDeviceList() {
@@ -200,7 +202,7 @@ private slots:
         }
         Launched app(storePath);
         Controller& c = app.controller;
-        QVERIFY(c.engine.isOutputOpen());
+        QVERIFY(c.isOutputOpen());
         QSignalSpy states(&c, &Controller::playStateChanged);
 
         c.playStopButton->click();
@@ -212,7 +214,7 @@ private slots:
         QVERIFY(c.playStopAction->isEnabled());
         QVERIFY(!c.exportAction->isEnabled());
         // The tray's menu: play/stop, then what a dock always offers.
-        QMenu* tray = c.trayMenu.applicationDockMenu();
+        QMenu* tray = c.trayMenu().applicationDockMenu();
         QCOMPARE(tray->actions().size(), 4);
         QCOMPARE(tray->actions()[0]->text(), QStringLiteral("Stop"));
         QVERIFY(tray->actions()[0]->isEnabled());
@@ -223,7 +225,7 @@ private slots:
         QVERIFY(!c.isSaving());
 
         // The server pulls buffers from the renderer.
-        QTRY_VERIFY(c.renderer.frameCount.load() > 4410);
+        QTRY_VERIFY(c.renderer().frameCount.load() > 4410);
 
         c.playStopAction->trigger();
         // Fading out: still playing and titled so until the wait thread has ended the playback;
@@ -237,7 +239,7 @@ private slots:
         QCOMPARE(c.playStopButton->text(), QStringLiteral("Start Brinesong"));
         QCOMPARE(c.playStopAction->text(), QStringLiteral("Start"));
         QVERIFY(c.exportAction->isEnabled());
-        tray = c.trayMenu.applicationDockMenu();
+        tray = c.trayMenu().applicationDockMenu();
         QCOMPARE(tray->actions().size(), 4);  // refilled, not added to
         QCOMPARE(tray->actions()[0]->text(), QStringLiteral("Start"));
 
@@ -259,25 +261,25 @@ private slots:
         Controller& c = app.controller;
         QTemporaryDir target;
         bool checked = false;
-        connect(&c.exportFlow, &ExportFlow::writingStarted, this, [&] {
+        connect(&c.exportFlow(), &ExportFlow::writingStarted, this, [&] {
             QVERIFY(c.isSaving());
             QVERIFY(!c.playStopAction->isEnabled());
             QVERIFY(!c.exportAction->isEnabled());
-            QMenu* tray = c.trayMenu.applicationDockMenu();
+            QMenu* tray = c.trayMenu().applicationDockMenu();
             QVERIFY(!tray->actions()[0]->isEnabled());
             QVERIFY(tray->actions()[3]->isEnabled());  // quitting stays possible
             c.playStop();
             QVERIFY(!c.isPlaying());
             checked = true;
-            c.exportFlow.cancelButton();
+            c.exportFlow().cancelButton();
         });
-        QSignalSpy ended(&c.exportFlow, &ExportFlow::exportEnded);
+        QSignalSpy ended(&c.exportFlow(), &ExportFlow::exportEnded);
         c.exportAction->trigger();
         QVERIFY(c.isSaving());
         QVERIFY(!c.playStopAction->isEnabled());
-        c.exportFlow.lengthComboBox->setCurrentText(QStringLiteral("30"));
-        c.exportFlow.savePanel()->selectFile(target.filePath(QStringLiteral("Tide")));
-        static_cast<QDialog*>(c.exportFlow.savePanel())->accept();
+        c.exportFlow().lengthComboBox->setCurrentText(QStringLiteral("30"));
+        c.exportFlow().savePanel()->selectFile(target.filePath(QStringLiteral("Tide")));
+        static_cast<QDialog*>(c.exportFlow().savePanel())->accept();
         QVERIFY(ended.wait(60000));
         QVERIFY(checked);
         QVERIFY(!QFileInfo::exists(target.filePath(QStringLiteral("Tide.aif"))));
@@ -289,16 +291,16 @@ private slots:
         Launched app(storePath);
         Controller& c = app.controller;
         QTemporaryDir target;
-        connect(&c.exportFlow, &ExportFlow::writingStarted, this,
+        connect(&c.exportFlow(), &ExportFlow::writingStarted, this,
                 [&c] { c.applicationWillTerminate(); });
-        QSignalSpy ended(&c.exportFlow, &ExportFlow::exportEnded);
+        QSignalSpy ended(&c.exportFlow(), &ExportFlow::exportEnded);
         c.saveAs();
-        c.exportFlow.lengthComboBox->setCurrentText(QStringLiteral("60"));
-        c.exportFlow.savePanel()->selectFile(target.filePath(QStringLiteral("Ebb")));
-        static_cast<QDialog*>(c.exportFlow.savePanel())->accept();
+        c.exportFlow().lengthComboBox->setCurrentText(QStringLiteral("60"));
+        c.exportFlow().savePanel()->selectFile(target.filePath(QStringLiteral("Ebb")));
+        static_cast<QDialog*>(c.exportFlow().savePanel())->accept();
         QVERIFY(ended.wait(60000));
         QCOMPARE(ended.at(0).at(0).toBool(), false);
-        QVERIFY(!c.exportFlow.failureAlert());
+        QVERIFY(!c.exportFlow().failureAlert());
         QVERIFY(!QFileInfo::exists(target.filePath(QStringLiteral("Ebb.aif"))));
         QVERIFY(QSettings(storePath, QSettings::IniFormat).contains(keys::kVolume));
     }
@@ -310,11 +312,11 @@ private slots:
         Launched app(storePath);
         Controller& c = app.controller;
         c.playStop();
-        QTRY_VERIFY(c.renderer.frameCount.load() > 4410);
+        QTRY_VERIFY(c.renderer().frameCount.load() > 4410);
         c.applicationWillTerminate();
         QVERIFY(!c.isPlaying());
-        QVERIFY(c.renderer.forceStopFinished.load());
-        QVERIFY(!c.engine.isOutputOpen());
+        QVERIFY(c.renderer().forceStopFinished.load());
+        QVERIFY(!c.isOutputOpen());
         QVERIFY(QSettings(storePath, QSettings::IniFormat).contains(keys::kVolume));
     }
 
@@ -326,7 +328,7 @@ private slots:
         c.showHelp();
         c.showPreferences();
         QWidget* help = HelpPanel::sharedInstance().window;
-        QWidget* panel = c.preferencesPanel.panelWindow();
+        QWidget* panel = c.preferencesPanel().panelWindow();
         for (QWidget* w : {help, panel}) {
             QVERIFY(w->isWindow());
             QCOMPARE(w->parentWidget(), c.window.data());
@@ -341,8 +343,8 @@ private slots:
         QVERIFY(c.validateMenuItem(c.helpAction));
         QVERIFY(c.validateMenuItem(c.quitAction));
         c.preferencesAction->trigger();
-        QVERIFY(c.preferencesPanel.panelWindow()->isVisible());
-        QCOMPARE(c.preferencesPanel.lightWaveText->text(), QStringLiteral("75"));
+        QVERIFY(c.preferencesPanel().panelWindow()->isVisible());
+        QCOMPARE(c.preferencesPanel().lightWaveText->text(), QStringLiteral("75"));
     }
 
 private:

@@ -13,7 +13,7 @@
 
 #include "MonitorRecorder.h"
 #include "ServerTools.h"
-#include "app/StoredSettings.h"
+#include "app/Settings.h"
 #include "platform/SettingsStore.h"
 
 namespace brinesong {

@@ -12,7 +12,7 @@
 #include "ServerTools.h"
 #include "app/Controller.h"
 #include "app/HelpPanel.h"
-#include "app/StoredSettings.h"
+#include "app/Settings.h"
 #include "audio/OutputDeviceSelection.h"
 #include "platform/Localization.h"
 #include "platform/PulseHardware.h"
@@ -46,7 +46,7 @@ struct Launched {
         }
         return titles;
     }
-    QComboBox* popUp() const { return controller.preferencesPanel.mAudioOutputPopUpButton; }
+    QComboBox* popUp() const { return controller.preferencesPanel().mAudioOutputPopUpButton; }
     // What the user does: pick an item in the open pop-up.
     void choose(const QString& title) {
         const int index = popUp()->findText(title);

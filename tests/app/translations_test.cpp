@@ -109,7 +109,7 @@ private slots:
         QVERIFY(controller.awakeFromNib());
         controller.showPreferences();
         controller.showHelp();
-        QWidget* preferences = controller.preferencesPanel.panelWindow();
+        QWidget* preferences = controller.preferencesPanel().panelWindow();
         QWidget* help = HelpPanel::sharedInstance().window;
         QVERIFY(preferences && help);
 
@@ -121,8 +121,8 @@ private slots:
 
         QStringList shown = shownTexts(controller.window) + shownTexts(preferences) +
                             shownTexts(help) +
-                            shownTexts(controller.trayMenu.applicationDockMenu()) +
-                            shownTexts(controller.exportFlow.savePanelAccessoryView);
+                            shownTexts(controller.trayMenu().applicationDockMenu()) +
+                            shownTexts(controller.exportFlow().savePanelAccessoryView);
         for (QComboBox* popUp : preferences->findChildren<QComboBox*>()) {
             for (int i = 0; i < popUp->count(); ++i) {
                 if (popUp->itemText(i) == Texts::tr("No output device")) {
