@@ -54,6 +54,8 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
       preferencesPanel_(Preferences::sharedInstance()),
       store_(store) {
     connect(&exportFlow_, &ExportFlow::savingChanged, this, &Controller::validateMenus);
+    // The first to hear of a change: the button and the menus are right before anyone else looks.
+    connect(this, &Controller::playStateChanged, this, &Controller::showPlayState);
     connect(&preferencesPanel_, &PreferencesPanel::keepAwakeChanged, this, [this](bool keepAwake) {
         settings_.keepAwake = keepAwake;
         emit keepAwakeChanged(keepAwake);
@@ -306,15 +308,16 @@ void Controller::postToMainThread(std::function<void()> task) {
 }
 
 void Controller::didStart() {
-    playStopButton->setText(Texts::tr("Stop Brinesong"));
-    validateMenus();
     emit playStateChanged(true);
 }
 
 void Controller::didStop() {
-    playStopButton->setText(Texts::tr("Start Brinesong"));
-    validateMenus();
     emit playStateChanged(false);
+}
+
+void Controller::showPlayState(bool playing) {
+    playStopButton->setText(playing ? Texts::tr("Stop Brinesong") : Texts::tr("Start Brinesong"));
+    validateMenus();
 }
 
 void Controller::showWindow() {

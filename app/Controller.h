@@ -115,8 +115,9 @@ public:
     bool keepAwake() const { return settings_.keepAwake; }
 
 signals:
-    // The sound started (true) or its playback ended (false), after the button was retitled. The
-    // tray, the media player on the bus and the sleep inhibitor follow it.
+    // The sound started (true) or its playback ended (false). The button, the menus, the media
+    // player on the bus and the sleep inhibitor follow it; the tray's menu reads the state each
+    // time it opens.
     void playStateChanged(bool playing);
     void keepAwakeChanged(bool keepAwake);
     void volumeChanged();
@@ -126,6 +127,9 @@ private:
     void postToMainThread(std::function<void()> task) override;
     void didStart() override;
     void didStop() override;
+
+    // The button's title and the menus for the play state.
+    void showPlayState(bool playing);
 
     bool loadMainWindow();
     void connectActions();
