@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <cmath>
 
 namespace brinesong {
@@ -269,6 +270,13 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
         command.exportPath = parser.value(exportFile);
         if (command.exportPath.isEmpty()) {
             error = QStringLiteral("--export: expected a file name");
+            return outcome;
+        }
+        // A folder would otherwise become "DIR.aif" beside it, or "DIR/.aif" hidden inside.
+        if (command.exportPath.endsWith(QLatin1Char('/')) ||
+            QFileInfo(command.exportPath).isDir()) {
+            error = QStringLiteral("--export: '%1' is a folder; expected a file name")
+                        .arg(command.exportPath);
             return outcome;
         }
     } else if (!onlyQtWindowOptions(parser.optionNames())) {

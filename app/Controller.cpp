@@ -6,7 +6,6 @@
 #include <QDateEdit>
 #include <QLabel>
 #include <QLibraryInfo>
-#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -14,6 +13,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTimeEdit>
 #include <QVersionNumber>
 #include <cmath>
@@ -114,7 +114,7 @@ bool Controller::loadMainWindow() {
         return false;
     }
     volumeSlider = outlet<QSlider>(root, "volumeSlider");
-    minutesText = outlet<QLineEdit>(root, "minutesText");
+    minutesText = outlet<QSpinBox>(root, "minutesText");
     dateText = outlet<QDateEdit>(root, "dateText");
     timeText = outlet<QTimeEdit>(root, "timeText");
     startCheckbox = outlet<QCheckBox>(root, "startCheckbox");

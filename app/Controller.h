@@ -27,9 +27,9 @@ class QAction;
 class QCheckBox;
 class QDateEdit;
 class QLabel;
-class QLineEdit;
 class QPushButton;
 class QSlider;
+class QSpinBox;
 class QTimeEdit;
 
 namespace brinesong {
@@ -95,7 +95,7 @@ public:
     QPointer<QMainWindow> window;
     QPushButton* playStopButton = nullptr;
     QSlider* volumeSlider = nullptr;
-    QLineEdit* minutesText = nullptr;
+    QSpinBox* minutesText = nullptr;
     QDateEdit* dateText = nullptr;
     QTimeEdit* timeText = nullptr;
     QCheckBox* startCheckbox = nullptr;

@@ -1,5 +1,6 @@
-// `brinesong --export FILE`: the export flow without a window. The file is kept only when every
-// frame was written and closed; otherwise the partial file is removed and the reason printed.
+// `brinesong --export FILE`: the export flow without a window. The file is replaced only when every
+// frame was written and closed; otherwise it is left as it was and the reason printed.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -100,9 +101,15 @@ int runExportCommand(const CommandLine& command) {
 
     const std::string path = withAiffExtension(command.exportPath.toStdString());
     const float minutes = command.sound.minutes.value_or(kExportLengthPresets[0]);
+    if (minutes > kMaxExportMinutes) {
+        std::fprintf(stderr, "brinesong: --minutes %g is more than %g; capped to %g\n",
+                     static_cast<double>(minutes), static_cast<double>(kMaxExportMinutes),
+                     static_cast<double>(kMaxExportMinutes));
+    }
     const float seconds = exportSeconds(minutes);
 
-    handleInterruptSignals(onInterrupt);
+    // Not restarted: a write blocked on a FIFO whose reader does not read ends with the signal.
+    handleInterruptSignals(onInterrupt, false);
     ProgressBar bar(QFileInfo(QString::fromStdString(path)).fileName());
     ExportHooks hooks;
     hooks.abortSave = &abortSave;
@@ -116,9 +123,14 @@ int runExportCommand(const CommandLine& command) {
         return kExitOk;
     }
     bar.end();
-    removeFailedExport(path);
     if (receivedSignal != 0) {
-        std::fprintf(stderr, "brinesong: export interrupted; %s removed\n", path.c_str());
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) {
+            std::fprintf(stderr, "brinesong: export interrupted; %s left as it was\n",
+                         path.c_str());
+        } else {
+            std::fprintf(stderr, "brinesong: export to %s interrupted\n", path.c_str());
+        }
         return 128 + receivedSignal;
     }
     std::fprintf(stderr, "brinesong: %s %s: %s\n",

@@ -8,11 +8,12 @@
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpression>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -22,6 +23,27 @@
 #include "platform/Localization.h"
 
 namespace brinesong {
+
+namespace {
+
+// The file dialog, which asks the export flow before it accepts a choice: a refused choice keeps
+// the dialog open.
+class SavePanel : public QFileDialog {
+public:
+    SavePanel(QWidget* parent, const QString& caption, std::function<bool()> confirm)
+        : QFileDialog(parent, caption), confirm_(std::move(confirm)) {}
+
+    void accept() override {
+        if (confirm_()) {
+            QFileDialog::accept();
+        }
+    }
+
+private:
+    std::function<bool()> confirm_;
+};
+
+}  // namespace
 
 ExportFlow::ExportFlow(Renderer& renderer, std::mutex& renderLock, std::function<bool()> isPlaying,
                        QObject* parent)
@@ -64,8 +86,13 @@ bool ExportFlow::load(QWidget* window) {
         lengthComboBox->addItem(QString::number(minutes));
     }
     lengthComboBox->setCurrentIndex(0);
+    // What is typed is what is used: inline completion would turn "4" into "45", and a typed
+    // length is not added to the presets.
+    lengthComboBox->setCompleter(nullptr);
+    lengthComboBox->setInsertPolicy(QComboBox::NoInsert);
 
-    savePanel_ = new QFileDialog(window, Texts::tr("Export AIFF File"));
+    savePanel_ =
+        new SavePanel(window, Texts::tr("Export AIFF File"), [this] { return confirmChoice(); });
     savePanel_->setOption(QFileDialog::DontUseNativeDialog);
     savePanel_->setAcceptMode(QFileDialog::AcceptSave);
     savePanel_->setFileMode(QFileDialog::AnyFile);
@@ -82,19 +109,45 @@ bool ExportFlow::load(QWidget* window) {
     return true;
 }
 
-float ExportFlow::lengthMinutes(const QString& text) {
-    static const QRegularExpression leadingNumber(
-        QStringLiteral(R"(^\s*([+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?))"));
-    const QRegularExpressionMatch match = leadingNumber.match(text);
-    if (!match.hasMatch()) {
-        return 0.0f;
-    }
-    float minutes = match.captured(1).toFloat();
-    // A negative length would reach the writer as one it cannot bound; it counts as none.
-    if (!(minutes > 0.0f)) {
-        return 0.0f;
+std::optional<float> ExportFlow::lengthMinutes(const QString& text) {
+    bool ok = false;
+    const float minutes = text.trimmed().toFloat(&ok);
+    // A negative length would reach the writer as one it cannot bound.
+    if (!ok || !(minutes >= 0.0f)) {
+        return std::nullopt;
     }
     return std::min(minutes, kMaxExportMinutes);
+}
+
+bool ExportFlow::confirmChoice() {
+    if (!lengthMinutes(lengthComboBox->currentText())) {
+        QMessageBox box(QMessageBox::Warning, Texts::tr("Export AIFF File"),
+                        Texts::tr("The length must be a number of minutes (up to 400)."),
+                        QMessageBox::Ok, savePanel_);
+        box.button(QMessageBox::Ok)->setText(Texts::tr("OK"));
+        box.exec();
+        lengthComboBox->setFocus();
+        lengthComboBox->lineEdit()->selectAll();
+        return false;
+    }
+    // The dialog asked about the name as typed; when the extension rule names another file that
+    // exists, that one is asked about too.
+    const QString chosen = savePanel_->selectedFiles().value(0);
+    if (chosen.isEmpty()) {
+        return true;
+    }
+    const QFileInfo real(QString::fromStdString(withAiffExtension(chosen.toStdString())));
+    if (real.filePath() != chosen && (real.exists() || real.isSymLink())) {
+        QMessageBox box(
+            QMessageBox::Warning, Texts::tr("Export AIFF File"),
+            Texts::tr("%1 already exists.\nDo you want to replace it?").arg(real.fileName()),
+            QMessageBox::Yes | QMessageBox::No, savePanel_);
+        box.button(QMessageBox::Yes)->setText(Texts::tr("Yes"));
+        box.button(QMessageBox::No)->setText(Texts::tr("No"));
+        box.setDefaultButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
+    }
+    return true;
 }
 
 void ExportFlow::setSaving(bool saving) {
@@ -131,7 +184,7 @@ void ExportFlow::savePanelDidEnd(int returnCode) {
         setSaving(false);
         return;
     }
-    const float minutes = lengthMinutes(lengthComboBox->currentText());
+    const float minutes = lengthMinutes(lengthComboBox->currentText()).value_or(0.0f);
     const QString path = QString::fromStdString(withAiffExtension(chosen.toStdString()));
     lastPath_ = path;
 
@@ -152,18 +205,16 @@ void ExportFlow::savePanelDidEnd(int returnCode) {
     }
     if (!waitEnded_) {
         // The wait was ended by the application quitting, not by the worker: stop the writer and
-        // let it finish before the outcome, so no file is removed while it is still written.
+        // let it finish, so the outcome is known before the sheet goes.
         abortSave_.store(true, std::memory_order_relaxed);
         waitForWorker();
     }
     saveStatusPanel->hide();
 
+    // A failed or cancelled export has left the file as it was (the writer wrote beside it).
     const bool saved = saveResult_.load(std::memory_order_acquire);
-    if (!saved) {
-        if (!abortSave_.load(std::memory_order_relaxed)) {
-            showFailureAlert();
-        }
-        removeFailedExport(path.toStdString());
+    if (!saved && !abortSave_.load(std::memory_order_relaxed)) {
+        showFailureAlert();
     }
     setSaving(false);
     emit exportEnded(saved);

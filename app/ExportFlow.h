@@ -1,6 +1,6 @@
 // Export from the window: the file dialog with the length field below it, the status sheet with
 // progress and Cancel, the worker thread that writes the file while holding the render lock, and
-// the outcome (the file kept, or an alert and the file removed).
+// the outcome (the file written, or an alert and the existing file left as it was).
 //
 // The main thread waits for the worker in the status sheet's modal loop; the worker ends that wait
 // through a queued call, which stays in the event queue until the loop takes it, so the end is
@@ -17,6 +17,7 @@
 #include <functional>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <string>
 
 class QComboBox;
@@ -62,9 +63,9 @@ public:
     bool saveResult() const { return saveResult_.load(std::memory_order_acquire); }
     bool abortSave() const { return abortSave_.load(std::memory_order_relaxed); }
 
-    // The length field's text in minutes: its leading number, 0 when it has none or is negative,
-    // at most 400.
-    static float lengthMinutes(const QString& text);
+    // The length field's text in minutes, at most 400; none when the text is not a number of
+    // minutes (blanks around it aside) or is negative.
+    static std::optional<float> lengthMinutes(const QString& text);
 
     QFileDialog* savePanel() const { return savePanel_; }
     QMessageBox* failureAlert() const { return failureAlert_; }
@@ -92,6 +93,9 @@ private:
         std::string name;  // full path
         float length;      // minutes, capped at 400
     };
+    // The file dialog's Save: false (the dialog stays open) when the length is no number, with a
+    // message, or when the file the extension rule names exists and the user would not replace it.
+    bool confirmChoice();
     void saveThread(Job job, std::promise<void> finished);
     void endModalWait();
     void setSaving(bool saving);

@@ -4,11 +4,10 @@
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QLabel>
-#include <QLineEdit>
+#include <QSpinBox>
 #include <QTimeEdit>
 #include <QTimer>
 #include <algorithm>
-#include <climits>
 
 #include "platform/Localization.h"
 
@@ -56,10 +55,6 @@ Scheduler::Scheduler(Clock clock, SchedulerHost host, int minuteMs, QObject* par
             return;
         }
         heldBackTimer_->stop();
-        if (startHeldBack_) {
-            startHeldBack_ = false;
-            startTimerFired();
-        }
         if (stopHeldBack_) {
             stopHeldBack_ = false;
             stopTimerFired();
@@ -70,7 +65,7 @@ Scheduler::Scheduler(Clock clock, SchedulerHost host, int minuteMs, QObject* par
 
 Scheduler::~Scheduler() = default;
 
-void Scheduler::attach(QDateEdit* dateText, QTimeEdit* timeText, QLineEdit* minutesText,
+void Scheduler::attach(QDateEdit* dateText, QTimeEdit* timeText, QSpinBox* minutesText,
                        QCheckBox* startCheckbox, QCheckBox* stopCheckbox, QLabel* timeLeftText) {
     dateText_ = dateText;
     timeText_ = timeText;
@@ -85,7 +80,7 @@ void Scheduler::attach(QDateEdit* dateText, QTimeEdit* timeText, QLineEdit* minu
         connect(timeText_, &QTimeEdit::timeChanged, this, &Scheduler::timeChanged);
     }
     if (minutesText_) {
-        connect(minutesText_, &QLineEdit::textEdited, this, &Scheduler::minutesChanged);
+        connect(minutesText_, &QSpinBox::valueChanged, this, &Scheduler::minutesChanged);
     }
     // `clicked` comes only from the user: the program turning a checkbox off sends no action.
     if (startCheckbox_) {
@@ -116,30 +111,12 @@ QTime Scheduler::startTimeOfDay() const {
 
 void Scheduler::setMinutes(int minutes) {
     if (minutesText_) {
-        minutesText_->setText(QString::number(minutes));
+        minutesText_->setValue(minutes);
     }
 }
 
 int Scheduler::minutes() const {
-    return minutesText_ ? leadingInteger(minutesText_->text()) : 0;
-}
-
-int Scheduler::leadingInteger(const QString& text) {
-    int i = 0;
-    const int n = text.size();
-    while (i < n && text[i].isSpace()) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < n && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+'))) {
-        negative = text[i] == QLatin1Char('-');
-        ++i;
-    }
-    qint64 value = 0;
-    for (; i < n && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9'); ++i) {
-        value = std::min<qint64>(value * 10 + (text[i].unicode() - '0'), INT_MAX);
-    }
-    return static_cast<int>(negative ? -value : value);
+    return minutesText_ ? minutesText_->value() : 0;
 }
 
 void Scheduler::dateChanged() {
@@ -167,7 +144,6 @@ void Scheduler::updateStartTimer() {
     if (!startCheckbox_ || !startCheckbox_->isChecked()) {
         if (willStart_) {
             startTimer_->stop();
-            startHeldBack_ = false;
             willStart_ = false;
         }
         return;
@@ -176,7 +152,6 @@ void Scheduler::updateStartTimer() {
     const QTime time = timeText_ ? timeText_->time() : QTime(0, 0);
     startDate_ = QDateTime(date, time, Qt::LocalTime);
     startTimer_->stop();
-    startHeldBack_ = false;
     willStart_ = true;
     armStartWait();
 }
@@ -191,7 +166,7 @@ void Scheduler::onStartTimeout() {
         armStartWait();  // a step of a long wait, or the wall clock was set back
         return;
     }
-    whenUnblocked(startHeldBack_, &Scheduler::startTimerFired);
+    startTimerFired();
 }
 
 void Scheduler::whenUnblocked(bool& pending, void (Scheduler::*fire)()) {

@@ -4,8 +4,10 @@
 // and a scheduled stop fades out like a click.
 //
 // The stop is checked once a minute from the moment it is armed and carried out at the first check
-// at or after its time, never earlier. A timer that comes due while a modal dialog runs or a menu
-// is open is held back and fires once when the dialog or menu has gone.
+// at or after its time, never earlier. A stop check that comes due while a modal dialog runs or a
+// menu is open is held back and runs once when the dialog or menu has gone. The start is decided
+// at the moment it comes due, dialog or not: dropped if an export runs or the sound plays, since
+// a start held back until an export's sheet closes would begin at a time nobody chose.
 //
 // Time comes from an injectable clock, and the length of the scheduler's minute is a parameter,
 // so tests run whole schedules on a fast simulated clock.
@@ -18,7 +20,7 @@
 class QCheckBox;
 class QDateEdit;
 class QLabel;
-class QLineEdit;
+class QSpinBox;
 class QTimeEdit;
 class QTimer;
 
@@ -46,15 +48,16 @@ public:
     ~Scheduler() override;
 
     // The main window's controls; any may be missing, and then what it would do is skipped.
-    void attach(QDateEdit* dateText, QTimeEdit* timeText, QLineEdit* minutesText,
+    void attach(QDateEdit* dateText, QTimeEdit* timeText, QSpinBox* minutesText,
                 QCheckBox* startCheckbox, QCheckBox* stopCheckbox, QLabel* timeLeftText);
 
     // The next occurrence of `timeOfDay` from now: today, or tomorrow when it has passed today.
     // Shown in the date and time fields at launch.
     void showNextStart(const QTime& timeOfDay);
     QTime startTimeOfDay() const;
+    // The minutes field holds whole minutes in its range (0 to 1440); a value outside is held to
+    // it.
     void setMinutes(int minutes);
-    // The leading whole number of the minutes field; 0 when it has none.
     int minutes() const;
 
     // Actions of the controls.
@@ -73,9 +76,6 @@ public:
     bool willStop() const { return willStop_; }
     QDateTime startDate() const { return startDate_; }  // when armed
     QDateTime stopTime() const { return stopTime_; }    // when armed
-
-    // The leading integer of `text` as a text field reads it: blanks, a sign, digits; 0 without.
-    static int leadingInteger(const QString& text);
 
 signals:
     // After each firing, whatever it did (tests and the time-left text follow it).
@@ -96,7 +96,7 @@ private:
 
     QDateEdit* dateText_ = nullptr;
     QTimeEdit* timeText_ = nullptr;
-    QLineEdit* minutesText_ = nullptr;
+    QSpinBox* minutesText_ = nullptr;
     QCheckBox* startCheckbox_ = nullptr;
     QCheckBox* stopCheckbox_ = nullptr;
     QLabel* timeLeftText_ = nullptr;
@@ -110,7 +110,6 @@ private:
     QDateTime stopDue_;  // when the check that finds the stop due comes
     bool willStart_ = false;
     bool willStop_ = false;
-    bool startHeldBack_ = false;
     bool stopHeldBack_ = false;
 };
 

@@ -1,10 +1,18 @@
 #include "ExportJob.h"
 
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <strings.h>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <random>
+#include <thread>
 
 namespace brinesong {
 
@@ -29,25 +37,115 @@ std::string withAiffExtension(const std::string& path) {
     return path + ".aif";
 }
 
-ExportOutcome exportToFile(Renderer& renderer, const std::string& path, float seconds,
-                           const ExportHooks& hooks) {
+namespace {
+
+constexpr int kMaxLinks = 40;  // as the kernel allows when it resolves a path
+// How often the wait for a FIFO's reader looks at the abort flag.
+constexpr auto kReaderPoll = std::chrono::milliseconds(50);
+
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file a path names once the symbolic links of its last component are followed; it need not
+// exist (a dangling link names the file it would create). False with errno set on a loop.
+bool followLinks(std::string& path) {
+    for (int hop = 0; hop < kMaxLinks; ++hop) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return true;
+        }
+        std::string target(static_cast<size_t>(info.st_size > 0 ? info.st_size : 4096) + 1, '\0');
+        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        if (length < 0) {
+            return false;
+        }
+        target.resize(static_cast<size_t>(length));
+        path = target.front() == '/' ? target : folderOf(path) + "/" + target;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+bool aborted(const ExportHooks& hooks) {
+    return hooks.abortSave && hooks.abortSave->load(std::memory_order_relaxed);
+}
+
+// Opens a FIFO or device for writing in place. A FIFO's open would block until a reader comes,
+// with no way to give up; opened without blocking it fails at once while there is none, so it is
+// tried again until a reader comes or the export is aborted.
+int openInPlace(const std::string& path, const ExportHooks& hooks) {
+    for (;;) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            return fd;
+        }
+        if (errno != ENXIO && errno != EINTR) {
+            return -1;
+        }
+        if (aborted(hooks)) {
+            errno = 0;
+            return -1;
+        }
+        std::this_thread::sleep_for(kReaderPoll);
+    }
+}
+
+// A new hidden file beside `target`, created with `mode` (less the umask); its name in `tempPath`.
+int createTemporary(const std::string& target, mode_t mode, std::string& tempPath) {
+    static std::atomic<unsigned> counter{0};
+    std::random_device entropy;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".%d-%u-%08x", static_cast<int>(::getpid()),
+                      counter.fetch_add(1), static_cast<unsigned>(entropy()));
+        tempPath = folderOf(target) + "/." + nameOf(target) + suffix;
+        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// Runs the writer on an open descriptor and closes it; the outcome, errno as the failure's.
+ExportOutcome writeAndClose(Renderer& renderer, int fd, float seconds, const ExportHooks& hooks,
+                            bool regularFile) {
     ExportOutcome outcome;
-    std::FILE* file = std::fopen(path.c_str(), "w");
+    std::FILE* file = ::fdopen(fd, "w");
     if (!file) {
         outcome.error = errno;
+        ::close(fd);
         return outcome;
     }
     errno = 0;
-    const bool written = writeAIFF(renderer, file, seconds, hooks);
-    const int writeError = errno;
-    const bool aborted = hooks.abortSave && hooks.abortSave->load(std::memory_order_relaxed);
+    bool written = writeAIFF(renderer, file, seconds, hooks);
+    int error = errno;
+    if (written) {
+        errno = 0;
+        // On disk before it replaces anything: a crash after the rename leaves the whole file.
+        written = std::fflush(file) == 0 && (!regularFile || ::fsync(fd) == 0);
+        error = errno;
+    }
+    const bool wasAborted = aborted(hooks);
     errno = 0;
     const bool closed = std::fclose(file) == 0;
     const int closeError = errno;
     outcome.saved = written && closed;
     if (!outcome.saved) {
         if (!written) {
-            outcome.error = aborted ? 0 : (writeError ? writeError : EIO);
+            outcome.error = wasAborted ? 0 : (error ? error : EIO);
         } else {
             outcome.error = closeError ? closeError : EIO;
         }
@@ -55,14 +153,91 @@ ExportOutcome exportToFile(Renderer& renderer, const std::string& path, float se
     return outcome;
 }
 
-void removeFailedExport(const std::string& path) {
+// A reader that goes away makes writes to a FIFO raise SIGPIPE, which would end the program
+// without a word. While this lives the calling thread (and the writer's thread it starts, which
+// inherits the mask) has SIGPIPE blocked, so the write fails with EPIPE instead; a SIGPIPE left
+// pending on this thread is taken before the mask is restored.
+class SigpipeBlocked {
+public:
+    SigpipeBlocked() {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, &saved_);
+    }
+    ~SigpipeBlocked() {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        const timespec now{0, 0};
+        while (sigtimedwait(&pipe, nullptr, &now) == SIGPIPE) {
+        }
+        pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+    }
+    SigpipeBlocked(const SigpipeBlocked&) = delete;
+    SigpipeBlocked& operator=(const SigpipeBlocked&) = delete;
+
+private:
+    sigset_t saved_;
+};
+
+}  // namespace
+
+ExportOutcome exportToFile(Renderer& renderer, const std::string& path, float seconds,
+                           const ExportHooks& hooks) {
+    ExportOutcome outcome;
+    std::string target = path;
+    if (!followLinks(target)) {
+        outcome.error = errno;
+        return outcome;
+    }
     struct stat info {};
-    if (lstat(path.c_str(), &info) != 0) {
-        return;
+    const bool exists = ::stat(target.c_str(), &info) == 0;
+    if (!exists && errno != ENOENT) {
+        outcome.error = errno;
+        return outcome;
     }
-    if (S_ISREG(info.st_mode) || S_ISLNK(info.st_mode)) {
-        std::remove(path.c_str());
+    const SigpipeBlocked noSigpipe;
+
+    if (exists && S_ISDIR(info.st_mode)) {
+        outcome.error = EISDIR;
+        return outcome;
     }
+    if (exists && !S_ISREG(info.st_mode)) {
+        const int fd = openInPlace(target, hooks);
+        if (fd < 0) {
+            outcome.error = errno;  // 0 when aborted while waiting for a reader
+            return outcome;
+        }
+        return writeAndClose(renderer, fd, seconds, hooks, false);
+    }
+
+    // The permission a plain overwrite would need; root passes it, as it would there.
+    if (exists && ::access(target.c_str(), W_OK) != 0) {
+        outcome.error = errno;
+        return outcome;
+    }
+    std::string tempPath;
+    const mode_t mode = exists ? (info.st_mode & 07777) : 0666;
+    const int fd = createTemporary(target, mode, tempPath);
+    if (fd < 0) {
+        outcome.error = errno;
+        return outcome;
+    }
+    if (exists) {
+        // The replacement keeps the file's owner (where allowed) and its exact mode.
+        [[maybe_unused]] const int owned = ::fchown(fd, info.st_uid, info.st_gid);
+        ::fchmod(fd, mode);
+    }
+    outcome = writeAndClose(renderer, fd, seconds, hooks, true);
+    if (outcome.saved && ::rename(tempPath.c_str(), target.c_str()) != 0) {
+        outcome.saved = false;
+        outcome.error = errno;
+    }
+    if (!outcome.saved) {
+        ::unlink(tempPath.c_str());
+    }
+    return outcome;
 }
 
 }  // namespace brinesong

@@ -1,6 +1,6 @@
 // One export from a path and a length to a finished file, and the rules the command line and the
-// window's export flow share: the length cap, the file name's extension, and what happens to a
-// file whose export failed.
+// window's export flow share: the length cap, the file name's extension, and how a file is
+// written so that a failure never costs the user an existing file.
 #pragma once
 
 #include <string>
@@ -27,13 +27,16 @@ struct ExportOutcome {
     int error = 0;       // errno of the failure; 0 after an abort or on success
 };
 
-// Opens `path` for writing (created or emptied), writes the sound, closes it. Does not remove the
-// file on failure: the caller decides when (the window first shows its alert).
+// Writes the sound to `path` so that no failure costs the user a file:
+// - A regular file (or a new one) is written to a hidden temporary file in the same folder and
+//   renamed over it only when complete; a failure or an abort removes only the temporary file.
+//   Through a symbolic link, the link's target is what gets replaced and the link stays. A file
+//   the user may not write is refused (EACCES) and left as it is, even where its folder would
+//   allow the rename.
+// - A FIFO or device is written in place and never removed. Waiting for a FIFO's reader ends
+//   when `hooks.abortSave` is set; a reader that goes away is a failure (EPIPE), not a signal.
+// - A folder is refused (EISDIR).
 ExportOutcome exportToFile(Renderer& renderer, const std::string& path, float seconds,
                            const ExportHooks& hooks);
-
-// Removes what a failed or cancelled export left at `path`: a regular file, or the link the user
-// named. A device or other special file that the export wrote through is never removed.
-void removeFailedExport(const std::string& path);
 
 }  // namespace brinesong

@@ -1,5 +1,7 @@
 #include "SettingsStore.h"
 
+#include <cmath>
+
 namespace brinesong {
 
 SettingsStore::SettingsStore()
@@ -36,7 +38,8 @@ QVariant SettingsStore::objectForKey(const QString& key) const {
 float SettingsStore::floatForKey(const QString& key) const {
     bool ok = false;
     const float value = settings_->value(key).toFloat(&ok);
-    return ok ? value : defaults_.value(key).toFloat();
+    // "nan" and "inf" read as numbers, but no setting can use them: they count as absent.
+    return ok && std::isfinite(value) ? value : defaults_.value(key).toFloat();
 }
 
 int SettingsStore::integerForKey(const QString& key) const {
@@ -85,7 +88,9 @@ void SettingsStore::removeObjectForKey(const QString& key) {
 
 bool SettingsStore::synchronize() {
     settings_->sync();
-    return settings_->status() == QSettings::NoError;
+    // A format error is sticky: it tells that the file read at launch was damaged, not that
+    // this write failed. Only an access error is a failed write.
+    return settings_->status() != QSettings::AccessError;
 }
 
 }  // namespace brinesong

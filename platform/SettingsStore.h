@@ -2,8 +2,9 @@
 // application "Brinesong") behind a volatile layer of registered defaults that is never written.
 //
 // Typed getters fall back to the registered default when a key is absent or its stored text does
-// not read as the type asked for. Writes reach the disk only at `synchronize`, which replaces the
-// file as a whole, so a crash never leaves it half-written.
+// not read as the type asked for (for a number, also when it reads as NaN or infinity). Writes
+// reach the disk only at `synchronize`, which replaces the file as a whole, so a crash never leaves
+// it half-written.
 #pragma once
 
 #include <QSettings>
@@ -42,7 +43,8 @@ public:
     void setString(const QString& value, const QString& key);
     void removeObjectForKey(const QString& key);
 
-    // Writes pending changes to disk; false when the file could not be written.
+    // Writes pending changes to disk; false when the file could not be written (a damaged file
+    // read earlier does not count: it is replaced whole).
     bool synchronize();
 
 private:

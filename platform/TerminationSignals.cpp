@@ -41,11 +41,11 @@ void quitOnTerminationSignals(QCoreApplication& app) {
     handleInterruptSignals(onTerminationSignal);
 }
 
-void handleInterruptSignals(void (*handler)(int)) {
+void handleInterruptSignals(void (*handler)(int), bool restartCalls) {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    action.sa_flags = restartCalls ? SA_RESTART : 0;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }

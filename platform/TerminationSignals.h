@@ -12,8 +12,10 @@ void quitOnTerminationSignals(QCoreApplication& app);
 // The signal that ended the loop, or 0.
 int receivedTerminationSignal();
 
-// Has `handler` run for SIGINT and SIGTERM, interrupted system calls restarting. The handler may
-// only do what is safe in a signal handler (set a lock-free flag, write to a pipe).
-void handleInterruptSignals(void (*handler)(int));
+// Has `handler` run for SIGINT and SIGTERM. The handler may only do what is safe in a signal
+// handler (set a lock-free flag, write to a pipe). With `restartCalls` false a system call the
+// signal interrupts fails with EINTR instead of going on, so that a write blocked on a reader
+// that does not read ends with the signal.
+void handleInterruptSignals(void (*handler)(int), bool restartCalls = true);
 
 }  // namespace brinesong

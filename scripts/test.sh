@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the main build's tests against a private
-# sound server and a virtual display, the core under AddressSanitizer and UBSan, the threaded engine
-# under ThreadSanitizer. The server and the display are stopped on every exit path.
+# sound server and a virtual display, the same for a Release (-O3) build, the core under
+# AddressSanitizer and UBSan, the threaded engine under ThreadSanitizer. Every build treats warnings
+# as errors. The server and the display are stopped on every exit path.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -10,7 +11,7 @@ scripts/install-deps.sh test
 jobs=$(nproc)
 build() {  # build DIR [cmake options...]
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DBRINESONG_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
 
@@ -39,6 +40,10 @@ done
 export BRINESONG_XVFB_DISPLAY=":$(head -n1 "$services/display")"
 
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+# What a user or packager builds: -O3, where the compiler's warnings differ.
+build build-release -DCMAKE_BUILD_TYPE=Release
+ctest --test-dir build-release --output-on-failure -j "$jobs"
 
 build build-asan -DBRINESONG_CORE_ONLY=ON -DBRINESONG_SANITIZE=address,undefined
 ctest --test-dir build-asan --output-on-failure -j "$jobs"

@@ -203,5 +203,23 @@
 &lt;p&gt;&lt;b&gt;AIFF-Datei exportieren&lt;/b&gt; schreibt den Klang in eine Datei von bis zu 400 Minuten.&lt;/p&gt;
 &lt;p&gt;Medientasten und die Mediensteuerung des Desktops starten und stoppen den Klang ebenfalls. Während er spielt, geht der Computer nicht in den Ruhezustand, es sei denn, &lt;i&gt;Computer während der Wiedergabe wach halten&lt;/i&gt; ist in den Einstellungen ausgeschaltet.&lt;/p&gt;</translation>
     </message>
+    <message>
+        <source>The length must be a number of minutes (up to 400).</source>
+        <translation>Die Länge muss eine Anzahl Minuten sein (bis zu 400).</translation>
+    </message>
+    <message>
+        <source>%1 already exists.
+Do you want to replace it?</source>
+        <translation>%1 existiert bereits.
+Möchten Sie die Datei ersetzen?</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>Ja</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>Nein</translation>
+    </message>
 </context>
 </TS>

@@ -203,5 +203,23 @@
         <source>Playing the sound of the surf</source>
         <translation>Playing the sound of the surf</translation>
     </message>
+    <message>
+        <source>The length must be a number of minutes (up to 400).</source>
+        <translation>The length must be a number of minutes (up to 400).</translation>
+    </message>
+    <message>
+        <source>%1 already exists.
+Do you want to replace it?</source>
+        <translation>%1 already exists.
+Do you want to replace it?</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>Yes</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>No</translation>
+    </message>
 </context>
 </TS>

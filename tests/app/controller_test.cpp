@@ -3,11 +3,11 @@
 #include <QDateEdit>
 #include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimeEdit>
 #include <QtTest>
@@ -19,6 +19,7 @@
 #include "platform/Localization.h"
 #include "platform/PulseOutputUnit.h"
 #include "platform/SettingsStore.h"
+#include "support/StderrCapture.h"
 
 using namespace brinesong;
 
@@ -30,7 +31,10 @@ const QDateTime kMorning(QDate(2026, 3, 14), QTime(7, 0, 0));
 // file of the test's own and a clock standing at `now`.
 struct Launched {
     explicit Launched(const QString& storePath, QDateTime now = kMorning)
-        : store(storePath), controller(unit, store, [now] { return now; }) {
+        : Launched(
+              storePath, [now] { return now; }, Scheduler::kMinuteMs) {}
+    Launched(const QString& storePath, Clock clock, int minuteMs)
+        : store(storePath), controller(unit, store, std::move(clock), minuteMs) {
         launched = controller.awakeFromNib();
     }
     ~Launched() { controller.applicationWillTerminate(); }
@@ -70,7 +74,7 @@ private slots:
         QCOMPARE(c.volumeSlider->value(), 50);
         QCOMPARE(c.dateText->date(), kMorning.date());
         QCOMPARE(c.timeText->time(), QTime(8, 0, 0));
-        QCOMPARE(c.minutesText->text(), QStringLiteral("45"));
+        QCOMPARE(c.minutesText->value(), 45);
         QVERIFY(!c.startCheckbox->isChecked());
         QVERIFY(!c.stopCheckbox->isChecked());
         const Preferences& p = Preferences::sharedInstance();
@@ -115,7 +119,7 @@ private slots:
         QCOMPARE(c.volumeSlider->value(), 100);
         QCOMPARE(c.dateText->date(), kMorning.date().addDays(1));
         QCOMPARE(c.timeText->time(), QTime(8, 0, 0));
-        QCOMPARE(c.minutesText->text(), QStringLiteral("-3"));
+        QCOMPARE(c.minutesText->value(), 0);  // held to the field's range
         const Preferences& p = Preferences::sharedInstance();
         QCOMPARE(p.lightWave(), 62.0);
         QCOMPARE(p.heavyWave(), 100.0);
@@ -138,6 +142,43 @@ private slots:
         }
     }
 
+    void minutesField_takesOnlyWholeMinutesInItsRange() {
+        Launched app(storePath);
+        QSpinBox* minutes = app.controller.minutesText;
+        minutes->selectAll();
+        QTest::keyClicks(minutes, QStringLiteral("abc"));
+        QCOMPARE(minutes->value(), 45);
+        minutes->selectAll();
+        QTest::keyClicks(minutes, QStringLiteral("-7"));
+        QVERIFY(minutes->value() >= 0);
+        minutes->selectAll();
+        QTest::keyClicks(minutes, QStringLiteral("20"));
+        QCOMPARE(minutes->value(), 20);
+        app.controller.applicationWillTerminate();
+        QCOMPARE(QSettings(storePath, QSettings::IniFormat).value(keys::kMinutes).toString(),
+                 QStringLiteral("20"));
+    }
+
+    // A file damaged before launch is replaced whole at quit, and that write is no failure.
+    void quit_afterADamagedFile_writesItWithoutReportingAFailure() {
+        {
+            QFile file(storePath);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[General\nVolumeKey=70\n");
+        }
+        StderrCapture errors;
+        {
+            Launched app(storePath);
+            app.controller.volumeSlider->setValue(64);
+            app.controller.applicationWillTerminate();
+        }
+        const QString printed = errors.text();
+        QVERIFY2(!printed.contains(QStringLiteral("Failed to write")), qPrintable(printed));
+        QSettings written(storePath, QSettings::IniFormat);
+        QCOMPARE(written.status(), QSettings::NoError);
+        QCOMPARE(written.value(keys::kVolume).toString(), QStringLiteral("64"));
+    }
+
     void quit_afterChanges_writesEveryKeyWithItsType() {
         {
             Launched app(storePath);
@@ -145,7 +186,7 @@ private slots:
             c.volumeSlider->setValue(33);
             QCOMPARE(c.renderer().volume.load(), 0.33);
             c.timeText->setTime(QTime(6, 30, 15));
-            c.minutesText->setText(QStringLiteral("20"));
+            c.minutesText->setValue(20);
             Preferences::sharedInstance().setLightWave(62.7);
             Preferences::sharedInstance().setBoostSoundLevel(true);
             // The panel's checkbox, as the user clears it.
@@ -285,6 +326,37 @@ private slots:
         QVERIFY(!QFileInfo::exists(target.filePath(QStringLiteral("Tide.aif"))));
         QVERIFY(c.playStopAction->isEnabled());
         QVERIFY(c.exportAction->isEnabled());
+    }
+
+    // A start that comes due while an export writes is decided then, on the simulated clock: it
+    // is dropped and unticked at once, and does not wait for the sheet to close to begin.
+    void startDue_duringExport_droppedAtOnceAndUnticked() {
+        auto now = std::make_shared<QDateTime>(kMorning);
+        Launched app(
+            storePath, [now] { return *now; }, 10);
+        Controller& c = app.controller;
+        QTemporaryDir target;
+        c.dateText->setDate(kMorning.date());
+        c.timeText->setTime(QTime(7, 30, 0));
+        c.startCheckbox->click();
+        QVERIFY(c.scheduler().willStart());
+        bool firedWhileSaving = false;
+        connect(&c.scheduler(), &Scheduler::startFired, this, [&] {
+            firedWhileSaving = c.isSaving();
+            c.exportFlow().cancelButton();
+        });
+        connect(&c.exportFlow(), &ExportFlow::writingStarted, this,
+                [now] { *now = kMorning.addSecs(30 * 60); });
+        QSignalSpy ended(&c.exportFlow(), &ExportFlow::exportEnded);
+        c.saveAs();
+        c.exportFlow().lengthComboBox->setCurrentText(QStringLiteral("30"));
+        c.exportFlow().savePanel()->selectFile(target.filePath(QStringLiteral("Tide")));
+        static_cast<QDialog*>(c.exportFlow().savePanel())->accept();
+        QVERIFY(ended.wait(60000));
+        QVERIFY(firedWhileSaving);
+        QVERIFY(!c.startCheckbox->isChecked());
+        QVERIFY(!c.scheduler().willStart());
+        QVERIFY(!c.isPlaying());
     }
 
     void quit_whileExporting_writerStopsAndSettingsAreWritten() {

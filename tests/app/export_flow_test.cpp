@@ -1,7 +1,9 @@
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -47,6 +49,39 @@ struct Fixture {
     ExportFlow flow;
     bool ok = false;
 };
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Answers the next message box that comes up (it runs its own loop, in which this timer looks for
+// it): presses `button`, and hands its text to `text`.
+void answerNextQuestion(QMessageBox::StandardButton button, QString* text = nullptr) {
+    auto* look = new QTimer;
+    look->setInterval(5);
+    QObject::connect(look, &QTimer::timeout, [look, button, text] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            if (box && box->isVisible() && box->button(button)) {
+                if (text) {
+                    *text = box->text();
+                }
+                look->stop();
+                look->deleteLater();
+                box->button(button)->click();
+                return;
+            }
+        }
+    });
+    look->start();
+}
 
 }  // namespace
 
@@ -94,29 +129,34 @@ private slots:
         QSignalSpy ended(&f.flow, &ExportFlow::exportEnded);
         f.exportTo(folder.filePath(QStringLiteral("Calm.AIFF")), QStringLiteral("0"));
         QVERIFY(ended.wait(20000));
-        // A length that is no number writes an empty sound, and that is a success.
+        // No minutes write an empty sound, and that is a success.
         QCOMPARE(QFileInfo(folder.filePath(QStringLiteral("Calm.AIFF"))).size(),
                  qint64(kAiffHeaderBytes));
     }
 
-    void cancelPressed_whileWriting_noAlertAndNoFileLeft() {
+    void cancelPressed_whileWriting_noAlertAndTheFileLeftAsItWas() {
         QTemporaryDir folder;
+        const QString file = folder.filePath(QStringLiteral("Long.aif"));
+        writeFile(file, "an earlier export");
         Fixture f;
+        f.flow.savePanel()->setOption(QFileDialog::DontConfirmOverwrite);  // the user's yes
         QSignalSpy ended(&f.flow, &ExportFlow::exportEnded);
         connect(&f.flow, &ExportFlow::writingStarted, this, [&f] {
             QVERIFY(f.flow.saveStatusPanel->isVisible());
             f.flow.cancelButtonControl->click();
         });
-        f.exportTo(folder.filePath(QStringLiteral("Long")), QStringLiteral("60"));
+        f.exportTo(file, QStringLiteral("60"));
         QVERIFY(ended.wait(60000));
         QCOMPARE(ended.at(0).at(0).toBool(), false);
         QVERIFY(f.flow.abortSave());
-        QVERIFY(!QFileInfo::exists(folder.filePath(QStringLiteral("Long.aif"))));
+        QCOMPARE(readFile(file), QByteArray("an earlier export"));
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("Long.aif")});
         QVERIFY(!f.flow.failureAlert());
         QVERIFY(!f.flow.saving());
     }
 
-    void writeFails_diskFull_alertsAndRemovesWhatWasNamed() {
+    void writeFails_diskFull_alertsAndLeavesTheLinkAndDevice() {
         QTemporaryDir folder;
         const QString link = folder.filePath(QStringLiteral("full.aif"));
         QVERIFY(QFile::link(QStringLiteral("/dev/full"), link));
@@ -134,10 +174,67 @@ private slots:
         QCOMPARE(alert->parentWidget(), &f.window);
         QCOMPARE(alert->text(), QStringLiteral("Failed to save an AIFF file."));
         QCOMPARE(alert->buttons().size(), 1);
-        QVERIFY(!QFileInfo(link).isSymLink());
+        QVERIFY(QFileInfo(link).isSymLink());
         QVERIFY(QFileInfo::exists(QStringLiteral("/dev/full")));
         alert->button(QMessageBox::Ok)->click();
         QTRY_VERIFY(!f.flow.failureAlert());
+    }
+
+    // "Night.snd" is written as "Night.snd.aif"; the dialog asked about the name as typed, so an
+    // existing Night.snd.aif gets its own question. No returns to the dialog, Yes replaces it.
+    void extensionAdded_existingFile_askedAboutByItsRealName() {
+        QTemporaryDir folder;
+        const QString real = folder.filePath(QStringLiteral("Night.snd.aif"));
+        writeFile(real, "keep me");
+        Fixture f;
+        QSignalSpy ended(&f.flow, &ExportFlow::exportEnded);
+        QString asked;
+        answerNextQuestion(QMessageBox::No, &asked);
+        f.exportTo(folder.filePath(QStringLiteral("Night.snd")), QStringLiteral("0.05"));
+        QVERIFY(asked.contains(QStringLiteral("Night.snd.aif already exists")));
+        QVERIFY(f.flow.savePanel()->isVisible());
+        QVERIFY(f.flow.saving());
+        QCOMPARE(readFile(real), QByteArray("keep me"));
+
+        answerNextQuestion(QMessageBox::Yes);
+        static_cast<QDialog*>(f.flow.savePanel())->accept();
+        QVERIFY(ended.wait(20000));
+        QCOMPARE(ended.at(0).at(0).toBool(), true);
+        QCOMPARE(QFileInfo(real).size(),
+                 qint64(kAiffHeaderBytes) + qint64(aiffFrameCount(exportSeconds(0.05f))) * 4);
+    }
+
+    // Typed into the field, "4" is four minutes: no completion to a longer preset.
+    void lengthTyped_isTheLengthUsed() {
+        QTemporaryDir folder;
+        Fixture f;
+        QSignalSpy ended(&f.flow, &ExportFlow::exportEnded);
+        f.flow.saveAs();
+        QComboBox* field = f.flow.lengthComboBox;
+        // Typed as a user types: into the focused field of the active dialog.
+        QApplication::setActiveWindow(f.flow.savePanel());
+        field->setFocus();
+        QTRY_VERIFY(field->hasFocus());
+        field->lineEdit()->selectAll();
+        QTest::keyClicks(field, QStringLiteral("4"));
+        f.flow.savePanel()->selectFile(folder.filePath(QStringLiteral("Four")));
+        static_cast<QDialog*>(f.flow.savePanel())->accept();
+        QVERIFY(ended.wait(60000));
+        QCOMPARE(QFileInfo(folder.filePath(QStringLiteral("Four.aif"))).size(),
+                 qint64(kAiffHeaderBytes) + qint64(4 * 60 * 44100) * 4);
+    }
+
+    void lengthNotANumber_saysSoAndKeepsTheDialog() {
+        QTemporaryDir folder;
+        Fixture f;
+        QString said;
+        answerNextQuestion(QMessageBox::Ok, &said);
+        f.exportTo(folder.filePath(QStringLiteral("Odd")), QStringLiteral("long"));
+        QCOMPARE(said, QStringLiteral("The length must be a number of minutes (up to 400)."));
+        QVERIFY(f.flow.savePanel()->isVisible());
+        QVERIFY(!QFileInfo::exists(folder.filePath(QStringLiteral("Odd.aif"))));
+        f.flow.savePanel()->reject();
+        QTRY_VERIFY(!f.flow.saving());
     }
 
     // The worker ends before the main thread reaches its wait; the end must still arrive.
@@ -172,11 +269,12 @@ private slots:
     void lengthMinutes_fieldText() {
         QCOMPARE(ExportFlow::lengthMinutes(QStringLiteral("500")), 400.0f);
         QCOMPARE(ExportFlow::lengthMinutes(QStringLiteral("400")), 400.0f);
-        QCOMPARE(ExportFlow::lengthMinutes(QStringLiteral("2.5")), 2.5f);
-        QCOMPARE(ExportFlow::lengthMinutes(QStringLiteral(" 12 minutes")), 12.0f);
+        QCOMPARE(ExportFlow::lengthMinutes(QStringLiteral(" 2.5 ")), 2.5f);
+        QCOMPARE(ExportFlow::lengthMinutes(QStringLiteral("0")), 0.0f);
         QCOMPARE(ExportFlow::lengthMinutes(QStringLiteral("1e9")), 400.0f);
-        QCOMPARE(ExportFlow::lengthMinutes(QStringLiteral("long")), 0.0f);
-        QCOMPARE(ExportFlow::lengthMinutes(QStringLiteral("-5")), 0.0f);
+        for (const char* refused : {"long", "12 minutes", "-5", "", "nan"}) {
+            QVERIFY2(!ExportFlow::lengthMinutes(QString::fromLatin1(refused)), refused);
+        }
     }
 };
 

@@ -8,8 +8,6 @@
 #include <QtTest>
 #include <memory>
 
-#include "MonitorRecorder.h"
-#include "ServerTools.h"
 #include "app/Controller.h"
 #include "app/HelpPanel.h"
 #include "app/Settings.h"
@@ -19,6 +17,8 @@
 #include "platform/PulseOutputUnit.h"
 #include "platform/QtMainThreadQueue.h"
 #include "platform/SettingsStore.h"
+#include "support/MonitorRecorder.h"
+#include "support/ServerTools.h"
 
 using namespace brinesong;
 using brinesong::testing::LoadedSink;
@@ -28,6 +28,8 @@ namespace {
 
 const QString kTestSinkName = QStringLiteral("Brinesong Tests : Brinesong Test Sink");
 const QString kSecondName = QStringLiteral("Kelvane Labs : Second Sink");
+constexpr size_t kQuarterSecond = 44100 / 4;
+constexpr uint32_t kPartFrames = 44100 * 8 / 10;
 
 // The window program as main() puts it together, with its settings in the test's own file.
 struct Launched {
@@ -131,17 +133,24 @@ private slots:
             const QString dir = folder->path();
             MonitorRecorder onFirst("brinesong_test", (dir + "/first.wav").toStdString());
             MonitorRecorder onSecond("brinesong_second", (dir + "/second.wav").toStdString());
-            QTest::qWait(300);
+            // Both record before the sound begins; the parts last 0.8 s of rendered sound each.
+            QVERIFY(onFirst.waitForMoreFrames(kQuarterSecond));
+            QVERIFY(onSecond.waitForMoreFrames(kQuarterSecond));
             QSignalSpy states(&app.controller, &Controller::playStateChanged);
             app.controller.playStop();
             QVERIFY(app.controller.isPlaying());
-            QTest::qWait(800);
+            QTRY_VERIFY_WITH_TIMEOUT(app.controller.renderer().frameCount.load() >= kPartFrames,
+                                     30000);
             app.choose(kSecondName);
             QCOMPARE(app.streamSink(), second.index);  // moved before the action returned
-            QTest::qWait(800);
+            const uint32_t moved = app.controller.renderer().frameCount.load();
+            QTRY_VERIFY_WITH_TIMEOUT(
+                app.controller.renderer().frameCount.load() >= moved + kPartFrames, 30000);
             app.controller.playStop();
             QTRY_COMPARE(states.count(), 2);  // started, then stopped
-            QTest::qWait(300);
+            // Until the end has passed both sinks.
+            QVERIFY(onFirst.waitForMoreFrames(kQuarterSecond));
+            QVERIFY(onSecond.waitForMoreFrames(kQuarterSecond));
             onFirst.stop();
             onSecond.stop();
 

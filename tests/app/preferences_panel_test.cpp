@@ -8,9 +8,9 @@
 #include <QtTest>
 #include <vector>
 
-#include "StderrCapture.h"
 #include "app/InterfaceLoader.h"
 #include "app/PreferencesPanel.h"
+#include "support/StderrCapture.h"
 #include "synth/Renderer.h"
 
 using namespace brinesong;

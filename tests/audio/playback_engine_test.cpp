@@ -418,9 +418,12 @@ TEST(PlaybackEngineLifetimeTest, destroyedWhilePlaying_fadesOutAndLeavesNoThread
         PlaybackEngine engine(renderer, unit, host);
         engine.openAudioOutput();
         engine.playStop();
-        while (unit.renderedFrames.load() < 4000) {
+        // The limit only guards against a hang.
+        const auto giveUp = std::chrono::steady_clock::now() + 20s;
+        while (unit.renderedFrames.load() < 4000 && std::chrono::steady_clock::now() < giveUp) {
             std::this_thread::sleep_for(1ms);
         }
+        ASSERT_GE(unit.renderedFrames.load(), 4000u);
     }
     // The engine is gone; its wait thread ended the playback first.
     EXPECT_EQ(unit.stops, 1);

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
 
 namespace brinesong {
 namespace {
@@ -35,31 +39,47 @@ protected:
         fs::create_directories(dir_);
     }
     void TearDown() override { fs::remove_all(dir_); }
+
+    // The names in the folder, hidden ones included.
+    std::vector<std::string> names() const {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            found.push_back(entry.path().filename().string());
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+
     Preferences prefs_;
     Renderer renderer_{prefs_};
     fs::path dir_;
 };
 
-TEST_F(ExportToFileTest, fullDisk_reportsNoSpace_andRemovalKeepsTheDevice) {
-    const fs::path link = dir_ / "full.aif";
-    fs::create_symlink("/dev/full", link);
-    const ExportOutcome outcome = exportToFile(renderer_, link, 3.0f, {});
-    EXPECT_FALSE(outcome.saved);
-    EXPECT_EQ(outcome.error, ENOSPC);
-    removeFailedExport(link);
-    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
-    EXPECT_TRUE(fs::is_character_file("/dev/full"));
-    removeFailedExport("/dev/full");  // a device named directly is never removed
-    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+TEST_F(ExportToFileTest, throughALink_theTargetIsReplacedAndTheLinkStays) {
+    const fs::path target = dir_ / "notes.txt";
+    std::ofstream(target) << "a text of the user's";
+    fs::create_symlink("notes.txt", dir_ / "surf.aif");
+    const ExportOutcome outcome = exportToFile(renderer_, dir_ / "surf.aif", 1.0f, {});
+    EXPECT_TRUE(outcome.saved);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "surf.aif"));
+    EXPECT_EQ(fs::read_symlink(dir_ / "surf.aif"), "notes.txt");
+    EXPECT_EQ(fs::file_size(target), 54u + 4u * 44100u);
+    EXPECT_EQ(names(), (std::vector<std::string>{"notes.txt", "surf.aif"}));
 }
 
-TEST_F(ExportToFileTest, closeFailure_onAnEmptyExport_isAFailure) {
-    // Zero frames: only the header is written, and it fails when the stream is flushed at close.
-    const fs::path link = dir_ / "empty.aif";
+TEST_F(ExportToFileTest, deviceThroughALink_writtenInPlace_failureRemovesNothing) {
+    const fs::path link = dir_ / "full.aif";
     fs::create_symlink("/dev/full", link);
-    const ExportOutcome outcome = exportToFile(renderer_, link, 0.0f, {});
+    ExportOutcome outcome = exportToFile(renderer_, link, 3.0f, {});
     EXPECT_FALSE(outcome.saved);
     EXPECT_EQ(outcome.error, ENOSPC);
+    // Zero frames: only the header is written, and it fails when the stream is flushed.
+    outcome = exportToFile(renderer_, link, 0.0f, {});
+    EXPECT_FALSE(outcome.saved);
+    EXPECT_EQ(outcome.error, ENOSPC);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+    EXPECT_EQ(names(), std::vector<std::string>{"full.aif"});
 }
 
 TEST_F(ExportToFileTest, unopenablePath_reportsWhy_andTouchesNothing) {
@@ -68,19 +88,20 @@ TEST_F(ExportToFileTest, unopenablePath_reportsWhy_andTouchesNothing) {
     EXPECT_EQ(outcome.error, ENOENT);
     fs::create_directory(dir_ / "adir.aif");
     EXPECT_EQ(exportToFile(renderer_, dir_ / "adir.aif", 1.0f, {}).error, EISDIR);
-    removeFailedExport(dir_ / "adir.aif");
     EXPECT_TRUE(fs::is_directory(dir_ / "adir.aif"));
+    EXPECT_EQ(names(), std::vector<std::string>{"adir.aif"});
 }
 
-TEST_F(ExportToFileTest, abort_isNotAnError) {
+TEST_F(ExportToFileTest, abort_isNotAnError_andLeavesTheFileAsItWas) {
+    std::ofstream(dir_ / "a.aif") << "an earlier export";
     std::atomic<bool> abort{true};
     ExportHooks hooks;
     hooks.abortSave = &abort;
     const ExportOutcome outcome = exportToFile(renderer_, dir_ / "a.aif", 10.0f, hooks);
     EXPECT_FALSE(outcome.saved);
     EXPECT_EQ(outcome.error, 0);
-    removeFailedExport(dir_ / "a.aif");
-    EXPECT_FALSE(fs::exists(dir_ / "a.aif"));
+    EXPECT_EQ(fs::file_size(dir_ / "a.aif"), 17u);
+    EXPECT_EQ(names(), std::vector<std::string>{"a.aif"});
 }
 
 }  // namespace

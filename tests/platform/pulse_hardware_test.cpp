@@ -11,7 +11,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "ServerTools.h"
+#include "support/ServerTools.h"
 
 namespace brinesong {
 namespace {

@@ -25,9 +25,9 @@
 #include <string>
 #include <thread>
 
-#include "ServerTools.h"
 #include "audio/PlaybackEngine.h"
 #include "platform/PulseOutputUnit.h"
+#include "support/ServerTools.h"
 #include "tests/audio/TestPlaybackHost.h"
 
 #include <pulse/def.h>
@@ -173,6 +173,7 @@ TEST(PulseOutputUnitTest, writeCallback_allocatesNothingLocksNothingAndOnlyWakes
     engine.openAudioOutput();
     ASSERT_TRUE(engine.isOutputOpen()) << unit.errorText();
 
+    constexpr uint32_t kFramesPerPlayback = 30000;
     // The first playback warms libpulse's free lists (its first sends allocate their queue
     // entries); from the second on nothing may be allocated.
     uint64_t frames = 0;
@@ -184,15 +185,20 @@ TEST(PulseOutputUnitTest, writeCallback_allocatesNothingLocksNothingAndOnlyWakes
         }
         engine.playStop();
         ASSERT_TRUE(engine.isPlaying());
-        std::this_thread::sleep_for(700ms);
+        // About 0.7 s of sound through the callback (the limit only guards against a hang).
+        const auto giveUp = std::chrono::steady_clock::now() + 30s;
+        while (renderer.frameCount.load() < kFramesPerPlayback &&
+               std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::sleep_for(5ms);
+        }
         engine.playStop();
         ASSERT_TRUE(host.pumpUntilStopped(playback));
         frames += renderer.frameCount.load();
     }
     engine.closeAudioOutput();
 
-    // About 0.7 s per playback went through the callback, in buffers of 10 ms or more.
-    EXPECT_GT(frames, 2 * 20000u);
+    // Two playbacks went through the callback, in buffers of 10 ms or more.
+    EXPECT_GE(frames, 2 * kFramesPerPlayback);
     std::string names;
     for (int i = 0; i < std::min(forbiddenCalls.load(), kMaxNames); ++i) {
         names += std::string(" ") + forbiddenNames[i].load();
@@ -201,7 +207,7 @@ TEST(PulseOutputUnitTest, writeCallback_allocatesNothingLocksNothingAndOnlyWakes
     // At most one wake-up per buffer handed over.
     EXPECT_GT(wakeups.load(), 0);
     EXPECT_LE(wakeups.load(), static_cast<int>(frames / PulseOutputUnit::kRequestFrames) + 10);
-    EXPECT_EQ(unit.underruns(), 0u);
+    // Underruns depend on how busy the machine is: bench/play_cpu.sh reports them.
 }
 
 TEST(PulseOutputUnitTest, stream_hasTheAskedBufferSizesAndMovesBetweenSinksByName) {

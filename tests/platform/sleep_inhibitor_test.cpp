@@ -2,8 +2,8 @@
 // (the test runs under its own dbus-run-session; no portal or logind runs on the test machine).
 #include <QtTest>
 
-#include "SleepServiceStandIns.h"
 #include "platform/SleepInhibitor.h"
+#include "support/SleepServiceStandIns.h"
 
 using namespace brinesong;
 using brinesong::testing::LogindStandIn;

@@ -2,10 +2,7 @@
 // unloading sinks, finding them, playing a stream to it.
 #pragma once
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -15,6 +12,8 @@
 #include <sstream>
 #include <string>
 #include <thread>
+
+#include "support/Program.h"
 
 namespace brinesong::testing {
 
@@ -113,19 +112,14 @@ private:
 // A stream of silence played by the server's own client tool to the default sink.
 class PlayingStream {
 public:
-    PlayingStream() {
-        const auto before = sinkInputs();
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int zero = open("/dev/zero", O_RDONLY);
-            dup2(zero, 0);
-            execlp("pacat", "pacat", "--playback", "--latency-msec=20",
-                   static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        for (int i = 0; i < 100 && index == UINT32_MAX; ++i) {
+    PlayingStream()
+        : before_(sinkInputs()),
+          player_({"pacat", "--playback", "--latency-msec=20"}, RunOptions{{}, "/dev/zero"}) {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (index == UINT32_MAX && std::chrono::steady_clock::now() < giveUp &&
+               !player_.ended()) {
             for (const auto& entry : sinkInputs()) {
-                if (!before.count(entry)) {
+                if (!before_.count(entry)) {
                     index = entry.first;
                 }
             }
@@ -133,10 +127,8 @@ public:
         }
     }
     ~PlayingStream() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
+        player_.signal(SIGTERM);
+        player_.wait();
     }
     PlayingStream(const PlayingStream&) = delete;
     PlayingStream& operator=(const PlayingStream&) = delete;
@@ -154,7 +146,8 @@ public:
     uint32_t index = UINT32_MAX;
 
 private:
-    pid_t pid_ = -1;
+    std::set<std::pair<uint32_t, uint32_t>> before_;
+    Program player_;
 };
 
 }  // namespace brinesong::testing
