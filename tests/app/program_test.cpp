@@ -328,6 +328,13 @@ private slots:
         QCOMPARE(portal.calls[0].flags, 4u);
         QVERIFY(portal.closed.isEmpty());
         QCOMPARE(playerctl({"play"}), QString());  // already playing: nothing changes
+        // The stream carries the application's id and icon, for the desktop's sound settings.
+        const QString streams =
+            QString::fromStdString(runProgram({"pactl", "list", "sink-inputs"}).out);
+        QVERIFY2(streams.contains(QStringLiteral("application.id = \"org.kelvane.Brinesong\"")) &&
+                     streams.contains(
+                         QStringLiteral("application.icon_name = \"org.kelvane.Brinesong\"")),
+                 qPrintable(streams));
         QVERIFY(monitor.waitForMoreFrames(4 * kQuarterSecond));
 
         QCOMPARE(playerctl({"stop"}), QString());
