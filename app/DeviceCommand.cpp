@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "CommandLine.h"
-#include "StoredSettings.h"
+#include "Settings.h"
 #include "platform/PulseConnection.h"
 #include "platform/PulseHardware.h"
 #include "platform/SettingsStore.h"
@@ -42,9 +42,10 @@ CommandLineOutputDevice::CommandLineOutputDevice(OutputDeviceSelection& selectio
         name = requested_;
     } else {
         SettingsStore store;
-        const QString saved = store.stringForKey(keys::kOutputSourceName);
-        if (!saved.isEmpty()) {
-            name = saved.toStdString();
+        Settings saved;
+        saved.load(store);
+        if (!saved.outputDeviceName.isEmpty()) {
+            name = saved.outputDeviceName.toStdString();
         }
     }
     selection_.setOutputDeviceName(name);

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "CommandLine.h"
-#include "StoredSettings.h"
+#include "Settings.h"
 #include "export/ExportJob.h"
 #include "platform/Localization.h"
 #include "platform/SettingsStore.h"
@@ -69,9 +69,10 @@ private:
 
 void prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer) {
     SettingsStore store;
-    registerSettingsDefaults(store);
-    loadWaveSettings(store, preferences);
-    renderer.volume.store(options.volume ? *options.volume / 100.0 : loadVolume(store));
+    Settings saved;
+    saved.load(store);
+    saved.applyWaveSettings(preferences);
+    renderer.volume.store(options.volume ? *options.volume / 100.0 : saved.volume);
     if (options.lightWave)
         preferences.setLightWave(*options.lightWave);
     if (options.heavyWave)
@@ -133,7 +134,7 @@ int runExportCommand(const CommandLine& command) {
         return 128 + receivedSignal;
     }
     std::fprintf(stderr, "brinesong: %s %s: %s\n",
-                 localized("Faild to save an AIFF file.").toLocal8Bit().constData(), path.c_str(),
+                 Texts::tr("Faild to save an AIFF file.").toLocal8Bit().constData(), path.c_str(),
                  std::strerror(outcome.error));
     return kExitFailure;
 }

@@ -9,15 +9,15 @@ namespace brinesong {
 QString playbackStatusText(PlaybackStatus status, const std::string& reason) {
     switch (status) {
         case PlaybackStatus::Stopped:
-            return localized("Stopped");
+            return Texts::tr("Stopped");
         case PlaybackStatus::Playing:
-            return localized("Playing");
+            return Texts::tr("Playing");
         case PlaybackStatus::WaitingForServer:
-            return localized("Waiting for the sound server");
+            return Texts::tr("Waiting for the sound server");
         case PlaybackStatus::NoOutputDevice:
-            return localized("No output device");
+            return Texts::tr("No output device");
         case PlaybackStatus::CannotPlay:
-            return localized("Cannot play: %1").arg(QString::fromStdString(reason));
+            return Texts::tr("Cannot play: %1").arg(QString::fromStdString(reason));
     }
     return {};
 }

@@ -67,6 +67,7 @@ bool PreferencesPanel::load() {
     amplitudeGeneratorCheckbox = outlet<QCheckBox>(root, "amplitudeGeneratorCheckbox");
     mAudioOutputPopUpButton = outlet<QComboBox>(root, "mAudioOutputPopUpButton");
     resetToDefaultButton = outlet<QPushButton>(root, "resetToDefaultButton");
+    keepAwakeCheckbox = outlet<QCheckBox>(root, "keepAwakeCheckbox");
 
     auto connectSlider = [this](QSlider* control, void (PreferencesPanel::*action)()) {
         if (control) {
@@ -93,6 +94,15 @@ bool PreferencesPanel::load() {
     };
     connectCheckbox(boostSoundLevelCheckbox, &PreferencesPanel::boostSoundLevelChanged);
     connectCheckbox(amplitudeGeneratorCheckbox, &PreferencesPanel::amplitudeGeneratorChanged);
+    if (keepAwakeCheckbox) {
+        keepAwakeCheckbox->setChecked(keepAwake_);
+        connect(keepAwakeCheckbox, &QCheckBox::toggled, this, [this](bool checked) {
+            if (!updating_ && checked != keepAwake_) {
+                keepAwake_ = checked;
+                emit keepAwakeChanged(checked);
+            }
+        });
+    }
     if (resetToDefaultButton) {
         connect(resetToDefaultButton, &QPushButton::clicked, this,
                 &PreferencesPanel::resetToDefault);
@@ -106,6 +116,7 @@ void PreferencesPanel::clearOutlets() {
     lightWaveText = heavyWaveText = ascentText = descentText = waveIntervalText = nullptr;
     boostSoundLevelCheckbox = amplitudeGeneratorCheckbox = nullptr;
     mAudioOutputPopUpButton = nullptr;
+    keepAwakeCheckbox = nullptr;
     resetToDefaultButton = nullptr;
 }
 
@@ -133,7 +144,7 @@ void PreferencesPanel::drawDeviceList() {
     mAudioOutputPopUpButton->clear();
     const OutputSourceList& list = outputDevices_->outputSources();
     if (list.empty()) {
-        mAudioOutputPopUpButton->addItem(localized("No output device"));
+        mAudioOutputPopUpButton->addItem(Texts::tr("No output device"));
         mAudioOutputPopUpButton->setEnabled(false);
         return;
     }
@@ -159,6 +170,15 @@ void PreferencesPanel::showWhole(QLabel* text, double percent) {
     if (text) {
         // Truncated toward zero, as the settings are stored.
         text->setText(QString::number(static_cast<int>(percent)));
+    }
+}
+
+void PreferencesPanel::setKeepAwake(bool keepAwake) {
+    keepAwake_ = keepAwake;
+    if (keepAwakeCheckbox) {
+        updating_ = true;
+        keepAwakeCheckbox->setChecked(keepAwake);
+        updating_ = false;
     }
 }
 

@@ -255,6 +255,7 @@ void PulseConnection::connectNow() {
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Brinesong");
     pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "org.kelvane.Brinesong");
+    // The desktop's sound settings show the stream with the program's theme icon.
     pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, "org.kelvane.Brinesong");
     pa_context* context = pa_context_new_with_proplist(api(), "Brinesong", properties);
     pa_proplist_free(properties);

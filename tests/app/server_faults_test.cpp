@@ -187,6 +187,9 @@ protected:
         Environment display = env;
         display["DISPLAY"] = std::getenv("BRINESONG_XVFB_DISPLAY");
         display["QT_QPA_PLATFORM"] = "xcb";
+        // No session bus: nothing of the desktop's (another instance, a media player's name) comes
+        // into it, and no bus is started for the display behind the test's back.
+        display["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + (dir / "no-bus").string();
         program = std::make_unique<Program>(testing::brinesong({}), withEnvironment(display));
         return *program;
     }
