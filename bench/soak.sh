@@ -55,7 +55,7 @@ for kind in $kinds; do
     XDG_CONFIG_HOME="$work/config" BRINESONG_PLAY_REPORT=1 \
       "$brinesong" --play --minutes "$minutes" --seed 1 2>"$work/$kind.log" &
     player=$!
-    trap 'kill "$busy" 2>/dev/null; kill -9 "$player" 2>/dev/null' EXIT
+    trap 'kill "$busy" 2>/dev/null; kill -9 "$player" 2>/dev/null; true' EXIT
 
     # Every 5 s: seconds since the start, the program's CPU ticks and resident memory, the
     # server's CPU ticks.
