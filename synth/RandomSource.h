@@ -37,6 +37,10 @@ public:
         return static_cast<int32_t>(value >> 1);
     }
 
+    // Moves on `count` draws, exactly as that many calls of next() would, in time that grows with
+    // the logarithm of `count`: what lets a second thread start where the first will end.
+    void discard(uint64_t count);
+
 private:
     static constexpr int kDegree = 31;
     static constexpr int kSeparation = 3;

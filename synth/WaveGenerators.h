@@ -132,4 +132,15 @@ inline double waveEnvelope(WaveEnvelopeState& state, RandomSource& random, doubl
     return amplitude;
 }
 
+// How many draws a channel's generators take for `frames` frames from `state`: one for the
+// envelope (none when it is flat), two for the pink noise (one when its counter wraps to 0) and
+// one for the brown noise, per frame. The counts depend on no drawn value, so the draws of a block
+// are known before it is rendered.
+inline uint64_t drawsFor(const ChannelWaveState& state, uint32_t frames, bool envelope) {
+    constexpr uint32_t kCounterPeriod = 0x80000u;
+    const uint32_t untilWrap = kCounterPeriod - (state.pink.counter & (kCounterPeriod - 1));
+    const uint64_t wraps = frames >= untilWrap ? 1 + (frames - untilWrap) / kCounterPeriod : 0;
+    return (envelope ? 4u : 3u) * static_cast<uint64_t>(frames) - wraps;
+}
+
 }  // namespace brinesong

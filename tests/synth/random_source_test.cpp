@@ -35,6 +35,25 @@ TEST(RandomSourceTest, reseed_restartsTheSequence) {
     EXPECT_EQ(source.next(), first);
 }
 
+// The jump that lets the right channel render on a thread of its own: short and long ways, and ways
+// that land inside a table's worth of words, all agree with walking.
+TEST(RandomSourceTest, discard_landsWhereTheSameNumberOfDrawsWould) {
+    for (const uint64_t count :
+         {0ull, 1ull, 30ull, 31ull, 4095ull, 4096ull, 4127ull, 491'519ull, 3'000'000ull}) {
+        RandomSource walked(2024);
+        RandomSource jumped(2024);
+        walked.next();
+        jumped.next();
+        for (uint64_t i = 0; i < count; ++i) {
+            walked.next();
+        }
+        jumped.discard(count);
+        for (int i = 0; i < 100; ++i) {
+            ASSERT_EQ(jumped.next(), walked.next()) << "after " << count << ", draw " << i;
+        }
+    }
+}
+
 TEST(RandomSourceTest, unseeded_isSeedOne) {
     RandomSource unseeded;
     RandomSource one(1);

@@ -1,5 +1,7 @@
 #include "synth/Renderer.h"
 
+#include "synth/ParallelRenderer.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -255,6 +257,40 @@ TEST(RendererTest, amplitudeGeneratorOff_drawsThreeTimesPerFrameInsteadOfFour) {
             expected.next();
         }
         EXPECT_EQ(rig.random.next(), expected.next()) << "envelope " << envelope;
+    }
+}
+
+// The two channels on two threads give the samples of one thread rendering left then right: across
+// the pink counter's wrap (which takes one draw fewer), with the envelope on and off, through an
+// export's end inside a request, and the shared source ends where one thread would leave it.
+TEST(RendererTest, parallelChannels_renderExactlyWhatOneThreadRenders) {
+    for (const bool envelope : {true, false}) {
+        Preferences prefs;
+        prefs.setAmplitudeGenerator(envelope);
+        Rig one(prefs, 1234);
+        Rig two(prefs, 1234);
+        for (Rig* rig : {&one, &two}) {
+            rig->renderer.fadeInOut = 2.0;
+            rig->renderer.runLength = 13.5;  // 595,350 frames: past the wrap at 524,288
+        }
+        ParallelRenderer parallel(two.renderer);
+        EXPECT_TRUE(parallel.parallel());
+        for (const uint32_t frames : {122880u, 100000u, 301471u, 122880u, 1u}) {
+            one.render(frames);
+            two.left.assign(frames, 12345);
+            two.right.assign(frames, 12345);
+            two.list.mNumberBuffers = 2;
+            two.list.mBuffers[0] = {1, frames * 2, two.left.data()};
+            two.list.mBuffers[1] = {1, frames * 2, two.right.data()};
+            RendererData request{nullptr, nullptr, 0, frames, &two.list};
+            parallel.renderWave(&request);
+            ASSERT_EQ(two.list.mBuffers[0].mDataByteSize, one.list.mBuffers[0].mDataByteSize);
+            ASSERT_EQ(two.list.mBuffers[1].mDataByteSize, one.list.mBuffers[1].mDataByteSize);
+            ASSERT_EQ(two.left, one.left) << "envelope " << envelope;
+            ASSERT_EQ(two.right, one.right) << "envelope " << envelope;
+        }
+        EXPECT_EQ(two.renderer.frameCount, one.renderer.frameCount);
+        EXPECT_EQ(two.random.next(), one.random.next());
     }
 }
 
