@@ -19,7 +19,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QProgressBar;
@@ -28,6 +30,7 @@ class QPushButton;
 namespace brinesong {
 
 class Renderer;
+struct ExportFormat;
 
 class ExportFlow : public QObject {
     Q_OBJECT
@@ -70,9 +73,12 @@ public:
     QFileDialog* savePanel() const { return savePanel_; }
     QMessageBox* failureAlert() const { return failureAlert_; }
     QString lastPath() const { return lastPath_; }
+    // The format of the export started last, or none.
+    const ExportFormat* lastFormat() const { return lastFormat_; }
 
     // Outlets.
     QComboBox* lengthComboBox = nullptr;
+    QCheckBox* loopCheckBox = nullptr;  // optional: without it no export loops
     QPointer<QWidget> savePanelAccessoryView;
     QPointer<QDialog> saveStatusPanel;
     QProgressBar* saveProgress = nullptr;
@@ -90,16 +96,22 @@ protected:
 
 private:
     struct Job {
-        std::string name;  // full path
-        float length;      // minutes, capped at 400
+        std::string name;            // full path
+        float length;                // minutes, capped at 400
+        const ExportFormat* format;  // never null
+        bool loop;
     };
+    // The file and format an export of the dialog's choice writes: the format the typed name's
+    // extension names, else the one of the file-type list, its extension appended.
+    std::pair<QString, const ExportFormat*> chosenTarget(const QString& chosen) const;
+    const ExportFormat* listedFormat() const;
     // The file dialog's Save: false (the dialog stays open) when the length is no number, with a
     // message, or when the file the extension rule names exists and the user would not replace it.
     bool confirmChoice();
     void saveThread(Job job, std::promise<void> finished);
     void endModalWait();
     void setSaving(bool saving);
-    void showFailureAlert();
+    void showFailureAlert(const ExportFormat& format);
 
     Renderer& renderer_;
     std::mutex& renderLock_;
@@ -108,6 +120,7 @@ private:
     QPointer<QFileDialog> savePanel_;
     QPointer<QMessageBox> failureAlert_;
     QString lastPath_;
+    const ExportFormat* lastFormat_ = nullptr;
     std::future<void> workerDone_;
     bool saving_ = false;
     bool waitEnded_ = false;

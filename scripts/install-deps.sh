@@ -7,7 +7,8 @@ packages=(
   qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libqt6uitools6 libgl-dev
   libpulse-dev pulseaudio pulseaudio-utils
   libgtest-dev libgmock-dev libbenchmark-dev
-  sox libsox-fmt-pulse libsndfile1-dev sndfile-programs ffmpeg
+  libsndfile1-dev libsoxr-dev
+  sox libsox-fmt-pulse sndfile-programs ffmpeg
   xvfb xauth x11-apps xdotool imagemagick time
 )
 missing=()
