@@ -72,6 +72,34 @@ Polynomial timesX(const Polynomial& a) {
 
 }  // namespace
 
+void RandomSource::fill(uint32_t* buffer, size_t count) {
+    // Laid out in a line, oldest first, each word is the sum of the ones 31 and 3 before it. The
+    // three latest stay in registers, which spares the store-to-load wait of the table.
+    for (int j = 0; j < kDegree; ++j) {
+        buffer[j] = table_[(front_ + j) % kDegree];
+    }
+    // Word k of the line is buffer[k]; the draws begin at k = 31.
+    uint32_t a0 = buffer[28], a1 = buffer[29], a2 = buffer[30];
+    size_t k = 0;
+    for (; k + 3 <= count; k += 3) {
+        a0 += buffer[k];
+        buffer[k + 31] = a0;
+        a1 += buffer[k + 1];
+        buffer[k + 32] = a1;
+        a2 += buffer[k + 2];
+        buffer[k + 33] = a2;
+    }
+    for (; k < count; ++k) {
+        buffer[k + 31] = buffer[k] + buffer[k + 28];
+    }
+    // The latest 31 become the table, oldest first.
+    for (int j = 0; j < kDegree; ++j) {
+        table_[j] = buffer[count + static_cast<size_t>(j)];
+    }
+    front_ = 0;
+    rear_ = kDegree - kSeparation;
+}
+
 void RandomSource::discard(uint64_t count) {
     // A short way is quicker walked than computed.
     if (count < 4096) {

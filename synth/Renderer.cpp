@@ -165,26 +165,40 @@ void Renderer::render16(int16_t* out, uint32_t startFrame, uint32_t endFrame,
     if (endFrame <= startFrame) {
         return;
     }
-    renderChannel(out, RenderSpan{startFrame, endFrame, *levelData}, index, random_,
-                  currentSettings());
+    const RenderSpan span{startFrame, endFrame, *levelData};
+    const RenderSettings settings = currentSettings();
+    ChannelWaveState& channel = waveStates_[index == 0 ? 0 : 1];
+    if (settings.amplitudeGenerator) {
+        renderFrames<true>(out, span, settings, channel, random_);
+    } else {
+        renderFrames<false>(out, span, settings, channel, random_);
+    }
 }
 
 void Renderer::renderChannel(int16_t* out, const RenderSpan& span, int32_t index,
                              RandomSource& random, const RenderSettings& settings) {
-    if (span.end <= span.start) {
-        return;
-    }
+    // Draws are made ahead a stretch at a time, which is much quicker than one by one: how many a
+    // stretch takes is known before it renders (`drawsFor`).
+    constexpr uint32_t kStretch = 2048;
+    uint32_t draws[RandomSource::kHistory + 4 * kStretch];
     ChannelWaveState& channel = waveStates_[index == 0 ? 0 : 1];
-    if (settings.amplitudeGenerator) {
-        renderFrames<true>(out, span, settings, channel, random);
-    } else {
-        renderFrames<false>(out, span, settings, channel, random);
+    for (uint32_t start = span.start; start < span.end; start += kStretch) {
+        const uint32_t frames = span.end - start < kStretch ? span.end - start : kStretch;
+        random.fill(draws, drawsFor(channel, frames, settings.amplitudeGenerator));
+        DrawBuffer source{draws + RandomSource::kHistory};
+        const RenderSpan stretch{start, start + frames, span.level};
+        if (settings.amplitudeGenerator) {
+            renderFrames<true>(out, stretch, settings, channel, source);
+        } else {
+            renderFrames<false>(out, stretch, settings, channel, source);
+        }
+        out += frames;
     }
 }
 
-template <bool kUseEnvelope>
+template <bool kUseEnvelope, typename Source>
 void Renderer::renderFrames(int16_t* out, const RenderSpan& span, const RenderSettings& settings,
-                            ChannelWaveState& channel, RandomSource& random) {
+                            ChannelWaveState& channel, Source& source) {
     const double ascentRate = settings.wave.ascentRate;
     const double descentRate = settings.wave.descentRate;
     const int32_t waveThreshold = settings.wave.waveThreshold;
@@ -204,22 +218,23 @@ void Renderer::renderFrames(int16_t* out, const RenderSpan& span, const RenderSe
     const uint32_t steadyEnd =
         firstFailing(steadyBegin, endFrame, [&](uint32_t f) { return gain.beforeFadeOut(f); });
 
-    // A local copy keeps the source's table in registers' reach of the loop; it goes back after.
-    RandomSource source = random;
+    // The generators run on a local copy, which the compiler may keep in registers: nothing the
+    // loop writes through a pointer can touch it. It goes back when the stretch is done.
+    ChannelWaveState state = channel;
     for (uint32_t f = startFrame; f < endFrame; ++f) {
         double e;
         if constexpr (kUseEnvelope) {
-            e = waveEnvelope(channel.envelope, source, ascentRate, descentRate, waveThreshold);
+            e = waveEnvelope(state.envelope, source, ascentRate, descentRate, waveThreshold);
         } else {
             e = flatEnvelope(ascentRate, descentRate, waveThreshold);
         }
-        const double p = pinkNoise(channel.pink, source);
-        const double b = brownNoise(channel.brown, source);
+        const double p = pinkNoise(state.pink, source);
+        const double b = brownNoise(state.brown, source);
         const double mix = (lightWeight * p + b * heavyWeight) * e;
         const double g = (f >= steadyBegin && f < steadyEnd) ? gain.volume : gain.at(f);
         *out++ = toSample(g * mix);
     }
-    random = source;
+    channel = state;
 }
 
 }  // namespace brinesong

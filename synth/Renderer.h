@@ -134,9 +134,9 @@ public:
     std::atomic<double> volume{0.5};               // 0.0 to 1.0
 
 private:
-    template <bool kUseEnvelope>
+    template <bool kUseEnvelope, typename Source>
     static void renderFrames(int16_t* out, const RenderSpan& span, const RenderSettings& settings,
-                             ChannelWaveState& channel, RandomSource& random);
+                             ChannelWaveState& channel, Source& random);
 
     RandomSource& random_;
     ChannelWaveState waveStates_[2];

@@ -63,7 +63,10 @@ constexpr int32_t kPinkLimit = 83886080;
 constexpr double kPinkScale = 83886080.0;
 }  // namespace wave_constants
 
-inline double brownNoise(BrownNoiseState& state, RandomSource& random) {
+// Each generator takes its draws from `random`: the `RandomSource` itself, or a `DrawBuffer` of
+// draws made ahead from it.
+template <typename Source>
+inline double brownNoise(BrownNoiseState& state, Source& random) {
     const double r = random.next();
     const double w = (r / wave_constants::kDrawDivisor * 2.0 - 1.0) * wave_constants::kBrownStep;
     double level = state.level * wave_constants::kBrownLeak + w;
@@ -77,7 +80,8 @@ inline double brownNoise(BrownNoiseState& state, RandomSource& random) {
     return out;
 }
 
-inline double pinkNoise(PinkNoiseState& state, RandomSource& random) {
+template <typename Source>
+inline double pinkNoise(PinkNoiseState& state, Source& random) {
     int32_t v = pinkValueFromDraw(random.next());
     const uint32_t counter = (state.counter + 1) & 0x7FFFFu;
     state.counter = counter;
@@ -107,7 +111,8 @@ inline double pinkNoise(PinkNoiseState& state, RandomSource& random) {
     return result / wave_constants::kPinkScale;
 }
 
-inline double waveEnvelope(WaveEnvelopeState& state, RandomSource& random, double ascentRate,
+template <typename Source>
+inline double waveEnvelope(WaveEnvelopeState& state, Source& random, double ascentRate,
                            double descentRate, int32_t waveThreshold) {
     int32_t phase = state.phase;
     double amplitude = state.amplitude;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <vector>
 
 namespace brinesong {
 namespace {
@@ -51,6 +52,22 @@ TEST(RandomSourceTest, discard_landsWhereTheSameNumberOfDrawsWould) {
         for (int i = 0; i < 100; ++i) {
             ASSERT_EQ(jumped.next(), walked.next()) << "after " << count << ", draw " << i;
         }
+    }
+}
+
+// Draws made ahead for the export's render loop are the draws one by one, and the source goes on
+// from after them.
+TEST(RandomSourceTest, fill_givesTheNextDrawsAndMovesOn) {
+    RandomSource walked(77);
+    RandomSource filled(77);
+    std::vector<uint32_t> buffer(RandomSource::kHistory + 8192);
+    for (const size_t count : {0u, 1u, 2u, 3u, 31u, 100u, 8191u, 8192u}) {
+        filled.fill(buffer.data(), count);
+        DrawBuffer draws{buffer.data() + RandomSource::kHistory};
+        for (size_t i = 0; i < count; ++i) {
+            ASSERT_EQ(draws.next(), walked.next()) << "count " << count << ", draw " << i;
+        }
+        ASSERT_EQ(filled.next(), walked.next()) << "after " << count;
     }
 }
 
