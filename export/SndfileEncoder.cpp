@@ -39,9 +39,10 @@ bool SndfileEncoder::open(int32_t sampleRate) {
     errno = 0;
     sndfile_ = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
     if (!sndfile_) {
-        // Formats whose header is completed at the end cannot be written to a FIFO.
+        // Formats whose header is completed at the end cannot be written to a FIFO: say so
+        // rather than whatever libsndfile's tries left in errno.
         struct stat status {};
-        if (errno == 0 && ::fstat(fd, &status) == 0 && !S_ISREG(status.st_mode)) {
+        if (::fstat(fd, &status) == 0 && S_ISFIFO(status.st_mode)) {
             errno = ESPIPE;
         }
         return failed();

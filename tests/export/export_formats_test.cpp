@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "export/ExportFormat.h"
 #include "export/ExportJob.h"
@@ -194,6 +196,37 @@ TEST_F(ExportFormatsTest, loop_joinsItsEndToItsStartWithoutASeam) {
     }
     // The ordinary export goes through silence at the join: the measure sees a seam there.
     EXPECT_LT(joinLevel(plain.left), 0.5);
+
+    // Exactly: the file is cut from the one sound the renderer makes at full level, block by
+    // block as the export renders it (first the 4 seconds before the file's start); the file's
+    // last frame is the frame of that sound just before its first, and its cross-fade begins just
+    // after the frame before it.
+    RandomSource random(13);
+    Renderer renderer(prefs_, random);
+    renderer.volume = 0.8;
+    renderer.fadeInOut = 0.0;
+    renderer.runLength = 0.0;
+    const uint32_t lead = loopCrossfadeFrames(352'800);
+    ASSERT_EQ(lead, 176'400u);
+    Recording sound;
+    std::vector<int16_t> left(kExportBlockFrames), right(kExportBlockFrames);
+    AudioBufferList list{
+        2, {{1, kExportBlockFrames * 2, left.data()}, {1, kExportBlockFrames * 2, right.data()}}};
+    for (const uint32_t part : {lead, 352'800u}) {
+        for (uint32_t done = 0; done < part; done += kExportBlockFrames) {
+            const uint32_t n = std::min(kExportBlockFrames, part - done);
+            RendererData request{nullptr, nullptr, 0, n, &list};
+            renderer.renderWave(&request);
+            sound.left.insert(sound.left.end(), left.begin(), left.begin() + n);
+            sound.right.insert(sound.right.end(), right.begin(), right.begin() + n);
+        }
+    }
+    for (const auto& [file, made] :
+         {std::pair{&looped.left, &sound.left}, std::pair{&looped.right, &sound.right}}) {
+        EXPECT_EQ(file->back(), (*made)[lead - 1]);
+        EXPECT_EQ(file->front(), (*made)[lead]);
+        EXPECT_TRUE(std::equal(file->begin(), file->end() - lead, made->begin() + lead));
+    }
 }
 
 }  // namespace
