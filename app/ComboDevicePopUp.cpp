@@ -52,7 +52,7 @@ void ComboDevicePopUp::showEmpty() {
     if (comboBox_) {
         const QSignalBlocker blocker(comboBox_);
         comboBox_->clear();
-        comboBox_->addItem(localized("No output device"));
+        comboBox_->addItem(Texts::tr("No output device"));
         comboBox_->setEnabled(false);
     }
 }

@@ -20,6 +20,44 @@ const char* const kSwitchOptions[][2] = {
     {"amplitude-generator", "Amplitude generator"},
 };
 
+// Qt's standard options for the window (QGuiApplication's and QApplication's), with whether each
+// takes a value. QApplication takes them out of the arguments itself; here they are only let
+// through, and refused beside the commands that open no window.
+struct QtWindowOption {
+    const char* name;
+    bool takesValue;
+};
+const QtWindowOption kQtWindowOptions[] = {
+    {"platform", true},        {"platformpluginpath", true},
+    {"platformtheme", true},   {"plugin", true},
+    {"qwindowgeometry", true}, {"qwindowtitle", true},
+    {"qwindowicon", true},     {"geometry", true},
+    {"title", true},           {"icon", true},
+    {"display", true},         {"session", true},
+    {"style", true},           {"stylesheet", true},
+    {"qmljsdebugger", true},   {"reverse", false},
+    {"widgetcount", false},    {"nograb", false},
+    {"dograb", false},         {"sync", false},
+};
+
+bool isQtWindowOption(const QString& name) {
+    for (const QtWindowOption& option : kQtWindowOptions) {
+        if (name == QLatin1String(option.name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool onlyQtWindowOptions(const QStringList& names) {
+    for (const QString& name : names) {
+        if (!isQtWindowOption(name)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 QString refusal(const QString& option, const QString& expected, const QString& given) {
     return QStringLiteral("--%1: expected %2, got '%3'").arg(option, expected, given);
 }
@@ -92,6 +130,7 @@ QString usageText() {
                "[SETTINGS]\n"
                "  brinesong --play [--minutes M] [--device NAME] [--seed N] [SETTINGS]\n"
                "  brinesong --list-devices\n"
+               "  brinesong --help | --version\n"
                "SETTINGS: --volume P --light-wave P --heavy-wave P --ascent P --descent P\n"
                "          --wave-interval P --boost-sound-level on|off --amplitude-generator "
                "on|off\n"
@@ -105,8 +144,13 @@ QString usageText() {
                "--seed N      seed of the random source, for a reproducible sound\n"
                "--device NAME the output device to play to, as --list-devices names it (default: "
                "the\n"
-               "              one chosen in the window)\n")
+               "              one chosen in the window)\n"
+               "The window also takes Qt's standard options (-platform NAME, -style STYLE, ...).\n")
         .arg(formatNames());
+}
+
+QString versionText() {
+    return QStringLiteral("brinesong " BRINESONG_VERSION "\n");
 }
 
 ParseOutcome parseCommandLine(const QStringList& arguments) {
@@ -115,6 +159,7 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
+    const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption exportFile(QStringLiteral("export"), QString(),
                                         QStringLiteral("FILE"));
     const QCommandLineOption play(QStringLiteral("play"));
@@ -125,6 +170,7 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption format(QStringLiteral("format"), QString(), QStringLiteral("F"));
     const QCommandLineOption loop(QStringLiteral("loop"));
     parser.addOption(help);
+    parser.addOption(version);
     parser.addOption(exportFile);
     parser.addOption(play);
     parser.addOption(listDevices);
@@ -141,6 +187,12 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
         parser.addOption(QCommandLineOption(QString::fromLatin1(option[0]),
                                             QString::fromLatin1(option[1]),
                                             QStringLiteral("on|off")));
+    }
+
+    for (const QtWindowOption& option : kQtWindowOptions) {
+        parser.addOption(option.takesValue ? QCommandLineOption(QString::fromLatin1(option.name),
+                                                                QString(), QStringLiteral("VALUE"))
+                                           : QCommandLineOption(QString::fromLatin1(option.name)));
     }
 
     QStringList withProgram = arguments;
@@ -160,6 +212,18 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
         command.mode = CommandLine::Mode::Help;
         outcome.ok = true;
         return outcome;
+    }
+    if (parser.isSet(version)) {
+        command.mode = CommandLine::Mode::Version;
+        outcome.ok = true;
+        return outcome;
+    }
+    QString qtOption;
+    for (const QString& name : parser.optionNames()) {
+        if (isQtWindowOption(name)) {
+            qtOption = name;
+            break;
+        }
     }
 
     SoundOptions& sound = command.sound;
@@ -207,6 +271,15 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
         error = QStringLiteral("--play and --export exclude each other");
         return outcome;
     }
+    const bool windowless =
+        parser.isSet(listDevices) || parser.isSet(play) || parser.isSet(exportFile);
+    if (!qtOption.isEmpty() && windowless) {
+        error = QStringLiteral(
+                    "-%1 is an option of the window; --export, --play and "
+                    "--list-devices open none")
+                    .arg(qtOption);
+        return outcome;
+    }
     if (parser.isSet(listDevices)) {
         if (parser.isSet(play) || parser.isSet(exportFile)) {
             error = QStringLiteral("--list-devices goes alone");
@@ -243,7 +316,7 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
                         .arg(command.exportPath);
             return outcome;
         }
-    } else if (!arguments.isEmpty()) {
+    } else if (!onlyQtWindowOptions(parser.optionNames())) {
         error = QStringLiteral("nothing to do: give --export FILE or --play (see --help)");
         return outcome;
     }

@@ -30,7 +30,7 @@ struct SoundOptions {
 };
 
 struct CommandLine {
-    enum class Mode { Window, Help, Export, Play, ListDevices };
+    enum class Mode { Window, Help, Version, Export, Play, ListDevices };
     Mode mode = Mode::Window;
     QString exportPath;
     // --format for --export: a format's name as --help lists them; none to go by the extension.
@@ -52,6 +52,8 @@ struct ParseOutcome {
 ParseOutcome parseCommandLine(const QStringList& arguments);
 
 QString usageText();
+// "brinesong 0.1.0": the program's name and version.
+QString versionText();
 
 // Runs an export command; returns the process's exit status.
 int runExportCommand(const CommandLine& command);

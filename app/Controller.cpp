@@ -10,8 +10,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSlider>
@@ -23,7 +21,6 @@
 
 #include "HelpPanel.h"
 #include "InterfaceLoader.h"
-#include "StoredSettings.h"
 #include "audio/OutputDeviceSelection.h"
 #include "platform/Localization.h"
 #include "platform/SettingsStore.h"
@@ -31,54 +28,45 @@
 
 namespace brinesong {
 
-namespace {
-const QString kWindowFrameKey = QStringLiteral("BrinesongWindow");
+QIcon applicationIcon() {
+    return QIcon::fromTheme(QStringLiteral("org.kelvane.Brinesong"),
+                            QIcon(QStringLiteral(":/icons/org.kelvane.Brinesong.svg")));
 }
 
-QIcon brinesongIcon() {
-    QPixmap pixmap(64, 64);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0x1d, 0x4e, 0x89));
-    painter.drawEllipse(2, 2, 60, 60);
-    QPainterPath wave;
-    wave.moveTo(8, 40);
-    wave.cubicTo(20, 18, 34, 18, 38, 32);
-    wave.cubicTo(30, 28, 28, 40, 40, 42);
-    wave.cubicTo(48, 44, 54, 40, 58, 38);
-    wave.lineTo(58, 50);
-    wave.lineTo(8, 50);
-    wave.closeSubpath();
-    painter.setBrush(QColor(0xe8, 0xf4, 0xfb));
-    painter.drawPath(wave);
-    painter.end();
-    return QIcon(pixmap);
+QIcon symbolicIcon() {
+    return QIcon::fromTheme(QStringLiteral("org.kelvane.Brinesong-symbolic"),
+                            QIcon(QStringLiteral(":/icons/org.kelvane.Brinesong-symbolic.svg")));
 }
 
 Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int minuteMs,
                        QObject* parent)
     : QObject(parent),
-      renderer(Preferences::sharedInstance()),
-      engine(renderer, unit, *this),
-      scheduler(std::move(clock),
-                SchedulerHost{[this] { playStop(); }, [this] { return isPlaying(); },
-                              [this] { return isSaving(); }},
-                minuteMs),
-      exportFlow(renderer, engine.renderLock, [this] { return isPlaying(); }),
-      trayMenu([this] { return isPlaying(); }, [this] { return isSaving(); },
-               [this] { playStop(); }),
-      preferencesPanel(Preferences::sharedInstance()),
+      renderer_(Preferences::sharedInstance()),
+      engine_(renderer_, unit, *this),
+      scheduler_(std::move(clock),
+                 SchedulerHost{[this] { playStop(); }, [this] { return isPlaying(); },
+                               [this] { return isSaving(); }},
+                 minuteMs),
+      exportFlow_(renderer_, engine_.renderLock, [this] { return isPlaying(); }),
+      trayMenu_(TrayActions{[this] { return isPlaying(); }, [this] { return isSaving(); },
+                            [this] { playStop(); }, [this] { showWindow(); },
+                            [] { QCoreApplication::quit(); }}),
+      preferencesPanel_(Preferences::sharedInstance()),
       store_(store) {
-    connect(&exportFlow, &ExportFlow::savingChanged, this, &Controller::validateMenus);
+    connect(&exportFlow_, &ExportFlow::savingChanged, this, &Controller::validateMenus);
+    // The first to hear of a change: the button and the menus are right before anyone else looks.
+    connect(this, &Controller::playStateChanged, this, &Controller::showPlayState);
+    connect(&preferencesPanel_, &PreferencesPanel::keepAwakeChanged, this, [this](bool keepAwake) {
+        settings_.keepAwake = keepAwake;
+        emit keepAwakeChanged(keepAwake);
+    });
 }
 
 Controller::~Controller() {
     if (!terminated_) {
         // No playback may call back into a controller that is going away.
-        renderer.forceStop.store(true);
-        engine.waitForWaitThreads();
+        renderer_.forceStop.store(true);
+        engine_.waitForWaitThreads();
     }
     delete window.data();
 }
@@ -86,7 +74,7 @@ Controller::~Controller() {
 void Controller::setOutputDevices(OutputDeviceSelection* selection, OutputRouting* routing) {
     outputDevices_ = selection;
     outputRouting_ = routing;
-    preferencesPanel.setOutputDeviceSelection(selection);
+    preferencesPanel_.setOutputDeviceSelection(selection);
 }
 
 bool Controller::awakeFromNib() {
@@ -102,15 +90,15 @@ bool Controller::awakeFromNib() {
         QApplication::beep();
         return false;
     }
-    if (!exportFlow.load(window)) {
+    if (!exportFlow_.load(window)) {
         std::fprintf(stderr, "Failed to load the export sheets\n");
     }
-    engine.openAudioOutput();
+    engine_.openAudioOutput();
     loadSettings();
     sharedRandomSource().seedFromEntropy();
     connectActions();
     validateMenus();
-    trayMenu.showIcon(brinesongIcon());
+    trayMenu_.showIcon(symbolicIcon());
     window->show();
     window->raise();
     window->activateWindow();
@@ -137,10 +125,10 @@ bool Controller::loadMainWindow() {
     preferencesAction = root->findChild<QAction*>(QStringLiteral("preferencesAction"));
     helpAction = root->findChild<QAction*>(QStringLiteral("helpAction"));
     quitAction = root->findChild<QAction*>(QStringLiteral("quitAction"));
-    window->setWindowIcon(brinesongIcon());
-    playStopButton->setText(localized("Start Brinesong"));
-    scheduler.attach(dateText, timeText, minutesText, startCheckbox, stopCheckbox, timeLeftText);
-    preferencesPanel.setParentWindow(window);
+    window->setWindowIcon(applicationIcon());
+    playStopButton->setText(Texts::tr("Start Brinesong"));
+    scheduler_.attach(dateText, timeText, minutesText, startCheckbox, stopCheckbox, timeLeftText);
+    preferencesPanel_.setParentWindow(window);
     HelpPanel::sharedInstance().parentWindow = window;
     return true;
 }
@@ -177,45 +165,34 @@ void Controller::connectActions() {
 }
 
 void Controller::loadSettings() {
-    const QByteArray frame =
-        QByteArray::fromBase64(store_.stringForKey(kWindowFrameKey).toLatin1());
-    if (!frame.isEmpty()) {
-        window->restoreGeometry(frame);
+    settings_.load(store_);
+    if (!settings_.windowFrame.isEmpty()) {
+        window->restoreGeometry(settings_.windowFrame);
     }
-    // Before the defaults are registered, so that only a value the user's store holds counts.
-    firstLaunch_ = !store_.hasStoredValue(keys::kVolume);
-    registerSettingsDefaults(store_);
-    renderer.volume.store(loadVolume(store_));
-
-    QTime startTime(store_.integerForKey(keys::kHour), store_.integerForKey(keys::kMinute),
-                    store_.integerForKey(keys::kSecond));
-    if (!startTime.isValid()) {
-        // An hour, minute or second out of range in the file: the registered default time.
-        startTime = QTime(8, 0, 0);
-    }
-    scheduler.showNextStart(startTime);
-    scheduler.setMinutes(store_.integerForKey(keys::kMinutes));
-
-    loadWaveSettings(store_, Preferences::sharedInstance());
-    outputDeviceName_ = store_.stringForKey(keys::kOutputSourceName);
+    renderer_.volume.store(settings_.volume);
+    scheduler_.showNextStart(settings_.startTime);
+    scheduler_.setMinutes(settings_.minutes);
+    settings_.applyWaveSettings(Preferences::sharedInstance());
+    preferencesPanel_.setKeepAwake(settings_.keepAwake);
     if (outputDevices_) {
         // The unit is open by now: route it to the saved device, else the default one.
         outputDevices_->setAudioOutput(outputRouting_);
-        outputDevices_->setOutputDeviceName(outputDeviceName_.isEmpty()
-                                                ? std::nullopt
-                                                : std::optional(outputDeviceName_.toStdString()));
-        outputDeviceName_ = QString::fromStdString(outputDevices_->outputDeviceName());
+        outputDevices_->setOutputDeviceName(
+            settings_.outputDeviceName.isEmpty()
+                ? std::nullopt
+                : std::optional(settings_.outputDeviceName.toStdString()));
+        settings_.outputDeviceName = QString::fromStdString(outputDevices_->outputDeviceName());
     }
 
     if (volumeSlider) {
         updating_ = true;
-        volumeSlider->setValue(static_cast<int>(std::lround(100.0 * renderer.volume.load())));
+        volumeSlider->setValue(static_cast<int>(std::lround(100.0 * renderer_.volume.load())));
         updating_ = false;
     }
 }
 
 void Controller::applicationDidFinishLaunching() {
-    if (firstLaunch_) {
+    if (settings_.firstLaunch) {
         showHelp();
     }
 }
@@ -227,45 +204,36 @@ void Controller::applicationWillTerminate() {
     terminated_ = true;
     // A just-started export worker may not hold the render lock yet, so the lock alone does not
     // tell whether an export runs.
-    const bool exporting = exportFlow.workerRunning();
-    if (exporting || !engine.renderLock.try_lock()) {
+    const bool exporting = exportFlow_.workerRunning();
+    if (exporting || !engine_.renderLock.try_lock()) {
         // A playback or an export is producing sound: end it and wait until it has ended.
-        renderer.forceStop.store(true);
-        exportFlow.requestAbort();
-        exportFlow.waitForWorker();
-        engine.renderLock.lock();
+        renderer_.forceStop.store(true);
+        exportFlow_.requestAbort();
+        exportFlow_.waitForWorker();
+        engine_.renderLock.lock();
     }
-    engine.renderLock.unlock();
+    engine_.renderLock.unlock();
     // The wait thread posts its last word after letting go of the lock.
-    engine.waitForWaitThreads();
-    engine.closeAudioOutput();
+    engine_.waitForWaitThreads();
+    engine_.closeAudioOutput();
     saveSettings();
 }
 
 void Controller::saveSettings() {
-    store_.setFloat(volumeSlider ? static_cast<float>(volumeSlider->value())
-                                 : static_cast<float>(renderer.volume.load() * 100.0),
-                    keys::kVolume);
-    const QTime startTime = scheduler.startTimeOfDay();
+    settings_.volume = volumeSlider ? volumeSlider->value() / 100.0 : renderer_.volume.load();
+    const QTime startTime = scheduler_.startTimeOfDay();
     if (startTime.isValid()) {
-        store_.setInteger(startTime.hour(), keys::kHour);
-        store_.setInteger(startTime.minute(), keys::kMinute);
-        store_.setInteger(startTime.second(), keys::kSecond);
+        settings_.startTime = startTime;
     }
-    store_.setInteger(scheduler.minutes(), keys::kMinutes);
-    saveWaveSettings(Preferences::sharedInstance(), store_);
+    settings_.minutes = scheduler_.minutes();
+    settings_.takeWaveSettings(Preferences::sharedInstance());
     if (outputDevices_) {
-        outputDeviceName_ = QString::fromStdString(outputDevices_->outputDeviceName());
-    }
-    if (outputDeviceName_.isEmpty()) {
-        store_.removeObjectForKey(keys::kOutputSourceName);  // the next launch takes the default
-    } else {
-        store_.setString(outputDeviceName_, keys::kOutputSourceName);
+        settings_.outputDeviceName = QString::fromStdString(outputDevices_->outputDeviceName());
     }
     if (window) {
-        store_.setString(QString::fromLatin1(window->saveGeometry().toBase64()), kWindowFrameKey);
+        settings_.windowFrame = window->saveGeometry();
     }
-    if (!store_.synchronize()) {
+    if (!settings_.save(store_)) {
         std::fprintf(stderr, "Failed to write the settings to %s\n", qPrintable(store_.fileName()));
     }
 }
@@ -276,7 +244,7 @@ bool Controller::validateMenuItem(QAction* item) {
     }
     bool enabled = true;
     if (item == playStopAction) {
-        item->setText(isPlaying() ? localized("Stop") : localized("Start"));
+        item->setText(isPlaying() ? Texts::tr("Stop") : Texts::tr("Start"));
         enabled = !isSaving();
     } else if (item == exportAction) {
         enabled = !isSaving() && !isPlaying();
@@ -300,7 +268,7 @@ void Controller::playStop() {
     if (isSaving() && !isPlaying()) {
         return;
     }
-    engine.playStop();
+    engine_.playStop();
     validateMenus();
 }
 
@@ -312,7 +280,14 @@ void Controller::cancel() {
 
 void Controller::volumeSliderChanged() {
     if (volumeSlider) {
-        renderer.volume.store(volumeSlider->value() / 100.0);
+        renderer_.volume.store(volumeSlider->value() / 100.0);
+        emit volumeChanged();
+    }
+}
+
+void Controller::setVolume(double volume) {
+    if (volumeSlider) {
+        volumeSlider->setValue(static_cast<int>(std::lround(100.0 * volume)));
     }
 }
 
@@ -321,11 +296,11 @@ void Controller::showHelp() {
 }
 
 void Controller::showPreferences() {
-    preferencesPanel.showPanel();
+    preferencesPanel_.showPanel();
 }
 
 void Controller::saveAs() {
-    exportFlow.saveAs();
+    exportFlow_.saveAs();
 }
 
 void Controller::postToMainThread(std::function<void()> task) {
@@ -333,14 +308,26 @@ void Controller::postToMainThread(std::function<void()> task) {
 }
 
 void Controller::didStart() {
-    playStopButton->setText(localized("Stop Brinesong"));
-    validateMenus();
+    emit playStateChanged(true);
 }
 
 void Controller::didStop() {
-    playStopButton->setText(localized("Start Brinesong"));
+    emit playStateChanged(false);
+}
+
+void Controller::showPlayState(bool playing) {
+    playStopButton->setText(playing ? Texts::tr("Stop Brinesong") : Texts::tr("Start Brinesong"));
     validateMenus();
-    emit playbackStopped();
+}
+
+void Controller::showWindow() {
+    if (!window) {
+        return;
+    }
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 }  // namespace brinesong

@@ -3,8 +3,11 @@
 // engine and the parts of the window that have classes of their own (scheduler, export flow, tray
 // menu, preferences and help panels).
 //
-// Every start or stop, from the button, the menu, the tray, Escape or the scheduler, goes through
-// `playStop`. Settings are read once at launch and written once at termination.
+// Every start or stop, from the button, the menu, the tray, Escape, the media keys or the
+// scheduler, goes through `playStop`; the play state is the controller's own, and what follows it
+// (the button, the menus, the tray, the media player on the bus, the sleep inhibitor) hears of
+// every change through `playStateChanged`. Settings are read once at launch and written once at
+// termination, as one `Settings` value.
 #pragma once
 
 #include <QMainWindow>
@@ -15,6 +18,7 @@
 #include "ExportFlow.h"
 #include "PreferencesPanel.h"
 #include "Scheduler.h"
+#include "Settings.h"
 #include "TrayMenu.h"
 #include "audio/PlaybackEngine.h"
 #include "synth/Renderer.h"
@@ -35,7 +39,7 @@ class OutputRouting;
 class OutputUnit;
 class SettingsStore;
 
-class Controller : public QObject, public PlaybackHost {
+class Controller : public QObject, private PlaybackHost {
     Q_OBJECT
 public:
     // `store` is read at launch and written at termination; `clock` and `minuteMs` drive the
@@ -61,6 +65,9 @@ public:
     bool validateMenuItem(QAction* item);
     void validateMenus();
 
+    // Brings the main window to the front, out of the tray or from under other windows.
+    void showWindow();
+
     // Actions.
     void playStop();
     void cancel();
@@ -69,21 +76,20 @@ public:
     void showPreferences();
     void saveAs();
 
-    // PlaybackHost.
-    void postToMainThread(std::function<void()> task) override;
-    void didStart() override;
-    void didStop() override;
+    bool isPlaying() const { return engine_.isPlaying(); }
+    bool isSaving() const { return exportFlow_.saving(); }
+    bool isOutputOpen() const { return engine_.isOutputOpen(); }
+    bool firstLaunch() const { return settings_.firstLaunch; }
 
-    bool isPlaying() const { return engine.isPlaying(); }
-    bool isSaving() const { return exportFlow.saving(); }
-    bool firstLaunch() const { return firstLaunch_; }
+    // The renderer's fields, to look at; only the controller and the threads it starts change them.
+    const Renderer& renderer() const { return renderer_; }
 
-    Renderer renderer;
-    PlaybackEngine engine;
-    Scheduler scheduler;
-    ExportFlow exportFlow;
-    TrayMenu trayMenu;
-    PreferencesPanel preferencesPanel;
+    // The parts of the window that have classes of their own.
+    Scheduler& scheduler() { return scheduler_; }
+    ExportFlow& exportFlow() { return exportFlow_; }
+    TrayMenu& trayMenu() { return trayMenu_; }
+    PreferencesPanel& preferencesPanel() { return preferencesPanel_; }
+    const PreferencesPanel& preferencesPanel() const { return preferencesPanel_; }
 
     // Outlets of the main window.
     QPointer<QMainWindow> window;
@@ -101,27 +107,55 @@ public:
     QAction* helpAction = nullptr;
     QAction* quitAction = nullptr;
 
+    // The playback gain, 0.0 to 1.0. Setting it moves the slider, as a user would.
+    double volume() const { return renderer_.volume.load(); }
+    void setVolume(double volume);
+
+    // The preference "Keep the computer awake while playing".
+    bool keepAwake() const { return settings_.keepAwake; }
+
 signals:
-    // After the button has been retitled at the end of a playback.
-    void playbackStopped();
+    // The sound started (true) or its playback ended (false). The button, the menus, the media
+    // player on the bus and the sleep inhibitor follow it; the tray's menu reads the state each
+    // time it opens.
+    void playStateChanged(bool playing);
+    void keepAwakeChanged(bool keepAwake);
+    void volumeChanged();
 
 private:
+    // PlaybackHost: the engine's word to the main thread.
+    void postToMainThread(std::function<void()> task) override;
+    void didStart() override;
+    void didStop() override;
+
+    // The button's title and the menus for the play state.
+    void showPlayState(bool playing);
+
     bool loadMainWindow();
     void connectActions();
     void loadSettings();
     void saveSettings();
 
+    Renderer renderer_;
+    PlaybackEngine engine_;
+    Scheduler scheduler_;
+    ExportFlow exportFlow_;
+    TrayMenu trayMenu_;
+    PreferencesPanel preferencesPanel_;
+
     SettingsStore& store_;
-    bool firstLaunch_ = false;
+    // As read at launch; brought up to date and written at termination. The stored output device
+    // stays as it was when there is no device list.
+    Settings settings_;
     bool terminated_ = false;
     bool updating_ = false;  // set while the program itself moves the volume slider
-    // The stored output device, kept as it was when there is no device list.
-    QString outputDeviceName_;
     OutputDeviceSelection* outputDevices_ = nullptr;
     OutputRouting* outputRouting_ = nullptr;
 };
 
-// The program's icon, drawn rather than shipped.
-QIcon brinesongIcon();
+// The program's icon and the tray's one-colour variant: the desktop's icon theme's where it has
+// them (installed beside the program), else the copies built into the program.
+QIcon applicationIcon();
+QIcon symbolicIcon();
 
 }  // namespace brinesong

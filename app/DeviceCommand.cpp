@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "CommandLine.h"
-#include "StoredSettings.h"
+#include "Settings.h"
 #include "platform/SettingsStore.h"
 
 namespace brinesong {
@@ -37,9 +37,10 @@ CommandLineOutputDevice::CommandLineOutputDevice(OutputRouting& unit,
         name = requested->toStdString();
     } else {
         SettingsStore store;
-        const QString saved = store.stringForKey(keys::kOutputSourceName);
-        if (!saved.isEmpty()) {
-            name = saved.toStdString();
+        Settings saved;
+        saved.load(store);
+        if (!saved.outputDeviceName.isEmpty()) {
+            name = saved.outputDeviceName.toStdString();
         }
     }
     selection_->setOutputDeviceName(name);

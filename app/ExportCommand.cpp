@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "CommandLine.h"
-#include "StoredSettings.h"
+#include "Settings.h"
 #include "export/ExportJob.h"
 #include "platform/Localization.h"
 #include "platform/SettingsStore.h"
@@ -69,17 +69,18 @@ private:
 
 QString exportFailureText(const ExportFormat& format) {
     if (&format == &aiffFormat()) {
-        return localized("Faild to save an AIFF file.");
+        return Texts::tr("Faild to save an AIFF file.");
     }
-    return localized("Failed to save the %1 file.")
+    return Texts::tr("Failed to save the %1 file.")
         .arg(QString::fromUtf8(format.title.data(), qsizetype(format.title.size())));
 }
 
 void prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer) {
     SettingsStore store;
-    registerSettingsDefaults(store);
-    loadWaveSettings(store, preferences);
-    renderer.volume.store(options.volume ? *options.volume / 100.0 : loadVolume(store));
+    Settings saved;
+    saved.load(store);
+    saved.applyWaveSettings(preferences);
+    renderer.volume.store(options.volume ? *options.volume / 100.0 : saved.volume);
     if (options.lightWave)
         preferences.setLightWave(*options.lightWave);
     if (options.heavyWave)

@@ -97,7 +97,7 @@ bool ExportFlow::load(QWidget* window) {
     lengthComboBox->setInsertPolicy(QComboBox::NoInsert);
 
     savePanel_ =
-        new SavePanel(window, localized("Export AIFF File"), [this] { return confirmChoice(); });
+        new SavePanel(window, Texts::tr("Export AIFF File"), [this] { return confirmChoice(); });
     savePanel_->setOption(QFileDialog::DontUseNativeDialog);
     savePanel_->setAcceptMode(QFileDialog::AcceptSave);
     savePanel_->setFileMode(QFileDialog::AnyFile);
@@ -112,7 +112,7 @@ bool ExportFlow::load(QWidget* window) {
                                 QString::fromUtf8(extension.data(), qsizetype(extension.size()));
             }
         }
-        filters << localized("%1 files (%2)")
+        filters << Texts::tr("%1 files (%2)")
                        .arg(
                            QString::fromUtf8(format->title.data(), qsizetype(format->title.size())),
                            patterns.join(QLatin1Char(' ')));
@@ -147,10 +147,10 @@ std::optional<float> ExportFlow::lengthMinutes(const QString& text) {
 
 bool ExportFlow::confirmChoice() {
     if (!lengthMinutes(lengthComboBox->currentText())) {
-        QMessageBox box(QMessageBox::Warning, localized("Export AIFF File"),
-                        localized("The length must be a number of minutes (up to 400)."),
+        QMessageBox box(QMessageBox::Warning, Texts::tr("Export AIFF File"),
+                        Texts::tr("The length must be a number of minutes (up to 400)."),
                         QMessageBox::Ok, savePanel_);
-        box.button(QMessageBox::Ok)->setText(localized("OK"));
+        box.button(QMessageBox::Ok)->setText(Texts::tr("OK"));
         box.exec();
         lengthComboBox->setFocus();
         lengthComboBox->lineEdit()->selectAll();
@@ -165,11 +165,11 @@ bool ExportFlow::confirmChoice() {
     const QFileInfo real(chosenTarget(chosen).first);
     if (real.filePath() != chosen && (real.exists() || real.isSymLink())) {
         QMessageBox box(
-            QMessageBox::Warning, localized("Export AIFF File"),
-            localized("%1 already exists.\nDo you want to replace it?").arg(real.fileName()),
+            QMessageBox::Warning, Texts::tr("Export AIFF File"),
+            Texts::tr("%1 already exists.\nDo you want to replace it?").arg(real.fileName()),
             QMessageBox::Yes | QMessageBox::No, savePanel_);
-        box.button(QMessageBox::Yes)->setText(localized("Yes"));
-        box.button(QMessageBox::No)->setText(localized("No"));
+        box.button(QMessageBox::Yes)->setText(Texts::tr("Yes"));
+        box.button(QMessageBox::No)->setText(Texts::tr("No"));
         box.setDefaultButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes;
     }
@@ -191,7 +191,7 @@ void ExportFlow::saveAs() {
     }
     setSaving(true);
     lengthComboBox->setToolTip(
-        localized("Set the length of AIFF file in minutes (up to 400 minutes)"));
+        Texts::tr("Set the length of AIFF file in minutes (up to 400 minutes)"));
     if (auto* list = qobject_cast<QListView*>(lengthComboBox->view())) {
         list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     }
@@ -216,7 +216,7 @@ void ExportFlow::savePanelDidEnd(int returnCode) {
     lastFormat_ = format;
     const bool loop = loopCheckBox && loopCheckBox->isChecked();
 
-    saveStatusText->setText(localized("Saving %1...").arg(QFileInfo(path).fileName()));
+    saveStatusText->setText(Texts::tr("Saving %1...").arg(QFileInfo(path).fileName()));
     saveProgress->setValue(0);
     abortSave_.store(false, std::memory_order_relaxed);
     saveResult_.store(false, std::memory_order_relaxed);
@@ -263,7 +263,7 @@ std::pair<QString, const ExportFormat*> ExportFlow::chosenTarget(const QString& 
 void ExportFlow::showFailureAlert(const ExportFormat& format) {
     const QString text = exportFailureText(format);
     auto* alert = new QMessageBox(QMessageBox::Warning, text, text, QMessageBox::Ok, window_);
-    alert->button(QMessageBox::Ok)->setText(localized("OK"));
+    alert->button(QMessageBox::Ok)->setText(Texts::tr("OK"));
     alert->setWindowModality(Qt::WindowModal);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     failureAlert_ = alert;

@@ -68,6 +68,7 @@ bool PreferencesPanel::load() {
     amplitudeGeneratorCheckbox = outlet<QCheckBox>(root, "amplitudeGeneratorCheckbox");
     mAudioOutputPopUpButton = outlet<QComboBox>(root, "mAudioOutputPopUpButton");
     resetToDefaultButton = outlet<QPushButton>(root, "resetToDefaultButton");
+    keepAwakeCheckbox = outlet<QCheckBox>(root, "keepAwakeCheckbox");
 
     auto connectSlider = [this](QSlider* control, void (PreferencesPanel::*action)()) {
         if (control) {
@@ -94,6 +95,15 @@ bool PreferencesPanel::load() {
     };
     connectCheckbox(boostSoundLevelCheckbox, &PreferencesPanel::boostSoundLevelChanged);
     connectCheckbox(amplitudeGeneratorCheckbox, &PreferencesPanel::amplitudeGeneratorChanged);
+    if (keepAwakeCheckbox) {
+        keepAwakeCheckbox->setChecked(keepAwake_);
+        connect(keepAwakeCheckbox, &QCheckBox::toggled, this, [this](bool checked) {
+            if (!updating_ && checked != keepAwake_) {
+                keepAwake_ = checked;
+                emit keepAwakeChanged(checked);
+            }
+        });
+    }
     if (resetToDefaultButton) {
         connect(resetToDefaultButton, &QPushButton::clicked, this,
                 &PreferencesPanel::resetToDefault);
@@ -107,6 +117,7 @@ void PreferencesPanel::clearOutlets() {
     lightWaveText = heavyWaveText = ascentText = descentText = waveIntervalText = nullptr;
     boostSoundLevelCheckbox = amplitudeGeneratorCheckbox = nullptr;
     mAudioOutputPopUpButton = nullptr;
+    keepAwakeCheckbox = nullptr;
     resetToDefaultButton = nullptr;
 }
 
@@ -140,6 +151,15 @@ void PreferencesPanel::showWhole(QLabel* text, double percent) {
     if (text) {
         // Truncated toward zero, as the settings are stored.
         text->setText(QString::number(static_cast<int>(percent)));
+    }
+}
+
+void PreferencesPanel::setKeepAwake(bool keepAwake) {
+    keepAwake_ = keepAwake;
+    if (keepAwakeCheckbox) {
+        updating_ = true;
+        keepAwakeCheckbox->setChecked(keepAwake);
+        updating_ = false;
     }
 }
 

@@ -44,6 +44,11 @@ public:
     void setOutputDeviceSelection(OutputDeviceSelection* selection) { outputDevices_ = selection; }
     QWidget* panelWindow() const { return window; }
 
+    // The preference "Keep the computer awake while playing": not a wave setting, so the panel only
+    // shows it and reports the user's changes; restoring the defaults leaves it alone.
+    void setKeepAwake(bool keepAwake);
+    bool keepAwake() const { return keepAwake_; }
+
     // Brings every control in line with the settings.
     void updateUI();
 
@@ -82,7 +87,12 @@ public:
     QCheckBox* boostSoundLevelCheckbox = nullptr;
     QCheckBox* amplitudeGeneratorCheckbox = nullptr;
     QComboBox* mAudioOutputPopUpButton = nullptr;
+    QCheckBox* keepAwakeCheckbox = nullptr;
     QPushButton* resetToDefaultButton = nullptr;
+
+signals:
+    // The user ticked or cleared "Keep the computer awake while playing".
+    void keepAwakeChanged(bool keepAwake);
 
 private:
     bool load();
@@ -99,6 +109,7 @@ private:
     // Set while the panel moves its own controls, so their change signals are not taken as the
     // user's and written back.
     bool updating_ = false;
+    bool keepAwake_ = true;
 };
 
 }  // namespace brinesong

@@ -253,7 +253,7 @@ void Scheduler::updateTimeLeft() {
                              .arg(seconds / 3600)
                              .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
                              .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-    timeLeftText_->setText(localized("Stops in %1").arg(left));
+    timeLeftText_->setText(Texts::tr("Stops in %1").arg(left));
 }
 
 }  // namespace brinesong

@@ -1,49 +1,81 @@
 #include "TrayMenu.h"
 
 #include <QAction>
+#include <QGuiApplication>
+#include <QIcon>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
 #include "platform/Localization.h"
+#include "platform/StatusNotifierHost.h"
 
 namespace brinesong {
 
-TrayMenu::TrayMenu(std::function<bool()> isPlaying, std::function<bool()> isSaving,
-                   std::function<void()> playStop, QObject* parent)
-    : QObject(parent),
-      isPlaying_(std::move(isPlaying)),
-      isSaving_(std::move(isSaving)),
-      playStop_(std::move(playStop)) {}
+TrayMenu::TrayMenu(TrayActions actions, QObject* parent)
+    : QObject(parent), actions_(std::move(actions)), toolTip_(QStringLiteral("Brinesong")) {}
 
 TrayMenu::~TrayMenu() {
     delete trayIcon_.data();
 }
 
-bool TrayMenu::showIcon(const QIcon& icon) {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        return false;
+void TrayMenu::showIcon(const QIcon& icon) {
+    icon_ = icon;
+    if (trayIcon_) {
+        trayIcon_->setIcon(icon);
+        return;
     }
-    if (!trayIcon_) {
-        trayIcon_ = new QSystemTrayIcon(icon, this);
-        trayIcon_->setToolTip(QStringLiteral("Brinesong"));
-        trayIcon_->setContextMenu(applicationDockMenu());
+    // Qt docks into an X11 tray whenever one appears; a D-Bus tray it uses only if one was there
+    // at its first look, so that look waits until there is one.
+    if (QGuiApplication::platformName() == QLatin1String("xcb") ||
+        StatusNotifierHost::isRegistered()) {
+        createIcon();
+        return;
     }
+    if (!host_) {
+        host_ = new StatusNotifierHost(this);
+        connect(host_, &StatusNotifierHost::registered, this, [this] {
+            if (!trayIcon_) {
+                createIcon();
+            }
+        });
+    }
+}
+
+void TrayMenu::createIcon() {
+    trayIcon_ = new QSystemTrayIcon(icon_, this);
+    trayIcon_->setToolTip(toolTip_);
+    trayIcon_->setContextMenu(applicationDockMenu());
+    connect(trayIcon_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+                    actions_.showWindow();
+                }
+            });
     trayIcon_->show();
-    return true;
+}
+
+void TrayMenu::setToolTip(const QString& text) {
+    toolTip_ = text;
+    if (trayIcon_) {
+        trayIcon_->setToolTip(text);
+    }
 }
 
 QMenu* TrayMenu::applicationDockMenu() {
     if (!menu_) {
-        menu_ = std::make_unique<QMenu>(localized("DockMenu"));
+        menu_ = std::make_unique<QMenu>(Texts::tr("DockMenu"));
         connect(menu_.get(), &QMenu::aboutToShow, this, &TrayMenu::applicationDockMenu);
     }
-    // Remove every item: the menu holds exactly one whenever it is shown.
     for (QAction* item : menu_->actions()) {
         menu_->removeAction(item);
         item->deleteLater();
     }
-    menu_->addAction(constructMenuItem(isPlaying_() ? localized("Stop") : localized("Start"),
-                                       playStop_, !isSaving_()));
+    menu_->addAction(
+        constructMenuItem(actions_.isPlaying() ? Texts::tr("Stop") : Texts::tr("Start"),
+                          actions_.playStop, !actions_.isSaving()));
+    menu_->addSeparator();
+    menu_->addAction(constructMenuItem(Texts::tr("Show Brinesong"), actions_.showWindow, true));
+    menu_->addAction(constructMenuItem(Texts::tr("Quit"), actions_.quit, true));
     return menu_.get();
 }
 

@@ -6,24 +6,68 @@
 #include "Controller.h"
 #include "audio/OutputDeviceSelection.h"
 #include "platform/Localization.h"
+#include "platform/MprisPlayer.h"
 #include "platform/PulseHardware.h"
 #include "platform/PulseOutputUnit.h"
 #include "platform/QtMainThreadQueue.h"
 #include "platform/SettingsStore.h"
+#include "platform/SingleInstance.h"
+#include "platform/SleepInhibitor.h"
 #include "platform/TerminationSignals.h"
+#include "platform/WindowPlatform.h"
 
 namespace {
 
 void nameApplication() {
     QCoreApplication::setOrganizationName(QStringLiteral("Kelvane"));
     QCoreApplication::setApplicationName(QStringLiteral("Brinesong"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(BRINESONG_VERSION));
+}
+
+// The media player on the bus and the sleep inhibitor follow the controller's play state.
+void joinTheDesktop(brinesong::Controller& controller) {
+    using namespace brinesong;
+    auto* player = new MprisPlayer(
+        MediaPlayerActions{
+            [&controller] { return controller.isPlaying(); },
+            [&controller] { controller.playStop(); }, [&controller] { controller.showWindow(); },
+            [] { QCoreApplication::quit(); }, [&controller] { return controller.volume(); },
+            [&controller](double volume) { controller.setVolume(volume); }},
+        &controller);
+    player->registerOnBus();
+    QObject::connect(&controller, &Controller::playStateChanged, player,
+                     &MprisPlayer::playStateChanged);
+    QObject::connect(&controller, &Controller::volumeChanged, player, &MprisPlayer::volumeChanged);
+
+    auto* inhibitor = new SleepInhibitor(&controller);
+    inhibitor->setEnabled(controller.keepAwake());
+    QObject::connect(&controller, &Controller::playStateChanged, inhibitor,
+                     &SleepInhibitor::setPlaying);
+    QObject::connect(&controller, &Controller::keepAwakeChanged, inhibitor,
+                     &SleepInhibitor::setEnabled);
+    // After the termination sequence, which ends the sound but no longer reports it.
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, inhibitor,
+                     &SleepInhibitor::releaseAtQuit);
 }
 
 int runWindow(int argc, char* argv[]) {
     using namespace brinesong;
-    QApplication app(argc, argv);
+    if (!displayNamed(argc, argv)) {
+        std::fprintf(stderr, "%s\n", noDisplayMessage());
+        return kExitFailure;
+    }
+    std::unique_ptr<PlatformStartGuard> startGuard = std::make_unique<PlatformStartGuard>();
+    QApplication app(argc, argv);  // takes Qt's own options out of argv
+    startGuard.reset();
     nameApplication();
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kApplicationId));
+    QApplication::setWindowIcon(applicationIcon());
     installTranslations(app);
+
+    SingleInstance instance;
+    if (instance.claim() == SingleInstance::Claim::Activated) {
+        return kExitOk;  // the running window came to the front instead
+    }
     quitOnTerminationSignals(app);
     // These live until the process ends: a playback's wait thread may still post to the
     // controller while the process exits.
@@ -42,6 +86,9 @@ int runWindow(int argc, char* argv[]) {
     if (!controller->awakeFromNib()) {
         return kExitFailure;
     }
+    QObject::connect(&instance, &SingleInstance::activationRequested, controller,
+                     &Controller::showWindow);
+    joinTheDesktop(*controller);
     QTimer::singleShot(0, controller, &Controller::applicationDidFinishLaunching);
     return app.exec();
 }
@@ -64,6 +111,9 @@ int main(int argc, char* argv[]) {
             return runWindow(argc, argv);
         case CommandLine::Mode::Help:
             std::fputs(usageText().toLocal8Bit().constData(), stdout);
+            return kExitOk;
+        case CommandLine::Mode::Version:
+            std::fputs(versionText().toLocal8Bit().constData(), stdout);
             return kExitOk;
         case CommandLine::Mode::ListDevices:
             return runListDevicesCommand();

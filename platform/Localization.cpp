@@ -1,5 +1,6 @@
 #include "Localization.h"
 
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
 
@@ -13,6 +14,14 @@ void installTranslations(QCoreApplication& app) {
         app.installTranslator(translator);
     } else {
         delete translator;
+    }
+    // The buttons and labels of Qt's own dialogs (the file dialog, message boxes).
+    auto* qtTexts = new QTranslator(&app);
+    if (qtTexts->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        app.installTranslator(qtTexts);
+    } else {
+        delete qtTexts;
     }
 }
 

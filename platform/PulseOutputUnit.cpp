@@ -76,6 +76,8 @@ int PulseOutputUnit::open(RenderFunction render, void* context) {
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Brinesong");
     pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "org.kelvane.Brinesong");
+    // The desktop's sound settings show the stream with the program's theme icon.
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, "org.kelvane.Brinesong");
     context_ = pa_context_new_with_proplist(api, "Brinesong", properties);
     pa_proplist_free(properties);
     if (context_ == nullptr || pa_threaded_mainloop_start(mainloop_) < 0) {

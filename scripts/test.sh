@@ -6,7 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-scripts/install-deps.sh
+scripts/install-deps.sh test
 
 jobs=$(nproc)
 build() {  # build DIR [cmake options...]
@@ -15,7 +15,7 @@ build() {  # build DIR [cmake options...]
   cmake --build "$dir" -j "$jobs"
 }
 
-build build
+build build -DBRINESONG_TESTS=ON -DBRINESONG_BENCH=ON
 # Formatting is checked, not changed.
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 

@@ -1,59 +1,237 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
-<TS version="2.1" language="en">
+<TS version="2.1" language="en" sourcelanguage="en">
 <context>
     <name>Brinesong</name>
     <message>
-        <source>Faild to save an AIFF file.</source>
-        <translation>Failed to save an AIFF file.</translation>
+        <source>Brinesong Help</source>
+        <translation>Brinesong Help</translation>
     </message>
     <message>
-        <source>Start</source>
-        <translation>Start</translation>
+        <source>&lt;h3&gt;Brinesong&lt;/h3&gt;
+&lt;p&gt;Brinesong makes the sound of surf as it plays: nothing is recorded, every wave is new.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Start Brinesong&lt;/b&gt; starts the sound with a short fade-in; the same button, the Playback menu, the tray icon or the Escape key stops it.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Preferences&lt;/b&gt; shape the waves while they play: the light and heavy wave levels, how fast each wave rises and falls, and how far apart the waves come.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Schedule&lt;/b&gt;: tick &lt;i&gt;Start at&lt;/i&gt; to start at a date and time, and &lt;i&gt;Stop after&lt;/i&gt; to stop a number of minutes after you tick it.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Export AIFF File&lt;/b&gt; writes the sound to a file of up to 400 minutes.&lt;/p&gt;
+&lt;p&gt;Media keys and the desktop&apos;s media controls start and stop the sound too. While it plays the computer does not go to sleep, unless &lt;i&gt;Keep the computer awake while playing&lt;/i&gt; is turned off in the preferences.&lt;/p&gt;</source>
+        <translation>&lt;h3&gt;Brinesong&lt;/h3&gt;
+&lt;p&gt;Brinesong makes the sound of surf as it plays: nothing is recorded, every wave is new.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Start Brinesong&lt;/b&gt; starts the sound with a short fade-in; the same button, the Playback menu, the tray icon or the Escape key stops it.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Preferences&lt;/b&gt; shape the waves while they play: the light and heavy wave levels, how fast each wave rises and falls, and how far apart the waves come.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Schedule&lt;/b&gt;: tick &lt;i&gt;Start at&lt;/i&gt; to start at a date and time, and &lt;i&gt;Stop after&lt;/i&gt; to stop a number of minutes after you tick it.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Export AIFF File&lt;/b&gt; writes the sound to a file of up to 400 minutes.&lt;/p&gt;
+&lt;p&gt;Media keys and the desktop&apos;s media controls start and stop the sound too. While it plays the computer does not go to sleep, unless &lt;i&gt;Keep the computer awake while playing&lt;/i&gt; is turned off in the preferences.&lt;/p&gt;</translation>
     </message>
     <message>
-        <source>Stop</source>
-        <translation>Stop</translation>
+        <source>Close</source>
+        <translation>Close</translation>
     </message>
     <message>
-        <source>DockMenu</source>
-        <translation>DockMenu</translation>
+        <source>Brinesong</source>
+        <translation>Brinesong</translation>
     </message>
     <message>
         <source>Start Brinesong</source>
         <translation>Start Brinesong</translation>
     </message>
     <message>
+        <source>Volume</source>
+        <translation>Volume</translation>
+    </message>
+    <message>
+        <source>Schedule</source>
+        <translation>Schedule</translation>
+    </message>
+    <message>
+        <source>Start at</source>
+        <translation>Start at</translation>
+    </message>
+    <message>
+        <source>Stop after</source>
+        <translation>Stop after</translation>
+    </message>
+    <message>
+        <source>Minutes from now, counted from when the stop is armed</source>
+        <translation>Minutes from now, counted from when the stop is armed</translation>
+    </message>
+    <message>
+        <source>minutes</source>
+        <translation>minutes</translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation>&amp;File</translation>
+    </message>
+    <message>
+        <source>&amp;Playback</source>
+        <translation>&amp;Playback</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Help</translation>
+    </message>
+    <message>
+        <source>Export AIFF File...</source>
+        <translation>Export AIFF File...</translation>
+    </message>
+    <message>
+        <source>Preferences...</source>
+        <translation>Preferences...</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Quit</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>Preferences</source>
+        <translation>Preferences</translation>
+    </message>
+    <message>
+        <source>Light wave</source>
+        <translation>Light wave</translation>
+    </message>
+    <message>
+        <source>Heavy wave</source>
+        <translation>Heavy wave</translation>
+    </message>
+    <message>
+        <source>Boost sound level</source>
+        <translation>Boost sound level</translation>
+    </message>
+    <message>
+        <source>Amplitude generator</source>
+        <translation>Amplitude generator</translation>
+    </message>
+    <message>
+        <source>Ascent</source>
+        <translation>Ascent</translation>
+    </message>
+    <message>
+        <source>Descent</source>
+        <translation>Descent</translation>
+    </message>
+    <message>
+        <source>Wave interval</source>
+        <translation>Wave interval</translation>
+    </message>
+    <message>
+        <source>Output device</source>
+        <translation>Output device</translation>
+    </message>
+    <message>
+        <source>Keep the computer awake while playing</source>
+        <translation>Keep the computer awake while playing</translation>
+    </message>
+    <message>
+        <source>While the sound plays the computer does not go to sleep; the screen may still blank</source>
+        <translation>While the sound plays the computer does not go to sleep; the screen may still blank</translation>
+    </message>
+    <message>
+        <source>Restore Defaults</source>
+        <translation>Restore Defaults</translation>
+    </message>
+    <message>
+        <source>Length in minutes:</source>
+        <translation>Length in minutes:</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>Export</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>No output device</source>
+        <translation>No output device</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
         <source>Stop Brinesong</source>
         <translation>Stop Brinesong</translation>
     </message>
     <message>
-        <source>Stops in %1</source>
-        <translation>Stops in %1</translation>
+        <source>Faild to save an AIFF file.</source>
+        <translation>Failed to save an AIFF file.</translation>
     </message>
     <message>
         <source>Export AIFF File</source>
         <translation>Export AIFF File</translation>
     </message>
     <message>
-        <source>AIFF files (*.aif *.aiff)</source>
-        <translation>AIFF files (*.aif *.aiff)</translation>
+        <source>Set the length of AIFF file in minutes (up to 400 minutes)</source>
+        <translation>Set the length of AIFF file in minutes (up to 400 minutes)</translation>
     </message>
     <message>
         <source>Saving %1...</source>
         <translation>Saving %1...</translation>
     </message>
     <message>
-        <source>Set the length of AIFF file in minutes (up to 400 minutes)</source>
-        <translation>Set the length of AIFF file in minutes (up to 400 minutes)</translation>
-    </message>
-    <message>
         <source>OK</source>
         <translation>OK</translation>
     </message>
     <message>
-        <source>No output device</source>
-        <translation>No output device</translation>
+        <source>Stops in %1</source>
+        <translation>Stops in %1</translation>
+    </message>
+    <message>
+        <source>DockMenu</source>
+        <translation>DockMenu</translation>
+    </message>
+    <message>
+        <source>Show Brinesong</source>
+        <translation>Show Brinesong</translation>
+    </message>
+    <message>
+        <source>Ocean surf</source>
+        <translation>Ocean surf</translation>
+    </message>
+    <message>
+        <source>Playing the sound of the surf</source>
+        <translation>Playing the sound of the surf</translation>
+    </message>
+    <message>
+        <source>The length must be a number of minutes (up to 400).</source>
+        <translation>The length must be a number of minutes (up to 400).</translation>
+    </message>
+    <message>
+        <source>%1 already exists.
+Do you want to replace it?</source>
+        <translation>%1 already exists.
+Do you want to replace it?</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>Yes</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>No</translation>
+    </message>
+    <message>
+        <source>Seamless loop</source>
+        <translation>Seamless loop</translation>
+    </message>
+    <message>
+        <source>The end of the file flows into its start, so a player repeating it plays no seam</source>
+        <translation>The end of the file flows into its start, so a player repeating it plays no seam</translation>
+    </message>
+    <message>
+        <source>Failed to save the %1 file.</source>
+        <translation>Failed to save the %1 file.</translation>
+    </message>
+    <message>
+        <source>%1 files (%2)</source>
+        <translation>%1 files (%2)</translation>
     </message>
 </context>
 </TS>

@@ -15,7 +15,7 @@
 
 #include "app/Controller.h"
 #include "app/HelpPanel.h"
-#include "app/StoredSettings.h"
+#include "app/Settings.h"
 #include "platform/Localization.h"
 #include "platform/PulseOutputUnit.h"
 #include "platform/SettingsStore.h"
@@ -70,7 +70,7 @@ private slots:
         QCOMPARE(c.window->windowTitle(), QStringLiteral("Brinesong"));
         QVERIFY(c.window->isVisible());
         QVERIFY(c.firstLaunch());
-        QCOMPARE(c.renderer.volume.load(), 0.5);
+        QCOMPARE(c.renderer().volume.load(), 0.5);
         QCOMPARE(c.volumeSlider->value(), 50);
         QCOMPARE(c.dateText->date(), kMorning.date());
         QCOMPARE(c.timeText->time(), QTime(8, 0, 0));
@@ -83,10 +83,11 @@ private slots:
         QCOMPARE(p.ascent(), 50.0);
         QVERIFY(!p.boostSoundLevel());
         QVERIFY(p.amplitudeGenerator());
-        QCOMPARE(c.exportFlow.lengthComboBox->currentIndex(), 0);
+        QVERIFY(c.keepAwake());  // on unless turned off
+        QCOMPARE(c.exportFlow().lengthComboBox->currentIndex(), 0);
         QCOMPARE(c.playStopButton->text(), QStringLiteral("Start Brinesong"));
         if (soundServerAvailable()) {
-            QVERIFY(c.engine.isOutputOpen());
+            QVERIFY(c.isOutputOpen());
         }
 
         QVERIFY(!HelpPanel::sharedInstance().window);
@@ -114,7 +115,7 @@ private slots:
         Launched app(storePath, QDateTime(kMorning.date(), QTime(8, 0, 1)));
         Controller& c = app.controller;
         QVERIFY(!c.firstLaunch());
-        QCOMPARE(c.renderer.volume.load(), 1.0);
+        QCOMPARE(c.renderer().volume.load(), 1.0);
         QCOMPARE(c.volumeSlider->value(), 100);
         QCOMPARE(c.dateText->date(), kMorning.date().addDays(1));
         QCOMPARE(c.timeText->time(), QTime(8, 0, 0));
@@ -136,7 +137,7 @@ private slots:
             file.write("[General]\nVolumeKey=" + stored + "\n");
             file.close();
             Launched app(storePath);
-            QCOMPARE(app.controller.renderer.volume.load(), 0.5);
+            QCOMPARE(app.controller.renderer().volume.load(), 0.5);
             QCOMPARE(app.controller.volumeSlider->value(), 50);
         }
     }
@@ -183,11 +184,18 @@ private slots:
             Launched app(storePath);
             Controller& c = app.controller;
             c.volumeSlider->setValue(33);
-            QCOMPARE(c.renderer.volume.load(), 0.33);
+            QCOMPARE(c.renderer().volume.load(), 0.33);
             c.timeText->setTime(QTime(6, 30, 15));
             c.minutesText->setValue(20);
             Preferences::sharedInstance().setLightWave(62.7);
             Preferences::sharedInstance().setBoostSoundLevel(true);
+            // The panel's checkbox, as the user clears it.
+            QSignalSpy keepAwake(&c, &Controller::keepAwakeChanged);
+            c.showPreferences();
+            QVERIFY(c.preferencesPanel().keepAwakeCheckbox->isChecked());
+            c.preferencesPanel().keepAwakeCheckbox->click();
+            QCOMPARE(keepAwake.size(), 1);
+            QVERIFY(!c.keepAwake());
             c.applicationWillTerminate();
         }
         QSettings raw(storePath, QSettings::IniFormat);
@@ -203,6 +211,7 @@ private slots:
         QCOMPARE(raw.value(keys::kWaveInterval).toString(), QStringLiteral("50"));
         QCOMPARE(raw.value(keys::kBoostSoundLevel).toString(), QStringLiteral("true"));
         QCOMPARE(raw.value(keys::kAmplitudeGenerator).toString(), QStringLiteral("true"));
+        QCOMPARE(raw.value(keys::kKeepAwake).toString(), QStringLiteral("false"));
         QVERIFY(!raw.contains(keys::kOutputSourceName));
         QVERIFY(raw.contains(QStringLiteral("BrinesongWindow")));
 
@@ -212,6 +221,9 @@ private slots:
         QCOMPARE(again.controller.volumeSlider->value(), 33);
         QCOMPARE(again.controller.timeText->time(), QTime(6, 30, 15));
         QCOMPARE(Preferences::sharedInstance().lightWave(), 62.0);
+        QVERIFY(!again.controller.keepAwake());
+        again.controller.showPreferences();
+        QVERIFY(!again.controller.preferencesPanel().keepAwakeCheckbox->isChecked());
     }
 
     void quit_storedDeviceName_keptForTheDeviceList() {
@@ -231,38 +243,45 @@ private slots:
         }
         Launched app(storePath);
         Controller& c = app.controller;
-        QVERIFY(c.engine.isOutputOpen());
-        QSignalSpy stopped(&c, &Controller::playbackStopped);
+        QVERIFY(c.isOutputOpen());
+        QSignalSpy states(&c, &Controller::playStateChanged);
 
         c.playStopButton->click();
         QVERIFY(c.isPlaying());
+        QCOMPARE(states.size(), 1);
+        QCOMPARE(states.last().at(0).toBool(), true);
         QCOMPARE(c.playStopButton->text(), QStringLiteral("Stop Brinesong"));
         QCOMPARE(c.playStopAction->text(), QStringLiteral("Stop"));
         QVERIFY(c.playStopAction->isEnabled());
         QVERIFY(!c.exportAction->isEnabled());
-        QMenu* tray = c.trayMenu.applicationDockMenu();
-        QCOMPARE(tray->actions().size(), 1);
+        // The tray's menu: play/stop, then what a dock always offers.
+        QMenu* tray = c.trayMenu().applicationDockMenu();
+        QCOMPARE(tray->actions().size(), 4);
         QCOMPARE(tray->actions()[0]->text(), QStringLiteral("Stop"));
         QVERIFY(tray->actions()[0]->isEnabled());
+        QVERIFY(tray->actions()[1]->isSeparator());
+        QCOMPARE(tray->actions()[2]->text(), QStringLiteral("Show Brinesong"));
+        QCOMPARE(tray->actions()[3]->text(), QStringLiteral("Quit"));
         c.saveAs();  // offered only while stopped
         QVERIFY(!c.isSaving());
 
         // The server pulls buffers from the renderer.
-        QTRY_VERIFY(c.renderer.frameCount.load() > 4410);
+        QTRY_VERIFY(c.renderer().frameCount.load() > 4410);
 
         c.playStopAction->trigger();
         // Fading out: still playing and titled so until the wait thread has ended the playback;
         // another request changes nothing.
         QCOMPARE(c.playStopButton->text(), QStringLiteral("Stop Brinesong"));
         c.playStop();
-        QVERIFY(stopped.wait(5000));
+        QVERIFY(states.wait(5000));
         QVERIFY(!c.isPlaying());
-        QCOMPARE(stopped.size(), 1);
+        QCOMPARE(states.size(), 2);
+        QCOMPARE(states.last().at(0).toBool(), false);
         QCOMPARE(c.playStopButton->text(), QStringLiteral("Start Brinesong"));
         QCOMPARE(c.playStopAction->text(), QStringLiteral("Start"));
         QVERIFY(c.exportAction->isEnabled());
-        tray = c.trayMenu.applicationDockMenu();
-        QCOMPARE(tray->actions().size(), 1);
+        tray = c.trayMenu().applicationDockMenu();
+        QCOMPARE(tray->actions().size(), 4);  // refilled, not added to
         QCOMPARE(tray->actions()[0]->text(), QStringLiteral("Start"));
 
         // The tray item starts it like the button.
@@ -271,7 +290,8 @@ private slots:
         c.window->activateWindow();
         QTRY_VERIFY(c.window->isActiveWindow());
         QTest::keyClick(c.window, Qt::Key_Escape);
-        QVERIFY(stopped.wait(5000));
+        QVERIFY(states.wait(5000));
+        QCOMPARE(states.last().at(0).toBool(), false);
         QVERIFY(!c.isPlaying());
         c.cancel();  // while stopped: nothing
         QVERIFY(!c.isPlaying());
@@ -282,25 +302,25 @@ private slots:
         Controller& c = app.controller;
         QTemporaryDir target;
         bool checked = false;
-        connect(&c.exportFlow, &ExportFlow::writingStarted, this, [&] {
+        connect(&c.exportFlow(), &ExportFlow::writingStarted, this, [&] {
             QVERIFY(c.isSaving());
             QVERIFY(!c.playStopAction->isEnabled());
             QVERIFY(!c.exportAction->isEnabled());
-            QMenu* tray = c.trayMenu.applicationDockMenu();
-            QCOMPARE(tray->actions().size(), 1);
+            QMenu* tray = c.trayMenu().applicationDockMenu();
             QVERIFY(!tray->actions()[0]->isEnabled());
+            QVERIFY(tray->actions()[3]->isEnabled());  // quitting stays possible
             c.playStop();
             QVERIFY(!c.isPlaying());
             checked = true;
-            c.exportFlow.cancelButton();
+            c.exportFlow().cancelButton();
         });
-        QSignalSpy ended(&c.exportFlow, &ExportFlow::exportEnded);
+        QSignalSpy ended(&c.exportFlow(), &ExportFlow::exportEnded);
         c.exportAction->trigger();
         QVERIFY(c.isSaving());
         QVERIFY(!c.playStopAction->isEnabled());
-        c.exportFlow.lengthComboBox->setCurrentText(QStringLiteral("30"));
-        c.exportFlow.savePanel()->selectFile(target.filePath(QStringLiteral("Tide")));
-        static_cast<QDialog*>(c.exportFlow.savePanel())->accept();
+        c.exportFlow().lengthComboBox->setCurrentText(QStringLiteral("30"));
+        c.exportFlow().savePanel()->selectFile(target.filePath(QStringLiteral("Tide")));
+        static_cast<QDialog*>(c.exportFlow().savePanel())->accept();
         QVERIFY(ended.wait(60000));
         QVERIFY(checked);
         QVERIFY(!QFileInfo::exists(target.filePath(QStringLiteral("Tide.aif"))));
@@ -319,23 +339,23 @@ private slots:
         c.dateText->setDate(kMorning.date());
         c.timeText->setTime(QTime(7, 30, 0));
         c.startCheckbox->click();
-        QVERIFY(c.scheduler.willStart());
+        QVERIFY(c.scheduler().willStart());
         bool firedWhileSaving = false;
-        connect(&c.scheduler, &Scheduler::startFired, this, [&] {
+        connect(&c.scheduler(), &Scheduler::startFired, this, [&] {
             firedWhileSaving = c.isSaving();
-            c.exportFlow.cancelButton();
+            c.exportFlow().cancelButton();
         });
-        connect(&c.exportFlow, &ExportFlow::writingStarted, this,
+        connect(&c.exportFlow(), &ExportFlow::writingStarted, this,
                 [now] { *now = kMorning.addSecs(30 * 60); });
-        QSignalSpy ended(&c.exportFlow, &ExportFlow::exportEnded);
+        QSignalSpy ended(&c.exportFlow(), &ExportFlow::exportEnded);
         c.saveAs();
-        c.exportFlow.lengthComboBox->setCurrentText(QStringLiteral("30"));
-        c.exportFlow.savePanel()->selectFile(target.filePath(QStringLiteral("Tide")));
-        static_cast<QDialog*>(c.exportFlow.savePanel())->accept();
+        c.exportFlow().lengthComboBox->setCurrentText(QStringLiteral("30"));
+        c.exportFlow().savePanel()->selectFile(target.filePath(QStringLiteral("Tide")));
+        static_cast<QDialog*>(c.exportFlow().savePanel())->accept();
         QVERIFY(ended.wait(60000));
         QVERIFY(firedWhileSaving);
         QVERIFY(!c.startCheckbox->isChecked());
-        QVERIFY(!c.scheduler.willStart());
+        QVERIFY(!c.scheduler().willStart());
         QVERIFY(!c.isPlaying());
     }
 
@@ -343,16 +363,16 @@ private slots:
         Launched app(storePath);
         Controller& c = app.controller;
         QTemporaryDir target;
-        connect(&c.exportFlow, &ExportFlow::writingStarted, this,
+        connect(&c.exportFlow(), &ExportFlow::writingStarted, this,
                 [&c] { c.applicationWillTerminate(); });
-        QSignalSpy ended(&c.exportFlow, &ExportFlow::exportEnded);
+        QSignalSpy ended(&c.exportFlow(), &ExportFlow::exportEnded);
         c.saveAs();
-        c.exportFlow.lengthComboBox->setCurrentText(QStringLiteral("60"));
-        c.exportFlow.savePanel()->selectFile(target.filePath(QStringLiteral("Ebb")));
-        static_cast<QDialog*>(c.exportFlow.savePanel())->accept();
+        c.exportFlow().lengthComboBox->setCurrentText(QStringLiteral("60"));
+        c.exportFlow().savePanel()->selectFile(target.filePath(QStringLiteral("Ebb")));
+        static_cast<QDialog*>(c.exportFlow().savePanel())->accept();
         QVERIFY(ended.wait(60000));
         QCOMPARE(ended.at(0).at(0).toBool(), false);
-        QVERIFY(!c.exportFlow.failureAlert());
+        QVERIFY(!c.exportFlow().failureAlert());
         QVERIFY(!QFileInfo::exists(target.filePath(QStringLiteral("Ebb.aif"))));
         QVERIFY(QSettings(storePath, QSettings::IniFormat).contains(keys::kVolume));
     }
@@ -364,11 +384,11 @@ private slots:
         Launched app(storePath);
         Controller& c = app.controller;
         c.playStop();
-        QTRY_VERIFY(c.renderer.frameCount.load() > 4410);
+        QTRY_VERIFY(c.renderer().frameCount.load() > 4410);
         c.applicationWillTerminate();
         QVERIFY(!c.isPlaying());
-        QVERIFY(c.renderer.forceStopFinished.load());
-        QVERIFY(!c.engine.isOutputOpen());
+        QVERIFY(c.renderer().forceStopFinished.load());
+        QVERIFY(!c.isOutputOpen());
         QVERIFY(QSettings(storePath, QSettings::IniFormat).contains(keys::kVolume));
     }
 
@@ -380,7 +400,7 @@ private slots:
         c.showHelp();
         c.showPreferences();
         QWidget* help = HelpPanel::sharedInstance().window;
-        QWidget* panel = c.preferencesPanel.panelWindow();
+        QWidget* panel = c.preferencesPanel().panelWindow();
         for (QWidget* w : {help, panel}) {
             QVERIFY(w->isWindow());
             QCOMPARE(w->parentWidget(), c.window.data());
@@ -395,8 +415,8 @@ private slots:
         QVERIFY(c.validateMenuItem(c.helpAction));
         QVERIFY(c.validateMenuItem(c.quitAction));
         c.preferencesAction->trigger();
-        QVERIFY(c.preferencesPanel.panelWindow()->isVisible());
-        QCOMPARE(c.preferencesPanel.lightWaveText->text(), QStringLiteral("75"));
+        QVERIFY(c.preferencesPanel().panelWindow()->isVisible());
+        QCOMPARE(c.preferencesPanel().lightWaveText->text(), QStringLiteral("75"));
     }
 
 private:

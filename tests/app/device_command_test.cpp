@@ -4,7 +4,7 @@
 
 #include <QTemporaryDir>
 
-#include "app/StoredSettings.h"
+#include "app/Settings.h"
 #include "platform/SettingsStore.h"
 #include "support/MonitorRecorder.h"
 #include "support/ServerTools.h"

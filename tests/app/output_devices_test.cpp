@@ -10,7 +10,7 @@
 
 #include "app/Controller.h"
 #include "app/HelpPanel.h"
-#include "app/StoredSettings.h"
+#include "app/Settings.h"
 #include "audio/OutputDeviceSelection.h"
 #include "platform/Localization.h"
 #include "platform/PulseHardware.h"
@@ -48,7 +48,7 @@ struct Launched {
         }
         return titles;
     }
-    QComboBox* popUp() const { return controller.preferencesPanel.mAudioOutputPopUpButton; }
+    QComboBox* popUp() const { return controller.preferencesPanel().mAudioOutputPopUpButton; }
     // What the user does: pick an item in the open pop-up.
     void choose(const QString& title) {
         const int index = popUp()->findText(title);
@@ -136,18 +136,18 @@ private slots:
             // Both record before the sound begins; the parts last 0.8 s of rendered sound each.
             QVERIFY(onFirst.waitForMoreFrames(kQuarterSecond));
             QVERIFY(onSecond.waitForMoreFrames(kQuarterSecond));
-            QSignalSpy stopped(&app.controller, &Controller::playbackStopped);
+            QSignalSpy states(&app.controller, &Controller::playStateChanged);
             app.controller.playStop();
             QVERIFY(app.controller.isPlaying());
-            QTRY_VERIFY_WITH_TIMEOUT(app.controller.renderer.frameCount.load() >= kPartFrames,
+            QTRY_VERIFY_WITH_TIMEOUT(app.controller.renderer().frameCount.load() >= kPartFrames,
                                      30000);
             app.choose(kSecondName);
             QCOMPARE(app.streamSink(), second.index);  // moved before the action returned
-            const uint32_t moved = app.controller.renderer.frameCount.load();
+            const uint32_t moved = app.controller.renderer().frameCount.load();
             QTRY_VERIFY_WITH_TIMEOUT(
-                app.controller.renderer.frameCount.load() >= moved + kPartFrames, 30000);
+                app.controller.renderer().frameCount.load() >= moved + kPartFrames, 30000);
             app.controller.playStop();
-            QTRY_COMPARE(stopped.count(), 1);
+            QTRY_COMPARE(states.count(), 2);  // started, then stopped
             // Until the end has passed both sinks.
             QVERIFY(onFirst.waitForMoreFrames(kQuarterSecond));
             QVERIFY(onSecond.waitForMoreFrames(kQuarterSecond));

@@ -2,18 +2,37 @@
 // panel; the preferences shortcut opens the panel; SIGTERM quits through the termination sequence,
 // which writes the settings; a killed run leaves the settings file as it was. Screenshots of the
 // windows go to the build tree for a person to look at.
+//
+// On the desktop: without a display it says so in one line; Qt's options work; a second launch
+// brings the first to the front; a tray that starts after the program gets its icon; the media
+// player answers playerctl, with the sound on the test sink's monitor and the computer kept awake
+// meanwhile; a German locale gets German panels. The test runs under its own dbus-run-session, so
+// the bus is the test's alone.
 #include <signal.h>
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDir>
+#include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
 
+#include "support/MonitorRecorder.h"
 #include "support/Program.h"
+#include "support/Recording.h"
+#include "support/SleepServiceStandIns.h"
+#include "support/TrayWatcherStandIn.h"
 
 namespace {
+
+using brinesong::testing::MonitorRecorder;
+using brinesong::testing::PortalStandIn;
+using brinesong::testing::Program;
+using brinesong::testing::TrayWatcherStandIn;
 
 const QString kShots = QStringLiteral(BRINESONG_BUILD_DIR "/screenshots");
 
@@ -61,6 +80,72 @@ QString waitForWindow(const QString& title) {
     return found.section(QLatin1Char('\n'), 0, 0);
 }
 
+// Visible windows titled exactly `title`, as they are now.
+QStringList windowsTitled(const QString& title) {
+    QString found;
+    xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+             QLatin1Char('^') + title + QLatin1Char('$')},
+            &found);
+    return found.isEmpty() ? QStringList() : found.split(QLatin1Char('\n'));
+}
+
+// Width and height of a window, from xdotool.
+QSize windowSize(const QString& id) {
+    QString geometry;
+    xdotool({QStringLiteral("getwindowgeometry"), id}, &geometry);
+    const QString size =
+        geometry.section(QStringLiteral("Geometry: "), 1).section(QLatin1Char('\n'), 0, 0);
+    return QSize(size.section(QLatin1Char('x'), 0, 0).toInt(),
+                 size.section(QLatin1Char('x'), 1).toInt());
+}
+
+// The program's visible windows, by their class.
+QStringList programWindows() {
+    QString found;
+    xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+             QStringLiteral("--classname"), QStringLiteral("brinesong")},
+            &found);
+    return found.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// The window a tray has docked the program's icon into: small, and of the program's class.
+QString trayIconWindow() {
+    for (const QString& id : programWindows()) {
+        const QSize size = windowSize(id);
+        if (size.isValid() && size.width() <= 48 && size.height() <= 48) {
+            return id;
+        }
+    }
+    return {};
+}
+
+// Whether window `upper` is stacked above window `lower`. No window manager runs on the display,
+// so the program's windows are the root's children, which xwininfo lists top first.
+bool stackedAbove(const QString& upper, const QString& lower) {
+    const QString tree = QString::fromStdString(
+        runProgram({"xwininfo", "-root", "-children"}, displayOptions()).out);
+    auto position = [&tree](const QString& id) {
+        return tree.indexOf(QStringLiteral("0x%1 ").arg(id.toULongLong(), 0, 16));
+    };
+    return position(upper) >= 0 && position(upper) < position(lower);
+}
+
+bool busNameOwned(const QString& name) {
+    return QDBusConnection::sessionBus().interface()->isServiceRegistered(name);
+}
+
+// Runs playerctl on the test's bus, for the program's player; its output, trimmed.
+QString playerctl(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"playerctl", "--player=brinesong"});
+    const brinesong::testing::ProgramRun run = runProgram(arguments);
+    if (run.status != 0) {
+        return QStringLiteral("(failed: %1)").arg(QString::fromStdString(run.err));
+    }
+    return QString::fromStdString(run.out).trimmed();
+}
+
+constexpr size_t kQuarterSecond = 44100 / 4;
+
 bool grab(const QString& file, const QString& windowId = QString()) {
     std::vector<std::string> command{BRINESONG_SCREEN_GRAB,
                                      (kShots + QLatin1Char('/') + file).toStdString()};
@@ -84,6 +169,214 @@ private slots:
             QSKIP("xdotool is missing: scripts/install-deps.sh installs it");
         }
         QVERIFY(QDir().mkpath(kShots));
+    }
+
+    void noDisplay_saysSoInOneLine_exits1() {
+        for (const std::string& display : {std::string("DISPLAY"), std::string("DISPLAY=:999")}) {
+            // No display named, then one named that is not there.
+            const brinesong::testing::ProgramRun run = runProgram(
+                brinesong::testing::brinesong({}),
+                {{display, "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR=/nonexistent"}});
+            QCOMPARE(run.status, 1);
+            const QString errors = QString::fromStdString(run.err);
+            QCOMPARE(errors.count(QLatin1Char('\n')), 1);
+            QVERIFY2(errors.contains(QStringLiteral("needs a graphical display")) &&
+                         errors.contains(QStringLiteral("--export and --play work without")),
+                     qPrintable(errors));
+        }
+    }
+
+    void qtOptions_offscreenPlatformAndStyle_windowRuns() {
+        QTemporaryDir configHome;
+        Program program(
+            brinesong::testing::brinesong({"-platform", "offscreen", "-style", "fusion"}),
+            displayOptions(configHome.path()));
+        // The window program is up once it owns its name on the bus.
+        QTRY_VERIFY_WITH_TIMEOUT(busNameOwned(QStringLiteral("org.kelvane.Brinesong")), 30000);
+        program.signal(SIGTERM);
+        QCOMPARE(program.wait(), 128 + SIGTERM);
+        QVERIFY(QFile::exists(configHome.filePath(QStringLiteral("Kelvane/Brinesong.ini"))));
+    }
+
+    void secondLaunch_bringsTheFirstToTheFront_andLeaves() {
+        QTemporaryDir configHome;
+        const auto first = startWindowProgram(configHome.path());
+        const QString main = waitForWindow(QStringLiteral("Brinesong"));
+        const QString help = waitForWindow(QStringLiteral("Brinesong Help"));
+        QVERIFY(!main.isEmpty() && !help.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(busNameOwned(QStringLiteral("org.kelvane.Brinesong")), 30000);
+        QTRY_VERIFY(stackedAbove(help, main));  // the help panel opened last
+
+        const brinesong::testing::ProgramRun second =
+            runProgram(brinesong::testing::brinesong({}), displayOptions(configHome.path()));
+        QCOMPARE(second.status, 0);
+        QTRY_VERIFY(stackedAbove(main, help));
+        QCOMPARE(windowsTitled(QStringLiteral("Brinesong Help")).size(), 1);
+        QVERIFY(!first->ended());
+
+        first->signal(SIGTERM);
+        QCOMPARE(first->wait(), 128 + SIGTERM);
+    }
+
+    void trayStartedAfterTheProgram_iconDocks_clickShowsWindow_menuQuits() {
+        if (QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty()) {
+            QSKIP("trayer is missing: scripts/install-deps.sh test installs it");
+        }
+        QTemporaryDir configHome;
+        const auto program = startWindowProgram(configHome.path());
+        const QString main = waitForWindow(QStringLiteral("Brinesong"));
+        const QString help = waitForWindow(QStringLiteral("Brinesong Help"));
+        QVERIFY(!main.isEmpty() && !help.isEmpty());
+        QVERIFY(trayIconWindow().isEmpty());  // no tray yet, so no icon
+
+        Program tray({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
+                      "--height", "24"},
+                     displayOptions());
+        QString icon;
+        QTRY_VERIFY_WITH_TIMEOUT(!(icon = trayIconWindow()).isEmpty(), 30000);
+        QVERIFY(grab(QStringLiteral("tray.png")));
+
+        QTRY_VERIFY(stackedAbove(help, main));
+        QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), icon,
+                         QStringLiteral("11"), QStringLiteral("11"), QStringLiteral("click"),
+                         QStringLiteral("1")}));
+        QTRY_VERIFY(stackedAbove(main, help));
+
+        // The menu's last item quits through the usual termination.
+        const int windows = programWindows().size();
+        QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), icon,
+                         QStringLiteral("11"), QStringLiteral("11"), QStringLiteral("click"),
+                         QStringLiteral("3")}));
+        QTRY_COMPARE(programWindows().size(), windows + 1);  // the menu is open
+        QVERIFY(grab(QStringLiteral("tray-menu.png")));
+        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return")}));
+        QCOMPARE(program->wait(), 0);
+        QVERIFY(QFile::exists(configHome.filePath(QStringLiteral("Kelvane/Brinesong.ini"))));
+        tray.signal(SIGTERM);
+        QVERIFY(tray.wait() >= 0);
+    }
+
+    void wayland_dbusTrayComesLater_iconRegistersWithIt() {
+        const QString weston = QStandardPaths::findExecutable(QStringLiteral("weston"));
+        if (weston.isEmpty()) {
+            QSKIP("weston is missing: scripts/install-deps.sh test installs it");
+        }
+        // A headless Wayland compositor of the test's own.
+        QTemporaryDir runtime;
+        QVERIFY(QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner |
+                                                          QFileDevice::WriteOwner |
+                                                          QFileDevice::ExeOwner));
+        const std::string runtimeDir = "XDG_RUNTIME_DIR=" + runtime.path().toStdString();
+        Program compositor({weston.toStdString(), "--backend=headless-backend.so",
+                            "--socket=wayland-brinesong", "--idle-time=0"},
+                           {{runtimeDir}});
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QFile::exists(runtime.filePath(QStringLiteral("wayland-brinesong"))), 30000);
+
+        QTemporaryDir configHome;
+        Program program(brinesong::testing::brinesong({}),
+                        {{"DISPLAY", "WAYLAND_DISPLAY=wayland-brinesong", "QT_QPA_PLATFORM=wayland",
+                          runtimeDir, "XDG_CONFIG_HOME=" + configHome.path().toStdString()}});
+        // The window is up, its tray icon waiting: the player's name is taken after both.
+        QTRY_VERIFY_WITH_TIMEOUT(busNameOwned(QStringLiteral("org.mpris.MediaPlayer2.brinesong")),
+                                 30000);
+
+        TrayWatcherStandIn tray;
+        QVERIFY(tray.appear());
+        QTRY_COMPARE_WITH_TIMEOUT(tray.items.size(), 1, 30000);
+        QVERIFY(busNameOwned(tray.items[0]));  // the icon answers there
+
+        program.signal(SIGTERM);
+        QCOMPARE(program.wait(), 128 + SIGTERM);
+        compositor.signal(SIGTERM);
+        QVERIFY(compositor.wait() >= 0);
+    }
+
+    void mediaPlayer_playerctlPlaysAndStops_soundOnMonitor_awakeWhilePlaying() {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER")) {
+            QSKIP("no sound server: run under scripts/test.sh");
+        }
+        PortalStandIn portal;
+        QVERIFY(portal.registered());
+        QTemporaryDir configHome;
+        const auto program = startWindowProgram(configHome.path());
+        QTRY_VERIFY_WITH_TIMEOUT(busNameOwned(QStringLiteral("org.mpris.MediaPlayer2.brinesong")),
+                                 30000);
+        QCOMPARE(playerctl({"status"}), QStringLiteral("Stopped"));
+        QCOMPARE(playerctl({"metadata", "xesam:title"}), QStringLiteral("Ocean surf"));
+
+        // playerctl's own report of every change of the status, line by line.
+        QProcess follower;
+        follower.start(QStringLiteral("playerctl"),
+                       {QStringLiteral("--player=brinesong"), QStringLiteral("--follow"),
+                        QStringLiteral("status")});
+        auto statusLines = [&follower, seen = QStringList()]() mutable {
+            seen += QString::fromLocal8Bit(follower.readAllStandardOutput())
+                        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            return seen;
+        };
+        QTRY_COMPARE(statusLines(), QStringList{QStringLiteral("Stopped")});
+
+        const QTemporaryDir recordings;
+        MonitorRecorder monitor("brinesong_test",
+                                recordings.filePath(QStringLiteral("mpris.wav")).toStdString());
+        QVERIFY(monitor.waitForMoreFrames(kQuarterSecond));  // recording before the sound
+        QCOMPARE(playerctl({"play"}), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(statusLines().size(), 2, 10000);
+        QCOMPARE(statusLines().last(), QStringLiteral("Playing"));
+        QTRY_COMPARE(portal.calls.size(), 1);  // kept awake while it plays
+        QCOMPARE(portal.calls[0].flags, 4u);
+        QVERIFY(portal.closed.isEmpty());
+        QCOMPARE(playerctl({"play"}), QString());  // already playing: nothing changes
+        // The stream carries the application's id and icon, for the desktop's sound settings.
+        const QString streams =
+            QString::fromStdString(runProgram({"pactl", "list", "sink-inputs"}).out);
+        QVERIFY2(streams.contains(QStringLiteral("application.id = \"org.kelvane.Brinesong\"")) &&
+                     streams.contains(
+                         QStringLiteral("application.icon_name = \"org.kelvane.Brinesong\"")),
+                 qPrintable(streams));
+        QVERIFY(monitor.waitForMoreFrames(4 * kQuarterSecond));
+
+        QCOMPARE(playerctl({"stop"}), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(statusLines().size(), 3, 10000);
+        QCOMPARE(statusLines().last(), QStringLiteral("Stopped"));
+        QTRY_COMPARE(portal.closed, QStringList{portal.calls[0].handle});
+        QVERIFY(monitor.waitForMoreFrames(kQuarterSecond));
+        QCOMPARE(monitor.stop(), 0);
+        const std::vector<int16_t> left = monitor.left();
+        QVERIFY2(brinesong::testing::soundingSamples(left) > 44100 / 2,
+                 "about a second of surf was recorded");
+        QVERIFY(left.size() > kQuarterSecond);
+        const std::vector<int16_t> tail(left.end() - kQuarterSecond / 2, left.end());
+        QCOMPARE(brinesong::testing::soundingSamples(tail), size_t(0));  // silence after the stop
+
+        // Quit over the bus ends the program as the Quit command does.
+        const QDBusMessage quit = QDBusMessage::createMethodCall(
+            QStringLiteral("org.mpris.MediaPlayer2.brinesong"),
+            QStringLiteral("/org/mpris/MediaPlayer2"), QStringLiteral("org.mpris.MediaPlayer2"),
+            QStringLiteral("Quit"));
+        QCOMPARE(QDBusConnection::sessionBus().call(quit).type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(program->wait(), 0);
+        follower.kill();
+        follower.waitForFinished();
+    }
+
+    void germanLocale_panelsInGerman() {
+        QTemporaryDir configHome;
+        brinesong::testing::RunOptions options = displayOptions(configHome.path());
+        options.environment.insert(options.environment.end(),
+                                   {"LC_ALL", "LC_MESSAGES", "LANGUAGE", "LANG=de_DE.UTF-8"});
+        Program program(brinesong::testing::brinesong({}), options);
+        const QString main = waitForWindow(QStringLiteral("Brinesong"));
+        QVERIFY(!main.isEmpty());
+        QVERIFY(!waitForWindow(QStringLiteral("Brinesong-Hilfe")).isEmpty());
+        QVERIFY(xdotool({QStringLiteral("windowfocus"), main}));
+        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+comma")}));
+        const QString panel = waitForWindow(QStringLiteral("Einstellungen"));
+        QVERIFY(!panel.isEmpty());
+        QVERIFY(grab(QStringLiteral("preferences-panel-de.png"), panel));
+        program.signal(SIGTERM);
+        QCOMPARE(program.wait(), 128 + SIGTERM);
     }
 
     void firstLaunch_windowHelpPanelAndQuitBySignal_settingsWritten() {

@@ -1,0 +1,101 @@
+#include "Settings.h"
+
+#include <QVariantMap>
+#include <algorithm>
+
+namespace brinesong {
+
+void Settings::load(SettingsStore& store) {
+    const Settings defaults;
+    // Before the defaults are registered, so that only a value the user's store holds counts.
+    firstLaunch = !store.hasStoredValue(keys::kVolume);
+    store.registerDefaults({
+        {keys::kVolume, kDefaultVolumePercent},
+        {keys::kHour, defaults.startTime.hour()},
+        {keys::kMinute, defaults.startTime.minute()},
+        {keys::kSecond, defaults.startTime.second()},
+        {keys::kMinutes, defaults.minutes},
+        {keys::kLightWave, static_cast<int>(defaults.lightWave)},
+        {keys::kHeavyWave, static_cast<int>(defaults.heavyWave)},
+        {keys::kAscent, static_cast<int>(defaults.ascent)},
+        {keys::kDescent, static_cast<int>(defaults.descent)},
+        {keys::kWaveInterval, static_cast<int>(defaults.waveInterval)},
+        {keys::kBoostSoundLevel, defaults.boostSoundLevel},
+        {keys::kAmplitudeGenerator, defaults.amplitudeGenerator},
+        {keys::kKeepAwake, defaults.keepAwake},
+    });
+
+    float percent = store.floatForKey(keys::kVolume);
+    if (!(percent >= 0.0f)) {
+        // No volume is below silence: a damaged value counts as none, rather than silencing
+        // every playback and export without a word.
+        percent = kDefaultVolumePercent;
+    }
+    volume = std::min(static_cast<double>(percent) / 100.0, 1.0);
+
+    startTime = QTime(store.integerForKey(keys::kHour), store.integerForKey(keys::kMinute),
+                      store.integerForKey(keys::kSecond));
+    if (!startTime.isValid()) {
+        startTime = defaults.startTime;
+    }
+    minutes = store.integerForKey(keys::kMinutes);
+    lightWave = store.integerForKey(keys::kLightWave);
+    heavyWave = store.integerForKey(keys::kHeavyWave);
+    ascent = store.integerForKey(keys::kAscent);
+    descent = store.integerForKey(keys::kDescent);
+    waveInterval = store.integerForKey(keys::kWaveInterval);
+    boostSoundLevel = store.boolForKey(keys::kBoostSoundLevel);
+    amplitudeGenerator = store.boolForKey(keys::kAmplitudeGenerator);
+    outputDeviceName = store.stringForKey(keys::kOutputSourceName);
+    keepAwake = store.boolForKey(keys::kKeepAwake);
+    windowFrame = QByteArray::fromBase64(store.stringForKey(keys::kWindowFrame).toLatin1());
+}
+
+bool Settings::save(SettingsStore& store) const {
+    store.setFloat(static_cast<float>(volume * 100.0), keys::kVolume);
+    if (startTime.isValid()) {
+        store.setInteger(startTime.hour(), keys::kHour);
+        store.setInteger(startTime.minute(), keys::kMinute);
+        store.setInteger(startTime.second(), keys::kSecond);
+    }
+    store.setInteger(minutes, keys::kMinutes);
+    store.setInteger(static_cast<int>(lightWave), keys::kLightWave);
+    store.setInteger(static_cast<int>(heavyWave), keys::kHeavyWave);
+    store.setInteger(static_cast<int>(ascent), keys::kAscent);
+    store.setInteger(static_cast<int>(descent), keys::kDescent);
+    store.setInteger(static_cast<int>(waveInterval), keys::kWaveInterval);
+    store.setBool(boostSoundLevel, keys::kBoostSoundLevel);
+    store.setBool(amplitudeGenerator, keys::kAmplitudeGenerator);
+    if (outputDeviceName.isEmpty()) {
+        store.removeObjectForKey(keys::kOutputSourceName);  // the next launch takes the default
+    } else {
+        store.setString(outputDeviceName, keys::kOutputSourceName);
+    }
+    store.setBool(keepAwake, keys::kKeepAwake);
+    if (!windowFrame.isEmpty()) {
+        store.setString(QString::fromLatin1(windowFrame.toBase64()), keys::kWindowFrame);
+    }
+    return store.synchronize();
+}
+
+void Settings::applyWaveSettings(Preferences& preferences) const {
+    preferences.setLightWave(lightWave);
+    preferences.setHeavyWave(heavyWave);
+    preferences.setAscent(ascent);
+    preferences.setDescent(descent);
+    preferences.setWaveInterval(waveInterval);
+    preferences.setBoostSoundLevel(boostSoundLevel);
+    preferences.setAmplitudeGenerator(amplitudeGenerator);
+}
+
+void Settings::takeWaveSettings(const Preferences& preferences) {
+    lightWave = preferences.lightWave();
+    heavyWave = preferences.heavyWave();
+    ascent = preferences.ascent();
+    descent = preferences.descent();
+    waveInterval = preferences.waveInterval();
+    boostSoundLevel = preferences.boostSoundLevel();
+    amplitudeGenerator = preferences.amplitudeGenerator();
+}
+
+}  // namespace brinesong

@@ -1,0 +1,69 @@
+// Every stored setting of the program as one value: read from the settings store at launch, written
+// at quit, by the window; read, never written, by the command line. The keys are stored on users'
+// disks as they stand, irregular forms included; never rename them.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTime>
+
+#include "platform/SettingsStore.h"
+#include "synth/Preferences.h"
+
+namespace brinesong::keys {
+inline const QString kVolume = QStringLiteral("VolumeKey");
+inline const QString kHour = QStringLiteral("HourKey");
+inline const QString kMinute = QStringLiteral("MinuteKey");
+inline const QString kSecond = QStringLiteral("SecondKey");
+inline const QString kMinutes = QStringLiteral("MinutesKey");
+inline const QString kLightWave = QStringLiteral("LightWaveKey");
+inline const QString kHeavyWave = QStringLiteral("HeavyWaveKey");
+inline const QString kAscent = QStringLiteral("AscentKey");
+inline const QString kDescent = QStringLiteral("DescentKey");
+inline const QString kWaveInterval = QStringLiteral("kWaveIntervalKey");
+inline const QString kBoostSoundLevel = QStringLiteral("Kelvane.Brinesong.BoostSoundLevelKey");
+inline const QString kAmplitudeGenerator =
+    QStringLiteral("Kelvane.Brinesong.AmplitudeGeneratorKey");
+inline const QString kOutputSourceName = QStringLiteral("Kelvane.Brinesong.OutputSourceNameKey");
+inline const QString kKeepAwake = QStringLiteral("Kelvane.Brinesong.KeepAwakeKey");
+inline const QString kWindowFrame = QStringLiteral("BrinesongWindow");
+}  // namespace brinesong::keys
+
+namespace brinesong {
+
+inline constexpr float kDefaultVolumePercent = 50.0f;
+
+struct Settings {
+    // The values of a first launch, which are also the store's registered defaults.
+    double volume = kDefaultVolumePercent / 100.0;  // gain, 0.0 to 1.0; stored in percent
+    QTime startTime{8, 0, 0};                       // the scheduled start's time of day
+    int minutes = 45;                               // the scheduled stop's delay
+    // The wave settings in percent, stored as whole numbers. Values out of range are kept here
+    // as read; the model's setters refuse them.
+    double lightWave = Preferences::kDefaultLightWave;
+    double heavyWave = Preferences::kDefaultHeavyWave;
+    double ascent = Preferences::kDefaultAscent;
+    double descent = Preferences::kDefaultDescent;
+    double waveInterval = Preferences::kDefaultWaveInterval;
+    bool boostSoundLevel = Preferences::kDefaultBoostSoundLevel;
+    bool amplitudeGenerator = Preferences::kDefaultAmplitudeGenerator;
+    QString outputDeviceName;  // empty: none stored, the default device
+    bool keepAwake = true;     // "Keep the computer awake while playing"
+    QByteArray windowFrame;    // the main window's saved geometry; empty: none
+    // Set by load(): the user's store held no volume, so this is the program's first launch.
+    bool firstLaunch = true;
+
+    // Registers the defaults in `store`, then reads every key. A stored volume above 100 is
+    // limited to it; a negative one, a start time that is no time of day and values that do not
+    // read as their type count as absent.
+    void load(SettingsStore& store);
+    // Writes every key (wave settings truncated toward zero; no device name removes its key) and
+    // the store to disk. False when the file could not be written.
+    bool save(SettingsStore& store) const;
+
+    // Hands the wave settings to the model through its setters, or takes them from it.
+    void applyWaveSettings(Preferences& preferences) const;
+    void takeWaveSettings(const Preferences& preferences);
+};
+
+}  // namespace brinesong

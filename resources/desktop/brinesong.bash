@@ -1,0 +1,50 @@
+# bash completion for brinesong                                  -*- shell-script -*-
+# Options, their values (on|off for the switches, files for --export, the output devices the sound
+# server offers for --device) and Qt's window options.
+
+_brinesong() {
+    local cur prev words cword
+    if declare -F _init_completion >/dev/null; then
+        _init_completion || return
+    else
+        cur=${COMP_WORDS[COMP_CWORD]}
+        prev=${COMP_WORDS[COMP_CWORD - 1]}
+    fi
+
+    case $prev in
+    --export)
+        if declare -F _filedir >/dev/null; then
+            _filedir '@(aif|aiff|wav|flac|opus|ogg|mp3)'
+        else
+            COMPREPLY=($(compgen -f -- "$cur"))
+        fi
+        return
+        ;;
+    --format)
+        COMPREPLY=($(compgen -W 'aiff wav flac opus mp3' -- "$cur"))
+        return
+        ;;
+    --boost-sound-level | --amplitude-generator)
+        COMPREPLY=($(compgen -W 'on off' -- "$cur"))
+        return
+        ;;
+    --device)
+        local IFS=$'\n'
+        COMPREPLY=($(compgen -W "$("${COMP_WORDS[0]}" --list-devices 2>/dev/null)" -- "$cur"))
+        COMPREPLY=("${COMPREPLY[@]// /\\ }")
+        return
+        ;;
+    --minutes | --seed | --volume | --light-wave | --heavy-wave | --ascent | --descent | \
+        --wave-interval | -platform | -style | -stylesheet | -qwindowgeometry | -qwindowtitle | \
+        -qwindowicon | -platformtheme | -platformpluginpath | -plugin | -display | -session)
+        return
+        ;;
+    esac
+
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W '--export --format --loop --play --list-devices --minutes --device --seed
+            --volume --light-wave --heavy-wave --ascent --descent --wave-interval
+            --boost-sound-level --amplitude-generator --help --version' -- "$cur"))
+    fi
+} &&
+    complete -F _brinesong brinesong

@@ -1,0 +1,237 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de" sourcelanguage="en">
+<context>
+    <name>Brinesong</name>
+    <message>
+        <source>Brinesong Help</source>
+        <translation>Brinesong-Hilfe</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Brinesong</source>
+        <translation>Brinesong</translation>
+    </message>
+    <message>
+        <source>Start Brinesong</source>
+        <translation>Brandung starten</translation>
+    </message>
+    <message>
+        <source>Volume</source>
+        <translation>Lautstärke</translation>
+    </message>
+    <message>
+        <source>Schedule</source>
+        <translation>Zeitplan</translation>
+    </message>
+    <message>
+        <source>Start at</source>
+        <translation>Starten um</translation>
+    </message>
+    <message>
+        <source>Stop after</source>
+        <translation>Anhalten nach</translation>
+    </message>
+    <message>
+        <source>Minutes from now, counted from when the stop is armed</source>
+        <translation>Minuten ab jetzt, gezählt ab dem Ankreuzen</translation>
+    </message>
+    <message>
+        <source>minutes</source>
+        <translation>Minuten</translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation>&amp;Datei</translation>
+    </message>
+    <message>
+        <source>&amp;Playback</source>
+        <translation>&amp;Wiedergabe</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
+    </message>
+    <message>
+        <source>Export AIFF File...</source>
+        <translation>AIFF-Datei exportieren …</translation>
+    </message>
+    <message>
+        <source>Preferences...</source>
+        <translation>Einstellungen …</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Beenden</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>Starten</translation>
+    </message>
+    <message>
+        <source>Preferences</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message>
+        <source>Light wave</source>
+        <translation>Leichte Welle</translation>
+    </message>
+    <message>
+        <source>Heavy wave</source>
+        <translation>Schwere Welle</translation>
+    </message>
+    <message>
+        <source>Boost sound level</source>
+        <translation>Pegel anheben</translation>
+    </message>
+    <message>
+        <source>Amplitude generator</source>
+        <translation>Amplitudengenerator</translation>
+    </message>
+    <message>
+        <source>Ascent</source>
+        <translation>Anstieg</translation>
+    </message>
+    <message>
+        <source>Descent</source>
+        <translation>Abfall</translation>
+    </message>
+    <message>
+        <source>Wave interval</source>
+        <translation>Wellenabstand</translation>
+    </message>
+    <message>
+        <source>Output device</source>
+        <translation>Ausgabegerät</translation>
+    </message>
+    <message>
+        <source>Keep the computer awake while playing</source>
+        <translation>Computer während der Wiedergabe wach halten</translation>
+    </message>
+    <message>
+        <source>While the sound plays the computer does not go to sleep; the screen may still blank</source>
+        <translation>Während die Brandung spielt, geht der Computer nicht in den Ruhezustand; der Bildschirm darf sich trotzdem abschalten</translation>
+    </message>
+    <message>
+        <source>Restore Defaults</source>
+        <translation>Standardwerte</translation>
+    </message>
+    <message>
+        <source>Length in minutes:</source>
+        <translation>Länge in Minuten:</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>Exportieren</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>No output device</source>
+        <translation>Kein Ausgabegerät</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Anhalten</translation>
+    </message>
+    <message>
+        <source>Stop Brinesong</source>
+        <translation>Brandung anhalten</translation>
+    </message>
+    <message>
+        <source>Faild to save an AIFF file.</source>
+        <translation>Die AIFF-Datei konnte nicht gespeichert werden.</translation>
+    </message>
+    <message>
+        <source>Export AIFF File</source>
+        <translation>AIFF-Datei exportieren</translation>
+    </message>
+    <message>
+        <source>Set the length of AIFF file in minutes (up to 400 minutes)</source>
+        <translation>Länge der AIFF-Datei in Minuten (bis zu 400 Minuten)</translation>
+    </message>
+    <message>
+        <source>Saving %1...</source>
+        <translation>%1 wird gespeichert …</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Stops in %1</source>
+        <translation>Hält an in %1</translation>
+    </message>
+    <message>
+        <source>DockMenu</source>
+        <translation>Dock-Menü</translation>
+    </message>
+    <message>
+        <source>Show Brinesong</source>
+        <translation>Brinesong zeigen</translation>
+    </message>
+    <message>
+        <source>Ocean surf</source>
+        <translation>Meeresbrandung</translation>
+    </message>
+    <message>
+        <source>Playing the sound of the surf</source>
+        <translation>Spielt das Rauschen der Brandung</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt;Brinesong&lt;/h3&gt;
+&lt;p&gt;Brinesong makes the sound of surf as it plays: nothing is recorded, every wave is new.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Start Brinesong&lt;/b&gt; starts the sound with a short fade-in; the same button, the Playback menu, the tray icon or the Escape key stops it.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Preferences&lt;/b&gt; shape the waves while they play: the light and heavy wave levels, how fast each wave rises and falls, and how far apart the waves come.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Schedule&lt;/b&gt;: tick &lt;i&gt;Start at&lt;/i&gt; to start at a date and time, and &lt;i&gt;Stop after&lt;/i&gt; to stop a number of minutes after you tick it.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Export AIFF File&lt;/b&gt; writes the sound to a file of up to 400 minutes.&lt;/p&gt;
+&lt;p&gt;Media keys and the desktop&apos;s media controls start and stop the sound too. While it plays the computer does not go to sleep, unless &lt;i&gt;Keep the computer awake while playing&lt;/i&gt; is turned off in the preferences.&lt;/p&gt;</source>
+        <translation>&lt;h3&gt;Brinesong&lt;/h3&gt;
+&lt;p&gt;Brinesong erzeugt das Rauschen der Brandung, während es spielt: Nichts ist aufgenommen, jede Welle ist neu.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Brandung starten&lt;/b&gt; startet den Klang mit einem kurzen Einblenden; dieselbe Taste, das Menü Wiedergabe, das Symbol im Benachrichtigungsfeld oder die Escape-Taste hält ihn an.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Einstellungen&lt;/b&gt; formen die Wellen, während sie spielen: die Stärke der leichten und der schweren Wellen, wie schnell jede Welle steigt und fällt und wie weit die Wellen auseinander kommen.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Zeitplan&lt;/b&gt;: Kreuzen Sie &lt;i&gt;Starten um&lt;/i&gt; an, um zu einem Datum und einer Uhrzeit zu starten, und &lt;i&gt;Anhalten nach&lt;/i&gt;, um eine Anzahl Minuten nach dem Ankreuzen anzuhalten.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;AIFF-Datei exportieren&lt;/b&gt; schreibt den Klang in eine Datei von bis zu 400 Minuten.&lt;/p&gt;
+&lt;p&gt;Medientasten und die Mediensteuerung des Desktops starten und stoppen den Klang ebenfalls. Während er spielt, geht der Computer nicht in den Ruhezustand, es sei denn, &lt;i&gt;Computer während der Wiedergabe wach halten&lt;/i&gt; ist in den Einstellungen ausgeschaltet.&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>The length must be a number of minutes (up to 400).</source>
+        <translation>Die Länge muss eine Anzahl Minuten sein (bis zu 400).</translation>
+    </message>
+    <message>
+        <source>%1 already exists.
+Do you want to replace it?</source>
+        <translation>%1 existiert bereits.
+Möchten Sie die Datei ersetzen?</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>Ja</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>Nein</translation>
+    </message>
+    <message>
+        <source>Seamless loop</source>
+        <translation>Nahtlose Schleife</translation>
+    </message>
+    <message>
+        <source>The end of the file flows into its start, so a player repeating it plays no seam</source>
+        <translation>Das Ende der Datei geht in ihren Anfang über, so dass ein Player, der sie wiederholt, keinen Übergang hören lässt</translation>
+    </message>
+    <message>
+        <source>Failed to save the %1 file.</source>
+        <translation>Die %1-Datei konnte nicht gesichert werden.</translation>
+    </message>
+    <message>
+        <source>%1 files (%2)</source>
+        <translation>%1-Dateien (%2)</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,142 @@
+// The window under a German locale (the test runs with LANG=de_DE.UTF-8): every text it shows,
+// in the main window, its menus, the panels, the export sheets and the tray's menu, is one of the
+// German table's translations, so no text bypasses the table and none lacks a German entry.
+#include <QAbstractButton>
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+#include "app/Controller.h"
+#include "app/HelpPanel.h"
+#include "platform/Localization.h"
+#include "platform/PulseOutputUnit.h"
+#include "platform/SettingsStore.h"
+
+using namespace brinesong;
+
+namespace {
+
+QSet<QString> germanTranslations() {
+    QSet<QString> texts;
+    QFile table(QStringLiteral(BRINESONG_SOURCE_DIR "/resources/translations/brinesong_de.ts"));
+    if (!table.open(QIODevice::ReadOnly)) {
+        return texts;
+    }
+    QXmlStreamReader xml(&table);
+    while (xml.readNextStartElement() || !xml.atEnd()) {
+        if (xml.isStartElement() && xml.name() == QLatin1String("translation")) {
+            texts.insert(xml.readElementText());
+        } else {
+            xml.readNext();
+        }
+    }
+    return texts;
+}
+
+// Inside Qt's file dialog; its own texts come from Qt's table, only our accessory from ours.
+bool inFileDialog(const QObject* object, const QObject* root) {
+    for (; object && object != root; object = object->parent()) {
+        if (qobject_cast<const QFileDialog*>(object)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The texts a person sees in `root` and its children; values the program computes (numbers, the
+// date and time fields) are left out.
+QStringList shownTexts(QWidget* root) {
+    QStringList texts{root->windowTitle()};
+    for (QWidget* widget : root->findChildren<QWidget*>()) {
+        if (inFileDialog(widget, root)) {
+            continue;
+        }
+        texts << widget->toolTip();
+        if (auto* label = qobject_cast<QLabel*>(widget)) {
+            texts << label->text();
+        } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+            texts << button->text();
+        } else if (auto* box = qobject_cast<QGroupBox*>(widget)) {
+            texts << box->title();
+        } else if (auto* menu = qobject_cast<QMenu*>(widget)) {
+            texts << menu->title();
+        }
+    }
+    for (QAction* action : root->findChildren<QAction*>()) {
+        if (inFileDialog(action, root)) {
+            continue;
+        }
+        texts << action->text();
+    }
+    QStringList shown;
+    for (const QString& text : texts) {
+        bool number = false;
+        text.toDouble(&number);
+        if (!text.trimmed().isEmpty() && !number) {
+            shown << text;
+        }
+    }
+    return shown;
+}
+
+}  // namespace
+
+class TranslationsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        QCOMPARE(QLocale().language(), QLocale::German);
+        installTranslations(*QCoreApplication::instance());
+    }
+
+    void germanLocale_everyShownTextIsFromTheGermanTable() {
+        const QSet<QString> german = germanTranslations();
+        QVERIFY(german.size() > 40);
+        QTemporaryDir folder;
+        PulseOutputUnit unit;
+        SettingsStore store(folder.filePath(QStringLiteral("Brinesong.ini")));
+        Controller controller(unit, store);
+        QVERIFY(controller.awakeFromNib());
+        controller.showPreferences();
+        controller.showHelp();
+        QWidget* preferences = controller.preferencesPanel().panelWindow();
+        QWidget* help = HelpPanel::sharedInstance().window;
+        QVERIFY(preferences && help);
+
+        QCOMPARE(controller.playStopButton->text(), QStringLiteral("Brandung starten"));
+        QCOMPARE(preferences->windowTitle(), QStringLiteral("Einstellungen"));
+        QCOMPARE(help->windowTitle(), QStringLiteral("Brinesong-Hilfe"));
+        QVERIFY(help->findChild<QTextBrowser*>()->toPlainText().contains(
+            QStringLiteral("erzeugt das Rauschen der Brandung")));
+
+        QStringList shown = shownTexts(controller.window) + shownTexts(preferences) +
+                            shownTexts(help) +
+                            shownTexts(controller.trayMenu().applicationDockMenu()) +
+                            shownTexts(controller.exportFlow().savePanelAccessoryView);
+        for (QComboBox* popUp : preferences->findChildren<QComboBox*>()) {
+            for (int i = 0; i < popUp->count(); ++i) {
+                if (popUp->itemText(i) == Texts::tr("No output device")) {
+                    shown << popUp->itemText(i);
+                }
+            }
+        }
+        QVERIFY(shown.size() > 30);
+        for (const QString& text : shown) {
+            QVERIFY2(german.contains(text), qPrintable(QStringLiteral("not German: ") + text));
+        }
+        controller.applicationWillTerminate();
+    }
+};
+
+QTEST_MAIN(TranslationsTest)
+#include "translations_test.moc"

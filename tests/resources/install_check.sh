@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# What `cmake --install` puts under a prefix, checked as a packager would: the exact file list,
+# the desktop entry and the AppStream data through their validators, the manual page rendered
+# with every warning on, the bash completion loaded and asked, and the installed program run.
+#   install_check.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+build=$1
+source=$2
+dest=$(mktemp -d)
+trap 'rm -rf "$dest"' EXIT
+fail() { echo "install_check: $*" >&2; exit 1; }
+
+DESTDIR="$dest" cmake --install "$build" --prefix /usr >/dev/null
+root="$dest/usr"
+
+expected="bin/brinesong
+share/applications/org.kelvane.Brinesong.desktop
+share/bash-completion/completions/brinesong
+share/icons/hicolor/scalable/apps/org.kelvane.Brinesong.svg
+share/icons/hicolor/symbolic/apps/org.kelvane.Brinesong-symbolic.svg
+share/man/man1/brinesong.1
+share/metainfo/org.kelvane.Brinesong.metainfo.xml"
+actual=$(cd "$root" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+echo "$actual" | sed 's/^/  /'
+[ "$actual" = "$expected" ] || fail "the install tree differs from the expected one"
+[ -z "$(cd "$dest" && find . -mindepth 1 -maxdepth 1 ! -name usr)" ] || fail "files outside the prefix"
+
+desktop-file-validate "$root/share/applications/org.kelvane.Brinesong.desktop" ||
+  fail "desktop-file-validate"
+appstreamcli validate --no-net --explain "$root/share/metainfo/org.kelvane.Brinesong.metainfo.xml" ||
+  fail "appstreamcli validate"
+
+# Every warning groff and man can give, as a packager's lint would ask for them.
+warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
+  man --warnings -E UTF-8 -l -Tutf8 -Z "$root/share/man/man1/brinesong.1" 2>&1 >/dev/null)
+[ -z "$warnings" ] || fail "the manual page renders with warnings: $warnings"
+
+# The installed program is whole without its build tree, and its version is the released one.
+version=$("$root/bin/brinesong" --version)
+release=$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' \
+  "$root/share/metainfo/org.kelvane.Brinesong.metainfo.xml" | head -n1)
+[ "$version" = "brinesong $release" ] ||
+  fail "--version says '$version', the newest release in the metainfo is '$release'"
+grep -q "\"Brinesong $release\"" "$root/share/man/man1/brinesong.1" ||
+  fail "the manual page's header does not name version $release"
+
+# Every option --help names is in the manual page and in the completion.
+options=$("$root/bin/brinesong" --help | grep -o -- '--[a-z][a-z-]*' | sort -u)
+for option in $options; do
+  grep -q -- "$(printf '%s' "$option" | sed 's/-/\\\\-/g')" "$root/share/man/man1/brinesong.1" ||
+    fail "the manual page lacks $option"
+  grep -q -- "$option" "$root/share/bash-completion/completions/brinesong" ||
+    fail "the completion lacks $option"
+done
+
+# The completion, loaded as bash-completion loads it, completes options and their values.
+complete_line() {  # complete_line WORD... : the completions of the last word
+  bash -c '
+    [ -f /usr/share/bash-completion/bash_completion ] && . /usr/share/bash-completion/bash_completion
+    . "$1"; shift
+    COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+    COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+    _brinesong brinesong "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+    printf "%s\n" "${COMPREPLY[@]}"' _ "$root/share/bash-completion/completions/brinesong" "$@"
+}
+[ "$(complete_line brinesong --boost)" = "--boost-sound-level" ] || fail "completion of --boost"
+[ "$(complete_line brinesong --amplitude-generator o | tr '\n' ' ')" = "on off " ] ||
+  fail "completion of the switch's values"
+echo "install_check: the install tree, the validators, the manual page and the completion pass"
