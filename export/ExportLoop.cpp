@@ -168,11 +168,12 @@ bool runExportLoop(Renderer& renderer, float length, BlockEncoder& encoder,
         renderer.fadeInOut.store(Renderer::kExportFade, std::memory_order_relaxed);
     }
 
-    // Working memory: two sets of channel buffers (one renders while the other is encoded), and
-    // for a loop the sound before its start.
+    // Working memory: sets of channel buffers (blocks render ahead while one is encoded), and for
+    // a loop the sound before its start.
     constexpr size_t kBlock = kExportBlockFrames;
+    constexpr uint32_t kSets = ParallelRenderer::kMaxPending;
     std::unique_ptr<int16_t, FreeDeleter> channels(
-        static_cast<int16_t*>(std::malloc(4 * kBlock * sizeof(int16_t))));
+        static_cast<int16_t*>(std::malloc(2 * kSets * kBlock * sizeof(int16_t))));
     std::unique_ptr<int16_t, FreeDeleter> leading(
         lead ? static_cast<int16_t*>(std::malloc(2 * size_t{lead} * sizeof(int16_t))) : nullptr);
     if (!channels || (lead && !leading)) {
@@ -184,22 +185,35 @@ bool runExportLoop(Renderer& renderer, float length, BlockEncoder& encoder,
         return false;
     }
 
+    // One request per block, each with its own buffer list: the renderer lowers the byte sizes
+    // of a request whose end falls inside it.
+    struct Request {
+        AudioBufferList buffers;
+        RendererData data;
+    };
+    Request requests[kSets];
     std::optional<ParallelRenderer> parallel;
     if (options.parallelChannels) {
         parallel.emplace(renderer);
     }
-    AudioBufferList buffers{};
-    buffers.mNumberBuffers = 2;
-    RendererData request{};
-    request.ioData = &buffers;
-    const auto render = [&](int16_t* left, int16_t* right, uint32_t frames) {
-        buffers.mBuffers[0] = {1, static_cast<uint32_t>(kBlock * sizeof(int16_t)), left};
-        buffers.mBuffers[1] = {1, static_cast<uint32_t>(kBlock * sizeof(int16_t)), right};
-        request.inNumberFrames = frames;
+    uint64_t started = 0;
+    // Starts (or, on one core, renders) the next block into buffer set `set`.
+    const auto start = [&](uint32_t set, int16_t* left, int16_t* right, uint32_t frames) {
+        Request& r = requests[set];
+        r.buffers.mNumberBuffers = 2;
+        r.buffers.mBuffers[0] = {1, static_cast<uint32_t>(kBlock * sizeof(int16_t)), left};
+        r.buffers.mBuffers[1] = {1, static_cast<uint32_t>(kBlock * sizeof(int16_t)), right};
+        r.data = RendererData{nullptr, nullptr, 0, frames, &r.buffers};
         if (parallel) {
-            parallel->renderWave(&request);
+            parallel->start(&r.data);
         } else {
-            renderer.renderWave(&request);
+            renderer.renderWave(&r.data);
+        }
+        return started++;
+    };
+    const auto finished = [&](uint64_t block) {
+        if (parallel) {
+            parallel->wait(block);
         }
     };
     const auto aborted = [&] {
@@ -212,7 +226,7 @@ bool runExportLoop(Renderer& renderer, float length, BlockEncoder& encoder,
     int16_t* leadRight = leadLeft + lead;
     for (uint32_t done = 0; done < lead; done += kExportBlockFrames) {
         const uint32_t n = lead - done < kExportBlockFrames ? lead - done : kExportBlockFrames;
-        render(leadLeft + done, leadRight + done, n);
+        finished(start(0, leadLeft + done, leadRight + done, n));
         if (aborted()) {
             return false;
         }
@@ -241,29 +255,46 @@ bool runExportLoop(Renderer& renderer, float length, BlockEncoder& encoder,
     };
 
     const uint32_t fadeStart = total - lead;
-    bool inFlight = false;
-    uint32_t inFlightStart = 0;
-    int set = 0;
-    for (uint32_t done = 0; done < total; done += kExportBlockFrames) {
-        const uint32_t n = total - done < kExportBlockFrames ? total - done : kExportBlockFrames;
-        int16_t* left = channels.get() + 2 * set * kBlock;
+    const uint32_t blocks = static_cast<uint32_t>((uint64_t{total} + kBlock - 1) / kBlock);
+    const auto blockFrames = [&](uint32_t block) {
+        const uint32_t done = block * kExportBlockFrames;
+        return total - done < kExportBlockFrames ? total - done : kExportBlockFrames;
+    };
+    const auto leftOf = [&](uint32_t block) {
+        return channels.get() + 2 * (block % kSets) * kBlock;
+    };
+    // Blocks start as far ahead as the buffer sets allow: a set is free again once the encoder has
+    // taken its block.
+    const uint64_t firstStarted = started;
+    uint32_t nextToStart = 0;
+    const auto startAhead = [&](uint32_t written) {
+        while (nextToStart < blocks && nextToStart < written + kSets) {
+            int16_t* left = leftOf(nextToStart);
+            start(nextToStart % kSets, left, left + kBlock, blockFrames(nextToStart));
+            ++nextToStart;
+        }
+    };
+    startAhead(0);
+    for (uint32_t block = 0; block < blocks; ++block) {
+        const uint32_t done = block * kExportBlockFrames;
+        const uint32_t n = blockFrames(block);
+        int16_t* left = leftOf(block);
         int16_t* right = left + kBlock;
-        render(left, right, n);
+        finished(firstStarted + block);
         if (done + n > fadeStart) {
             const uint32_t first = done > fadeStart ? done : fadeStart;
             const uint32_t from = first - fadeStart;
             crossfade(left + (first - done), leadLeft + from, from, done + n - first, lead);
             crossfade(right + (first - done), leadRight + from, from, done + n - first, lead);
         }
-        if (inFlight && !blockWritten(inFlightStart)) {
+        if (block > 0 && !blockWritten(done - kExportBlockFrames)) {
             return false;
         }
         writer.submit(left, right, n);
-        inFlight = true;
-        inFlightStart = done;
-        set = 1 - set;
+        // The blocks before this one are taken: their sets can render the next blocks.
+        startAhead(block);
     }
-    if (inFlight && !blockWritten(inFlightStart)) {
+    if (blocks > 0 && !blockWritten((blocks - 1) * kExportBlockFrames)) {
         return false;
     }
     errno = 0;

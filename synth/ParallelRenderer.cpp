@@ -4,71 +4,110 @@
 
 namespace brinesong {
 
-ParallelRenderer::ParallelRenderer(Renderer& renderer) : renderer_(renderer) {
+ParallelRenderer::ParallelRenderer(Renderer& renderer)
+    : renderer_(renderer), pinkCounter_(renderer.channelState(0).pink.counter) {
     try {
-        helper_ = std::thread([this] { run(); });
+        workers_[0].thread = std::thread([this] { run(0); });
+        workers_[1].thread = std::thread([this] { run(1); });
     } catch (const std::system_error&) {
-        // One thread renders both channels: slower, the same samples.
-    }
-}
-
-ParallelRenderer::~ParallelRenderer() {
-    if (helper_.joinable()) {
+        // Blocks render on the caller's thread: slower, the same samples.
         {
             std::lock_guard lock(mutex_);
             quit_ = true;
         }
-        wake_.notify_all();
-        helper_.join();
+        changed_.notify_all();
+        for (Worker& worker : workers_) {
+            if (worker.thread.joinable()) {
+                worker.thread.join();
+            }
+        }
     }
+}
+
+ParallelRenderer::~ParallelRenderer() {
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    changed_.notify_all();
+    for (Worker& worker : workers_) {
+        if (worker.thread.joinable()) {
+            worker.thread.join();
+        }
+    }
+}
+
+void ParallelRenderer::start(RendererData* request) {
+    const RenderSpan span = renderer_.beginRequest(request);
+    const RenderSettings settings = renderer_.currentSettings();
+    AudioBufferList* buffers = request->ioData;
+    Job left{static_cast<int16_t*>(buffers->mBuffers[0].mData), span, settings,
+             renderer_.randomSource()};
+    Job right{static_cast<int16_t*>(buffers->mBuffers[1].mData), span, settings,
+              renderer_.randomSource()};
+    // Both channels' pink counters move with the frames rendered, so the right takes as many draws
+    // as the left. The generator states themselves belong to the channels' threads: the count is
+    // taken from the frames started so far, not from them.
+    const uint32_t frames = span.end > span.start ? span.end - span.start : 0;
+    const uint64_t draws = drawsFor(pinkCounter_, frames, settings.amplitudeGenerator);
+    pinkCounter_ = (pinkCounter_ + frames) & 0x7FFFFu;
+    right.random.discard(draws);
+    renderer_.randomSource() = right.random;
+    renderer_.randomSource().discard(draws);
+
+    if (!parallel()) {
+        render(0, left);
+        render(1, right);
+        ++started_;
+        return;
+    }
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] {
+            return workers_[0].queued - workers_[0].taken < kMaxPending &&
+                   workers_[1].queued - workers_[1].taken < kMaxPending;
+        });
+        workers_[0].jobs[workers_[0].queued++ % kMaxPending] = left;
+        workers_[1].jobs[workers_[1].queued++ % kMaxPending] = right;
+        ++started_;
+    }
+    changed_.notify_all();
+}
+
+void ParallelRenderer::wait(uint64_t index) {
+    if (!parallel()) {
+        return;
+    }
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this, index] {
+        return workers_[0].completed > index && workers_[1].completed > index;
+    });
 }
 
 void ParallelRenderer::renderWave(RendererData* request) {
-    const RenderSpan span = renderer_.beginRequest(request);
-    if (span.end <= span.start) {
-        return;
-    }
-    const RenderSettings settings = renderer_.currentSettings();
-    RandomSource& shared = renderer_.randomSource();
-    rightRandom_ = shared;
-    rightRandom_.discard(
-        drawsFor(renderer_.channelState(0), span.end - span.start, settings.amplitudeGenerator));
-
-    AudioBufferList* buffers = request->ioData;
-    auto* left = static_cast<int16_t*>(buffers->mBuffers[0].mData);
-    auto* right = static_cast<int16_t*>(buffers->mBuffers[1].mData);
-    if (!helper_.joinable()) {
-        renderer_.renderChannel(left, span, 0, shared, settings);
-        renderer_.renderChannel(right, span, 1, rightRandom_, settings);
-    } else {
-        {
-            std::lock_guard lock(mutex_);
-            rightOut_ = right;
-            span_ = span;
-            settings_ = settings;
-            pending_ = true;
-        }
-        wake_.notify_all();
-        renderer_.renderChannel(left, span, 0, shared, settings);
-        std::unique_lock lock(mutex_);
-        wake_.wait(lock, [this] { return !pending_; });
-    }
-    // Both channels' draws are taken: the shared source goes on from where the right ended.
-    shared = rightRandom_;
+    start(request);
+    wait(started_ - 1);
 }
 
-void ParallelRenderer::run() {
+void ParallelRenderer::render(int index, Job& job) {
+    renderer_.renderChannel(job.out, job.span, index, job.random, job.settings);
+}
+
+void ParallelRenderer::run(int index) {
+    Worker& worker = workers_[index];
     std::unique_lock lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [this] { return pending_ || quit_; });
+        changed_.wait(lock, [this, &worker] { return quit_ || worker.taken < worker.queued; });
         if (quit_) {
             return;
         }
+        Job job = worker.jobs[worker.taken++ % kMaxPending];
         lock.unlock();
-        renderer_.renderChannel(rightOut_, span_, 1, rightRandom_, settings_);
+        changed_.notify_all();
+        render(index, job);
         lock.lock();
-        pending_ = false;
-        wake_.notify_all();
+        ++worker.completed;
+        changed_.notify_all();
     }
 }
 

@@ -137,15 +137,20 @@ inline double waveEnvelope(WaveEnvelopeState& state, Source& random, double asce
     return amplitude;
 }
 
-// How many draws a channel's generators take for `frames` frames from `state`: one for the
+// How many draws a channel's generators take for `frames` frames from a pink-noise counter at
+// `pinkCounter` (as in the channel's state): one for the
 // envelope (none when it is flat), two for the pink noise (one when its counter wraps to 0) and
 // one for the brown noise, per frame. The counts depend on no drawn value, so the draws of a block
 // are known before it is rendered.
-inline uint64_t drawsFor(const ChannelWaveState& state, uint32_t frames, bool envelope) {
+inline uint64_t drawsFor(uint32_t pinkCounter, uint32_t frames, bool envelope) {
     constexpr uint32_t kCounterPeriod = 0x80000u;
-    const uint32_t untilWrap = kCounterPeriod - (state.pink.counter & (kCounterPeriod - 1));
+    const uint32_t untilWrap = kCounterPeriod - (pinkCounter & (kCounterPeriod - 1));
     const uint64_t wraps = frames >= untilWrap ? 1 + (frames - untilWrap) / kCounterPeriod : 0;
     return (envelope ? 4u : 3u) * static_cast<uint64_t>(frames) - wraps;
+}
+
+inline uint64_t drawsFor(const ChannelWaveState& state, uint32_t frames, bool envelope) {
+    return drawsFor(state.pink.counter, frames, envelope);
 }
 
 }  // namespace brinesong
