@@ -213,7 +213,6 @@ void ExportFlow::savePanelDidEnd(int returnCode) {
     const float minutes = lengthMinutes(lengthComboBox->currentText()).value_or(0.0f);
     const auto [path, format] = chosenTarget(chosen);
     lastPath_ = path;
-    lastFormat_ = format;
     const bool loop = loopCheckBox && loopCheckBox->isChecked();
 
     saveStatusText->setText(Texts::tr("Saving %1...").arg(QFileInfo(path).fileName()));

@@ -73,8 +73,6 @@ public:
     QFileDialog* savePanel() const { return savePanel_; }
     QMessageBox* failureAlert() const { return failureAlert_; }
     QString lastPath() const { return lastPath_; }
-    // The format of the export started last, or none.
-    const ExportFormat* lastFormat() const { return lastFormat_; }
 
     // Outlets.
     QComboBox* lengthComboBox = nullptr;
@@ -120,7 +118,6 @@ private:
     QPointer<QFileDialog> savePanel_;
     QPointer<QMessageBox> failureAlert_;
     QString lastPath_;
-    const ExportFormat* lastFormat_ = nullptr;
     std::future<void> workerDone_;
     bool saving_ = false;
     bool waitEnded_ = false;
