@@ -60,6 +60,9 @@ int runWindow(int argc, char* argv[]) {
     std::unique_ptr<PlatformStartGuard> startGuard = std::make_unique<PlatformStartGuard>();
     QApplication app(argc, argv);  // takes Qt's own options out of argv
     startGuard.reset();
+    // Before anything announces the program (its name on the bus), so a signal sent as soon as
+    // it can be seen ends it through the ordinary quit, with the settings written.
+    quitOnTerminationSignals(app);
     nameApplication();
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kApplicationId));
     QApplication::setWindowIcon(applicationIcon());
@@ -69,7 +72,6 @@ int runWindow(int argc, char* argv[]) {
     if (instance.claim() == SingleInstance::Claim::Activated) {
         return kExitOk;  // the running window came to the front instead
     }
-    quitOnTerminationSignals(app);
     // These live until the process ends: a playback's wait thread may still post to the
     // controller while the process exits. The output and the device list share one connection
     // to the sound server; nothing of it runs once it is closed below.
