@@ -57,6 +57,9 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
     connect(&exportFlow_, &ExportFlow::savingChanged, this, &Controller::validateMenus);
     // The first to hear of a change: the button and the menus are right before anyone else looks.
     connect(this, &Controller::playStateChanged, this, &Controller::showPlayState);
+    // A change is heard at once: a playback renders what it has queued again.
+    connect(&preferencesPanel_, &PreferencesPanel::soundSettingsChanged, this,
+            [this] { engine_.soundChanged(); });
     connect(&preferencesPanel_, &PreferencesPanel::keepAwakeChanged, this, [this](bool keepAwake) {
         settings_.keepAwake = keepAwake;
         emit keepAwakeChanged(keepAwake);
@@ -226,6 +229,7 @@ void Controller::applicationWillTerminate() {
     if (exporting || !engine_.renderLock.try_lock()) {
         // A playback or an export is producing sound: end it and wait until it has ended.
         renderer_.forceStop.store(true);
+        engine_.soundChanged();
         exportFlow_.requestAbort();
         exportFlow_.waitForWorker();
         engine_.renderLock.lock();
@@ -299,6 +303,7 @@ void Controller::cancel() {
 void Controller::volumeSliderChanged() {
     if (volumeSlider) {
         renderer_.volume.store(volumeSlider->value() / 100.0);
+        engine_.soundChanged();
         emit volumeChanged();
     }
 }

@@ -241,32 +241,40 @@ void PreferencesPanel::selectItemWithTitle(const QString& title, QComboBox* popU
 // stores the slider's value unchanged.
 void PreferencesPanel::lightWaveChanged() {
     preferences_.setLightWave(sliderPercent(lightWaveSlider));
+    emit soundSettingsChanged();
 }
 void PreferencesPanel::heavyWaveChanged() {
     preferences_.setHeavyWave(sliderPercent(heavyWaveSlider));
+    emit soundSettingsChanged();
 }
 void PreferencesPanel::ascentChanged() {
     preferences_.setAscent(sliderPercent(ascentSlider));
+    emit soundSettingsChanged();
 }
 void PreferencesPanel::descentChanged() {
     preferences_.setDescent(sliderPercent(descentSlider));
+    emit soundSettingsChanged();
 }
 void PreferencesPanel::waveIntervalChanged() {
     preferences_.setWaveInterval(sliderPercent(waveIntervalSlider));
+    emit soundSettingsChanged();
 }
 
 void PreferencesPanel::boostSoundLevelChanged() {
     preferences_.setBoostSoundLevel(boostSoundLevelCheckbox->isChecked());
+    emit soundSettingsChanged();
 }
 
 void PreferencesPanel::amplitudeGeneratorChanged() {
     preferences_.setAmplitudeGenerator(amplitudeGeneratorCheckbox->isChecked());
     updateAmplitudeGenerator();
+    emit soundSettingsChanged();
 }
 
 void PreferencesPanel::resetToDefault() {
     preferences_.setDeafaultValue();
     updateUI();
+    emit soundSettingsChanged();
 }
 
 }  // namespace brinesong

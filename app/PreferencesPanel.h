@@ -96,6 +96,8 @@ public:
 signals:
     // The user ticked or cleared "Keep the computer awake while playing".
     void keepAwakeChanged(bool keepAwake);
+    // A setting that shapes the sound was changed here (a slider, a check box, the defaults).
+    void soundSettingsChanged();
 
 private:
     bool load();

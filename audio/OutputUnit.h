@@ -20,6 +20,13 @@ public:
     // Called on the audio thread. Must allocate nothing, lock nothing, make no system call.
     using RenderFunction = void (*)(void* context, RendererData* request);
 
+    // Called on the audio thread, between render requests: the renderer goes back to the newest
+    // point saved at or before `frame` (frames counted from the start of the playback) and the
+    // next request renders from there. Returns the frame it went back to, or kCannotRewind when
+    // no such point is kept; the renderer is then left as it was.
+    using RewindFunction = uint32_t (*)(void* context, uint32_t frame);
+    static constexpr uint32_t kCannotRewind = 0xFFFFFFFFu;
+
     // What the unit can play to at the moment.
     enum class Availability : int {
         Connecting,  // the first attempt to reach the sound server is under way
@@ -50,10 +57,17 @@ public:
     // Each returns a status: 0 on success, otherwise the underlying library's error code, which
     // the engine logs. A unit whose server is away opens all the same and becomes available when
     // the server is back.
-    virtual int open(RenderFunction render, NoticeFunction notice, void* context) = 0;
+    virtual int open(RenderFunction render, RewindFunction rewind, NoticeFunction notice,
+                     void* context) = 0;
     virtual int start() = 0;
     virtual int stop() = 0;
     virtual int close() = 0;
+
+    // The sound has changed (a stop request, the volume, a setting): what is queued but not yet
+    // heard is rendered again, from just ahead of what is heard now, so the change is heard at
+    // once rather than after the queue. Any thread but the audio thread; does not wait. A unit
+    // that queues little may ignore it.
+    virtual void renderQueueAgain() {}
 
     // Meaningful after open() returned non-zero.
     virtual OpenStep failedOpenStep() const { return OpenStep::Open; }

@@ -28,7 +28,8 @@ PlaybackEngine::PlaybackEngine(Renderer& rendererIn, OutputUnit& unit, PlaybackH
       log(logToStandardError),
       unit_(unit),
       host_(host),
-      alive_(std::make_shared<PlaybackEngine*>(this)) {}
+      alive_(std::make_shared<PlaybackEngine*>(this)),
+      checkpoints_(std::make_unique<RenderCheckpoint[]>(kCheckpoints)) {}
 
 PlaybackEngine::~PlaybackEngine() {
     // As at termination: a playback still running is asked to fade out, and its wait thread must
@@ -48,8 +49,9 @@ void PlaybackEngine::openAudioOutput() {
         return;
     }
     openAttempted_ = true;
-    const int status = unit_.open(&PlaybackEngine::outputRenderCallback,
-                                  &PlaybackEngine::outputNoticeCallback, this);
+    const int status =
+        unit_.open(&PlaybackEngine::outputRenderCallback, &PlaybackEngine::outputRewindCallback,
+                   &PlaybackEngine::outputNoticeCallback, this);
     if (status == 0) {
         outputOpen_ = true;
         return;
@@ -100,6 +102,14 @@ void PlaybackEngine::playStop() {
         startOrWait();
     } else {
         renderer.forceStop.store(true, std::memory_order_relaxed);
+        // The fade-out begins just ahead of what is heard, not after the queue.
+        unit_.renderQueueAgain();
+    }
+}
+
+void PlaybackEngine::soundChanged() {
+    if (isPlaying() && outputOpen_) {
+        unit_.renderQueueAgain();
     }
 }
 
@@ -143,6 +153,7 @@ bool PlaybackEngine::startPlay() {
     renderer.fadeInOut.store(Renderer::kLiveFade, std::memory_order_relaxed);
     startTime.store(wallClockSeconds(), std::memory_order_relaxed);
     outputLost_.store(false, std::memory_order_relaxed);
+    checkpointsSaved_ = 0;
 
     // The unit's start publishes everything above to the audio thread (it synchronises with the
     // thread it wakes), so the first buffer already sees the fresh playback.
@@ -283,7 +294,26 @@ void PlaybackEngine::waitForWaitThreads() {
 }
 
 void PlaybackEngine::outputRenderCallback(void* context, RendererData* request) {
-    static_cast<PlaybackEngine*>(context)->renderer.renderWave(request);
+    PlaybackEngine& engine = *static_cast<PlaybackEngine*>(context);
+    engine.renderer.saveCheckpoint(engine.checkpoints_[engine.checkpointsSaved_ % kCheckpoints]);
+    ++engine.checkpointsSaved_;
+    engine.renderer.renderWave(request);
+}
+
+uint32_t PlaybackEngine::outputRewindCallback(void* context, uint32_t frame) {
+    PlaybackEngine& engine = *static_cast<PlaybackEngine*>(context);
+    const uint64_t oldest =
+        engine.checkpointsSaved_ > kCheckpoints ? engine.checkpointsSaved_ - kCheckpoints : 0;
+    for (uint64_t n = engine.checkpointsSaved_; n > oldest; --n) {
+        const RenderCheckpoint& checkpoint = engine.checkpoints_[(n - 1) % kCheckpoints];
+        if (checkpoint.frameCount <= frame) {
+            engine.renderer.restoreCheckpoint(checkpoint);
+            // The next request saves this point again, and those after it anew.
+            engine.checkpointsSaved_ = n - 1;
+            return checkpoint.frameCount;
+        }
+    }
+    return OutputUnit::kCannotRewind;
 }
 
 void PlaybackEngine::outputNoticeCallback(void* context, OutputUnit::Notice notice) {

@@ -60,9 +60,9 @@ public:
     // How often the wait thread looks at the clock.
     static constexpr int kWaitPollMicroseconds = 100000;
     // A stop request that no buffer has taken up after this long means the stream has stalled:
-    // the playback is ended without waiting for its fade-out. A running stream asks for sound
-    // every 20 ms or so.
-    static constexpr double kStallSeconds = 0.3;
+    // the playback is ended without waiting for its fade-out. A running stream takes a stop up at
+    // once (it renders its queue again) or asks for sound every quarter second at the latest.
+    static constexpr double kStallSeconds = 0.6;
 
     PlaybackEngine(Renderer& renderer, OutputUnit& unit, PlaybackHost& host);
     // Requests the stop of a running playback and waits until its wait thread has ended, so no
@@ -74,6 +74,9 @@ public:
     void openAudioOutput();   // once, main thread; failures are logged, the program goes on
     void closeAudioOutput();  // at termination, once no playback runs
     void playStop();          // main thread
+    // Main thread: the volume or a setting has changed; a playback renders what it has queued
+    // but not yet played again, so the change is heard at once.
+    void soundChanged();
 
     bool isPlaying() const { return state.load(std::memory_order_acquire) != 0; }
     // True once openAudioOutput() got a working unit, until closeAudioOutput().
@@ -98,6 +101,11 @@ public:
     // The functions handed to the unit: `context` is the engine.
     static void outputRenderCallback(void* context, RendererData* request);
     static void outputNoticeCallback(void* context, OutputUnit::Notice notice);
+    static uint32_t outputRewindCallback(void* context, uint32_t frame);
+
+    // Render requests of one playback whose starting points are kept for a rewind: at 10 ms or
+    // more a request, several seconds, more than any queue the unit keeps.
+    static constexpr uint32_t kCheckpoints = 512;
 
     Renderer& renderer;
     std::atomic<uint32_t> state{0};    // 0 stopped, 1 playing; changed only by compare-and-swap
@@ -129,6 +137,12 @@ private:
     std::atomic<bool> outputLost_{false};
     // Work posted to the main thread holds this weakly, so it does nothing once the engine is gone.
     std::shared_ptr<PlaybackEngine*> alive_;
+
+    // The renderer's state at the start of the latest render requests, oldest overwritten first;
+    // allocated once, written and read only on the audio thread (reset by startPlay before the
+    // unit starts).
+    std::unique_ptr<RenderCheckpoint[]> checkpoints_;
+    uint64_t checkpointsSaved_ = 0;
 
     std::mutex threadsMutex_;
     std::condition_variable threadsDone_;

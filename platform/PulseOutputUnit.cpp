@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace brinesong {
 
@@ -83,6 +84,26 @@ struct PulseOutputUnitEvents {
         }
     }
 
+    // The server's answer to where it reads: the queue from just past there is rendered again.
+    static void onTiming(pa_stream* stream, int success, void* self) {
+        auto* unit = static_cast<PulseOutputUnit*>(self);
+        if (unit->timingQuery_) {
+            pa_operation_unref(unit->timingQuery_);
+            unit->timingQuery_ = nullptr;
+        }
+        if (stream != unit->stream_) {
+            return;
+        }
+        if (success) {
+            InsideWriteCallback inside;
+            unit->rewrite();
+        }
+        if (unit->rewriteAgain_) {
+            unit->rewriteAgain_ = false;
+            unit->askWhereTheServerReads();
+        }
+    }
+
     static void onKick(pa_mainloop_api* api, pa_defer_event* event, void* self) {
         api->defer_enable(event, 0);
         auto* unit = static_cast<PulseOutputUnit*>(self);
@@ -135,7 +156,8 @@ std::string PulseOutputUnit::failureText() const {
     return error != 0 ? pa_strerror(error) : std::string();
 }
 
-int PulseOutputUnit::open(RenderFunction render, NoticeFunction notice, void* context) {
+int PulseOutputUnit::open(RenderFunction render, RewindFunction rewind, NoticeFunction notice,
+                          void* context) {
     if (opened_) {
         return 0;
     }
@@ -144,6 +166,7 @@ int PulseOutputUnit::open(RenderFunction render, NoticeFunction notice, void* co
         return PA_ERR_INTERNAL;
     }
     render_ = render;
+    rewind_ = rewind;
     notice_ = notice;
     renderContext_ = context;
     {
@@ -266,9 +289,9 @@ void PulseOutputUnit::connectStream(const char* sinkName) {
     attributes.prebuf = static_cast<uint32_t>(-1);
     attributes.minreq = kRequestFrames * kBytesPerFrame;
     attributes.fragsize = static_cast<uint32_t>(-1);
-    // Corked until a start; the latency asked for is the whole way to the speaker.
-    const auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
+    // Corked until a start. The queue is asked for as it stands, not as a latency to adjust the
+    // sink to: that would make the server run the sink in short periods, which is what costs.
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED);
     if (pa_stream_connect_playback(stream_, sinkName, &attributes, flags, nullptr, nullptr) < 0) {
         streamFailed(pa_context_errno(context_));
     }
@@ -292,6 +315,12 @@ void PulseOutputUnit::streamFailed(int error) {
 void PulseOutputUnit::dropStream() {
     started_ = false;
     running_.store(false, std::memory_order_relaxed);
+    if (timingQuery_) {
+        pa_operation_cancel(timingQuery_);
+        pa_operation_unref(timingQuery_);
+        timingQuery_ = nullptr;
+    }
+    rewriteAgain_ = false;
     if (!stream_) {
         return;
     }
@@ -381,6 +410,8 @@ int PulseOutputUnit::start() {
     }
     running_.store(true, std::memory_order_relaxed);
     ended_.store(false, std::memory_order_relaxed);
+    framesWritten_ = 0;
+    endFrame_ = 0;
     // The server asked for its first fill while the stream was corked and will not ask again until
     // it is consumed; fill it now, on the audio thread like every other fill.
     connection_.api()->defer_enable(kick_, 1);
@@ -406,27 +437,116 @@ int PulseOutputUnit::stop() {
         return 0;  // never started, or its stream is gone: nothing plays
     }
     started_ = false;
-    // From here nothing more is written: the queue holds the tail of the fade-out and silence.
+    // From here nothing more is written: the queue holds the rest of the sound and silence.
     running_.store(false, std::memory_order_relaxed);
+    rewriteAgain_ = false;
     if (!streamReady()) {
         return 0;
     }
-    // Play out what is queued, then pause: the queue is empty at the next start.
-    const int status = connection_.await(pa_stream_drain(stream_, nullptr, nullptr), kDrainLimit);
+    int status = 0;
+    if (ended_.load(std::memory_order_relaxed)) {
+        // Wait until the server has read the end of the sound and a little silence after it; what
+        // is still queued beyond is silence and is dropped.
+        const auto giveUp = std::chrono::steady_clock::now() + kDrainLimit;
+        for (;;) {
+            SuccessResult result;
+            status = connection_.await(
+                pa_stream_update_timing_info(stream_, &onStreamSuccess, &result), kAnswerLimit);
+            if (status != 0 || !streamReady()) {
+                break;
+            }
+            const int64_t queued = queuedFrames();
+            if (queued < 0) {
+                break;
+            }
+            const uint64_t read = framesWritten_ - std::min<uint64_t>(queued, framesWritten_);
+            const uint64_t until = endFrame_ + kStopMarginFrames;
+            const auto now = std::chrono::steady_clock::now();
+            if (read >= until || now >= giveUp) {
+                break;
+            }
+            // Sleep until then, or the limit, without holding up the audio thread.
+            const auto wait = std::min<std::chrono::steady_clock::duration>(
+                std::chrono::microseconds((until - read) * 1000000 / 44100 + 2000), giveUp - now);
+            pa_threaded_mainloop_unlock(connection_.mainloop());
+            std::this_thread::sleep_for(wait);
+            pa_threaded_mainloop_lock(connection_.mainloop());
+            if (!streamReady()) {
+                return 0;  // the stream went meanwhile
+            }
+        }
+    }
     if (!streamReady()) {
         return 0;  // the stream went meanwhile
     }
     if (pa_operation* operation = pa_stream_cork(stream_, 1, nullptr, nullptr)) {
         pa_operation_unref(operation);
     }
+    // Whatever is left must not sound at the next start.
+    if (pa_operation* operation = pa_stream_flush(stream_, nullptr, nullptr)) {
+        pa_operation_unref(operation);
+    }
     if (status != 0) {
-        // Not played out: whatever is left must not sound at the next start.
-        if (pa_operation* operation = pa_stream_flush(stream_, nullptr, nullptr)) {
-            pa_operation_unref(operation);
-        }
         lastError_.store(status, std::memory_order_relaxed);
     }
     return status;
+}
+
+void PulseOutputUnit::renderQueueAgain() {
+    if (!opened_) {
+        return;
+    }
+    PulseConnection::Lock lock(connection_);
+    askWhereTheServerReads();
+}
+
+void PulseOutputUnit::askWhereTheServerReads() {
+    if (!started_ || !running_.load(std::memory_order_relaxed) || !streamReady()) {
+        return;
+    }
+    if (timingQuery_) {
+        rewriteAgain_ = true;  // once this answer is used, ask again
+        return;
+    }
+    timingQuery_ = pa_stream_update_timing_info(stream_, &PulseOutputUnitEvents::onTiming, this);
+}
+
+int64_t PulseOutputUnit::queuedFrames() const {
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+    if (!timing || timing->write_index_corrupt || timing->read_index_corrupt) {
+        return -1;
+    }
+    const int64_t queued = (timing->write_index - timing->read_index) / kBytesPerFrame;
+    return queued > 0 ? queued : 0;
+}
+
+// Audio thread (the server's answer to askWhereTheServerReads).
+void PulseOutputUnit::rewrite() {
+    if (!running_.load(std::memory_order_relaxed) || !streamReady()) {
+        return;
+    }
+    const int64_t queued = queuedFrames();
+    if (queued < 0) {
+        return;
+    }
+    const uint64_t read = framesWritten_ - std::min<uint64_t>(queued, framesWritten_);
+    // The first point kept at or before this lies at least the lead past the read position.
+    const uint64_t target = read + kRewriteLeadFrames + kStepFrames - 1;
+    const bool endedBefore = ended_.load(std::memory_order_relaxed) && endFrame_ <= target;
+    if (target >= framesWritten_ || endedBefore || target > OutputUnit::kCannotRewind - 1) {
+        return;  // nothing queued that could change
+    }
+    const uint32_t from = rewind_(renderContext_, static_cast<uint32_t>(target));
+    if (from == OutputUnit::kCannotRewind || from > framesWritten_) {
+        return;
+    }
+    if (ended_.load(std::memory_order_relaxed) && endFrame_ >= from) {
+        ended_.store(false, std::memory_order_relaxed);  // the end is rendered again
+    }
+    const uint64_t end = framesWritten_;
+    framesWritten_ = from;
+    renderAndWrite(end - from, -static_cast<int64_t>((end - from) * kBytesPerFrame));
+    rewrites_.fetch_add(1, std::memory_order_relaxed);
 }
 
 uint32_t PulseOutputUnit::streamIndex() const {
@@ -535,30 +655,47 @@ void PulseOutputUnit::fill(size_t bytes) {
     if (!running_.load(std::memory_order_relaxed)) {
         return;  // corked, or being stopped: the server gets nothing until the next start
     }
-    size_t frames = bytes / kBytesPerFrame;
-    while (frames > 0) {
-        const uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(frames, kMaxChunkFrames));
-        frames -= chunk;
-        uint32_t flags = 0;
-        AudioBufferList buffers{2, {{1, chunk * 2, left_}, {1, chunk * 2, right_}}};
-        RendererData request{&flags, nullptr, 0, chunk, &buffers};
-        render_(renderContext_, &request);
+    // Whole render requests only, so that each begins at a multiple of kStepFrames and the sound
+    // does not depend on how the server happens to ask for it (the two channels share one random
+    // source, so the requests decide which draws each channel gets). What goes beyond the request
+    // is taken off the next one.
+    const uint64_t frames = (bytes / kBytesPerFrame + kStepFrames - 1) / kStepFrames * kStepFrames;
+    renderAndWrite(frames, 0);
+}
 
-        // Only what the renderer left in both buffers is sound; the rest of a shortened buffer is
-        // silence, so the sound ends exactly at the end frame and the stream never runs dry
-        // before the stop (see the header).
-        const uint32_t rendered = std::min(
-            {buffers.mBuffers[0].mDataByteSize / 2, buffers.mBuffers[1].mDataByteSize / 2, chunk});
-        if (rendered < chunk) {
-            ended_.store(true, std::memory_order_relaxed);
+void PulseOutputUnit::renderAndWrite(uint64_t frames, int64_t seekBytes) {
+    while (frames > 0) {
+        const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(frames, kMaxChunkFrames));
+        frames -= chunk;
+        // One render request per step, so that a rewrite can go back to the start of any of them.
+        for (uint32_t done = 0; done < chunk;) {
+            const uint32_t step = std::min(kStepFrames, chunk - done);
+            uint32_t flags = 0;
+            AudioBufferList buffers{2, {{1, step * 2, left_}, {1, step * 2, right_}}};
+            RendererData request{&flags, nullptr, 0, step, &buffers};
+            render_(renderContext_, &request);
+
+            // Only what the renderer left in both buffers is sound; the rest of a shortened
+            // buffer is silence, so the sound ends exactly at the end frame and the stream never
+            // runs dry before the stop (see the header).
+            const uint32_t rendered = std::min({buffers.mBuffers[0].mDataByteSize / 2,
+                                                buffers.mBuffers[1].mDataByteSize / 2, step});
+            if (rendered < step && !ended_.load(std::memory_order_relaxed)) {
+                endFrame_ = framesWritten_ + done + rendered;
+                ended_.store(true, std::memory_order_relaxed);
+            }
+            int16_t* out = interleaved_ + 2 * done;
+            for (uint32_t f = 0; f < rendered; ++f) {
+                out[2 * f] = left_[f];
+                out[2 * f + 1] = right_[f];
+            }
+            std::memset(out + 2 * rendered, 0, (step - rendered) * kBytesPerFrame);
+            done += step;
         }
-        for (uint32_t f = 0; f < rendered; ++f) {
-            interleaved_[2 * f] = left_[f];
-            interleaved_[2 * f + 1] = right_[f];
-        }
-        std::memset(interleaved_ + 2 * rendered, 0, (chunk - rendered) * kBytesPerFrame);
-        pa_stream_write(stream_, interleaved_, chunk * kBytesPerFrame, nullptr, 0,
+        pa_stream_write(stream_, interleaved_, chunk * kBytesPerFrame, nullptr, seekBytes,
                         PA_SEEK_RELATIVE);
+        seekBytes = 0;
+        framesWritten_ += chunk;
     }
 }
 

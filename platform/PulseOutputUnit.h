@@ -14,18 +14,23 @@
 // the list has settled the route for the devices of the new connection.
 //
 // Start and stop cork and uncork the one stream rather than connecting a new one each time, so a
-// start costs nothing and the stream keeps its place on the sink it was moved to. A stop first
-// lets the server play out what is queued (the tail of the fade-out), then corks, so nothing of one
-// playback is left over to sound at the start of the next. From the end of the sound until that
-// stop the stream is fed silence, never left to run dry: PipeWire's PulseAudio server (0.3.65)
-// answers the drain of a stream that has already run dry with a few milliseconds of stale sound.
+// start costs nothing and the stream keeps its place on the sink it was moved to. From the end of
+// the sound until the stop the stream is fed silence, never left to run dry: PipeWire's PulseAudio
+// server (0.3.65) answers the drain of a stream that has already run dry with a few milliseconds
+// of stale sound. The stop waits until the server has played the end of the sound and a little
+// silence, then corks and drops the silence still queued, so nothing of one playback is left over
+// to sound at the start of the next.
 //
-// Buffer sizes: 45 ms queued ahead (the whole way to the sink's output), refilled in steps of
-// 20 ms. A stop request becomes a fade-out at the next refill, and that refill is heard after what
-// was still queued: the fade-out starts at most about 45 ms after the request and is silent 10 ms
-// later. Smaller sizes would shorten that further but wake the audio thread more often: each
-// wake-up costs far more than rendering 20 ms of sound (bench/play_cpu.sh prints the cost, and the
-// underruns, which must stay at 0).
+// Buffer sizes: a long queue (about a second) refilled in large steps, so that neither the
+// server nor the audio thread wakes often: a night of sound then costs the machine about what
+// playing a ready-made file does. What is queued but not yet heard is provisional. When the sound
+// changes (a stop request, the volume, a setting), renderQueueAgain asks the server where it is
+// reading; the renderer goes back to the state it saved at the start of the first render request
+// a short lead past that point (the engine keeps those states) and the queue from there on is
+// rendered again and written over the old, with a seek back from the write index by exactly its
+// length. The queue then ends where it ended before and every queued frame is the frame the
+// renderer gives for that position, so the sound runs on without a seam. A change is heard about
+// the lead, plus the server's own latency, after it is made.
 #pragma once
 
 #include <atomic>
@@ -54,11 +59,20 @@ class PulseOutputUnit : public OutputUnit, public OutputRouting, private PulseCo
 public:
     static constexpr uint32_t kChannels = 2;
     static constexpr uint32_t kBytesPerFrame = kChannels * sizeof(int16_t);
-    static constexpr uint32_t kTargetFrames = 1985;    // 45 ms queued ahead of the sink
-    static constexpr uint32_t kRequestFrames = 882;    // 20 ms: the smallest refill
-    static constexpr uint32_t kMaxChunkFrames = 4096;  // frames rendered per render call
-    // The queue plays out in 45 ms; a server that takes longer than this is not waited for.
-    static constexpr std::chrono::milliseconds kDrainLimit{250};
+    static constexpr uint32_t kTargetFrames = 44100;   // 1 s queued ahead of the sink
+    static constexpr uint32_t kRequestFrames = 11025;  // 250 ms: the smallest refill
+    // Frames per render request: the points a rewrite can go back to lie this far apart.
+    static constexpr uint32_t kStepFrames = 441;
+    // How far past the server's read position a rewrite begins: the time its answer, the
+    // rendering and the write take to reach the server, with room to spare.
+    static constexpr uint32_t kRewriteLeadFrames = 1323;  // 30 ms
+    // Silence played after the end of the sound before the stop corks the stream.
+    static constexpr uint32_t kStopMarginFrames = 2205;  // 50 ms
+    // Frames interleaved before one write; the most the server asks for at once.
+    static constexpr uint32_t kMaxChunkFrames = kTargetFrames;
+    // The end of the sound is heard within the queue's length; a server that takes longer than
+    // this is not waited for.
+    static constexpr std::chrono::milliseconds kDrainLimit{1300};
     // Routing calls and queries wait no longer than this for the server's answer.
     static constexpr std::chrono::milliseconds kAnswerLimit{500};
     // A stream that failed is made again when a sink appears, and after this at the latest.
@@ -77,10 +91,12 @@ public:
     PulseOutputUnit& operator=(const PulseOutputUnit&) = delete;
 
     // Statuses are PulseAudio error codes (PA_ERR_*); 0 is success.
-    int open(RenderFunction render, NoticeFunction notice, void* context) override;
+    int open(RenderFunction render, RewindFunction rewind, NoticeFunction notice,
+             void* context) override;
     int start() override;  // uncorks; does not wait for the server's answer
-    int stop() override;   // plays out what is queued (kDrainLimit at most), then corks
+    int stop() override;   // lets the end of the sound be heard (kDrainLimit at most), then corks
     int close() override;
+    void renderQueueAgain() override;
     OpenStep failedOpenStep() const override { return OpenStep::Find; }
     Availability availability() const override {
         return static_cast<Availability>(availability_.load(std::memory_order_acquire));
@@ -101,6 +117,8 @@ public:
     // Moves the stream, playing or not, to the sink of that name.
     int moveToSink(const std::string& sinkName);
 
+    // Times the queue was rendered again and written over, since the unit was made.
+    uint64_t rewrites() const { return rewrites_.load(std::memory_order_relaxed); }
     // Times the sink ran out of sound while a playback was still producing it.
     uint64_t underruns() const { return underruns_.load(std::memory_order_relaxed); }
     BufferSizes bufferSizes() const;
@@ -134,9 +152,17 @@ private:
     bool streamReady() const;
 
     void fill(size_t bytes);
+    // Audio thread: renders `frames` from the renderer's frame framesWritten_ on and writes them,
+    // the first write `seekBytes` from the write index.
+    void renderAndWrite(uint64_t frames, int64_t seekBytes);
+    void askWhereTheServerReads();
+    void rewrite();
+    // Frames queued but not yet read by the server, from its last timing answer; -1 if unknown.
+    int64_t queuedFrames() const;
 
     PulseConnection& connection_;
     RenderFunction render_ = nullptr;
+    RewindFunction rewind_ = nullptr;
     NoticeFunction notice_ = nullptr;
     void* renderContext_ = nullptr;
     bool opened_ = false;
@@ -154,6 +180,8 @@ private:
     bool awaitingRoute_ = false;
     bool started_ = false;  // uncorked by start(), until stop() or the stream's loss
     bool everLost_ = false;
+    pa_operation* timingQuery_ = nullptr;  // asked for a rewrite
+    bool rewriteAgain_ = false;            // the sound changed again while it was asked
 
     std::atomic<int> availability_{static_cast<int>(Availability::Connecting)};
     std::atomic<int> lastError_{0};
@@ -166,10 +194,15 @@ private:
     std::atomic<bool> running_{false};  // render on every request
     std::atomic<bool> ended_{false};    // the renderer has ended the sound of this playback
     std::atomic<uint64_t> underruns_{0};
+    std::atomic<uint64_t> rewrites_{0};
+    // Audio thread, or under the lock: frames written in this playback (the renderer's frame
+    // number of the next frame written), and where the sound ended once ended_ is set.
+    uint64_t framesWritten_ = 0;
+    uint64_t endFrame_ = 0;
 
     // The render path's buffers, allocated once with the unit.
-    int16_t left_[kMaxChunkFrames];
-    int16_t right_[kMaxChunkFrames];
+    int16_t left_[kStepFrames];
+    int16_t right_[kStepFrames];
     int16_t interleaved_[kMaxChunkFrames * kChannels];
 };
 

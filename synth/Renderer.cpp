@@ -97,6 +97,24 @@ void Renderer::resetWaveFunctions() {
     waveStates_[1] = ChannelWaveState{};
 }
 
+void Renderer::saveCheckpoint(RenderCheckpoint& checkpoint) const {
+    checkpoint.frameCount = frameCount.load(std::memory_order_relaxed);
+    checkpoint.runLength = runLength.load(std::memory_order_relaxed);
+    checkpoint.forceStopFinished = forceStopFinished.load(std::memory_order_relaxed);
+    checkpoint.channels[0] = waveStates_[0];
+    checkpoint.channels[1] = waveStates_[1];
+    checkpoint.random = random_;
+}
+
+void Renderer::restoreCheckpoint(const RenderCheckpoint& checkpoint) {
+    frameCount.store(checkpoint.frameCount, std::memory_order_relaxed);
+    runLength.store(checkpoint.runLength, std::memory_order_relaxed);
+    forceStopFinished.store(checkpoint.forceStopFinished, std::memory_order_relaxed);
+    waveStates_[0] = checkpoint.channels[0];
+    waveStates_[1] = checkpoint.channels[1];
+    random_ = checkpoint.random;
+}
+
 void Renderer::renderWave(RendererData* request) {
     const RenderSpan span = beginRequest(request);
     AudioBufferList* buffers = request->ioData;

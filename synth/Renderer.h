@@ -75,6 +75,18 @@ struct RenderSettings {
     double fade;  // seconds
 };
 
+// Everything the renderer carries from one frame to the next, taken at a buffer's first frame:
+// rendering again from it gives exactly the frames first rendered from there, with the settings
+// as they stand now. Live playback keeps these in a ring, so that what is queued but not yet heard
+// can be rendered again when the sound changes.
+struct RenderCheckpoint {
+    uint32_t frameCount = 0;
+    double runLength = 0.0;
+    bool forceStopFinished = false;
+    ChannelWaveState channels[2];
+    RandomSource random;
+};
+
 WaveParameters deriveWaveParameters(double ascent, double descent, double waveInterval,
                                     double lightWave, double heavyWave, bool boostSoundLevel);
 
@@ -113,6 +125,12 @@ public:
                        const RenderSettings& settings);
 
     RandomSource& randomSource() { return random_; }
+
+    // Real-time safe: copies only.
+    void saveCheckpoint(RenderCheckpoint& checkpoint) const;
+    // Goes back to `checkpoint`: the next request renders its frame again. A stop requested since
+    // is then handed over at that frame, unless it had been before it.
+    void restoreCheckpoint(const RenderCheckpoint& checkpoint);
 
     // Writes samples for frames [startFrame, endFrame) of channel `index` (0 left, else right) at
     // `out`, or nothing when endFrame <= startFrame.

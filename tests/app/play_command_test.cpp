@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -167,11 +168,77 @@ void checkSound(const PlayRun& run) {
     }
 }
 
+// The recording is, frame for frame, the renderer driven directly with the stop handed over at
+// the frame the fade-out begins: the stop came while a second of sound was queued, and what was
+// queued past that frame was rendered again and written over without a seam. (PulseAudio passes a
+// lone stream to the sink unchanged; PipeWire's resampling does not.)
+void checkFramesAgainstRenderer(const PlayRun& run) {
+    const size_t endFrame = playedFrames(run.errors);
+    ASSERT_GT(endFrame, size_t(kFade));
+    // The end is 0.01 s after the hand-over, which lies where a render request of 441 frames
+    // began: 440 or 441 frames before the end, by rounding.
+    const size_t stopAt = (endFrame - kFade + 1) / kFade * kFade;
+    ASSERT_LE(stopAt + kFade - 1, endFrame);
+
+    Preferences preferences;
+    preferences.setAmplitudeGenerator(false);
+    preferences.setBoostSoundLevel(false);
+    preferences.setLightWave(75);
+    preferences.setHeavyWave(100);
+    RandomSource random(11);
+    Renderer renderer(preferences, random);
+    renderer.volume = 0.5;
+    renderer.resetWaveFunctions();
+    std::vector<int16_t> left, right;
+    std::vector<int16_t> l(kFade), r(kFade);
+    while (left.size() < endFrame) {
+        if (renderer.frameCount.load() == stopAt) {
+            renderer.forceStop = true;
+        }
+        AudioBufferList list{2, {{1, 2 * kFade, l.data()}, {1, 2 * kFade, r.data()}}};
+        RendererData request{nullptr, nullptr, 0, kFade, &list};
+        renderer.renderWave(&request);
+        const uint32_t played = list.mBuffers[0].mDataByteSize / 2;
+        ASSERT_TRUE(played > 0 || left.size() == endFrame);
+        left.insert(left.end(), l.begin(), l.begin() + played);
+        right.insert(right.end(), r.begin(), r.begin() + played);
+    }
+    ASSERT_EQ(left.size(), endFrame);
+
+    // Frame 0 is silent and so may be a frame or two after it: line up on the first 1000 frames.
+    const Recording& rec = run.recording;
+    size_t first = 0;
+    while (first < rec.frames() && rec.left[first] == 0 && rec.right[first] == 0) {
+        ++first;
+    }
+    size_t start = rec.frames();
+    for (size_t candidate = first >= 3 ? first - 3 : 0; candidate <= first; ++candidate) {
+        if (candidate + endFrame <= rec.frames() &&
+            std::equal(left.begin(), left.begin() + 1000, rec.left.begin() + candidate)) {
+            start = candidate;
+            break;
+        }
+    }
+    ASSERT_LT(start, rec.frames()) << "the recording does not begin as the renderer does";
+    size_t differing = 0, firstDifference = endFrame;
+    for (size_t f = 0; f < endFrame; ++f) {
+        if (rec.left[start + f] != left[f] || rec.right[start + f] != right[f]) {
+            ++differing;
+            firstDifference = std::min(firstDifference, f);
+        }
+    }
+    EXPECT_EQ(differing, 0u) << "first at frame " << firstDifference << " of " << endFrame
+                             << "; the stop was handed over at " << stopAt;
+}
+
 TEST(PlayCommandTest, sigterm_fadesOutEndsAndExitsWith143) {
     REQUIRE_SERVER();
     const PlayRun run = playAndRecord({}, SIGTERM);
     EXPECT_EQ(run.exitStatus, 128 + SIGTERM) << run.errors;
     checkSound(run);
+    if (!resampledServer()) {
+        checkFramesAgainstRenderer(run);
+    }
 }
 
 TEST(PlayCommandTest, minutesRunOut_fadesOutEndsAndExitsWith0) {

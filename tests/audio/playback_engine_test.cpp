@@ -36,12 +36,17 @@ public:
         std::vector<Request> requests;
     };
 
-    explicit FakeOutputUnit(std::vector<uint32_t> sizes) : bufferFrames_(std::move(sizes)) {}
+    // `lead`: seconds rendered ahead of the clock. With `rewrites`, the unit renders its queue
+    // again when asked, from a point a little ahead of the clock, as the real one does.
+    explicit FakeOutputUnit(std::vector<uint32_t> sizes, double lead = 0.04, bool rewrites = false)
+        : bufferFrames_(std::move(sizes)), lead_(lead), rewrites_(rewrites) {}
     ~FakeOutputUnit() override { stopThread(); }
 
-    int open(RenderFunction render, NoticeFunction notice, void* context) override {
+    int open(RenderFunction render, RewindFunction rewind, NoticeFunction notice,
+             void* context) override {
         ++opens;
         render_ = render;
+        rewind_ = rewind;
         notice_ = notice;
         context_ = context;
         return openStatus;
@@ -75,6 +80,25 @@ public:
         ++closes;
         return closeStatus;
     }
+
+    void renderQueueAgain() override {
+        if (rewrites_) {
+            rewriteAsked_.store(true);
+        }
+    }
+
+    // While held, nothing is rendered: a change made meanwhile takes effect at the rewrite alone.
+    std::unique_lock<std::mutex> holdRendering() {
+        return std::unique_lock<std::mutex>(renderMutex_);
+    }
+
+    // A rewrite: where it went back to, and how far the queue had been rendered.
+    struct Rewrite {
+        uint32_t from;
+        uint64_t queuedTo;
+    };
+    std::vector<Rewrite> rewrites;  // read once the playback has ended
+    std::atomic<int> rewriteCount{0};
 
     // The server goes away, as it tells it from its own thread: the stream is gone, no more
     // buffers come.
@@ -123,10 +147,9 @@ private:
             std::unique_lock<std::mutex> lock(gateMutex_);
             gate_.wait(lock, [this] { return !held_ || !running_.load(); });
         }
-        // Stay about 40 ms ahead of the clock, as a device buffer does, so that the wait thread
-        // never ends a playback whose fade-out has not been rendered yet.
+        // Stay ahead of the clock, as a device buffer does, so that the wait thread never ends a
+        // playback whose fade-out has not been rendered yet.
         const auto begin = std::chrono::steady_clock::now();
-        constexpr double kLead = 0.04;
         std::vector<int16_t> left, right;
         size_t next = 0;
         while (running_.load()) {
@@ -136,7 +159,12 @@ private:
             }
             const double elapsed =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-            if (renderedFrames.load() > (elapsed + kLead) * Renderer::kSampleRate) {
+            std::unique_lock<std::mutex> rendering(renderMutex_);
+            if (rewriteAsked_.exchange(false)) {
+                rewind(out, static_cast<uint64_t>(elapsed * Renderer::kSampleRate) + 441);
+            }
+            if (renderedFrames.load() > (elapsed + lead_) * Renderer::kSampleRate) {
+                rendering.unlock();
                 std::this_thread::sleep_for(2ms);
                 continue;
             }
@@ -155,8 +183,37 @@ private:
         }
     }
 
+    // Goes back to the renderer's point at or before `target` and drops what was queued from it.
+    void rewind(Playback& out, uint64_t target) {
+        const uint64_t queued = renderedFrames.load();
+        if (target >= queued) {
+            return;
+        }
+        const uint32_t from = rewind_(context_, static_cast<uint32_t>(target));
+        if (from == kCannotRewind) {
+            return;
+        }
+        uint64_t start = 0;
+        size_t kept = 0;
+        while (kept < out.requests.size() && start + out.requests[kept].frames <= from) {
+            start += out.requests[kept++].frames;
+        }
+        EXPECT_EQ(start, from) << "a rewrite starts where a request started";
+        out.requests.resize(kept);
+        out.left.resize(std::min<size_t>(out.left.size(), from));
+        out.right.resize(std::min<size_t>(out.right.size(), from));
+        renderedFrames.store(from);
+        rewrites.push_back({from, queued});
+        rewriteCount.fetch_add(1);
+    }
+
     std::vector<uint32_t> bufferFrames_;
+    double lead_;
+    bool rewrites_;
+    std::atomic<bool> rewriteAsked_{false};
+    std::mutex renderMutex_;
     RenderFunction render_ = nullptr;
+    RewindFunction rewind_ = nullptr;
     NoticeFunction notice_ = nullptr;
     void* context_ = nullptr;
     std::atomic<Availability> availability_{Availability::Ready};
@@ -203,8 +260,9 @@ private:
 
 class PlaybackEngineTest : public ::testing::Test {
 protected:
-    explicit PlaybackEngineTest(std::vector<uint32_t> sizes = {512, 1000, 2048, 700})
-        : sizes_(sizes), unit_(sizes), renderer_(preferences_, random_) {
+    explicit PlaybackEngineTest(std::vector<uint32_t> sizes = {512, 1000, 2048, 700},
+                                double lead = 0.04, bool rewrites = false)
+        : sizes_(sizes), unit_(sizes, lead, rewrites), renderer_(preferences_, random_) {
         renderer_.volume = kVolume;
         engine_.log = [this](const std::string& line) {
             std::lock_guard<std::mutex> guard(logMutex_);
@@ -349,6 +407,96 @@ class SmallBuffersTest : public PlaybackEngineTest {
 protected:
     SmallBuffersTest() : PlaybackEngineTest({1, 64, 441, 333, 4096, 97}) {}
 };
+
+// Half a second queued ahead, rendered again on every change, in requests of 441 frames, as the
+// sound server's stream does.
+class LongQueueTest : public PlaybackEngineTest {
+protected:
+    LongQueueTest() : PlaybackEngineTest({441}, 0.5, true) {}
+
+    // Makes a change while nothing renders, and waits for the rewrite it brings.
+    template <typename Change>
+    void change(Change&& makeChange) {
+        const int before = unit_.rewriteCount.load();
+        {
+            auto hold = unit_.holdRendering();
+            makeChange();
+        }
+        const auto giveUp = std::chrono::steady_clock::now() + 20s;
+        while (unit_.rewriteCount.load() == before && std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::sleep_for(1ms);
+        }
+        ASSERT_GT(unit_.rewriteCount.load(), before);
+    }
+};
+
+TEST_F(LongQueueTest, changesAndStop_renderTheQueueAgain_asTheRendererWithTheChangesAtThoseFrames) {
+    random_.seed(kSeed);
+    engine_.playStop();
+    waitForFrames(30000);
+    change([&] {
+        renderer_.volume = 0.3;
+        engine_.soundChanged();
+    });
+    waitForFrames(unit_.renderedFrames.load() + 8000);
+    change([&] {
+        preferences_.setAscent(90);
+        preferences_.setLightWave(20);
+        engine_.soundChanged();
+    });
+    waitForFrames(unit_.renderedFrames.load() + 8000);
+    change([&] { engine_.playStop(); });
+    ASSERT_TRUE(host_.pumpUntilStopped(1));
+    engine_.waitForWaitThreads();
+
+    // Each rewrite went back into what was queued, not past it.
+    const std::vector<FakeOutputUnit::Rewrite>& rewrites = unit_.rewrites;
+    ASSERT_EQ(rewrites.size(), 3u);
+    for (const FakeOutputUnit::Rewrite& rewrite : rewrites) {
+        EXPECT_LT(rewrite.from + 4000u, rewrite.queuedTo);
+    }
+    // The stop took effect at its rewrite: the fade-out is the first 441 frames from there.
+    const uint32_t stopAt = rewrites[2].from;
+    EXPECT_GE(endFrame(), stopAt + 440);
+    EXPECT_LE(endFrame(), stopAt + 441);
+
+    // The renderer driven directly in the same requests (the two channels share one random
+    // source, so the requests decide which draws each gets), each change made at the frame its
+    // rewrite went back to.
+    Preferences preferences;
+    RandomSource random(kSeed);
+    Renderer reference(preferences, random);
+    reference.volume = kVolume;
+    reference.resetWaveFunctions();
+    std::vector<int16_t> left, right;
+    const auto renderTo = [&](uint64_t frame) {
+        while (reference.frameCount.load() < frame) {
+            const uint32_t frames =
+                static_cast<uint32_t>(std::min<uint64_t>(441, frame - reference.frameCount.load()));
+            std::vector<int16_t> l(frames), r(frames);
+            AudioBufferList list{2, {{1, frames * 2, l.data()}, {1, frames * 2, r.data()}}};
+            RendererData request{nullptr, nullptr, 0, frames, &list};
+            reference.renderWave(&request);
+            const uint32_t played = list.mBuffers[0].mDataByteSize / 2;
+            left.insert(left.end(), l.begin(), l.begin() + played);
+            right.insert(right.end(), r.begin(), r.begin() + played);
+        }
+    };
+    renderTo(rewrites[0].from);
+    reference.volume = 0.3;
+    renderTo(rewrites[1].from);
+    preferences.setAscent(90);
+    preferences.setLightWave(20);
+    renderTo(rewrites[2].from);
+    reference.forceStop = true;
+    renderTo(endFrame() + 1000);
+
+    const FakeOutputUnit::Playback& played = unit_.playbacks.at(0);
+    ASSERT_EQ(played.left.size(), endFrame());
+    ASSERT_EQ(left.size(), endFrame());
+    EXPECT_TRUE(played.left == left);
+    EXPECT_TRUE(played.right == right);
+}
 
 TEST_F(SmallBuffersTest, startRightAfterTheEnd_playsAFreshSoundThatStopsAgain) {
     ReferencePlayer reference;

@@ -215,13 +215,16 @@ TEST(PulseOutputUnitTest, writeCallback_allocatesNothingLocksNothingAndOnlyWakes
 }
 
 void noRender(void*, RendererData*) {}
+uint32_t noRewind(void*, uint32_t) {
+    return OutputUnit::kCannotRewind;
+}
 void noNotice(void*, OutputUnit::Notice) {}
 
 TEST(PulseOutputUnitTest, stream_hasTheAskedBufferSizesAndMovesBetweenSinksByName) {
     REQUIRE_SERVER();
     PulseConnection connection;
     PulseOutputUnit unit(connection);
-    ASSERT_EQ(unit.open(noRender, noNotice, nullptr), 0);
+    ASSERT_EQ(unit.open(noRender, noRewind, noNotice, nullptr), 0);
     ASSERT_TRUE(connection.start());
     ASSERT_TRUE(unit.waitUntilReady(10s)) << unit.failureText();
     EXPECT_NE(unit.streamIndex(), OutputRouting::kNoStream);
@@ -247,7 +250,7 @@ TEST(PulseOutputUnitTest, unreachableServer_waitsForItAndSaysWhy) {
         PulseOutputUnit unit(connection);
         std::atomic<int> notices{0};
         ASSERT_EQ(unit.open(
-                      noRender,
+                      noRender, noRewind,
                       [](void* counter, OutputUnit::Notice) {
                           static_cast<std::atomic<int>*>(counter)->fetch_add(1);
                       },
