@@ -67,6 +67,17 @@ struct PulseOutputUnitEvents {
         unit->connectStream(unit->sinkFound_ ? unit->preferredSink_.c_str() : nullptr);
     }
 
+    static void onRewriteDelay(pa_mainloop_api* api, pa_time_event* event, const struct timeval*,
+                               void* self) {
+        auto* unit = static_cast<PulseOutputUnit*>(self);
+        api->time_free(event);
+        unit->rewriteDelay_ = nullptr;
+        if (unit->rewriteAgain_) {
+            unit->rewriteAgain_ = false;
+            unit->askWhereTheServerReads();
+        }
+    }
+
     static void onStreamRetry(pa_mainloop_api* api, pa_time_event* event, const struct timeval*,
                               void* self) {
         auto* unit = static_cast<PulseOutputUnit*>(self);
@@ -98,9 +109,15 @@ struct PulseOutputUnitEvents {
             InsideWriteCallback inside;
             unit->rewrite();
         }
-        if (unit->rewriteAgain_) {
-            unit->rewriteAgain_ = false;
-            unit->askWhereTheServerReads();
+        if (unit->rewriteAgain_ && !unit->rewriteDelay_) {
+            // Changes keep coming (a slider being dragged): the next rewrite waits a little, so
+            // a drag costs a few rewrites a second rather than one after another.
+            struct timeval when;
+            pa_gettimeofday(&when);
+            pa_timeval_add(&when, static_cast<pa_usec_t>(PulseOutputUnit::kRewriteSpacing.count()) *
+                                      PA_USEC_PER_MSEC);
+            pa_mainloop_api* api = unit->connection_.api();
+            unit->rewriteDelay_ = api->time_new(api, &when, &onRewriteDelay, self);
         }
     }
 
@@ -320,6 +337,10 @@ void PulseOutputUnit::dropStream() {
         pa_operation_unref(timingQuery_);
         timingQuery_ = nullptr;
     }
+    if (rewriteDelay_) {
+        connection_.api()->time_free(rewriteDelay_);
+        rewriteDelay_ = nullptr;
+    }
     rewriteAgain_ = false;
     if (!stream_) {
         return;
@@ -504,7 +525,7 @@ void PulseOutputUnit::askWhereTheServerReads() {
     if (!started_ || !running_.load(std::memory_order_relaxed) || !streamReady()) {
         return;
     }
-    if (timingQuery_) {
+    if (timingQuery_ || rewriteDelay_) {
         rewriteAgain_ = true;  // once this answer is used, ask again
         return;
     }

@@ -66,6 +66,8 @@ public:
     // How far past the server's read position a rewrite begins: the time its answer, the
     // rendering and the write take to reach the server, with room to spare.
     static constexpr uint32_t kRewriteLeadFrames = 1323;  // 30 ms
+    // Rewrites follow one another no closer than this.
+    static constexpr std::chrono::milliseconds kRewriteSpacing{25};
     // Silence played after the end of the sound before the stop corks the stream.
     static constexpr uint32_t kStopMarginFrames = 2205;  // 50 ms
     // Frames interleaved before one write; the most the server asks for at once.
@@ -182,6 +184,7 @@ private:
     bool everLost_ = false;
     pa_operation* timingQuery_ = nullptr;  // asked for a rewrite
     bool rewriteAgain_ = false;            // the sound changed again while it was asked
+    pa_time_event* rewriteDelay_ = nullptr;
 
     std::atomic<int> availability_{static_cast<int>(Availability::Connecting)};
     std::atomic<int> lastError_{0};
