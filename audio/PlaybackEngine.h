@@ -61,7 +61,7 @@ public:
     static constexpr int kWaitPollMicroseconds = 100000;
     // A stop request that no buffer has taken up after this long means the stream has stalled:
     // the playback is ended without waiting for its fade-out. A running stream takes a stop up at
-    // once (it renders its queue again) or asks for sound every quarter second at the latest.
+    // once (it renders its queue again) or asks for sound every tenth of a second or so.
     static constexpr double kStallSeconds = 0.6;
 
     PlaybackEngine(Renderer& renderer, OutputUnit& unit, PlaybackHost& host);

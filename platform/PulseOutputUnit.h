@@ -59,8 +59,8 @@ class PulseOutputUnit : public OutputUnit, public OutputRouting, private PulseCo
 public:
     static constexpr uint32_t kChannels = 2;
     static constexpr uint32_t kBytesPerFrame = kChannels * sizeof(int16_t);
-    static constexpr uint32_t kTargetFrames = 44100;   // 1 s queued ahead of the sink
-    static constexpr uint32_t kRequestFrames = 11025;  // 250 ms: the smallest refill
+    static constexpr uint32_t kTargetFrames = 44100;  // 1 s queued ahead of the sink
+    static constexpr uint32_t kRequestFrames = 4410;  // 100 ms: the smallest refill
     // Frames per render request: the points a rewrite can go back to lie this far apart.
     static constexpr uint32_t kStepFrames = 441;
     // How far past the server's read position a rewrite begins: the time its answer, the
