@@ -116,7 +116,7 @@ QString usageText() {
         "Usage:\n"
         "  brinesong                                   open the window\n"
         "  brinesong --export FILE [--minutes M] [--seed N] [SETTINGS]\n"
-        "  brinesong --play [--minutes M] [--device NAME] [--seed N] [SETTINGS]\n"
+        "  brinesong --play [--minutes M [--fade-out F]] [--device NAME] [--seed N] [SETTINGS]\n"
         "  brinesong --list-devices\n"
         "  brinesong --help | --version\n"
         "SETTINGS: --volume P --light-wave P --heavy-wave P --ascent P --descent P\n"
@@ -124,6 +124,8 @@ QString usageText() {
         "          (P in percent, 0 to 100; absent settings come from the saved ones)\n"
         "--minutes M   length of the export in minutes, at most 400; with --play, the minutes\n"
         "              after which the sound fades out (default: until interrupted)\n"
+        "--fade-out F  with --play --minutes: fade the sound out gently over its last F minutes\n"
+        "              (at most M; default: the short fade of the play/stop button)\n"
         "--seed N      seed of the random source, for a reproducible sound\n"
         "--device NAME the output device to play to, as --list-devices names it (default: the\n"
         "              one chosen in the window)\n"
@@ -148,6 +150,7 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption device(QStringLiteral("device"), QString(), QStringLiteral("NAME"));
     const QCommandLineOption minutes(QStringLiteral("minutes"), QString(), QStringLiteral("M"));
     const QCommandLineOption seed(QStringLiteral("seed"), QString(), QStringLiteral("N"));
+    const QCommandLineOption fadeOut(QStringLiteral("fade-out"), QString(), QStringLiteral("F"));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(exportFile);
@@ -156,6 +159,7 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
     parser.addOption(device);
     parser.addOption(minutes);
     parser.addOption(seed);
+    parser.addOption(fadeOut);
     for (const auto& option : kPercentOptions) {
         parser.addOption(QCommandLineOption(QString::fromLatin1(option[0]),
                                             QString::fromLatin1(option[1]), QStringLiteral("P")));
@@ -233,6 +237,22 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(exportFile) && parser.isSet(play)) {
         error = QStringLiteral("--play and --export exclude each other");
         return outcome;
+    }
+    if (parser.isSet(fadeOut)) {
+        if (!parser.isSet(play) || !parser.isSet(minutes)) {
+            error = QStringLiteral("--fade-out goes with --play --minutes M");
+            return outcome;
+        }
+        bool ok = false;
+        const QString text = parser.value(fadeOut);
+        const double value = text.trimmed().toDouble(&ok);
+        if (!ok || !(value >= 0.0 && value <= *sound.minutes)) {
+            error =
+                refusal(QStringLiteral("fade-out"),
+                        QStringLiteral("a number of minutes from 0 to the --minutes given"), text);
+            return outcome;
+        }
+        command.fadeOutMinutes = value;
     }
     const bool windowless =
         parser.isSet(listDevices) || parser.isSet(play) || parser.isSet(exportFile);

@@ -141,6 +141,12 @@ int runPlayCommand(const CommandLine& command) {
     // The stream is connected now, so the move takes effect before the first sound.
     const CommandLineOutputDevice device(unit, command.device);
 
+    if (command.fadeOutMinutes && *command.fadeOutMinutes > 0.0 && command.sound.minutes) {
+        // Planned before the start, so the first buffer already knows where the fade lies; it
+        // ends where the play time does, and the stop request then finds silence to end.
+        engine.setSleepFade(wallClockSeconds() + *command.sound.minutes * 60.0,
+                            *command.fadeOutMinutes * 60.0);
+    }
     engine.playStop();
     if (!engine.isPlaying()) {
         std::fprintf(stderr, "brinesong: cannot start the sound: %s\n", unit.errorText().c_str());

@@ -1,5 +1,6 @@
 #include "Renderer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -95,9 +96,14 @@ WaveParameters deriveWaveParameters(double ascent, double descent, double waveIn
 void Renderer::resetWaveFunctions() {
     waveStates_[0] = ChannelWaveState{};
     waveStates_[1] = ChannelWaveState{};
+    ++sound_;
 }
 
 void Renderer::renderWave(RendererData* request) {
+    renderWave(request, LiveRendering{});
+}
+
+void Renderer::renderWave(RendererData* request, const LiveRendering& live) {
     const int32_t rate = sampleRate.load(std::memory_order_relaxed);
 
     // Stop hand-over: end the sound one fade length after the frames already handed out, unless an
@@ -135,26 +141,57 @@ void Renderer::renderWave(RendererData* request) {
         }
     }
 
-    render16(static_cast<int16_t*>(buffers->mBuffers[0].mData), start, end, &level, 0);
-    render16(static_cast<int16_t*>(buffers->mBuffers[1].mData), start, end, &level, 1);
+    render16(static_cast<int16_t*>(buffers->mBuffers[0].mData), start, end, &level, 0,
+             live.sleepFade);
+    render16(static_cast<int16_t*>(buffers->mBuffers[1].mData), start, end, &level, 1,
+             live.sleepFade);
+    if (live.tap != nullptr && end > start) {
+        publishToTap(*live.tap, *request, start, end);
+    }
+}
+
+void Renderer::publishToTap(RenderTap& tap, const RendererData& request, uint32_t startFrame,
+                            uint32_t endFrame) {
+    TapRecord record;
+    record.sound = sound_;
+    record.frame = startFrame;
+    record.frames = endFrame - startFrame;
+    for (int c = 0; c < 2; ++c) {
+        const auto* samples = static_cast<const int16_t*>(request.ioData->mBuffers[c].mData);
+        double sum = 0.0;
+        for (uint32_t i = 0; i < record.frames; ++i) {
+            const double s = samples[i];
+            sum += s * s;
+        }
+        record.level[c] = static_cast<float>(std::sqrt(sum / record.frames) / 32767.0);
+        record.envelope[c] = static_cast<float>(lastEnvelope_[c]);
+    }
+    tap.publish(record);
 }
 
 void Renderer::render16(int16_t* out, uint32_t startFrame, uint32_t endFrame,
                         const LevelData* levelData, int32_t index) {
+    render16(out, startFrame, endFrame, levelData, index, SleepFade{});
+}
+
+void Renderer::render16(int16_t* out, uint32_t startFrame, uint32_t endFrame,
+                        const LevelData* levelData, int32_t index, const SleepFade& sleepFade) {
     if (endFrame <= startFrame) {
         return;
     }
-    ChannelWaveState& channel = waveStates_[index == 0 ? 0 : 1];
+    const int channel = index == 0 ? 0 : 1;
     if (sharedPreferences.amplitudeGenerator()) {
-        renderFrames<true>(out, startFrame, endFrame, *levelData, channel);
+        renderFrames<true>(out, startFrame, endFrame, *levelData, sleepFade, channel);
     } else {
-        renderFrames<false>(out, startFrame, endFrame, *levelData, channel);
+        renderFrames<false>(out, startFrame, endFrame, *levelData, sleepFade, channel);
     }
 }
 
 template <bool kUseEnvelope>
 void Renderer::renderFrames(int16_t* out, uint32_t startFrame, uint32_t endFrame,
-                            const LevelData& levelData, ChannelWaveState& channel) {
+                            const LevelData& levelData, const SleepFade& sleepFade,
+                            int channelIndex) {
+    ChannelWaveState& channel = waveStates_[channelIndex];
     const Preferences& prefs = sharedPreferences;
     const WaveParameters wave =
         deriveWaveParameters(prefs.ascent(), prefs.descent(), prefs.waveInterval(),
@@ -170,15 +207,20 @@ void Renderer::renderFrames(int16_t* out, uint32_t startFrame, uint32_t endFrame
 
     // Frames between the fade-in and the fade-out take the volume as it stands; the gain formula
     // runs only inside the fades. The boundaries come from the same per-frame tests, so every
-    // frame gets exactly the gain the formula would give it.
+    // frame gets exactly the gain the formula would give it. The sleep fade, where there is one,
+    // ends the steady stretch too.
     const uint32_t steadyBegin =
         firstFailing(startFrame, endFrame, [&](uint32_t f) { return gain.fadingIn(f); });
-    const uint32_t steadyEnd =
+    uint32_t steadyEnd =
         firstFailing(steadyBegin, endFrame, [&](uint32_t f) { return gain.beforeFadeOut(f); });
+    if (sleepFade.active() && sleepFade.beginFrame() < static_cast<int64_t>(steadyEnd)) {
+        steadyEnd = static_cast<uint32_t>(
+            std::max<int64_t>(sleepFade.beginFrame(), static_cast<int64_t>(steadyBegin)));
+    }
 
     RandomSource& random = random_;
+    double e = 1.0;
     for (uint32_t f = startFrame; f < endFrame; ++f) {
-        double e;
         if constexpr (kUseEnvelope) {
             e = waveEnvelope(channel.envelope, random, ascentRate, descentRate, waveThreshold);
         } else {
@@ -187,9 +229,11 @@ void Renderer::renderFrames(int16_t* out, uint32_t startFrame, uint32_t endFrame
         const double p = pinkNoise(channel.pink, random);
         const double b = brownNoise(channel.brown, random);
         const double mix = (lightWeight * p + b * heavyWeight) * e;
-        const double g = (f >= steadyBegin && f < steadyEnd) ? gain.volume : gain.at(f);
+        const double g =
+            (f >= steadyBegin && f < steadyEnd) ? gain.volume : gain.at(f) * sleepFade.gainAt(f);
         *out++ = toSample(g * mix);
     }
+    lastEnvelope_[channelIndex] = e;
 }
 
 }  // namespace brinesong

@@ -30,7 +30,7 @@ _brinesong() {
         COMPREPLY=("${COMPREPLY[@]// /\\ }")
         return
         ;;
-    --minutes | --seed | --volume | --light-wave | --heavy-wave | --ascent | --descent | \
+    --minutes | --fade-out | --seed | --volume | --light-wave | --heavy-wave | --ascent | --descent | \
         --wave-interval | -platform | -style | -stylesheet | -qwindowgeometry | -qwindowtitle | \
         -qwindowicon | -platformtheme | -platformpluginpath | -plugin | -display | -session)
         return
@@ -38,7 +38,7 @@ _brinesong() {
     esac
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '--export --play --list-devices --minutes --device --seed
+        COMPREPLY=($(compgen -W '--export --play --list-devices --minutes --fade-out --device --seed
             --volume --light-wave --heavy-wave --ascent --descent --wave-interval
             --boost-sound-level --amplitude-generator --help --version' -- "$cur"))
     fi
