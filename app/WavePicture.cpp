@@ -138,7 +138,9 @@ bool WavePicture::eventFilter(QObject* watched, QEvent* event) {
 
 void WavePicture::paintEvent(QPaintEvent*) {
     ++paints_;
-    const qreal ratio = devicePixelRatioF();
+    QPainter painter(this);
+    // The device's own ratio: the screen's, or that of an image the picture is rendered into.
+    const qreal ratio = painter.device()->devicePixelRatioF();
     const int w = std::max(1, static_cast<int>(std::lround(width() * ratio)));
     const int h = std::max(2, static_cast<int>(std::lround(height() * ratio)));
     QImage image(w, h, QImage::Format_RGB32);
@@ -149,16 +151,14 @@ void WavePicture::paintEvent(QPaintEvent*) {
     const uint64_t firstColumn = complete > static_cast<uint64_t>(w) ? complete - w : 0;
     const int gap = std::max(1, static_cast<int>(std::lround(ratio)));
     const int stripHeight = (h - gap) / 2;
-    drawStrip(image, 0, 0, stripHeight, firstColumn, framesPerColumn);
-    drawStrip(image, 1, stripHeight + gap, stripHeight, firstColumn, framesPerColumn);
+    drawStrip(image, 0, 0, stripHeight, firstColumn, framesPerColumn, ratio);
+    drawStrip(image, 1, stripHeight + gap, stripHeight, firstColumn, framesPerColumn, ratio);
     // The line between the two channels.
     const QRgb rule = palette().color(QPalette::Mid).rgb();
     for (int y = stripHeight; y < stripHeight + gap && y < h; ++y) {
         std::fill_n(reinterpret_cast<QRgb*>(image.scanLine(y)), w, rule);
     }
     image.setDevicePixelRatio(ratio);
-
-    QPainter painter(this);
     painter.drawImage(0, 0, image);
     painter.setPen(palette().color(QPalette::PlaceholderText));
     const int logicalStrip = static_cast<int>(stripHeight / ratio);
@@ -169,7 +169,7 @@ void WavePicture::paintEvent(QPaintEvent*) {
 }
 
 void WavePicture::drawStrip(QImage& image, int channel, int top, int height, uint64_t firstColumn,
-                            uint64_t framesPerColumn) const {
+                            uint64_t framesPerColumn, qreal ratio) const {
     if (height <= 0) {
         return;
     }
@@ -177,7 +177,7 @@ void WavePicture::drawStrip(QImage& image, int channel, int top, int height, uin
     const QRgb levelColour =
         mixed(palette().color(QPalette::Base), palette().color(QPalette::Highlight), 0.55);
     const QRgb lineColour = palette().color(QPalette::Text).rgb();
-    const int thickness = std::max(1, static_cast<int>(std::lround(1.5 * devicePixelRatioF())));
+    const int thickness = std::max(1, static_cast<int>(std::lround(1.5 * ratio)));
     auto* bits = reinterpret_cast<QRgb*>(image.bits());
     const qsizetype stride = image.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
     const auto rowOf = [&](double fraction) {  // 0 at the strip's foot, 1 at its head

@@ -54,7 +54,7 @@ private:
     void updateReading();
     bool canBeSeen() const;
     void drawStrip(QImage& image, int channel, int top, int height, uint64_t firstColumn,
-                   uint64_t framesPerColumn) const;
+                   uint64_t framesPerColumn, qreal ratio) const;
 
     RenderTap* tap_ = nullptr;
     QTimer timer_;
