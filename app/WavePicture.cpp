@@ -5,6 +5,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "platform/Localization.h"
 
@@ -75,6 +76,10 @@ void WavePicture::updateReading() {
     }
 }
 
+uint64_t WavePicture::framesPerColumn(int columns) {
+    return (kSpanFrames + columns - 1) / std::max(1, columns);
+}
+
 bool WavePicture::readTap() {
     if (tap_ == nullptr) {
         return false;
@@ -89,10 +94,15 @@ bool WavePicture::readTap() {
         }
     }
     const int columns = std::max(1, static_cast<int>(std::lround(width() * devicePixelRatioF())));
-    const uint64_t framesPerColumn = (kSpanFrames + columns - 1) / columns;
-    const uint64_t complete = history_.end() / framesPerColumn;
-    const uint64_t changedFrom = history_.takeChangedFrom();
-    const bool changed = complete != shownColumns_ || changedFrom / framesPerColumn < shownColumns_;
+    const uint64_t perColumn = framesPerColumn(columns);
+    // A column of pixels is a few tens of milliseconds of sound: reading more often than one
+    // comes complete would only wake the program for nothing.
+    timer_.setInterval(
+        std::max(1000 / kMaxFramesPerSecond + 1, static_cast<int>(perColumn * 1000 / 44100)));
+    const uint64_t complete = history_.end() / perColumn;
+    const uint64_t changedColumn = history_.takeChangedFrom() / perColumn;
+    rewrittenColumn_ = std::min(rewrittenColumn_, changedColumn);
+    const bool changed = complete != shownColumns_ || changedColumn < shownColumns_;
     shownColumns_ = complete;
     if (changed) {
         update();
@@ -139,27 +149,60 @@ bool WavePicture::eventFilter(QObject* watched, QEvent* event) {
 void WavePicture::paintEvent(QPaintEvent*) {
     ++paints_;
     QPainter painter(this);
-    // The device's own ratio: the screen's, or that of an image the picture is rendered into.
+    // The device's own ratio: the screen's, or that of a pixmap the picture is grabbed into.
     const qreal ratio = painter.device()->devicePixelRatioF();
     const int w = std::max(1, static_cast<int>(std::lround(width() * ratio)));
     const int h = std::max(2, static_cast<int>(std::lround(height() * ratio)));
-    QImage image(w, h, QImage::Format_RGB32);
-    image.fill(palette().color(QPalette::Base));
+    const uint64_t perColumn = framesPerColumn(w);
+    const uint64_t complete = history_.end() / perColumn;
 
-    const uint64_t framesPerColumn = (kSpanFrames + w - 1) / w;
-    const uint64_t complete = history_.end() / framesPerColumn;
-    const uint64_t firstColumn = complete > static_cast<uint64_t>(w) ? complete - w : 0;
+    // The picture is kept between paints and scrolled: only columns that came complete since, or
+    // that a stretch rendered again changed, are drawn anew.
+    const QRgb base = palette().color(QPalette::Base).rgb();
+    const QRgb level =
+        mixed(palette().color(QPalette::Base), palette().color(QPalette::Highlight), 0.55);
+    const QRgb line = palette().color(QPalette::Text).rgb();
+    const QRgb rule = palette().color(QPalette::Mid).rgb();
+    const bool fresh = cache_.size() != QSize(w, h) || cache_.devicePixelRatio() != ratio ||
+                       cachedColours_ != std::array<QRgb, 4>{base, level, line, rule} ||
+                       complete < cachedColumns_ ||
+                       complete - cachedColumns_ >= static_cast<uint64_t>(w);
     const int gap = std::max(1, static_cast<int>(std::lround(ratio)));
     const int stripHeight = (h - gap) / 2;
-    drawStrip(image, 0, 0, stripHeight, firstColumn, framesPerColumn, ratio);
-    drawStrip(image, 1, stripHeight + gap, stripHeight, firstColumn, framesPerColumn, ratio);
-    // The line between the two channels.
-    const QRgb rule = palette().color(QPalette::Mid).rgb();
-    for (int y = stripHeight; y < stripHeight + gap && y < h; ++y) {
-        std::fill_n(reinterpret_cast<QRgb*>(image.scanLine(y)), w, rule);
+    const auto columnAt = [&](int64_t k) {
+        return k < 0 ? WaveHistory::Column{}
+                     : history_.column(static_cast<uint64_t>(k) * perColumn,
+                                       static_cast<uint64_t>(k + 1) * perColumn);
+    };
+    const int64_t rightEdge = static_cast<int64_t>(complete);  // the column just past the right
+    if (fresh) {
+        if (cache_.size() != QSize(w, h)) {
+            cache_ = QImage(w, h, QImage::Format_RGB32);
+        }
+        cache_.setDevicePixelRatio(ratio);
+        cachedColours_ = {base, level, line, rule};
+        for (int x = 0; x < w; ++x) {
+            drawColumn(x, columnAt(rightEdge - w + x), stripHeight, gap, ratio);
+        }
+    } else {
+        const int shift = static_cast<int>(complete - cachedColumns_);
+        if (shift > 0) {
+            for (int y = 0; y < h; ++y) {
+                auto* row = reinterpret_cast<QRgb*>(cache_.scanLine(y));
+                std::memmove(row, row + shift, static_cast<size_t>(w - shift) * sizeof(QRgb));
+            }
+        }
+        // The columns that came complete, and any a stretch rendered again has changed.
+        const int64_t from = std::max(
+            static_cast<int64_t>(std::min(rewrittenColumn_, cachedColumns_)), rightEdge - w);
+        for (int64_t k = from; k < rightEdge; ++k) {
+            drawColumn(w - static_cast<int>(rightEdge - k), columnAt(k), stripHeight, gap, ratio);
+        }
     }
-    image.setDevicePixelRatio(ratio);
-    painter.drawImage(0, 0, image);
+    cachedColumns_ = complete;
+    rewrittenColumn_ = std::numeric_limits<uint64_t>::max();
+
+    painter.drawImage(0, 0, cache_);
     painter.setPen(palette().color(QPalette::PlaceholderText));
     const int logicalStrip = static_cast<int>(stripHeight / ratio);
     const QRect left(4, 2, width() - 8, logicalStrip - 4);
@@ -168,50 +211,43 @@ void WavePicture::paintEvent(QPaintEvent*) {
                      Texts::tr("Right"));
 }
 
-void WavePicture::drawStrip(QImage& image, int channel, int top, int height, uint64_t firstColumn,
-                            uint64_t framesPerColumn, qreal ratio) const {
-    if (height <= 0) {
+void WavePicture::drawColumn(int x, const WaveHistory::Column& column, int stripHeight, int gap,
+                             qreal ratio) {
+    const auto& [base, levelColour, lineColour, rule] = cachedColours_;
+    const int h = cache_.height();
+    auto* bits = reinterpret_cast<QRgb*>(cache_.bits());
+    const qsizetype stride = cache_.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
+    for (int y = 0; y < h; ++y) {
+        bits[y * stride + x] = y >= stripHeight && y < stripHeight + gap ? rule : base;
+    }
+    if (!column.sounded) {
         return;
     }
-    const int w = image.width();
-    const QRgb levelColour =
-        mixed(palette().color(QPalette::Base), palette().color(QPalette::Highlight), 0.55);
-    const QRgb lineColour = palette().color(QPalette::Text).rgb();
     const int thickness = std::max(1, static_cast<int>(std::lround(1.5 * ratio)));
-    auto* bits = reinterpret_cast<QRgb*>(image.bits());
-    const qsizetype stride = image.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
-    const auto rowOf = [&](double fraction) {  // 0 at the strip's foot, 1 at its head
-        const double y = (1.0 - std::clamp(fraction, 0.0, 1.0)) * (height - 1);
-        return top + static_cast<int>(std::lround(y));
-    };
-    const auto fillRun = [&](int x, int fromRow, int toRow, QRgb colour) {  // rows inclusive
-        fromRow = std::max(fromRow, top);
-        toRow = std::min(toRow, top + height - 1);
-        for (int y = fromRow; y <= toRow; ++y) {
-            bits[y * stride + x] = colour;
-        }
-    };
-
-    const uint64_t columns = std::min<uint64_t>(w, history_.end() / framesPerColumn);
-    const int x0 = w - static_cast<int>(columns);
-    for (uint64_t k = 0; k < columns; ++k) {
-        const uint64_t from = (firstColumn + k) * framesPerColumn;
-        const WaveHistory::Column column = history_.column(from, from + framesPerColumn);
-        if (!column.sounded) {
-            continue;
-        }
-        const int x = x0 + static_cast<int>(k);
+    for (int channel = 0; channel < 2; ++channel) {
+        const int top = channel == 0 ? 0 : stripHeight + gap;
+        const auto rowOf = [&](double fraction) {  // 0 at the strip's foot, 1 at its head
+            const double y = (1.0 - std::clamp(fraction, 0.0, 1.0)) * (stripHeight - 1);
+            return top + static_cast<int>(std::lround(y));
+        };
+        const auto fillRun = [&](int fromRow, int toRow, QRgb colour) {  // rows inclusive
+            fromRow = std::max(fromRow, top);
+            toRow = std::min(toRow, top + stripHeight - 1);
+            for (int y = fromRow; y <= toRow; ++y) {
+                bits[y * stride + x] = colour;
+            }
+        };
         const float level = column.level[channel];
         if (level > 0.0f) {
             const double db = 20.0 * std::log10(level);
             const double fraction = (db - kLevelFloorDb) / -kLevelFloorDb;
             if (fraction > 0.0) {
-                fillRun(x, rowOf(fraction), top + height - 1, levelColour);
+                fillRun(rowOf(fraction), top + stripHeight - 1, levelColour);
             }
         }
         const int high = rowOf(column.envelopeHigh[channel]);
         const int low = rowOf(column.envelopeLow[channel]);
-        fillRun(x, high - thickness / 2, low + (thickness - 1) / 2, lineColour);
+        fillRun(high - thickness / 2, low + (thickness - 1) / 2, lineColour);
     }
 }
 

@@ -12,6 +12,8 @@
 #include <QImage>
 #include <QTimer>
 #include <QWidget>
+#include <array>
+#include <limits>
 #include <vector>
 
 #include "WaveHistory.h"
@@ -53,8 +55,10 @@ protected:
 private:
     void updateReading();
     bool canBeSeen() const;
-    void drawStrip(QImage& image, int channel, int top, int height, uint64_t firstColumn,
-                   uint64_t framesPerColumn, qreal ratio) const;
+    static uint64_t framesPerColumn(int columns);
+    // Draws column `x` of the kept picture, both channels, with the kept colours.
+    void drawColumn(int x, const WaveHistory::Column& column, int stripHeight, int gap,
+                    qreal ratio);
 
     RenderTap* tap_ = nullptr;
     QTimer timer_;
@@ -63,6 +67,12 @@ private:
     bool playing_ = false;
     bool finalRead_ = false;     // one more read after the sound stopped
     uint64_t shownColumns_ = 0;  // complete columns at the last repaint request
+    // The picture as last painted: its columns up to cachedColumns_ (the newest at the right
+    // edge), in these colours (base, level, line, rule).
+    QImage cache_;
+    uint64_t cachedColumns_ = 0;
+    std::array<QRgb, 4> cachedColours_{};
+    uint64_t rewrittenColumn_ = std::numeric_limits<uint64_t>::max();  // first column to redraw
     QWidget* watchedWindow_ = nullptr;
     int paints_ = 0;
 };

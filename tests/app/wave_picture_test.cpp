@@ -152,6 +152,20 @@ private slots:
             // Right strip: the envelope at its top; before the sound began, nothing.
             QVERIFY2(at(x, strip + int(ratio)) == text, qPrintable(where));
             QVERIFY2(at(w / 4, strip * 9 / 10) == base, qPrintable(where));
+
+            // Ten seconds more with the envelope at 0.8: the picture scrolls on, keeping what
+            // it drew, and draws the new columns.
+            for (uint32_t frame = 15 * 44100; frame < 25 * 44100; frame += 441) {
+                tap.publish(record(1, frame, 0.8f, 0.1f));
+            }
+            picture.readTap();
+            const QImage later = picture.grab().toImage();
+            // 25 s of 30: the first 5 s of the width stay empty, then the first envelope.
+            QVERIFY2(QColor(later.pixel(w * 2 / 5, middle)) == text, qPrintable(where));
+            QVERIFY2(QColor(later.pixel(w / 10, strip * 9 / 10)) == base, qPrintable(where));
+            const int high = int(std::lround(0.2 * (strip - 1)));
+            QVERIFY2(QColor(later.pixel(x, high)) == text, qPrintable(where));
+            QVERIFY2(QColor(later.pixel(x, middle)) != text, qPrintable(where));
         }
     }
 };
