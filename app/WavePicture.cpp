@@ -28,10 +28,10 @@ QRgb mixed(const QColor& a, const QColor& b, double t) {
 }  // namespace
 
 WavePicture::WavePicture(QWidget* parent) : QWidget(parent), buffer_(kReadBatch) {
-    // A precise 34 ms never comes sooner than asked, so the picture reads and repaints at most
-    // 30 times a second.
+    // A precise timer never comes sooner than asked, so the picture reads and repaints at most
+    // kStepsPerSecond times a second (well under 30).
     timer_.setTimerType(Qt::PreciseTimer);
-    timer_.setInterval(1000 / kMaxFramesPerSecond + 1);
+    timer_.setInterval(1000 / kStepsPerSecond);
     connect(&timer_, &QTimer::timeout, this, [this] {
         readTap();
         if (finalRead_) {
@@ -95,10 +95,11 @@ bool WavePicture::readTap() {
     }
     const int columns = std::max(1, static_cast<int>(std::lround(width() * devicePixelRatioF())));
     const uint64_t perColumn = framesPerColumn(columns);
-    // A column of pixels is a few tens of milliseconds of sound: reading more often than one
-    // comes complete would only wake the program for nothing.
+    // The picture moves slowly (30 s across its width), so a few steps a second of a pixel or
+    // two each look as smooth as more, and cost the program a fraction of what it spends on the
+    // sound; never more often than a column comes complete.
     timer_.setInterval(
-        std::max(1000 / kMaxFramesPerSecond + 1, static_cast<int>(perColumn * 1000 / 44100)));
+        std::max(1000 / kStepsPerSecond, static_cast<int>(perColumn * 1000 / 44100)));
     const uint64_t complete = history_.end() / perColumn;
     const uint64_t changedColumn = history_.takeChangedFrom() / perColumn;
     rewrittenColumn_ = std::min(rewrittenColumn_, changedColumn);
