@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <cmath>
 
+#include "export/ExportFormat.h"
+
 namespace brinesong {
 
 namespace {
@@ -109,27 +111,46 @@ bool parseSeed(const QString& text, std::optional<uint32_t>& out, QString& error
     return true;
 }
 
+// The formats' names as --format takes them: "aiff, wav, ...".
+QString formatNames() {
+    QStringList names;
+    for (const ExportFormat* format : exportFormats()) {
+        names << QString::fromUtf8(format->name.data(), qsizetype(format->name.size()));
+    }
+    return names.join(QStringLiteral(", "));
+}
+
 }  // namespace
 
 QString usageText() {
     return QStringLiteral(
-        "Usage:\n"
-        "  brinesong                                   open the window\n"
-        "  brinesong --export FILE [--minutes M] [--seed N] [SETTINGS]\n"
-        "  brinesong --play [--minutes M [--fade-out F]] [--device NAME] [--seed N] [SETTINGS]\n"
-        "  brinesong --list-devices\n"
-        "  brinesong --help | --version\n"
-        "SETTINGS: --volume P --light-wave P --heavy-wave P --ascent P --descent P\n"
-        "          --wave-interval P --boost-sound-level on|off --amplitude-generator on|off\n"
-        "          (P in percent, 0 to 100; absent settings come from the saved ones)\n"
-        "--minutes M   length of the export in minutes, at most 400; with --play, the minutes\n"
-        "              after which the sound fades out (default: until interrupted)\n"
-        "--fade-out F  with --play --minutes: fade the sound out gently over its last F minutes\n"
-        "              (at most M; default: the short fade of the play/stop button)\n"
-        "--seed N      seed of the random source, for a reproducible sound\n"
-        "--device NAME the output device to play to, as --list-devices names it (default: the\n"
-        "              one chosen in the window)\n"
-        "The window also takes Qt's standard options (-platform NAME, -style STYLE, ...).\n");
+               "Usage:\n"
+               "  brinesong                                   open the window\n"
+               "  brinesong --export FILE [--format F] [--loop] [--minutes M] [--seed N] "
+               "[SETTINGS]\n"
+               "  brinesong --play [--minutes M [--fade-out F]] [--device NAME] [--seed N] "
+               "[SETTINGS]\n"
+               "  brinesong --list-devices\n"
+               "  brinesong --help | --version\n"
+               "SETTINGS: --volume P --light-wave P --heavy-wave P --ascent P --descent P\n"
+               "          --wave-interval P --boost-sound-level on|off --amplitude-generator "
+               "on|off\n"
+               "          (P in percent, 0 to 100; absent settings come from the saved ones)\n"
+               "--minutes M   length of the export in minutes, at most 400; with --play, the "
+               "minutes\n"
+               "              after which the sound fades out (default: until interrupted)\n"
+               "--fade-out F  with --play --minutes: fade the sound out gently over its last F "
+               "minutes\n"
+               "              (at most M; default: the short fade of the play/stop button)\n"
+               "--format F    file format of the export: %1 (default: the one FILE's\n"
+               "              extension names, else aiff, with \".aif\" appended)\n"
+               "--loop        an export whose end flows into its start, to be played repeated\n"
+               "--seed N      seed of the random source, for a reproducible sound\n"
+               "--device NAME the output device to play to, as --list-devices names it (default: "
+               "the\n"
+               "              one chosen in the window)\n"
+               "The window also takes Qt's standard options (-platform NAME, -style STYLE, ...).\n")
+        .arg(formatNames());
 }
 
 QString versionText() {
@@ -151,6 +172,8 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption minutes(QStringLiteral("minutes"), QString(), QStringLiteral("M"));
     const QCommandLineOption seed(QStringLiteral("seed"), QString(), QStringLiteral("N"));
     const QCommandLineOption fadeOut(QStringLiteral("fade-out"), QString(), QStringLiteral("F"));
+    const QCommandLineOption format(QStringLiteral("format"), QString(), QStringLiteral("F"));
+    const QCommandLineOption loop(QStringLiteral("loop"));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(exportFile);
@@ -160,6 +183,8 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
     parser.addOption(minutes);
     parser.addOption(seed);
     parser.addOption(fadeOut);
+    parser.addOption(format);
+    parser.addOption(loop);
     for (const auto& option : kPercentOptions) {
         parser.addOption(QCommandLineOption(QString::fromLatin1(option[0]),
                                             QString::fromLatin1(option[1]), QStringLiteral("P")));
@@ -234,6 +259,20 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
         return outcome;
     }
 
+    if ((parser.isSet(format) || parser.isSet(loop)) && !parser.isSet(exportFile)) {
+        error = QStringLiteral("--%1 goes with --export")
+                    .arg(parser.isSet(format) ? QStringLiteral("format") : QStringLiteral("loop"));
+        return outcome;
+    }
+    if (parser.isSet(format)) {
+        if (!formatNamed(parser.value(format).trimmed().toStdString())) {
+            error = refusal(QStringLiteral("format"), QStringLiteral("one of ") + formatNames(),
+                            parser.value(format));
+            return outcome;
+        }
+        command.format = parser.value(format).trimmed();
+    }
+    command.loop = parser.isSet(loop);
     if (parser.isSet(exportFile) && parser.isSet(play)) {
         error = QStringLiteral("--play and --export exclude each other");
         return outcome;

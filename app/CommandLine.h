@@ -33,6 +33,10 @@ struct CommandLine {
     enum class Mode { Window, Help, Version, Export, Play, ListDevices };
     Mode mode = Mode::Window;
     QString exportPath;
+    // --format for --export: a format's name as --help lists them; none to go by the extension.
+    std::optional<QString> format;
+    // --loop for --export: a file whose end flows into its start.
+    bool loop = false;
     // --device for --play: the output device's name as --list-devices prints it.
     std::optional<QString> device;
     // --fade-out for --play --minutes: the sound fades to silence over these last minutes of
@@ -71,6 +75,10 @@ int runListDevicesCommand();
 namespace brinesong {
 class Preferences;
 class Renderer;
+struct ExportFormat;
+
+// The alert and message of a failed export: the AIFF text for AIFF, else one naming the format.
+QString exportFailureText(const ExportFormat& format);
 
 // Gives the model and the renderer the saved settings (read, never written), then the options
 // given on the command line, and seeds the random source from --seed or the entropy source.

@@ -67,6 +67,14 @@ private:
 
 }  // namespace
 
+QString exportFailureText(const ExportFormat& format) {
+    if (&format == &aiffFormat()) {
+        return Texts::tr("Faild to save an AIFF file.");
+    }
+    return Texts::tr("Failed to save the %1 file.")
+        .arg(QString::fromUtf8(format.title.data(), qsizetype(format.title.size())));
+}
+
 void prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer) {
     SettingsStore store;
     Settings saved;
@@ -99,7 +107,12 @@ int runExportCommand(const CommandLine& command) {
     Renderer renderer(preferences);
     prepareSound(command.sound, preferences, renderer);
 
-    const std::string path = withAiffExtension(command.exportPath.toStdString());
+    const ExportTarget target =
+        exportTarget(command.exportPath.toStdString(),
+                     command.format ? formatNamed(command.format->toStdString()) : nullptr);
+    const std::string& path = target.path;
+    ExportOptions options;
+    options.loop = command.loop;
     const float minutes = command.sound.minutes.value_or(kExportLengthPresets[0]);
     if (minutes > kMaxExportMinutes) {
         std::fprintf(stderr, "brinesong: --minutes %g is more than %g; capped to %g\n",
@@ -116,7 +129,8 @@ int runExportCommand(const CommandLine& command) {
     hooks.setProgress = [&bar](int percent) { bar.show(percent); };
     bar.show(0);
 
-    const ExportOutcome outcome = exportToFile(renderer, path, seconds, hooks);
+    const ExportOutcome outcome =
+        exportToFile(renderer, path, seconds, hooks, *target.format, options);
     if (outcome.saved) {
         bar.show(100);
         bar.end();
@@ -134,7 +148,7 @@ int runExportCommand(const CommandLine& command) {
         return 128 + receivedSignal;
     }
     std::fprintf(stderr, "brinesong: %s %s: %s\n",
-                 Texts::tr("Faild to save an AIFF file.").toLocal8Bit().constData(), path.c_str(),
+                 exportFailureText(*target.format).toLocal8Bit().constData(), path.c_str(),
                  std::strerror(outcome.error));
     return kExitFailure;
 }

@@ -1,6 +1,7 @@
 #include "ExportFlow.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QFileDialog>
@@ -18,7 +19,9 @@
 #include <cmath>
 #include <thread>
 
+#include "CommandLine.h"
 #include "InterfaceLoader.h"
+#include "export/ExportFormat.h"
 #include "export/ExportJob.h"
 #include "platform/Localization.h"
 
@@ -63,6 +66,7 @@ bool ExportFlow::load(QWidget* window) {
     QWidget* status = loadInterface(QStringLiteral("SaveStatus"), window);
     auto* statusDialog = qobject_cast<QDialog*>(status);
     lengthComboBox = outlet<QComboBox>(accessory, "lengthComboBox");
+    loopCheckBox = outlet<QCheckBox>(accessory, "loopCheckBox");
     saveProgress = outlet<QProgressBar>(status, "saveProgress");
     saveStatusText = outlet<QLabel>(status, "saveStatusText");
     cancelButtonControl = outlet<QPushButton>(status, "cancelButton");
@@ -70,6 +74,7 @@ bool ExportFlow::load(QWidget* window) {
         delete accessory;
         delete status;
         lengthComboBox = nullptr;
+        loopCheckBox = nullptr;
         saveProgress = nullptr;
         saveStatusText = nullptr;
         cancelButtonControl = nullptr;
@@ -96,8 +101,29 @@ bool ExportFlow::load(QWidget* window) {
     savePanel_->setOption(QFileDialog::DontUseNativeDialog);
     savePanel_->setAcceptMode(QFileDialog::AcceptSave);
     savePanel_->setFileMode(QFileDialog::AnyFile);
-    savePanel_->setNameFilter(Texts::tr("AIFF files (*.aif *.aiff)"));
+    // One entry per format in the file-type list, AIFF first and chosen; the name typed gets the
+    // chosen type's extension.
+    QStringList filters;
+    for (const ExportFormat* format : exportFormats()) {
+        QStringList patterns;
+        for (const std::string_view extension : format->extensions) {
+            if (!extension.empty()) {
+                patterns << QStringLiteral("*.") +
+                                QString::fromUtf8(extension.data(), qsizetype(extension.size()));
+            }
+        }
+        filters << Texts::tr("%1 files (%2)")
+                       .arg(
+                           QString::fromUtf8(format->title.data(), qsizetype(format->title.size())),
+                           patterns.join(QLatin1Char(' ')));
+    }
+    savePanel_->setNameFilters(filters);
     savePanel_->setDefaultSuffix(QStringLiteral("aif"));
+    connect(savePanel_, &QFileDialog::filterSelected, this, [this] {
+        const std::string_view extension = listedFormat()->extensions[0];
+        savePanel_->setDefaultSuffix(
+            QString::fromUtf8(extension.data(), qsizetype(extension.size())));
+    });
     savePanel_->setWindowModality(Qt::WindowModal);
     if (auto* grid = qobject_cast<QGridLayout*>(savePanel_->layout())) {
         grid->addWidget(accessory, grid->rowCount(), 0, 1, grid->columnCount());
@@ -136,7 +162,7 @@ bool ExportFlow::confirmChoice() {
     if (chosen.isEmpty()) {
         return true;
     }
-    const QFileInfo real(QString::fromStdString(withAiffExtension(chosen.toStdString())));
+    const QFileInfo real(chosenTarget(chosen).first);
     if (real.filePath() != chosen && (real.exists() || real.isSymLink())) {
         QMessageBox box(
             QMessageBox::Warning, Texts::tr("Export AIFF File"),
@@ -185,8 +211,9 @@ void ExportFlow::savePanelDidEnd(int returnCode) {
         return;
     }
     const float minutes = lengthMinutes(lengthComboBox->currentText()).value_or(0.0f);
-    const QString path = QString::fromStdString(withAiffExtension(chosen.toStdString()));
+    const auto [path, format] = chosenTarget(chosen);
     lastPath_ = path;
+    const bool loop = loopCheckBox && loopCheckBox->isChecked();
 
     saveStatusText->setText(Texts::tr("Saving %1...").arg(QFileInfo(path).fileName()));
     saveProgress->setValue(0);
@@ -196,7 +223,7 @@ void ExportFlow::savePanelDidEnd(int returnCode) {
 
     std::promise<void> finished;
     workerDone_ = finished.get_future();
-    std::thread(&ExportFlow::saveThread, this, Job{path.toStdString(), minutes},
+    std::thread(&ExportFlow::saveThread, this, Job{path.toStdString(), minutes, format, loop},
                 std::move(finished))
         .detach();
     QMetaObject::invokeMethod(this, &ExportFlow::writingStarted, Qt::QueuedConnection);
@@ -214,14 +241,26 @@ void ExportFlow::savePanelDidEnd(int returnCode) {
     // A failed or cancelled export has left the file as it was (the writer wrote beside it).
     const bool saved = saveResult_.load(std::memory_order_acquire);
     if (!saved && !abortSave_.load(std::memory_order_relaxed)) {
-        showFailureAlert();
+        showFailureAlert(*format);
     }
     setSaving(false);
     emit exportEnded(saved);
 }
 
-void ExportFlow::showFailureAlert() {
-    const QString text = Texts::tr("Faild to save an AIFF file.");
+const ExportFormat* ExportFlow::listedFormat() const {
+    const int index = savePanel_->nameFilters().indexOf(savePanel_->selectedNameFilter());
+    const auto formats = exportFormats();
+    return index > 0 && size_t(index) < formats.size() ? formats[size_t(index)] : formats[0];
+}
+
+std::pair<QString, const ExportFormat*> ExportFlow::chosenTarget(const QString& chosen) const {
+    const std::string path = chosen.toStdString();
+    const ExportTarget target = exportTarget(path, formatOfPath(path) ? nullptr : listedFormat());
+    return {QString::fromStdString(target.path), target.format};
+}
+
+void ExportFlow::showFailureAlert(const ExportFormat& format) {
+    const QString text = exportFailureText(format);
     auto* alert = new QMessageBox(QMessageBox::Warning, text, text, QMessageBox::Ok, window_);
     alert->button(QMessageBox::Ok)->setText(Texts::tr("OK"));
     alert->setWindowModality(Qt::WindowModal);
@@ -235,8 +274,10 @@ void ExportFlow::saveThread(Job job, std::promise<void> finished) {
     ExportHooks hooks;
     hooks.setProgress = [this](int percent) { setProgress(percent); };
     hooks.abortSave = &abortSave_;
+    ExportOptions options;
+    options.loop = job.loop;
     const ExportOutcome outcome =
-        exportToFile(renderer_, job.name, exportSeconds(job.length), hooks);
+        exportToFile(renderer_, job.name, exportSeconds(job.length), hooks, *job.format, options);
     saveResult_.store(outcome.saved, std::memory_order_release);
     if (outcome.saved) {
         setProgress(100);

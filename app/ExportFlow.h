@@ -19,7 +19,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QProgressBar;
@@ -28,6 +30,7 @@ class QPushButton;
 namespace brinesong {
 
 class Renderer;
+struct ExportFormat;
 
 class ExportFlow : public QObject {
     Q_OBJECT
@@ -73,6 +76,7 @@ public:
 
     // Outlets.
     QComboBox* lengthComboBox = nullptr;
+    QCheckBox* loopCheckBox = nullptr;  // optional: without it no export loops
     QPointer<QWidget> savePanelAccessoryView;
     QPointer<QDialog> saveStatusPanel;
     QProgressBar* saveProgress = nullptr;
@@ -90,16 +94,22 @@ protected:
 
 private:
     struct Job {
-        std::string name;  // full path
-        float length;      // minutes, capped at 400
+        std::string name;            // full path
+        float length;                // minutes, capped at 400
+        const ExportFormat* format;  // never null
+        bool loop;
     };
+    // The file and format an export of the dialog's choice writes: the format the typed name's
+    // extension names, else the one of the file-type list, its extension appended.
+    std::pair<QString, const ExportFormat*> chosenTarget(const QString& chosen) const;
+    const ExportFormat* listedFormat() const;
     // The file dialog's Save: false (the dialog stays open) when the length is no number, with a
     // message, or when the file the extension rule names exists and the user would not replace it.
     bool confirmChoice();
     void saveThread(Job job, std::promise<void> finished);
     void endModalWait();
     void setSaving(bool saving);
-    void showFailureAlert();
+    void showFailureAlert(const ExportFormat& format);
 
     Renderer& renderer_;
     std::mutex& renderLock_;

@@ -6,28 +6,22 @@
 // Memory is a fixed few blocks, whatever the length.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
+#include <memory>
 
+#include "export/ExportLoop.h"
 #include "synth/Renderer.h"
 
 namespace brinesong {
 
-// Hooks of the export around the writer. Both may be left empty.
-struct ExportHooks {
-    // Whole percentage done, called (on the writer's thread) only when it changes.
-    std::function<void(int percent)> setProgress;
-    // Checked after every block written; when set the writer stops and returns false.
-    const std::atomic<bool>* abortSave = nullptr;
-};
-
-inline constexpr uint32_t kAiffBlockFrames = 122880;  // 2.786 s of sound per block
+inline constexpr uint32_t kAiffBlockFrames = kExportBlockFrames;
 inline constexpr uint32_t kAiffHeaderBytes = 54;
 
 // Frames written for `length` seconds: length x 44,100 truncated; 0 for a negative length or NaN.
-uint32_t aiffFrameCount(float length);
+inline uint32_t aiffFrameCount(float length) {
+    return exportFrameCount(length);
+}
 
 // The 54 bytes of header for a file of `frames` stereo 16-bit frames at `sampleRate`.
 void buildAiffHeader(uint8_t header[kAiffHeaderBytes], uint32_t frames, int32_t sampleRate);
@@ -35,10 +29,17 @@ void buildAiffHeader(uint8_t header[kAiffHeaderBytes], uint32_t frames, int32_t 
 // `value` as an 80-bit IEEE 754 extended number, big-endian, without relying on long double.
 void dtox80(double value, uint8_t out[10]);
 
+// The AIFF encoder on `file`, open for writing at its start: the header in three writes (whose
+// results are not checked by themselves: a stream that cannot take them fails the first block's
+// write as well), then the samples big-endian, left then right. Neither flushes nor closes the
+// file.
+std::unique_ptr<BlockEncoder> makeAiffEncoder(std::FILE* file);
+
 // Renders and writes `length` seconds to `file`, open for writing at its start. Returns true when
 // every frame was written and no abort was seen; false after a short write, an abort, a length
 // whose sizes do not fit the format, or when working memory could not be had (errno then says
 // why). Neither flushes nor closes the file.
-bool writeAIFF(Renderer& renderer, std::FILE* file, float length, const ExportHooks& hooks = {});
+bool writeAIFF(Renderer& renderer, std::FILE* file, float length, const ExportHooks& hooks = {},
+               const ExportOptions& options = {});
 
 }  // namespace brinesong

@@ -6,11 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <strings.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <random>
 #include <thread>
 
@@ -24,17 +24,7 @@ float exportSeconds(float minutes) {
 }
 
 std::string withAiffExtension(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    const size_t dot = path.find_last_of('.');
-    if (dot != std::string::npos && dot >= nameStart) {
-        const std::string extension = path.substr(dot + 1);
-        if (strcasecmp(extension.c_str(), "aif") == 0 ||
-            strcasecmp(extension.c_str(), "aiff") == 0) {
-            return path;
-        }
-    }
-    return path + ".aif";
+    return withExtension(path, aiffFormat());
 }
 
 namespace {
@@ -119,8 +109,38 @@ int createTemporary(const std::string& target, mode_t mode, std::string& tempPat
     return -1;
 }
 
+// Hands each block to the format's encoder, then has the kernel start writing what it took to
+// the disk, so that the sync before the rename finds little left to write and the disk works
+// while the next blocks render.
+class WritebackEncoder : public BlockEncoder {
+public:
+    WritebackEncoder(BlockEncoder& encoder, std::FILE* file) : encoder_(encoder), file_(file) {}
+
+    uint64_t maxFrames() const override { return encoder_.maxFrames(); }
+    bool begin(uint32_t frames, int32_t sampleRate) override {
+        return encoder_.begin(frames, sampleRate);
+    }
+    bool encode(const int16_t* left, const int16_t* right, uint32_t frames) override {
+        if (!encoder_.encode(left, right, frames)) {
+            return false;
+        }
+        if (std::fflush(file_) != 0) {
+            return false;
+        }
+        // Only a start: it does not wait, and a file system without it just syncs later.
+        ::sync_file_range(::fileno(file_), 0, 0, SYNC_FILE_RANGE_WRITE);
+        return true;
+    }
+    bool end() override { return encoder_.end(); }
+
+private:
+    BlockEncoder& encoder_;
+    std::FILE* file_;
+};
+
 // Runs the writer on an open descriptor and closes it; the outcome, errno as the failure's.
 ExportOutcome writeAndClose(Renderer& renderer, int fd, float seconds, const ExportHooks& hooks,
+                            const ExportFormat& format, const ExportOptions& options,
                             bool regularFile) {
     ExportOutcome outcome;
     std::FILE* file = ::fdopen(fd, "w");
@@ -130,8 +150,17 @@ ExportOutcome writeAndClose(Renderer& renderer, int fd, float seconds, const Exp
         return outcome;
     }
     errno = 0;
-    bool written = writeAIFF(renderer, file, seconds, hooks);
-    int error = errno;
+    bool written = false;
+    int error = 0;
+    {
+        // The encoder lets go of the file before it is flushed and closed.
+        const std::unique_ptr<BlockEncoder> encoder = format.makeEncoder(file);
+        WritebackEncoder writeback(*encoder, file);
+        written = runExportLoop(renderer, seconds,
+                                regularFile ? static_cast<BlockEncoder&>(writeback) : *encoder,
+                                hooks, options);
+        error = errno;
+    }
     if (written) {
         errno = 0;
         // On disk before it replaces anything: a crash after the rename leaves the whole file.
@@ -184,7 +213,8 @@ private:
 }  // namespace
 
 ExportOutcome exportToFile(Renderer& renderer, const std::string& path, float seconds,
-                           const ExportHooks& hooks) {
+                           const ExportHooks& hooks, const ExportFormat& format,
+                           const ExportOptions& options) {
     ExportOutcome outcome;
     std::string target = path;
     if (!followLinks(target)) {
@@ -209,7 +239,7 @@ ExportOutcome exportToFile(Renderer& renderer, const std::string& path, float se
             outcome.error = errno;  // 0 when aborted while waiting for a reader
             return outcome;
         }
-        return writeAndClose(renderer, fd, seconds, hooks, false);
+        return writeAndClose(renderer, fd, seconds, hooks, format, options, false);
     }
 
     // The permission a plain overwrite would need; root passes it, as it would there.
@@ -229,7 +259,7 @@ ExportOutcome exportToFile(Renderer& renderer, const std::string& path, float se
         [[maybe_unused]] const int owned = ::fchown(fd, info.st_uid, info.st_gid);
         ::fchmod(fd, mode);
     }
-    outcome = writeAndClose(renderer, fd, seconds, hooks, true);
+    outcome = writeAndClose(renderer, fd, seconds, hooks, format, options, true);
     if (outcome.saved && ::rename(tempPath.c_str(), target.c_str()) != 0) {
         outcome.saved = false;
         outcome.error = errno;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "export/AiffWriter.h"
+#include "export/ExportFormat.h"
 
 namespace brinesong {
 
@@ -36,7 +37,9 @@ struct ExportOutcome {
 // - A FIFO or device is written in place and never removed. Waiting for a FIFO's reader ends
 //   when `hooks.abortSave` is set; a reader that goes away is a failure (EPIPE), not a signal.
 // - A folder is refused (EISDIR).
+// The file is written in `format` (AIFF unless given), with the export's `options`.
 ExportOutcome exportToFile(Renderer& renderer, const std::string& path, float seconds,
-                           const ExportHooks& hooks);
+                           const ExportHooks& hooks, const ExportFormat& format = aiffFormat(),
+                           const ExportOptions& options = {});
 
 }  // namespace brinesong

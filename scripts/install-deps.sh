@@ -12,12 +12,12 @@ run_packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-tools-dev qt6-l10n-tools libqt6uitools6 libgl-dev
   qt6-qpa-plugins qt6-wayland libqt6svg6 qt6-translations-l10n
-  libpulse-dev
+  libpulse-dev libsndfile1-dev libsoxr-dev
 )
 test_packages=(
   clang-format libgtest-dev libgmock-dev libbenchmark-dev
   pulseaudio pulseaudio-utils
-  sox libsox-fmt-pulse libsndfile1-dev sndfile-programs ffmpeg
+  sox libsox-fmt-pulse sndfile-programs ffmpeg
   xvfb xauth x11-apps x11-utils xdotool imagemagick time trayer weston
   dbus playerctl
   desktop-file-utils appstream man-db groff-base bash-completion

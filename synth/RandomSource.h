@@ -11,6 +11,7 @@
 // launch before anything renders.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace brinesong {
@@ -37,6 +38,15 @@ public:
         return static_cast<int32_t>(value >> 1);
     }
 
+    // The next `count` draws at once, much quicker than one by one: `buffer` has room for
+    // kHistory + count words, and draw i is buffer[kHistory + i] >> 1 (`DrawBuffer` reads them).
+    static constexpr size_t kHistory = 31;
+    void fill(uint32_t* buffer, size_t count);
+
+    // Moves on `count` draws, exactly as that many calls of next() would, in time that grows with
+    // the logarithm of `count`: what lets a second thread start where the first will end.
+    void discard(uint64_t count);
+
 private:
     static constexpr int kDegree = 31;
     static constexpr int kSeparation = 3;
@@ -44,6 +54,12 @@ private:
     uint32_t table_[kDegree];
     int front_ = kSeparation;
     int rear_ = 0;
+};
+
+// Draws made ahead by `RandomSource::fill`, handed out in order as `next()` would give them.
+struct DrawBuffer {
+    const uint32_t* next_;
+    int32_t next() { return static_cast<int32_t>(*next_++ >> 1); }
 };
 
 // The process-wide source shared by all generators.

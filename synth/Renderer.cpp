@@ -104,49 +104,14 @@ void Renderer::renderWave(RendererData* request) {
 }
 
 void Renderer::renderWave(RendererData* request, const LiveRendering& live) {
-    const int32_t rate = sampleRate.load(std::memory_order_relaxed);
-
-    // Stop hand-over: end the sound one fade length after the frames already handed out, unless an
-    // earlier end is already set.
-    if (forceStop.load(std::memory_order_relaxed) &&
-        !forceStopFinished.load(std::memory_order_relaxed)) {
-        forceStopFinished.store(true, std::memory_order_relaxed);
-        const double candidate =
-            static_cast<double>(frameCount.load(std::memory_order_relaxed)) / rate +
-            fadeInOut.load(std::memory_order_relaxed);
-        const double current = runLength.load(std::memory_order_relaxed);
-        if (current == 0.0 || current > candidate) {
-            runLength.store(candidate, std::memory_order_relaxed);
-        }
-    }
-
-    const double endTime = runLength.load(std::memory_order_relaxed);
-    const LevelData level{endTime, rate};
-
-    uint32_t start = frameCount.load(std::memory_order_relaxed);
-    uint32_t end = start + request->inNumberFrames;
-    frameCount.store(end, std::memory_order_relaxed);
-
+    const RenderSpan span = beginRequest(request);
     AudioBufferList* buffers = request->ioData;
-    if (endTime != 0.0) {
-        const uint32_t last = endFrameOf(rate, endTime);
-        if (end > last) {
-            const uint32_t bytes = start <= last ? (last - start) * 2 : 0;
-            buffers->mBuffers[0].mDataByteSize = bytes;
-            buffers->mBuffers[1].mDataByteSize = bytes;
-            if (start >= last) {
-                start = last;
-            }
-            end = last;
-        }
-    }
-
-    render16(static_cast<int16_t*>(buffers->mBuffers[0].mData), start, end, &level, 0,
-             live.sleepFade);
-    render16(static_cast<int16_t*>(buffers->mBuffers[1].mData), start, end, &level, 1,
-             live.sleepFade);
-    if (live.tap != nullptr && end > start) {
-        publishToTap(*live.tap, *request, start, end);
+    render16(static_cast<int16_t*>(buffers->mBuffers[0].mData), span.start, span.end, &span.level,
+             0, live.sleepFade);
+    render16(static_cast<int16_t*>(buffers->mBuffers[1].mData), span.start, span.end, &span.level,
+             1, live.sleepFade);
+    if (live.tap != nullptr && span.end > span.start) {
+        publishToTap(*live.tap, *request, span.start, span.end);
     }
 }
 
@@ -169,6 +134,60 @@ void Renderer::publishToTap(RenderTap& tap, const RendererData& request, uint32_
     tap.publish(record);
 }
 
+RenderSpan Renderer::beginRequest(RendererData* request) {
+    const int32_t rate = sampleRate.load(std::memory_order_relaxed);
+
+    // Stop hand-over: end the sound one fade length after the frames already handed out, unless an
+    // earlier end is already set.
+    if (forceStop.load(std::memory_order_relaxed) &&
+        !forceStopFinished.load(std::memory_order_relaxed)) {
+        forceStopFinished.store(true, std::memory_order_relaxed);
+        const double candidate =
+            static_cast<double>(frameCount.load(std::memory_order_relaxed)) / rate +
+            fadeInOut.load(std::memory_order_relaxed);
+        const double current = runLength.load(std::memory_order_relaxed);
+        if (current == 0.0 || current > candidate) {
+            runLength.store(candidate, std::memory_order_relaxed);
+        }
+    }
+
+    const double endTime = runLength.load(std::memory_order_relaxed);
+    RenderSpan span{0, 0, LevelData{endTime, rate}};
+
+    uint32_t start = frameCount.load(std::memory_order_relaxed);
+    uint32_t end = start + request->inNumberFrames;
+    frameCount.store(end, std::memory_order_relaxed);
+
+    if (endTime != 0.0) {
+        const uint32_t last = endFrameOf(rate, endTime);
+        if (end > last) {
+            AudioBufferList* buffers = request->ioData;
+            const uint32_t bytes = start <= last ? (last - start) * 2 : 0;
+            buffers->mBuffers[0].mDataByteSize = bytes;
+            buffers->mBuffers[1].mDataByteSize = bytes;
+            if (start >= last) {
+                start = last;
+            }
+            end = last;
+        }
+    }
+    span.start = start;
+    span.end = end;
+    return span;
+}
+
+RenderSettings Renderer::currentSettings() const {
+    const Preferences& prefs = sharedPreferences;
+    RenderSettings settings;
+    settings.amplitudeGenerator = prefs.amplitudeGenerator();
+    settings.wave =
+        deriveWaveParameters(prefs.ascent(), prefs.descent(), prefs.waveInterval(),
+                             prefs.lightWave(), prefs.heavyWave(), prefs.boostSoundLevel());
+    settings.fade = fadeInOut.load(std::memory_order_relaxed);
+    settings.volume = volume.load(std::memory_order_relaxed);
+    return settings;
+}
+
 void Renderer::render16(int16_t* out, uint32_t startFrame, uint32_t endFrame,
                         const LevelData* levelData, int32_t index) {
     render16(out, startFrame, endFrame, levelData, index, SleepFade{});
@@ -179,36 +198,58 @@ void Renderer::render16(int16_t* out, uint32_t startFrame, uint32_t endFrame,
     if (endFrame <= startFrame) {
         return;
     }
-    const int channel = index == 0 ? 0 : 1;
-    if (sharedPreferences.amplitudeGenerator()) {
-        renderFrames<true>(out, startFrame, endFrame, *levelData, sleepFade, channel);
+    const RenderSpan span{startFrame, endFrame, *levelData};
+    RenderSettings settings = currentSettings();
+    settings.sleepFade = sleepFade;
+    const int c = index == 0 ? 0 : 1;
+    ChannelWaveState& channel = waveStates_[c];
+    if (settings.amplitudeGenerator) {
+        lastEnvelope_[c] = renderFrames<true>(out, span, settings, channel, random_);
     } else {
-        renderFrames<false>(out, startFrame, endFrame, *levelData, sleepFade, channel);
+        lastEnvelope_[c] = renderFrames<false>(out, span, settings, channel, random_);
     }
 }
 
-template <bool kUseEnvelope>
-void Renderer::renderFrames(int16_t* out, uint32_t startFrame, uint32_t endFrame,
-                            const LevelData& levelData, const SleepFade& sleepFade,
-                            int channelIndex) {
-    ChannelWaveState& channel = waveStates_[channelIndex];
-    const Preferences& prefs = sharedPreferences;
-    const WaveParameters wave =
-        deriveWaveParameters(prefs.ascent(), prefs.descent(), prefs.waveInterval(),
-                             prefs.lightWave(), prefs.heavyWave(), prefs.boostSoundLevel());
-    const double ascentRate = wave.ascentRate;
-    const double descentRate = wave.descentRate;
-    const int32_t waveThreshold = wave.waveThreshold;
-    const double lightWeight = wave.lightWeight;
-    const double heavyWeight = wave.heavyWeight;
+void Renderer::renderChannel(int16_t* out, const RenderSpan& span, int32_t index,
+                             RandomSource& random, const RenderSettings& settings) {
+    // Draws are made ahead a stretch at a time, which is much quicker than one by one: how many a
+    // stretch takes is known before it renders (`drawsFor`).
+    constexpr uint32_t kStretch = 2048;
+    uint32_t draws[RandomSource::kHistory + 4 * kStretch];
+    ChannelWaveState& channel = waveStates_[index == 0 ? 0 : 1];
+    for (uint32_t start = span.start; start < span.end; start += kStretch) {
+        const uint32_t frames = span.end - start < kStretch ? span.end - start : kStretch;
+        random.fill(draws, drawsFor(channel, frames, settings.amplitudeGenerator));
+        DrawBuffer source{draws + RandomSource::kHistory};
+        const RenderSpan stretch{start, start + frames, span.level};
+        if (settings.amplitudeGenerator) {
+            renderFrames<true>(out, stretch, settings, channel, source);
+        } else {
+            renderFrames<false>(out, stretch, settings, channel, source);
+        }
+        out += frames;
+    }
+}
 
-    const GainShape gain{fadeInOut.load(std::memory_order_relaxed), levelData.endTime,
-                         levelData.framesPerSecond, volume.load(std::memory_order_relaxed)};
+template <bool kUseEnvelope, typename Source>
+double Renderer::renderFrames(int16_t* out, const RenderSpan& span, const RenderSettings& settings,
+                              ChannelWaveState& channel, Source& source) {
+    const double ascentRate = settings.wave.ascentRate;
+    const double descentRate = settings.wave.descentRate;
+    const int32_t waveThreshold = settings.wave.waveThreshold;
+    const double lightWeight = settings.wave.lightWeight;
+    const double heavyWeight = settings.wave.heavyWeight;
+    const uint32_t startFrame = span.start;
+    const uint32_t endFrame = span.end;
+
+    const GainShape gain{settings.fade, span.level.endTime, span.level.framesPerSecond,
+                         settings.volume};
 
     // Frames between the fade-in and the fade-out take the volume as it stands; the gain formula
     // runs only inside the fades. The boundaries come from the same per-frame tests, so every
     // frame gets exactly the gain the formula would give it. The sleep fade, where there is one,
     // ends the steady stretch too.
+    const SleepFade& sleepFade = settings.sleepFade;
     const uint32_t steadyBegin =
         firstFailing(startFrame, endFrame, [&](uint32_t f) { return gain.fadingIn(f); });
     uint32_t steadyEnd =
@@ -218,22 +259,25 @@ void Renderer::renderFrames(int16_t* out, uint32_t startFrame, uint32_t endFrame
             std::max<int64_t>(sleepFade.beginFrame(), static_cast<int64_t>(steadyBegin)));
     }
 
-    RandomSource& random = random_;
+    // The generators run on a local copy, which the compiler may keep in registers: nothing the
+    // loop writes through a pointer can touch it. It goes back when the stretch is done.
+    ChannelWaveState state = channel;
     double e = 1.0;
     for (uint32_t f = startFrame; f < endFrame; ++f) {
         if constexpr (kUseEnvelope) {
-            e = waveEnvelope(channel.envelope, random, ascentRate, descentRate, waveThreshold);
+            e = waveEnvelope(state.envelope, source, ascentRate, descentRate, waveThreshold);
         } else {
             e = flatEnvelope(ascentRate, descentRate, waveThreshold);
         }
-        const double p = pinkNoise(channel.pink, random);
-        const double b = brownNoise(channel.brown, random);
+        const double p = pinkNoise(state.pink, source);
+        const double b = brownNoise(state.brown, source);
         const double mix = (lightWeight * p + b * heavyWeight) * e;
         const double g =
             (f >= steadyBegin && f < steadyEnd) ? gain.volume : gain.at(f) * sleepFade.gainAt(f);
         *out++ = toSample(g * mix);
     }
-    lastEnvelope_[channelIndex] = e;
+    channel = state;
+    return e;
 }
 
 }  // namespace brinesong

@@ -95,6 +95,23 @@ struct WaveParameters {
     double heavyWeight;     // weight of the brown source, likewise
 };
 
+// The frames a request renders once the stop hand-over and the end of the sound are applied:
+// [start, end), with the level data for them.
+struct RenderSpan {
+    uint32_t start;
+    uint32_t end;
+    LevelData level;
+};
+
+// Everything one rendering reads from the settings and the shared fields, taken once.
+struct RenderSettings {
+    WaveParameters wave;
+    bool amplitudeGenerator;
+    double volume;
+    double fade;          // seconds
+    SleepFade sleepFade;  // live playback only; an export never has one
+};
+
 WaveParameters deriveWaveParameters(double ascent, double descent, double waveInterval,
                                     double lightWave, double heavyWave, bool boostSoundLevel);
 
@@ -121,6 +138,21 @@ public:
     void renderWave(RendererData* request);
     void renderWave(RendererData* request, const LiveRendering& live);
 
+    // The first part of renderWave: the stop hand-over, `frameCount` advanced by the full request,
+    // the byte sizes lowered where the sound ends inside it. Returns the frames still to render.
+    RenderSpan beginRequest(RendererData* request);
+
+    // The settings, the volume and the fade as they stand now.
+    RenderSettings currentSettings() const;
+
+    // Renders `span` of channel `index` (0 left, else right) at `out` with draws from `random`.
+    // Called for both channels with the same settings and, the right with a source moved on by
+    // the left's draws (`drawsFor`), the two may run on two threads at once.
+    void renderChannel(int16_t* out, const RenderSpan& span, int32_t index, RandomSource& random,
+                       const RenderSettings& settings);
+
+    RandomSource& randomSource() { return random_; }
+
     // Writes samples for frames [startFrame, endFrame) of channel `index` (0 left, else right) at
     // `out`, or nothing when endFrame <= startFrame.
     void render16(int16_t* out, uint32_t startFrame, uint32_t endFrame, const LevelData* levelData,
@@ -143,9 +175,10 @@ public:
     std::atomic<double> volume{0.5};               // 0.0 to 1.0
 
 private:
-    template <bool kUseEnvelope>
-    void renderFrames(int16_t* out, uint32_t startFrame, uint32_t endFrame,
-                      const LevelData& levelData, const SleepFade& sleepFade, int channelIndex);
+    // Returns what the envelope gave for the last frame.
+    template <bool kUseEnvelope, typename Source>
+    static double renderFrames(int16_t* out, const RenderSpan& span, const RenderSettings& settings,
+                               ChannelWaveState& channel, Source& random);
     // The tap's one producer call: the record of the buffer just rendered.
     void publishToTap(RenderTap& tap, const RendererData& request, uint32_t startFrame,
                       uint32_t endFrame);

@@ -63,7 +63,10 @@ constexpr int32_t kPinkLimit = 83886080;
 constexpr double kPinkScale = 83886080.0;
 }  // namespace wave_constants
 
-inline double brownNoise(BrownNoiseState& state, RandomSource& random) {
+// Each generator takes its draws from `random`: the `RandomSource` itself, or a `DrawBuffer` of
+// draws made ahead from it.
+template <typename Source>
+inline double brownNoise(BrownNoiseState& state, Source& random) {
     const double r = random.next();
     const double w = (r / wave_constants::kDrawDivisor * 2.0 - 1.0) * wave_constants::kBrownStep;
     double level = state.level * wave_constants::kBrownLeak + w;
@@ -77,7 +80,8 @@ inline double brownNoise(BrownNoiseState& state, RandomSource& random) {
     return out;
 }
 
-inline double pinkNoise(PinkNoiseState& state, RandomSource& random) {
+template <typename Source>
+inline double pinkNoise(PinkNoiseState& state, Source& random) {
     int32_t v = pinkValueFromDraw(random.next());
     const uint32_t counter = (state.counter + 1) & 0x7FFFFu;
     state.counter = counter;
@@ -107,7 +111,8 @@ inline double pinkNoise(PinkNoiseState& state, RandomSource& random) {
     return result / wave_constants::kPinkScale;
 }
 
-inline double waveEnvelope(WaveEnvelopeState& state, RandomSource& random, double ascentRate,
+template <typename Source>
+inline double waveEnvelope(WaveEnvelopeState& state, Source& random, double ascentRate,
                            double descentRate, int32_t waveThreshold) {
     int32_t phase = state.phase;
     double amplitude = state.amplitude;
@@ -130,6 +135,22 @@ inline double waveEnvelope(WaveEnvelopeState& state, RandomSource& random, doubl
     state.phase = phase;
     state.amplitude = amplitude;
     return amplitude;
+}
+
+// How many draws a channel's generators take for `frames` frames from a pink-noise counter at
+// `pinkCounter` (as in the channel's state): one for the
+// envelope (none when it is flat), two for the pink noise (one when its counter wraps to 0) and
+// one for the brown noise, per frame. The counts depend on no drawn value, so the draws of a block
+// are known before it is rendered.
+inline uint64_t drawsFor(uint32_t pinkCounter, uint32_t frames, bool envelope) {
+    constexpr uint32_t kCounterPeriod = 0x80000u;
+    const uint32_t untilWrap = kCounterPeriod - (pinkCounter & (kCounterPeriod - 1));
+    const uint64_t wraps = frames >= untilWrap ? 1 + (frames - untilWrap) / kCounterPeriod : 0;
+    return (envelope ? 4u : 3u) * static_cast<uint64_t>(frames) - wraps;
+}
+
+inline uint64_t drawsFor(const ChannelWaveState& state, uint32_t frames, bool envelope) {
+    return drawsFor(state.pink.counter, frames, envelope);
 }
 
 }  // namespace brinesong

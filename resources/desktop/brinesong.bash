@@ -14,10 +14,14 @@ _brinesong() {
     case $prev in
     --export)
         if declare -F _filedir >/dev/null; then
-            _filedir '@(aif|aiff)'
+            _filedir '@(aif|aiff|wav|flac|opus|ogg|mp3)'
         else
             COMPREPLY=($(compgen -f -- "$cur"))
         fi
+        return
+        ;;
+    --format)
+        COMPREPLY=($(compgen -W 'aiff wav flac opus mp3' -- "$cur"))
         return
         ;;
     --boost-sound-level | --amplitude-generator)
@@ -38,7 +42,7 @@ _brinesong() {
     esac
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '--export --play --list-devices --minutes --fade-out --device --seed
+        COMPREPLY=($(compgen -W '--export --format --loop --play --list-devices --minutes --fade-out --device --seed
             --volume --light-wave --heavy-wave --ascent --descent --wave-interval
             --boost-sound-level --amplitude-generator --help --version' -- "$cur"))
     fi

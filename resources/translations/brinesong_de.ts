@@ -152,10 +152,6 @@
         <translation>AIFF-Datei exportieren</translation>
     </message>
     <message>
-        <source>AIFF files (*.aif *.aiff)</source>
-        <translation>AIFF-Dateien (*.aif *.aiff)</translation>
-    </message>
-    <message>
         <source>Set the length of AIFF file in minutes (up to 400 minutes)</source>
         <translation>Länge der AIFF-Datei in Minuten (bis zu 400 Minuten)</translation>
     </message>
@@ -264,6 +260,22 @@ Möchten Sie die Datei ersetzen?</translation>
     <message>
         <source>Right</source>
         <translation>Rechts</translation>
+    </message>
+    <message>
+        <source>Seamless loop</source>
+        <translation>Nahtlose Schleife</translation>
+    </message>
+    <message>
+        <source>The end of the file flows into its start, so a player repeating it plays no seam</source>
+        <translation>Das Ende der Datei geht in ihren Anfang über, so dass ein Player, der sie wiederholt, keinen Übergang hören lässt</translation>
+    </message>
+    <message>
+        <source>Failed to save the %1 file.</source>
+        <translation>Die %1-Datei konnte nicht gesichert werden.</translation>
+    </message>
+    <message>
+        <source>%1 files (%2)</source>
+        <translation>%1-Dateien (%2)</translation>
     </message>
 </context>
 </TS>

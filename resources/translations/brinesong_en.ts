@@ -168,10 +168,6 @@
         <translation>Export AIFF File</translation>
     </message>
     <message>
-        <source>AIFF files (*.aif *.aiff)</source>
-        <translation>AIFF files (*.aif *.aiff)</translation>
-    </message>
-    <message>
         <source>Set the length of AIFF file in minutes (up to 400 minutes)</source>
         <translation>Set the length of AIFF file in minutes (up to 400 minutes)</translation>
     </message>
@@ -264,6 +260,22 @@ Do you want to replace it?</translation>
     <message>
         <source>Right</source>
         <translation>Right</translation>
+    </message>
+    <message>
+        <source>Seamless loop</source>
+        <translation>Seamless loop</translation>
+    </message>
+    <message>
+        <source>The end of the file flows into its start, so a player repeating it plays no seam</source>
+        <translation>The end of the file flows into its start, so a player repeating it plays no seam</translation>
+    </message>
+    <message>
+        <source>Failed to save the %1 file.</source>
+        <translation>Failed to save the %1 file.</translation>
+    </message>
+    <message>
+        <source>%1 files (%2)</source>
+        <translation>%1 files (%2)</translation>
     </message>
 </context>
 </TS>

@@ -173,6 +173,30 @@ TEST_F(ExportCommandTest, export_isReadByEveryReaderAsTheRendererMadeIt) {
     EXPECT_TRUE(sameSound(samples, expectedSamples(defaults, 0.5, 31, 0.05f)));
 }
 
+// The format comes from --format, else from the file's extension; each file is what a decoder
+// expects of its kind, and the lossless ones hold the AIFF's samples.
+TEST_F(ExportCommandTest, formats_byOptionOrExtension_readBackAsTheirKind) {
+    const QStringList common = {"--minutes", "0.02", "--seed", "12"};
+    ASSERT_EQ(run(QStringList{"--export", path("a")} + common).status, 0);
+    ASSERT_EQ(run(QStringList{"--export", path("b.WAV")} + common).status, 0);
+    ASSERT_EQ(run(QStringList{"--export", path("c"), "--format", "flac"} + common).status, 0);
+    ASSERT_EQ(run(QStringList{"--export", path("d.aif"), "--format", "mp3"} + common).status, 0);
+    ASSERT_EQ(run(QStringList{"--export", path("e.opus")} + common).status, 0);
+    EXPECT_EQ(names(dir_.path()), (QStringList{"a.aif", "b.WAV", "c.flac", "d.aif.mp3", "e.opus"}));
+    const auto probe = [](const QString& file) {
+        return tool("ffprobe", {"-v", "error", "-show_entries",
+                                "stream=codec_name,channels,sample_rate", "-of", "csv=p=0", file});
+    };
+    EXPECT_EQ(probe(path("b.WAV")), "pcm_s16le,44100,2");
+    EXPECT_EQ(probe(path("c.flac")), "flac,44100,2");
+    EXPECT_EQ(probe(path("d.aif.mp3")), "mp3,44100,2");
+    EXPECT_EQ(probe(path("e.opus")), "opus,48000,2");
+    const testing::Recording aiff = readSamples(path("a.aif"));
+    EXPECT_EQ(aiff.frames(), aiffFrameCount(exportSeconds(0.02f)));
+    EXPECT_TRUE(sameSound(readSamples(path("b.WAV")), aiff));
+    EXPECT_TRUE(sameSound(readSamples(path("c.flac")), aiff));
+}
+
 TEST_F(ExportCommandTest, sameSeedAndSettings_giveTheSameBytes) {
     ASSERT_EQ(run({"--export", path("a.aif"), "--minutes", "0.1", "--seed", "5"}).status, 0);
     ASSERT_EQ(run({"--export", path("b.aif"), "--minutes", "0.1", "--seed", "5"}).status, 0);
@@ -208,6 +232,8 @@ TEST_F(ExportCommandTest, refusedOptions_exitTwoBeforeAnyFileIsTouched) {
         {"--export", path("x"), "--volume", "101"},
         {"--export", path("x"), "--no-such-option"},
         {"--export", path("x"), "--amplitude-generator", "maybe"},
+        {"--export", path("x"), "--format", "ogg"},
+        {"--play", "--loop"},
     };
     for (const QStringList& args : bad) {
         const ProgramRun r = run(args);

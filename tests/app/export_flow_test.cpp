@@ -1,3 +1,5 @@
+#include <sndfile.h>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
@@ -154,6 +156,53 @@ private slots:
                  QStringList{QStringLiteral("Long.aif")});
         QVERIFY(!f.flow.failureAlert());
         QVERIFY(!f.flow.saving());
+    }
+
+    // The file-type list picks the format and its extension; a typed extension that names a
+    // format picks that one; the loop box makes a file that starts at full sound, not silence.
+    void fileTypeListAndLoopBox_chooseFormatAndLoop() {
+        QTemporaryDir folder;
+        Fixture f;
+        QSignalSpy ended(&f.flow, &ExportFlow::exportEnded);
+        f.flow.saveAs();
+        QStringList types = f.flow.savePanel()->nameFilters();
+        QCOMPARE(types.size(), 5);
+        QCOMPARE(types.first(), QStringLiteral("AIFF files (*.aif *.aiff)"));
+        QCOMPARE(f.flow.savePanel()->selectedNameFilter(), types.first());
+        const QString flac = types.filter(QStringLiteral("FLAC")).value(0);
+        QCOMPARE(flac, QStringLiteral("FLAC files (*.flac)"));
+        f.flow.savePanel()->selectNameFilter(flac);
+        emit f.flow.savePanel()->filterSelected(flac);  // as choosing it in the list does
+        QVERIFY(f.flow.loopCheckBox);
+        f.flow.loopCheckBox->setChecked(true);
+        f.flow.savePanel()->reject();
+        QTRY_VERIFY(!f.flow.saving());
+
+        f.exportTo(folder.filePath(QStringLiteral("Tide")), QStringLiteral("0.05"));
+        QVERIFY(ended.wait(20000));
+        QCOMPARE(ended.at(0).at(0).toBool(), true);
+        const QString tide = folder.filePath(QStringLiteral("Tide.flac"));
+        QCOMPARE(f.flow.lastPath(), tide);
+        SF_INFO info{};
+        SNDFILE* file = sf_open(tide.toLocal8Bit().constData(), SFM_READ, &info);
+        QVERIFY(file);
+        short first[2] = {};
+        QCOMPARE(sf_readf_short(file, first, 1), sf_count_t(1));
+        sf_close(file);
+        QCOMPARE(info.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+        QCOMPARE(info.frames, sf_count_t(aiffFrameCount(exportSeconds(0.05f))));
+        QVERIFY(first[0] != 0 || first[1] != 0);  // an ordinary export begins at 0, 0
+
+        Fixture g;  // the list at AIFF, as at launch
+        QSignalSpy gEnded(&g.flow, &ExportFlow::exportEnded);
+        g.exportTo(folder.filePath(QStringLiteral("Wave.mp3")), QStringLiteral("0.05"));
+        QVERIFY(gEnded.wait(20000));
+        QCOMPARE(g.flow.lastPath(), folder.filePath(QStringLiteral("Wave.mp3")));
+        SF_INFO mp3{};
+        file = sf_open(g.flow.lastPath().toLocal8Bit().constData(), SFM_READ, &mp3);
+        QVERIFY(file);
+        sf_close(file);
+        QCOMPARE(mp3.format & SF_FORMAT_TYPEMASK, SF_FORMAT_MPEG);
     }
 
     void writeFails_diskFull_alertsAndLeavesTheLinkAndDevice() {

@@ -42,13 +42,14 @@ protected:
     void TearDown() override { fs::remove_all(dir_); }
 
     // Writes `seconds` with a renderer seeded `seed`; returns the writer's result.
-    bool write(const fs::path& path, float seconds, uint32_t seed, const ExportHooks& hooks = {}) {
+    bool write(const fs::path& path, float seconds, uint32_t seed, const ExportHooks& hooks = {},
+               const ExportOptions& options = {}) {
         RandomSource random(seed);
         Renderer renderer(prefs_, random);
         renderer.volume = 0.7;
         std::FILE* file = std::fopen(path.c_str(), "w");
         EXPECT_NE(file, nullptr);
-        const bool result = writeAIFF(renderer, file, seconds, hooks);
+        const bool result = writeAIFF(renderer, file, seconds, hooks, options);
         std::fclose(file);
         return result;
     }
@@ -141,6 +142,21 @@ TEST_F(AiffWriterTest, oneSecond_readsBackAsTheRenderedSamples) {
         ASSERT_EQ(read[2 * i + 1], right[i]) << i;
     }
     EXPECT_NE(read[2 * 44099], 0);  // the last frame's gain is small, not zero
+}
+
+// The export renders its two channels on two threads; one thread must give the same file, byte for
+// byte, with the envelope on and off.
+TEST_F(AiffWriterTest, twoCores_writeTheBytesOfOne) {
+    for (const bool envelope : {true, false}) {
+        prefs_.setAmplitudeGenerator(envelope);
+        ExportOptions oneCore;
+        oneCore.parallelChannels = false;
+        ASSERT_TRUE(write(dir_ / "one.aif", 7.0f, 41, {}, oneCore));
+        ASSERT_TRUE(write(dir_ / "two.aif", 7.0f, 41));
+        const auto one = readFile(dir_ / "one.aif");
+        ASSERT_EQ(one.size(), 54u + 4u * 7u * 44100u);
+        EXPECT_TRUE(one == readFile(dir_ / "two.aif")) << "envelope " << envelope;
+    }
 }
 
 TEST_F(AiffWriterTest, blockBoundaries_lastBlockCarriesTheRemainder) {

@@ -25,6 +25,27 @@ TEST(ExportJobTest, withAiffExtension_keepsAifOrAiffInAnyCase_appendsOtherwise) 
     EXPECT_EQ(withAiffExtension("Night.aifc"), "Night.aifc.aif");
 }
 
+// The format: the one given, else the one the extension names (in any case), else AIFF with the
+// AIFF rule; the given format's extension is appended unless the name has one of its own.
+TEST(ExportJobTest, exportTarget_formatFromChoiceOrExtension_elseAiff) {
+    const auto target = [](const std::string& path, const char* chosen) {
+        const ExportTarget t = exportTarget(path, chosen ? formatNamed(chosen) : nullptr);
+        return t.path + " " + std::string(t.format->name);
+    };
+    EXPECT_EQ(target("/tmp/Night", nullptr), "/tmp/Night.aif aiff");
+    EXPECT_EQ(target("/tmp/Night.snd", nullptr), "/tmp/Night.snd.aif aiff");
+    EXPECT_EQ(target("/tmp/Night.Aiff", nullptr), "/tmp/Night.Aiff aiff");
+    EXPECT_EQ(target("/tmp/Night.FLAC", nullptr), "/tmp/Night.FLAC flac");
+    EXPECT_EQ(target("/tmp/Night.wav", nullptr), "/tmp/Night.wav wav");
+    EXPECT_EQ(target("/tmp/Night.ogg", nullptr), "/tmp/Night.ogg opus");
+    EXPECT_EQ(target("/tmp/mp3.d/Night", nullptr), "/tmp/mp3.d/Night.aif aiff");
+    EXPECT_EQ(target("/tmp/Night", "mp3"), "/tmp/Night.mp3 mp3");
+    EXPECT_EQ(target("/tmp/Night.wav", "flac"), "/tmp/Night.wav.flac flac");
+    EXPECT_EQ(target("/tmp/Night.aif", "aiff"), "/tmp/Night.aif aiff");
+    EXPECT_EQ(formatNamed("Opus"), formatNamed("opus"));
+    EXPECT_EQ(formatNamed("ogg"), nullptr);
+}
+
 TEST(ExportJobTest, exportSeconds_capsAtFourHundredMinutes) {
     EXPECT_EQ(exportSeconds(500.0f), 24000.0f);
     EXPECT_EQ(exportSeconds(400.0f), 24000.0f);

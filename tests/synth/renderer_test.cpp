@@ -1,5 +1,7 @@
 #include "synth/Renderer.h"
 
+#include "synth/ParallelRenderer.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -347,6 +349,53 @@ TEST(RendererTest, tap_getsOneRecordPerSoundingBufferWithItsFrameLevelAndEnvelop
     EXPECT_NE(records[0].sound, firstSound);
     EXPECT_EQ(records[0].frame, 100u);
     EXPECT_EQ(tap.lost(), 0u);
+}
+
+// The two channels on two threads, each running ahead over several blocks, give the samples of one
+// thread rendering left then right block by block: across the pink counter's wrap (which takes one
+// draw fewer), with the envelope on and off, through an export's end inside a block; and the shared
+// source ends where one thread would leave it.
+TEST(RendererTest, parallelChannels_renderExactlyWhatOneThreadRenders) {
+    for (const bool envelope : {true, false}) {
+        Preferences prefs;
+        prefs.setAmplitudeGenerator(envelope);
+        Rig one(prefs, 1234);
+        Rig two(prefs, 1234);
+        for (Rig* rig : {&one, &two}) {
+            rig->renderer.fadeInOut = 2.0;
+            rig->renderer.runLength = 13.5;  // 595,350 frames: past the wrap at 524,288, and the
+                                             // end inside the fourth block
+        }
+        ParallelRenderer parallel(two.renderer);
+        EXPECT_TRUE(parallel.parallel());
+        // All blocks started at once, more than the threads queue: each channel runs ahead.
+        const uint32_t sizes[] = {122880u, 100000u, 301471u, 122880u, 1u, 4096u};
+        struct Block {
+            std::vector<int16_t> left, right;
+            AudioBufferList list;
+            RendererData request;
+        };
+        std::vector<Block> blocks(std::size(sizes));
+        for (size_t b = 0; b < blocks.size(); ++b) {
+            Block& block = blocks[b];
+            block.left.assign(sizes[b], 12345);
+            block.right.assign(sizes[b], 12345);
+            block.list = {
+                2, {{1, sizes[b] * 2, block.left.data()}, {1, sizes[b] * 2, block.right.data()}}};
+            block.request = {nullptr, nullptr, 0, sizes[b], &block.list};
+            parallel.start(&block.request);
+        }
+        parallel.wait(blocks.size() - 1);
+        for (size_t b = 0; b < blocks.size(); ++b) {
+            one.render(sizes[b]);
+            ASSERT_EQ(blocks[b].list.mBuffers[0].mDataByteSize, one.list.mBuffers[0].mDataByteSize);
+            ASSERT_EQ(blocks[b].list.mBuffers[1].mDataByteSize, one.list.mBuffers[1].mDataByteSize);
+            ASSERT_EQ(blocks[b].left, one.left) << "envelope " << envelope << ", block " << b;
+            ASSERT_EQ(blocks[b].right, one.right) << "envelope " << envelope << ", block " << b;
+        }
+        EXPECT_EQ(two.renderer.frameCount, one.renderer.frameCount);
+        EXPECT_EQ(two.random.next(), one.random.next());
+    }
 }
 
 TEST(RendererTest, deriveWaveParameters_mapsPercentagesToRatesAndThreshold) {

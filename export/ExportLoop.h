@@ -1,0 +1,60 @@
+// The format-neutral part of every export: the sound rendered block by block (both channels at
+// once), each block handed to the format's encoder on a writer thread while the next one renders,
+// progress, abort, and the failures of either side. A format is a `BlockEncoder` behind it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "synth/Renderer.h"
+
+namespace brinesong {
+
+// Hooks of the export around the loop. Both may be left empty.
+struct ExportHooks {
+    // Whole percentage done, called (on the loop's thread) only when it changes.
+    std::function<void(int percent)> setProgress;
+    // Checked after every block written; when set the loop stops and returns false.
+    const std::atomic<bool>* abortSave = nullptr;
+};
+
+struct ExportOptions {
+    // The file's end flows into its start, so that a player repeating it plays no seam: no fades;
+    // the last seconds cross-fade into the sound that comes just before the first frame.
+    bool loop = false;
+    // Render the right channel on a second thread (the samples are the same either way).
+    bool parallelChannels = true;
+};
+
+inline constexpr uint32_t kExportBlockFrames = 122880;  // 2.786 s of sound per block
+
+// Turns blocks of samples into a file. `begin` and `end` run on the loop's thread, `encode` on the
+// writer thread, one call at a time and in order. Each returns false on failure with errno set.
+class BlockEncoder {
+public:
+    virtual ~BlockEncoder() = default;
+    // The largest number of frames the format can hold.
+    virtual uint64_t maxFrames() const = 0;
+    // Before any block: the file will hold `frames` frames of 16-bit stereo at `sampleRate`.
+    virtual bool begin(uint32_t frames, int32_t sampleRate) = 0;
+    // One block, `frames` samples of each channel in native byte order.
+    virtual bool encode(const int16_t* left, const int16_t* right, uint32_t frames) = 0;
+    // After the last block, when every block was taken and no abort was seen.
+    virtual bool end() = 0;
+};
+
+// Frames an export of `length` seconds holds: length x 44,100 truncated; 0 for a negative length
+// or NaN.
+uint32_t exportFrameCount(float length);
+
+// The length of the cross-fade of a loop of `frames` frames: 10 seconds, or half a shorter loop.
+uint32_t loopCrossfadeFrames(uint32_t frames);
+
+// Renders `length` seconds and hands them to `encoder`. Returns true when every frame was taken
+// and no abort was seen; false after a failure of the encoder, an abort, a length the format
+// cannot hold (EFBIG), or when working memory could not be had (ENOMEM); errno then says why.
+bool runExportLoop(Renderer& renderer, float length, BlockEncoder& encoder,
+                   const ExportHooks& hooks, const ExportOptions& options = {});
+
+}  // namespace brinesong

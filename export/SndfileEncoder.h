@@ -1,0 +1,41 @@
+// What the formats written through libsndfile share: the file opened on the export's stream,
+// blocks interleaved and written as 16-bit samples, the file finished at the end, and libsndfile's
+// failures turned into an errno for the export's message.
+#pragma once
+
+#include <sndfile.h>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "export/ExportLoop.h"
+
+namespace brinesong {
+
+class SndfileEncoder : public BlockEncoder {
+public:
+    // `format` is libsndfile's major format and encoding; `maxFrames` what the format can hold.
+    SndfileEncoder(std::FILE* file, int format, uint64_t maxFrames);
+    ~SndfileEncoder() override;
+
+    uint64_t maxFrames() const override { return maxFrames_; }
+    bool begin(uint32_t frames, int32_t sampleRate) override;
+    bool encode(const int16_t* left, const int16_t* right, uint32_t frames) override;
+    bool end() override;
+
+protected:
+    // Opens the file at `sampleRate`; then `configure` sets the format's options.
+    bool open(int32_t sampleRate);
+    virtual void configure(SNDFILE* /*file*/) {}
+    // Sets errno from libsndfile's state after a failure (EIO when it names no system error).
+    bool failed();
+
+    std::FILE* file_;
+    int format_;
+    uint64_t maxFrames_;
+    SNDFILE* sndfile_ = nullptr;
+    std::vector<int16_t> interleaved_;
+};
+
+}  // namespace brinesong

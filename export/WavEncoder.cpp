@@ -1,0 +1,23 @@
+// WAV: 16-bit PCM, the samples exactly as the AIFF holds them, little-endian.
+#include "ExportFormat.h"
+#include "SndfileEncoder.h"
+
+namespace brinesong {
+
+namespace {
+
+// The RIFF sizes are 32-bit: 4 bytes a frame after a header of 44.
+constexpr uint64_t kWavMaxFrames = (0xFFFFFFFFull - 44) / 4;
+
+std::unique_ptr<BlockEncoder> makeWavEncoder(std::FILE* file) {
+    return std::make_unique<SndfileEncoder>(file, SF_FORMAT_WAV | SF_FORMAT_PCM_16, kWavMaxFrames);
+}
+
+}  // namespace
+
+const ExportFormat& wavFormat() {
+    static const ExportFormat format{"wav", "WAV", {"wav", {}}, makeWavEncoder};
+    return format;
+}
+
+}  // namespace brinesong
