@@ -123,6 +123,12 @@ int runPlayCommand(const CommandLine& command) {
         minutes.start(duration_cast<milliseconds>(duration<double>(*command.sound.minutes * 60.0)));
     }
 
+    if (command.fadeOutMinutes && *command.fadeOutMinutes > 0.0 && command.sound.minutes) {
+        // Planned before the start, so the first buffer already knows where the fade lies; it
+        // ends where the play time does, and the stop request then finds silence to end.
+        engine.setSleepFade(wallClockSeconds() + *command.sound.minutes * 60.0,
+                            *command.fadeOutMinutes * 60.0);
+    }
     // Starts now, or as soon as the server has its devices routed.
     engine.playStop();
     const int status = QCoreApplication::exec();
