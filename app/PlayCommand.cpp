@@ -143,6 +143,12 @@ int runPlayCommand(const CommandLine& command) {
             static_cast<unsigned long long>(renderer.runLength.load() * Renderer::kSampleRate),
             static_cast<unsigned long long>(unit.underruns()), sizes.targetBytes,
             sizes.requestBytes, latency * 1000.0);
+        // The fade's place in the sound's own frames: the minutes count from the launch, so
+        // where it falls after the first frame depends on how long the connection took.
+        if (const SleepFade fade = engine.sleepFade(); fade.active()) {
+            std::fprintf(stderr, "brinesong: the fade-out ran over frames %lld to %u\n",
+                         static_cast<long long>(fade.beginFrame()), fade.endFrame);
+        }
     }
     engine.closeAudioOutput();
     connection.close();

@@ -220,8 +220,19 @@ TEST(PlayCommandTest, fadeOut_levelFallsAsTheSquareOfWhatIsLeft_silentAtTheEnd) 
     }
     ASSERT_LT(first, last);
     const size_t start = first - 1;  // frame 0 of the sound
-    const size_t fadeBegin = start + size_t((kPlay - kFade) * kRate);
+    // The minutes count from the launch: the fade lies where the program says it put it, which
+    // is earlier in the sound's frames the longer the connection took.
+    long long reportedBegin = -1;
+    unsigned reportedEnd = 0;
+    const size_t at = run.errors.find("the fade-out ran over frames ");
+    ASSERT_NE(at, std::string::npos) << run.errors;
+    ASSERT_EQ(std::sscanf(run.errors.c_str() + at, "the fade-out ran over frames %lld to %u",
+                          &reportedBegin, &reportedEnd),
+              2);
     const double fadeFrames = kFade * kRate;
+    EXPECT_NEAR(double(reportedEnd) - double(reportedBegin), fadeFrames, 1.0);
+    EXPECT_GT(reportedBegin, (kPlay - kFade - 1.0) * kRate);  // connecting took less than 1 s
+    const size_t fadeBegin = start + size_t(reportedBegin);
     // Silent once the fade has run out (the last frames round to zero a little before its end),
     // then the ordinary stop.
     EXPECT_GT(last, fadeBegin + size_t(0.97 * fadeFrames));
