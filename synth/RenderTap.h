@@ -37,13 +37,15 @@ public:
         const uint64_t n = written_.load(std::memory_order_relaxed);
         Slot& slot = slots_[n & (kCapacity - 1)];
         slot.sequence.store(2 * n + 1, std::memory_order_relaxed);  // odd: being written
-        std::atomic_thread_fence(std::memory_order_release);
-        slot.sound.store(record.sound, std::memory_order_relaxed);
-        slot.frame.store(record.frame, std::memory_order_relaxed);
-        slot.frames.store(record.frames, std::memory_order_relaxed);
+        // Release stores (plain moves on this machine's processors): a reader that sees any of
+        // the new fields also sees the odd sequence number before them, and drops the record.
+        // A fence would say the same, but the thread sanitizer cannot follow fences.
+        slot.sound.store(record.sound, std::memory_order_release);
+        slot.frame.store(record.frame, std::memory_order_release);
+        slot.frames.store(record.frames, std::memory_order_release);
         for (int c = 0; c < 2; ++c) {
-            slot.envelope[c].store(record.envelope[c], std::memory_order_relaxed);
-            slot.level[c].store(record.level[c], std::memory_order_relaxed);
+            slot.envelope[c].store(record.envelope[c], std::memory_order_release);
+            slot.level[c].store(record.level[c], std::memory_order_release);
         }
         slot.sequence.store(2 * n + 2, std::memory_order_release);
         written_.store(n + 1, std::memory_order_release);
@@ -64,14 +66,14 @@ public:
             const Slot& slot = slots_[n & (kCapacity - 1)];
             const uint64_t before = slot.sequence.load(std::memory_order_acquire);
             TapRecord r;
-            r.sound = slot.sound.load(std::memory_order_relaxed);
-            r.frame = slot.frame.load(std::memory_order_relaxed);
-            r.frames = slot.frames.load(std::memory_order_relaxed);
+            // Acquire loads, so the sequence number read after them is no older than any field.
+            r.sound = slot.sound.load(std::memory_order_acquire);
+            r.frame = slot.frame.load(std::memory_order_acquire);
+            r.frames = slot.frames.load(std::memory_order_acquire);
             for (int c = 0; c < 2; ++c) {
-                r.envelope[c] = slot.envelope[c].load(std::memory_order_relaxed);
-                r.level[c] = slot.level[c].load(std::memory_order_relaxed);
+                r.envelope[c] = slot.envelope[c].load(std::memory_order_acquire);
+                r.level[c] = slot.level[c].load(std::memory_order_acquire);
             }
-            std::atomic_thread_fence(std::memory_order_acquire);
             const uint64_t after = slot.sequence.load(std::memory_order_relaxed);
             if (before != 2 * n + 2 || after != before) {
                 ++lost_;  // overwritten by a later record while we looked
