@@ -3,7 +3,7 @@
 // It scrolls while the sound plays and stands still when it stops, so the ascent, descent and
 // wave-interval settings can be watched at work.
 //
-// It reads the live render tap on a timer of at most 8 times a second, and only while the sound
+// It reads the live render tap on a timer of at most 4 times a second, and only while the sound
 // plays and the picture can be seen: hidden, or in a minimised window, it reads and draws nothing
 // (what the tap gathered meanwhile is read when it shows again). It repaints only when a new
 // column of pixels is complete. Colours come from the palette, columns are device pixels.
@@ -24,7 +24,7 @@ namespace brinesong {
 class WavePicture : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kStepsPerSecond = 8;               // reads and repaints at most this often
+    static constexpr int kStepsPerSecond = 4;               // reads and repaints at most this often
     static constexpr uint64_t kSpanFrames = 30ull * 44100;  // the width of the picture in time
 
     explicit WavePicture(QWidget* parent = nullptr);
