@@ -128,7 +128,8 @@ QString usageText() {
                "  brinesong                                   open the window\n"
                "  brinesong --export FILE [--format F] [--loop] [--minutes M] [--seed N] "
                "[SETTINGS]\n"
-               "  brinesong --play [--minutes M] [--device NAME] [--seed N] [SETTINGS]\n"
+               "  brinesong --play [--minutes M [--fade-out F]] [--device NAME] [--seed N] "
+               "[SETTINGS]\n"
                "  brinesong --list-devices\n"
                "  brinesong --help | --version\n"
                "SETTINGS: --volume P --light-wave P --heavy-wave P --ascent P --descent P\n"
@@ -138,6 +139,9 @@ QString usageText() {
                "--minutes M   length of the export in minutes, at most 400; with --play, the "
                "minutes\n"
                "              after which the sound fades out (default: until interrupted)\n"
+               "--fade-out F  with --play --minutes: fade the sound out gently over its last F "
+               "minutes\n"
+               "              (at most M; default: the short fade of the play/stop button)\n"
                "--format F    file format of the export: %1 (default: the one FILE's\n"
                "              extension names, else aiff, with \".aif\" appended)\n"
                "--loop        an export whose end flows into its start, to be played repeated\n"
@@ -167,6 +171,7 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption device(QStringLiteral("device"), QString(), QStringLiteral("NAME"));
     const QCommandLineOption minutes(QStringLiteral("minutes"), QString(), QStringLiteral("M"));
     const QCommandLineOption seed(QStringLiteral("seed"), QString(), QStringLiteral("N"));
+    const QCommandLineOption fadeOut(QStringLiteral("fade-out"), QString(), QStringLiteral("F"));
     const QCommandLineOption format(QStringLiteral("format"), QString(), QStringLiteral("F"));
     const QCommandLineOption loop(QStringLiteral("loop"));
     parser.addOption(help);
@@ -177,6 +182,7 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
     parser.addOption(device);
     parser.addOption(minutes);
     parser.addOption(seed);
+    parser.addOption(fadeOut);
     parser.addOption(format);
     parser.addOption(loop);
     for (const auto& option : kPercentOptions) {
@@ -270,6 +276,22 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
     if (parser.isSet(exportFile) && parser.isSet(play)) {
         error = QStringLiteral("--play and --export exclude each other");
         return outcome;
+    }
+    if (parser.isSet(fadeOut)) {
+        if (!parser.isSet(play) || !parser.isSet(minutes)) {
+            error = QStringLiteral("--fade-out goes with --play --minutes M");
+            return outcome;
+        }
+        bool ok = false;
+        const QString text = parser.value(fadeOut);
+        const double value = text.trimmed().toDouble(&ok);
+        if (!ok || !(value >= 0.0 && value <= *sound.minutes)) {
+            error =
+                refusal(QStringLiteral("fade-out"),
+                        QStringLiteral("a number of minutes from 0 to the --minutes given"), text);
+            return outcome;
+        }
+        command.fadeOutMinutes = value;
     }
     const bool windowless =
         parser.isSet(listDevices) || parser.isSet(play) || parser.isSet(exportFile);

@@ -39,6 +39,9 @@ struct CommandLine {
     bool loop = false;
     // --device for --play: the output device's name as --list-devices prints it.
     std::optional<QString> device;
+    // --fade-out for --play --minutes: the sound fades to silence over these last minutes of
+    // the play time (fractions allowed, at most the --minutes given).
+    std::optional<double> fadeOutMinutes;
     SoundOptions sound;
 };
 

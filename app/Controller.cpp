@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -15,6 +16,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimeEdit>
+#include <QVBoxLayout>
 #include <QVersionNumber>
 #include <cmath>
 #include <cstdio>
@@ -46,7 +48,15 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
       engine_(renderer_, unit, *this),
       scheduler_(std::move(clock),
                  SchedulerHost{[this] { playStop(); }, [this] { return isPlaying(); },
-                               [this] { return isSaving(); }},
+                               [this] { return isSaving(); },
+                               [this](double secondsToEnd, double seconds) {
+                                   if (seconds > 0.0) {
+                                       engine_.setSleepFade(wallClockSeconds() + secondsToEnd,
+                                                            seconds);
+                                   } else {
+                                       engine_.clearSleepFade();
+                                   }
+                               }},
                  minuteMs),
       exportFlow_(renderer_, engine_.renderLock, [this] { return isPlaying(); }),
       trayMenu_(TrayActions{[this] { return isPlaying(); }, [this] { return isSaving(); },
@@ -54,6 +64,7 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
                             [] { QCoreApplication::quit(); }}),
       preferencesPanel_(Preferences::sharedInstance()),
       store_(store) {
+    engine_.setRenderTap(&renderTap_);
     connect(&exportFlow_, &ExportFlow::savingChanged, this, &Controller::validateMenus);
     // The first to hear of a change: the button and the menus are right before anyone else looks.
     connect(this, &Controller::playStateChanged, this, &Controller::showPlayState);
@@ -139,6 +150,15 @@ bool Controller::loadMainWindow() {
     stopCheckbox = outlet<QCheckBox>(root, "stopCheckbox");
     timeLeftText = outlet<QLabel>(root, "timeLeftText");
     statusText = outlet<QLabel>(root, "statusText");
+    fadeChoice = outlet<QComboBox>(root, "fadeChoice");
+    wavesFrame = outlet<QWidget>(root, "wavesFrame");
+    showWavesAction = root->findChild<QAction*>(QStringLiteral("showWavesAction"));
+    if (wavesFrame && wavesFrame->layout()) {
+        wavePicture = new WavePicture(wavesFrame);
+        wavePicture->setTap(&renderTap_);
+        wavesFrame->layout()->addWidget(wavePicture);
+        connect(this, &Controller::playStateChanged, wavePicture, &WavePicture::setPlaying);
+    }
     playStopAction = root->findChild<QAction*>(QStringLiteral("playStopAction"));
     exportAction = root->findChild<QAction*>(QStringLiteral("exportAction"));
     preferencesAction = root->findChild<QAction*>(QStringLiteral("preferencesAction"));
@@ -146,7 +166,8 @@ bool Controller::loadMainWindow() {
     quitAction = root->findChild<QAction*>(QStringLiteral("quitAction"));
     window->setWindowIcon(applicationIcon());
     playStopButton->setText(Texts::tr("Start Brinesong"));
-    scheduler_.attach(dateText, timeText, minutesText, startCheckbox, stopCheckbox, timeLeftText);
+    scheduler_.attach(dateText, timeText, minutesText, startCheckbox, stopCheckbox, timeLeftText,
+                      fadeChoice);
     preferencesPanel_.setParentWindow(window);
     HelpPanel::sharedInstance().parentWindow = window;
     return true;
@@ -173,6 +194,9 @@ void Controller::connectActions() {
     if (quitAction) {
         connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
     }
+    if (showWavesAction) {
+        connect(showWavesAction, &QAction::toggled, this, &Controller::setShowWaves);
+    }
     auto* cancelKey = new QShortcut(QKeySequence(Qt::Key_Escape), window);
     connect(cancelKey, &QShortcut::activated, this, &Controller::cancel);
     for (QMenu* menu : window->findChildren<QMenu*>()) {
@@ -191,6 +215,8 @@ void Controller::loadSettings() {
     renderer_.volume.store(settings_.volume);
     scheduler_.showNextStart(settings_.startTime);
     scheduler_.setMinutes(settings_.minutes);
+    scheduler_.setFadeMinutes(settings_.fadeMinutes);
+    setShowWaves(settings_.showWaves);
     settings_.applyWaveSettings(Preferences::sharedInstance());
     preferencesPanel_.setKeepAwake(settings_.keepAwake);
     if (outputDevices_) {
@@ -248,6 +274,9 @@ void Controller::saveSettings() {
         settings_.startTime = startTime;
     }
     settings_.minutes = scheduler_.minutes();
+    if (fadeChoice) {
+        settings_.fadeMinutes = scheduler_.fadeMinutes();
+    }
     settings_.takeWaveSettings(Preferences::sharedInstance());
     if (outputDevices_) {
         settings_.outputDeviceName = QString::fromStdString(outputDevices_->outputDeviceName());
@@ -311,6 +340,16 @@ void Controller::volumeSliderChanged() {
 void Controller::setVolume(double volume) {
     if (volumeSlider) {
         volumeSlider->setValue(static_cast<int>(std::lround(100.0 * volume)));
+    }
+}
+
+void Controller::setShowWaves(bool show) {
+    settings_.showWaves = show;
+    if (wavesFrame) {
+        wavesFrame->setVisible(show);
+    }
+    if (showWavesAction && showWavesAction->isChecked() != show) {
+        showWavesAction->setChecked(show);
     }
 }
 

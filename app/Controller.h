@@ -21,11 +21,13 @@
 #include "Scheduler.h"
 #include "Settings.h"
 #include "TrayMenu.h"
+#include "WavePicture.h"
 #include "audio/PlaybackEngine.h"
 #include "synth/Renderer.h"
 
 class QAction;
 class QCheckBox;
+class QComboBox;
 class QDateEdit;
 class QLabel;
 class QPushButton;
@@ -105,6 +107,10 @@ public:
     QCheckBox* stopCheckbox = nullptr;
     QLabel* timeLeftText = nullptr;
     QLabel* statusText = nullptr;  // one line: what is happening with the sound
+    QComboBox* fadeChoice = nullptr;
+    QWidget* wavesFrame = nullptr;  // holds the picture of the waves
+    WavePicture* wavePicture = nullptr;
+    QAction* showWavesAction = nullptr;
     QAction* playStopAction = nullptr;
     QAction* exportAction = nullptr;
     QAction* preferencesAction = nullptr;
@@ -114,6 +120,10 @@ public:
     // The playback gain, 0.0 to 1.0. Setting it moves the slider, as a user would.
     double volume() const { return renderer_.volume.load(); }
     void setVolume(double volume);
+
+    // Shows or hides the picture of the waves, as the View menu's item does.
+    void setShowWaves(bool show);
+    bool showWaves() const { return settings_.showWaves; }
 
     // The preference "Keep the computer awake while playing".
     bool keepAwake() const { return settings_.keepAwake; }
@@ -143,6 +153,7 @@ private:
     void saveSettings();
 
     Renderer renderer_;
+    RenderTap renderTap_;
     PlaybackEngine engine_;
     Scheduler scheduler_;
     ExportFlow exportFlow_;

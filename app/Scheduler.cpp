@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
 #include <QSpinBox>
@@ -66,13 +67,15 @@ Scheduler::Scheduler(Clock clock, SchedulerHost host, int minuteMs, QObject* par
 Scheduler::~Scheduler() = default;
 
 void Scheduler::attach(QDateEdit* dateText, QTimeEdit* timeText, QSpinBox* minutesText,
-                       QCheckBox* startCheckbox, QCheckBox* stopCheckbox, QLabel* timeLeftText) {
+                       QCheckBox* startCheckbox, QCheckBox* stopCheckbox, QLabel* timeLeftText,
+                       QComboBox* fadeChoice) {
     dateText_ = dateText;
     timeText_ = timeText;
     minutesText_ = minutesText;
     startCheckbox_ = startCheckbox;
     stopCheckbox_ = stopCheckbox;
     timeLeftText_ = timeLeftText;
+    fadeChoice_ = fadeChoice;
     if (dateText_) {
         connect(dateText_, &QDateEdit::dateChanged, this, &Scheduler::dateChanged);
     }
@@ -88,6 +91,15 @@ void Scheduler::attach(QDateEdit* dateText, QTimeEdit* timeText, QSpinBox* minut
     }
     if (stopCheckbox_) {
         connect(stopCheckbox_, &QCheckBox::clicked, this, &Scheduler::stopCheckboxChanged);
+    }
+    if (fadeChoice_) {
+        fadeChoice_->clear();
+        for (const int minutes : kFadeChoices) {
+            fadeChoice_->addItem(minutes == 0 ? Texts::tr("No fade-out")
+                                              : Texts::tr("Fade out over %1 min").arg(minutes),
+                                 minutes);
+        }
+        connect(fadeChoice_, &QComboBox::currentIndexChanged, this, &Scheduler::fadeChoiceChanged);
     }
 }
 
@@ -119,6 +131,16 @@ int Scheduler::minutes() const {
     return minutesText_ ? minutesText_->value() : 0;
 }
 
+void Scheduler::setFadeMinutes(int minutes) {
+    if (fadeChoice_) {
+        fadeChoice_->setCurrentIndex(std::max(0, fadeChoice_->findData(minutes)));
+    }
+}
+
+int Scheduler::fadeMinutes() const {
+    return fadeChoice_ ? fadeChoice_->currentData().toInt() : 0;
+}
+
 void Scheduler::dateChanged() {
     updateStartTimer();
 }
@@ -133,6 +155,11 @@ void Scheduler::minutesChanged() {
 }
 void Scheduler::stopCheckboxChanged() {
     updateStopTimer();
+}
+void Scheduler::fadeChoiceChanged() {
+    // The stop keeps its time; only its fade is planned anew.
+    updateSleepFade();
+    updateTimeLeft();
 }
 
 int Scheduler::realMs(qint64 clockMs) const {
@@ -200,6 +227,7 @@ void Scheduler::updateStopTimer() {
             stopHeldBack_ = false;
             willStop_ = false;
         }
+        updateSleepFade();
         updateTimeLeft();
         return;
     }
@@ -208,10 +236,36 @@ void Scheduler::updateStopTimer() {
     stopTime_ = now.addSecs(static_cast<qint64>(delay) * 60);
     // Checks come every minute from now; the first at or after the stop time carries it out.
     stopDue_ = now.addSecs(static_cast<qint64>(std::max(1, delay)) * 60);
+    armedAt_ = now;
     stopHeldBack_ = false;
     stopTimer_->start();
     willStop_ = true;
+    updateSleepFade();
     updateTimeLeft();
+}
+
+QDateTime Scheduler::fadeBegins() const {
+    const int fade = fadeMinutes();
+    if (!willStop_ || fade <= 0) {
+        return {};
+    }
+    // A fade longer than the delay takes the whole delay.
+    return std::max(armedAt_, stopDue_.addSecs(-static_cast<qint64>(fade) * 60));
+}
+
+void Scheduler::updateSleepFade() {
+    if (!host_.setSleepFade) {
+        return;
+    }
+    const QDateTime begins = fadeBegins();
+    if (begins.isNull()) {
+        host_.setSleepFade(0.0, 0.0);
+        return;
+    }
+    // In real seconds: the scheduler's minute may be shortened for tests.
+    const double scale = static_cast<double>(minuteMs_) / kMinuteMs / 1000.0;
+    const QDateTime now = clock_();
+    host_.setSleepFade(now.msecsTo(stopDue_) * scale, begins.msecsTo(stopDue_) * scale);
 }
 
 void Scheduler::stopTimerFired() {
@@ -248,12 +302,23 @@ void Scheduler::updateTimeLeft() {
     if (!timeLeftText_) {
         return;
     }
-    const qint64 seconds = std::max<qint64>(0, (clock_().msecsTo(stopDue_) + 999) / 1000);
-    const QString left = QStringLiteral("%1:%2:%3")
-                             .arg(seconds / 3600)
-                             .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
-                             .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-    timeLeftText_->setText(Texts::tr("Stops in %1").arg(left));
+    const QDateTime now = clock_();
+    const auto until = [&now](const QDateTime& when) {
+        const qint64 seconds = std::max<qint64>(0, (now.msecsTo(when) + 999) / 1000);
+        return QStringLiteral("%1:%2:%3")
+            .arg(seconds / 3600)
+            .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+            .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    };
+    const QDateTime fade = fadeBegins();
+    if (fade.isNull()) {
+        timeLeftText_->setText(Texts::tr("Stops in %1").arg(until(stopDue_)));
+    } else if (now < fade) {
+        timeLeftText_->setText(
+            Texts::tr("Fade-out begins in %1, stops in %2").arg(until(fade), until(stopDue_)));
+    } else {
+        timeLeftText_->setText(Texts::tr("Fading out, stops in %1").arg(until(stopDue_)));
+    }
 }
 
 }  // namespace brinesong

@@ -9,6 +9,11 @@
 // at the moment it comes due, dialog or not: dropped if an export runs or the sound plays, since
 // a start held back until an export's sheet closes would begin at a time nobody chose.
 //
+// The stop can fade the sound out over its last minutes (off, or one of kFadeChoices): the fade is
+// planned to end when the check that stops the sound comes, and is handed to the host whenever the
+// stop is armed, re-armed or disarmed, or the choice changes. The time-left text says when the fade
+// begins. The stop itself is carried out exactly as without a fade.
+//
 // Time comes from an injectable clock, and the length of the scheduler's minute is a parameter,
 // so tests run whole schedules on a fast simulated clock.
 #pragma once
@@ -17,7 +22,10 @@
 #include <QObject>
 #include <functional>
 
+#include "Settings.h"
+
 class QCheckBox;
+class QComboBox;
 class QDateEdit;
 class QLabel;
 class QSpinBox;
@@ -35,6 +43,9 @@ struct SchedulerHost {
     std::function<void()> playStop;   // start when stopped, stop request when playing
     std::function<bool()> isPlaying;  // the play state is not stopped
     std::function<bool()> isSaving;   // an export is in progress
+    // The sleep fade: it ends `secondsToEnd` from now and lasts `seconds` (real seconds); 0
+    // seconds: no fade. May be empty.
+    std::function<void(double secondsToEnd, double seconds)> setSleepFade;
 };
 
 class Scheduler : public QObject {
@@ -49,7 +60,8 @@ public:
 
     // The main window's controls; any may be missing, and then what it would do is skipped.
     void attach(QDateEdit* dateText, QTimeEdit* timeText, QSpinBox* minutesText,
-                QCheckBox* startCheckbox, QCheckBox* stopCheckbox, QLabel* timeLeftText);
+                QCheckBox* startCheckbox, QCheckBox* stopCheckbox, QLabel* timeLeftText,
+                QComboBox* fadeChoice = nullptr);
 
     // The next occurrence of `timeOfDay` from now: today, or tomorrow when it has passed today.
     // Shown in the date and time fields at launch.
@@ -59,6 +71,9 @@ public:
     // it.
     void setMinutes(int minutes);
     int minutes() const;
+    // The fade-out beside the stop, in minutes (0: off); a value not among kFadeChoices is off.
+    void setFadeMinutes(int minutes);
+    int fadeMinutes() const;
 
     // Actions of the controls.
     void dateChanged();
@@ -66,6 +81,7 @@ public:
     void startCheckboxChanged();
     void minutesChanged();
     void stopCheckboxChanged();
+    void fadeChoiceChanged();
 
     void updateStartTimer();
     void updateStopTimer();
@@ -76,6 +92,8 @@ public:
     bool willStop() const { return willStop_; }
     QDateTime startDate() const { return startDate_; }  // when armed
     QDateTime stopTime() const { return stopTime_; }    // when armed
+    // When the armed stop's fade begins; null when it has none.
+    QDateTime fadeBegins() const;
 
 signals:
     // After each firing, whatever it did (tests and the time-left text follow it).
@@ -88,6 +106,7 @@ private:
     void armStartWait();
     void onStartTimeout();
     void updateTimeLeft();
+    void updateSleepFade();
     int realMs(qint64 clockMs) const;
 
     Clock clock_;
@@ -100,6 +119,7 @@ private:
     QCheckBox* startCheckbox_ = nullptr;
     QCheckBox* stopCheckbox_ = nullptr;
     QLabel* timeLeftText_ = nullptr;
+    QComboBox* fadeChoice_ = nullptr;
 
     QTimer* startTimer_;
     QTimer* stopTimer_;
@@ -108,6 +128,7 @@ private:
     QDateTime startDate_;
     QDateTime stopTime_;
     QDateTime stopDue_;  // when the check that finds the stop due comes
+    QDateTime armedAt_;  // when the stop was armed: no fade begins before
     bool willStart_ = false;
     bool willStop_ = false;
     bool stopHeldBack_ = false;

@@ -23,6 +23,8 @@ void Settings::load(SettingsStore& store) {
         {keys::kBoostSoundLevel, defaults.boostSoundLevel},
         {keys::kAmplitudeGenerator, defaults.amplitudeGenerator},
         {keys::kKeepAwake, defaults.keepAwake},
+        {keys::kFadeMinutes, defaults.fadeMinutes},
+        {keys::kShowWaves, defaults.showWaves},
     });
 
     float percent = store.floatForKey(keys::kVolume);
@@ -39,6 +41,11 @@ void Settings::load(SettingsStore& store) {
         startTime = defaults.startTime;
     }
     minutes = store.integerForKey(keys::kMinutes);
+    fadeMinutes = store.integerForKey(keys::kFadeMinutes);
+    if (std::find(std::begin(kFadeChoices), std::end(kFadeChoices), fadeMinutes) ==
+        std::end(kFadeChoices)) {
+        fadeMinutes = defaults.fadeMinutes;
+    }
     lightWave = store.integerForKey(keys::kLightWave);
     heavyWave = store.integerForKey(keys::kHeavyWave);
     ascent = store.integerForKey(keys::kAscent);
@@ -48,6 +55,7 @@ void Settings::load(SettingsStore& store) {
     amplitudeGenerator = store.boolForKey(keys::kAmplitudeGenerator);
     outputDeviceName = store.stringForKey(keys::kOutputSourceName);
     keepAwake = store.boolForKey(keys::kKeepAwake);
+    showWaves = store.boolForKey(keys::kShowWaves);
     windowFrame = QByteArray::fromBase64(store.stringForKey(keys::kWindowFrame).toLatin1());
 }
 
@@ -59,6 +67,7 @@ bool Settings::save(SettingsStore& store) const {
         store.setInteger(startTime.second(), keys::kSecond);
     }
     store.setInteger(minutes, keys::kMinutes);
+    store.setInteger(fadeMinutes, keys::kFadeMinutes);
     store.setInteger(static_cast<int>(lightWave), keys::kLightWave);
     store.setInteger(static_cast<int>(heavyWave), keys::kHeavyWave);
     store.setInteger(static_cast<int>(ascent), keys::kAscent);
@@ -72,6 +81,7 @@ bool Settings::save(SettingsStore& store) const {
         store.setString(outputDeviceName, keys::kOutputSourceName);
     }
     store.setBool(keepAwake, keys::kKeepAwake);
+    store.setBool(showWaves, keys::kShowWaves);
     if (!windowFrame.isEmpty()) {
         store.setString(QString::fromLatin1(windowFrame.toBase64()), keys::kWindowFrame);
     }

@@ -26,18 +26,23 @@ inline const QString kAmplitudeGenerator =
     QStringLiteral("Kelvane.Brinesong.AmplitudeGeneratorKey");
 inline const QString kOutputSourceName = QStringLiteral("Kelvane.Brinesong.OutputSourceNameKey");
 inline const QString kKeepAwake = QStringLiteral("Kelvane.Brinesong.KeepAwakeKey");
+inline const QString kFadeMinutes = QStringLiteral("Kelvane.Brinesong.FadeOutMinutesKey");
+inline const QString kShowWaves = QStringLiteral("Kelvane.Brinesong.ShowWavesKey");
 inline const QString kWindowFrame = QStringLiteral("BrinesongWindow");
 }  // namespace brinesong::keys
 
 namespace brinesong {
 
 inline constexpr float kDefaultVolumePercent = 50.0f;
+// The fade-out lengths offered beside the scheduled stop, in minutes; 0 is off.
+inline constexpr int kFadeChoices[] = {0, 1, 5, 10, 15, 30};
 
 struct Settings {
     // The values of a first launch, which are also the store's registered defaults.
     double volume = kDefaultVolumePercent / 100.0;  // gain, 0.0 to 1.0; stored in percent
     QTime startTime{8, 0, 0};                       // the scheduled start's time of day
     int minutes = 45;                               // the scheduled stop's delay
+    int fadeMinutes = 0;  // the scheduled stop's fade-out, one of kFadeChoices; 0 is off
     // The wave settings in percent, stored as whole numbers. Values out of range are kept here
     // as read; the model's setters refuse them.
     double lightWave = Preferences::kDefaultLightWave;
@@ -49,13 +54,14 @@ struct Settings {
     bool amplitudeGenerator = Preferences::kDefaultAmplitudeGenerator;
     QString outputDeviceName;  // empty: none stored, the default device
     bool keepAwake = true;     // "Keep the computer awake while playing"
+    bool showWaves = true;     // the main window shows its picture of the waves
     QByteArray windowFrame;    // the main window's saved geometry; empty: none
     // Set by load(): the user's store held no volume, so this is the program's first launch.
     bool firstLaunch = true;
 
     // Registers the defaults in `store`, then reads every key. A stored volume above 100 is
-    // limited to it; a negative one, a start time that is no time of day and values that do not
-    // read as their type count as absent.
+    // limited to it; a negative one, a start time that is no time of day, a fade-out that is not
+    // one of the choices and values that do not read as their type count as absent.
     void load(SettingsStore& store);
     // Writes every key (wave settings truncated toward zero; no device name removes its key) and
     // the store to disk. False when the file could not be written.

@@ -1,7 +1,10 @@
 #include "PlaybackEngine.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <limits>
 #include <thread>
 
 namespace brinesong {
@@ -145,15 +148,45 @@ void PlaybackEngine::startOrWait() {
     host_.statusChanged();
 }
 
+void PlaybackEngine::setSleepFade(double endsAt, double seconds) {
+    fadeEndsAt_ = endsAt;
+    fadeSeconds_ = seconds > 0.0 ? seconds : 0.0;
+    if (isPlaying()) {
+        sleepFade_.store(
+            sleepFadeFrom(renderer.frameCount.load(std::memory_order_relaxed), wallClockSeconds()),
+            std::memory_order_relaxed);
+        soundChanged();  // what is queued takes the new fade too
+    }
+}
+
+void PlaybackEngine::clearSleepFade() {
+    setSleepFade(0.0, 0.0);
+}
+
+SleepFade PlaybackEngine::sleepFadeFrom(uint32_t frame, double now) const {
+    // A fade that should already have ended is none: its stop is due and will come as usual.
+    if (fadeSeconds_ <= 0.0 || !(fadeEndsAt_ > now)) {
+        return SleepFade{};
+    }
+    const double rate = Renderer::kSampleRate;
+    const double last = std::numeric_limits<uint32_t>::max();
+    const double endFrame = std::min(last, std::round(frame + (fadeEndsAt_ - now) * rate));
+    const double frames = std::clamp(std::round(fadeSeconds_ * rate), 1.0, last);
+    return SleepFade{static_cast<uint32_t>(endFrame), static_cast<uint32_t>(frames)};
+}
+
 bool PlaybackEngine::startPlay() {
     renderer.resetWaveFunctions();
     renderer.frameCount.store(0, std::memory_order_relaxed);
     renderer.runLength.store(0.0, std::memory_order_relaxed);
     renderer.sampleRate.store(Renderer::kSampleRate, std::memory_order_relaxed);
     renderer.fadeInOut.store(Renderer::kLiveFade, std::memory_order_relaxed);
-    startTime.store(wallClockSeconds(), std::memory_order_relaxed);
+    const double now = wallClockSeconds();
+    startTime.store(now, std::memory_order_relaxed);
     outputLost_.store(false, std::memory_order_relaxed);
     checkpointsSaved_ = 0;
+    // Before the first buffer: a sound started inside a fade begins at the fade's gain.
+    sleepFade_.store(sleepFadeFrom(0, now), std::memory_order_relaxed);
 
     // The unit's start publishes everything above to the audio thread (it synchronises with the
     // thread it wakes), so the first buffer already sees the fresh playback.
@@ -297,7 +330,8 @@ void PlaybackEngine::outputRenderCallback(void* context, RendererData* request) 
     PlaybackEngine& engine = *static_cast<PlaybackEngine*>(context);
     engine.renderer.saveCheckpoint(engine.checkpoints_[engine.checkpointsSaved_ % kCheckpoints]);
     ++engine.checkpointsSaved_;
-    engine.renderer.renderWave(request);
+    const LiveRendering live{engine.sleepFade_.load(std::memory_order_relaxed), engine.tap_};
+    engine.renderer.renderWave(request, live);
 }
 
 uint32_t PlaybackEngine::outputRewindCallback(void* context, uint32_t frame) {

@@ -94,6 +94,21 @@ public:
     // Why the unit cannot play now, in the server's words (when waiting or without a device).
     std::string outputFailureText() const { return unit_.failureText(); }
 
+    // The sleep fade of a scheduled stop: the sound fades to silence over `seconds`, reaching it
+    // at `endsAt` on the wall clock (seconds, as wallClockSeconds() counts them); the stop itself
+    // is still requested as usual. Applies to the playback running now, if any, and to every one
+    // started later while `endsAt` lies ahead. Main thread. Set again to change it;
+    // clearSleepFade() drops it, and a playback fading out then returns to its volume at its next
+    // buffer.
+    void setSleepFade(double endsAt, double seconds);
+    void clearSleepFade();
+    // The fade in frames as the render path reads it now (none when no fade lies ahead).
+    SleepFade sleepFade() const { return sleepFade_.load(std::memory_order_relaxed); }
+
+    // Where the live render path reports each buffer for the window's picture; set while no
+    // playback runs.
+    void setRenderTap(RenderTap* tap) { tap_ = tap; }
+
     // Blocks until every wait thread started so far has finished (its didStop() is posted by
     // then). Termination and tests use it; it does not request a stop.
     void waitForWaitThreads();
@@ -118,6 +133,9 @@ public:
     std::function<void(const std::string& line)> log;
 
 private:
+    // The sleep fade in frames of the playback whose frame `frame` is rendered at wall time `now`.
+    SleepFade sleepFadeFrom(uint32_t frame, double now) const;
+
     bool startPlay();  // false when the unit did not start
     bool stopPlay();   // always true; a failing stop is logged
     void waitThread();
@@ -143,6 +161,13 @@ private:
     // unit starts).
     std::unique_ptr<RenderCheckpoint[]> checkpoints_;
     uint64_t checkpointsSaved_ = 0;
+
+    // Read by the render callback once per buffer; written by the main thread.
+    std::atomic<SleepFade> sleepFade_{};
+    static_assert(std::atomic<SleepFade>::is_always_lock_free);
+    double fadeEndsAt_ = 0.0;  // the plan, main thread only; 0: none
+    double fadeSeconds_ = 0.0;
+    RenderTap* tap_ = nullptr;
 
     std::mutex threadsMutex_;
     std::condition_variable threadsDone_;

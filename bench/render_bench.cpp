@@ -2,6 +2,9 @@
 // random source. Run: build/bench/render_bench
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <vector>
 
@@ -93,6 +96,59 @@ void BM_RenderFlatEnvelope(benchmark::State& state) {
     renderBlocks(state, false, 0.01, 0);
 }
 BENCHMARK(BM_RenderFlatEnvelope)->Arg(4096);
+
+// A long sleep fade (10 and 30 minutes) rendered whole beside the same sound without it, from the
+// same seed in the same buffers: the level at the fade's quarter points (10 s about each) as a
+// fraction of the plain sound's, against the square of what is left (0.5625, 0.25, 0.0625), and
+// what the fade costs in render time (faded_s against plain_s).
+void BM_SleepFadeLong(benchmark::State& state) {
+    const uint32_t frames = static_cast<uint32_t>(state.range(0)) * 60 * 44100;
+    constexpr uint32_t kBlock = 4096;
+    constexpr uint32_t kStart = 44100;  // past the fade-in
+    constexpr uint32_t kHalfWindow = 5 * 44100;
+    const LiveRendering live{SleepFade{kStart + frames, frames}, nullptr};
+    Preferences prefs;
+    double sums[3][2] = {};  // per quarter point: faded, plain
+    double seconds[2] = {};
+    std::vector<int16_t> left(kBlock), right(kBlock);
+    for (auto _ : state) {
+        for (int faded = 0; faded < 2; ++faded) {
+            RandomSource random(5);
+            Renderer renderer(prefs, random);
+            renderer.frameCount = kStart;
+            double renderSeconds = 0;
+            for (uint32_t f = kStart; f < kStart + frames; f += kBlock) {
+                AudioBufferList list{2,
+                                     {{1, kBlock * 2, left.data()}, {1, kBlock * 2, right.data()}}};
+                RendererData request{nullptr, nullptr, 0, kBlock, &list};
+                const auto begin = std::chrono::steady_clock::now();
+                if (faded != 0) {
+                    renderer.renderWave(&request, live);
+                } else {
+                    renderer.renderWave(&request);
+                }
+                renderSeconds +=
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+                for (int q = 0; q < 3; ++q) {
+                    const uint32_t centre = kStart + frames / 4 * (q + 1);
+                    const uint32_t from = std::max(f, centre - kHalfWindow);
+                    const uint32_t to = std::min(f + kBlock, centre + kHalfWindow);
+                    for (uint32_t i = from; i < to; ++i) {
+                        sums[q][faded != 0 ? 0 : 1] += double(left[i - f]) * left[i - f];
+                    }
+                }
+            }
+            seconds[faded] += renderSeconds;
+        }
+    }
+    const char* const names[3] = {"q25", "q50", "q75"};
+    for (int q = 0; q < 3; ++q) {
+        state.counters[names[q]] = std::sqrt(sums[q][0] / sums[q][1]);
+    }
+    state.counters["plain_s"] = seconds[0] / state.iterations();
+    state.counters["faded_s"] = seconds[1] / state.iterations();
+}
+BENCHMARK(BM_SleepFadeLong)->Arg(10)->Arg(30)->Iterations(1)->Unit(benchmark::kSecond);
 
 // The random source against the C library's random(), which locks on every call.
 void BM_RandomSource(benchmark::State& state) {

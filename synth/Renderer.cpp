@@ -1,5 +1,6 @@
 #include "Renderer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -95,6 +96,7 @@ WaveParameters deriveWaveParameters(double ascent, double descent, double waveIn
 void Renderer::resetWaveFunctions() {
     waveStates_[0] = ChannelWaveState{};
     waveStates_[1] = ChannelWaveState{};
+    ++sound_;
 }
 
 void Renderer::saveCheckpoint(RenderCheckpoint& checkpoint) const {
@@ -116,12 +118,38 @@ void Renderer::restoreCheckpoint(const RenderCheckpoint& checkpoint) {
 }
 
 void Renderer::renderWave(RendererData* request) {
+    renderWave(request, LiveRendering{});
+}
+
+void Renderer::renderWave(RendererData* request, const LiveRendering& live) {
     const RenderSpan span = beginRequest(request);
     AudioBufferList* buffers = request->ioData;
     render16(static_cast<int16_t*>(buffers->mBuffers[0].mData), span.start, span.end, &span.level,
-             0);
+             0, live.sleepFade);
     render16(static_cast<int16_t*>(buffers->mBuffers[1].mData), span.start, span.end, &span.level,
-             1);
+             1, live.sleepFade);
+    if (live.tap != nullptr && span.end > span.start) {
+        publishToTap(*live.tap, *request, span.start, span.end);
+    }
+}
+
+void Renderer::publishToTap(RenderTap& tap, const RendererData& request, uint32_t startFrame,
+                            uint32_t endFrame) {
+    TapRecord record;
+    record.sound = sound_;
+    record.frame = startFrame;
+    record.frames = endFrame - startFrame;
+    for (int c = 0; c < 2; ++c) {
+        const auto* samples = static_cast<const int16_t*>(request.ioData->mBuffers[c].mData);
+        double sum = 0.0;
+        for (uint32_t i = 0; i < record.frames; ++i) {
+            const double s = samples[i];
+            sum += s * s;
+        }
+        record.level[c] = static_cast<float>(std::sqrt(sum / record.frames) / 32767.0);
+        record.envelope[c] = static_cast<float>(lastEnvelope_[c]);
+    }
+    tap.publish(record);
 }
 
 RenderSpan Renderer::beginRequest(RendererData* request) {
@@ -180,16 +208,23 @@ RenderSettings Renderer::currentSettings() const {
 
 void Renderer::render16(int16_t* out, uint32_t startFrame, uint32_t endFrame,
                         const LevelData* levelData, int32_t index) {
+    render16(out, startFrame, endFrame, levelData, index, SleepFade{});
+}
+
+void Renderer::render16(int16_t* out, uint32_t startFrame, uint32_t endFrame,
+                        const LevelData* levelData, int32_t index, const SleepFade& sleepFade) {
     if (endFrame <= startFrame) {
         return;
     }
     const RenderSpan span{startFrame, endFrame, *levelData};
-    const RenderSettings settings = currentSettings();
-    ChannelWaveState& channel = waveStates_[index == 0 ? 0 : 1];
+    RenderSettings settings = currentSettings();
+    settings.sleepFade = sleepFade;
+    const int c = index == 0 ? 0 : 1;
+    ChannelWaveState& channel = waveStates_[c];
     if (settings.amplitudeGenerator) {
-        renderFrames<true>(out, span, settings, channel, random_);
+        lastEnvelope_[c] = renderFrames<true>(out, span, settings, channel, random_);
     } else {
-        renderFrames<false>(out, span, settings, channel, random_);
+        lastEnvelope_[c] = renderFrames<false>(out, span, settings, channel, random_);
     }
 }
 
@@ -215,8 +250,8 @@ void Renderer::renderChannel(int16_t* out, const RenderSpan& span, int32_t index
 }
 
 template <bool kUseEnvelope, typename Source>
-void Renderer::renderFrames(int16_t* out, const RenderSpan& span, const RenderSettings& settings,
-                            ChannelWaveState& channel, Source& source) {
+double Renderer::renderFrames(int16_t* out, const RenderSpan& span, const RenderSettings& settings,
+                              ChannelWaveState& channel, Source& source) {
     const double ascentRate = settings.wave.ascentRate;
     const double descentRate = settings.wave.descentRate;
     const int32_t waveThreshold = settings.wave.waveThreshold;
@@ -230,17 +265,23 @@ void Renderer::renderFrames(int16_t* out, const RenderSpan& span, const RenderSe
 
     // Frames between the fade-in and the fade-out take the volume as it stands; the gain formula
     // runs only inside the fades. The boundaries come from the same per-frame tests, so every
-    // frame gets exactly the gain the formula would give it.
+    // frame gets exactly the gain the formula would give it. The sleep fade, where there is one,
+    // ends the steady stretch too.
+    const SleepFade& sleepFade = settings.sleepFade;
     const uint32_t steadyBegin =
         firstFailing(startFrame, endFrame, [&](uint32_t f) { return gain.fadingIn(f); });
-    const uint32_t steadyEnd =
+    uint32_t steadyEnd =
         firstFailing(steadyBegin, endFrame, [&](uint32_t f) { return gain.beforeFadeOut(f); });
+    if (sleepFade.active() && sleepFade.beginFrame() < static_cast<int64_t>(steadyEnd)) {
+        steadyEnd = static_cast<uint32_t>(
+            std::max<int64_t>(sleepFade.beginFrame(), static_cast<int64_t>(steadyBegin)));
+    }
 
     // The generators run on a local copy, which the compiler may keep in registers: nothing the
     // loop writes through a pointer can touch it. It goes back when the stretch is done.
     ChannelWaveState state = channel;
+    double e = 1.0;
     for (uint32_t f = startFrame; f < endFrame; ++f) {
-        double e;
         if constexpr (kUseEnvelope) {
             e = waveEnvelope(state.envelope, source, ascentRate, descentRate, waveThreshold);
         } else {
@@ -249,10 +290,12 @@ void Renderer::renderFrames(int16_t* out, const RenderSpan& span, const RenderSe
         const double p = pinkNoise(state.pink, source);
         const double b = brownNoise(state.brown, source);
         const double mix = (lightWeight * p + b * heavyWeight) * e;
-        const double g = (f >= steadyBegin && f < steadyEnd) ? gain.volume : gain.at(f);
+        const double g =
+            (f >= steadyBegin && f < steadyEnd) ? gain.volume : gain.at(f) * sleepFade.gainAt(f);
         *out++ = toSample(g * mix);
     }
     channel = state;
+    return e;
 }
 
 }  // namespace brinesong

@@ -7,6 +7,10 @@
 // the volume, the end time, the frame counter) are atomics, read once per call, so nothing is read
 // torn; no ordering between them is relied on.
 //
+// Live playback adds two things that export never has: the sleep fade of a scheduled stop, and the
+// tap that hands the window one record per buffer for its picture of the waves. Both come with the
+// request (`LiveRendering`), so an export can never pick up either.
+//
 // Real-time rules: `renderWave` and `render16` allocate nothing, take no lock, make no system call.
 #pragma once
 
@@ -15,6 +19,7 @@
 
 #include "Preferences.h"
 #include "RandomSource.h"
+#include "RenderTap.h"
 #include "WaveGenerators.h"
 
 namespace brinesong {
@@ -50,6 +55,37 @@ struct LevelData {
     int32_t framesPerSecond;  // turns frame numbers into seconds
 };
 
+// The sleep fade: the gain falls from 1 to silence over `frames` frames, reaching it at frame
+// `endFrame` and staying there. A pure function of the frame number and these two values, so any
+// stretch rendered again from a saved generator state gets exactly the same gain. The curve is the
+// square of the fraction left: loudness goes roughly with the 0.6th power of the amplitude, so the
+// ear hears the square fall about evenly, where a straight line would seem to hang on and then
+// drop.
+struct SleepFade {
+    uint32_t endFrame = 0;
+    uint32_t frames = 0;  // 0: no fade
+
+    bool active() const { return frames != 0; }
+    // First frame whose gain is below 1 (may lie before frame 0 when a sound starts mid-fade).
+    int64_t beginFrame() const { return static_cast<int64_t>(endFrame) - frames; }
+    double gainAt(uint32_t f) const {
+        if (!active() || static_cast<int64_t>(f) < beginFrame()) {
+            return 1.0;
+        }
+        if (f >= endFrame) {
+            return 0.0;
+        }
+        const double left = static_cast<double>(endFrame - f) / frames;
+        return left * left;
+    }
+};
+
+// What live playback adds to a render request.
+struct LiveRendering {
+    SleepFade sleepFade;
+    RenderTap* tap = nullptr;  // receives one record per buffer that sounded
+};
+
 // Generator parameters and source weights derived from the settings for one rendering call.
 struct WaveParameters {
     double ascentRate;      // per-sample growth while rising: (1/44100)/5 at 0 to 1/44100 at 100
@@ -72,7 +108,8 @@ struct RenderSettings {
     WaveParameters wave;
     bool amplitudeGenerator;
     double volume;
-    double fade;  // seconds
+    double fade;          // seconds
+    SleepFade sleepFade;  // live playback only; an export never has one
 };
 
 // Everything the renderer carries from one frame to the next, taken at a buffer's first frame:
@@ -103,13 +140,15 @@ public:
     Renderer& operator=(const Renderer&) = delete;
 
     // Puts both channels' generators back to their initial state; the random source goes on.
+    // Every sound starts with it, so it also begins a new sound for the tap's records.
     void resetWaveFunctions();
 
     // Fills both buffers of `request` for its frames, or fewer when the sound ends inside it (the
     // buffers' byte sizes are then lowered, to 0 once the end has passed). Turns a pending stop
     // request into an end time `fadeInOut` after the frames already rendered. `frameCount` always
-    // advances by the full request.
+    // advances by the full request. `live` brings the sleep fade and the tap of live playback.
     void renderWave(RendererData* request);
+    void renderWave(RendererData* request, const LiveRendering& live);
 
     // The first part of renderWave: the stop hand-over, `frameCount` advanced by the full request,
     // the byte sizes lowered where the sound ends inside it. Returns the frames still to render.
@@ -136,6 +175,8 @@ public:
     // `out`, or nothing when endFrame <= startFrame.
     void render16(int16_t* out, uint32_t startFrame, uint32_t endFrame, const LevelData* levelData,
                   int32_t index);
+    void render16(int16_t* out, uint32_t startFrame, uint32_t endFrame, const LevelData* levelData,
+                  int32_t index, const SleepFade& sleepFade);
 
     ChannelWaveState& channelState(int index) { return waveStates_[index == 0 ? 0 : 1]; }
 
@@ -152,12 +193,18 @@ public:
     std::atomic<double> volume{0.5};               // 0.0 to 1.0
 
 private:
+    // Returns what the envelope gave for the last frame.
     template <bool kUseEnvelope, typename Source>
-    static void renderFrames(int16_t* out, const RenderSpan& span, const RenderSettings& settings,
-                             ChannelWaveState& channel, Source& random);
+    static double renderFrames(int16_t* out, const RenderSpan& span, const RenderSettings& settings,
+                               ChannelWaveState& channel, Source& random);
+    // The tap's one producer call: the record of the buffer just rendered.
+    void publishToTap(RenderTap& tap, const RendererData& request, uint32_t startFrame,
+                      uint32_t endFrame);
 
     RandomSource& random_;
     ChannelWaveState waveStates_[2];
+    double lastEnvelope_[2] = {1.0, 1.0};  // what each channel's envelope gave last
+    uint32_t sound_ = 0;                   // counts the sounds begun, for the tap
 };
 
 }  // namespace brinesong

@@ -34,7 +34,7 @@ _brinesong() {
         COMPREPLY=("${COMPREPLY[@]// /\\ }")
         return
         ;;
-    --minutes | --seed | --volume | --light-wave | --heavy-wave | --ascent | --descent | \
+    --minutes | --fade-out | --seed | --volume | --light-wave | --heavy-wave | --ascent | --descent | \
         --wave-interval | -platform | -style | -stylesheet | -qwindowgeometry | -qwindowtitle | \
         -qwindowicon | -platformtheme | -platformpluginpath | -plugin | -display | -session)
         return
@@ -42,7 +42,7 @@ _brinesong() {
     esac
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '--export --format --loop --play --list-devices --minutes --device --seed
+        COMPREPLY=($(compgen -W '--export --format --loop --play --list-devices --minutes --fade-out --device --seed
             --volume --light-wave --heavy-wave --ascent --descent --wave-interval
             --boost-sound-level --amplitude-generator --help --version' -- "$cur"))
     fi

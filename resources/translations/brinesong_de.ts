@@ -238,6 +238,50 @@ Möchten Sie die Datei ersetzen?</translation>
         <translation>Wiedergabe nicht möglich: %1</translation>
     </message>
     <message>
+        <source>Fade the sound out gently over the last minutes before the stop</source>
+        <translation>Den Klang in den letzten Minuten vor dem Anhalten sanft ausblenden</translation>
+    </message>
+    <message>
+        <source>&amp;View</source>
+        <translation>&amp;Ansicht</translation>
+    </message>
+    <message>
+        <source>Wave Picture</source>
+        <translation>Wellenbild</translation>
+    </message>
+    <message>
+        <source>No fade-out</source>
+        <translation>Ohne Ausblenden</translation>
+    </message>
+    <message>
+        <source>Fade out over %1 min</source>
+        <translation>Über %1 Min. ausblenden</translation>
+    </message>
+    <message>
+        <source>Fade-out begins in %1, stops in %2</source>
+        <translation>Ausblenden beginnt in %1, hält an in %2</translation>
+    </message>
+    <message>
+        <source>Fading out, stops in %1</source>
+        <translation>Blendet aus, hält an in %1</translation>
+    </message>
+    <message>
+        <source>The last 30 seconds of each channel: the wave envelope as a line, the level as an area</source>
+        <translation>Die letzten 30 Sekunden jedes Kanals: die Wellenhüllkurve als Linie, der Pegel als Fläche</translation>
+    </message>
+    <message>
+        <source>Waves</source>
+        <translation>Wellen</translation>
+    </message>
+    <message>
+        <source>Left</source>
+        <translation>Links</translation>
+    </message>
+    <message>
+        <source>Right</source>
+        <translation>Rechts</translation>
+    </message>
+    <message>
         <source>Seamless loop</source>
         <translation>Nahtlose Schleife</translation>
     </message>

@@ -238,6 +238,50 @@ Do you want to replace it?</translation>
         <translation>What is happening with the sound</translation>
     </message>
     <message>
+        <source>Fade the sound out gently over the last minutes before the stop</source>
+        <translation>Fade the sound out gently over the last minutes before the stop</translation>
+    </message>
+    <message>
+        <source>&amp;View</source>
+        <translation>&amp;View</translation>
+    </message>
+    <message>
+        <source>Wave Picture</source>
+        <translation>Wave Picture</translation>
+    </message>
+    <message>
+        <source>No fade-out</source>
+        <translation>No fade-out</translation>
+    </message>
+    <message>
+        <source>Fade out over %1 min</source>
+        <translation>Fade out over %1 min</translation>
+    </message>
+    <message>
+        <source>Fade-out begins in %1, stops in %2</source>
+        <translation>Fade-out begins in %1, stops in %2</translation>
+    </message>
+    <message>
+        <source>Fading out, stops in %1</source>
+        <translation>Fading out, stops in %1</translation>
+    </message>
+    <message>
+        <source>The last 30 seconds of each channel: the wave envelope as a line, the level as an area</source>
+        <translation>The last 30 seconds of each channel: the wave envelope as a line, the level as an area</translation>
+    </message>
+    <message>
+        <source>Waves</source>
+        <translation>Waves</translation>
+    </message>
+    <message>
+        <source>Left</source>
+        <translation>Left</translation>
+    </message>
+    <message>
+        <source>Right</source>
+        <translation>Right</translation>
+    </message>
+    <message>
         <source>Seamless loop</source>
         <translation>Seamless loop</translation>
     </message>

@@ -79,6 +79,13 @@ TEST(CommandLineTest, badValues_areRefusedNamingTheOption) {
         {{"--export", "o", "stray"}, "stray"},
         {{"--export"}, "export"},
         {{"--minutes", "3"}, "--export"},
+        {{"--play", "--fade-out", "1"}, "--fade-out goes with --play --minutes"},
+        {{"--export", "o", "--minutes", "5", "--fade-out", "1"}, "--fade-out goes with --play"},
+        {{"--list-devices", "--fade-out", "1"}, "--fade-out goes with --play"},
+        {{"--play", "--minutes", "5", "--fade-out", "6"}, "--fade-out"},
+        {{"--play", "--minutes", "5", "--fade-out", "-1"}, "--fade-out"},
+        {{"--play", "--minutes", "5", "--fade-out", "nan"}, "--fade-out"},
+        {{"--play", "--minutes", "5", "--fade-out", "soon"}, "--fade-out"},
     };
     for (const Case& c : cases) {
         const ParseOutcome p = parse(c.args);
@@ -86,6 +93,15 @@ TEST(CommandLineTest, badValues_areRefusedNamingTheOption) {
         EXPECT_TRUE(p.error.contains(QString::fromLatin1(c.mentions))) << p.error.toStdString();
         EXPECT_FALSE(p.error.contains(QLatin1Char('\n')));
     }
+}
+
+TEST(CommandLineTest, fadeOut_withPlayAndMinutes_takesFractionsUpToThePlayTime) {
+    for (const char* fade : {"0", "0.05", "5"}) {
+        const ParseOutcome p = parse({"--play", "--minutes", "5", "--fade-out", fade});
+        ASSERT_TRUE(p.ok) << p.error.toStdString();
+        EXPECT_EQ(*p.command.fadeOutMinutes, QString::fromLatin1(fade).toDouble());
+    }
+    EXPECT_FALSE(parse({"--play", "--minutes", "5"}).command.fadeOutMinutes);
 }
 
 TEST(CommandLineTest, noArguments_opensTheWindow) {

@@ -112,6 +112,7 @@ private slots:
             seed.setInteger(200, keys::kHeavyWave);  // out of range: the default stays
             seed.setBool(true, keys::kBoostSoundLevel);
             seed.setBool(false, keys::kAmplitudeGenerator);
+            seed.setInteger(7, keys::kFadeMinutes);  // not a choice: off
             QVERIFY(seed.synchronize());
         }
         Launched app(storePath, QDateTime(kMorning.date(), QTime(8, 0, 1)));
@@ -122,6 +123,7 @@ private slots:
         QCOMPARE(c.dateText->date(), kMorning.date().addDays(1));
         QCOMPARE(c.timeText->time(), QTime(8, 0, 0));
         QCOMPARE(c.minutesText->value(), 0);  // held to the field's range
+        QCOMPARE(c.scheduler().fadeMinutes(), 0);
         const Preferences& p = Preferences::sharedInstance();
         QCOMPARE(p.lightWave(), 62.0);
         QCOMPARE(p.heavyWave(), 100.0);
@@ -189,6 +191,11 @@ private slots:
             QCOMPARE(c.renderer().volume.load(), 0.33);
             c.timeText->setTime(QTime(6, 30, 15));
             c.minutesText->setValue(20);
+            QCOMPARE(c.scheduler().fadeMinutes(), 0);  // off by default
+            c.fadeChoice->setCurrentIndex(c.fadeChoice->findData(15));
+            QVERIFY(c.wavesFrame->isVisibleTo(c.window));
+            c.showWavesAction->trigger();  // the View menu's item hides the picture
+            QVERIFY(!c.wavesFrame->isVisibleTo(c.window));
             Preferences::sharedInstance().setLightWave(62.7);
             Preferences::sharedInstance().setBoostSoundLevel(true);
             // The panel's checkbox, as the user clears it.
@@ -214,6 +221,8 @@ private slots:
         QCOMPARE(raw.value(keys::kBoostSoundLevel).toString(), QStringLiteral("true"));
         QCOMPARE(raw.value(keys::kAmplitudeGenerator).toString(), QStringLiteral("true"));
         QCOMPARE(raw.value(keys::kKeepAwake).toString(), QStringLiteral("false"));
+        QCOMPARE(raw.value(keys::kFadeMinutes).toString(), QStringLiteral("15"));
+        QCOMPARE(raw.value(keys::kShowWaves).toString(), QStringLiteral("false"));
         QVERIFY(!raw.contains(keys::kOutputSourceName));
         QVERIFY(raw.contains(QStringLiteral("BrinesongWindow")));
 
@@ -224,6 +233,9 @@ private slots:
         QCOMPARE(again.controller.timeText->time(), QTime(6, 30, 15));
         QCOMPARE(Preferences::sharedInstance().lightWave(), 62.0);
         QVERIFY(!again.controller.keepAwake());
+        QCOMPARE(again.controller.fadeChoice->currentData().toInt(), 15);
+        QVERIFY(!again.controller.showWavesAction->isChecked());
+        QVERIFY(!again.controller.wavesFrame->isVisibleTo(again.controller.window));
         again.controller.showPreferences();
         QVERIFY(!again.controller.preferencesPanel().keepAwakeCheckbox->isChecked());
     }

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -65,6 +67,7 @@ PlayRun playAndRecord(const std::vector<std::string>& options, int stopSignal) {
     MonitorRecorder recorder("brinesong_test", dir.file("monitor.wav"));
     EXPECT_TRUE(recorder.waitForMoreFrames(kRate / 2));  // silence before the sound
 
+    // Settings given later on the line take the place of these.
     std::vector<std::string> arguments{"--play", "--seed",
                                        "11",     "--volume",
                                        "50",     "--amplitude-generator",
@@ -246,6 +249,103 @@ TEST(PlayCommandTest, minutesRunOut_fadesOutEndsAndExitsWith0) {
     const PlayRun run = playAndRecord({"--minutes", "0.02"}, 0);
     EXPECT_EQ(run.exitStatus, 0) << run.errors;
     checkSound(run);
+}
+
+// The root mean square of samples [begin, end) about their mean: what the pink noise's slowest
+// rows add (offsets that change only every few hundred milliseconds) is left out, so the level of
+// one short window strays less from the next.
+double acLevel(const std::vector<int16_t>& s, size_t begin, size_t end) {
+    double mean = 0;
+    for (size_t i = begin; i < end; ++i) {
+        mean += s[i] / double(end - begin);
+    }
+    double sum = 0;
+    for (size_t i = begin; i < end; ++i) {
+        sum += (s[i] - mean) * (s[i] - mean);
+    }
+    return std::sqrt(sum / double(end - begin));
+}
+
+// The sleep fade, shortened to seconds: 3.6 s of pink noise whose last 2.7 s fade out. The noise's
+// level still wanders from one 50 ms window to the next, so the fade's shape is read as the
+// exponent of a fit of the windows' level against the fraction of the fade left (2 for the square,
+// 1 for a straight line, 3 for a cube), each window relative to the level before the fade.
+TEST(PlayCommandTest, fadeOut_levelFallsAsTheSquareOfWhatIsLeft_silentAtTheEnd) {
+    REQUIRE_SERVER();
+    constexpr double kPlay = 3.6, kFade = 2.7;  // seconds
+    const PlayRun run = playAndRecord(
+        {"--minutes", "0.06", "--fade-out", "0.045", "--light-wave", "100", "--heavy-wave", "0"},
+        0);
+    EXPECT_EQ(run.exitStatus, 0) << run.errors;
+    const Recording& r = run.recording;
+    size_t first = r.frames(), last = 0;
+    for (size_t i = 0; i < r.frames(); ++i) {
+        if (r.left[i] != 0 || r.right[i] != 0) {
+            first = std::min(first, i);
+            last = i;
+        }
+    }
+    ASSERT_LT(first, last);
+    const size_t start = first - 1;  // frame 0 of the sound
+    // The minutes count from the launch: the fade lies where the program says it put it, which
+    // is earlier in the sound's frames the longer the connection took.
+    long long reportedBegin = -1;
+    unsigned reportedEnd = 0;
+    const size_t at = run.errors.find("the fade-out ran over frames ");
+    ASSERT_NE(at, std::string::npos) << run.errors;
+    ASSERT_EQ(std::sscanf(run.errors.c_str() + at, "the fade-out ran over frames %lld to %u",
+                          &reportedBegin, &reportedEnd),
+              2);
+    const double fadeFrames = kFade * kRate;
+    EXPECT_NEAR(double(reportedEnd) - double(reportedBegin), fadeFrames, 1.0);
+    EXPECT_GT(reportedBegin, (kPlay - kFade - 1.0) * kRate);  // connecting took less than 1 s
+    const size_t fadeBegin = start + size_t(reportedBegin);
+    // Silent once the fade has run out (the last frames round to zero a little before its end),
+    // then the ordinary stop.
+    EXPECT_GT(last, fadeBegin + size_t(0.97 * fadeFrames));
+    EXPECT_LE(last, fadeBegin + size_t(fadeFrames) + kRate / 50);
+
+    const size_t window = kRate / 20;
+    for (int channel = 0; channel < 2; ++channel) {
+        const std::vector<int16_t>& s = channel == 0 ? r.left : r.right;
+        double before = 0;  // the mean of the windows' levels before the fade
+        for (size_t a = start + kRate / 5; a + window <= fadeBegin; a += window) {
+            before += acLevel(s, a, a + window) / ((fadeBegin - start - kRate / 5) / window);
+        }
+        std::vector<double> x, y;
+        for (size_t a = fadeBegin; a + window <= fadeBegin + size_t(0.9 * fadeFrames);
+             a += window) {
+            const double left = 1.0 - (a + window / 2.0 - fadeBegin) / fadeFrames;
+            x.push_back(std::log(left));
+            y.push_back(std::log(std::max(acLevel(s, a, a + window), 0.5) / before));
+        }
+        double mx = 0, my = 0;
+        for (size_t i = 0; i < x.size(); ++i) {
+            mx += x[i] / x.size();
+            my += y[i] / x.size();
+        }
+        double sxy = 0, sxx = 0;
+        for (size_t i = 0; i < x.size(); ++i) {
+            sxy += (x[i] - mx) * (y[i] - my);
+            sxx += (x[i] - mx) * (x[i] - mx);
+        }
+        const double exponent = sxy / sxx;
+        const double offset = my - exponent * mx;  // the level at the fade's start, in log
+        // Quarter points, the mean of four windows around each, for the record.
+        double quarter[3] = {};
+        for (int k = 0; k < 3; ++k) {
+            const size_t c = fadeBegin + size_t((k + 1) * fadeFrames / 4) - 2 * window;
+            for (size_t a = c; a < c + 4 * window; a += window) {
+                quarter[k] += acLevel(s, a, a + window) / 4 / before;
+            }
+        }
+        std::printf(
+            "channel %d: exponent %.3f, start level %.3f, quarter points %.3f %.3f %.3f "
+            "(expected 0.563 0.250 0.063)\n",
+            channel, exponent, std::exp(offset), quarter[0], quarter[1], quarter[2]);
+        EXPECT_NEAR(exponent, 2.0, 0.3) << "channel " << channel;
+        EXPECT_NEAR(offset, 0.0, 0.3) << "channel " << channel;  // no step at the start
+    }
 }
 
 TEST(PlayCommandTest, unreachableServer_waitsForItSayingWhy_andASignalEndsTheWait) {

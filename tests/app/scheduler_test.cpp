@@ -1,4 +1,5 @@
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDateEdit>
 #include <QDialog>
 #include <QLabel>
@@ -40,10 +41,13 @@ struct Fixture {
                               requests.append(clock->time);
                               playing = !playing;
                           },
-                          [this] { return playing; }, [this] { return saving; }},
+                          [this] { return playing; }, [this] { return saving; },
+                          [this](double toEnd, double seconds) {
+                              fades.append({toEnd, seconds});
+                          }},
             kMinuteMs);
         minutes.setRange(0, 1440);  // as the main window has it
-        scheduler->attach(&date, &time, &minutes, &startBox, &stopBox, &timeLeft);
+        scheduler->attach(&date, &time, &minutes, &startBox, &stopBox, &timeLeft, &fade);
         time.setDisplayFormat(QStringLiteral("HH:mm:ss"));
     }
     void setStart(const QDateTime& when) {
@@ -65,7 +69,10 @@ struct Fixture {
     QCheckBox startBox;
     QCheckBox stopBox;
     QLabel timeLeft;
+    QComboBox fade;
     std::unique_ptr<Scheduler> scheduler;
+    // The sleep fades handed on: real seconds to its end, and its length.
+    QList<std::pair<double, double>> fades;
     QList<QDateTime> requests;
     bool playing = false;
     bool saving = false;
@@ -264,6 +271,48 @@ private slots:
         QTRY_COMPARE(f.timeLeft.text(), QStringLiteral("Stops in 0:00:30"));
         f.stopBox.click();
         QCOMPARE(f.timeLeft.text(), QString());
+    }
+
+    void fadeOut_armedStop_endsAtTheStopAndTheCountdownSaysWhenItBegins() {
+        Fixture f;
+        // Real seconds per scheduler minute in this test.
+        constexpr double kMinute = kMinuteMs / 1000.0;
+        const auto lastFade = [&f](double toEnd, double seconds) {
+            return std::abs(f.fades.last().first - toEnd) < 1e-9 &&
+                   std::abs(f.fades.last().second - seconds) < 1e-9;
+        };
+        f.setMinutes(45);
+        f.scheduler->setFadeMinutes(10);
+        QCOMPARE(f.fade.currentText(), QStringLiteral("Fade out over 10 min"));
+        f.fades.clear();
+        f.stopBox.click();
+        QCOMPARE(f.fades.size(), 1);
+        QVERIFY(lastFade(45 * kMinute, 10 * kMinute));
+        QCOMPARE(f.timeLeft.text(), QStringLiteral("Fade-out begins in 0:35:00, stops in 0:45:00"));
+        f.advance(36 * 60);
+        QTRY_COMPARE(f.timeLeft.text(), QStringLiteral("Fading out, stops in 0:09:00"));
+
+        // The stop is carried out as ever, and the fade is left to its end.
+        f.playing = true;
+        f.advance(9 * 60);
+        QTRY_COMPARE(f.requests.size(), 1);
+        QCOMPARE(f.fades.size(), 1);
+
+        // A fade longer than the delay takes all of it; choosing none or disarming drops it.
+        f.setMinutes(5);
+        f.stopBox.click();
+        QVERIFY(lastFade(5 * kMinute, 5 * kMinute));
+        QCOMPARE(f.timeLeft.text(), QStringLiteral("Fading out, stops in 0:05:00"));
+        f.fade.setCurrentIndex(0);
+        QVERIFY(lastFade(0.0, 0.0));
+        QCOMPARE(f.timeLeft.text(), QStringLiteral("Stops in 0:05:00"));
+        f.scheduler->setFadeMinutes(1);
+        QVERIFY(lastFade(5 * kMinute, 1 * kMinute));
+        f.stopBox.click();
+        QVERIFY(lastFade(0.0, 0.0));
+        // A value that is not among the choices is off.
+        f.scheduler->setFadeMinutes(7);
+        QCOMPARE(f.scheduler->fadeMinutes(), 0);
     }
 };
 

@@ -232,7 +232,8 @@ public:
 
     // One playback with the end already known: frames before the stop hand-over get the same gain
     // whether or not the end is set, so the result must match the live playback exactly.
-    FakeOutputUnit::Playback play(const std::vector<uint32_t>& sizes, double runLength) {
+    FakeOutputUnit::Playback play(const std::vector<uint32_t>& sizes, double runLength,
+                                  const LiveRendering& live = {}) {
         renderer_.resetWaveFunctions();
         renderer_.frameCount = 0;
         renderer_.fadeInOut = Renderer::kLiveFade;
@@ -244,7 +245,7 @@ public:
             std::vector<int16_t> left(frames), right(frames);
             AudioBufferList list{2, {{1, frames * 2, left.data()}, {1, frames * 2, right.data()}}};
             RendererData request{nullptr, nullptr, 0, frames, &list};
-            renderer_.renderWave(&request);
+            renderer_.renderWave(&request, live);
             const uint32_t played = list.mBuffers[0].mDataByteSize / 2;
             out.left.insert(out.left.end(), left.begin(), left.begin() + played);
             out.right.insert(out.right.end(), right.begin(), right.begin() + played);
@@ -364,6 +365,60 @@ TEST_F(PlaybackEngineTest, stopMidPlayback_fadesOutInsideABufferAndEnds) {
         tail = std::max(tail, std::abs(1.0 * played.left[f]));
     EXPECT_GT(steady, 1000);
     EXPECT_LT(tail, steady * 0.06);
+}
+
+TEST_F(PlaybackEngineTest, sleepFade_appliesFromTheFirstBuffer_andEveryBufferReachesTheTap) {
+    RenderTap tap;
+    engine_.setRenderTap(&tap);
+    // Planned before the start: the fade ends 0.6 s after it, over its last 0.4 s.
+    engine_.setSleepFade(wallClockSeconds() + 0.6, 0.4);
+    EXPECT_FALSE(engine_.sleepFade().active());  // nothing plays yet
+
+    // The window's side: reads the tap while the sound plays.
+    std::atomic<bool> stopReading{false};
+    std::vector<TapRecord> seen;
+    std::thread reader([&] {
+        TapRecord batch[32];
+        for (bool last = false; !last;) {
+            last = stopReading.load();
+            const size_t n = tap.read(batch, 32);
+            seen.insert(seen.end(), batch, batch + n);
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+
+    engine_.playStop();
+    const SleepFade fade = engine_.sleepFade();
+    EXPECT_EQ(fade.frames, 17640u);
+    EXPECT_NEAR(fade.endFrame, 26460.0, 4410.0);  // 0.6 s, less the time the start took
+    waitForFrames(fade.endFrame + 4000);
+    engine_.playStop();
+    ASSERT_TRUE(host_.pumpUntilStopped(1));
+    engine_.waitForWaitThreads();
+    stopReading = true;
+    reader.join();
+
+    const FakeOutputUnit::Playback& played = unit_.playbacks.at(0);
+    ReferencePlayer reference;
+    const FakeOutputUnit::Playback expected =
+        reference.play(sizes_, renderer_.runLength.load(), LiveRendering{fade, nullptr});
+    EXPECT_EQ(played.left, expected.left);
+    EXPECT_EQ(played.right, expected.right);
+    ASSERT_GT(played.left.size(), fade.endFrame);
+    for (size_t f = fade.endFrame; f < played.left.size(); ++f) {
+        ASSERT_EQ(played.left[f], 0) << f;  // silent from the fade's end to the stop
+    }
+
+    // One record per buffer that sounded, in order, covering every frame played.
+    EXPECT_EQ(tap.lost(), 0u);
+    uint32_t next = 0;
+    for (const TapRecord& r : seen) {
+        EXPECT_EQ(r.frame, next);
+        next += r.frames;
+    }
+    EXPECT_EQ(next, played.left.size());
+    EXPECT_GT(seen.front().level[0], 0.0f);
+    EXPECT_EQ(seen.back().level[0], 0.0f);
 }
 
 TEST_F(PlaybackEngineTest, stopBeforeTheFirstBuffer_playsOnlyTheFade) {

@@ -171,12 +171,27 @@ TEST(PulseOutputUnitTest, writeCallback_allocatesNothingLocksNothingAndOnlyWakes
     PulseOutputUnit unit(connection);
     TestHost host;
     PlaybackEngine engine(renderer, unit, host);
+    // The live path as the window has it: the picture's tap, read meanwhile, and a sleep fade
+    // under way.
+    RenderTap tap;
+    engine.setRenderTap(&tap);
     engine.openAudioOutput();
     ASSERT_TRUE(engine.isOutputOpen()) << unit.failureText();
     ASSERT_TRUE(connection.start());
     ASSERT_TRUE(unit.waitUntilReady(10s)) << unit.failureText();
 
     constexpr uint32_t kFramesPerPlayback = 30000;
+    TapRecord records[64];
+    uint64_t tappedFrames = 0;
+    const auto readTap = [&] {
+        uint64_t frames = 0;
+        for (size_t n; (n = tap.read(records, 64)) > 0;) {
+            for (size_t i = 0; i < n; ++i) {
+                frames += records[i].frames;
+            }
+        }
+        return frames;
+    };
     // The first playback warms libpulse's free lists (its first sends allocate their queue
     // entries); from the second on nothing may be allocated.
     uint64_t frames = 0;
@@ -185,14 +200,19 @@ TEST(PulseOutputUnitTest, writeCallback_allocatesNothingLocksNothingAndOnlyWakes
             forbiddenCalls = 0;
             wakeups = 0;
             frames = 0;
+            readTap();
+            tappedFrames = 0;
         }
+        engine.setSleepFade(wallClockSeconds() + 0.5, 0.4);
         engine.playStop();
         ASSERT_TRUE(engine.isPlaying());
+        ASSERT_TRUE(engine.sleepFade().active());
         // About 0.7 s of sound through the callback (the limit only guards against a hang).
         const auto giveUp = std::chrono::steady_clock::now() + 30s;
         while (renderer.frameCount.load() < kFramesPerPlayback &&
                std::chrono::steady_clock::now() < giveUp) {
             std::this_thread::sleep_for(5ms);
+            tappedFrames += readTap();
         }
         engine.playStop();
         ASSERT_TRUE(host.pumpUntilStopped(playback));
@@ -201,8 +221,11 @@ TEST(PulseOutputUnitTest, writeCallback_allocatesNothingLocksNothingAndOnlyWakes
     engine.closeAudioOutput();
     connection.close();
 
-    // Two playbacks went through the callback, in buffers of 10 ms or more.
+    // Two playbacks went through the callback, in buffers of 10 ms or more, and the picture's
+    // reader got their records.
     EXPECT_GE(frames, 2 * kFramesPerPlayback);
+    // (All but the last buffer or two before each stop request.)
+    EXPECT_GE(tappedFrames, 2 * (kFramesPerPlayback - 2 * PulseOutputUnit::kTargetFrames));
     std::string names;
     for (int i = 0; i < std::min(forbiddenCalls.load(), kMaxNames); ++i) {
         names += std::string(" ") + forbiddenNames[i].load();

@@ -85,14 +85,18 @@ private:
 struct Rig {
     explicit Rig(const Preferences& prefs, uint32_t seed) : random(seed), renderer(prefs, random) {}
 
-    uint32_t render(uint32_t frames) {
+    uint32_t render(uint32_t frames, const LiveRendering* live = nullptr) {
         left.assign(frames, 12345);
         right.assign(frames, 12345);
         list.mNumberBuffers = 2;
         list.mBuffers[0] = {1, frames * 2, left.data()};
         list.mBuffers[1] = {1, frames * 2, right.data()};
         RendererData request{nullptr, nullptr, 0, frames, &list};
-        renderer.renderWave(&request);
+        if (live != nullptr) {
+            renderer.renderWave(&request, *live);
+        } else {
+            renderer.renderWave(&request);
+        }
         EXPECT_EQ(list.mBuffers[0].mDataByteSize, list.mBuffers[1].mDataByteSize);
         return list.mBuffers[0].mDataByteSize / 2;
     }
@@ -258,6 +262,93 @@ TEST(RendererTest, amplitudeGeneratorOff_drawsThreeTimesPerFrameInsteadOfFour) {
         }
         EXPECT_EQ(rig.random.next(), expected.next()) << "envelope " << envelope;
     }
+}
+
+// Renders `total` frames in buffers of the sizes given (in turn) and returns the left channel.
+std::vector<int16_t> renderLeft(const Preferences& prefs, uint32_t total,
+                                const std::vector<uint32_t>& sizes, const LiveRendering* live) {
+    Rig rig(prefs, 31);
+    std::vector<int16_t> out;
+    for (size_t i = 0; out.size() < total; ++i) {
+        const uint32_t written = rig.render(sizes[i % sizes.size()], live);
+        out.insert(out.end(), rig.left.begin(), rig.left.begin() + written);
+    }
+    out.resize(total);
+    return out;
+}
+
+TEST(RendererTest, sleepFade_scalesEachFrameByTheSquareOfWhatIsLeft_inAnyBufferSizes) {
+    Preferences prefs;
+    prefs.setBoostSoundLevel(true);
+    const uint32_t total = 40000;
+    // The buffer sizes decide which draws each channel gets, so each is compared with the sound
+    // of the same sizes without the fade: the gain must depend on the frame alone.
+    for (const std::vector<uint32_t>& sizes : {std::vector<uint32_t>{441}, {1, 700, 4096, 33}}) {
+        const std::vector<int16_t> plain = renderLeft(prefs, total, sizes, nullptr);
+        // A fade inside the sound, and one the sound starts in the middle of.
+        for (const SleepFade fade : {SleepFade{30000, 20000}, SleepFade{8000, 20000}}) {
+            const LiveRendering live{fade, nullptr};
+            const std::vector<int16_t> faded = renderLeft(prefs, total, sizes, &live);
+            const int64_t begin = static_cast<int64_t>(fade.endFrame) - fade.frames;
+            for (uint32_t f = 0; f < total; ++f) {
+                if (f < begin) {
+                    ASSERT_EQ(faded[f], plain[f]) << f;
+                } else if (f >= fade.endFrame) {
+                    ASSERT_EQ(faded[f], 0) << f;
+                } else {
+                    const double left = double(fade.endFrame - f) / fade.frames;
+                    // Both samples are truncated toward zero from the same mix: they differ by
+                    // the gain and less than one step.
+                    ASSERT_LT(std::abs(faded[f] - left * left * plain[f]), 1.0) << f;
+                }
+            }
+        }
+    }
+}
+
+TEST(RendererTest, tap_getsOneRecordPerSoundingBufferWithItsFrameLevelAndEnvelope) {
+    Preferences prefs;
+    RenderTap tap;
+    const LiveRendering live{SleepFade{}, &tap};
+    Rig rig(prefs, 8);
+    rig.renderer.runLength = 2000 / 44100.0;  // ends inside the fifth buffer
+    rig.renderer.resetWaveFunctions();
+    std::vector<std::vector<int16_t>> buffers[2];
+    std::vector<float> envelopes[2];
+    for (int i = 0; i < 6; ++i) {
+        const uint32_t written = rig.render(441, &live);
+        for (int c = 0; c < 2; ++c) {
+            const auto& samples = c == 0 ? rig.left : rig.right;
+            buffers[c].emplace_back(samples.begin(), samples.begin() + written);
+            envelopes[c].push_back(float(rig.renderer.channelState(c).envelope.amplitude));
+        }
+    }
+    TapRecord records[16];
+    ASSERT_EQ(tap.read(records, 16), 5u);  // nothing for the buffer after the end
+    for (uint32_t i = 0; i < 5; ++i) {
+        const TapRecord& r = records[i];
+        EXPECT_EQ(r.frame, i * 441);
+        EXPECT_EQ(r.frames, i < 4 ? 441u : 2000u - 4 * 441);
+        EXPECT_EQ(r.sound, records[0].sound);
+        for (int c = 0; c < 2; ++c) {
+            double sum = 0;
+            for (const int16_t s : buffers[c][i])
+                sum += double(s) * s;
+            EXPECT_FLOAT_EQ(r.level[c], float(std::sqrt(sum / r.frames) / 32767)) << i;
+            EXPECT_EQ(r.envelope[c], envelopes[c][i]) << i;
+        }
+    }
+    // The next sound is told apart, and an export (no tap given) reports nothing.
+    const uint32_t firstSound = records[0].sound;
+    rig.renderer.resetWaveFunctions();
+    rig.renderer.frameCount = 0;
+    rig.renderer.runLength = 0;
+    rig.render(100);
+    rig.render(100, &live);
+    ASSERT_EQ(tap.read(records, 16), 1u);
+    EXPECT_NE(records[0].sound, firstSound);
+    EXPECT_EQ(records[0].frame, 100u);
+    EXPECT_EQ(tap.lost(), 0u);
 }
 
 // The two channels on two threads, each running ahead over several blocks, give the samples of one
