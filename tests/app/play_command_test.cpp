@@ -29,17 +29,25 @@ using testing::rms;
 constexpr int kRate = 44100;
 constexpr int kFade = 441;  // 0.01 s
 
+// The renderer as `playAndRecord`'s settings and seed make it in the program.
+struct ReferenceRenderer {
+    ReferenceRenderer() {
+        preferences.setAmplitudeGenerator(false);
+        preferences.setBoostSoundLevel(false);
+        preferences.setLightWave(75);
+        preferences.setHeavyWave(100);
+        renderer.volume = 0.5;
+        renderer.resetWaveFunctions();
+    }
+    Preferences preferences;
+    RandomSource random{11};
+    Renderer renderer{preferences, random};
+};
+
 // The level the same settings give when rendered here, away from the fades.
 double expectedLevel(int channel) {
-    Preferences preferences;
-    preferences.setAmplitudeGenerator(false);
-    preferences.setBoostSoundLevel(false);
-    preferences.setLightWave(75);
-    preferences.setHeavyWave(100);
-    RandomSource random(11);
-    Renderer renderer(preferences, random);
-    renderer.volume = 0.5;
-    renderer.resetWaveFunctions();
+    ReferenceRenderer reference;
+    Renderer& renderer = reference.renderer;
     std::vector<int16_t> samples;
     std::vector<int16_t> left(441), right(441);
     for (int i = 0; i < 30 * 100; ++i) {  // 30 s: close to the long-run level
@@ -183,15 +191,8 @@ void checkFramesAgainstRenderer(const PlayRun& run) {
     const size_t stopAt = (endFrame - kFade + 1) / kFade * kFade;
     ASSERT_LE(stopAt + kFade - 1, endFrame);
 
-    Preferences preferences;
-    preferences.setAmplitudeGenerator(false);
-    preferences.setBoostSoundLevel(false);
-    preferences.setLightWave(75);
-    preferences.setHeavyWave(100);
-    RandomSource random(11);
-    Renderer renderer(preferences, random);
-    renderer.volume = 0.5;
-    renderer.resetWaveFunctions();
+    ReferenceRenderer reference;
+    Renderer& renderer = reference.renderer;
     std::vector<int16_t> left, right;
     std::vector<int16_t> l(kFade), r(kFade);
     while (left.size() < endFrame) {
