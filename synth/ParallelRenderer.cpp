@@ -11,20 +11,15 @@ ParallelRenderer::ParallelRenderer(Renderer& renderer)
         workers_[1].thread = std::thread([this] { run(1); });
     } catch (const std::system_error&) {
         // Blocks render on the caller's thread: slower, the same samples.
-        {
-            std::lock_guard lock(mutex_);
-            quit_ = true;
-        }
-        changed_.notify_all();
-        for (Worker& worker : workers_) {
-            if (worker.thread.joinable()) {
-                worker.thread.join();
-            }
-        }
+        stopWorkers();
     }
 }
 
 ParallelRenderer::~ParallelRenderer() {
+    stopWorkers();
+}
+
+void ParallelRenderer::stopWorkers() {
     {
         std::lock_guard lock(mutex_);
         quit_ = true;

@@ -65,6 +65,8 @@ private:
     };
 
     void run(int index);
+    // Ends and joins the worker threads that were started.
+    void stopWorkers();
     void render(int index, Job& job);
 
     Renderer& renderer_;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/MonitorRecorder.h"
@@ -101,9 +102,8 @@ bool resampledServer() {
     return kind != nullptr && std::string(kind) == "pipewire";
 }
 
-void checkSound(const PlayRun& run) {
-    const Recording& r = run.recording;
-    ASSERT_GT(r.frames(), size_t(kRate));
+// The first and the last frame in which either channel is not silent (first > last when none).
+std::pair<size_t, size_t> soundingSpan(const Recording& r) {
     size_t first = r.frames(), last = 0;
     for (size_t i = 0; i < r.frames(); ++i) {
         if (r.left[i] != 0 || r.right[i] != 0) {
@@ -111,6 +111,13 @@ void checkSound(const PlayRun& run) {
             last = i;
         }
     }
+    return {first, last};
+}
+
+void checkSound(const PlayRun& run) {
+    const Recording& r = run.recording;
+    ASSERT_GT(r.frames(), size_t(kRate));
+    const auto [first, last] = soundingSpan(r);
     ASSERT_LT(first, last);
     // Silence recorded before and after the sound.
     EXPECT_GT(first, size_t(kRate / 5));
@@ -211,13 +218,7 @@ TEST(PlayCommandTest, fadeOut_levelFallsAsTheSquareOfWhatIsLeft_silentAtTheEnd) 
         0);
     EXPECT_EQ(run.exitStatus, 0) << run.errors;
     const Recording& r = run.recording;
-    size_t first = r.frames(), last = 0;
-    for (size_t i = 0; i < r.frames(); ++i) {
-        if (r.left[i] != 0 || r.right[i] != 0) {
-            first = std::min(first, i);
-            last = i;
-        }
-    }
+    const auto [first, last] = soundingSpan(r);
     ASSERT_LT(first, last);
     const size_t start = first - 1;  // frame 0 of the sound
     // The minutes count from the launch: the fade lies where the program says it put it, which
