@@ -39,6 +39,7 @@ struct PulseOutputUnitEvents {
         }
         switch (pa_stream_get_state(stream)) {
             case PA_STREAM_READY:
+                unit->warmSendQueue();
                 if (!unit->awaitingRoute_ && unit->rerouteIfMadeElsewhere()) {
                     break;
                 }
@@ -568,6 +569,21 @@ void PulseOutputUnit::rewrite() {
     framesWritten_ = from;
     renderAndWrite(end - from, -static_cast<int64_t>((end - from) * kBytesPerFrame));
     rewrites_.fetch_add(1, std::memory_order_relaxed);
+}
+
+// libpulse keeps the entries of its send queue on a free list and allocates one only when more
+// sends are in flight than ever before. Under load a refill and a rewrite can coincide while
+// earlier sends still wait for the socket, which once made the write callback allocate. So each
+// new stream, still corked, queues that many one-frame sends of silence at once and drops them:
+// the free list then holds more entries than the callback ever needs.
+void PulseOutputUnit::warmSendQueue() {
+    const int16_t silence[kChannels] = {};
+    for (int i = 0; i < kWarmSends; ++i) {
+        pa_stream_write(stream_, silence, sizeof silence, nullptr, 0, PA_SEEK_RELATIVE);
+    }
+    if (pa_operation* operation = pa_stream_flush(stream_, nullptr, nullptr)) {
+        pa_operation_unref(operation);
+    }
 }
 
 uint32_t PulseOutputUnit::streamIndex() const {

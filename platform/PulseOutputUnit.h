@@ -72,6 +72,9 @@ public:
     static constexpr uint32_t kStopMarginFrames = 2205;  // 50 ms
     // Frames interleaved before one write; the most the server asks for at once.
     static constexpr uint32_t kMaxChunkFrames = kTargetFrames;
+    // Sends a new stream queues and drops at once (see warmSendQueue): many times what a refill,
+    // a rewrite and their requests have in flight together (a dozen or so).
+    static constexpr int kWarmSends = 64;
     // The end of the sound is heard within the queue's length; a server that takes longer than
     // this is not waited for.
     static constexpr std::chrono::milliseconds kDrainLimit{1300};
@@ -150,6 +153,7 @@ private:
     void scheduleStreamRetry();
     void updateAvailability();
     bool rerouteIfMadeElsewhere();
+    void warmSendQueue();
     void setAvailability(Availability availability);
     bool streamReady() const;
 
