@@ -219,34 +219,32 @@ void Renderer::render16(int16_t* out, uint32_t startFrame, uint32_t endFrame,
     const RenderSpan span{startFrame, endFrame, *levelData};
     RenderSettings settings = currentSettings();
     settings.sleepFade = sleepFade;
-    const int c = index == 0 ? 0 : 1;
-    ChannelWaveState& channel = waveStates_[c];
-    if (settings.amplitudeGenerator) {
-        lastEnvelope_[c] = renderFrames<true>(out, span, settings, channel, random_);
-    } else {
-        lastEnvelope_[c] = renderFrames<false>(out, span, settings, channel, random_);
-    }
+    // Draws made ahead a stretch at a time, as an export makes them: the same draws, taken
+    // quicker than one by one.
+    lastEnvelope_[index == 0 ? 0 : 1] = renderChannel(out, span, index, random_, settings);
 }
 
-void Renderer::renderChannel(int16_t* out, const RenderSpan& span, int32_t index,
-                             RandomSource& random, const RenderSettings& settings) {
+double Renderer::renderChannel(int16_t* out, const RenderSpan& span, int32_t index,
+                               RandomSource& random, const RenderSettings& settings) {
     // Draws are made ahead a stretch at a time, which is much quicker than one by one: how many a
     // stretch takes is known before it renders (`drawsFor`).
     constexpr uint32_t kStretch = 2048;
     uint32_t draws[RandomSource::kHistory + 4 * kStretch];
     ChannelWaveState& channel = waveStates_[index == 0 ? 0 : 1];
+    double envelope = 1.0;
     for (uint32_t start = span.start; start < span.end; start += kStretch) {
         const uint32_t frames = span.end - start < kStretch ? span.end - start : kStretch;
         random.fill(draws, drawsFor(channel, frames, settings.amplitudeGenerator));
         DrawBuffer source{draws + RandomSource::kHistory};
         const RenderSpan stretch{start, start + frames, span.level};
         if (settings.amplitudeGenerator) {
-            renderFrames<true>(out, stretch, settings, channel, source);
+            envelope = renderFrames<true>(out, stretch, settings, channel, source);
         } else {
-            renderFrames<false>(out, stretch, settings, channel, source);
+            envelope = renderFrames<false>(out, stretch, settings, channel, source);
         }
         out += frames;
     }
+    return envelope;
 }
 
 template <bool kUseEnvelope, typename Source>

@@ -159,9 +159,10 @@ public:
 
     // Renders `span` of channel `index` (0 left, else right) at `out` with draws from `random`.
     // Called for both channels with the same settings and, the right with a source moved on by
-    // the left's draws (`drawsFor`), the two may run on two threads at once.
-    void renderChannel(int16_t* out, const RenderSpan& span, int32_t index, RandomSource& random,
-                       const RenderSettings& settings);
+    // the left's draws (`drawsFor`), the two may run on two threads at once. Returns the
+    // envelope's last value.
+    double renderChannel(int16_t* out, const RenderSpan& span, int32_t index, RandomSource& random,
+                         const RenderSettings& settings);
 
     RandomSource& randomSource() { return random_; }
 
