@@ -7,6 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace brinesong {
 
 namespace {
@@ -26,9 +30,22 @@ void putBE16(uint8_t* p, uint16_t v) {
     p[1] = static_cast<uint8_t>(v);
 }
 
-// Left and right samples of a frame, each byte-swapped to big-endian, in file order.
+// Left and right samples of a frame, each byte-swapped to big-endian, in file order. Eight
+// frames at a time where the processor has 128-bit integer registers (every x86-64 does): a byte
+// at a time, this took a tenth of an export's processor time.
 void interleaveBigEndian(const int16_t* left, const int16_t* right, uint32_t frames, uint8_t* out) {
-    for (uint32_t i = 0; i < frames; ++i) {
+    uint32_t i = 0;
+#ifdef __SSE2__
+    for (; i + 8 <= frames; i += 8) {
+        __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left + i));
+        __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(right + i));
+        l = _mm_or_si128(_mm_slli_epi16(l, 8), _mm_srli_epi16(l, 8));
+        r = _mm_or_si128(_mm_slli_epi16(r, 8), _mm_srli_epi16(r, 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), _mm_unpacklo_epi16(l, r));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i + 16), _mm_unpackhi_epi16(l, r));
+    }
+#endif
+    for (; i < frames; ++i) {
         const auto l = static_cast<uint16_t>(left[i]);
         const auto r = static_cast<uint16_t>(right[i]);
         out[4 * i + 0] = static_cast<uint8_t>(l >> 8);
