@@ -219,8 +219,7 @@ void Renderer::render16(int16_t* out, uint32_t startFrame, uint32_t endFrame,
     const RenderSpan span{startFrame, endFrame, *levelData};
     RenderSettings settings = currentSettings();
     settings.sleepFade = sleepFade;
-    // Draws made ahead a stretch at a time, as an export makes them: the same draws, taken
-    // quicker than one by one.
+    // The same path as an export's channels: draws made ahead a stretch at a time.
     lastEnvelope_[index == 0 ? 0 : 1] = renderChannel(out, span, index, random_, settings);
 }
 
