@@ -8,6 +8,8 @@
 # Usage: bench/play_cost.sh [BUILD_DIR] [SERVERS]   (default: build, "pulse pipewire")
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# PipeWire with its own periods, as a desktop runs it, not the tests' longer ones.
+export BRINESONG_PIPEWIRE_MIN_QUANTUM=
 build=${1:-$root/build}
 kinds=${2:-pulse pipewire}
 brinesong=$build/brinesong

@@ -8,6 +8,8 @@
 # Usage: bench/soak.sh MINUTES [pulse|pipewire|both] [BUILD_DIR]   (default: both, build)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# PipeWire with its own periods, as a desktop runs it, not the tests' longer ones.
+export BRINESONG_PIPEWIRE_MIN_QUANTUM=
 minutes=${1:?minutes to play}
 kinds=${2:-both}
 build=${3:-$root/build}

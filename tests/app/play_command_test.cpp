@@ -123,6 +123,28 @@ std::pair<size_t, size_t> soundingSpan(const Recording& r) {
     return {first, last};
 }
 
+// PipeWire's graph, without real-time priority as here, now and then misses a period, and the sink
+// plays silence in a stream's place: paplay of a file loses one too. Such a recording cannot
+// judge the program, so on that server it is made again, twice at most. Exact silence in both
+// channels for 64 frames or more between the first and the last sounding frame is such a
+// dropout: neither the steady sound nor a 10 ms fade holds one.
+PlayRun playAndRecordWithoutDropouts(const std::vector<std::string>& options, int stopSignal) {
+    for (int attempt = 1;; ++attempt) {
+        PlayRun run = playAndRecord(options, stopSignal);
+        const Recording& r = run.recording;
+        const auto [first, last] = soundingSpan(r);
+        size_t silent = 0, longest = 0;
+        for (size_t i = first; i <= last && i < r.frames(); ++i) {
+            silent = r.left[i] == 0 && r.right[i] == 0 ? silent + 1 : 0;
+            longest = std::max(longest, silent);
+        }
+        if (!resampledServer() || longest < 64 || attempt == 3) {
+            return run;
+        }
+        std::printf("the server dropped %zu frames of the sound; recording again\n", longest);
+    }
+}
+
 void checkSound(const PlayRun& run) {
     const Recording& r = run.recording;
     ASSERT_GT(r.frames(), size_t(kRate));
@@ -145,8 +167,8 @@ void checkSound(const PlayRun& run) {
     for (size_t i = first; i <= last; ++i) {
         sounding += r.left[i] != 0 || r.right[i] != 0;
     }
-    EXPECT_LE(sounding + 1, endFrame + 2 * slack);
-    EXPECT_GE(sounding + 1 + 3 + 2 * slack, endFrame);
+    EXPECT_LE(sounding + 1, endFrame + 2 * slack) << run.errors;
+    EXPECT_GE(sounding + 1 + 3 + 2 * slack, endFrame) << run.errors;
 
     // Each end is found from the recording itself. The fade-out ends at the last sound recorded:
     // a burst after the stop would be that last sound and could not pass for the quiet tail of a
@@ -244,7 +266,7 @@ void checkFramesAgainstRenderer(const PlayRun& run) {
 
 TEST(PlayCommandTest, sigterm_fadesOutEndsAndExitsWith143) {
     REQUIRE_SERVER();
-    const PlayRun run = playAndRecord({}, SIGTERM);
+    const PlayRun run = playAndRecordWithoutDropouts({}, SIGTERM);
     EXPECT_EQ(run.exitStatus, 128 + SIGTERM) << run.errors;
     checkSound(run);
     if (!resampledServer()) {
@@ -254,7 +276,7 @@ TEST(PlayCommandTest, sigterm_fadesOutEndsAndExitsWith143) {
 
 TEST(PlayCommandTest, minutesRunOut_fadesOutEndsAndExitsWith0) {
     REQUIRE_SERVER();
-    const PlayRun run = playAndRecord({"--minutes", "0.02"}, 0);
+    const PlayRun run = playAndRecordWithoutDropouts({"--minutes", "0.02"}, 0);
     EXPECT_EQ(run.exitStatus, 0) << run.errors;
     checkSound(run);
 }
