@@ -69,6 +69,10 @@ public:
     // that queues little may ignore it.
     virtual void renderQueueAgain() {}
 
+    // About how many frames handed out are still queued ahead of what is heard while the unit
+    // plays: what a change made now is still in front of. Any thread; does not wait.
+    virtual uint32_t framesAhead() const { return 0; }
+
     // Meaningful after open() returned non-zero.
     virtual OpenStep failedOpenStep() const { return OpenStep::Open; }
 

@@ -152,9 +152,11 @@ void PlaybackEngine::setSleepFade(double endsAt, double seconds) {
     fadeEndsAt_ = endsAt;
     fadeSeconds_ = seconds > 0.0 ? seconds : 0.0;
     if (isPlaying()) {
-        sleepFade_.store(
-            sleepFadeFrom(renderer.frameCount.load(std::memory_order_relaxed), wallClockSeconds()),
-            std::memory_order_relaxed);
+        // The frame heard now, which is what the fade's end counts from, lies behind the frames
+        // handed out by the queue still ahead of it.
+        const uint32_t handedOut = renderer.frameCount.load(std::memory_order_relaxed);
+        const uint32_t heard = handedOut - std::min(handedOut, unit_.framesAhead());
+        sleepFade_.store(sleepFadeFrom(heard, wallClockSeconds()), std::memory_order_relaxed);
         soundChanged();  // what is queued takes the new fade too
     }
 }

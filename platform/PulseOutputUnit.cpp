@@ -39,6 +39,11 @@ struct PulseOutputUnitEvents {
         }
         switch (pa_stream_get_state(stream)) {
             case PA_STREAM_READY:
+                if (const pa_buffer_attr* attributes = pa_stream_get_buffer_attr(stream)) {
+                    unit->grantedFrames_.store(
+                        attributes->tlength / PulseOutputUnit::kBytesPerFrame,
+                        std::memory_order_relaxed);
+                }
                 unit->warmSendQueue();
                 if (!unit->awaitingRoute_ && unit->rerouteIfMadeElsewhere()) {
                     break;
@@ -654,6 +659,11 @@ int PulseOutputUnit::moveToSink(const std::string& sinkName) {
         lastError_.store(status, std::memory_order_relaxed);
     }
     return status;
+}
+
+uint32_t PulseOutputUnit::framesAhead() const {
+    return running_.load(std::memory_order_relaxed) ? grantedFrames_.load(std::memory_order_relaxed)
+                                                    : 0;
 }
 
 PulseOutputUnit::BufferSizes PulseOutputUnit::bufferSizes() const {

@@ -102,6 +102,8 @@ public:
     int stop() override;   // lets the end of the sound be heard (kDrainLimit at most), then corks
     int close() override;
     void renderQueueAgain() override;
+    // The queue the server granted: refills keep it within a request of full.
+    uint32_t framesAhead() const override;
     OpenStep failedOpenStep() const override { return OpenStep::Find; }
     Availability availability() const override {
         return static_cast<Availability>(availability_.load(std::memory_order_acquire));
@@ -201,6 +203,7 @@ private:
     std::atomic<bool> running_{false};  // render on every request
     std::atomic<bool> ended_{false};    // the renderer has ended the sound of this playback
     std::atomic<uint64_t> underruns_{0};
+    std::atomic<uint32_t> grantedFrames_{0};  // the queue's length the server granted
     std::atomic<uint64_t> rewrites_{0};
     // Audio thread, or under the lock: frames written in this playback (the renderer's frame
     // number of the next frame written), and where the sound ended once ended_ is set.

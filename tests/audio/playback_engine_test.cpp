@@ -86,6 +86,9 @@ public:
             rewriteAsked_.store(true);
         }
     }
+    uint32_t framesAhead() const override {
+        return running_.load() ? static_cast<uint32_t>(lead_ * Renderer::kSampleRate) : 0;
+    }
 
     // While held, nothing is rendered: a change made meanwhile takes effect at the rewrite alone.
     std::unique_lock<std::mutex> holdRendering() {
@@ -551,6 +554,23 @@ TEST_F(LongQueueTest, changesAndStop_renderTheQueueAgain_asTheRendererWithTheCha
     ASSERT_EQ(left.size(), endFrame());
     EXPECT_TRUE(played.left == left);
     EXPECT_TRUE(played.right == right);
+}
+
+// A fade set while the sound plays ends at its time in what is heard: counted from the frame
+// heard now, half a second of queue behind the frames handed out.
+TEST_F(LongQueueTest, sleepFadeSetMidPlay_countsFromTheFrameHeardNotFromTheQueuesEnd) {
+    engine_.playStop();
+    waitForFrames(30000);
+    {
+        auto hold = unit_.holdRendering();
+        const uint32_t handedOut = renderer_.frameCount.load();
+        engine_.setSleepFade(wallClockSeconds() + 1.0, 0.4);
+        const SleepFade fade = engine_.sleepFade();
+        EXPECT_NEAR(fade.endFrame, handedOut - 22050.0 + 44100.0, 100.0);
+        EXPECT_EQ(fade.frames, 17640u);
+    }
+    engine_.playStop();
+    ASSERT_TRUE(host_.pumpUntilStopped(1));
 }
 
 TEST_F(SmallBuffersTest, startRightAfterTheEnd_playsAFreshSoundThatStopsAgain) {

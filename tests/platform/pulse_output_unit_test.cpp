@@ -204,6 +204,9 @@ TEST(PulseOutputUnitTest, writeCallback_allocatesNothingLocksNothingAndOnlyWakes
         engine.playStop();
         ASSERT_TRUE(engine.isPlaying());
         ASSERT_TRUE(engine.sleepFade().active());
+        // What a change made now is still in front of: the queue the server granted.
+        EXPECT_EQ(unit.framesAhead(),
+                  unit.bufferSizes().targetBytes / PulseOutputUnit::kBytesPerFrame);
         // The limit only guards against a hang.
         const auto giveUp = std::chrono::steady_clock::now() + 30s;
         while (renderer.frameCount.load() < kFramesPerPlayback &&
@@ -255,6 +258,7 @@ TEST(PulseOutputUnitTest, stream_hasTheAskedBufferSizesAndMovesBetweenSinksByNam
     EXPECT_GT(sizes.targetBytes, 0u);
     EXPECT_LE(sizes.targetBytes, PulseOutputUnit::kTargetFrames * 4);
 
+    EXPECT_EQ(unit.framesAhead(), 0u);  // nothing plays
     EXPECT_EQ(unit.moveToSink("brinesong_test"), 0) << unit.failureText();
     EXPECT_EQ(unit.preferredDevice(), "brinesong_test");
     EXPECT_NE(unit.moveToSink("no_such_sink"), 0);
