@@ -131,6 +131,9 @@ std::pair<size_t, size_t> soundingSpan(const Recording& r) {
 PlayRun playAndRecordWithoutDropouts(const std::vector<std::string>& options, int stopSignal) {
     for (int attempt = 1;; ++attempt) {
         PlayRun run = playAndRecord(options, stopSignal);
+        if (!resampledServer()) {
+            return run;
+        }
         const Recording& r = run.recording;
         const auto [first, last] = soundingSpan(r);
         size_t silent = 0, longest = 0;
@@ -138,7 +141,7 @@ PlayRun playAndRecordWithoutDropouts(const std::vector<std::string>& options, in
             silent = r.left[i] == 0 && r.right[i] == 0 ? silent + 1 : 0;
             longest = std::max(longest, silent);
         }
-        if (!resampledServer() || longest < 64 || attempt == 3) {
+        if (longest < 64 || attempt == 3) {
             return run;
         }
         std::printf("the server dropped %zu frames of the sound; recording again\n", longest);
