@@ -246,9 +246,9 @@ double Renderer::renderChannel(int16_t* out, const RenderSpan& span, int32_t ind
     return envelope;
 }
 
-template <bool kUseEnvelope, typename Source>
+template <bool kUseEnvelope>
 double Renderer::renderFrames(int16_t* out, const RenderSpan& span, const RenderSettings& settings,
-                              ChannelWaveState& channel, Source& source) {
+                              ChannelWaveState& channel, DrawBuffer& source) {
     const double ascentRate = settings.wave.ascentRate;
     const double descentRate = settings.wave.descentRate;
     const int32_t waveThreshold = settings.wave.waveThreshold;

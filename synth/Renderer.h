@@ -195,9 +195,9 @@ public:
 
 private:
     // Returns what the envelope gave for the last frame.
-    template <bool kUseEnvelope, typename Source>
+    template <bool kUseEnvelope>
     static double renderFrames(int16_t* out, const RenderSpan& span, const RenderSettings& settings,
-                               ChannelWaveState& channel, Source& random);
+                               ChannelWaveState& channel, DrawBuffer& draws);
     // The tap's one producer call: the record of the buffer just rendered.
     void publishToTap(RenderTap& tap, const RendererData& request, uint32_t startFrame,
                       uint32_t endFrame);
