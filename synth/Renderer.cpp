@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace brinesong {
@@ -74,6 +75,161 @@ inline int16_t toSample(double s) {
         return 32767;
     }
     return static_cast<int16_t>(static_cast<int32_t>(s * 32767.0));
+}
+
+// Runs the generators for frames from `f` on, up to `to`, while the envelope stays in phase
+// kPhase (resting stands for any other; a flat envelope has none), and returns the frame after
+// the last one run: the one after a frame at which the envelope may have turned, or `to`. For
+// each frame, after the envelope's step, `sink(f, e, state, draws)` takes the envelope's value
+// `e` and runs the noises. `envelope` gets the envelope's value for the last frame. The
+// generators and the draws run on local copies, which the compiler may keep in registers:
+// nothing the loop writes through a pointer can touch them. They go back at the end.
+template <bool kUseEnvelope, int32_t kPhase, typename Sink>
+[[gnu::always_inline]] inline uint32_t framesInPhase(uint32_t f, uint32_t to,
+                                                     ChannelWaveState& channel, DrawBuffer& draws,
+                                                     const WaveParameters& wave, double& envelope,
+                                                     Sink& sink) {
+    ChannelWaveState state = channel;
+    DrawBuffer source = draws;
+    const WaveParameters w = wave;
+    double e = envelope;
+    for (; f < to; ++f) {
+        if constexpr (kUseEnvelope) {
+            const bool turned = stepWaveEnvelope<kPhase>(state.envelope, source, w.ascentRate,
+                                                         w.descentRate, w.waveThreshold);
+            e = state.envelope.amplitude;
+            if (turned) [[unlikely]] {
+                sink(f, e, state, source);
+                ++f;
+                break;
+            }
+        } else {
+            e = flatEnvelope(w.ascentRate, w.descentRate, w.waveThreshold);
+        }
+        sink(f, e, state, source);
+    }
+    channel = state;
+    draws = source;
+    envelope = e;
+    return f;
+}
+
+// framesInPhase for frames [from, to), whatever the phases.
+template <bool kUseEnvelope, typename Sink>
+[[gnu::always_inline]] inline void framesThrough(uint32_t from, uint32_t to,
+                                                 ChannelWaveState& channel, DrawBuffer& draws,
+                                                 const WaveParameters& wave, double& envelope,
+                                                 Sink& sink) {
+    while (from < to) {
+        switch (kUseEnvelope ? channel.envelope.phase : resting) {
+            case rising:
+                from = framesInPhase<kUseEnvelope, rising>(from, to, channel, draws, wave, envelope,
+                                                           sink);
+                break;
+            case falling:
+                from = framesInPhase<kUseEnvelope, falling>(from, to, channel, draws, wave,
+                                                            envelope, sink);
+                break;
+            default:
+                from = framesInPhase<kUseEnvelope, resting>(from, to, channel, draws, wave,
+                                                            envelope, sink);
+                break;
+        }
+    }
+}
+
+// Renders frames [from, to) one by one, each at the gain `gainOf(f)`.
+template <bool kUseEnvelope, typename GainOf>
+void framesOneByOne(uint32_t from, uint32_t to, int16_t*& out, ChannelWaveState& channel,
+                    DrawBuffer& draws, const WaveParameters& wave, double& envelope,
+                    GainOf gainOf) {
+    int16_t* o = out;
+    const double lightWeight = wave.lightWeight;
+    const double heavyWeight = wave.heavyWeight;
+    auto sound = [&](uint32_t f, double e, ChannelWaveState& state, DrawBuffer& source) {
+        const double p = pinkNoise(state.pink, source);
+        const double b = brownNoise(state.brown, source);
+        const double mix = (lightWeight * p + b * heavyWeight) * e;
+        *o++ = toSample(gainOf(f) * mix);
+    };
+    framesThrough<kUseEnvelope>(from, to, channel, draws, wave, envelope, sound);
+    out = o;
+}
+
+// Two lanes of 32 or 64 bits and four of 32, for the passes below. Each lane of an operation on
+// them is rounded exactly as the same operation on one value.
+using Doubles = double __attribute__((vector_size(16)));
+using Ints = int32_t __attribute__((vector_size(8)));
+using Words = uint32_t __attribute__((vector_size(16)));
+using Samples = int16_t __attribute__((vector_size(4)));
+
+// Frames taken a pass at a time by framesInPasses: their working arrays stay in the first-level
+// cache.
+constexpr uint32_t kPassFrames = 256;
+
+// Renders frames [from, to) at the gain `volume`, an even number of them whose pink-noise
+// counter does not wrap (so each takes kDraws draws, the brown noise's last), in three passes:
+// the brown noise's steps for all of them, two frames at a time; the generators, which must go
+// frame after frame, keeping their values; and the mix of those values into samples, two frames
+// at a time. The divisions and most of the multiplications so run two at once, and the frame
+// loop of the middle pass is short enough for the processor to overlap many frames. The
+// samples are exactly those framesOneByOne gives.
+template <bool kUseEnvelope>
+void framesInPasses(uint32_t from, uint32_t to, int16_t*& out, ChannelWaveState& channel,
+                    DrawBuffer& draws, const WaveParameters& wave, double& envelope,
+                    double volume) {
+    constexpr uint32_t kDraws = kUseEnvelope ? 4 : 3;
+    alignas(16) double steps[kPassFrames];
+    alignas(16) double envelopes[kPassFrames];
+    alignas(16) double browns[kPassFrames];
+    alignas(16) int32_t pinks[kPassFrames];
+    const auto load = [](const auto* p, auto vector) {
+        std::memcpy(&vector, p, sizeof vector);
+        return vector;
+    };
+    auto chains = [&](uint32_t i, double e, ChannelWaveState& state, DrawBuffer& source) {
+        if constexpr (kUseEnvelope) {
+            envelopes[i] = e;
+        }
+        pinks[i] = pinkNoiseLevel(state.pink, source);
+        source.next();  // the brown noise's draw, whose step is worked out already
+        browns[i] = brownLevelAfter(state.brown, steps[i]);
+    };
+    while (from < to) {
+        const uint32_t n = std::min(to - from, kPassFrames);
+        // A frame's draws end with the brown noise's: the last of four words read from
+        // kDraws - 4 words before the frame's first draw (the word before the first is the
+        // previous frame's last, or one of those made before the stretch).
+        const uint32_t* first = draws.next_ + kDraws - 4;
+        for (uint32_t i = 0; i < n; i += 2) {
+            const Words a = load(first + kDraws * i, Words{});
+            const Words b = load(first + kDraws * (i + 1), Words{});
+            const Words raw = __builtin_shufflevector(a, b, 3, 7, 3, 7) >> 1;
+            const Ints r = __builtin_convertvector(__builtin_shufflevector(raw, raw, 0, 1), Ints);
+            const Doubles step = brownStep(__builtin_convertvector(r, Doubles));
+            std::memcpy(steps + i, &step, sizeof step);
+        }
+        framesThrough<kUseEnvelope>(0, n, channel, draws, wave, envelope, chains);
+        const double lightWeight = wave.lightWeight;
+        const double heavyWeight = wave.heavyWeight;
+        for (uint32_t i = 0; i < n; i += 2) {
+            const Doubles p = __builtin_convertvector(load(pinks + i, Ints{}), Doubles) /
+                              wave_constants::kPinkScale;
+            const Doubles b = wave_constants::kBrownGain * load(browns + i, Doubles{});
+            Doubles mix = lightWeight * p + b * heavyWeight;
+            if constexpr (kUseEnvelope) {
+                mix *= load(envelopes + i, Doubles{});  // a flat envelope's 1 changes nothing
+            }
+            const Doubles s = volume * mix;
+            // toSample, two at a time.
+            const Doubles held = s > 1.0 ? Doubles{1.0, 1.0} : s < -1.0 ? Doubles{-1.0, -1.0} : s;
+            const Samples samples =
+                __builtin_convertvector(__builtin_convertvector(held * 32767.0, Ints), Samples);
+            std::memcpy(out + i, &samples, sizeof samples);
+        }
+        out += n;
+        from += n;
+    }
 }
 
 }  // namespace
@@ -249,11 +405,6 @@ double Renderer::renderChannel(int16_t* out, const RenderSpan& span, int32_t ind
 template <bool kUseEnvelope>
 double Renderer::renderFrames(int16_t* out, const RenderSpan& span, const RenderSettings& settings,
                               ChannelWaveState& channel, DrawBuffer& source) {
-    const double ascentRate = settings.wave.ascentRate;
-    const double descentRate = settings.wave.descentRate;
-    const int32_t waveThreshold = settings.wave.waveThreshold;
-    const double lightWeight = settings.wave.lightWeight;
-    const double heavyWeight = settings.wave.heavyWeight;
     const uint32_t startFrame = span.start;
     const uint32_t endFrame = span.end;
 
@@ -274,24 +425,27 @@ double Renderer::renderFrames(int16_t* out, const RenderSpan& span, const Render
             std::max<int64_t>(sleepFade.beginFrame(), static_cast<int64_t>(steadyBegin)));
     }
 
-    // The generators run on a local copy, which the compiler may keep in registers: nothing the
-    // loop writes through a pointer can touch it. It goes back when the stretch is done.
-    ChannelWaveState state = channel;
+    // Each of the three parts has a loop of its own, so the steady one tests nothing for its gain.
+    // It goes in passes where it can.
     double e = 1.0;
-    for (uint32_t f = startFrame; f < endFrame; ++f) {
-        if constexpr (kUseEnvelope) {
-            e = waveEnvelope(state.envelope, source, ascentRate, descentRate, waveThreshold);
-        } else {
-            e = flatEnvelope(ascentRate, descentRate, waveThreshold);
+    const WaveParameters& wave = settings.wave;
+    const auto shaped = [&](uint32_t f) { return gain.at(f) * sleepFade.gainAt(f); };
+    framesOneByOne<kUseEnvelope>(startFrame, steadyBegin, out, channel, source, wave, e, shaped);
+    const double volume = gain.volume;
+    const auto steady = [volume](uint32_t) { return volume; };
+    for (uint32_t f = steadyBegin; f < steadyEnd;) {
+        // Frames before the one whose pink counter wraps to 0 (that one takes a draw less).
+        const uint32_t regular = 0x7FFFFu - channel.pink.counter;
+        const uint32_t passes = std::min(steadyEnd - f, regular) & ~1u;
+        if (passes == 0) {
+            framesOneByOne<kUseEnvelope>(f, f + 1, out, channel, source, wave, e, steady);
+            ++f;
+            continue;
         }
-        const double p = pinkNoise(state.pink, source);
-        const double b = brownNoise(state.brown, source);
-        const double mix = (lightWeight * p + b * heavyWeight) * e;
-        const double g =
-            (f >= steadyBegin && f < steadyEnd) ? gain.volume : gain.at(f) * sleepFade.gainAt(f);
-        *out++ = toSample(g * mix);
+        framesInPasses<kUseEnvelope>(f, f + passes, out, channel, source, wave, e, volume);
+        f += passes;
     }
-    channel = state;
+    framesOneByOne<kUseEnvelope>(steadyEnd, endFrame, out, channel, source, wave, e, shaped);
     return e;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 
 #include "RandomSource.h"
@@ -63,25 +64,42 @@ constexpr int32_t kPinkLimit = 83886080;
 constexpr double kPinkScale = 83886080.0;
 }  // namespace wave_constants
 
+// The brown noise's step for a draw `r`: uniform, within +-kBrownStep. It depends on nothing
+// else, so the steps of many frames can be worked out side by side ahead of the noise itself
+// (`Value` may be a vector of doubles, each lane rounded as a double alone).
+template <typename Value>
+inline Value brownStep(Value r) {
+    return (r / wave_constants::kDrawDivisor * 2.0 - 1.0) * wave_constants::kBrownStep;
+}
+
+// The brown noise's level moved on by `step` (as brownStep gives it); the noise is
+// kBrownGain times the level.
+inline double brownLevelAfter(BrownNoiseState& state, double step) {
+    double level = state.level * wave_constants::kBrownLeak + step;
+    // The noise would leave +-1 (multiplying by a power of two is exact, so the level's own test
+    // is the same).
+    if (std::fabs(level) > 1.0 / wave_constants::kBrownGain) [[unlikely]] {
+        // Step the other way rather than clip, so the rumble never flattens against a limit.
+        level = step * -2.0 + level;
+    }
+    state.level = level;
+    return level;
+}
+
+inline double brownNoiseAfter(BrownNoiseState& state, double step) {
+    return wave_constants::kBrownGain * brownLevelAfter(state, step);
+}
+
 // Each generator takes its draws from `random`: the `RandomSource` itself, or a `DrawBuffer` of
 // draws made ahead from it.
 template <typename Source>
 inline double brownNoise(BrownNoiseState& state, Source& random) {
-    const double r = random.next();
-    const double w = (r / wave_constants::kDrawDivisor * 2.0 - 1.0) * wave_constants::kBrownStep;
-    double level = state.level * wave_constants::kBrownLeak + w;
-    double out = level * wave_constants::kBrownGain;
-    if (out > 1.0 || out < -1.0) {
-        // Step the other way rather than clip, so the rumble never flattens against a limit.
-        level = w * -2.0 + level;
-        out = wave_constants::kBrownGain * level;
-    }
-    state.level = level;
-    return out;
+    return brownNoiseAfter(state, brownStep(static_cast<double>(random.next())));
 }
 
+// The pink noise as a whole number, up to +-kPinkLimit; pinkNoise scales it to +-1.
 template <typename Source>
-inline double pinkNoise(PinkNoiseState& state, Source& random) {
+inline int32_t pinkNoiseLevel(PinkNoiseState& state, Source& random) {
     int32_t v = pinkValueFromDraw(random.next());
     const uint32_t counter = (state.counter + 1) & 0x7FFFFu;
     state.counter = counter;
@@ -93,48 +111,75 @@ inline double pinkNoise(PinkNoiseState& state, Source& random) {
     }
     const int32_t sum = state.runningSum;
     const int32_t total = sum + v;
-    int32_t result;
-    // Fold back instead of clipping: use the other sign of the fresh value, or half of it.
-    if (total >= wave_constants::kPinkLimit) {
-        const int32_t alt = sum - v;
-        result = alt < wave_constants::kPinkLimit
-                     ? alt
-                     : wave_constants::kPinkLimit - (v < 0 ? -v : v) / 2;
-    } else if (total >= -wave_constants::kPinkLimit) {
-        result = total;
-    } else {
-        const int32_t alt = sum - v;
-        result = alt >= -wave_constants::kPinkLimit
-                     ? alt
-                     : (v < 0 ? -v : v) / 2 - wave_constants::kPinkLimit;
+    // Fold back instead of clipping: use the other sign of the fresh value, or half of it. The
+    // first test is the two bounds at once: total lies in [-limit, limit).
+    if (static_cast<uint32_t>(total) + uint32_t{wave_constants::kPinkLimit} <
+        2 * uint32_t{wave_constants::kPinkLimit}) [[likely]] {
+        return total;
     }
-    return result / wave_constants::kPinkScale;
+    const int32_t alt = sum - v;
+    if (total >= wave_constants::kPinkLimit) {
+        return alt < wave_constants::kPinkLimit ? alt
+                                                : wave_constants::kPinkLimit - (v < 0 ? -v : v) / 2;
+    }
+    return alt >= -wave_constants::kPinkLimit ? alt
+                                              : (v < 0 ? -v : v) / 2 - wave_constants::kPinkLimit;
+}
+
+template <typename Source>
+inline double pinkNoise(PinkNoiseState& state, Source& random) {
+    return pinkNoiseLevel(state, random) / wave_constants::kPinkScale;
+}
+
+// One step of the envelope of a channel whose phase is `kPhase` (resting stands for any phase
+// but rising and falling). Returns true when the step may have changed the phase: only then is
+// the phase written. A loop over frames in one phase can so leave its tests to the compiler and
+// look at the phase again only after such a step.
+template <int32_t kPhase, typename Source>
+inline bool stepWaveEnvelope(WaveEnvelopeState& state, Source& random, double ascentRate,
+                             double descentRate, int32_t waveThreshold) {
+    double amplitude = state.amplitude;
+    // The step uses the phase from before this sample's draw.
+    if constexpr (kPhase == rising) {
+        amplitude = amplitude + ascentRate * amplitude;
+    } else if constexpr (kPhase == falling) {
+        amplitude = amplitude - descentRate * amplitude;
+    }
+    const bool turn = random.next() <= waveThreshold;
+    const bool turned = turn || amplitude > 1.0 || amplitude < 0.1;
+    if (turned) [[unlikely]] {
+        int32_t phase = state.phase;
+        if (turn) {
+            phase = kPhase == rising ? falling : rising;
+        }
+        if (amplitude > 1.0) {
+            phase = falling;
+            amplitude = 1.0;
+        } else if (amplitude < 0.1) {
+            phase = resting;
+            amplitude = 0.1;
+        }
+        state.phase = phase;
+    }
+    state.amplitude = amplitude;
+    return turned;
 }
 
 template <typename Source>
 inline double waveEnvelope(WaveEnvelopeState& state, Source& random, double ascentRate,
                            double descentRate, int32_t waveThreshold) {
-    int32_t phase = state.phase;
-    double amplitude = state.amplitude;
-    // The step uses the phase from before this sample's draw.
-    if (phase == rising) {
-        amplitude = amplitude + ascentRate * amplitude;
-    } else if (phase == falling) {
-        amplitude = amplitude - descentRate * amplitude;
+    switch (state.phase) {
+        case rising:
+            stepWaveEnvelope<rising>(state, random, ascentRate, descentRate, waveThreshold);
+            break;
+        case falling:
+            stepWaveEnvelope<falling>(state, random, ascentRate, descentRate, waveThreshold);
+            break;
+        default:
+            stepWaveEnvelope<resting>(state, random, ascentRate, descentRate, waveThreshold);
+            break;
     }
-    if (random.next() <= waveThreshold) {
-        phase = phase == rising ? falling : rising;
-    }
-    if (amplitude > 1.0) {
-        phase = falling;
-        amplitude = 1.0;
-    } else if (amplitude < 0.1) {
-        phase = resting;
-        amplitude = 0.1;
-    }
-    state.phase = phase;
-    state.amplitude = amplitude;
-    return amplitude;
+    return state.amplitude;
 }
 
 // How many draws a channel's generators take for `frames` frames from a pink-noise counter at

@@ -20,6 +20,9 @@ public:
     double runLength = 0, fadeInOut = 0.01, volume = 0.5;
     uint32_t frameCount = 0;
     bool forceStop = false, forceStopFinished = false;
+    // What the envelopes went through: the phases they were in, and whether one held at the top.
+    unsigned phasesSeen = 0;
+    bool reachedTop = false;
 
     // Returns the number of frames written to each channel.
     uint32_t render(uint32_t frames, int16_t* left, int16_t* right) {
@@ -57,6 +60,8 @@ private:
                                  ? waveEnvelope(st.envelope, random_, p.ascentRate, p.descentRate,
                                                 p.waveThreshold)
                                  : 1.0;
+            phasesSeen |= 1u << st.envelope.phase;
+            reachedTop = reachedTop || e == 1.0;
             const double pink = pinkNoise(st.pink, random_);
             const double brown = brownNoise(st.brown, random_);
             const double mix = (p.lightWeight * pink + brown * p.heavyWeight) * e;
@@ -226,6 +231,31 @@ TEST(RendererTest, settingsCombinations_matchTheFrameByFrameFormula) {
         ReferenceRenderer ref(prefs, 21);
         rig.renderer.volume = ref.volume = c.volume;
         expectSameAsReference(rig, ref, 100000);
+    }
+}
+
+// Long enough for the pink counter's wrap (a frame with a draw fewer) and for envelopes that
+// rise to the top, fall and rest: what the renderer works out in passes over many frames at once
+// comes out frame for frame as the formula gives it.
+TEST(RendererTest, longRun_acrossTheWrapAndEveryEnvelopeTurn_matchesTheFrameByFrameFormula) {
+    for (const bool envelope : {true, false}) {
+        Preferences prefs;
+        prefs.setAmplitudeGenerator(envelope);
+        prefs.setAscent(100);
+        prefs.setDescent(100);
+        prefs.setWaveInterval(0);
+        Rig rig(prefs, 5);
+        ReferenceRenderer ref(prefs, 5);
+        // Odd sizes first; the request across the wrap begins at an even frame, so the frames up
+        // to the wrap come in whole pairs.
+        for (const uint32_t frames : {100001u, 100001u, 100000u, 100000u, 100000u, 100000u}) {
+            expectSameAsReference(rig, ref, frames);
+        }
+        EXPECT_GT(ref.frameCount, 524288u);
+        if (envelope) {
+            EXPECT_EQ(ref.phasesSeen, 0b111u);
+            EXPECT_TRUE(ref.reachedTop);
+        }
     }
 }
 
