@@ -5,6 +5,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace brinesong {
 
 namespace {
@@ -156,12 +160,41 @@ void framesOneByOne(uint32_t from, uint32_t to, int16_t*& out, ChannelWaveState&
     out = o;
 }
 
-// Two lanes of 32 or 64 bits and four of 32, for the passes below. Each lane of an operation on
-// them is rounded exactly as the same operation on one value.
+// Lanes of numbers for the passes below. Each lane of an operation on them is rounded exactly as
+// the same operation on one value.
 using Doubles = double __attribute__((vector_size(16)));
 using Ints = int32_t __attribute__((vector_size(8)));
+using Ints4 = int32_t __attribute__((vector_size(16)));
 using Words = uint32_t __attribute__((vector_size(16)));
+using Shorts4 = int16_t __attribute__((vector_size(8)));
 using Samples = int16_t __attribute__((vector_size(4)));
+
+// The two low lanes of `v` as doubles. The compiler makes two conversions of one value each of
+// the generic form, so where the processor converts two at once it is asked to directly.
+inline Doubles lowLanesToDoubles(Ints4 v) {
+#if defined(__SSE2__)
+    return _mm_cvtepi32_pd(reinterpret_cast<__m128i>(v));
+#else
+    return __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1), Doubles);
+#endif
+}
+
+// toSample's limits, two at a time: s held within +-1, a value that is not a number left as it is.
+inline Doubles heldWithinOne(Doubles s) {
+#if defined(__SSE2__)
+    // The instructions give their second operand where either is not a number.
+    return _mm_max_pd(_mm_set1_pd(-1.0), _mm_min_pd(_mm_set1_pd(1.0), s));
+#else
+    return s > 1.0 ? Doubles{1.0, 1.0} : s < -1.0 ? Doubles{-1.0, -1.0} : s;
+#endif
+}
+
+// Two samples from two values: toSample's truncation, and its 16-bit wrap of what falls outside
+// (for a value that is not a number).
+inline Samples toSamples(Doubles scaled) {
+    const Shorts4 halves = reinterpret_cast<Shorts4>(__builtin_convertvector(scaled, Ints));
+    return __builtin_shufflevector(halves, halves, 0, 2);
+}
 
 // Frames taken a pass at a time by framesInPasses: their working arrays stay in the first-level
 // cache.
@@ -182,7 +215,7 @@ void framesInPasses(uint32_t from, uint32_t to, int16_t*& out, ChannelWaveState&
     alignas(16) double steps[kPassFrames];
     alignas(16) double envelopes[kPassFrames];
     alignas(16) double browns[kPassFrames];
-    alignas(16) int32_t pinks[kPassFrames];
+    alignas(16) int32_t pinks[kPassFrames + 2];  // read four at a time, two used
     const auto load = [](const auto* p, auto vector) {
         std::memcpy(&vector, p, sizeof vector);
         return vector;
@@ -205,26 +238,22 @@ void framesInPasses(uint32_t from, uint32_t to, int16_t*& out, ChannelWaveState&
             const Words a = load(first + kDraws * i, Words{});
             const Words b = load(first + kDraws * (i + 1), Words{});
             const Words raw = __builtin_shufflevector(a, b, 3, 7, 3, 7) >> 1;
-            const Ints r = __builtin_convertvector(__builtin_shufflevector(raw, raw, 0, 1), Ints);
-            const Doubles step = brownStep(__builtin_convertvector(r, Doubles));
+            const Doubles step = brownStep(lowLanesToDoubles(reinterpret_cast<Ints4>(raw)));
             std::memcpy(steps + i, &step, sizeof step);
         }
         framesThrough<kUseEnvelope>(0, n, channel, draws, wave, envelope, chains);
         const double lightWeight = wave.lightWeight;
         const double heavyWeight = wave.heavyWeight;
         for (uint32_t i = 0; i < n; i += 2) {
-            const Doubles p = __builtin_convertvector(load(pinks + i, Ints{}), Doubles) /
-                              wave_constants::kPinkScale;
+            const Doubles p =
+                lowLanesToDoubles(load(pinks + i, Ints4{})) / wave_constants::kPinkScale;
             const Doubles b = wave_constants::kBrownGain * load(browns + i, Doubles{});
             Doubles mix = lightWeight * p + b * heavyWeight;
             if constexpr (kUseEnvelope) {
                 mix *= load(envelopes + i, Doubles{});  // a flat envelope's 1 changes nothing
             }
-            const Doubles s = volume * mix;
             // toSample, two at a time.
-            const Doubles held = s > 1.0 ? Doubles{1.0, 1.0} : s < -1.0 ? Doubles{-1.0, -1.0} : s;
-            const Samples samples =
-                __builtin_convertvector(__builtin_convertvector(held * 32767.0, Ints), Samples);
+            const Samples samples = toSamples(heldWithinOne(volume * mix) * 32767.0);
             std::memcpy(out + i, &samples, sizeof samples);
         }
         out += n;
