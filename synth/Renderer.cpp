@@ -169,13 +169,25 @@ using Words = uint32_t __attribute__((vector_size(16)));
 using Shorts4 = int16_t __attribute__((vector_size(8)));
 using Samples = int16_t __attribute__((vector_size(4)));
 
-// The two low lanes of `v` as doubles. The compiler makes two conversions of one value each of
-// the generic form, so where the processor converts two at once it is asked to directly.
+// The two low lanes of `v` as doubles. The compiler turns the generic conversion of two lanes
+// into two conversions of one value each; where the processor converts two at once, it is asked
+// to directly.
 inline Doubles lowLanesToDoubles(Ints4 v) {
 #if defined(__SSE2__)
     return _mm_cvtepi32_pd(reinterpret_cast<__m128i>(v));
 #else
     return __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1), Doubles);
+#endif
+}
+
+// The two integers at `p` as doubles.
+inline Doubles twoToDoubles(const int32_t* p) {
+#if defined(__SSE2__)
+    return _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+#else
+    Ints v;
+    std::memcpy(&v, p, sizeof v);
+    return __builtin_convertvector(v, Doubles);
 #endif
 }
 
@@ -215,7 +227,7 @@ void framesInPasses(uint32_t from, uint32_t to, int16_t*& out, ChannelWaveState&
     alignas(16) double steps[kPassFrames];
     alignas(16) double envelopes[kPassFrames];
     alignas(16) double browns[kPassFrames];
-    alignas(16) int32_t pinks[kPassFrames + 2];  // read four at a time, two used
+    alignas(16) int32_t pinks[kPassFrames];
     const auto load = [](const auto* p, auto vector) {
         std::memcpy(&vector, p, sizeof vector);
         return vector;
@@ -245,8 +257,7 @@ void framesInPasses(uint32_t from, uint32_t to, int16_t*& out, ChannelWaveState&
         const double lightWeight = wave.lightWeight;
         const double heavyWeight = wave.heavyWeight;
         for (uint32_t i = 0; i < n; i += 2) {
-            const Doubles p =
-                lowLanesToDoubles(load(pinks + i, Ints4{})) / wave_constants::kPinkScale;
+            const Doubles p = twoToDoubles(pinks + i) / wave_constants::kPinkScale;
             const Doubles b = wave_constants::kBrownGain * load(browns + i, Doubles{});
             Doubles mix = lightWeight * p + b * heavyWeight;
             if constexpr (kUseEnvelope) {
