@@ -81,6 +81,14 @@ inline int16_t toSample(double s) {
     return static_cast<int16_t>(static_cast<int32_t>(s * 32767.0));
 }
 
+// The two noises weighted into one, before the envelope and the gain; a vector of doubles is
+// mixed lane by lane alike. The one place the formula is written, for the frame-by-frame path
+// and the passes both.
+template <typename Value>
+inline Value weighted(Value pink, Value brown, double lightWeight, double heavyWeight) {
+    return lightWeight * pink + brown * heavyWeight;
+}
+
 // Runs the generators for frames from `f` on, up to `to`, while the envelope stays in phase
 // kPhase (resting stands for any other; a flat envelope has none), and returns the frame after
 // the last one run: the one after a frame at which the envelope may have turned, or `to`. For
@@ -153,7 +161,7 @@ void framesOneByOne(uint32_t from, uint32_t to, int16_t*& out, ChannelWaveState&
     auto sound = [&](uint32_t f, double e, ChannelWaveState& state, DrawBuffer& source) {
         const double p = pinkNoise(state.pink, source);
         const double b = brownNoise(state.brown, source);
-        const double mix = (lightWeight * p + b * heavyWeight) * e;
+        const double mix = weighted(p, b, lightWeight, heavyWeight) * e;
         *o++ = toSample(gainOf(f) * mix);
     };
     framesThrough<kUseEnvelope>(from, to, channel, draws, wave, envelope, sound);
@@ -266,7 +274,7 @@ void framesInPasses(uint32_t from, uint32_t to, int16_t*& out, ChannelWaveState&
         for (uint32_t i = 0; i < n; i += 2) {
             const Doubles p = twoToDoubles(pinks + i) / wave_constants::kPinkScale;
             const Doubles b = wave_constants::kBrownGain * load(browns + i, Doubles{});
-            Doubles mix = lightWeight * p + b * heavyWeight;
+            Doubles mix = weighted(p, b, lightWeight, heavyWeight);
             if constexpr (kUseEnvelope) {
                 mix *= load(envelopes + i, Doubles{});  // a flat envelope's 1 changes nothing
             }
