@@ -1,8 +1,12 @@
 #include "CommandLine.h"
 
-#include <QCommandLineParser>
-#include <QFileInfo>
+#include <QStringList>
+#include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <filesystem>
+#include <limits>
+#include <map>
 
 #include "export/ExportFormat.h"
 
@@ -40,23 +44,118 @@ const QtWindowOption kQtWindowOptions[] = {
     {"dograb", false},         {"sync", false},
 };
 
-bool isQtWindowOption(const QString& name) {
-    for (const QtWindowOption& option : kQtWindowOptions) {
-        if (name == QLatin1String(option.name)) {
-            return true;
-        }
-    }
-    return false;
+bool isQtWindowOption(const std::string& name) {
+    return std::any_of(std::begin(kQtWindowOptions), std::end(kQtWindowOptions),
+                       [&name](const QtWindowOption& option) { return name == option.name; });
 }
 
-bool onlyQtWindowOptions(const QStringList& names) {
-    for (const QString& name : names) {
-        if (!isQtWindowOption(name)) {
-            return false;
-        }
+// Every option of ours and of Qt's window, with whether it takes a value.
+struct OptionSpec {
+    std::string name;
+    bool takesValue;
+};
+
+std::vector<OptionSpec> optionSpecs() {
+    std::vector<OptionSpec> specs{
+        {"help", false},    {"h", false},      {"version", false},
+        {"export", true},   {"play", false},   {"list-devices", false},
+        {"device", true},   {"minutes", true}, {"seed", true},
+        {"fade-out", true}, {"format", true},  {"loop", false},
+    };
+    for (const auto& option : kPercentOptions) {
+        specs.push_back({option[0], true});
     }
-    return true;
+    for (const auto& option : kSwitchOptions) {
+        specs.push_back({option[0], true});
+    }
+    for (const QtWindowOption& option : kQtWindowOptions) {
+        specs.push_back({option.name, option.takesValue});
+    }
+    return specs;
 }
+
+// An argument that is an option: one or two dashes and a name. A lone "-" and a negative number
+// ("-5", "-.5") are values; no option's name begins with a digit or a point.
+bool looksLikeOption(const std::string& argument) {
+    if (argument.size() < 2 || argument[0] != '-') {
+        return false;
+    }
+    const unsigned char next = static_cast<unsigned char>(argument[1]);
+    return !std::isdigit(next) && next != '.';
+}
+
+// The options as given, each with its value as the bytes of the argument (the last one counts
+// when an option is given twice). "--name=value" and "-name value" are taken too, as Qt's window
+// options are written with one dash. A value is never taken greedily: an argument that looks
+// like an option after one that takes a value is refused, so "--export --loop" cannot write a
+// file named "--loop.aif"; "--export=--loop" or "./--loop" say that such a name is meant.
+class ParsedOptions {
+public:
+    bool parse(const std::vector<std::string>& arguments, QString& error) {
+        const std::vector<OptionSpec> specs = optionSpecs();
+        for (size_t i = 0; i < arguments.size(); ++i) {
+            const std::string& argument = arguments[i];
+            if (!looksLikeOption(argument)) {
+                error = QStringLiteral("unexpected argument '%1'").arg(text(argument));
+                return false;
+            }
+            std::string name = argument.substr(argument[1] == '-' ? 2 : 1);
+            std::optional<std::string> value;
+            if (const size_t equals = name.find('='); equals != std::string::npos) {
+                value = name.substr(equals + 1);
+                name.resize(equals);
+            }
+            const auto spec = std::find_if(specs.begin(), specs.end(),
+                                           [&name](const OptionSpec& s) { return s.name == name; });
+            if (name.empty() || spec == specs.end()) {
+                error = QStringLiteral("unknown option '%1'").arg(text(argument));
+                return false;
+            }
+            if (name == "h") {
+                name = "help";
+            }
+            if (!spec->takesValue) {
+                if (value) {
+                    error = QStringLiteral("--%1 takes no value").arg(text(name));
+                    return false;
+                }
+            } else if (!value) {
+                if (i + 1 == arguments.size()) {
+                    error = QStringLiteral("--%1: expected a value").arg(text(name));
+                    return false;
+                }
+                const std::string& next = arguments[++i];
+                if (looksLikeOption(next)) {
+                    error = QStringLiteral(
+                                "--%1: expected a value, got the option '%2' (write --%1=%2 if "
+                                "it is meant as the value)")
+                                .arg(text(name), text(next));
+                    return false;
+                }
+                value = next;
+            }
+            if (std::find(names_.begin(), names_.end(), name) == names_.end()) {
+                names_.push_back(name);
+            }
+            values_[name] = value.value_or(std::string());
+        }
+        return true;
+    }
+
+    bool isSet(const std::string& name) const { return values_.count(name) != 0; }
+    const std::vector<std::string>& names() const { return names_; }
+    const std::string& bytes(const std::string& name) const { return values_.at(name); }
+    QString value(const std::string& name) const { return text(bytes(name)); }
+
+private:
+    // For messages and for values that are text; paths stay bytes.
+    static QString text(const std::string& bytes) {
+        return QString::fromLocal8Bit(bytes.data(), qsizetype(bytes.size()));
+    }
+
+    std::vector<std::string> names_;  // in the order first given
+    std::map<std::string, std::string> values_;
+};
 
 QString refusal(const QString& option, const QString& expected, const QString& given) {
     return QStringLiteral("--%1: expected %2, got '%3'").arg(option, expected, given);
@@ -87,15 +186,22 @@ bool parseSwitch(const QString& option, const QString& text, std::optional<bool>
     return true;
 }
 
-bool parseMinutes(const QString& text, std::optional<float>& out, QString& error) {
+bool parseMinutes(const QString& text, bool play, std::optional<float>& out, QString& error) {
     bool ok = false;
-    const float value = text.trimmed().toFloat(&ok);
-    if (!ok || !std::isfinite(value) || value < 0.0f) {
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || !(value >= 0.0 && value <= std::numeric_limits<float>::max())) {
         error = refusal(QStringLiteral("minutes"), QStringLiteral("a number of minutes, 0 or more"),
                         text);
         return false;
     }
-    out = value;
+    if (play && value > kMaxPlayMinutes) {
+        error = refusal(QStringLiteral("minutes"),
+                        QStringLiteral("at most %1 minutes of play (about 190 years)")
+                            .arg(kMaxPlayMinutes, 0, 'f', 0),
+                        text);
+        return false;
+    }
+    out = static_cast<float>(value);
     return true;
 }
 
@@ -138,10 +244,14 @@ QString usageText() {
                "          (P in percent, 0 to 100; absent settings come from the saved ones)\n"
                "--minutes M   length of the export in minutes, at most 400; with --play, the "
                "minutes\n"
-               "              after which the sound fades out (default: until interrupted)\n"
+               "              after which the sound fades out, at most 100000000 (default: "
+               "until\n"
+               "              interrupted)\n"
                "--fade-out F  with --play --minutes: fade the sound out gently over its last F "
                "minutes\n"
-               "              (at most M; default: the short fade of the play/stop button)\n"
+               "              (at most M, which may then be at most 1440; default: the short "
+               "fade of\n"
+               "              the play/stop button)\n"
                "--format F    file format of the export: %1 (default: the one FILE's\n"
                "              extension names, else aiff, with \".aif\" appended)\n"
                "--loop        an export whose end flows into its start, to be played repeated\n"
@@ -149,6 +259,9 @@ QString usageText() {
                "--device NAME the output device to play to, as --list-devices names it (default: "
                "the\n"
                "              one chosen in the window)\n"
+               "A value that begins with \"-\" is joined to its option by \"=\" "
+               "(--export=-night),\n"
+               "or for a file written ./-night; a negative number is taken as a value.\n"
                "The window also takes Qt's standard options (-platform NAME, -style STYLE, ...).\n")
         .arg(formatNames());
 }
@@ -157,133 +270,97 @@ QString versionText() {
     return QStringLiteral("brinesong " BRINESONG_VERSION "\n");
 }
 
-ParseOutcome parseCommandLine(const QStringList& arguments) {
+ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
     ParseOutcome outcome;
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
-    const QCommandLineOption version(QStringLiteral("version"));
-    const QCommandLineOption exportFile(QStringLiteral("export"), QString(),
-                                        QStringLiteral("FILE"));
-    const QCommandLineOption play(QStringLiteral("play"));
-    const QCommandLineOption listDevices(QStringLiteral("list-devices"));
-    const QCommandLineOption device(QStringLiteral("device"), QString(), QStringLiteral("NAME"));
-    const QCommandLineOption minutes(QStringLiteral("minutes"), QString(), QStringLiteral("M"));
-    const QCommandLineOption seed(QStringLiteral("seed"), QString(), QStringLiteral("N"));
-    const QCommandLineOption fadeOut(QStringLiteral("fade-out"), QString(), QStringLiteral("F"));
-    const QCommandLineOption format(QStringLiteral("format"), QString(), QStringLiteral("F"));
-    const QCommandLineOption loop(QStringLiteral("loop"));
-    parser.addOption(help);
-    parser.addOption(version);
-    parser.addOption(exportFile);
-    parser.addOption(play);
-    parser.addOption(listDevices);
-    parser.addOption(device);
-    parser.addOption(minutes);
-    parser.addOption(seed);
-    parser.addOption(fadeOut);
-    parser.addOption(format);
-    parser.addOption(loop);
-    for (const auto& option : kPercentOptions) {
-        parser.addOption(QCommandLineOption(QString::fromLatin1(option[0]),
-                                            QString::fromLatin1(option[1]), QStringLiteral("P")));
-    }
-    for (const auto& option : kSwitchOptions) {
-        parser.addOption(QCommandLineOption(QString::fromLatin1(option[0]),
-                                            QString::fromLatin1(option[1]),
-                                            QStringLiteral("on|off")));
-    }
-
-    for (const QtWindowOption& option : kQtWindowOptions) {
-        parser.addOption(option.takesValue ? QCommandLineOption(QString::fromLatin1(option.name),
-                                                                QString(), QStringLiteral("VALUE"))
-                                           : QCommandLineOption(QString::fromLatin1(option.name)));
-    }
-
-    QStringList withProgram = arguments;
-    withProgram.prepend(QStringLiteral("brinesong"));
-    if (!parser.parse(withProgram)) {
-        outcome.error = parser.errorText();
-        return outcome;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        outcome.error =
-            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+    QString& error = outcome.error;
+    ParsedOptions parser;
+    if (!parser.parse(arguments, error)) {
         return outcome;
     }
 
     CommandLine& command = outcome.command;
-    if (parser.isSet(help)) {
+    if (parser.isSet("help")) {
         command.mode = CommandLine::Mode::Help;
         outcome.ok = true;
         return outcome;
     }
-    if (parser.isSet(version)) {
+    if (parser.isSet("version")) {
         command.mode = CommandLine::Mode::Version;
         outcome.ok = true;
         return outcome;
     }
     QString qtOption;
-    for (const QString& name : parser.optionNames()) {
+    for (const std::string& name : parser.names()) {
         if (isQtWindowOption(name)) {
-            qtOption = name;
+            qtOption = QString::fromStdString(name);
             break;
         }
     }
 
     SoundOptions& sound = command.sound;
-    QString& error = outcome.error;
     std::optional<double>* percentTargets[] = {&sound.volume,    &sound.lightWave,
                                                &sound.heavyWave, &sound.ascent,
                                                &sound.descent,   &sound.waveInterval};
     for (size_t i = 0; i < std::size(kPercentOptions); ++i) {
-        const QString name = QString::fromLatin1(kPercentOptions[i][0]);
-        if (parser.isSet(name) &&
-            !parsePercent(name, parser.value(name), *percentTargets[i], error)) {
+        const char* name = kPercentOptions[i][0];
+        if (parser.isSet(name) && !parsePercent(QString::fromLatin1(name), parser.value(name),
+                                                *percentTargets[i], error)) {
             return outcome;
         }
     }
     std::optional<bool>* switchTargets[] = {&sound.boostSoundLevel, &sound.amplitudeGenerator};
     for (size_t i = 0; i < std::size(kSwitchOptions); ++i) {
-        const QString name = QString::fromLatin1(kSwitchOptions[i][0]);
+        const char* name = kSwitchOptions[i][0];
         if (parser.isSet(name) &&
-            !parseSwitch(name, parser.value(name), *switchTargets[i], error)) {
+            !parseSwitch(QString::fromLatin1(name), parser.value(name), *switchTargets[i], error)) {
             return outcome;
         }
     }
-    if (parser.isSet(minutes) && !parseMinutes(parser.value(minutes), sound.minutes, error)) {
+    const bool play = parser.isSet("play");
+    if (parser.isSet("minutes") &&
+        !parseMinutes(parser.value("minutes"), play, sound.minutes, error)) {
         return outcome;
     }
-    if (parser.isSet(seed) && !parseSeed(parser.value(seed), sound.seed, error)) {
+    if (parser.isSet("seed") && !parseSeed(parser.value("seed"), sound.seed, error)) {
         return outcome;
     }
 
-    if ((parser.isSet(format) || parser.isSet(loop)) && !parser.isSet(exportFile)) {
-        error = QStringLiteral("--%1 goes with --export")
-                    .arg(parser.isSet(format) ? QStringLiteral("format") : QStringLiteral("loop"));
+    const bool exportFile = parser.isSet("export");
+    if ((parser.isSet("format") || parser.isSet("loop")) && !exportFile) {
+        error =
+            QStringLiteral("--%1 goes with --export")
+                .arg(parser.isSet("format") ? QStringLiteral("format") : QStringLiteral("loop"));
         return outcome;
     }
-    if (parser.isSet(format)) {
-        if (!formatNamed(parser.value(format).trimmed().toStdString())) {
+    if (parser.isSet("format")) {
+        const QString format = parser.value("format").trimmed();
+        if (!formatNamed(format.toStdString())) {
             error = refusal(QStringLiteral("format"), QStringLiteral("one of ") + formatNames(),
-                            parser.value(format));
+                            parser.value("format"));
             return outcome;
         }
-        command.format = parser.value(format).trimmed();
+        command.format = format;
     }
-    command.loop = parser.isSet(loop);
-    if (parser.isSet(exportFile) && parser.isSet(play)) {
+    command.loop = parser.isSet("loop");
+    if (exportFile && play) {
         error = QStringLiteral("--play and --export exclude each other");
         return outcome;
     }
-    if (parser.isSet(fadeOut)) {
-        if (!parser.isSet(play) || !parser.isSet(minutes)) {
+    if (parser.isSet("fade-out")) {
+        if (!play || !parser.isSet("minutes")) {
             error = QStringLiteral("--fade-out goes with --play --minutes M");
             return outcome;
         }
+        if (*sound.minutes > kMaxFadeOutPlayMinutes) {
+            error = QStringLiteral(
+                        "--fade-out: a fade-out can end at most %1 minutes (a day) after the "
+                        "launch; --minutes is %2")
+                        .arg(kMaxFadeOutPlayMinutes)
+                        .arg(static_cast<double>(*sound.minutes));
+            return outcome;
+        }
         bool ok = false;
-        const QString text = parser.value(fadeOut);
+        const QString text = parser.value("fade-out");
         const double value = text.trimmed().toDouble(&ok);
         if (!ok || !(value >= 0.0 && value <= *sound.minutes)) {
             error =
@@ -293,8 +370,8 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
         }
         command.fadeOutMinutes = value;
     }
-    const bool windowless =
-        parser.isSet(listDevices) || parser.isSet(play) || parser.isSet(exportFile);
+    const bool listDevices = parser.isSet("list-devices");
+    const bool windowless = listDevices || play || exportFile;
     if (!qtOption.isEmpty() && windowless) {
         error = QStringLiteral(
                     "-%1 is an option of the window; --export, --play and "
@@ -302,8 +379,8 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
                     .arg(qtOption);
         return outcome;
     }
-    if (parser.isSet(listDevices)) {
-        if (parser.isSet(play) || parser.isSet(exportFile)) {
+    if (listDevices) {
+        if (play || exportFile) {
             error = QStringLiteral("--list-devices goes alone");
             return outcome;
         }
@@ -311,34 +388,37 @@ ParseOutcome parseCommandLine(const QStringList& arguments) {
         outcome.ok = true;
         return outcome;
     }
-    if (parser.isSet(device)) {
-        if (!parser.isSet(play)) {
+    if (parser.isSet("device")) {
+        if (!play) {
             error = QStringLiteral("--device goes with --play");
             return outcome;
         }
-        command.device = parser.value(device);
+        command.device = parser.value("device");
         if (command.device->isEmpty()) {
             error = QStringLiteral("--device: expected a device name (see --list-devices)");
             return outcome;
         }
     }
-    if (parser.isSet(play)) {
+    if (play) {
         command.mode = CommandLine::Mode::Play;
-    } else if (parser.isSet(exportFile)) {
+    } else if (exportFile) {
         command.mode = CommandLine::Mode::Export;
-        command.exportPath = parser.value(exportFile);
-        if (command.exportPath.isEmpty()) {
+        // The bytes as given: a name that is not valid in the locale's encoding still names
+        // exactly the file it names, and no other.
+        command.exportPath = parser.bytes("export");
+        if (command.exportPath.empty()) {
             error = QStringLiteral("--export: expected a file name");
             return outcome;
         }
         // A folder would otherwise become "DIR.aif" beside it, or "DIR/.aif" hidden inside.
-        if (command.exportPath.endsWith(QLatin1Char('/')) ||
-            QFileInfo(command.exportPath).isDir()) {
+        std::error_code ignored;
+        if (command.exportPath.back() == '/' ||
+            std::filesystem::is_directory(command.exportPath, ignored)) {
             error = QStringLiteral("--export: '%1' is a folder; expected a file name")
-                        .arg(command.exportPath);
+                        .arg(parser.value("export"));
             return outcome;
         }
-    } else if (!onlyQtWindowOptions(parser.optionNames())) {
+    } else if (!std::all_of(parser.names().begin(), parser.names().end(), isQtWindowOption)) {
         error = QStringLiteral("nothing to do: give --export FILE or --play (see --help)");
         return outcome;
     }

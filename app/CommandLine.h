@@ -3,9 +3,10 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace brinesong {
 
@@ -13,6 +14,13 @@ namespace brinesong {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;   // the work failed
 inline constexpr int kExitBadUsage = 2;  // an option was refused; nothing was touched
+
+// The longest --play: the end is kept on the steady clock, in nanoseconds, which holds about 290
+// years; this leaves room for the clock's own count since boot.
+inline constexpr double kMaxPlayMinutes = 1e8;
+// The latest end of a --play fade-out, counted from the launch: the fade is placed in the
+// playback's frames, which reach about 27 hours.
+inline constexpr int kMaxFadeOutPlayMinutes = 1440;
 
 // Settings given on the command line; what is absent comes from the saved settings.
 struct SoundOptions {
@@ -32,7 +40,8 @@ struct SoundOptions {
 struct CommandLine {
     enum class Mode { Window, Help, Version, Export, Play, ListDevices };
     Mode mode = Mode::Window;
-    QString exportPath;
+    // FILE of --export as the bytes given: a name the locale cannot decode keeps its bytes.
+    std::string exportPath;
     // --format for --export: a format's name as --help lists them; none to go by the extension.
     std::optional<QString> format;
     // --loop for --export: a file whose end flows into its start.
@@ -51,8 +60,8 @@ struct ParseOutcome {
     QString error;  // one line naming the option, when !ok
 };
 
-// `arguments` without the program name.
-ParseOutcome parseCommandLine(const QStringList& arguments);
+// `arguments` without the program name, as the bytes the program was given.
+ParseOutcome parseCommandLine(const std::vector<std::string>& arguments);
 
 QString usageText();
 // "brinesong 0.1.0": the program's name and version.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QByteArray>
+#include <QFile>
 #include <QFileInfo>
 #include <atomic>
 #include <csignal>
@@ -107,9 +108,8 @@ int runExportCommand(const CommandLine& command) {
     Renderer renderer(preferences);
     prepareSound(command.sound, preferences, renderer);
 
-    const ExportTarget target =
-        exportTarget(command.exportPath.toStdString(),
-                     command.format ? formatNamed(command.format->toStdString()) : nullptr);
+    const ExportTarget target = exportTarget(
+        command.exportPath, command.format ? formatNamed(command.format->toStdString()) : nullptr);
     const std::string& path = target.path;
     ExportOptions options;
     options.loop = command.loop;
@@ -123,7 +123,7 @@ int runExportCommand(const CommandLine& command) {
 
     // Not restarted: a write blocked on a FIFO whose reader does not read ends with the signal.
     handleInterruptSignals(onInterrupt, false);
-    ProgressBar bar(QFileInfo(QString::fromStdString(path)).fileName());
+    ProgressBar bar(QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).fileName());
     ExportHooks hooks;
     hooks.abortSave = &abortSave;
     hooks.setProgress = [&bar](int percent) { bar.show(percent); };

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -223,7 +224,8 @@ void ExportFlow::savePanelDidEnd(int returnCode) {
 
     std::promise<void> finished;
     workerDone_ = finished.get_future();
-    std::thread(&ExportFlow::saveThread, this, Job{path.toStdString(), minutes, format, loop},
+    std::thread(&ExportFlow::saveThread, this,
+                Job{QFile::encodeName(path).toStdString(), minutes, format, loop},
                 std::move(finished))
         .detach();
     QMetaObject::invokeMethod(this, &ExportFlow::writingStarted, Qt::QueuedConnection);
@@ -254,9 +256,10 @@ const ExportFormat* ExportFlow::listedFormat() const {
 }
 
 std::pair<QString, const ExportFormat*> ExportFlow::chosenTarget(const QString& chosen) const {
-    const std::string path = chosen.toStdString();
+    // The file system's bytes for the name, as the dialog's own listing decodes them.
+    const std::string path = QFile::encodeName(chosen).toStdString();
     const ExportTarget target = exportTarget(path, formatOfPath(path) ? nullptr : listedFormat());
-    return {QString::fromStdString(target.path), target.format};
+    return {QFile::decodeName(QByteArray::fromStdString(target.path)), target.format};
 }
 
 void ExportFlow::showFailureAlert(const ExportFormat& format) {

@@ -105,11 +105,8 @@ int runWindow(int argc, char* argv[]) {
 
 int main(int argc, char* argv[]) {
     using namespace brinesong;
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i) {
-        arguments.append(QString::fromLocal8Bit(argv[i]));
-    }
-    const ParseOutcome parsed = parseCommandLine(arguments);
+    // As bytes: a file name is passed on exactly as given, whatever the locale's encoding.
+    const ParseOutcome parsed = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.ok) {
         std::fprintf(stderr, "brinesong: %s\n", parsed.error.toLocal8Bit().constData());
         return kExitBadUsage;

@@ -6,10 +6,7 @@ namespace brinesong {
 namespace {
 
 ParseOutcome parse(std::initializer_list<const char*> args) {
-    QStringList list;
-    for (const char* a : args)
-        list << QString::fromUtf8(a);
-    return parseCommandLine(list);
+    return parseCommandLine(std::vector<std::string>(args.begin(), args.end()));
 }
 
 TEST(CommandLineTest, export_withEverySetting_parsesValues) {
@@ -86,6 +83,20 @@ TEST(CommandLineTest, badValues_areRefusedNamingTheOption) {
         {{"--play", "--minutes", "5", "--fade-out", "-1"}, "--fade-out"},
         {{"--play", "--minutes", "5", "--fade-out", "nan"}, "--fade-out"},
         {{"--play", "--minutes", "5", "--fade-out", "soon"}, "--fade-out"},
+        // Lengths past what can be honoured, and numbers that are no plain decimals.
+        {{"--play", "--minutes", "1e30"}, "--minutes"},
+        {{"--play", "--minutes", "100000001"}, "--minutes"},
+        {{"--export", "o", "--minutes", "1e39"}, "--minutes"},
+        {{"--export", "o", "--minutes", "0x1p3"}, "--minutes"},
+        {{"--play", "--minutes", "1441", "--fade-out", "1"}, "--fade-out"},
+        {{"--export", "o", "--volume", "inf"}, "--volume"},
+        {{"--export", "o", "--seed", "0x10"}, "--seed"},
+        // A value is never an option taken greedily; a negative number is a value.
+        {{"--export", "--loop"}, "got the option '--loop'"},
+        {{"--export", "o", "--minutes", "--seed", "3"}, "got the option '--seed'"},
+        {{"--export", "o", "--minutes", "-inf"}, "got the option '-inf'"},
+        {{"--export", "o", "--volume", "-5"}, "--volume: expected a percentage"},
+        {{"--export", "o", "--loop=yes"}, "--loop takes no value"},
     };
     for (const Case& c : cases) {
         const ParseOutcome p = parse(c.args);
@@ -102,6 +113,15 @@ TEST(CommandLineTest, fadeOut_withPlayAndMinutes_takesFractionsUpToThePlayTime) 
         EXPECT_EQ(*p.command.fadeOutMinutes, QString::fromLatin1(fade).toDouble());
     }
     EXPECT_FALSE(parse({"--play", "--minutes", "5"}).command.fadeOutMinutes);
+    EXPECT_TRUE(parse({"--play", "--minutes=1440", "--fade-out", "1440"}).ok);
+    EXPECT_EQ(*parse({"--play", "--minutes", "100000000"}).command.sound.minutes, 1e8f);
+}
+
+TEST(CommandLineTest, optionLikeFileName_takenOnlyWhenWrittenSo) {
+    EXPECT_EQ(parse({"--export=--loop"}).command.exportPath, "--loop");
+    EXPECT_EQ(parse({"-export=-x", "--loop"}).command.exportPath, "-x");
+    EXPECT_EQ(parse({"--export", "./--loop"}).command.exportPath, "./--loop");
+    EXPECT_EQ(parse({"--export", "-"}).command.exportPath, "-");
 }
 
 TEST(CommandLineTest, noArguments_opensTheWindow) {

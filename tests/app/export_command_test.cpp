@@ -10,6 +10,7 @@
 #include <QThread>
 #include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <vector>
 
 #include "export/ExportJob.h"
@@ -225,6 +226,8 @@ TEST_F(ExportCommandTest, savedSettings_applyWhereNoOptionIsGiven_andAreNeverWri
     EXPECT_TRUE(sameSound(readSamples(path("o.aif")), expectedSamples(stored, 0.25, 8, 0.02f)));
 }
 
+// Run in the test's folder, so that a refused option that wrote anything at all, a file named
+// after an option taken for FILE included, would leave it there.
 TEST_F(ExportCommandTest, refusedOptions_exitTwoBeforeAnyFileIsTouched) {
     const QStringList bad[] = {
         {"--export", path("x"), "--minutes", "-2"},
@@ -234,14 +237,39 @@ TEST_F(ExportCommandTest, refusedOptions_exitTwoBeforeAnyFileIsTouched) {
         {"--export", path("x"), "--amplitude-generator", "maybe"},
         {"--export", path("x"), "--format", "ogg"},
         {"--play", "--loop"},
+        {"--export", "--loop", "--minutes", "0.01"},
+        {"--minutes", "0.01", "--export", "-x.wav"},
     };
+    testing::RunOptions here = options();
+    here.directory = dir_.path().toStdString();
     for (const QStringList& args : bad) {
-        const ProgramRun r = run(args);
+        const ProgramRun r = testing::runProgram(testing::brinesong(arguments(args)), here);
         EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-        EXPECT_FALSE(QFileInfo::exists(path("x.aif")));
-        EXPECT_FALSE(QFileInfo::exists(path("config")));
+        EXPECT_EQ(names(dir_.path()), QStringList()) << args.join(' ').toStdString();
     }
+}
+
+// A name is written with exactly the bytes given, also where they are no text in the locale's
+// encoding; a name that looks like an option is taken when written so.
+TEST_F(ExportCommandTest, fileNames_keepTheirBytes_optionLikeOnesWhenWrittenSo) {
+    testing::RunOptions here = options();
+    here.directory = dir_.path().toStdString();
+    const std::string undecodable = "bad\xff\xfe.aif";
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--export", undecodable},
+                                                 std::vector<std::string>{"--export=--loop"},
+                                                 std::vector<std::string>{"--export", "./-x"}}) {
+        std::vector<std::string> command = testing::brinesong(args);
+        command.insert(command.end(), {"--minutes", "0.01"});
+        const ProgramRun r = testing::runProgram(command, here);
+        EXPECT_EQ(r.status, 0) << args[0] << ": " << r.err;
+    }
+    std::vector<std::string> written;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path().toStdString())) {
+        written.push_back(entry.path().filename().string());
+    }
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, (std::vector<std::string>{"--loop.aif", "-x.aif", undecodable}));
 }
 
 TEST_F(ExportCommandTest, folder_isRefusedBeforeAnythingIsWritten) {

@@ -62,6 +62,8 @@ struct RunOptions {
     std::vector<std::string> environment;
     // Standard input from this file (default: /dev/null).
     std::string input = "/dev/null";
+    // The working directory (default: the test's).
+    std::string directory{};
 };
 
 class Program {
@@ -99,6 +101,9 @@ public:
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, output_.file("err").c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (!options.directory.empty()) {
+            posix_spawn_file_actions_addchdir_np(&actions, options.directory.c_str());
+        }
         if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
             pid_ = -1;
         }
