@@ -5,14 +5,16 @@
 // It runs on the same event loop and the same connection to the sound server as the window: a
 // server that is not there yet, or that goes away, is waited for (and said so on standard error);
 // the sound starts, or starts again with its fade-in, when the server is back. The minutes count
-// from the launch, outages included. Nothing here waits for the server, so a signal is always
-// answered at once.
+// from the launch, outages included; minutes that run out before the sound ever reached a server
+// are a failure. Nothing here waits for the server, so a signal is always answered at once.
 //
 // BRINESONG_PLAY_REPORT=1 in the environment prints, at exit, what the stream did: frames
-// played, underruns, the buffer sizes the server granted and the latency when the stop was asked.
+// played, underruns, the buffer sizes the server granted and the latency when the stop was asked;
+// and how much of the minutes was left.
 #include <QCoreApplication>
 #include <QObject>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +36,9 @@
 namespace brinesong {
 
 namespace {
+
+// The longest single wait of the minutes' timer.
+constexpr std::chrono::milliseconds kLongestStep = std::chrono::hours(1);
 
 // The command line's main thread is the event loop's: tasks posted by the wait thread and the
 // sound server's thread run there.
@@ -57,13 +62,34 @@ public:
     }
     void statusChanged() override {
         const PlaybackStatus status = engine->status();
-        log.update(status, status == PlaybackStatus::CannotPlay ? engine->failureText()
-                                                                : engine->outputFailureText());
+        const std::string reason = status == PlaybackStatus::CannotPlay
+                                       ? engine->failureText()
+                                       : engine->outputFailureText();
+        log.update(status, reason);
+        if (status == PlaybackStatus::Playing && engine->isPlaying()) {
+            sounded = true;
+        } else if (!reason.empty()) {
+            lastTrouble = reason;
+        }
+    }
+
+    // Why nothing sounded, for the line at exit.
+    std::string neverSounded() const {
+        if (engine->status() == PlaybackStatus::NoOutputDevice) {
+            return "the sound server had no output device" +
+                   (lastTrouble.empty() ? std::string() : " (" + lastTrouble + ")");
+        }
+        if (lastTrouble.empty()) {
+            return "the sound server did not answer within the minutes";
+        }
+        return "the sound server could not be reached (" + lastTrouble + ")";
     }
 
     PlaybackEngine* engine = nullptr;
     bool stopRequested = false;
     int exitStatus = kExitOk;
+    bool sounded = false;     // a playback has started on the server at least once
+    std::string lastTrouble;  // the server's words for the latest trouble
     PlaybackStatusLog log;
 
 private:
@@ -114,13 +140,29 @@ int runPlayCommand(const CommandLine& command) {
         }
         requestStop(signalNumber);
     });
+    // The end of the minutes on the steady clock. A timer waits at most kLongestStep at a time
+    // (its interval is an int of milliseconds) and measures what is left anew at each step.
+    using Steady = std::chrono::steady_clock;
+    Steady::time_point end{};
     QTimer minutes;
     if (command.sound.minutes) {
         using namespace std::chrono;
+        end = Steady::now() +
+              duration_cast<Steady::duration>(duration<double>(*command.sound.minutes * 60.0));
+        const auto nextStep = [&end] {
+            return std::clamp(ceil<milliseconds>(end - Steady::now()), milliseconds(0),
+                              kLongestStep);
+        };
         minutes.setSingleShot(true);
         minutes.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&minutes, &QTimer::timeout, [&] { requestStop(0); });
-        minutes.start(duration_cast<milliseconds>(duration<double>(*command.sound.minutes * 60.0)));
+        QObject::connect(&minutes, &QTimer::timeout, [&] {
+            if (Steady::now() < end) {
+                minutes.start(nextStep());
+            } else {
+                requestStop(0);
+            }
+        });
+        minutes.start(nextStep());
     }
 
     if (command.fadeOutMinutes && *command.fadeOutMinutes > 0.0 && command.sound.minutes) {
@@ -131,8 +173,14 @@ int runPlayCommand(const CommandLine& command) {
     }
     // Starts now, or as soon as the server has its devices routed.
     engine.playStop();
-    const int status = QCoreApplication::exec();
+    int status = QCoreApplication::exec();
     engine.waitForWaitThreads();
+    if (status == kExitOk && !host.sounded && command.sound.minutes.value_or(0.0f) > 0.0f) {
+        // The minutes ran out without the sound ever reaching a server: that is no success
+        // (unless no sound was asked for).
+        std::fprintf(stderr, "brinesong: no sound was played: %s\n", host.neverSounded().c_str());
+        status = kExitFailure;
+    }
 
     if (report) {
         const PulseOutputUnit::BufferSizes sizes = unit.bufferSizes();
@@ -143,6 +191,11 @@ int runPlayCommand(const CommandLine& command) {
             static_cast<unsigned long long>(renderer.runLength.load() * Renderer::kSampleRate),
             static_cast<unsigned long long>(unit.underruns()), sizes.targetBytes,
             sizes.requestBytes, latency * 1000.0);
+        if (command.sound.minutes) {
+            const double left = std::chrono::duration<double>(end - Steady::now()).count();
+            std::fprintf(stderr, "brinesong: %.1f s of the minutes were left\n",
+                         std::max(0.0, left));
+        }
         // The fade's place in the sound's own frames: the minutes count from the launch, so
         // where it falls after the first frame depends on how long the connection took.
         if (const SleepFade fade = engine.sleepFade(); fade.active()) {

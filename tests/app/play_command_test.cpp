@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -375,14 +376,56 @@ TEST(PlayCommandTest, fadeOut_levelFallsAsTheSquareOfWhatIsLeft_silentAtTheEnd) 
     }
 }
 
-TEST(PlayCommandTest, unreachableServer_waitsForItSayingWhy_andASignalEndsTheWait) {
-    Program player(testing::brinesong({"--play", "--minutes", "1"}),
-                   {{"PULSE_SERVER=unix:/nonexistent/brinesong/native"}});
+// A signal ends the wait as it ends a playback; the minutes running out without a sound ever
+// played are a failure that says why.
+TEST(PlayCommandTest, unreachableServer_waitsForItSayingWhy_endsBySignalOrFailsAfterTheMinutes) {
+    const testing::RunOptions unreachable{{"PULSE_SERVER=unix:/nonexistent/brinesong/native"}};
     const std::string waiting = "brinesong: waiting for the sound server (Connection refused)\n";
+    Program player(testing::brinesong({"--play", "--minutes", "1"}), unreachable);
     ASSERT_TRUE(testing::eventually([&] { return player.err() == waiting; })) << player.err();
     player.signal(SIGTERM);
     EXPECT_EQ(player.wait(), 128 + SIGTERM);
     EXPECT_EQ(player.err(), waiting);
+
+    const testing::ProgramRun run =
+        testing::runProgram(testing::brinesong({"--play", "--minutes", "0.05"}), unreachable);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, waiting +
+                           "brinesong: no sound was played: the sound server could not be "
+                           "reached (Connection refused)\n");
+}
+
+// Lengths past a timer's single interval are waited for in steps: 40,000 minutes are still
+// ahead, whole, when a signal ends the play; a length past the clock's reach is refused.
+TEST(PlayCommandTest, longMinutes_areWaitedForWhole_pastTheClockRefused) {
+    const auto launched = std::chrono::steady_clock::now();
+    Program player(
+        testing::brinesong({"--play", "--minutes", "40000"}),
+        {{"PULSE_SERVER=unix:/nonexistent/brinesong/native", "BRINESONG_PLAY_REPORT=1"}});
+    ASSERT_TRUE(testing::eventually([&] {
+        return player.err().find("waiting for the sound server") != std::string::npos;
+    })) << player.err();
+    player.signal(SIGTERM);
+    EXPECT_EQ(player.wait(), 128 + SIGTERM);
+    const double ran =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - launched).count();
+    const std::string errors = player.err();
+    EXPECT_EQ(errors.find("Timers"), std::string::npos) << errors;
+    const size_t at = errors.find(" s of the minutes were left");
+    ASSERT_NE(at, std::string::npos) << errors;
+    const std::string prefix = "brinesong: ";
+    const double left =
+        std::strtod(errors.c_str() + errors.rfind(prefix, at) + prefix.size(), nullptr);
+    EXPECT_LE(left, 40000 * 60.0);
+    EXPECT_GE(left, 40000 * 60.0 - ran - 1.0);
+
+    for (const char* minutes : {"1e30", "100000001"}) {
+        const testing::ProgramRun run =
+            testing::runProgram(testing::brinesong({"--play", "--minutes", minutes}),
+                                {{"PULSE_SERVER=unix:/nonexistent/brinesong/native"}});
+        EXPECT_EQ(run.status, 2) << minutes;
+        EXPECT_NE(run.err.find("--minutes"), std::string::npos) << run.err;
+    }
 }
 
 TEST(PlayCommandTest, badOption_exits2BeforeTouchingTheServer) {
