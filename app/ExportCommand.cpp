@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -30,8 +31,10 @@ volatile std::sig_atomic_t receivedSignal = 0;
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 extern "C" void onInterrupt(int signalNumber) {
+    const int savedErrno = errno;
     receivedSignal = signalNumber;
     abortSave.store(true, std::memory_order_relaxed);
+    errno = savedErrno;
 }
 
 // A one-line bar redrawn in place on a terminal.

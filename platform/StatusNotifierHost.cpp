@@ -1,9 +1,11 @@
 #include "StatusNotifierHost.h"
 
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
+#include <cstdio>
 
 namespace brinesong {
 
@@ -22,8 +24,13 @@ StatusNotifierHost::StatusNotifierHost(QObject* parent) : QObject(parent) {
                                               QDBusServiceWatcher::WatchForRegistration, this);
     connect(serviceWatcher_, &QDBusServiceWatcher::serviceRegistered, this,
             &StatusNotifierHost::watcherChanged);
-    bus.connect(kWatcherService, kWatcherPath, kWatcherService,
-                QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(watcherChanged()));
+    // A tray that registers with a watcher already there announces itself only by this signal.
+    if (!bus.connect(kWatcherService, kWatcherPath, kWatcherService,
+                     QStringLiteral("StatusNotifierHostRegistered"), this,
+                     SLOT(watcherChanged()))) {
+        std::fprintf(stderr, "brinesong: cannot follow the trays that register: %s\n",
+                     qPrintable(bus.lastError().message()));
+    }
 }
 
 bool StatusNotifierHost::isRegistered() {

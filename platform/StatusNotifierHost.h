@@ -21,8 +21,11 @@ signals:
     // A tray registered with the watcher, or a watcher came that has one.
     void registered();
 
-private:
+private slots:
+    // A slot: the watcher's D-Bus signal can only be connected by name.
     void watcherChanged();
+
+private:
     QDBusServiceWatcher* serviceWatcher_ = nullptr;
 };
 

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
@@ -17,9 +18,12 @@ int signalPipe[2] = {-1, -1};
 std::atomic<int> receivedSignal{0};
 
 extern "C" void onTerminationSignal(int signalNumber) {
+    // The interrupted code may be about to read errno.
+    const int savedErrno = errno;
     const char byte = static_cast<char>(signalNumber);
     // Nothing to do if the pipe is full: a quit is already on its way.
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+    errno = savedErrno;
 }
 }  // namespace
 

@@ -19,9 +19,9 @@ void onTerminationSignals(QCoreApplication& app, std::function<void(int signalNu
 int receivedTerminationSignal();
 
 // Has `handler` run for SIGINT and SIGTERM. The handler may only do what is safe in a signal
-// handler (set a lock-free flag, write to a pipe). With `restartCalls` false a system call the
-// signal interrupts fails with EINTR instead of going on, so that a write blocked on a reader
-// that does not read ends with the signal.
+// handler (set a lock-free flag, write to a pipe), and leaves errno as it found it. With
+// `restartCalls` false a system call the signal interrupts fails with EINTR instead of going on, so
+// that a write blocked on a reader that does not read ends with the signal.
 void handleInterruptSignals(void (*handler)(int), bool restartCalls = true);
 
 }  // namespace brinesong

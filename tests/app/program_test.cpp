@@ -281,8 +281,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(busNameOwned(QStringLiteral("org.mpris.MediaPlayer2.brinesong")),
                                  30000);
 
+        // The watcher comes first, with no tray yet: the program asks and waits on. The tray
+        // that then registers is heard of only through the watcher's signal.
         TrayWatcherStandIn tray;
+        tray.host = false;
         QVERIFY(tray.appear());
+        QTRY_VERIFY_WITH_TIMEOUT(tray.hostQueries > 0, 30000);
+        QVERIFY(tray.items.isEmpty());
+        tray.registerHost();
         QTRY_COMPARE_WITH_TIMEOUT(tray.items.size(), 1, 30000);
         QVERIFY(busNameOwned(tray.items[0]));  // the icon answers there
 

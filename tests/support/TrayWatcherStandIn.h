@@ -24,17 +24,29 @@ public:
         QDBusConnection::disconnectFromBus(bus_.name());
     }
 
-    // The tray comes: the watcher takes its name and has a tray registered.
+    // The tray comes: the watcher takes its name, with a tray registered unless `hostRegistered`
+    // was set false before.
     bool appear() {
         return bus_.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
                                    QDBusConnection::ExportAllContents) &&
                bus_.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
     }
 
-    bool hostRegistered() const { return true; }
+    bool hostRegistered() const {
+        ++hostQueries;
+        return host;
+    }
     int protocolVersion() const { return 0; }
 
-    QStringList items;  // the services of the icons that registered
+    // A tray registers with the watcher that is already there, and says so on the bus.
+    void registerHost() {
+        host = true;
+        emit StatusNotifierHostRegistered();
+    }
+
+    QStringList items;            // the services of the icons that registered
+    bool host = true;             // a tray is registered
+    mutable int hostQueries = 0;  // how often a program asked whether one is
 
 public slots:
     void RegisterStatusNotifierItem(const QString& service) { items.append(service); }
