@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QSpinBox>
 #include <QTimeEdit>
+#include <QTimeZone>
 #include <QTimer>
 #include <algorithm>
 
@@ -25,6 +26,30 @@ bool modalOrMenuRunning() {
     return QApplication::activeModalWidget() != nullptr ||
            QApplication::activePopupWidget() != nullptr;
 }
+
+// The instant at which the clocks of `reference`'s time zone show `date` and `time`. A time of
+// day that a daylight-saving change skips there names the first instant after the gap: the
+// moment the clocks jump past it.
+QDateTime instantShowing(const QDateTime& reference, QDate date, QTime time) {
+    const QTimeZone zone = reference.timeZone();
+    const QDateTime composed(date, time, zone);
+    if (composed.isValid() && composed.date() == date && composed.time() == time) {
+        return composed;
+    }
+    // The clocks' reading as if it were UTC, to hold against each transition's gap.
+    const QDateTime shown(date, time, Qt::UTC);
+    for (QTimeZone::OffsetData change = zone.nextTransition(shown.addDays(-2));
+         change.atUtc.isValid() && change.atUtc < shown.addDays(2);
+         change = zone.nextTransition(change.atUtc)) {
+        const int before = zone.offsetFromUtc(change.atUtc.addSecs(-1));
+        if (shown >= change.atUtc.addSecs(before) &&
+            shown < change.atUtc.addSecs(change.offsetFromUtc)) {
+            return change.atUtc.toTimeZone(zone);
+        }
+    }
+    // A zone that tells no transitions: read with the offset in force the day before.
+    return shown.addSecs(-zone.offsetFromUtc(shown.addDays(-1))).toTimeZone(zone);
+}
 }  // namespace
 
 Clock systemClock() {
@@ -39,7 +64,8 @@ Scheduler::Scheduler(Clock clock, SchedulerHost host, int minuteMs, QObject* par
       startTimer_(new QTimer(this)),
       stopTimer_(new QTimer(this)),
       heldBackTimer_(new QTimer(this)),
-      timeLeftTimer_(new QTimer(this)) {
+      timeLeftTimer_(new QTimer(this)),
+      settleTimer_(new QTimer(this)) {
     // Coarse timers may fire up to 5% early, which would make a minute check miss its stop by a
     // whole minute.
     startTimer_->setTimerType(Qt::PreciseTimer);
@@ -62,6 +88,9 @@ Scheduler::Scheduler(Clock clock, SchedulerHost host, int minuteMs, QObject* par
         }
     });
     connect(timeLeftTimer_, &QTimer::timeout, this, &Scheduler::updateTimeLeft);
+    settleTimer_->setSingleShot(true);
+    settleTimer_->setInterval(kSettleMs);
+    connect(settleTimer_, &QTimer::timeout, this, [this] { takeStartEdit(startFieldFocused()); });
 }
 
 Scheduler::~Scheduler() = default;
@@ -76,11 +105,18 @@ void Scheduler::attach(QDateEdit* dateText, QTimeEdit* timeText, QSpinBox* minut
     stopCheckbox_ = stopCheckbox;
     timeLeftText_ = timeLeftText;
     fadeChoice_ = fadeChoice;
+    // Typed text reaches the value only when entered; steps and the wheel at once.
     if (dateText_) {
+        dateText_->setKeyboardTracking(false);
         connect(dateText_, &QDateEdit::dateChanged, this, &Scheduler::dateChanged);
+        connect(dateText_, &QDateEdit::editingFinished, this,
+                [this] { startEditFinished(dateText_); });
     }
     if (timeText_) {
+        timeText_->setKeyboardTracking(false);
         connect(timeText_, &QTimeEdit::timeChanged, this, &Scheduler::timeChanged);
+        connect(timeText_, &QTimeEdit::editingFinished, this,
+                [this] { startEditFinished(timeText_); });
     }
     if (minutesText_) {
         connect(minutesText_, &QSpinBox::valueChanged, this, &Scheduler::minutesChanged);
@@ -105,20 +141,26 @@ void Scheduler::attach(QDateEdit* dateText, QTimeEdit* timeText, QSpinBox* minut
 
 void Scheduler::showNextStart(const QTime& timeOfDay) {
     const QDateTime now = clock_();
-    QDateTime start(now.date(), timeOfDay, now.timeSpec());
-    if (now > start) {
-        start = start.addDays(1);
+    QDate date = now.date();
+    // A time in today's daylight-saving gap is still today's until the clocks have passed it.
+    if (now > instantShowing(now, date, timeOfDay)) {
+        date = date.addDays(1);
     }
     if (dateText_) {
-        dateText_->setDate(start.date());
+        dateText_->setDate(date);
     }
     if (timeText_) {
-        timeText_->setTime(start.time());
+        timeText_->setTime(timeOfDay);
     }
 }
 
 QTime Scheduler::startTimeOfDay() const {
-    return timeText_ ? timeText_->time() : QTime();
+    if (!timeText_) {
+        return {};
+    }
+    // Text typed but not yet entered counts: it is what the field shows.
+    timeText_->interpretText();
+    return timeText_->time();
 }
 
 void Scheduler::setMinutes(int minutes) {
@@ -142,10 +184,10 @@ int Scheduler::fadeMinutes() const {
 }
 
 void Scheduler::dateChanged() {
-    updateStartTimer();
+    startEdited();
 }
 void Scheduler::timeChanged() {
-    updateStartTimer();
+    startEdited();
 }
 void Scheduler::startCheckboxChanged() {
     updateStartTimer();
@@ -168,6 +210,39 @@ int Scheduler::realMs(qint64 clockMs) const {
 }
 
 void Scheduler::updateStartTimer() {
+    armStart(false);
+}
+
+void Scheduler::startEdited() {
+    // Unticked, a change arms nothing.
+    if (startCheckbox_ && startCheckbox_->isChecked()) {
+        startEditPending_ = true;
+        settleTimer_->start();
+    }
+}
+
+void Scheduler::startEditFinished(QWidget* field) {
+    if (!startEditPending_) {
+        return;
+    }
+    // Return leaves the focus where it is: the value is meant. Focus moving on to the other field
+    // of the start is still the same edit.
+    takeStartEdit(!field->hasFocus() && startFieldFocused());
+}
+
+void Scheduler::takeStartEdit(bool stillEditing) {
+    if (startEditPending_) {
+        armStart(stillEditing);
+    }
+}
+
+bool Scheduler::startFieldFocused() const {
+    return (dateText_ && dateText_->hasFocus()) || (timeText_ && timeText_->hasFocus());
+}
+
+void Scheduler::armStart(bool holdPast) {
+    settleTimer_->stop();
+    startEditPending_ = false;
     if (!startCheckbox_ || !startCheckbox_->isChecked()) {
         if (willStart_) {
             startTimer_->stop();
@@ -175,11 +250,17 @@ void Scheduler::updateStartTimer() {
         }
         return;
     }
-    const QDate date = dateText_ ? dateText_->date() : clock_().date();
+    const QDateTime now = clock_();
+    const QDate date = dateText_ ? dateText_->date() : now.date();
     const QTime time = timeText_ ? timeText_->time() : QTime(0, 0);
-    startDate_ = QDateTime(date, time, Qt::LocalTime);
+    startDate_ = instantShowing(now, date, time);
     startTimer_->stop();
     willStart_ = true;
+    if (holdPast && startDate_ <= now) {
+        // A value passed on the way to another: taken once the edit ends.
+        startEditPending_ = true;
+        return;
+    }
     armStartWait();
 }
 
@@ -210,6 +291,8 @@ void Scheduler::whenUnblocked(bool& pending, void (Scheduler::*fire)()) {
 void Scheduler::startTimerFired() {
     willStart_ = false;
     startTimer_->stop();
+    settleTimer_->stop();
+    startEditPending_ = false;
     if (startCheckbox_) {
         startCheckbox_->setChecked(false);
     }

@@ -14,8 +14,16 @@
 // stop is armed, re-armed or disarmed, or the choice changes. The time-left text says when the fade
 // begins. The stop itself is carried out exactly as without a fade.
 //
-// Time comes from an injectable clock, and the length of the scheduler's minute is a parameter,
-// so tests run whole schedules on a fast simulated clock.
+// The start is the first instant at which the clocks of the clock's time zone show the date and
+// time of day; a time that a daylight-saving change skips comes when the clocks jump past it.
+// While the start is armed, a date or time the user is still entering arms nothing: typed text
+// is taken when entered (Return, or the field left), arrow steps and the wheel once they have
+// settled for kSettleMs. A time already past is taken only once the user leaves the fields or
+// presses Return, so a value passed on the way never starts the sound.
+//
+// Time comes from an injectable clock (its time zone is the one the start is read in), and the
+// length of the scheduler's minute is a parameter, so tests run whole schedules on a fast
+// simulated clock.
 #pragma once
 
 #include <QDateTime>
@@ -31,6 +39,7 @@ class QLabel;
 class QSpinBox;
 class QTimeEdit;
 class QTimer;
+class QWidget;
 
 namespace brinesong {
 
@@ -52,6 +61,8 @@ class Scheduler : public QObject {
     Q_OBJECT
 public:
     static constexpr int kMinuteMs = 60000;
+    // How long arrow steps or the wheel must rest before the start takes their value.
+    static constexpr int kSettleMs = 1000;
 
     // `minuteMs`: real milliseconds per minute of `clock`; the minute checks run at that interval
     // and waits for a date are scaled alike. Only tests change it, with a clock running as fast.
@@ -103,6 +114,13 @@ signals:
 private:
     // Runs `fire` now, or once the modal dialog or open menu has gone.
     void whenUnblocked(bool& pending, void (Scheduler::*fire)());
+    // A change of the date or time while the start is armed, taken when it is complete.
+    void startEdited();
+    void startEditFinished(QWidget* field);
+    void takeStartEdit(bool stillEditing);
+    // Arms from the fields; with `holdPast`, a start already due waits for the edit to end.
+    void armStart(bool holdPast);
+    bool startFieldFocused() const;
     void armStartWait();
     void onStartTimeout();
     void updateTimeLeft();
@@ -125,6 +143,7 @@ private:
     QTimer* stopTimer_;
     QTimer* heldBackTimer_;
     QTimer* timeLeftTimer_;
+    QTimer* settleTimer_;
     QDateTime startDate_;
     QDateTime stopTime_;
     QDateTime stopDue_;  // when the check that finds the stop due comes
@@ -132,6 +151,7 @@ private:
     bool willStart_ = false;
     bool willStop_ = false;
     bool stopHeldBack_ = false;
+    bool startEditPending_ = false;  // the fields hold a change the start has not taken
 };
 
 }  // namespace brinesong

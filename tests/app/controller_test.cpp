@@ -189,7 +189,10 @@ private slots:
             Controller& c = app.controller;
             c.volumeSlider->setValue(33);
             QCOMPARE(c.renderer().volume.load(), 0.33);
-            c.timeText->setTime(QTime(6, 30, 15));
+            c.timeText->setTime(QTime(6, 30, 0));
+            // Typed and not yet entered: what the field shows is what is saved.
+            c.timeText->setSelectedSection(QDateTimeEdit::SecondSection);
+            QTest::keyClicks(c.timeText, QStringLiteral("15"));
             c.minutesText->setValue(20);
             QCOMPARE(c.scheduler().fadeMinutes(), 0);  // off by default
             c.fadeChoice->setCurrentIndex(c.fadeChoice->findData(15));

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QSpinBox>
 #include <QTimeEdit>
+#include <QTimeZone>
 #include <QtTest>
 #include <memory>
 
@@ -160,6 +161,79 @@ private slots:
         QVERIFY(!f.scheduler->willStart());
         QTest::qWait(10 * kMinuteMs);
         QVERIFY(f.requests.isEmpty());
+    }
+
+    // Europe/Berlin's clocks go from 02:00 to 03:00 on 29 March 2026: a start at 02:30 comes at
+    // the jump, not at once, and a saved 02:30 is still that day's until the jump has passed.
+    void startInDaylightSavingGap_comesWhenTheClocksJumpPastIt() {
+        const QTimeZone berlin("Europe/Berlin");
+        QVERIFY(berlin.isValid());
+        const QDate day(2026, 3, 29);
+        const QDateTime jump(day, QTime(3, 0), berlin);
+        QCOMPARE(jump.toUTC(), QDateTime(day, QTime(1, 0), Qt::UTC));
+        for (const auto& [now, expected] :
+             {std::pair{QTime(1, 0), day}, std::pair{QTime(3, 0), day},
+              std::pair{QTime(3, 0, 1), day.addDays(1)}}) {
+            Fixture f(QDateTime(day, now, berlin));
+            f.scheduler->showNextStart(QTime(2, 30));
+            QCOMPARE(f.date.date(), expected);
+            QCOMPARE(f.time.time(), QTime(2, 30));
+        }
+
+        Fixture f(QDateTime(day, QTime(1, 59), berlin));
+        f.date.setDate(day);
+        f.time.setTime(QTime(2, 30));
+        f.startBox.click();
+        QCOMPARE(f.scheduler->startDate(), jump);
+        QVERIFY(f.clockReadAgain());
+        QVERIFY(f.requests.isEmpty());
+        f.clock->time = jump.addSecs(-1);
+        QVERIFY(f.clockReadAgain());
+        QVERIFY(f.requests.isEmpty());
+        f.clock->time = jump;
+        QTRY_COMPARE(f.requests.size(), 1);
+        QCOMPARE(f.requests[0], jump);
+    }
+
+    // Armed for 09:00 at 07:30 through the real time field: the hour typed as "07" is no start
+    // at 07:00, the time is taken when entered; an arrow step is taken once it rests, and a time
+    // passed on the way by steps waits for Return.
+    void startEditedWhileArmed_takesTheEnteredTimeNotEachKeystrokeOrStep() {
+        const QDate today(2026, 3, 14);
+        Fixture f(QDateTime(today, QTime(7, 30)));
+        f.setStart(QDateTime(today, QTime(9, 0)));
+        f.startBox.click();
+        f.time.show();
+        f.time.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f.time));
+        f.time.setFocus();
+        QVERIFY(f.time.hasFocus());
+
+        f.time.setSelectedSection(QDateTimeEdit::HourSection);
+        QTest::keyClicks(&f.time, QStringLiteral("07"));
+        QTest::qWait(2 * Scheduler::kSettleMs);  // time for a wrong start (cannot fail a run)
+        QVERIFY(f.requests.isEmpty());
+        QVERIFY(f.startBox.isChecked());
+        QCOMPARE(f.scheduler->startDate(), QDateTime(today, QTime(9, 0)));
+        f.time.setSelectedSection(QDateTimeEdit::MinuteSection);
+        QTest::keyClicks(&f.time, QStringLiteral("45"));
+        QTest::keyClick(&f.time, Qt::Key_Return);
+        QCOMPARE(f.scheduler->startDate(), QDateTime(today, QTime(7, 45)));
+        QVERIFY(f.clockReadAgain());
+        QVERIFY(f.requests.isEmpty());
+
+        f.time.setSelectedSection(QDateTimeEdit::HourSection);
+        QTest::keyClick(&f.time, Qt::Key_Up);
+        QTRY_COMPARE(f.scheduler->startDate(), QDateTime(today, QTime(8, 45)));
+        QTest::keyClick(&f.time, Qt::Key_Down);
+        QTest::keyClick(&f.time, Qt::Key_Down);
+        QTRY_COMPARE(f.scheduler->startDate(), QDateTime(today, QTime(6, 45)));
+        QTest::qWait(2 * Scheduler::kSettleMs);
+        QVERIFY(f.requests.isEmpty());
+        QVERIFY(f.startBox.isChecked());
+        QTest::keyClick(&f.time, Qt::Key_Return);  // meant: the time has passed, so start now
+        QTRY_COMPARE(f.requests.size(), 1);
+        QVERIFY(!f.startBox.isChecked());
     }
 
     void dateChanged_whileTicked_rearmsFromTheFields() {
