@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDir>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QMainWindow>
@@ -209,6 +210,7 @@ void Controller::connectActions() {
 
 void Controller::loadSettings() {
     settings_.load(store_);
+    settingsUnwritable_ = !store_.isWritable();
     if (!settings_.windowFrame.isEmpty()) {
         window->restoreGeometry(settings_.windowFrame);
     }
@@ -411,7 +413,14 @@ void Controller::statusChanged() {
         status == PlaybackStatus::CannotPlay ? engine_.failureText() : engine_.outputFailureText();
     const QString line = playbackStatusText(status, reason);
     if (statusText) {
-        statusText->setText(line);
+        if (settingsUnwritable_) {
+            // Said before the quit that would lose them, without a dialog in the way.
+            statusText->setText(Texts::tr("%1 · Settings will not be saved").arg(line));
+            statusText->setToolTip(Texts::tr("The settings cannot be saved: %1 cannot be written.")
+                                       .arg(QDir::toNativeSeparators(store_.fileName())));
+        } else {
+            statusText->setText(line);
+        }
     }
     trayMenu_.setToolTip(QStringLiteral("Brinesong: %1").arg(line));
     validateMenus();

@@ -164,6 +164,8 @@ private:
     // As read at launch; brought up to date and written at termination. The stored output device
     // stays as it was when there is no device list.
     Settings settings_;
+    // The store cannot be written: the status line says so from the launch on.
+    bool settingsUnwritable_ = false;
     bool terminated_ = false;
     bool updating_ = false;  // set while the program itself moves the volume slider
     PlaybackStatusLog statusLog_;

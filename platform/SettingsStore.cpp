@@ -1,5 +1,9 @@
 #include "SettingsStore.h"
 
+#include <unistd.h>
+
+#include <QFile>
+#include <QFileInfo>
 #include <cmath>
 
 namespace brinesong {
@@ -84,6 +88,14 @@ void SettingsStore::setString(const QString& value, const QString& key) {
 
 void SettingsStore::removeObjectForKey(const QString& key) {
     settings_->remove(key);
+}
+
+bool SettingsStore::isWritable() const {
+    // QSettings opens an existing file for reading and writing, else tries a file beside it; it
+    // then replaces the file through a new one in the same folder.
+    const QString folder = QFileInfo(settings_->fileName()).absolutePath();
+    return settings_->isWritable() &&
+           ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
 }
 
 bool SettingsStore::synchronize() {

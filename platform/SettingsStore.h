@@ -47,6 +47,11 @@ public:
     // read earlier does not count: it is replaced whole).
     bool synchronize();
 
+    // Whether `synchronize` can write the file: false when it is read-only or unreadable, a
+    // folder stands in its place, or the folder it is replaced in cannot be written. Creates the
+    // file's folder when it is missing, as the first write would.
+    bool isWritable() const;
+
 private:
     std::unique_ptr<QSettings> settings_;
     QVariantMap defaults_;

@@ -297,5 +297,13 @@ Möchten Sie die Datei ersetzen?</translation>
         <source>%1 files (%2)</source>
         <translation>%1-Dateien (%2)</translation>
     </message>
+    <message>
+        <source>%1 · Settings will not be saved</source>
+        <translation>%1 · Einstellungen werden nicht gespeichert</translation>
+    </message>
+    <message>
+        <source>The settings cannot be saved: %1 cannot be written.</source>
+        <translation>Die Einstellungen können nicht gespeichert werden: %1 kann nicht geschrieben werden.</translation>
+    </message>
 </context>
 </TS>

@@ -297,5 +297,13 @@ Do you want to replace it?</translation>
         <source>%1 files (%2)</source>
         <translation>%1 files (%2)</translation>
     </message>
+    <message>
+        <source>%1 · Settings will not be saved</source>
+        <translation>%1 · Settings will not be saved</translation>
+    </message>
+    <message>
+        <source>The settings cannot be saved: %1 cannot be written.</source>
+        <translation>The settings cannot be saved: %1 cannot be written.</translation>
+    </message>
 </context>
 </TS>

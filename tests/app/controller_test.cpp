@@ -173,6 +173,7 @@ private slots:
         StderrCapture errors;
         {
             Launched app(storePath);
+            QVERIFY(!app.controller.statusText->text().contains(QStringLiteral("not be saved")));
             app.controller.volumeSlider->setValue(64);
             app.controller.applicationWillTerminate();
         }
@@ -181,6 +182,25 @@ private slots:
         QSettings written(storePath, QSettings::IniFormat);
         QCOMPARE(written.status(), QSettings::NoError);
         QCOMPARE(written.value(keys::kVolume).toString(), QStringLiteral("64"));
+    }
+
+    // Settings that cannot be written are said in the status line from the launch on, whatever
+    // the sound does; quitting still runs through and reports the failed write.
+    void unwritableSettings_statusLineSaysSoAtLaunch_quitGoesOn() {
+        QVERIFY(QDir().mkpath(storePath));  // a folder in the file's place
+        StderrCapture errors;
+        {
+            Launched app(storePath);
+            QVERIFY(app.launched);
+            Controller& c = app.controller;
+            QVERIFY2(c.statusText->text().endsWith(QStringLiteral(" · Settings will not be saved")),
+                     qPrintable(c.statusText->text()));
+            QVERIFY(c.statusText->toolTip().contains(storePath));
+            c.volumeSlider->setValue(64);
+            c.applicationWillTerminate();
+        }
+        QVERIFY(errors.text().contains(QStringLiteral("Failed to write the settings")));
+        QVERIFY(QFileInfo(storePath).isDir());
     }
 
     void quit_afterChanges_writesEveryKeyWithItsType() {
