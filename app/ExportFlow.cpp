@@ -1,5 +1,7 @@
 #include "ExportFlow.h"
 
+#include <poll.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,11 +13,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <thread>
 
@@ -56,6 +58,8 @@ ExportFlow::ExportFlow(Renderer& renderer, std::mutex& renderLock, std::function
       isPlaying_(std::move(isPlaying)) {}
 
 ExportFlow::~ExportFlow() {
+    requestAbort();
+    waitForWorker();
     delete savePanel_.data();
     delete saveStatusPanel.data();
 }
@@ -217,30 +221,29 @@ void ExportFlow::savePanelDidEnd(int returnCode) {
 
     saveStatusText->setText(Texts::tr("Saving %1...").arg(QFileInfo(path).fileName()));
     saveProgress->setValue(0);
-    abortSave_.store(false, std::memory_order_relaxed);
+    waitForWorker();  // the last export's, joined when it ended
+    abortSave_.reset();
     saveResult_.store(false, std::memory_order_relaxed);
+    workerFinished_.store(false, std::memory_order_relaxed);
     waitEnded_ = false;
 
-    std::promise<void> finished;
-    workerDone_ = finished.get_future();
-    std::thread(&ExportFlow::saveThread, this, Job{path.toStdString(), minutes, format, loop},
-                std::move(finished))
-        .detach();
+    worker_ =
+        std::thread(&ExportFlow::saveThread, this, Job{path.toStdString(), minutes, format, loop});
     QMetaObject::invokeMethod(this, &ExportFlow::writingStarted, Qt::QueuedConnection);
     if (!waitEnded_) {
         saveStatusPanel->exec();
     }
     if (!waitEnded_) {
-        // The wait was ended by the application quitting, not by the worker: stop the writer and
-        // let it finish, so the outcome is known before the sheet goes.
-        abortSave_.store(true, std::memory_order_relaxed);
-        waitForWorker();
+        // The wait was ended by the application quitting, not by the worker: stop the writer, so
+        // the outcome is known before the sheet goes.
+        requestAbort();
     }
+    waitForWorker();
     saveStatusPanel->hide();
 
     // A failed or cancelled export has left the file as it was (the writer wrote beside it).
     const bool saved = saveResult_.load(std::memory_order_acquire);
-    if (!saved && !abortSave_.load(std::memory_order_relaxed)) {
+    if (!saved && !abortSave_.requested()) {
         showFailureAlert(*format);
     }
     setSaving(false);
@@ -269,32 +272,36 @@ void ExportFlow::showFailureAlert(const ExportFormat& format) {
     alert->open();  // nothing waits for it
 }
 
-void ExportFlow::saveThread(Job job, std::promise<void> finished) {
-    std::lock_guard<std::mutex> lock(renderLock_);
-    ExportHooks hooks;
-    hooks.setProgress = [this](int percent) { setProgress(percent); };
-    hooks.abortSave = &abortSave_;
-    ExportOptions options;
-    options.loop = job.loop;
-    const ExportOutcome outcome =
-        exportToFile(renderer_, job.name, exportSeconds(job.length), hooks, *job.format, options);
-    saveResult_.store(outcome.saved, std::memory_order_release);
-    if (outcome.saved) {
-        setProgress(100);
-        std::this_thread::sleep_for(std::chrono::milliseconds(kFullBarMs));
+void ExportFlow::saveThread(Job job) {
+    {
+        std::lock_guard<std::mutex> lock(renderLock_);
+        ExportHooks hooks;
+        hooks.setProgress = [this](int percent) { setProgress(percent); };
+        hooks.abortSave = &abortSave_;
+        ExportOptions options;
+        options.loop = job.loop;
+        const ExportOutcome outcome = exportToFile(renderer_, job.name, exportSeconds(job.length),
+                                                   hooks, *job.format, options);
+        saveResult_.store(outcome.saved, std::memory_order_release);
+        if (outcome.saved) {
+            setProgress(100);
+            // The full bar, seen for a moment; a quit does not wait for it (nor does Cancel,
+            // though the export has succeeded all the same).
+            pollfd wake{abortSave_.wakeDescriptor(), POLLIN, 0};
+            ::poll(&wake, 1, kFullBarMs);
+        }
+        QMetaObject::invokeMethod(this, &ExportFlow::endModalWait, Qt::QueuedConnection);
     }
-    QMetaObject::invokeMethod(this, &ExportFlow::endModalWait, Qt::QueuedConnection);
-    finished.set_value();
+    workerFinished_.store(true, std::memory_order_release);
 }
 
 bool ExportFlow::workerRunning() const {
-    return workerDone_.valid() &&
-           workerDone_.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+    return worker_.joinable() && !workerFinished_.load(std::memory_order_acquire);
 }
 
 void ExportFlow::waitForWorker() {
-    if (workerDone_.valid()) {
-        workerDone_.wait();
+    if (worker_.joinable()) {
+        worker_.join();
     }
 }
 
@@ -317,7 +324,7 @@ void ExportFlow::updateProgress(int percent) {
 }
 
 void ExportFlow::cancelButton() {
-    abortSave_.store(true, std::memory_order_relaxed);
+    requestAbort();
 }
 
 bool ExportFlow::eventFilter(QObject* watched, QEvent* event) {

@@ -11,8 +11,8 @@ namespace {
 
 class Mp3Encoder : public SndfileEncoder {
 public:
-    explicit Mp3Encoder(std::FILE* file)
-        : SndfileEncoder(file, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, UINT64_MAX) {}
+    explicit Mp3Encoder(ExportOutput& output)
+        : SndfileEncoder(output, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, UINT64_MAX) {}
 
     // libsndfile 1.2.0's MPEG encoder garbles 16-bit writes (a 440 Hz tone comes back with the
     // wrong level, unequal in two equal channels); its 32-bit path is right, and a 16-bit sample
@@ -27,7 +27,7 @@ public:
         if (sf_writef_int(sndfile_, out, frames) != frames) {
             return failed();
         }
-        return true;
+        return takenWhole();
     }
 
 protected:
@@ -43,8 +43,8 @@ private:
     std::vector<int32_t> wide_;
 };
 
-std::unique_ptr<BlockEncoder> makeMp3Encoder(std::FILE* file) {
-    return std::make_unique<Mp3Encoder>(file);
+std::unique_ptr<BlockEncoder> makeMp3Encoder(ExportOutput& output) {
+    return std::make_unique<Mp3Encoder>(output);
 }
 
 }  // namespace

@@ -115,7 +115,8 @@ TEST_F(ExportToFileTest, unopenablePath_reportsWhy_andTouchesNothing) {
 
 TEST_F(ExportToFileTest, abort_isNotAnError_andLeavesTheFileAsItWas) {
     std::ofstream(dir_ / "a.aif") << "an earlier export";
-    std::atomic<bool> abort{true};
+    ExportAbort abort;
+    abort.request();
     ExportHooks hooks;
     hooks.abortSave = &abort;
     const ExportOutcome outcome = exportToFile(renderer_, dir_ / "a.aif", 10.0f, hooks);
