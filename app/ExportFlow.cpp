@@ -92,7 +92,7 @@ bool ExportFlow::load(QWidget* window) {
         connect(cancelButtonControl, &QPushButton::clicked, this, &ExportFlow::cancelButton);
     }
     for (float minutes : kExportLengthPresets) {
-        lengthComboBox->addItem(QString::number(minutes));
+        lengthComboBox->addItem(QLocale().toString(static_cast<double>(minutes)));
     }
     lengthComboBox->setCurrentIndex(0);
     // What is typed is what is used: inline completion would turn "4" into "45", and a typed
@@ -103,6 +103,9 @@ bool ExportFlow::load(QWidget* window) {
     savePanel_ =
         new SavePanel(window, Texts::tr("Export AIFF File"), [this] { return confirmChoice(); });
     savePanel_->setOption(QFileDialog::DontUseNativeDialog);
+    // The dialog would ask about the name as typed, which may not be the file written (the
+    // extension rule may add one): the question is asked in confirmChoice, about the real one.
+    savePanel_->setOption(QFileDialog::DontConfirmOverwrite);
     savePanel_->setAcceptMode(QFileDialog::AcceptSave);
     savePanel_->setFileMode(QFileDialog::AnyFile);
     // One entry per format in the file-type list, AIFF first and chosen; the name typed gets the
@@ -140,8 +143,15 @@ bool ExportFlow::load(QWidget* window) {
 }
 
 std::optional<float> ExportFlow::lengthMinutes(const QString& text) {
+    const QString number = text.trimmed();
+    // Without group separators: "2.5" in a German window is two and a half, not 25.
+    QLocale local;
+    local.setNumberOptions(QLocale::RejectGroupSeparator);
     bool ok = false;
-    const float minutes = text.trimmed().toFloat(&ok);
+    float minutes = local.toFloat(number, &ok);
+    if (!ok) {
+        minutes = QLocale::c().toFloat(number, &ok);
+    }
     // A negative length would reach the writer as one it cannot bound.
     if (!ok || !(minutes >= 0.0f)) {
         return std::nullopt;
@@ -160,14 +170,22 @@ bool ExportFlow::confirmChoice() {
         lengthComboBox->lineEdit()->selectAll();
         return false;
     }
-    // The dialog asked about the name as typed; when the extension rule names another file that
-    // exists, that one is asked about too.
     const QString chosen = savePanel_->selectedFiles().value(0);
     if (chosen.isEmpty()) {
         return true;
     }
-    const QFileInfo real(chosenTarget(chosen).first);
-    if (real.filePath() != chosen && (real.exists() || real.isSymLink())) {
+    const auto [path, format] = chosenTarget(chosen);
+    const QFileInfo real(path);
+    const TargetRefusal refusal = targetRefusal(path.toStdString(), *format);
+    if (refusal != TargetRefusal::None) {
+        QMessageBox box(QMessageBox::Warning, Texts::tr("Export AIFF File"),
+                        targetRefusalText(refusal, real.fileName(), *format), QMessageBox::Ok,
+                        savePanel_);
+        box.button(QMessageBox::Ok)->setText(Texts::tr("OK"));
+        box.exec();
+        return false;
+    }
+    if (real.exists() || real.isSymLink()) {
         QMessageBox box(
             QMessageBox::Warning, Texts::tr("Export AIFF File"),
             Texts::tr("%1 already exists.\nDo you want to replace it?").arg(real.fileName()),

@@ -70,7 +70,8 @@ public:
     bool abortSave() const { return abortSave_.requested(); }
 
     // The length field's text in minutes, at most 400; none when the text is not a number of
-    // minutes (blanks around it aside) or is negative.
+    // minutes (blanks around it aside) or is negative. The number is read as the locale writes
+    // it ("2,5" in German), or as the C locale does ("2.5").
     static std::optional<float> lengthMinutes(const QString& text);
 
     QFileDialog* savePanel() const { return savePanel_; }
@@ -106,8 +107,9 @@ private:
     // extension names, else the one of the file-type list, its extension appended.
     std::pair<QString, const ExportFormat*> chosenTarget(const QString& chosen) const;
     const ExportFormat* listedFormat() const;
-    // The file dialog's Save: false (the dialog stays open) when the length is no number, with a
-    // message, or when the file the extension rule names exists and the user would not replace it.
+    // The file dialog's Save: false (the dialog stays open) when the length is no number or the
+    // file cannot be exported to, with a message, or when the file that will be written (the
+    // extension rule's) exists and the user would not replace it. The one question asked.
     bool confirmChoice();
     void saveThread(Job job);
     void endModalWait();

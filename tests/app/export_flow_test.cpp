@@ -90,6 +90,33 @@ void answerNextQuestion(QMessageBox::StandardButton button, QString* text = null
     look->start();
 }
 
+// Answers every message box that comes up while it lives with `button` (which may change),
+// and notes each one's text in `texts`.
+class QuestionAnswerer {
+public:
+    QuestionAnswerer(QMessageBox::StandardButton button, QStringList* texts)
+        : button_(button), texts_(texts) {
+        QObject::connect(&look_, &QTimer::timeout, [this] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(widget);
+                if (box && box->isVisible() && box->button(button_) && !answered_.contains(box)) {
+                    answered_.append(box);
+                    texts_->append(box->text());
+                    box->button(button_)->click();
+                }
+            }
+        });
+        look_.start(5);
+    }
+    void setButton(QMessageBox::StandardButton button) { button_ = button; }
+
+private:
+    QMessageBox::StandardButton button_;
+    QStringList* texts_;
+    QList<QPointer<QMessageBox>> answered_;
+    QTimer look_;
+};
+
 }  // namespace
 
 class ExportFlowTest : public QObject {
@@ -146,12 +173,12 @@ private slots:
         const QString file = folder.filePath(QStringLiteral("Long.aif"));
         writeFile(file, "an earlier export");
         Fixture f;
-        f.flow.savePanel()->setOption(QFileDialog::DontConfirmOverwrite);  // the user's yes
         QSignalSpy ended(&f.flow, &ExportFlow::exportEnded);
         connect(&f.flow, &ExportFlow::writingStarted, this, [&f] {
             QVERIFY(f.flow.saveStatusPanel->isVisible());
             f.flow.cancelButtonControl->click();
         });
+        answerNextQuestion(QMessageBox::Yes);  // replace it
         f.exportTo(file, QStringLiteral("60"));
         QVERIFY(ended.wait(60000));
         QCOMPARE(ended.at(0).at(0).toBool(), false);
@@ -215,9 +242,8 @@ private slots:
         const QString link = folder.filePath(QStringLiteral("full.aif"));
         QVERIFY(QFile::link(QStringLiteral("/dev/full"), link));
         Fixture f;
-        // The name exists (the link): skip the dialog's replace question, the user's yes.
-        f.flow.savePanel()->setOption(QFileDialog::DontConfirmOverwrite);
         QSignalSpy ended(&f.flow, &ExportFlow::exportEnded);
+        answerNextQuestion(QMessageBox::Yes);  // the name exists (the link): replace it
         f.exportTo(link, QStringLiteral("1"));
         QVERIFY(ended.wait(20000));
         QCOMPARE(ended.at(0).at(0).toBool(), false);
@@ -234,28 +260,62 @@ private slots:
         QTRY_VERIFY(!f.flow.failureAlert());
     }
 
-    // "Night.snd" is written as "Night.snd.aif"; the dialog asked about the name as typed, so an
-    // existing Night.snd.aif gets its own question. No returns to the dialog, Yes replaces it.
-    void extensionAdded_existingFile_askedAboutByItsRealName() {
+    // One question, about the file that will be written: with Night.snd present, "Night.snd"
+    // writes Night.snd.aif without asking; once that exists, it is asked about, once. No returns
+    // to the dialog, Yes replaces it.
+    void existingFile_askedAboutOnce_byTheNameWritten() {
         QTemporaryDir folder;
+        const QString typed = folder.filePath(QStringLiteral("Night.snd"));
         const QString real = folder.filePath(QStringLiteral("Night.snd.aif"));
-        writeFile(real, "keep me");
+        writeFile(typed, "the user's own");
         Fixture f;
         QSignalSpy ended(&f.flow, &ExportFlow::exportEnded);
-        QString asked;
-        answerNextQuestion(QMessageBox::No, &asked);
-        f.exportTo(folder.filePath(QStringLiteral("Night.snd")), QStringLiteral("0.05"));
-        QVERIFY(asked.contains(QStringLiteral("Night.snd.aif already exists")));
+        QStringList asked;
+        QuestionAnswerer answerer(QMessageBox::No, &asked);
+        f.exportTo(typed, QStringLiteral("0.05"));
+        QVERIFY(ended.wait(20000));
+        QCOMPARE(asked, QStringList());
+        QCOMPARE(readFile(typed), QByteArray("the user's own"));
+        const qint64 size =
+            qint64(kAiffHeaderBytes) + qint64(aiffFrameCount(exportSeconds(0.05f))) * 4;
+        QCOMPARE(QFileInfo(real).size(), size);
+
+        writeFile(real, "keep me");
+        f.exportTo(typed, QStringLiteral("0.05"));
+        QCOMPARE(asked, QStringList{QStringLiteral(
+                            "Night.snd.aif already exists.\nDo you want to replace it?")});
         QVERIFY(f.flow.savePanel()->isVisible());
         QVERIFY(f.flow.saving());
         QCOMPARE(readFile(real), QByteArray("keep me"));
 
-        answerNextQuestion(QMessageBox::Yes);
+        answerer.setButton(QMessageBox::Yes);
         static_cast<QDialog*>(f.flow.savePanel())->accept();
         QVERIFY(ended.wait(20000));
-        QCOMPARE(ended.at(0).at(0).toBool(), true);
-        QCOMPARE(QFileInfo(real).size(),
-                 qint64(kAiffHeaderBytes) + qint64(aiffFrameCount(exportSeconds(0.05f))) * 4);
+        QCOMPARE(ended.at(1).at(0).toBool(), true);
+        QCOMPARE(asked.size(), 2);
+        QCOMPARE(QFileInfo(real).size(), size);
+    }
+
+    // A socket is no file to export to, and a WAV cannot go into a FIFO: the dialog says why and
+    // stays open.
+    void unwritableTarget_refusedWithTheReason_dialogStaysOpen() {
+        QTemporaryDir folder;
+        const QString fifo = folder.filePath(QStringLiteral("Pipe.wav"));
+        QCOMPARE(::mkfifo(fifo.toLocal8Bit().constData(), 0666), 0);
+        Fixture f;
+        QStringList said;
+        QuestionAnswerer answerer(QMessageBox::Ok, &said);
+        f.exportTo(fifo, QStringLiteral("1"));
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said.first().startsWith(QStringLiteral("Pipe.wav is a FIFO or a device, and a WAV "
+                                                        "file cannot be written to one")),
+                 qPrintable(said.first()));
+        QVERIFY(f.flow.savePanel()->isVisible());
+        f.flow.savePanel()->reject();
+        QTRY_VERIFY(!f.flow.saving());
+        struct stat info {};
+        QCOMPARE(::lstat(fifo.toLocal8Bit().constData(), &info), 0);
+        QVERIFY(S_ISFIFO(info.st_mode));
     }
 
     // A FIFO whose reader holds it open but never reads: the writer waits for room, and Cancel
@@ -366,6 +426,25 @@ private slots:
         for (const char* refused : {"long", "12 minutes", "-5", "", "nan"}) {
             QVERIFY2(!ExportFlow::lengthMinutes(QString::fromLatin1(refused)), refused);
         }
+    }
+
+    // In a German window the length is written with a decimal comma; the point still reads as it
+    // did, not as a thousands separator.
+    void lengthInGerman_takesTheDecimalComma() {
+        const QLocale before;
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        QCOMPARE(ExportFlow::lengthMinutes(QStringLiteral("2,5")), 2.5f);
+        QCOMPARE(ExportFlow::lengthMinutes(QStringLiteral("2.5")), 2.5f);
+        QTemporaryDir folder;
+        {
+            Fixture f;
+            QSignalSpy ended(&f.flow, &ExportFlow::exportEnded);
+            f.exportTo(folder.filePath(QStringLiteral("Komma")), QStringLiteral("0,05"));
+            QVERIFY(ended.wait(20000));
+        }
+        QLocale::setDefault(before);
+        QCOMPARE(QFileInfo(folder.filePath(QStringLiteral("Komma.aif"))).size(),
+                 qint64(kAiffHeaderBytes) + qint64(aiffFrameCount(exportSeconds(0.05f))) * 4);
     }
 };
 
