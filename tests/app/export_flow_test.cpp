@@ -319,40 +319,48 @@ private slots:
     }
 
     // A FIFO whose reader holds it open but never reads: the writer waits for room, and Cancel
-    // ends that wait too. The FIFO stays, and no alert is shown.
-    void cancelPressed_readerStoppedReading_endsTheExport() {
+    // ends that wait too; so does quitting, which ends the status sheet's wait as it ends every
+    // event loop. The FIFO stays, and no alert is shown.
+    void cancelOrQuit_readerStoppedReading_endsTheExport() {
         QTemporaryDir folder;
         const QString fifo = folder.filePath(QStringLiteral("Pipe.aif"));
         QCOMPARE(::mkfifo(fifo.toLocal8Bit().constData(), 0666), 0);
-        const int reader = ::open(fifo.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
-        QVERIFY(reader >= 0);
-        Fixture f;
-        QSignalSpy ended(&f.flow, &ExportFlow::exportEnded);
-        // Once the FIFO has filled and stays full, the writer waits for room: then Cancel.
-        QTimer look;
-        int last = -1;
-        connect(&look, &QTimer::timeout, this, [&] {
-            int queued = 0;
-            ::ioctl(reader, FIONREAD, &queued);
-            if (queued > 0 && queued == last) {
-                look.stop();
-                f.flow.cancelButtonControl->click();
-            }
-            last = queued;
-        });
-        connect(&f.flow, &ExportFlow::writingStarted, this, [&look] { look.start(100); });
-        answerNextQuestion(QMessageBox::Yes);  // it exists: written in place
-        f.exportTo(fifo, QStringLiteral("60"));
-        // A bound on its ending at all: the reader is still there, never to read.
-        QVERIFY(ended.wait(60000));
-        QCOMPARE(ended.at(0).at(0).toBool(), false);
-        QVERIFY(f.flow.abortSave());
-        QVERIFY(!f.flow.failureAlert());
-        QVERIFY(!f.flow.saving());
-        ::close(reader);
-        struct stat info {};
-        QCOMPARE(::lstat(fifo.toLocal8Bit().constData(), &info), 0);
-        QVERIFY(S_ISFIFO(info.st_mode));
+        for (const bool quit : {false, true}) {
+            const int reader = ::open(fifo.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
+            QVERIFY(reader >= 0);
+            Fixture f;
+            QSignalSpy ended(&f.flow, &ExportFlow::exportEnded);
+            // Once the FIFO has filled and stays full, the writer waits for room: then end it.
+            QTimer look;
+            int last = -1;
+            connect(&look, &QTimer::timeout, this, [&] {
+                int queued = 0;
+                ::ioctl(reader, FIONREAD, &queued);
+                if (queued > 0 && queued == last) {
+                    look.stop();
+                    if (quit) {
+                        f.flow.saveStatusPanel->done(QDialog::Rejected);
+                    } else {
+                        f.flow.cancelButtonControl->click();
+                    }
+                }
+                last = queued;
+            });
+            connect(&f.flow, &ExportFlow::writingStarted, this, [&look] { look.start(100); });
+            answerNextQuestion(QMessageBox::Yes);  // it exists: written in place
+            f.exportTo(fifo, QStringLiteral("60"));
+            // A bound on its ending at all: the reader is still there, never to read.
+            QVERIFY(ended.wait(60000));
+            QCOMPARE(ended.at(0).at(0).toBool(), false);
+            QVERIFY(f.flow.abortSave());
+            QVERIFY(!f.flow.workerRunning());
+            QVERIFY(!f.flow.failureAlert());
+            QVERIFY(!f.flow.saving());
+            ::close(reader);
+            struct stat info {};
+            QCOMPARE(::lstat(fifo.toLocal8Bit().constData(), &info), 0);
+            QVERIFY(S_ISFIFO(info.st_mode));
+        }
     }
 
     // Typed into the field, "4" is four minutes: no completion to a longer preset.
