@@ -17,7 +17,8 @@ constexpr int kAbortLookMs = 100;
 
 }  // namespace
 
-ExportOutput::ExportOutput(int fd, const ExportAbort* abort) : fd_(fd), abort_(abort) {}
+ExportOutput::ExportOutput(int fd, const ExportAbort* abort)
+    : fd_(fd), abort_(abort), seekable_(::lseek(fd, 0, SEEK_CUR) >= 0) {}
 
 bool ExportOutput::write(const void* data, size_t bytes) {
     const auto* at = static_cast<const char*>(data);

@@ -24,6 +24,8 @@ public:
     ExportOutput& operator=(const ExportOutput&) = delete;
 
     int descriptor() const { return fd_; }
+    // Whether the descriptor can seek: a file or most devices, not a FIFO.
+    bool seekable() const { return seekable_; }
     // All `bytes`, or false with errno set (ECANCELED when the export was aborted while waiting).
     bool write(const void* data, size_t bytes);
     // As lseek(2), for encoders that go back to complete a header. On a FIFO only the position
@@ -42,6 +44,7 @@ private:
 
     int fd_;
     const ExportAbort* abort_;
+    bool seekable_;
     int64_t written_ = 0;  // where a descriptor that cannot seek stands
     int error_ = 0;
 };

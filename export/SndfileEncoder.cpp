@@ -4,35 +4,29 @@
 
 namespace brinesong {
 
+// libsndfile's virtual I/O, on the encoder it is opened for.
+struct SndfileEncoder::Io {
+    static SndfileEncoder& of(void* user) { return *static_cast<SndfileEncoder*>(user); }
+    static sf_count_t length(void* user) { return of(user).output_.size(); }
+    static sf_count_t seek(sf_count_t offset, int whence, void* user) {
+        return of(user).output_.seek(offset, whence);
+    }
+    static sf_count_t read(void* data, sf_count_t bytes, void* user) {
+        const int64_t n = of(user).output_.read(data, static_cast<size_t>(bytes));
+        return n < 0 ? 0 : n;
+    }
+    static sf_count_t write(const void* data, sf_count_t bytes, void* user) {
+        // All or nothing: what a failed write took is lost to the file anyway.
+        return of(user).put(data, static_cast<size_t>(bytes)) ? bytes : 0;
+    }
+    static sf_count_t tell(void* user) { return of(user).output_.tell(); }
+};
+
 namespace {
 
-ExportOutput& outputOf(void* user) {
-    return *static_cast<ExportOutput*>(user);
-}
-
-sf_count_t fileLength(void* user) {
-    return outputOf(user).size();
-}
-
-sf_count_t seekTo(sf_count_t offset, int whence, void* user) {
-    return outputOf(user).seek(offset, whence);
-}
-
-sf_count_t readFrom(void* data, sf_count_t bytes, void* user) {
-    const int64_t n = outputOf(user).read(data, static_cast<size_t>(bytes));
-    return n < 0 ? 0 : n;
-}
-
-sf_count_t writeTo(const void* data, sf_count_t bytes, void* user) {
-    // All or nothing: what a failed write took is lost to the file anyway.
-    return outputOf(user).write(data, static_cast<size_t>(bytes)) ? bytes : 0;
-}
-
-sf_count_t position(void* user) {
-    return outputOf(user).tell();
-}
-
-SF_VIRTUAL_IO virtualIo{fileLength, seekTo, readFrom, writeTo, position};
+SF_VIRTUAL_IO virtualIo{SndfileEncoder::Io::length, SndfileEncoder::Io::seek,
+                        SndfileEncoder::Io::read, SndfileEncoder::Io::write,
+                        SndfileEncoder::Io::tell};
 
 }  // namespace
 
@@ -72,7 +66,7 @@ bool SndfileEncoder::open(int32_t sampleRate) {
     info.channels = 2;
     info.format = format_;
     errno = 0;
-    sndfile_ = sf_open_virtual(&virtualIo, SFM_WRITE, &info, &output_);
+    sndfile_ = sf_open_virtual(&virtualIo, SFM_WRITE, &info, this);
     if (!sndfile_) {
         return failed();
     }

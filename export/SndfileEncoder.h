@@ -25,6 +25,8 @@ public:
     bool encode(const int16_t* left, const int16_t* right, uint32_t frames) override;
     bool end() override;
 
+    struct Io;
+
 protected:
     // Opens the file at `sampleRate`; then `configure` sets the format's options.
     bool open(int32_t sampleRate);
@@ -35,6 +37,8 @@ protected:
     // After a write that libsndfile reported whole: false when the output lost some of it, which
     // some of libsndfile's encoders do not report.
     bool takenWhole();
+    // Every byte libsndfile writes, on its way to the output.
+    virtual bool put(const void* data, size_t bytes) { return output_.write(data, bytes); }
 
     ExportOutput& output_;
     int format_;

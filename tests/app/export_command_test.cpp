@@ -343,6 +343,22 @@ TEST_F(ExportCommandTest, socketOrWavIntoAFifo_refusedAtOnce_andLeftAsTheyWere) 
     EXPECT_EQ(names(dir_.path()), (QStringList{"listening.aif", "pipe.wav"}));
 }
 
+// Into a FIFO an MP3 is the stream a file gets, less the frame that holds the stream's tag (which
+// is written last, by seeking back): no empty frame is left in its place to play as silence.
+TEST_F(ExportCommandTest, mp3IntoAFifo_isTheFilesStreamLessItsTagFrame) {
+    const QString fifo = path("pipe.mp3");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0666), 0);
+    Program reader({"cat", fifo.toStdString()});
+    const ProgramRun r = run({"--export", fifo, "--minutes", "0.05", "--seed", "3"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(reader.wait(), 0);
+    ASSERT_EQ(run({"--export", path("file.mp3"), "--minutes", "0.05", "--seed", "3"}).status, 0);
+    const QByteArray file = readAll(path("file.mp3"));
+    const QByteArray streamed = QByteArray::fromStdString(reader.out());
+    EXPECT_EQ(file.size() - streamed.size(), 417);  // one frame of 128 kbit/s at 44,100 Hz
+    EXPECT_TRUE(file.endsWith(streamed));
+}
+
 // Any name the file system allows can be exported, new or replaced, and an export ended by
 // SIGKILL, which no program can catch, leaves nothing behind: the file being written has no name
 // until it is complete.
