@@ -26,14 +26,14 @@ namespace brinesong {
 
 namespace {
 
-std::atomic<bool> abortSave{false};
+ExportAbort* abortSave = nullptr;  // set before the handlers are installed
 volatile std::sig_atomic_t receivedSignal = 0;
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 extern "C" void onInterrupt(int signalNumber) {
     const int savedErrno = errno;
     receivedSignal = signalNumber;
-    abortSave.store(true, std::memory_order_relaxed);
+    abortSave->request();
     errno = savedErrno;
 }
 
@@ -70,6 +70,18 @@ private:
 };
 
 }  // namespace
+
+QString targetRefusalText(TargetRefusal refusal, const QString& name, const ExportFormat& format) {
+    if (refusal == TargetRefusal::NotAFile) {
+        return Texts::tr(
+                   "%1 is neither a file, a FIFO nor a device: nothing can be exported to it.")
+            .arg(name);
+    }
+    return Texts::tr(
+               "%2 is a FIFO or a device, and a %1 file cannot be written to one: its header "
+               "is completed at the end, which needs a file that can seek.")
+        .arg(QString::fromUtf8(format.title.data(), qsizetype(format.title.size())), name);
+}
 
 QString exportFailureText(const ExportFormat& format) {
     if (&format == &aiffFormat()) {
@@ -124,11 +136,30 @@ int runExportCommand(const CommandLine& command) {
     }
     const float seconds = exportSeconds(minutes);
 
-    // Not restarted: a write blocked on a FIFO whose reader does not read ends with the signal.
-    handleInterruptSignals(onInterrupt, false);
+    // A target of a kind that cannot be written is refused, like a bad option, before anything is
+    // opened.
+    const auto refuse = [&](TargetRefusal refusal) {
+        std::fprintf(stderr, "brinesong: --export: %s\n",
+                     targetRefusalText(
+                         refusal, "'" + QFile::decodeName(QByteArray::fromStdString(path)) + "'",
+                         *target.format)
+                         .toLocal8Bit()
+                         .constData());
+        return kExitBadUsage;
+    };
+    if (const TargetRefusal refusal = targetRefusal(path, *target.format);
+        refusal != TargetRefusal::None) {
+        return refuse(refusal);
+    }
+
+    // A write waiting for a reader that has stopped reading waits beside the abort, which the
+    // handler requests: whichever thread takes the signal, the export ends.
+    static ExportAbort abort;
+    abortSave = &abort;
+    handleInterruptSignals(onInterrupt);
     ProgressBar bar(QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).fileName());
     ExportHooks hooks;
-    hooks.abortSave = &abortSave;
+    hooks.abortSave = abortSave;
     hooks.setProgress = [&bar](int percent) { bar.show(percent); };
     bar.show(0);
 
@@ -140,6 +171,9 @@ int runExportCommand(const CommandLine& command) {
         return kExitOk;
     }
     bar.end();
+    if (outcome.refused != TargetRefusal::None) {
+        return refuse(outcome.refused);
+    }
     if (receivedSignal != 0) {
         struct stat info {};
         if (::stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) {

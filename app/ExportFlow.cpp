@@ -1,5 +1,7 @@
 #include "ExportFlow.h"
 
+#include <poll.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,11 +14,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <thread>
 
@@ -57,6 +59,8 @@ ExportFlow::ExportFlow(Renderer& renderer, std::mutex& renderLock, std::function
       isPlaying_(std::move(isPlaying)) {}
 
 ExportFlow::~ExportFlow() {
+    requestAbort();
+    waitForWorker();
     delete savePanel_.data();
     delete saveStatusPanel.data();
 }
@@ -89,7 +93,7 @@ bool ExportFlow::load(QWidget* window) {
         connect(cancelButtonControl, &QPushButton::clicked, this, &ExportFlow::cancelButton);
     }
     for (float minutes : kExportLengthPresets) {
-        lengthComboBox->addItem(QString::number(minutes));
+        lengthComboBox->addItem(QLocale().toString(static_cast<double>(minutes)));
     }
     lengthComboBox->setCurrentIndex(0);
     // What is typed is what is used: inline completion would turn "4" into "45", and a typed
@@ -100,6 +104,9 @@ bool ExportFlow::load(QWidget* window) {
     savePanel_ =
         new SavePanel(window, Texts::tr("Export AIFF File"), [this] { return confirmChoice(); });
     savePanel_->setOption(QFileDialog::DontUseNativeDialog);
+    // The dialog would ask about the name as typed, which may not be the file written (the
+    // extension rule may add one): the question is asked in confirmChoice, about the real one.
+    savePanel_->setOption(QFileDialog::DontConfirmOverwrite);
     savePanel_->setAcceptMode(QFileDialog::AcceptSave);
     savePanel_->setFileMode(QFileDialog::AnyFile);
     // One entry per format in the file-type list, AIFF first and chosen; the name typed gets the
@@ -137,8 +144,15 @@ bool ExportFlow::load(QWidget* window) {
 }
 
 std::optional<float> ExportFlow::lengthMinutes(const QString& text) {
+    const QString number = text.trimmed();
+    // Without group separators: "2.5" in a German window is two and a half, not 25.
+    QLocale local;
+    local.setNumberOptions(QLocale::RejectGroupSeparator);
     bool ok = false;
-    const float minutes = text.trimmed().toFloat(&ok);
+    float minutes = local.toFloat(number, &ok);
+    if (!ok) {
+        minutes = QLocale::c().toFloat(number, &ok);
+    }
     // A negative length would reach the writer as one it cannot bound.
     if (!ok || !(minutes >= 0.0f)) {
         return std::nullopt;
@@ -157,14 +171,22 @@ bool ExportFlow::confirmChoice() {
         lengthComboBox->lineEdit()->selectAll();
         return false;
     }
-    // The dialog asked about the name as typed; when the extension rule names another file that
-    // exists, that one is asked about too.
     const QString chosen = savePanel_->selectedFiles().value(0);
     if (chosen.isEmpty()) {
         return true;
     }
-    const QFileInfo real(chosenTarget(chosen).first);
-    if (real.filePath() != chosen && (real.exists() || real.isSymLink())) {
+    const auto [path, format] = chosenTarget(chosen);
+    const QFileInfo real(path);
+    const TargetRefusal refusal = targetRefusal(path.toStdString(), *format);
+    if (refusal != TargetRefusal::None) {
+        QMessageBox box(QMessageBox::Warning, Texts::tr("Export AIFF File"),
+                        targetRefusalText(refusal, real.fileName(), *format), QMessageBox::Ok,
+                        savePanel_);
+        box.button(QMessageBox::Ok)->setText(Texts::tr("OK"));
+        box.exec();
+        return false;
+    }
+    if (real.exists() || real.isSymLink()) {
         QMessageBox box(
             QMessageBox::Warning, Texts::tr("Export AIFF File"),
             Texts::tr("%1 already exists.\nDo you want to replace it?").arg(real.fileName()),
@@ -218,31 +240,29 @@ void ExportFlow::savePanelDidEnd(int returnCode) {
 
     saveStatusText->setText(Texts::tr("Saving %1...").arg(QFileInfo(path).fileName()));
     saveProgress->setValue(0);
-    abortSave_.store(false, std::memory_order_relaxed);
+    waitForWorker();  // the last export's, joined when it ended
+    abortSave_.reset();
     saveResult_.store(false, std::memory_order_relaxed);
+    workerFinished_.store(false, std::memory_order_relaxed);
     waitEnded_ = false;
 
-    std::promise<void> finished;
-    workerDone_ = finished.get_future();
-    std::thread(&ExportFlow::saveThread, this,
-                Job{QFile::encodeName(path).toStdString(), minutes, format, loop},
-                std::move(finished))
-        .detach();
+    worker_ =
+        std::thread(&ExportFlow::saveThread, this, Job{QFile::encodeName(path).toStdString(), minutes, format, loop});
     QMetaObject::invokeMethod(this, &ExportFlow::writingStarted, Qt::QueuedConnection);
     if (!waitEnded_) {
         saveStatusPanel->exec();
     }
     if (!waitEnded_) {
-        // The wait was ended by the application quitting, not by the worker: stop the writer and
-        // let it finish, so the outcome is known before the sheet goes.
-        abortSave_.store(true, std::memory_order_relaxed);
-        waitForWorker();
+        // The wait was ended by the application quitting, not by the worker: stop the writer, so
+        // the outcome is known before the sheet goes.
+        requestAbort();
     }
+    waitForWorker();
     saveStatusPanel->hide();
 
     // A failed or cancelled export has left the file as it was (the writer wrote beside it).
     const bool saved = saveResult_.load(std::memory_order_acquire);
-    if (!saved && !abortSave_.load(std::memory_order_relaxed)) {
+    if (!saved && !abortSave_.requested()) {
         showFailureAlert(*format);
     }
     setSaving(false);
@@ -272,32 +292,36 @@ void ExportFlow::showFailureAlert(const ExportFormat& format) {
     alert->open();  // nothing waits for it
 }
 
-void ExportFlow::saveThread(Job job, std::promise<void> finished) {
-    std::lock_guard<std::mutex> lock(renderLock_);
-    ExportHooks hooks;
-    hooks.setProgress = [this](int percent) { setProgress(percent); };
-    hooks.abortSave = &abortSave_;
-    ExportOptions options;
-    options.loop = job.loop;
-    const ExportOutcome outcome =
-        exportToFile(renderer_, job.name, exportSeconds(job.length), hooks, *job.format, options);
-    saveResult_.store(outcome.saved, std::memory_order_release);
-    if (outcome.saved) {
-        setProgress(100);
-        std::this_thread::sleep_for(std::chrono::milliseconds(kFullBarMs));
+void ExportFlow::saveThread(Job job) {
+    {
+        std::lock_guard<std::mutex> lock(renderLock_);
+        ExportHooks hooks;
+        hooks.setProgress = [this](int percent) { setProgress(percent); };
+        hooks.abortSave = &abortSave_;
+        ExportOptions options;
+        options.loop = job.loop;
+        const ExportOutcome outcome = exportToFile(renderer_, job.name, exportSeconds(job.length),
+                                                   hooks, *job.format, options);
+        saveResult_.store(outcome.saved, std::memory_order_release);
+        if (outcome.saved) {
+            setProgress(100);
+            // The full bar, seen for a moment; a quit does not wait for it (nor does Cancel,
+            // though the export has succeeded all the same).
+            pollfd wake{abortSave_.wakeDescriptor(), POLLIN, 0};
+            ::poll(&wake, 1, kFullBarMs);
+        }
+        QMetaObject::invokeMethod(this, &ExportFlow::endModalWait, Qt::QueuedConnection);
     }
-    QMetaObject::invokeMethod(this, &ExportFlow::endModalWait, Qt::QueuedConnection);
-    finished.set_value();
+    workerFinished_.store(true, std::memory_order_release);
 }
 
 bool ExportFlow::workerRunning() const {
-    return workerDone_.valid() &&
-           workerDone_.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+    return worker_.joinable() && !workerFinished_.load(std::memory_order_acquire);
 }
 
 void ExportFlow::waitForWorker() {
-    if (workerDone_.valid()) {
-        workerDone_.wait();
+    if (worker_.joinable()) {
+        worker_.join();
     }
 }
 
@@ -320,7 +344,7 @@ void ExportFlow::updateProgress(int percent) {
 }
 
 void ExportFlow::cancelButton() {
-    abortSave_.store(true, std::memory_order_relaxed);
+    requestAbort();
 }
 
 bool ExportFlow::eventFilter(QObject* watched, QEvent* event) {

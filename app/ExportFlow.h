@@ -15,11 +15,13 @@
 #include <QWidget>
 #include <atomic>
 #include <functional>
-#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
+
+#include "export/ExportLoop.h"
 
 class QCheckBox;
 class QComboBox;
@@ -57,17 +59,19 @@ public:
     void setProgress(int percent);
 
     bool saving() const { return saving_; }
-    // Termination: stop the writer after its current block.
-    void requestAbort() { abortSave_.store(true, std::memory_order_relaxed); }
+    // Termination: stop the writer after its current block, or at once where it waits for a
+    // reader that has stopped reading.
+    void requestAbort() { abortSave_.request(); }
     // A worker has been started and has not finished. It may not hold the render lock yet.
     bool workerRunning() const;
-    // Blocks until the worker started last has finished.
+    // Blocks until the worker started last has finished, and joins it.
     void waitForWorker();
     bool saveResult() const { return saveResult_.load(std::memory_order_acquire); }
-    bool abortSave() const { return abortSave_.load(std::memory_order_relaxed); }
+    bool abortSave() const { return abortSave_.requested(); }
 
     // The length field's text in minutes, at most 400; none when the text is not a number of
-    // minutes (blanks around it aside) or is negative.
+    // minutes (blanks around it aside) or is negative. The number is read as the locale writes
+    // it ("2,5" in German), or as the C locale does ("2.5").
     static std::optional<float> lengthMinutes(const QString& text);
 
     QFileDialog* savePanel() const { return savePanel_; }
@@ -103,10 +107,11 @@ private:
     // extension names, else the one of the file-type list, its extension appended.
     std::pair<QString, const ExportFormat*> chosenTarget(const QString& chosen) const;
     const ExportFormat* listedFormat() const;
-    // The file dialog's Save: false (the dialog stays open) when the length is no number, with a
-    // message, or when the file the extension rule names exists and the user would not replace it.
+    // The file dialog's Save: false (the dialog stays open) when the length is no number or the
+    // file cannot be exported to, with a message, or when the file that will be written (the
+    // extension rule's) exists and the user would not replace it. The one question asked.
     bool confirmChoice();
-    void saveThread(Job job, std::promise<void> finished);
+    void saveThread(Job job);
     void endModalWait();
     void setSaving(bool saving);
     void showFailureAlert(const ExportFormat& format);
@@ -118,11 +123,14 @@ private:
     QPointer<QFileDialog> savePanel_;
     QPointer<QMessageBox> failureAlert_;
     QString lastPath_;
-    std::future<void> workerDone_;
     bool saving_ = false;
     bool waitEnded_ = false;
-    std::atomic<bool> abortSave_{false};
+    ExportAbort abortSave_;
     std::atomic<bool> saveResult_{false};
+    std::atomic<bool> workerFinished_{false};
+    // Joined when its export ends, and before this goes: it is never left running with a pointer
+    // to this.
+    std::thread worker_;
 };
 
 }  // namespace brinesong

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -59,9 +60,11 @@ struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
 
+// Writes through `write`, which takes all of a buffer or fails with errno set.
 class AiffEncoder : public BlockEncoder {
 public:
-    explicit AiffEncoder(std::FILE* file) : file_(file) {}
+    using Write = std::function<bool(const void* data, size_t bytes)>;
+    explicit AiffEncoder(Write write) : write_(std::move(write)) {}
 
     uint64_t maxFrames() const override { return kMaxFrames; }
 
@@ -73,21 +76,18 @@ public:
         }
         uint8_t header[kAiffHeaderBytes];
         buildAiffHeader(header, frames, sampleRate);
-        std::fwrite(header, 12, 1, file_);
-        std::fwrite(header + 12, 26, 1, file_);
-        std::fwrite(header + 38, 16, 1, file_);
-        return true;
+        return write_(header, 12) && write_(header + 12, 26) && write_(header + 38, 16);
     }
 
     bool encode(const int16_t* left, const int16_t* right, uint32_t frames) override {
         interleaveBigEndian(left, right, frames, output_.get());
-        return std::fwrite(output_.get(), 4, frames, file_) == frames;
+        return write_(output_.get(), size_t{4} * frames);
     }
 
     bool end() override { return true; }
 
 private:
-    std::FILE* file_;
+    Write write_;
     std::unique_ptr<uint8_t, FreeDeleter> output_;
 };
 
@@ -139,8 +139,9 @@ void buildAiffHeader(uint8_t header[kAiffHeaderBytes], uint32_t frames, int32_t 
     putBE32(p + 12, 0);
 }
 
-std::unique_ptr<BlockEncoder> makeAiffEncoder(std::FILE* file) {
-    return std::make_unique<AiffEncoder>(file);
+std::unique_ptr<BlockEncoder> makeAiffEncoder(ExportOutput& output) {
+    return std::make_unique<AiffEncoder>(
+        [&output](const void* data, size_t bytes) { return output.write(data, bytes); });
 }
 
 const ExportFormat& aiffFormat() {
@@ -150,7 +151,9 @@ const ExportFormat& aiffFormat() {
 
 bool writeAIFF(Renderer& renderer, std::FILE* file, float length, const ExportHooks& hooks,
                const ExportOptions& options) {
-    AiffEncoder encoder(file);
+    AiffEncoder encoder([file](const void* data, size_t bytes) {
+        return std::fwrite(data, 1, bytes, file) == bytes;
+    });
     return runExportLoop(renderer, length, encoder, hooks, options);
 }
 

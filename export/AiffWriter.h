@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "export/ExportLoop.h"
+#include "export/ExportOutput.h"
 #include "synth/Renderer.h"
 
 namespace brinesong {
@@ -29,11 +30,9 @@ void buildAiffHeader(uint8_t header[kAiffHeaderBytes], uint32_t frames, int32_t 
 // `value` as an 80-bit IEEE 754 extended number, big-endian, without relying on long double.
 void dtox80(double value, uint8_t out[10]);
 
-// The AIFF encoder on `file`, open for writing at its start: the header in three writes (whose
-// results are not checked by themselves: a stream that cannot take them fails the first block's
-// write as well), then the samples big-endian, left then right. Neither flushes nor closes the
-// file.
-std::unique_ptr<BlockEncoder> makeAiffEncoder(std::FILE* file);
+// The AIFF encoder on `output`, open for writing at its start: the header in three writes, then
+// the samples big-endian, left then right. It does not close the output.
+std::unique_ptr<BlockEncoder> makeAiffEncoder(ExportOutput& output);
 
 // Renders and writes `length` seconds to `file`, open for writing at its start. Returns true when
 // every frame was written and no abort was seen; false after a short write, an abort, a length

@@ -5,13 +5,13 @@
 // ExportFormat.cpp.
 #pragma once
 
-#include <cstdio>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "export/ExportLoop.h"
+#include "export/ExportOutput.h"
 
 namespace brinesong {
 
@@ -20,8 +20,10 @@ struct ExportFormat {
     std::string_view title;  // as the save dialog's file-type list shows it: "AIFF", "WAV", ...
     // The extensions that name the format, without the point; the first is the one appended.
     std::string_view extensions[2];
-    // An encoder writing to `file`, open for writing at its start; neither flushes nor closes it.
-    std::unique_ptr<BlockEncoder> (*makeEncoder)(std::FILE* file);
+    // An encoder writing to `output`, open for writing at its start; it does not close it.
+    std::unique_ptr<BlockEncoder> (*makeEncoder)(ExportOutput& output);
+    // The header is completed at the end, which needs a file that can seek: not a FIFO or device.
+    bool seeksBack = false;
 };
 
 // Every format, AIFF first.

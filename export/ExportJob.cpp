@@ -1,6 +1,7 @@
 #include "ExportJob.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -8,7 +9,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <memory>
@@ -33,8 +33,8 @@ std::string withAiffExtension(const std::string& path) {
 namespace {
 
 constexpr int kMaxLinks = 40;  // as the kernel allows when it resolves a path
-// How often the wait for a FIFO's reader looks at the abort flag.
-constexpr auto kReaderPoll = std::chrono::milliseconds(50);
+// How often the wait for a FIFO's reader tries to open it again.
+constexpr int kReaderPollMs = 50;
 
 std::string folderOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -42,11 +42,6 @@ std::string folderOf(const std::string& path) {
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // The file a path names once the symbolic links of its last component are followed; it need not
@@ -70,46 +65,137 @@ bool followLinks(std::string& path) {
 }
 
 bool aborted(const ExportHooks& hooks) {
-    return hooks.abortSave && hooks.abortSave->load(std::memory_order_relaxed);
+    return hooks.abortSave && hooks.abortSave->requested();
 }
 
-// Opens a FIFO or device for writing in place. A FIFO's open would block until a reader comes,
-// with no way to give up; opened without blocking it fails at once while there is none, so it is
-// tried again until a reader comes or the export is aborted.
-int openInPlace(const std::string& path, const ExportHooks& hooks) {
+// What is refused of a target of this kind before anything is opened.
+TargetRefusal refusalOf(mode_t kind, const ExportFormat& format) {
+    if (S_ISREG(kind)) {
+        return TargetRefusal::None;
+    }
+    if (!S_ISFIFO(kind) && !S_ISCHR(kind)) {
+        return TargetRefusal::NotAFile;
+    }
+    return format.seeksBack ? TargetRefusal::CannotSeek : TargetRefusal::None;
+}
+
+// Opens a FIFO or device for writing in place, without blocking: its writes then wait for room
+// beside the abort (see ExportOutput). A FIFO's open would block until a reader comes, with no way
+// to give up; opened without blocking it fails at once while there is none, so it is tried again
+// until a reader comes or the export is aborted.
+int openInPlace(const std::string& path, bool fifo, const ExportHooks& hooks) {
     for (;;) {
         const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0) {
-            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            // Whatever the path names by now, only a FIFO or a device is written in place.
+            struct stat info {};
+            if (::fstat(fd, &info) != 0 || !(S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode))) {
+                ::close(fd);
+                errno = ENXIO;
+                return -1;
+            }
             return fd;
         }
-        if (errno != ENXIO && errno != EINTR) {
+        if (!fifo || (errno != ENXIO && errno != EINTR)) {
             return -1;
         }
         if (aborted(hooks)) {
             errno = 0;
             return -1;
         }
-        std::this_thread::sleep_for(kReaderPoll);
+        // A sleep that the abort cuts short (poll leaves a negative descriptor out).
+        pollfd wake{hooks.abortSave ? hooks.abortSave->wakeDescriptor() : -1, POLLIN, 0};
+        ::poll(&wake, 1, kReaderPollMs);
     }
 }
 
-// A new hidden file beside `target`, created with `mode` (less the umask); its name in `tempPath`.
-int createTemporary(const std::string& target, mode_t mode, std::string& tempPath) {
+// A short hidden name in `folder`, whatever the length of the target's name, so that a name as
+// long as the file system allows can still be written beside.
+std::string hiddenName(const std::string& folder) {
     static std::atomic<unsigned> counter{0};
     std::random_device entropy;
+    char name[40];
+    std::snprintf(name, sizeof name, "/.brinesong-%d-%08x", static_cast<int>(::getpid()),
+                  static_cast<unsigned>(entropy()) ^ counter.fetch_add(1));
+    return folder + name;
+}
+
+// The file being written for a regular target: unnamed where the file system offers that
+// (O_TMPFILE), so that nothing is left behind whatever ends the program, else under a short hidden
+// name beside the target.
+struct Temporary {
+    int fd = -1;
+    std::string name;  // empty while it has none
+};
+
+bool createTemporary(const std::string& folder, mode_t mode, Temporary& temporary) {
+    temporary.fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (temporary.fd >= 0) {
+        return true;
+    }
+    // A file system (or a kernel) without unnamed files; any other failure is the folder's.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return false;
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".%d-%u-%08x", static_cast<int>(::getpid()),
-                      counter.fetch_add(1), static_cast<unsigned>(entropy()));
-        tempPath = folderOf(target) + "/." + nameOf(target) + suffix;
-        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
+        temporary.name = hiddenName(folder);
+        temporary.fd =
+            ::open(temporary.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (temporary.fd >= 0 || errno != EEXIST) {
+            if (temporary.fd < 0) {
+                temporary.name.clear();
+            }
+            return temporary.fd >= 0;
         }
     }
+    temporary.name.clear();
     errno = EEXIST;
-    return -1;
+    return false;
+}
+
+// Gives the unnamed file `fd` the name `path`; EEXIST when the name is taken.
+bool linkIn(int fd, const std::string& path) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        return true;
+    }
+    const int error = errno;
+    if (error == EEXIST) {
+        return false;
+    }
+    // Without /proc: by the descriptor itself, which the kernel allows only to the privileged.
+    if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) {
+        return true;
+    }
+    errno = error;
+    return false;
+}
+
+// Puts the finished file in the target's place in one step: a new target is linked straight in;
+// an existing one is replaced by a rename, from a short hidden name where the file had none.
+bool putInPlace(Temporary& temporary, const std::string& target) {
+    if (temporary.name.empty()) {
+        if (linkIn(temporary.fd, target)) {
+            return true;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
+        const std::string folder = folderOf(target);
+        for (int attempt = 0; temporary.name.empty(); ++attempt) {
+            const std::string name = hiddenName(folder);
+            if (linkIn(temporary.fd, name)) {
+                temporary.name = name;
+            } else if (errno != EEXIST || attempt == 100) {
+                return false;
+            }
+        }
+    }
+    if (::rename(temporary.name.c_str(), target.c_str()) != 0) {
+        return false;
+    }
+    temporary.name.clear();
+    return true;
 }
 
 // Hands each block to the format's encoder, then has the kernel start writing what it took to
@@ -120,7 +206,7 @@ int createTemporary(const std::string& target, mode_t mode, std::string& tempPat
 // megabytes, which at the end would be waited for with nothing else to do.
 class WritebackEncoder : public BlockEncoder {
 public:
-    WritebackEncoder(BlockEncoder& encoder, std::FILE* file) : encoder_(encoder), file_(file) {}
+    WritebackEncoder(BlockEncoder& encoder, int fd) : encoder_(encoder), fd_(fd) {}
     ~WritebackEncoder() override { stopSyncing(); }
     WritebackEncoder(const WritebackEncoder&) = delete;
     WritebackEncoder& operator=(const WritebackEncoder&) = delete;
@@ -141,11 +227,8 @@ public:
         if (!encoder_.encode(left, right, frames)) {
             return false;
         }
-        if (std::fflush(file_) != 0) {
-            return false;
-        }
         // Only a start: it does not wait, and a file system without it just syncs later.
-        ::sync_file_range(::fileno(file_), 0, 0, SYNC_FILE_RANGE_WRITE);
+        ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
         {
             std::lock_guard lock(mutex_);
             if (syncError_ != 0) {
@@ -182,7 +265,7 @@ private:
             }
             syncAsked_ = false;
             lock.unlock();
-            const int error = ::fdatasync(::fileno(file_)) == 0 ? 0 : errno;
+            const int error = ::fdatasync(fd_) == 0 ? 0 : errno;
             lock.lock();
             if (syncError_ == 0) {
                 syncError_ = error;
@@ -203,7 +286,7 @@ private:
     }
 
     BlockEncoder& encoder_;
-    std::FILE* file_;
+    int fd_;
     std::mutex mutex_;
     std::condition_variable wake_;
     uint64_t blocks_ = 0;
@@ -213,46 +296,37 @@ private:
     std::thread syncer_;
 };
 
-// Runs the writer on an open descriptor and closes it; the outcome, errno as the failure's.
-ExportOutcome writeAndClose(Renderer& renderer, int fd, float seconds, const ExportHooks& hooks,
-                            const ExportFormat& format, const ExportOptions& options,
-                            bool regularFile) {
-    ExportOutcome outcome;
-    std::FILE* file = ::fdopen(fd, "w");
-    if (!file) {
-        outcome.error = errno;
-        ::close(fd);
-        return outcome;
-    }
+// Runs the writer on an open descriptor, which stays open; the outcome, errno as the failure's.
+// A regular file is on the disk when it is reported saved.
+ExportOutcome writeTo(Renderer& renderer, int fd, float seconds, const ExportHooks& hooks,
+                      const ExportFormat& format, const ExportOptions& options, bool regularFile) {
+    ExportOutput output(fd, hooks.abortSave);
     errno = 0;
     bool written = false;
     int error = 0;
     {
-        // The encoder lets go of the file before it is flushed and closed.
-        const std::unique_ptr<BlockEncoder> encoder = format.makeEncoder(file);
-        WritebackEncoder writeback(*encoder, file);
+        const std::unique_ptr<BlockEncoder> encoder = format.makeEncoder(output);
+        WritebackEncoder writeback(*encoder, fd);
         written = runExportLoop(renderer, seconds,
                                 regularFile ? static_cast<BlockEncoder&>(writeback) : *encoder,
                                 hooks, options);
         error = errno;
     }
-    if (written) {
+    // Every write counts, whether or not the encoder noticed it failing.
+    if (written && output.error() != 0) {
+        written = false;
+        error = output.error();
+    }
+    if (written && regularFile) {
         errno = 0;
         // On disk before it replaces anything: a crash after the rename leaves the whole file.
-        written = std::fflush(file) == 0 && (!regularFile || ::fsync(fd) == 0);
+        written = ::fsync(fd) == 0;
         error = errno;
     }
-    const bool wasAborted = aborted(hooks);
-    errno = 0;
-    const bool closed = std::fclose(file) == 0;
-    const int closeError = errno;
-    outcome.saved = written && closed;
-    if (!outcome.saved) {
-        if (!written) {
-            outcome.error = wasAborted ? 0 : (error ? error : EIO);
-        } else {
-            outcome.error = closeError ? closeError : EIO;
-        }
+    ExportOutcome outcome;
+    outcome.saved = written;
+    if (!written) {
+        outcome.error = aborted(hooks) ? 0 : (error ? error : EIO);
     }
     return outcome;
 }
@@ -287,6 +361,15 @@ private:
 
 }  // namespace
 
+TargetRefusal targetRefusal(const std::string& path, const ExportFormat& format) {
+    std::string target = path;
+    struct stat info {};
+    if (!followLinks(target) || ::stat(target.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
+        return TargetRefusal::None;  // the export says why, or creates it
+    }
+    return refusalOf(info.st_mode, format);
+}
+
 ExportOutcome exportToFile(Renderer& renderer, const std::string& path, float seconds,
                            const ExportHooks& hooks, const ExportFormat& format,
                            const ExportOptions& options) {
@@ -302,19 +385,31 @@ ExportOutcome exportToFile(Renderer& renderer, const std::string& path, float se
         outcome.error = errno;
         return outcome;
     }
-    const SigpipeBlocked noSigpipe;
-
     if (exists && S_ISDIR(info.st_mode)) {
         outcome.error = EISDIR;
         return outcome;
     }
+    if (exists) {
+        outcome.refused = refusalOf(info.st_mode, format);
+        if (outcome.refused != TargetRefusal::None) {
+            outcome.error = outcome.refused == TargetRefusal::NotAFile ? ENXIO : ESPIPE;
+            return outcome;
+        }
+    }
+    const SigpipeBlocked noSigpipe;
+
     if (exists && !S_ISREG(info.st_mode)) {
-        const int fd = openInPlace(target, hooks);
+        const int fd = openInPlace(target, S_ISFIFO(info.st_mode), hooks);
         if (fd < 0) {
             outcome.error = errno;  // 0 when aborted while waiting for a reader
             return outcome;
         }
-        return writeAndClose(renderer, fd, seconds, hooks, format, options, false);
+        outcome = writeTo(renderer, fd, seconds, hooks, format, options, false);
+        if (::close(fd) != 0 && outcome.saved) {
+            outcome.saved = false;
+            outcome.error = errno;
+        }
+        return outcome;
     }
 
     // The permission a plain overwrite would need; root passes it, as it would there.
@@ -322,26 +417,27 @@ ExportOutcome exportToFile(Renderer& renderer, const std::string& path, float se
         outcome.error = errno;
         return outcome;
     }
-    std::string tempPath;
     const mode_t mode = exists ? (info.st_mode & 07777) : 0666;
-    const int fd = createTemporary(target, mode, tempPath);
-    if (fd < 0) {
+    Temporary temporary;
+    if (!createTemporary(folderOf(target), mode, temporary)) {
         outcome.error = errno;
         return outcome;
     }
     if (exists) {
         // The replacement keeps the file's owner (where allowed) and its exact mode.
-        [[maybe_unused]] const int owned = ::fchown(fd, info.st_uid, info.st_gid);
-        ::fchmod(fd, mode);
+        [[maybe_unused]] const int owned = ::fchown(temporary.fd, info.st_uid, info.st_gid);
+        ::fchmod(temporary.fd, mode);
     }
-    outcome = writeAndClose(renderer, fd, seconds, hooks, format, options, true);
-    if (outcome.saved && ::rename(tempPath.c_str(), target.c_str()) != 0) {
+    outcome = writeTo(renderer, temporary.fd, seconds, hooks, format, options, true);
+    if (outcome.saved && !putInPlace(temporary, target)) {
         outcome.saved = false;
         outcome.error = errno;
     }
-    if (!outcome.saved) {
-        ::unlink(tempPath.c_str());
+    if (!temporary.name.empty()) {
+        ::unlink(temporary.name.c_str());
     }
+    // Written and synced: closing it can lose nothing.
+    ::close(temporary.fd);
     return outcome;
 }
 

@@ -1,5 +1,8 @@
 #include "ExportLoop.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <condition_variable>
@@ -131,6 +134,31 @@ void crossfade(int16_t* ending, const int16_t* leading, uint32_t from, uint32_t 
 
 }  // namespace
 
+ExportAbort::ExportAbort() : wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+ExportAbort::~ExportAbort() {
+    if (wake_ >= 0) {
+        ::close(wake_);
+    }
+}
+
+void ExportAbort::request() noexcept {
+    const int saved = errno;
+    requested_.store(true, std::memory_order_relaxed);
+    if (wake_ >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(wake_, &one, sizeof one);
+    }
+    errno = saved;
+}
+
+void ExportAbort::reset() noexcept {
+    requested_.store(false, std::memory_order_relaxed);
+    uint64_t count = 0;
+    while (wake_ >= 0 && ::read(wake_, &count, sizeof count) > 0) {
+    }
+}
+
 uint32_t exportFrameCount(float length) {
     const double frames = std::trunc(static_cast<double>(length) * 44100.0);
     if (!(frames > 0.0)) {
@@ -216,9 +244,7 @@ bool runExportLoop(Renderer& renderer, float length, BlockEncoder& encoder,
             parallel->wait(block);
         }
     };
-    const auto aborted = [&] {
-        return hooks.abortSave && hooks.abortSave->load(std::memory_order_relaxed);
-    };
+    const auto aborted = [&] { return hooks.abortSave && hooks.abortSave->requested(); };
 
     // A loop's cross-fade needs the sound before its first frame: rendered first, kept till the
     // end.

@@ -11,12 +11,37 @@
 
 namespace brinesong {
 
+// A request to stop an export, from a Cancel button, a quit or a signal. Besides the flag, which
+// the loop looks at between blocks, it has a descriptor that becomes readable with the request, so
+// that a write waiting for room in a FIFO whose reader has stopped reading can wait for either.
+class ExportAbort {
+public:
+    ExportAbort();
+    ~ExportAbort();
+    ExportAbort(const ExportAbort&) = delete;
+    ExportAbort& operator=(const ExportAbort&) = delete;
+
+    // Safe in a signal handler; keeps errno.
+    void request() noexcept;
+    // Before the next export, while none runs.
+    void reset() noexcept;
+    bool requested() const noexcept { return requested_.load(std::memory_order_relaxed); }
+    // Readable once requested, until `reset`; -1 where none could be had (a waiting write then
+    // looks at the flag a few times a second).
+    int wakeDescriptor() const noexcept { return wake_; }
+
+private:
+    std::atomic<bool> requested_{false};
+    int wake_ = -1;
+};
+
 // Hooks of the export around the loop. Both may be left empty.
 struct ExportHooks {
     // Whole percentage done, called (on the loop's thread) only when it changes.
     std::function<void(int percent)> setProgress;
-    // Checked after every block written; when set the loop stops and returns false.
-    const std::atomic<bool>* abortSave = nullptr;
+    // Checked after every block written, and by a write waiting for room; when requested the loop
+    // stops and returns false.
+    const ExportAbort* abortSave = nullptr;
 };
 
 struct ExportOptions {

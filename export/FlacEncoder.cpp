@@ -6,8 +6,8 @@ namespace brinesong {
 
 namespace {
 
-std::unique_ptr<BlockEncoder> makeFlacEncoder(std::FILE* file) {
-    return std::make_unique<SndfileEncoder>(file, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, UINT64_MAX);
+std::unique_ptr<BlockEncoder> makeFlacEncoder(ExportOutput& output) {
+    return std::make_unique<SndfileEncoder>(output, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, UINT64_MAX);
 }
 
 }  // namespace

@@ -16,8 +16,8 @@ constexpr int32_t kOpusRate = 48000;
 
 class OpusEncoder : public SndfileEncoder {
 public:
-    explicit OpusEncoder(std::FILE* file)
-        : SndfileEncoder(file, SF_FORMAT_OGG | SF_FORMAT_OPUS, UINT64_MAX) {}
+    explicit OpusEncoder(ExportOutput& output)
+        : SndfileEncoder(output, SF_FORMAT_OGG | SF_FORMAT_OPUS, UINT64_MAX) {}
 
     ~OpusEncoder() override {
         if (resampler_) {
@@ -96,7 +96,7 @@ private:
                 static_cast<sf_count_t>(frames)) {
             return failed();
         }
-        return true;
+        return takenWhole();
     }
 
     soxr_t resampler_ = nullptr;
@@ -104,8 +104,8 @@ private:
     std::vector<float> resampled_;
 };
 
-std::unique_ptr<BlockEncoder> makeOpusEncoder(std::FILE* file) {
-    return std::make_unique<OpusEncoder>(file);
+std::unique_ptr<BlockEncoder> makeOpusEncoder(ExportOutput& output) {
+    return std::make_unique<OpusEncoder>(output);
 }
 
 }  // namespace

@@ -305,5 +305,13 @@ Möchten Sie die Datei ersetzen?</translation>
         <source>The settings cannot be saved: %1 cannot be written.</source>
         <translation>Die Einstellungen können nicht gespeichert werden: %1 kann nicht geschrieben werden.</translation>
     </message>
+    <message>
+        <source>%1 is neither a file, a FIFO nor a device: nothing can be exported to it.</source>
+        <translation>%1 ist weder eine Datei noch ein FIFO noch ein Gerät: Dorthin kann nichts exportiert werden.</translation>
+    </message>
+    <message>
+        <source>%2 is a FIFO or a device, and a %1 file cannot be written to one: its header is completed at the end, which needs a file that can seek.</source>
+        <translation>%2 ist ein FIFO oder ein Gerät, und eine %1-Datei kann nicht dorthin geschrieben werden: Ihr Kopf wird erst am Ende vervollständigt, wozu eine Datei nötig ist, in der man springen kann.</translation>
+    </message>
 </context>
 </TS>

@@ -305,5 +305,13 @@ Do you want to replace it?</translation>
         <source>The settings cannot be saved: %1 cannot be written.</source>
         <translation>The settings cannot be saved: %1 cannot be written.</translation>
     </message>
+    <message>
+        <source>%1 is neither a file, a FIFO nor a device: nothing can be exported to it.</source>
+        <translation>%1 is neither a file, a FIFO nor a device: nothing can be exported to it.</translation>
+    </message>
+    <message>
+        <source>%2 is a FIFO or a device, and a %1 file cannot be written to one: its header is completed at the end, which needs a file that can seek.</source>
+        <translation>%2 is a FIFO or a device, and a %1 file cannot be written to one: its header is completed at the end, which needs a file that can seek.</translation>
+    </message>
 </context>
 </TS>

@@ -1,5 +1,9 @@
 // `brinesong --export` run as a user would run it, its files read back by independent readers.
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -10,7 +14,9 @@
 #include <QThread>
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 #include "export/ExportJob.h"
@@ -86,12 +92,35 @@ protected:
             QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     }
 
-    // The hidden file an export of `name` writes beside it, or empty.
-    QString partialFile(const QString& name) const {
-        const QStringList found = QDir(dir_.path())
-                                      .entryList({QLatin1Char('.') + name + QStringLiteral(".*")},
-                                                 QDir::Files | QDir::Hidden);
-        return found.isEmpty() ? QString() : path(found.first());
+    // The file that the export run by `pid` is writing in the test's folder (it has no name
+    // there), as a path through /proc that reads it; empty while it has none open.
+    QString fileBeingWritten(pid_t pid) const {
+        const std::string fds = "/proc/" + std::to_string(pid) + "/fd/";
+        for (int fd = 3; fd < 64; ++fd) {
+            char target[4096];
+            const std::string link = fds + std::to_string(fd);
+            const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+            if (length > 0 &&
+                std::string(target, size_t(length)).rfind(dir_.path().toStdString() + "/", 0) ==
+                    0) {
+                return QString::fromStdString(link);
+            }
+        }
+        return {};
+    }
+
+    // Waits until the export run by `pid` has written `bytes` to its file (the limit only guards
+    // against a hang); that file, as fileBeingWritten gives it.
+    QString waitForBytes(pid_t pid, qint64 bytes) const {
+        QString file;
+        for (int i = 0; i < 12000; ++i) {
+            file = fileBeingWritten(pid);
+            if (!file.isEmpty() && QFileInfo(file).size() >= bytes) {
+                break;
+            }
+            QThread::msleep(5);
+        }
+        return file;
     }
 
     QByteArray readAll(const QString& file) {
@@ -284,16 +313,104 @@ TEST_F(ExportCommandTest, folder_isRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(names(dir_.path()), QStringList{"takes"});
 }
 
+// A device is written in place: a failed write fails the export in every format (some encoders
+// do not report one themselves), says why and removes nothing. A WAV, whose header is completed
+// at the end, is refused before the device is opened.
 TEST_F(ExportCommandTest, deviceThroughALink_writtenInPlace_failureSaysWhyAndRemovesNothing) {
-    ASSERT_EQ(::symlink("/dev/full", path("full.aif").toLocal8Bit().constData()), 0);
-    const ProgramRun r = run({"--export", path("full.aif"), "--minutes", "0.1"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(contains(r.err, "Failed to save an AIFF file.")) << r.err;
-    EXPECT_TRUE(contains(r.err, "No space left on device")) << r.err;
-    EXPECT_TRUE(QFileInfo(path("full.aif")).isSymLink());
+    for (const char* name : {"full.aif", "full.flac", "full.opus", "full.mp3", "full.wav"}) {
+        ASSERT_EQ(::symlink("/dev/full", path(name).toLocal8Bit().constData()), 0);
+        const ProgramRun r = run({"--export", path(name), "--minutes", "0.1"});
+        if (QString::fromLatin1(name).endsWith(QStringLiteral(".wav"))) {
+            EXPECT_EQ(r.status, 2);
+            EXPECT_TRUE(contains(r.err, "is a FIFO or a device, and a WAV file cannot be written"))
+                << r.err;
+        } else {
+            EXPECT_EQ(r.status, 1) << name;
+            EXPECT_TRUE(contains(r.err, "No space left on device")) << r.err;
+        }
+        EXPECT_TRUE(QFileInfo(path(name)).isSymLink());
+    }
+    EXPECT_EQ(names(dir_.path()).size(), 5);
     struct stat info {};
     ASSERT_EQ(::stat("/dev/full", &info), 0);
     EXPECT_TRUE(S_ISCHR(info.st_mode));
+}
+
+// A socket is no file to export to, and a WAV cannot go into a FIFO: both are refused at once,
+// like a bad option, and left as they were. (Neither waits for a reader.)
+TEST_F(ExportCommandTest, socketOrWavIntoAFifo_refusedAtOnce_andLeftAsTheyWere) {
+    const QString socketPath = path("listening.aif");
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray socketName = socketPath.toLocal8Bit();
+    ASSERT_LT(size_t(socketName.size()), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketName.constData(), size_t(socketName.size()));
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    const QString fifo = path("pipe.wav");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0666), 0);
+
+    ProgramRun r = run({"--export", socketPath, "--minutes", "0.1"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "brinesong: --export: '" + socketPath.toStdString() +
+                         "' is neither a file, a FIFO nor a device: nothing can be exported to "
+                         "it.\n");
+    r = run({"--export", fifo, "--minutes", "0.1"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "brinesong: --export: '" + fifo.toStdString() +
+                         "' is a FIFO or a device, and a WAV file cannot be written to one: its "
+                         "header is completed at the end, which needs a file that can seek.\n");
+    ::close(listener);
+    struct stat info {};
+    ASSERT_EQ(::lstat(socketName.constData(), &info), 0);
+    EXPECT_TRUE(S_ISSOCK(info.st_mode));
+    ASSERT_EQ(::lstat(fifo.toLocal8Bit().constData(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    EXPECT_EQ(names(dir_.path()), (QStringList{"listening.aif", "pipe.wav"}));
+}
+
+// Into a FIFO an MP3 is the stream a file gets, less the frame that holds the stream's tag (which
+// is written last, by seeking back): no empty frame is left in its place to play as silence.
+TEST_F(ExportCommandTest, mp3IntoAFifo_isTheFilesStreamLessItsTagFrame) {
+    const QString fifo = path("pipe.mp3");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0666), 0);
+    Program reader({"cat", fifo.toStdString()});
+    const ProgramRun r = run({"--export", fifo, "--minutes", "0.05", "--seed", "3"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(reader.wait(), 0);
+    ASSERT_EQ(run({"--export", path("file.mp3"), "--minutes", "0.05", "--seed", "3"}).status, 0);
+    const QByteArray file = readAll(path("file.mp3"));
+    const QByteArray streamed = QByteArray::fromStdString(reader.out());
+    EXPECT_EQ(file.size() - streamed.size(), 417);  // one frame of 128 kbit/s at 44,100 Hz
+    EXPECT_TRUE(file.endsWith(streamed));
+}
+
+// Any name the file system allows can be exported, new or replaced, and an export ended by
+// SIGKILL, which no program can catch, leaves nothing behind: the file being written has no name
+// until it is complete.
+TEST_F(ExportCommandTest, longestName_exports_andAKilledExportLeavesNothing) {
+    const QString name = QString(251, QLatin1Char('n')) + QStringLiteral(".aif");  // 255 bytes
+    for (int pass = 0; pass < 2; ++pass) {  // a new file, then the same replaced
+        const ProgramRun r = run({"--export", path(name), "--minutes", "0.01", "--seed", "4"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(names(dir_.path()), QStringList{name});
+    }
+    EXPECT_EQ(QFileInfo(path(name)).size(), 54 + 4 * qint64(aiffFrameCount(exportSeconds(0.01f))));
+
+    const int probe = ::open(dir_.path().toLocal8Bit().constData(), O_TMPFILE | O_WRONLY, 0600);
+    if (probe < 0) {
+        GTEST_SKIP() << "the test folder's file system has no unnamed files (O_TMPFILE): an "
+                        "export there writes under a short hidden name, which a SIGKILL leaves";
+    }
+    ::close(probe);
+    Program program(testing::brinesong(arguments({"--export", path("killed"), "--minutes", "400"})),
+                    options());
+    ASSERT_FALSE(waitForBytes(program.pid(), 54 + 4 * 122880).isEmpty());
+    program.signal(SIGKILL);
+    EXPECT_EQ(program.wait(), 128 + SIGKILL);
+    EXPECT_EQ(names(dir_.path()), QStringList{name});
 }
 
 TEST_F(ExportCommandTest, unopenablePath_printsTheReason_andExitsOne) {
@@ -310,17 +427,8 @@ TEST_F(ExportCommandTest, signal_stopsAfterTheBlock_leavesTheFileAsItWas) {
         writeFile(file, "an earlier export");
         Program program(testing::brinesong(arguments({"--export", file, "--minutes", "500"})),
                         options());
-        // Until the first block is in the file being written beside it (the limit only guards
-        // against a hang).
-        QString partial;
-        for (int i = 0; i < 12000; ++i) {
-            partial = partialFile(QStringLiteral("long.aif"));
-            if (!partial.isEmpty() && QFileInfo(partial).size() >= 54 + 4 * 122880) {
-                break;
-            }
-            QThread::msleep(5);
-        }
-        const QByteArray header = readAll(partial).left(54);
+        // Until the first block is in the file being written beside it.
+        const QByteArray header = readAll(waitForBytes(program.pid(), 54 + 4 * 122880)).left(54);
         ASSERT_EQ(header.size(), 54);
         const auto be32 = [&](int at) {
             return uint32_t(uint8_t(header[at])) << 24 | uint32_t(uint8_t(header[at + 1])) << 16 |
@@ -410,11 +518,7 @@ TEST_F(UnprivilegedExportTest, throughALink_targetReplacedOnlyWhenComplete_linkS
     giveToUser(link);
 
     Program program(asUser({"--export", link, "--minutes", "400"}), options());
-    for (int i = 0;
-         i < 12000 && QFileInfo(partialFile(QStringLiteral("notes.txt"))).size() < 54 + 4 * 122880;
-         ++i) {
-        QThread::msleep(5);
-    }
+    waitForBytes(program.pid(), 54 + 4 * 122880);
     program.signal(SIGTERM);
     EXPECT_EQ(program.wait(), 128 + SIGTERM) << program.err();
     EXPECT_TRUE(QFileInfo(link).isSymLink());
@@ -450,21 +554,45 @@ TEST_F(UnprivilegedExportTest, diskFull_whileReplacing_keepsTheOldFile) {
         ~Unmount() { testing::runProgram({"umount", at}); }
     } unmount{disk.toStdString()};
 
-    const QString old = disk + "/old.aif";
-    const QByteArray before = QByteArray("an export worth keeping ").repeated(25000);  // 600 KB
-    writeFile(old, before);
-    giveToUser(old);
-    // 0.05 minutes are 529 KB: the new file does not fit beside the old one.
-    const ProgramRun r = runAsUser({"--export", old, "--minutes", "0.05"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(contains(r.err, "No space left on device")) << r.err;
-    EXPECT_EQ(readAll(old), before);
-    EXPECT_EQ(names(disk), QStringList{"old.aif"});
+    // 900 KB of the disk's 1 MB are taken; 0.3 minutes are more than the rest in every format
+    // (the smallest, Opus, is about 280 KB), so each export fails part way.
+    const QByteArray before = QByteArray("an export worth keeping ").repeated(37500);
+    for (const char* name : {"old.aif", "old.wav", "old.flac", "old.opus", "old.mp3"}) {
+        const QString old = disk + "/" + name;
+        writeFile(old, before);
+        giveToUser(old);
+        const ProgramRun r = runAsUser({"--export", old, "--minutes", "0.3"});
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_TRUE(contains(r.err, "No space left on device")) << r.err;
+        EXPECT_EQ(readAll(old), before) << name;
+        EXPECT_EQ(names(disk), QStringList{name});
+        QFile::remove(old);
+    }
 }
 
-// A FIFO is written in place and never removed: waiting for its reader ends with a signal, and a
-// reader that goes away early is a failure with a message, not a death by SIGPIPE.
-TEST_F(UnprivilegedExportTest, fifo_waitEndsWithASignal_closedReaderIsAFailure) {
+// Whether a FIFO's contents, read through `reader` (which never reads them), have stopped growing:
+// its writer waits for room. Waits for that (with a limit against a hang).
+bool fillsAndStops(int reader) {
+    int last = -1;
+    for (int i = 0; i < 600; ++i) {
+        int queued = 0;
+        if (::ioctl(reader, FIONREAD, &queued) != 0) {
+            return false;
+        }
+        if (queued > 0 && queued == last) {
+            return true;
+        }
+        last = queued;
+        QThread::msleep(100);
+    }
+    return false;
+}
+
+// A FIFO is written in place and never removed: waiting for its reader ends with a signal, so
+// does waiting for room while a reader holds it open but does not read (whichever writer writes:
+// ours for AIFF, libsndfile's for MP3), and a reader that goes away early is a failure with a
+// message, not a death by SIGPIPE.
+TEST_F(UnprivilegedExportTest, fifo_waitsEndWithASignal_closedReaderIsAFailure) {
     const QString fifo = path("pipe.aif");
     ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0666), 0);
     giveToUser(fifo);
@@ -475,6 +603,25 @@ TEST_F(UnprivilegedExportTest, fifo_waitEndsWithASignal_closedReaderIsAFailure) 
         program.signal(signalNumber);
         EXPECT_EQ(program.wait(), 128 + signalNumber) << program.err();
         EXPECT_EQ(program.err(), "brinesong: export to " + fifo.toStdString() + " interrupted\n");
+    }
+    for (const auto& [signalNumber, name] :
+         {std::pair{SIGTERM, "stalled.aif"}, {SIGINT, "stalled.mp3"}}) {
+        const QString stalled = path(QString::fromLatin1(name));
+        ASSERT_EQ(::mkfifo(stalled.toLocal8Bit().constData(), 0666), 0);
+        giveToUser(stalled);
+        const int reader = ::open(stalled.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(reader, 0);
+        Program program(asUser({"--export", stalled, "--minutes", "10"}), options());
+        ASSERT_TRUE(fillsAndStops(reader)) << name;
+        program.signal(signalNumber);
+        // A bound on its ending at all: the reader is still there, never to read.
+        EXPECT_EQ(program.wait(std::chrono::seconds(30)), 128 + signalNumber) << name;
+        EXPECT_EQ(program.err(),
+                  "brinesong: export to " + stalled.toStdString() + " interrupted\n");
+        ::close(reader);
+        struct stat info {};
+        ASSERT_EQ(::lstat(stalled.toLocal8Bit().constData(), &info), 0);
+        EXPECT_TRUE(S_ISFIFO(info.st_mode));
     }
 
     Program reader({"head", "-c", "1000", fifo.toStdString()});

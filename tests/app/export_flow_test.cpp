@@ -1,4 +1,9 @@
+#include <fcntl.h>
 #include <sndfile.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -63,27 +68,34 @@ QByteArray readFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Answers the next message box that comes up (it runs its own loop, in which this timer looks for
-// it): presses `button`, and hands its text to `text`.
-void answerNextQuestion(QMessageBox::StandardButton button, QString* text = nullptr) {
-    auto* look = new QTimer;
-    look->setInterval(5);
-    QObject::connect(look, &QTimer::timeout, [look, button, text] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            auto* box = qobject_cast<QMessageBox*>(widget);
-            if (box && box->isVisible() && box->button(button)) {
-                if (text) {
-                    *text = box->text();
+// While it lives, answers every message box that comes up (each runs its own loop, in which this
+// timer looks for it) with `button`, and notes its text in `texts` if given.
+class QuestionAnswerer {
+public:
+    explicit QuestionAnswerer(QMessageBox::StandardButton button, QStringList* texts = nullptr)
+        : button_(button), texts_(texts) {
+        QObject::connect(&look_, &QTimer::timeout, [this] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(widget);
+                if (box && box->isVisible() && box->button(button_) && !answered_.contains(box)) {
+                    answered_.append(box);
+                    if (texts_) {
+                        texts_->append(box->text());
+                    }
+                    box->button(button_)->click();
                 }
-                look->stop();
-                look->deleteLater();
-                box->button(button)->click();
-                return;
             }
-        }
-    });
-    look->start();
-}
+        });
+        look_.start(5);
+    }
+    void setButton(QMessageBox::StandardButton button) { button_ = button; }
+
+private:
+    QMessageBox::StandardButton button_;
+    QStringList* texts_;
+    QList<QPointer<QMessageBox>> answered_;
+    QTimer look_;
+};
 
 }  // namespace
 
@@ -141,12 +153,12 @@ private slots:
         const QString file = folder.filePath(QStringLiteral("Long.aif"));
         writeFile(file, "an earlier export");
         Fixture f;
-        f.flow.savePanel()->setOption(QFileDialog::DontConfirmOverwrite);  // the user's yes
         QSignalSpy ended(&f.flow, &ExportFlow::exportEnded);
         connect(&f.flow, &ExportFlow::writingStarted, this, [&f] {
             QVERIFY(f.flow.saveStatusPanel->isVisible());
             f.flow.cancelButtonControl->click();
         });
+        QuestionAnswerer yes(QMessageBox::Yes);  // replace it
         f.exportTo(file, QStringLiteral("60"));
         QVERIFY(ended.wait(60000));
         QCOMPARE(ended.at(0).at(0).toBool(), false);
@@ -210,9 +222,8 @@ private slots:
         const QString link = folder.filePath(QStringLiteral("full.aif"));
         QVERIFY(QFile::link(QStringLiteral("/dev/full"), link));
         Fixture f;
-        // The name exists (the link): skip the dialog's replace question, the user's yes.
-        f.flow.savePanel()->setOption(QFileDialog::DontConfirmOverwrite);
         QSignalSpy ended(&f.flow, &ExportFlow::exportEnded);
+        QuestionAnswerer yes(QMessageBox::Yes);  // the name exists (the link): replace it
         f.exportTo(link, QStringLiteral("1"));
         QVERIFY(ended.wait(20000));
         QCOMPARE(ended.at(0).at(0).toBool(), false);
@@ -229,28 +240,98 @@ private slots:
         QTRY_VERIFY(!f.flow.failureAlert());
     }
 
-    // "Night.snd" is written as "Night.snd.aif"; the dialog asked about the name as typed, so an
-    // existing Night.snd.aif gets its own question. No returns to the dialog, Yes replaces it.
-    void extensionAdded_existingFile_askedAboutByItsRealName() {
+    // One question, about the file that will be written: with Night.snd present, "Night.snd"
+    // writes Night.snd.aif without asking; once that exists, it is asked about, once. No returns
+    // to the dialog, Yes replaces it. A file that cannot be written to (a WAV into a FIFO) is
+    // refused with the reason, and the dialog stays open.
+    void saveChoice_asksOnceAboutTheFileWritten_refusesWhatCannotBeWritten() {
         QTemporaryDir folder;
+        const QString typed = folder.filePath(QStringLiteral("Night.snd"));
         const QString real = folder.filePath(QStringLiteral("Night.snd.aif"));
-        writeFile(real, "keep me");
+        writeFile(typed, "the user's own");
         Fixture f;
         QSignalSpy ended(&f.flow, &ExportFlow::exportEnded);
-        QString asked;
-        answerNextQuestion(QMessageBox::No, &asked);
-        f.exportTo(folder.filePath(QStringLiteral("Night.snd")), QStringLiteral("0.05"));
-        QVERIFY(asked.contains(QStringLiteral("Night.snd.aif already exists")));
+        QStringList asked;
+        QuestionAnswerer answerer(QMessageBox::No, &asked);
+        f.exportTo(typed, QStringLiteral("0.05"));
+        QVERIFY(ended.wait(20000));
+        QCOMPARE(asked, QStringList());
+        QCOMPARE(readFile(typed), QByteArray("the user's own"));
+        const qint64 size =
+            qint64(kAiffHeaderBytes) + qint64(aiffFrameCount(exportSeconds(0.05f))) * 4;
+        QCOMPARE(QFileInfo(real).size(), size);
+
+        writeFile(real, "keep me");
+        f.exportTo(typed, QStringLiteral("0.05"));
+        QCOMPARE(asked, QStringList{QStringLiteral(
+                            "Night.snd.aif already exists.\nDo you want to replace it?")});
         QVERIFY(f.flow.savePanel()->isVisible());
         QVERIFY(f.flow.saving());
         QCOMPARE(readFile(real), QByteArray("keep me"));
 
-        answerNextQuestion(QMessageBox::Yes);
+        answerer.setButton(QMessageBox::Yes);
         static_cast<QDialog*>(f.flow.savePanel())->accept();
         QVERIFY(ended.wait(20000));
-        QCOMPARE(ended.at(0).at(0).toBool(), true);
-        QCOMPARE(QFileInfo(real).size(),
-                 qint64(kAiffHeaderBytes) + qint64(aiffFrameCount(exportSeconds(0.05f))) * 4);
+        QCOMPARE(ended.at(1).at(0).toBool(), true);
+        QCOMPARE(asked.size(), 2);
+        QCOMPARE(QFileInfo(real).size(), size);
+
+        const QString fifo = folder.filePath(QStringLiteral("Pipe.wav"));
+        QCOMPARE(::mkfifo(fifo.toLocal8Bit().constData(), 0666), 0);
+        answerer.setButton(QMessageBox::Ok);
+        f.exportTo(fifo, QStringLiteral("1"));
+        QCOMPARE(asked.size(), 3);
+        QVERIFY2(asked.last().startsWith(QStringLiteral("Pipe.wav is a FIFO or a device, and a WAV "
+                                                        "file cannot be written to one")),
+                 qPrintable(asked.last()));
+        QVERIFY(f.flow.savePanel()->isVisible());
+        f.flow.savePanel()->reject();
+        QTRY_VERIFY(!f.flow.saving());
+    }
+
+    // A FIFO whose reader holds it open but never reads: the writer waits for room, and Cancel
+    // ends that wait too; so does quitting, which ends the status sheet's wait as it ends every
+    // event loop. The FIFO stays, and no alert is shown.
+    void cancelOrQuit_readerStoppedReading_endsTheExport() {
+        QTemporaryDir folder;
+        const QString fifo = folder.filePath(QStringLiteral("Pipe.aif"));
+        QCOMPARE(::mkfifo(fifo.toLocal8Bit().constData(), 0666), 0);
+        for (const bool quit : {false, true}) {
+            const int reader = ::open(fifo.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
+            QVERIFY(reader >= 0);
+            Fixture f;
+            QSignalSpy ended(&f.flow, &ExportFlow::exportEnded);
+            // Once the FIFO has filled and stays full, the writer waits for room: then end it.
+            QTimer look;
+            int last = -1;
+            connect(&look, &QTimer::timeout, this, [&] {
+                int queued = 0;
+                ::ioctl(reader, FIONREAD, &queued);
+                if (queued > 0 && queued == last) {
+                    look.stop();
+                    if (quit) {
+                        f.flow.saveStatusPanel->done(QDialog::Rejected);
+                    } else {
+                        f.flow.cancelButtonControl->click();
+                    }
+                }
+                last = queued;
+            });
+            connect(&f.flow, &ExportFlow::writingStarted, this, [&look] { look.start(100); });
+            QuestionAnswerer yes(QMessageBox::Yes);  // it exists: written in place
+            f.exportTo(fifo, QStringLiteral("60"));
+            // A bound on its ending at all: the reader is still there, never to read.
+            QVERIFY(ended.wait(60000));
+            QCOMPARE(ended.at(0).at(0).toBool(), false);
+            QVERIFY(f.flow.abortSave());
+            QVERIFY(!f.flow.workerRunning());
+            QVERIFY(!f.flow.failureAlert());
+            QVERIFY(!f.flow.saving());
+            ::close(reader);
+            struct stat info {};
+            QCOMPARE(::lstat(fifo.toLocal8Bit().constData(), &info), 0);
+            QVERIFY(S_ISFIFO(info.st_mode));
+        }
     }
 
     // Typed into the field, "4" is four minutes: no completion to a longer preset.
@@ -276,10 +357,10 @@ private slots:
     void lengthNotANumber_saysSoAndKeepsTheDialog() {
         QTemporaryDir folder;
         Fixture f;
-        QString said;
-        answerNextQuestion(QMessageBox::Ok, &said);
+        QStringList said;
+        QuestionAnswerer ok(QMessageBox::Ok, &said);
         f.exportTo(folder.filePath(QStringLiteral("Odd")), QStringLiteral("long"));
-        QCOMPARE(said, QStringLiteral("The length must be a number of minutes (up to 400)."));
+        QCOMPARE(said, QStringList{"The length must be a number of minutes (up to 400)."});
         QVERIFY(f.flow.savePanel()->isVisible());
         QVERIFY(!QFileInfo::exists(folder.filePath(QStringLiteral("Odd.aif"))));
         f.flow.savePanel()->reject();
@@ -324,6 +405,13 @@ private slots:
         for (const char* refused : {"long", "12 minutes", "-5", "", "nan"}) {
             QVERIFY2(!ExportFlow::lengthMinutes(QString::fromLatin1(refused)), refused);
         }
+        // In a German window: the decimal comma, and still the point (not as a thousands
+        // separator, which would make "2.5" 25).
+        const QLocale before;
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        QCOMPARE(ExportFlow::lengthMinutes(QStringLiteral("2,5")), 2.5f);
+        QCOMPARE(ExportFlow::lengthMinutes(QStringLiteral("2.5")), 2.5f);
+        QLocale::setDefault(before);
     }
 };
 

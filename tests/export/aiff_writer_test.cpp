@@ -192,7 +192,8 @@ TEST_F(AiffWriterTest, progress_isReportedPerBlockAndLagsOneBlock) {
 }
 
 TEST_F(AiffWriterTest, abortSetBeforehand_writesExactlyOneBlock) {
-    std::atomic<bool> abort{true};
+    ExportAbort abort;
+    abort.request();
     ExportHooks hooks;
     hooks.abortSave = &abort;
     EXPECT_FALSE(write(dir_ / "a.aif", 10.0f, 1, hooks));

@@ -1,13 +1,18 @@
 #include "export/ExportJob.h"
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace brinesong {
@@ -113,16 +118,42 @@ TEST_F(ExportToFileTest, unopenablePath_reportsWhy_andTouchesNothing) {
     EXPECT_EQ(names(), std::vector<std::string>{"adir.aif"});
 }
 
+// An abort is no failure, whether it is seen between blocks or by a write waiting for room in a
+// FIFO whose reader holds it open but has stopped reading; it leaves a file as it was.
 TEST_F(ExportToFileTest, abort_isNotAnError_andLeavesTheFileAsItWas) {
     std::ofstream(dir_ / "a.aif") << "an earlier export";
-    std::atomic<bool> abort{true};
+    ExportAbort abort;
+    abort.request();
     ExportHooks hooks;
     hooks.abortSave = &abort;
-    const ExportOutcome outcome = exportToFile(renderer_, dir_ / "a.aif", 10.0f, hooks);
+    ExportOutcome outcome = exportToFile(renderer_, dir_ / "a.aif", 10.0f, hooks);
     EXPECT_FALSE(outcome.saved);
     EXPECT_EQ(outcome.error, 0);
     EXPECT_EQ(fs::file_size(dir_ / "a.aif"), 17u);
     EXPECT_EQ(names(), std::vector<std::string>{"a.aif"});
+
+    const fs::path fifo = dir_ / "stalled.mp3";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    abort.reset();
+    std::thread requester([&] {
+        // Once the FIFO has filled and stays full (the limit only guards against a hang).
+        for (int i = 0, last = -1, queued = 0; i < 600; ++i, last = queued) {
+            ::ioctl(reader, FIONREAD, &queued);
+            if (queued > 0 && queued == last) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        abort.request();
+    });
+    outcome = exportToFile(renderer_, fifo, 600.0f, hooks, *formatNamed("mp3"));
+    requester.join();
+    ::close(reader);
+    EXPECT_FALSE(outcome.saved);
+    EXPECT_EQ(outcome.error, 0);
+    EXPECT_TRUE(fs::is_fifo(fifo));
 }
 
 }  // namespace
