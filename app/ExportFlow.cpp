@@ -246,8 +246,8 @@ void ExportFlow::savePanelDidEnd(int returnCode) {
     workerFinished_.store(false, std::memory_order_relaxed);
     waitEnded_ = false;
 
-    worker_ =
-        std::thread(&ExportFlow::saveThread, this, Job{QFile::encodeName(path).toStdString(), minutes, format, loop});
+    worker_ = std::thread(&ExportFlow::saveThread, this,
+                          Job{QFile::encodeName(path).toStdString(), minutes, format, loop});
     QMetaObject::invokeMethod(this, &ExportFlow::writingStarted, Qt::QueuedConnection);
     if (!waitEnded_) {
         saveStatusPanel->exec();
