@@ -51,8 +51,7 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
                                [this] { return isSaving(); },
                                [this](double secondsToEnd, double seconds) {
                                    if (seconds > 0.0) {
-                                       engine_.setSleepFade(wallClockSeconds() + secondsToEnd,
-                                                            seconds);
+                                       engine_.setSleepFade(secondsToEnd, seconds);
                                    } else {
                                        engine_.clearSleepFade();
                                    }
@@ -83,7 +82,7 @@ Controller::~Controller() {
     }
     if (!terminated_) {
         // No playback may call back into a controller that is going away.
-        renderer_.forceStop.store(true);
+        engine_.requestStop();
         engine_.waitForWaitThreads();
     }
     delete window.data();
@@ -212,7 +211,7 @@ void Controller::loadSettings() {
     if (!settings_.windowFrame.isEmpty()) {
         window->restoreGeometry(settings_.windowFrame);
     }
-    renderer_.volume.store(settings_.volume);
+    renderer_.setVolume(settings_.volume);
     scheduler_.showNextStart(settings_.startTime);
     scheduler_.setMinutes(settings_.minutes);
     scheduler_.setFadeMinutes(settings_.fadeMinutes);
@@ -254,8 +253,7 @@ void Controller::applicationWillTerminate() {
     const bool exporting = exportFlow_.workerRunning();
     if (exporting || !engine_.renderLock.try_lock()) {
         // A playback or an export is producing sound: end it and wait until it has ended.
-        renderer_.forceStop.store(true);
-        engine_.soundChanged();
+        engine_.requestStop();
         exportFlow_.requestAbort();
         exportFlow_.waitForWorker();
         engine_.renderLock.lock();
@@ -331,7 +329,7 @@ void Controller::cancel() {
 
 void Controller::volumeSliderChanged() {
     if (volumeSlider) {
-        renderer_.volume.store(volumeSlider->value() / 100.0);
+        renderer_.setVolume(volumeSlider->value() / 100.0);
         engine_.soundChanged();
         emit volumeChanged();
     }

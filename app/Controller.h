@@ -86,8 +86,10 @@ public:
     bool isOutputOpen() const { return engine_.isOutputOpen(); }
     bool firstLaunch() const { return settings_.firstLaunch; }
 
-    // The renderer's fields, to look at; only the controller and the threads it starts change them.
+    // What the sound shares (the volume) and the playback engine, to look at; only the controller
+    // and the threads it starts change them.
     const Renderer& renderer() const { return renderer_; }
+    const PlaybackEngine& playbackEngine() const { return engine_; }
 
     // The parts of the window that have classes of their own.
     Scheduler& scheduler() { return scheduler_; }
