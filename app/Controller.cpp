@@ -18,6 +18,7 @@
 #include <QTimeEdit>
 #include <QVBoxLayout>
 #include <QVersionNumber>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -336,8 +337,10 @@ void Controller::volumeSliderChanged() {
 }
 
 void Controller::setVolume(double volume) {
-    if (volumeSlider) {
-        volumeSlider->setValue(static_cast<int>(std::lround(100.0 * volume)));
+    // From outside (the media player on the bus): a value that is not a number would mute the
+    // sound, and the mute would be saved.
+    if (volumeSlider && std::isfinite(volume)) {
+        volumeSlider->setValue(static_cast<int>(std::lround(100.0 * std::clamp(volume, 0.0, 1.0))));
     }
 }
 

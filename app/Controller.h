@@ -119,7 +119,8 @@ public:
     QAction* helpAction = nullptr;
     QAction* quitAction = nullptr;
 
-    // The playback gain, 0.0 to 1.0. Setting it moves the slider, as a user would.
+    // The playback gain, 0.0 to 1.0. Setting it moves the slider, as a user would; a value beyond
+    // the range is held to it, and one that is not finite is ignored.
     double volume() const { return renderer_.volume.load(); }
     void setVolume(double volume);
 
