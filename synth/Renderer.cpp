@@ -336,7 +336,9 @@ RenderRun::RenderRun(Renderer& renderer, Renderer::SoundStart start, double fade
       fadeInOut(fadeInOutSeconds),
       renderer_(renderer),
       sound_(start.sound),
-      random_(start.random) {}
+      random_(start.random) {
+    resetWaveFunctions();
+}
 
 void RenderRun::resetWaveFunctions() {
     waveStates_[0] = ChannelWaveState{};

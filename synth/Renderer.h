@@ -194,6 +194,7 @@ public:
     void returnRandomSource() { renderer_.returnRandomSource(random_); }
 
     // Puts both channels' generators back to their initial state; the random source goes on.
+    // Every run begins with it.
     void resetWaveFunctions();
 
     // Fills both buffers of `request` for its frames, or fewer when the sound ends inside it (the
