@@ -270,7 +270,8 @@ void PlaybackEngine::waitThread(std::shared_ptr<Playback> playback) {
         double stopUnanswered = -1.0;  // when a stop was first seen that no buffer took up
         for (;;) {
             std::this_thread::sleep_for(std::chrono::microseconds(kWaitPollMicroseconds));
-            if (outputLost_.load(std::memory_order_relaxed)) {
+            // Acquire: what the unit's thread rendered before it said so is seen whole below.
+            if (outputLost_.load(std::memory_order_acquire)) {
                 lost = true;  // no buffer will come, so no end time either
                 break;
             }
@@ -416,7 +417,7 @@ uint64_t PlaybackEngine::outputRewindCallback(void* context, uint64_t frame) {
 void PlaybackEngine::outputNoticeCallback(void* context, OutputUnit::Notice notice) {
     auto* engine = static_cast<PlaybackEngine*>(context);
     if (notice == OutputUnit::Notice::StreamLost) {
-        engine->outputLost_.store(true, std::memory_order_relaxed);
+        engine->outputLost_.store(true, std::memory_order_release);
     }
     const std::weak_ptr<PlaybackEngine*> alive = engine->alive_;
     engine->host_.postToMainThread([alive] {
