@@ -19,6 +19,7 @@
 #include <QTimeEdit>
 #include <QVBoxLayout>
 #include <QVersionNumber>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -52,8 +53,7 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
                                [this] { return isSaving(); },
                                [this](double secondsToEnd, double seconds) {
                                    if (seconds > 0.0) {
-                                       engine_.setSleepFade(wallClockSeconds() + secondsToEnd,
-                                                            seconds);
+                                       engine_.setSleepFade(secondsToEnd, seconds);
                                    } else {
                                        engine_.clearSleepFade();
                                    }
@@ -84,7 +84,7 @@ Controller::~Controller() {
     }
     if (!terminated_) {
         // No playback may call back into a controller that is going away.
-        renderer_.forceStop.store(true);
+        engine_.requestStop();
         engine_.waitForWaitThreads();
     }
     delete window.data();
@@ -214,7 +214,7 @@ void Controller::loadSettings() {
     if (!settings_.windowFrame.isEmpty()) {
         window->restoreGeometry(settings_.windowFrame);
     }
-    renderer_.volume.store(settings_.volume);
+    renderer_.setVolume(settings_.volume);
     scheduler_.showNextStart(settings_.startTime);
     scheduler_.setMinutes(settings_.minutes);
     scheduler_.setFadeMinutes(settings_.fadeMinutes);
@@ -256,8 +256,7 @@ void Controller::applicationWillTerminate() {
     const bool exporting = exportFlow_.workerRunning();
     if (exporting || !engine_.renderLock.try_lock()) {
         // A playback or an export is producing sound: end it and wait until it has ended.
-        renderer_.forceStop.store(true);
-        engine_.soundChanged();
+        engine_.requestStop();
         exportFlow_.requestAbort();
         exportFlow_.waitForWorker();
         engine_.renderLock.lock();
@@ -333,15 +332,17 @@ void Controller::cancel() {
 
 void Controller::volumeSliderChanged() {
     if (volumeSlider) {
-        renderer_.volume.store(volumeSlider->value() / 100.0);
+        renderer_.setVolume(volumeSlider->value() / 100.0);
         engine_.soundChanged();
         emit volumeChanged();
     }
 }
 
 void Controller::setVolume(double volume) {
-    if (volumeSlider) {
-        volumeSlider->setValue(static_cast<int>(std::lround(100.0 * volume)));
+    // From outside (the media player on the bus): a value that is not a number would mute the
+    // sound, and the mute would be saved.
+    if (volumeSlider && std::isfinite(volume)) {
+        volumeSlider->setValue(static_cast<int>(std::lround(100.0 * std::clamp(volume, 0.0, 1.0))));
     }
 }
 

@@ -86,8 +86,10 @@ public:
     bool isOutputOpen() const { return engine_.isOutputOpen(); }
     bool firstLaunch() const { return settings_.firstLaunch; }
 
-    // The renderer's fields, to look at; only the controller and the threads it starts change them.
+    // What the sound shares (the volume) and the playback engine, to look at; only the controller
+    // and the threads it starts change them.
     const Renderer& renderer() const { return renderer_; }
+    const PlaybackEngine& playbackEngine() const { return engine_; }
 
     // The parts of the window that have classes of their own.
     Scheduler& scheduler() { return scheduler_; }
@@ -117,7 +119,8 @@ public:
     QAction* helpAction = nullptr;
     QAction* quitAction = nullptr;
 
-    // The playback gain, 0.0 to 1.0. Setting it moves the slider, as a user would.
+    // The playback gain, 0.0 to 1.0. Setting it moves the slider, as a user would; a value beyond
+    // the range is held to it, and one that is not finite is ignored.
     double volume() const { return renderer_.volume.load(); }
     void setVolume(double volume);
 

@@ -96,7 +96,7 @@ void prepareSound(const SoundOptions& options, Preferences& preferences, Rendere
     Settings saved;
     saved.load(store);
     saved.applyWaveSettings(preferences);
-    renderer.volume.store(options.volume ? *options.volume / 100.0 : saved.volume);
+    renderer.setVolume(options.volume ? *options.volume / 100.0 : saved.volume);
     if (options.lightWave)
         preferences.setLightWave(*options.lightWave);
     if (options.heavyWave)

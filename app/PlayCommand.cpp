@@ -168,8 +168,7 @@ int runPlayCommand(const CommandLine& command) {
     if (command.fadeOutMinutes && *command.fadeOutMinutes > 0.0 && command.sound.minutes) {
         // Planned before the start, so the first buffer already knows where the fade lies; it
         // ends where the play time does, and the stop request then finds silence to end.
-        engine.setSleepFade(wallClockSeconds() + *command.sound.minutes * 60.0,
-                            *command.fadeOutMinutes * 60.0);
+        engine.setSleepFade(*command.sound.minutes * 60.0, *command.fadeOutMinutes * 60.0);
     }
     // Starts now, or as soon as the server has its devices routed.
     engine.playStop();
@@ -188,7 +187,9 @@ int runPlayCommand(const CommandLine& command) {
             stderr,
             "brinesong: played %llu frames, underruns %llu, target %u bytes, request %u "
             "bytes, latency at the stop request %.1f ms\n",
-            static_cast<unsigned long long>(renderer.runLength.load() * Renderer::kSampleRate),
+            static_cast<unsigned long long>(
+                engine.rendering() ? engine.rendering()->runLength.load() * Renderer::kSampleRate
+                                   : 0.0),
             static_cast<unsigned long long>(unit.underruns()), sizes.targetBytes,
             sizes.requestBytes, latency * 1000.0);
         if (command.sound.minutes) {
@@ -199,8 +200,9 @@ int runPlayCommand(const CommandLine& command) {
         // The fade's place in the sound's own frames: the minutes count from the launch, so
         // where it falls after the first frame depends on how long the connection took.
         if (const SleepFade fade = engine.sleepFade(); fade.active()) {
-            std::fprintf(stderr, "brinesong: the fade-out ran over frames %lld to %u\n",
-                         static_cast<long long>(fade.beginFrame()), fade.endFrame);
+            std::fprintf(stderr, "brinesong: the fade-out ran over frames %lld to %lld\n",
+                         static_cast<long long>(fade.beginFrame()),
+                         static_cast<long long>(fade.endFrame));
         }
     }
     engine.closeAudioOutput();

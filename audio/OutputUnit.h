@@ -24,8 +24,8 @@ public:
     // point saved at or before `frame` (frames counted from the start of the playback) and the
     // next request renders from there. Returns the frame it went back to, or kCannotRewind when
     // no such point is kept; the renderer is then left as it was.
-    using RewindFunction = uint32_t (*)(void* context, uint32_t frame);
-    static constexpr uint32_t kCannotRewind = 0xFFFFFFFFu;
+    using RewindFunction = uint64_t (*)(void* context, uint64_t frame);
+    static constexpr uint64_t kCannotRewind = ~uint64_t{0};
 
     // What the unit can play to at the moment.
     enum class Availability : int {
@@ -57,6 +57,11 @@ public:
     // Each returns a status: 0 on success, otherwise the underlying library's error code, which
     // the engine logs. A unit whose server is away opens all the same and becomes available when
     // the server is back.
+    //
+    // The render and rewind functions are called only between a start() that succeeded and the
+    // return of the stop() (or close()) after it, and never once that has returned: a stream
+    // that stalled and wakes up later renders nothing more. Whatever a playback renders into may
+    // be freed as soon as its stop() has returned.
     virtual int open(RenderFunction render, RewindFunction rewind, NoticeFunction notice,
                      void* context) = 0;
     virtual int start() = 0;

@@ -21,25 +21,46 @@ std::string withStatus(const char* text, int status) {
 
 }  // namespace
 
-double wallClockSeconds() {
+double steadySeconds() {
     using namespace std::chrono;
-    return duration<double>(system_clock::now().time_since_epoch()).count();
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-PlaybackEngine::PlaybackEngine(Renderer& rendererIn, OutputUnit& unit, PlaybackHost& host)
+void PlaybackEngine::SleepFadeSlot::store(const SleepFade& fade) {
+    const uint64_t n = sequence_.load(std::memory_order_relaxed);
+    sequence_.store(n + 1, std::memory_order_relaxed);  // odd: being written
+    // Release stores: a reader that sees either new number also sees the odd sequence number
+    // before them (as in RenderTap, without a fence the thread sanitizer could not follow).
+    endFrame_.store(fade.endFrame, std::memory_order_release);
+    frames_.store(fade.frames, std::memory_order_release);
+    sequence_.store(n + 2, std::memory_order_release);
+    stored_ = fade;
+}
+
+SleepFade PlaybackEngine::SleepFadeSlot::read() {
+    const uint64_t before = sequence_.load(std::memory_order_acquire);
+    const SleepFade fade{endFrame_.load(std::memory_order_acquire),
+                         frames_.load(std::memory_order_acquire)};
+    const uint64_t after = sequence_.load(std::memory_order_relaxed);
+    if (before % 2 == 0 && before == after) {
+        lastRead_ = fade;
+    }
+    return lastRead_;
+}
+
+PlaybackEngine::PlaybackEngine(Renderer& rendererIn, OutputUnit& unit, PlaybackHost& host,
+                               std::function<double()> clock)
     : renderer(rendererIn),
       log(logToStandardError),
       unit_(unit),
       host_(host),
-      alive_(std::make_shared<PlaybackEngine*>(this)),
-      checkpoints_(std::make_unique<RenderCheckpoint[]>(kCheckpoints)) {}
+      clock_(std::move(clock)),
+      alive_(std::make_shared<PlaybackEngine*>(this)) {}
 
 PlaybackEngine::~PlaybackEngine() {
     // As at termination: a playback still running is asked to fade out, and its wait thread must
     // be gone before the fields it uses are.
-    if (isPlaying()) {
-        renderer.forceStop.store(true, std::memory_order_relaxed);
-    }
+    raiseStopRequest();
     waitForWaitThreads();
     // The unit's notices name the engine; none may come once it is gone.
     if (outputOpen_) {
@@ -104,10 +125,23 @@ void PlaybackEngine::playStop() {
         failure_.clear();
         startOrWait();
     } else {
-        renderer.forceStop.store(true, std::memory_order_relaxed);
+        requestStop();
+    }
+}
+
+void PlaybackEngine::requestStop() {
+    if (raiseStopRequest()) {
         // The fade-out begins just ahead of what is heard, not after the queue.
         unit_.renderQueueAgain();
     }
+}
+
+bool PlaybackEngine::raiseStopRequest() {
+    if (!isPlaying() || !playback_) {
+        return false;
+    }
+    playback_->rendering.forceStop.store(true, std::memory_order_relaxed);
+    return true;
 }
 
 void PlaybackEngine::soundChanged() {
@@ -118,8 +152,6 @@ void PlaybackEngine::soundChanged() {
 
 // `state` has just become 1 on the main thread.
 void PlaybackEngine::startOrWait() {
-    renderer.forceStop.store(false, std::memory_order_relaxed);
-    renderer.forceStopFinished.store(false, std::memory_order_relaxed);
     const bool canPlay = outputOpen_ && unit_.availability() == OutputUnit::Availability::Ready;
     if (canPlay && startPlay()) {
         waitingToPlay_ = false;
@@ -148,15 +180,16 @@ void PlaybackEngine::startOrWait() {
     host_.statusChanged();
 }
 
-void PlaybackEngine::setSleepFade(double endsAt, double seconds) {
-    fadeEndsAt_ = endsAt;
+void PlaybackEngine::setSleepFade(double secondsToEnd, double seconds) {
+    const double now = clock_();
+    fadeEndsAt_ = now + secondsToEnd;
     fadeSeconds_ = seconds > 0.0 ? seconds : 0.0;
-    if (isPlaying()) {
+    if (isPlaying() && playback_) {
         // The frame heard now, which is what the fade's end counts from, lies behind the frames
         // handed out by the queue still ahead of it.
-        const uint32_t handedOut = renderer.frameCount.load(std::memory_order_relaxed);
-        const uint32_t heard = handedOut - std::min(handedOut, unit_.framesAhead());
-        sleepFade_.store(sleepFadeFrom(heard, wallClockSeconds()), std::memory_order_relaxed);
+        const uint64_t handedOut = playback_->rendering.frameCount.load(std::memory_order_relaxed);
+        const uint64_t heard = handedOut - std::min<uint64_t>(handedOut, unit_.framesAhead());
+        playback_->sleepFade.store(sleepFadeFrom(heard, now));
         soundChanged();  // what is queued takes the new fade too
     }
 }
@@ -165,30 +198,41 @@ void PlaybackEngine::clearSleepFade() {
     setSleepFade(0.0, 0.0);
 }
 
-SleepFade PlaybackEngine::sleepFadeFrom(uint32_t frame, double now) const {
-    // A fade that should already have ended is none: its stop is due and will come as usual.
-    if (fadeSeconds_ <= 0.0 || !(fadeEndsAt_ > now)) {
+SleepFade PlaybackEngine::sleepFade() const {
+    return playback_ ? playback_->sleepFade.stored() : SleepFade{};
+}
+
+const RenderRun* PlaybackEngine::rendering() const {
+    return playback_ ? &playback_->rendering : nullptr;
+}
+
+SleepFade PlaybackEngine::sleepFadeFrom(uint64_t frame, double now) const {
+    // A fade that should already have ended is none: its stop is due and will come as usual. So
+    // is one planned with a time that is not a number.
+    if (!(fadeSeconds_ > 0.0) || !(fadeEndsAt_ > now)) {
         return SleepFade{};
     }
     const double rate = Renderer::kSampleRate;
-    const double last = std::numeric_limits<uint32_t>::max();
-    const double endFrame = std::min(last, std::round(frame + (fadeEndsAt_ - now) * rate));
-    const double frames = std::clamp(std::round(fadeSeconds_ * rate), 1.0, last);
-    return SleepFade{static_cast<uint32_t>(endFrame), static_cast<uint32_t>(frames)};
+    // Further than any sound lasts, and still a whole number of frames.
+    const double far = std::ldexp(1.0, 62);
+    const double endFrame =
+        std::min(far, std::round(static_cast<double>(frame) + (fadeEndsAt_ - now) * rate));
+    const double frames = std::clamp(std::round(fadeSeconds_ * rate), 1.0, far);
+    return SleepFade{static_cast<int64_t>(endFrame), static_cast<int64_t>(frames)};
 }
 
 bool PlaybackEngine::startPlay() {
-    renderer.resetWaveFunctions();
-    renderer.frameCount.store(0, std::memory_order_relaxed);
-    renderer.runLength.store(0.0, std::memory_order_relaxed);
-    renderer.sampleRate.store(Renderer::kSampleRate, std::memory_order_relaxed);
-    renderer.fadeInOut.store(Renderer::kLiveFade, std::memory_order_relaxed);
-    const double now = wallClockSeconds();
-    startTime.store(now, std::memory_order_relaxed);
-    outputLost_.store(false, std::memory_order_relaxed);
-    checkpointsSaved_ = 0;
+    // A fresh sound: nothing of the last playback or export reaches it.
+    auto playback = std::make_shared<Playback>(renderer);
+    const double now = clock_();
+    playback->startTime = now;
     // Before the first buffer: a sound started inside a fade begins at the fade's gain.
-    sleepFade_.store(sleepFadeFrom(0, now), std::memory_order_relaxed);
+    playback->sleepFade.store(sleepFadeFrom(0, now));
+    outputLost_.store(false, std::memory_order_relaxed);
+    // The unit is stopped (it was, when `state` became 0): nothing renders into the last
+    // playback any more, and it may go.
+    sounding_.store(playback.get(), std::memory_order_release);
+    playback_ = playback;
 
     // The unit's start publishes everything above to the audio thread (it synchronises with the
     // thread it wakes), so the first buffer already sees the fresh playback.
@@ -203,7 +247,7 @@ bool PlaybackEngine::startPlay() {
         std::lock_guard<std::mutex> guard(threadsMutex_);
         ++runningWaitThreads_;
     }
-    std::thread([this] { waitThread(); }).detach();
+    std::thread([this, playback] { waitThread(playback); }).detach();
     return true;
 }
 
@@ -215,32 +259,32 @@ bool PlaybackEngine::stopPlay() {
     return true;
 }
 
-void PlaybackEngine::waitThread() {
+void PlaybackEngine::waitThread(std::shared_ptr<Playback> playback) {
     PlaybackHost& host = host_;
     const std::weak_ptr<PlaybackEngine*> alive = alive_;
+    RenderRun& run = playback->rendering;
     bool lost = false;
     {
         std::lock_guard<std::mutex> producing(renderLock);
-        const double start = startTime.load(std::memory_order_relaxed);
-        using Steady = std::chrono::steady_clock;
-        Steady::time_point stopUnanswered{};
+        const double start = playback->startTime;
+        double stopUnanswered = -1.0;  // when a stop was first seen that no buffer took up
         for (;;) {
             std::this_thread::sleep_for(std::chrono::microseconds(kWaitPollMicroseconds));
-            if (outputLost_.load(std::memory_order_relaxed)) {
+            // Acquire: what the unit's thread rendered before it said so is seen whole below.
+            if (outputLost_.load(std::memory_order_acquire)) {
                 lost = true;  // no buffer will come, so no end time either
                 break;
             }
-            const double now = wallClockSeconds();
-            const double length = renderer.runLength.load(std::memory_order_relaxed);
+            const double now = clock_();
+            const double length = run.runLength.load(std::memory_order_relaxed);
             if (length != 0.0 && !(start + length > now)) {
                 break;
             }
-            if (length == 0.0 && renderer.forceStop.load(std::memory_order_relaxed)) {
+            if (length == 0.0 && run.forceStop.load(std::memory_order_relaxed)) {
                 // A stop asked for but not yet turned into an end time by a buffer.
-                if (stopUnanswered == Steady::time_point{}) {
-                    stopUnanswered = Steady::now();
-                } else if (std::chrono::duration<double>(Steady::now() - stopUnanswered).count() >=
-                           kStallSeconds) {
+                if (stopUnanswered < 0.0) {
+                    stopUnanswered = now;
+                } else if (now - stopUnanswered >= kStallSeconds) {
                     break;  // the stream has stalled: no buffer is coming to fade out in
                 }
             }
@@ -251,16 +295,22 @@ void PlaybackEngine::waitThread() {
         if (state.load(std::memory_order_acquire) == 1) {
             stopPlay();
         }
+        // Nothing renders into this playback any more: the next sound's draws go on from here.
+        run.returnRandomSource();
         uint32_t expected = 1;
         state.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
     }
-    host.postToMainThread([alive, &host, lost] {
+    // Whether the playback was asked to stop is read on the main thread, which asks: after any
+    // stop it asked for, and from this playback, whatever has started since.
+    host.postToMainThread([alive, &host, lost, playback] {
         if (auto self = alive.lock()) {
-            (*self)->playbackEnded(lost);
+            (*self)->playbackEnded(lost,
+                                   playback->rendering.forceStop.load(std::memory_order_relaxed));
         } else {
             host.didStop();
         }
     });
+    playback.reset();
 
     // Last touch of the engine: the destructor may run as soon as the count reaches 0, and it
     // cannot before this thread has let go of the mutex.
@@ -269,9 +319,9 @@ void PlaybackEngine::waitThread() {
     threadsDone_.notify_all();
 }
 
-void PlaybackEngine::playbackEnded(bool lost) {
+void PlaybackEngine::playbackEnded(bool lost, bool stopRequested) {
     // A stop asked for by the user, the scheduler or termination ends the playback for good.
-    if (lost && !renderer.forceStop.load(std::memory_order_relaxed) && outputOpen_) {
+    if (lost && !stopRequested && outputOpen_) {
         waitingToPlay_ = true;
         host_.statusChanged();
         playWhenPossible();
@@ -330,22 +380,34 @@ void PlaybackEngine::waitForWaitThreads() {
 
 void PlaybackEngine::outputRenderCallback(void* context, RendererData* request) {
     PlaybackEngine& engine = *static_cast<PlaybackEngine*>(context);
-    engine.renderer.saveCheckpoint(engine.checkpoints_[engine.checkpointsSaved_ % kCheckpoints]);
-    ++engine.checkpointsSaved_;
-    const LiveRendering live{engine.sleepFade_.load(std::memory_order_relaxed), engine.tap_};
-    engine.renderer.renderWave(request, live);
+    Playback* playback = engine.sounding_.load(std::memory_order_acquire);
+    if (playback == nullptr) {
+        // No playback has started: nothing sounds.
+        request->ioData->mBuffers[0].mDataByteSize = 0;
+        request->ioData->mBuffers[1].mDataByteSize = 0;
+        return;
+    }
+    playback->rendering.saveCheckpoint(
+        playback->checkpoints[playback->checkpointsSaved % kCheckpoints]);
+    ++playback->checkpointsSaved;
+    const LiveRendering live{playback->sleepFade.read(), engine.tap_};
+    playback->rendering.renderWave(request, live);
 }
 
-uint32_t PlaybackEngine::outputRewindCallback(void* context, uint32_t frame) {
+uint64_t PlaybackEngine::outputRewindCallback(void* context, uint64_t frame) {
     PlaybackEngine& engine = *static_cast<PlaybackEngine*>(context);
-    const uint64_t oldest =
-        engine.checkpointsSaved_ > kCheckpoints ? engine.checkpointsSaved_ - kCheckpoints : 0;
-    for (uint64_t n = engine.checkpointsSaved_; n > oldest; --n) {
-        const RenderCheckpoint& checkpoint = engine.checkpoints_[(n - 1) % kCheckpoints];
+    Playback* playback = engine.sounding_.load(std::memory_order_acquire);
+    if (playback == nullptr) {
+        return OutputUnit::kCannotRewind;
+    }
+    const uint64_t saved = playback->checkpointsSaved;
+    const uint64_t oldest = saved > kCheckpoints ? saved - kCheckpoints : 0;
+    for (uint64_t n = saved; n > oldest; --n) {
+        const RenderCheckpoint& checkpoint = playback->checkpoints[(n - 1) % kCheckpoints];
         if (checkpoint.frameCount <= frame) {
-            engine.renderer.restoreCheckpoint(checkpoint);
+            playback->rendering.restoreCheckpoint(checkpoint);
             // The next request saves this point again, and those after it anew.
-            engine.checkpointsSaved_ = n - 1;
+            playback->checkpointsSaved = n - 1;
             return checkpoint.frameCount;
         }
     }
@@ -355,7 +417,7 @@ uint32_t PlaybackEngine::outputRewindCallback(void* context, uint32_t frame) {
 void PlaybackEngine::outputNoticeCallback(void* context, OutputUnit::Notice notice) {
     auto* engine = static_cast<PlaybackEngine*>(context);
     if (notice == OutputUnit::Notice::StreamLost) {
-        engine->outputLost_.store(true, std::memory_order_relaxed);
+        engine->outputLost_.store(true, std::memory_order_release);
     }
     const std::weak_ptr<PlaybackEngine*> alive = engine->alive_;
     engine->host_.postToMainThread([alive] {

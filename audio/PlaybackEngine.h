@@ -1,12 +1,22 @@
 // The play state machine over an output unit. CONTRACT: the window (Controller) and the command
 // line use exactly these members; their implementation lives in PlaybackEngine.cpp.
 //
-//   playStop()  main thread: when stopped, swap `state` 0 -> 1, clear the stop flags, startPlay()
-//               (fresh generators and counters, 0.01 s fade, unit started, wait thread detached),
-//               then host.didStart(); when playing, only set renderer.forceStop.
-//   wait thread holds renderLock for the whole playback, polls every 0.1 s until the renderer's
-//               end time has passed, stops the unit, swaps `state` 1 -> 0, releases the lock and
+//   playStop()  main thread: when stopped, swap `state` 0 -> 1, startPlay() (a fresh RenderRun:
+//               generators, counters, no stop requested, 0.01 s fade; unit started, wait thread
+//               detached), then host.didStart(); when playing, only set the run's forceStop.
+//   wait thread holds renderLock for the whole playback, polls every 0.1 s until the run's end
+//               time has passed, stops the unit, swaps `state` 1 -> 0, releases the lock and
 //               posts host.didStop() to the main thread without waiting.
+//
+// Each playback's state is its own (`Playback`: the RenderRun, its start time, its sleep fade, the
+// points a rewrite goes back to). startPlay makes it before the unit starts; the engine keeps it
+// until the next start, and the playback's wait thread holds it until it ends. The audio thread
+// reaches it only between the unit's start and stop, which the unit promises, so it never meets
+// one that has been freed or replaced, and a stream that wakes up after the engine gave up on it
+// renders into nothing of a later playback or export.
+//
+// Times are read from a steady clock (the system's, unless one is given): a wall clock stepped
+// back during a stop cannot keep the engine "playing" silence.
 //
 // A unit that fails to start leaves nothing running: `state` goes back to 0 at once and the host
 // hears didStop() instead of didStart(), so the next click tries again.
@@ -55,6 +65,9 @@ enum class PlaybackStatus {
     CannotPlay,        // the last start failed for a reason a retry will not mend
 };
 
+// Seconds on the system's steady clock, as a double.
+double steadySeconds();
+
 class PlaybackEngine {
 public:
     // How often the wait thread looks at the clock.
@@ -64,7 +77,9 @@ public:
     // once (it renders its queue again) or asks for sound every tenth of a second or so.
     static constexpr double kStallSeconds = 0.6;
 
-    PlaybackEngine(Renderer& renderer, OutputUnit& unit, PlaybackHost& host);
+    // `clock`: seconds on a clock that never steps back; tests give one of their own.
+    PlaybackEngine(Renderer& renderer, OutputUnit& unit, PlaybackHost& host,
+                   std::function<double()> clock = steadySeconds);
     // Requests the stop of a running playback and waits until its wait thread has ended, so no
     // thread outlives the engine; then closes the unit if it is still open.
     ~PlaybackEngine();
@@ -74,6 +89,9 @@ public:
     void openAudioOutput();   // once, main thread; failures are logged, the program goes on
     void closeAudioOutput();  // at termination, once no playback runs
     void playStop();          // main thread
+    // Main thread: asks the playback running now, if any, to end with its fade-out, as a stop
+    // from the button does (termination).
+    void requestStop();
     // Main thread: the volume or a setting has changed; a playback renders what it has queued
     // but not yet played again, so the change is heard at once.
     void soundChanged();
@@ -95,15 +113,19 @@ public:
     std::string outputFailureText() const { return unit_.failureText(); }
 
     // The sleep fade of a scheduled stop: the sound fades to silence over `seconds`, reaching it
-    // at `endsAt` on the wall clock (seconds, as wallClockSeconds() counts them); the stop itself
-    // is still requested as usual. Applies to the playback running now, if any, and to every one
-    // started later while `endsAt` lies ahead. Main thread. Set again to change it;
-    // clearSleepFade() drops it, and a playback fading out then returns to its volume at its next
-    // buffer.
-    void setSleepFade(double endsAt, double seconds);
+    // `secondsToEnd` from now; the stop itself is still requested as usual. Applies to the
+    // playback running now, if any, and to every one started later while its end lies ahead.
+    // Main thread. Set again to change it; clearSleepFade() drops it, and a playback fading out
+    // then returns to its volume at its next buffer.
+    void setSleepFade(double secondsToEnd, double seconds);
     void clearSleepFade();
-    // The fade in frames as the render path reads it now (none when no fade lies ahead).
-    SleepFade sleepFade() const { return sleepFade_.load(std::memory_order_relaxed); }
+    // Main thread: the fade in frames of the playback running now or last (none when no fade
+    // lies ahead).
+    SleepFade sleepFade() const;
+
+    // Main thread: the control state of the playback running now, or of the last one until the
+    // next starts; none before the first.
+    const RenderRun* rendering() const;
 
     // Where the live render path reports each buffer for the window's picture; set while no
     // playback runs.
@@ -116,15 +138,15 @@ public:
     // The functions handed to the unit: `context` is the engine.
     static void outputRenderCallback(void* context, RendererData* request);
     static void outputNoticeCallback(void* context, OutputUnit::Notice notice);
-    static uint32_t outputRewindCallback(void* context, uint32_t frame);
+    static uint64_t outputRewindCallback(void* context, uint64_t frame);
 
     // Render requests of one playback whose starting points are kept for a rewind: at 10 ms or
     // more a request, several seconds, more than any queue the unit keeps.
     static constexpr uint32_t kCheckpoints = 512;
 
+    // What the user set, shared with every other sound.
     Renderer& renderer;
-    std::atomic<uint32_t> state{0};    // 0 stopped, 1 playing; changed only by compare-and-swap
-    std::atomic<double> startTime{0};  // wall-clock seconds at the start of the playback
+    std::atomic<uint32_t> state{0};  // 0 stopped, 1 playing; changed only by compare-and-swap
     // Held by whoever produces sound: a playback's wait thread, or the export worker.
     std::mutex renderLock;
 
@@ -133,20 +155,52 @@ public:
     std::function<void(const std::string& line)> log;
 
 private:
-    // The sleep fade in frames of the playback whose frame `frame` is rendered at wall time `now`.
-    SleepFade sleepFadeFrom(uint32_t frame, double now) const;
+    // The sleep fade as the main thread sets it and the render path reads it, once per buffer.
+    // Its two 64-bit numbers are too wide for one lock-free atomic, so a sequence number is
+    // written before and after them: a reader that meets a change half made keeps the fade it
+    // read last, and the next buffer takes the new one. Neither side waits. One writer.
+    class SleepFadeSlot {
+    public:
+        void store(const SleepFade& fade);            // main thread
+        SleepFade stored() const { return stored_; }  // main thread
+        SleepFade read();                             // the render path
+
+    private:
+        std::atomic<uint64_t> sequence_{0};
+        std::atomic<int64_t> endFrame_{0};
+        std::atomic<int64_t> frames_{0};
+        SleepFade stored_;    // the writer's own copy
+        SleepFade lastRead_;  // the reader's own copy
+    };
+
+    // One playback's own state.
+    struct Playback {
+        explicit Playback(Renderer& renderer) : rendering(renderer, Renderer::kLiveFade) {}
+        RenderRun rendering;
+        double startTime = 0.0;  // on the engine's clock; set before the unit starts
+        SleepFadeSlot sleepFade;
+        // The rendering's state at the start of the latest render requests, oldest overwritten
+        // first; written and read only on the audio thread.
+        RenderCheckpoint checkpoints[kCheckpoints];
+        uint64_t checkpointsSaved = 0;
+    };
+
+    // The sleep fade in frames of the playback whose frame `frame` is rendered at `now`.
+    SleepFade sleepFadeFrom(uint64_t frame, double now) const;
 
     bool startPlay();  // false when the unit did not start
     bool stopPlay();   // always true; a failing stop is logged
-    void waitThread();
+    void waitThread(std::shared_ptr<Playback> playback);
+    bool raiseStopRequest();  // main thread; false when nothing plays
     // Main thread.
     void startOrWait();
-    void playbackEnded(bool lost);
+    void playbackEnded(bool lost, bool stopRequested);
     void outputChanged();
     void playWhenPossible();
 
     OutputUnit& unit_;
     PlaybackHost& host_;
+    const std::function<double()> clock_;
     bool outputOpen_ = false;
     bool openAttempted_ = false;
     bool waitingToPlay_ = false;  // main thread
@@ -156,16 +210,12 @@ private:
     // Work posted to the main thread holds this weakly, so it does nothing once the engine is gone.
     std::shared_ptr<PlaybackEngine*> alive_;
 
-    // The renderer's state at the start of the latest render requests, oldest overwritten first;
-    // allocated once, written and read only on the audio thread (reset by startPlay before the
-    // unit starts).
-    std::unique_ptr<RenderCheckpoint[]> checkpoints_;
-    uint64_t checkpointsSaved_ = 0;
+    // The playback running now, or the last one; main thread.
+    std::shared_ptr<Playback> playback_;
+    // The same, for the render path: set before the unit starts, read between its start and stop.
+    std::atomic<Playback*> sounding_{nullptr};
 
-    // Read by the render callback once per buffer; written by the main thread.
-    std::atomic<SleepFade> sleepFade_{};
-    static_assert(std::atomic<SleepFade>::is_always_lock_free);
-    double fadeEndsAt_ = 0.0;  // the plan, main thread only; 0: none
+    double fadeEndsAt_ = 0.0;  // the plan, on the engine's clock, main thread only; 0: none
     double fadeSeconds_ = 0.0;
     RenderTap* tap_ = nullptr;
 
@@ -173,8 +223,5 @@ private:
     std::condition_variable threadsDone_;
     int runningWaitThreads_ = 0;
 };
-
-// Seconds on the wall clock, as a double.
-double wallClockSeconds();
 
 }  // namespace brinesong

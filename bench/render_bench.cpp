@@ -22,17 +22,16 @@ void renderBlocks(benchmark::State& state, bool envelope, double fade, double ru
     prefs.setAmplitudeGenerator(envelope);
     RandomSource random(1);
     Renderer renderer(prefs, random);
-    renderer.fadeInOut = fade;
-    renderer.runLength = runLength;
+    RenderRun run(renderer, fade, runLength);
     const uint32_t frames = static_cast<uint32_t>(state.range(0));
     std::vector<int16_t> left(frames), right(frames);
     AudioBufferList list{2, {{1, frames * 2, left.data()}, {1, frames * 2, right.data()}}};
     for (auto _ : state) {
-        if (renderer.frameCount > 44100u * 3600u) {
-            renderer.frameCount = 0;
+        if (run.frameCount > 44100u * 3600u) {
+            run.frameCount = 0;
         }
         RendererData request{nullptr, nullptr, 0, frames, &list};
-        renderer.renderWave(&request);
+        run.renderWave(&request);
         benchmark::DoNotOptimize(left.data());
         benchmark::DoNotOptimize(right.data());
     }
@@ -57,24 +56,23 @@ void exportBlocks(benchmark::State& state, bool parallel) {
     Preferences prefs;
     RandomSource random(1);
     Renderer renderer(prefs, random);
-    renderer.fadeInOut = 2.0;
-    renderer.runLength = 7200;
+    RenderRun run(renderer, 2.0, 7200);
     const uint32_t frames = kExportBlock;
     std::vector<int16_t> left(frames), right(frames);
     AudioBufferList list{2, {{1, frames * 2, left.data()}, {1, frames * 2, right.data()}}};
-    ParallelRenderer both(renderer);
+    ParallelRenderer both(run);
     for (auto _ : state) {
-        if (renderer.frameCount > 44100u * 3600u) {
-            renderer.frameCount = 0;
+        if (run.frameCount > 44100u * 3600u) {
+            run.frameCount = 0;
         }
         RendererData request{nullptr, nullptr, 0, frames, &list};
         if (parallel) {
             both.renderWave(&request);
         } else {
-            const RenderSpan span = renderer.beginRequest(&request);
-            const RenderSettings settings = renderer.currentSettings();
-            renderer.renderChannel(left.data(), span, 0, random, settings);
-            renderer.renderChannel(right.data(), span, 1, random, settings);
+            const RenderSpan span = run.beginRequest(&request);
+            const RenderSettings settings = run.currentSettings();
+            run.renderChannel(left.data(), span, 0, run.randomSource(), settings);
+            run.renderChannel(right.data(), span, 1, run.randomSource(), settings);
         }
         benchmark::DoNotOptimize(left.data());
         benchmark::DoNotOptimize(right.data());
@@ -115,7 +113,8 @@ void BM_SleepFadeLong(benchmark::State& state) {
         for (int faded = 0; faded < 2; ++faded) {
             RandomSource random(5);
             Renderer renderer(prefs, random);
-            renderer.frameCount = kStart;
+            RenderRun run(renderer, Renderer::kLiveFade);
+            run.frameCount = kStart;
             double renderSeconds = 0;
             for (uint32_t f = kStart; f < kStart + frames; f += kBlock) {
                 AudioBufferList list{2,
@@ -123,9 +122,9 @@ void BM_SleepFadeLong(benchmark::State& state) {
                 RendererData request{nullptr, nullptr, 0, kBlock, &list};
                 const auto begin = std::chrono::steady_clock::now();
                 if (faded != 0) {
-                    renderer.renderWave(&request, live);
+                    run.renderWave(&request, live);
                 } else {
-                    renderer.renderWave(&request);
+                    run.renderWave(&request);
                 }
                 renderSeconds +=
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();

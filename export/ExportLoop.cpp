@@ -3,6 +3,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <condition_variable>
@@ -183,18 +184,17 @@ bool runExportLoop(Renderer& renderer, float length, BlockEncoder& encoder,
     }
     const uint32_t lead = options.loop ? loopCrossfadeFrames(total) : 0;
 
-    renderer.resetWaveFunctions();
-    renderer.frameCount.store(0, std::memory_order_relaxed);
-    renderer.sampleRate.store(Renderer::kSampleRate, std::memory_order_relaxed);
-    if (options.loop) {
-        // A loop neither begins nor ends: the stream runs on at full level, and the file is cut
-        // from it past the sound that its end fades into.
-        renderer.runLength.store(0.0, std::memory_order_relaxed);
-        renderer.fadeInOut.store(0.0, std::memory_order_relaxed);
-    } else {
-        renderer.runLength.store(static_cast<double>(length), std::memory_order_relaxed);
-        renderer.fadeInOut.store(Renderer::kExportFade, std::memory_order_relaxed);
-    }
+    // This export's own sound: nothing a playback or an earlier export left (a stop request no
+    // buffer took up, an end time, a frame count) reaches it. A loop neither begins nor ends: the
+    // stream runs on at full level, and the file is cut from it past the sound that its end fades
+    // into.
+    RenderRun run(renderer, options.loop ? 0.0 : Renderer::kExportFade,
+                  options.loop ? 0.0 : static_cast<double>(length));
+    // The next sound's draws go on from where this one's ended, however it ends.
+    struct HandBack {
+        RenderRun& run;
+        ~HandBack() { run.returnRandomSource(); }
+    } handBack{run};
 
     // Working memory: sets of channel buffers (blocks render ahead while one is encoded), and for
     // a loop the sound before its start.
@@ -209,7 +209,7 @@ bool runExportLoop(Renderer& renderer, float length, BlockEncoder& encoder,
         return false;
     }
 
-    if (!encoder.begin(total, renderer.sampleRate.load(std::memory_order_relaxed))) {
+    if (!encoder.begin(total, run.sampleRate.load(std::memory_order_relaxed))) {
         return false;
     }
 
@@ -222,7 +222,7 @@ bool runExportLoop(Renderer& renderer, float length, BlockEncoder& encoder,
     Request requests[kSets];
     std::optional<ParallelRenderer> parallel;
     if (options.parallelChannels) {
-        parallel.emplace(renderer);
+        parallel.emplace(run);
     }
     uint64_t started = 0;
     // Starts (or, on one core, renders) the next block into buffer set `set`.
@@ -235,7 +235,7 @@ bool runExportLoop(Renderer& renderer, float length, BlockEncoder& encoder,
         if (parallel) {
             parallel->start(&r.data);
         } else {
-            renderer.renderWave(&r.data);
+            run.renderWave(&r.data);
         }
         return started++;
     };
@@ -307,6 +307,13 @@ bool runExportLoop(Renderer& renderer, float length, BlockEncoder& encoder,
         int16_t* left = leftOf(block);
         int16_t* right = left + kBlock;
         finished(firstStarted + block);
+        // Past the end of the sound the renderer writes nothing: the file gets silence there,
+        // never what the buffers held from an earlier block.
+        const uint32_t sounded = requests[block % kSets].buffers.mBuffers[0].mDataByteSize / 2;
+        if (sounded < n) {
+            std::fill(left + sounded, left + n, int16_t{0});
+            std::fill(right + sounded, right + n, int16_t{0});
+        }
         if (done + n > fadeStart) {
             const uint32_t first = done > fadeStart ? done : fadeStart;
             const uint32_t from = first - fadeStart;

@@ -5,6 +5,7 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QStringList>
+#include <cmath>
 
 #include "Localization.h"
 #include "SingleInstance.h"
@@ -70,10 +71,16 @@ public:
 
     QString playbackStatus() const { return player_->playbackStatus(); }
     double rate() const { return 1.0; }
-    void setRate(double) {}  // the surf has one speed
+    void setRate(double) {}  // the surf has one speed: any rate, a number or not, is ignored
     QVariantMap metadata() const { return player_->metadata(); }
     double volume() const { return player_->actions().volume(); }
-    void setVolume(double volume) { player_->actions().setVolume(qBound(0.0, volume, 1.0)); }
+    void setVolume(double volume) {
+        // Not a number, or infinite: ignored, rather than muting the sound for this session and
+        // every later one (the volume is saved).
+        if (std::isfinite(volume)) {
+            player_->actions().setVolume(qBound(0.0, volume, 1.0));
+        }
+    }
     qlonglong position() const { return 0; }  // an endless sound has no position
     bool yes() const { return true; }
     bool no() const { return false; }

@@ -560,10 +560,10 @@ void PulseOutputUnit::rewrite() {
     // The first point kept at or before this lies at least the lead past the read position.
     const uint64_t target = read + kRewriteLeadFrames + kStepFrames - 1;
     const bool endedBefore = ended_.load(std::memory_order_relaxed) && endFrame_ <= target;
-    if (target >= framesWritten_ || endedBefore || target > OutputUnit::kCannotRewind - 1) {
+    if (target >= framesWritten_ || endedBefore) {
         return;  // nothing queued that could change
     }
-    const uint32_t from = rewind_(renderContext_, static_cast<uint32_t>(target));
+    const uint64_t from = rewind_(renderContext_, target);
     if (from == OutputUnit::kCannotRewind || from > framesWritten_) {
         return;
     }

@@ -4,8 +4,8 @@
 
 namespace brinesong {
 
-ParallelRenderer::ParallelRenderer(Renderer& renderer)
-    : renderer_(renderer), pinkCounter_(renderer.channelState(0).pink.counter) {
+ParallelRenderer::ParallelRenderer(RenderRun& sound)
+    : run_(sound), pinkCounter_(sound.channelState(0).pink.counter) {
     try {
         workers_[0].thread = std::thread([this] { run(0); });
         workers_[1].thread = std::thread([this] { run(1); });
@@ -33,22 +33,22 @@ void ParallelRenderer::stopWorkers() {
 }
 
 void ParallelRenderer::start(RendererData* request) {
-    const RenderSpan span = renderer_.beginRequest(request);
-    const RenderSettings settings = renderer_.currentSettings();
+    const RenderSpan span = run_.beginRequest(request);
+    const RenderSettings settings = run_.currentSettings();
     AudioBufferList* buffers = request->ioData;
     Job left{static_cast<int16_t*>(buffers->mBuffers[0].mData), span, settings,
-             renderer_.randomSource()};
+             run_.randomSource()};
     Job right{static_cast<int16_t*>(buffers->mBuffers[1].mData), span, settings,
-              renderer_.randomSource()};
+              run_.randomSource()};
     // Both channels' pink counters move with the frames rendered, so the right takes as many draws
     // as the left. The generator states themselves belong to the channels' threads: the count is
     // taken from the frames started so far, not from them.
-    const uint32_t frames = span.end > span.start ? span.end - span.start : 0;
+    const auto frames = static_cast<uint32_t>(span.end > span.start ? span.end - span.start : 0);
     const uint64_t draws = drawsFor(pinkCounter_, frames, settings.amplitudeGenerator);
     pinkCounter_ = (pinkCounter_ + frames) & 0x7FFFFu;
     right.random.discard(draws);
-    renderer_.randomSource() = right.random;
-    renderer_.randomSource().discard(draws);
+    run_.randomSource() = right.random;
+    run_.randomSource().discard(draws);
 
     if (!parallel()) {
         render(0, left);
@@ -85,7 +85,7 @@ void ParallelRenderer::renderWave(RendererData* request) {
 }
 
 void ParallelRenderer::render(int index, Job& job) {
-    renderer_.renderChannel(job.out, job.span, index, job.random, job.settings);
+    run_.renderChannel(job.out, job.span, index, job.random, job.settings);
 }
 
 void ParallelRenderer::run(int index) {

@@ -1,5 +1,5 @@
 // Renders the two channels of export blocks on two threads of their own, each running ahead on its
-// channel, with exactly the samples `Renderer::renderWave` gives block after block.
+// channel, with exactly the samples `RenderRun::renderWave` gives block after block.
 //
 // The channels share the one random source in a fixed order: a block's left draws, then its right
 // draws, then the next block's. How many draws a channel takes for a block depends on no drawn
@@ -29,12 +29,12 @@ public:
     // Blocks each channel's thread may have queued and not yet begun; `start` waits beyond that.
     static constexpr int kMaxPending = 4;
 
-    explicit ParallelRenderer(Renderer& renderer);
+    explicit ParallelRenderer(RenderRun& sound);
     ~ParallelRenderer();
     ParallelRenderer(const ParallelRenderer&) = delete;
     ParallelRenderer& operator=(const ParallelRenderer&) = delete;
 
-    // Starts `request` as `Renderer::renderWave` would render it next (the stop hand-over, the end
+    // Starts `request` as `RenderRun::renderWave` would render it next (the stop hand-over, the end
     // of the sound, the byte sizes) and returns; its buffers must stay untouched until `wait`
     // for it has returned.
     void start(RendererData* request);
@@ -69,7 +69,7 @@ private:
     void stopWorkers();
     void render(int index, Job& job);
 
-    Renderer& renderer_;
+    RenderRun& run_;
     uint64_t started_ = 0;
     uint32_t pinkCounter_;  // both channels' pink counter after the blocks started
     std::mutex mutex_;

@@ -21,7 +21,7 @@ namespace brinesong {
 
 struct TapRecord {
     uint32_t sound = 0;      // changes at the start of every sound (playback)
-    uint32_t frame = 0;      // the buffer's first frame, counted from the start of the sound
+    uint64_t frame = 0;      // the buffer's first frame, counted from the start of the sound
     uint32_t frames = 0;     // frames of the buffer that sounded
     float envelope[2] = {};  // wave envelope after the buffer's last frame, 0.1 to 1.0 (1.0 flat)
     float level[2] = {};     // root mean square of the buffer's samples, full scale 1.0
@@ -90,7 +90,7 @@ private:
     struct Slot {
         std::atomic<uint64_t> sequence{0};
         std::atomic<uint32_t> sound{0};
-        std::atomic<uint32_t> frame{0};
+        std::atomic<uint64_t> frame{0};
         std::atomic<uint32_t> frames{0};
         std::atomic<float> envelope[2] = {};
         std::atomic<float> level[2] = {};

@@ -16,16 +16,22 @@ namespace {
 // 1/44100 as a fixed constant: the envelope's rates do not follow the sample rate.
 constexpr double kRateUnit = 2.2675736961451248e-05;
 
-// Frame number of the end of the sound, truncated toward zero and held to the 32-bit frame range.
-uint32_t endFrameOf(int32_t sampleRate, double runLength) {
+// Frame number of the end of the sound, truncated toward zero and held to the frame range.
+uint64_t endFrameOf(int32_t sampleRate, double runLength) {
     const double frames = std::trunc(static_cast<double>(sampleRate) * runLength);
     if (!(frames > 0.0)) {
         return 0;
     }
-    if (frames >= static_cast<double>(std::numeric_limits<uint32_t>::max())) {
-        return std::numeric_limits<uint32_t>::max();
+    if (frames >= static_cast<double>(std::numeric_limits<int64_t>::max())) {
+        return std::numeric_limits<int64_t>::max();
     }
-    return static_cast<uint32_t>(frames);
+    return static_cast<uint64_t>(frames);
+}
+
+// A frame number as a double: exact below 2^53 frames (6,000 years), and one instruction where the
+// unsigned conversion takes several.
+inline double frameAsDouble(uint64_t f) {
+    return static_cast<double>(static_cast<int64_t>(f));
 }
 
 // The gain of frame f: fade-in from silence over `fade` seconds, then the volume, then a fade-out
@@ -36,9 +42,9 @@ struct GainShape {
     int32_t framesPerSecond;
     double volume;
 
-    double seconds(uint32_t f) const { return static_cast<double>(f) / framesPerSecond; }
+    double seconds(uint64_t f) const { return frameAsDouble(f) / framesPerSecond; }
 
-    double at(uint32_t f) const {
+    double at(uint64_t f) const {
         const double t = seconds(f);
         if (fade > t) {
             return t / fade * volume;
@@ -52,16 +58,16 @@ struct GainShape {
         return (endTime - t) / fade * volume;
     }
 
-    bool fadingIn(uint32_t f) const { return fade > seconds(f); }
-    bool beforeFadeOut(uint32_t f) const { return endTime == 0.0 || seconds(f) <= endTime - fade; }
+    bool fadingIn(uint64_t f) const { return fade > seconds(f); }
+    bool beforeFadeOut(uint64_t f) const { return endTime == 0.0 || seconds(f) <= endTime - fade; }
 };
 
 // First frame in [lo, hi) for which `holds` is false, for a predicate that is true up to some
 // frame and false after it; hi when it holds throughout.
 template <typename Predicate>
-uint32_t firstFailing(uint32_t lo, uint32_t hi, Predicate holds) {
+uint64_t firstFailing(uint64_t lo, uint64_t hi, Predicate holds) {
     while (lo < hi) {
-        const uint32_t mid = lo + (hi - lo) / 2;
+        const uint64_t mid = lo + (hi - lo) / 2;
         if (holds(mid)) {
             lo = mid + 1;
         } else {
@@ -96,11 +102,10 @@ inline Value weighted(Value pink, Value brown, double lightWeight, double heavyW
 // `e` and runs the noises. `envelope` gets the envelope's value for the last frame. The
 // generators and the draws run on local copies, which the compiler may keep in registers:
 // nothing the loop writes through a pointer can touch them. They go back at the end.
-template <bool kUseEnvelope, int32_t kPhase, typename Sink>
-[[gnu::always_inline]] inline uint32_t framesInPhase(uint32_t f, uint32_t to,
-                                                     ChannelWaveState& channel, DrawBuffer& draws,
-                                                     const WaveParameters& wave, double& envelope,
-                                                     Sink& sink) {
+template <bool kUseEnvelope, int32_t kPhase, typename Frame, typename Sink>
+[[gnu::always_inline]] inline Frame framesInPhase(Frame f, Frame to, ChannelWaveState& channel,
+                                                  DrawBuffer& draws, const WaveParameters& wave,
+                                                  double& envelope, Sink& sink) {
     ChannelWaveState state = channel;
     DrawBuffer source = draws;
     const WaveParameters w = wave;
@@ -126,12 +131,12 @@ template <bool kUseEnvelope, int32_t kPhase, typename Sink>
     return f;
 }
 
-// framesInPhase for frames [from, to), whatever the phases.
-template <bool kUseEnvelope, typename Sink>
-[[gnu::always_inline]] inline void framesThrough(uint32_t from, uint32_t to,
-                                                 ChannelWaveState& channel, DrawBuffer& draws,
-                                                 const WaveParameters& wave, double& envelope,
-                                                 Sink& sink) {
+// framesInPhase for frames [from, to), whatever the phases. `Frame` is a frame number of the
+// sound, or an index within a pass.
+template <bool kUseEnvelope, typename Frame, typename Sink>
+[[gnu::always_inline]] inline void framesThrough(Frame from, Frame to, ChannelWaveState& channel,
+                                                 DrawBuffer& draws, const WaveParameters& wave,
+                                                 double& envelope, Sink& sink) {
     while (from < to) {
         switch (kUseEnvelope ? channel.envelope.phase : resting) {
             case rising:
@@ -152,13 +157,13 @@ template <bool kUseEnvelope, typename Sink>
 
 // Renders frames [from, to) one by one, each at the gain `gainOf(f)`.
 template <bool kUseEnvelope, typename GainOf>
-void framesOneByOne(uint32_t from, uint32_t to, int16_t*& out, ChannelWaveState& channel,
+void framesOneByOne(uint64_t from, uint64_t to, int16_t*& out, ChannelWaveState& channel,
                     DrawBuffer& draws, const WaveParameters& wave, double& envelope,
                     GainOf gainOf) {
     int16_t* o = out;
     const double lightWeight = wave.lightWeight;
     const double heavyWeight = wave.heavyWeight;
-    auto sound = [&](uint32_t f, double e, ChannelWaveState& state, DrawBuffer& source) {
+    auto sound = [&](uint64_t f, double e, ChannelWaveState& state, DrawBuffer& source) {
         const double p = pinkNoise(state.pink, source);
         const double b = brownNoise(state.brown, source);
         const double mix = weighted(p, b, lightWeight, heavyWeight) * e;
@@ -227,7 +232,7 @@ inline Samples toSamples(Doubles scaled) {
 // cache.
 constexpr uint32_t kPassFrames = 256;
 
-// Renders frames [from, to) at the gain `volume`, an even number of them whose pink-noise
+// Renders the `to - from` frames next at the gain `volume`, an even number of them whose pink-noise
 // counter does not wrap (so each takes kDraws draws, the brown noise's last), in three passes:
 // the brown noise's steps for all of them, two frames at a time; the generators, which must go
 // frame after frame, keeping their values; and the mix of those values into samples, two frames
@@ -268,7 +273,7 @@ void framesInPasses(uint32_t from, uint32_t to, int16_t*& out, ChannelWaveState&
             const Doubles step = brownStep(lowLanesToDoubles(reinterpret_cast<Ints4>(raw)));
             std::memcpy(steps + i, &step, sizeof step);
         }
-        framesThrough<kUseEnvelope>(0, n, channel, draws, wave, envelope, chains);
+        framesThrough<kUseEnvelope, uint32_t>(0, n, channel, draws, wave, envelope, chains);
         const double lightWeight = wave.lightWeight;
         const double heavyWeight = wave.heavyWeight;
         for (uint32_t i = 0; i < n; i += 2) {
@@ -304,13 +309,43 @@ WaveParameters deriveWaveParameters(double ascent, double descent, double waveIn
     return p;
 }
 
-void Renderer::resetWaveFunctions() {
-    waveStates_[0] = ChannelWaveState{};
-    waveStates_[1] = ChannelWaveState{};
-    ++sound_;
+bool Renderer::setVolume(double value) {
+    if (std::isnan(value)) {
+        return false;
+    }
+    volume.store(std::clamp(value, 0.0, 1.0), std::memory_order_relaxed);
+    return true;
 }
 
-void Renderer::saveCheckpoint(RenderCheckpoint& checkpoint) const {
+Renderer::SoundStart Renderer::beginSound() {
+    std::lock_guard guard(randomMutex_);
+    return SoundStart{++sounds_, random_};
+}
+
+void Renderer::returnRandomSource(const RandomSource& source) {
+    std::lock_guard guard(randomMutex_);
+    random_ = source;
+}
+
+RenderRun::RenderRun(Renderer& renderer, double fadeInOutSeconds, double runLengthSeconds)
+    : RenderRun(renderer, renderer.beginSound(), fadeInOutSeconds, runLengthSeconds) {}
+
+RenderRun::RenderRun(Renderer& renderer, Renderer::SoundStart start, double fadeInOutSeconds,
+                     double runLengthSeconds)
+    : runLength(runLengthSeconds),
+      fadeInOut(fadeInOutSeconds),
+      renderer_(renderer),
+      sound_(start.sound),
+      random_(start.random) {
+    resetWaveFunctions();
+}
+
+void RenderRun::resetWaveFunctions() {
+    waveStates_[0] = ChannelWaveState{};
+    waveStates_[1] = ChannelWaveState{};
+}
+
+void RenderRun::saveCheckpoint(RenderCheckpoint& checkpoint) const {
     checkpoint.frameCount = frameCount.load(std::memory_order_relaxed);
     checkpoint.runLength = runLength.load(std::memory_order_relaxed);
     checkpoint.forceStopFinished = forceStopFinished.load(std::memory_order_relaxed);
@@ -319,7 +354,7 @@ void Renderer::saveCheckpoint(RenderCheckpoint& checkpoint) const {
     checkpoint.random = random_;
 }
 
-void Renderer::restoreCheckpoint(const RenderCheckpoint& checkpoint) {
+void RenderRun::restoreCheckpoint(const RenderCheckpoint& checkpoint) {
     frameCount.store(checkpoint.frameCount, std::memory_order_relaxed);
     runLength.store(checkpoint.runLength, std::memory_order_relaxed);
     forceStopFinished.store(checkpoint.forceStopFinished, std::memory_order_relaxed);
@@ -328,11 +363,11 @@ void Renderer::restoreCheckpoint(const RenderCheckpoint& checkpoint) {
     random_ = checkpoint.random;
 }
 
-void Renderer::renderWave(RendererData* request) {
+void RenderRun::renderWave(RendererData* request) {
     renderWave(request, LiveRendering{});
 }
 
-void Renderer::renderWave(RendererData* request, const LiveRendering& live) {
+void RenderRun::renderWave(RendererData* request, const LiveRendering& live) {
     const RenderSpan span = beginRequest(request);
     AudioBufferList* buffers = request->ioData;
     render16(static_cast<int16_t*>(buffers->mBuffers[0].mData), span.start, span.end, &span.level,
@@ -344,12 +379,12 @@ void Renderer::renderWave(RendererData* request, const LiveRendering& live) {
     }
 }
 
-void Renderer::publishToTap(RenderTap& tap, const RendererData& request, uint32_t startFrame,
-                            uint32_t endFrame) {
+void RenderRun::publishToTap(RenderTap& tap, const RendererData& request, uint64_t startFrame,
+                             uint64_t endFrame) {
     TapRecord record;
     record.sound = sound_;
     record.frame = startFrame;
-    record.frames = endFrame - startFrame;
+    record.frames = static_cast<uint32_t>(endFrame - startFrame);
     for (int c = 0; c < 2; ++c) {
         const auto* samples = static_cast<const int16_t*>(request.ioData->mBuffers[c].mData);
         double sum = 0.0;
@@ -363,7 +398,7 @@ void Renderer::publishToTap(RenderTap& tap, const RendererData& request, uint32_
     tap.publish(record);
 }
 
-RenderSpan Renderer::beginRequest(RendererData* request) {
+RenderSpan RenderRun::beginRequest(RendererData* request) {
     const int32_t rate = sampleRate.load(std::memory_order_relaxed);
 
     // Stop hand-over: end the sound one fade length after the frames already handed out, unless an
@@ -371,9 +406,8 @@ RenderSpan Renderer::beginRequest(RendererData* request) {
     if (forceStop.load(std::memory_order_relaxed) &&
         !forceStopFinished.load(std::memory_order_relaxed)) {
         forceStopFinished.store(true, std::memory_order_relaxed);
-        const double candidate =
-            static_cast<double>(frameCount.load(std::memory_order_relaxed)) / rate +
-            fadeInOut.load(std::memory_order_relaxed);
+        const double candidate = frameAsDouble(frameCount.load(std::memory_order_relaxed)) / rate +
+                                 fadeInOut.load(std::memory_order_relaxed);
         const double current = runLength.load(std::memory_order_relaxed);
         if (current == 0.0 || current > candidate) {
             runLength.store(candidate, std::memory_order_relaxed);
@@ -383,15 +417,16 @@ RenderSpan Renderer::beginRequest(RendererData* request) {
     const double endTime = runLength.load(std::memory_order_relaxed);
     RenderSpan span{0, 0, LevelData{endTime, rate}};
 
-    uint32_t start = frameCount.load(std::memory_order_relaxed);
-    uint32_t end = start + request->inNumberFrames;
+    uint64_t start = frameCount.load(std::memory_order_relaxed);
+    uint64_t end = start + request->inNumberFrames;
     frameCount.store(end, std::memory_order_relaxed);
 
     if (endTime != 0.0) {
-        const uint32_t last = endFrameOf(rate, endTime);
+        const uint64_t last = endFrameOf(rate, endTime);
         if (end > last) {
             AudioBufferList* buffers = request->ioData;
-            const uint32_t bytes = start <= last ? (last - start) * 2 : 0;
+            // Less than the request's frames: it ends inside the request.
+            const auto bytes = static_cast<uint32_t>(start <= last ? (last - start) * 2 : 0);
             buffers->mBuffers[0].mDataByteSize = bytes;
             buffers->mBuffers[1].mDataByteSize = bytes;
             if (start >= last) {
@@ -405,25 +440,25 @@ RenderSpan Renderer::beginRequest(RendererData* request) {
     return span;
 }
 
-RenderSettings Renderer::currentSettings() const {
-    const Preferences& prefs = sharedPreferences;
+RenderSettings RenderRun::currentSettings() const {
+    const Preferences& prefs = renderer_.sharedPreferences;
     RenderSettings settings;
     settings.amplitudeGenerator = prefs.amplitudeGenerator();
     settings.wave =
         deriveWaveParameters(prefs.ascent(), prefs.descent(), prefs.waveInterval(),
                              prefs.lightWave(), prefs.heavyWave(), prefs.boostSoundLevel());
     settings.fade = fadeInOut.load(std::memory_order_relaxed);
-    settings.volume = volume.load(std::memory_order_relaxed);
+    settings.volume = renderer_.volume.load(std::memory_order_relaxed);
     return settings;
 }
 
-void Renderer::render16(int16_t* out, uint32_t startFrame, uint32_t endFrame,
-                        const LevelData* levelData, int32_t index) {
+void RenderRun::render16(int16_t* out, uint64_t startFrame, uint64_t endFrame,
+                         const LevelData* levelData, int32_t index) {
     render16(out, startFrame, endFrame, levelData, index, SleepFade{});
 }
 
-void Renderer::render16(int16_t* out, uint32_t startFrame, uint32_t endFrame,
-                        const LevelData* levelData, int32_t index, const SleepFade& sleepFade) {
+void RenderRun::render16(int16_t* out, uint64_t startFrame, uint64_t endFrame,
+                         const LevelData* levelData, int32_t index, const SleepFade& sleepFade) {
     if (endFrame <= startFrame) {
         return;
     }
@@ -434,16 +469,16 @@ void Renderer::render16(int16_t* out, uint32_t startFrame, uint32_t endFrame,
     lastEnvelope_[index == 0 ? 0 : 1] = renderChannel(out, span, index, random_, settings);
 }
 
-double Renderer::renderChannel(int16_t* out, const RenderSpan& span, int32_t index,
-                               RandomSource& random, const RenderSettings& settings) {
+double RenderRun::renderChannel(int16_t* out, const RenderSpan& span, int32_t index,
+                                RandomSource& random, const RenderSettings& settings) {
     // Draws are made ahead a stretch at a time, which is much quicker than one by one: how many a
     // stretch takes is known before it renders (`drawsFor`).
     constexpr uint32_t kStretch = 2048;
     uint32_t draws[RandomSource::kHistory + 4 * kStretch];
     ChannelWaveState& channel = waveStates_[index == 0 ? 0 : 1];
     double envelope = 1.0;
-    for (uint32_t start = span.start; start < span.end; start += kStretch) {
-        const uint32_t frames = span.end - start < kStretch ? span.end - start : kStretch;
+    for (uint64_t start = span.start; start < span.end; start += kStretch) {
+        const auto frames = static_cast<uint32_t>(std::min<uint64_t>(span.end - start, kStretch));
         random.fill(draws, drawsFor(channel, frames, settings.amplitudeGenerator));
         DrawBuffer source{draws + RandomSource::kHistory};
         const RenderSpan stretch{start, start + frames, span.level};
@@ -458,10 +493,10 @@ double Renderer::renderChannel(int16_t* out, const RenderSpan& span, int32_t ind
 }
 
 template <bool kUseEnvelope>
-double Renderer::renderFrames(int16_t* out, const RenderSpan& span, const RenderSettings& settings,
-                              ChannelWaveState& channel, DrawBuffer& source) {
-    const uint32_t startFrame = span.start;
-    const uint32_t endFrame = span.end;
+double RenderRun::renderFrames(int16_t* out, const RenderSpan& span, const RenderSettings& settings,
+                               ChannelWaveState& channel, DrawBuffer& source) {
+    const uint64_t startFrame = span.start;
+    const uint64_t endFrame = span.end;
 
     const GainShape gain{settings.fade, span.level.endTime, span.level.framesPerSecond,
                          settings.volume};
@@ -471,12 +506,12 @@ double Renderer::renderFrames(int16_t* out, const RenderSpan& span, const Render
     // frame gets exactly the gain the formula would give it. The sleep fade, where there is one,
     // ends the steady stretch too.
     const SleepFade& sleepFade = settings.sleepFade;
-    const uint32_t steadyBegin =
-        firstFailing(startFrame, endFrame, [&](uint32_t f) { return gain.fadingIn(f); });
-    uint32_t steadyEnd =
-        firstFailing(steadyBegin, endFrame, [&](uint32_t f) { return gain.beforeFadeOut(f); });
+    const uint64_t steadyBegin =
+        firstFailing(startFrame, endFrame, [&](uint64_t f) { return gain.fadingIn(f); });
+    uint64_t steadyEnd =
+        firstFailing(steadyBegin, endFrame, [&](uint64_t f) { return gain.beforeFadeOut(f); });
     if (sleepFade.active() && sleepFade.beginFrame() < static_cast<int64_t>(steadyEnd)) {
-        steadyEnd = static_cast<uint32_t>(
+        steadyEnd = static_cast<uint64_t>(
             std::max<int64_t>(sleepFade.beginFrame(), static_cast<int64_t>(steadyBegin)));
     }
 
@@ -484,20 +519,21 @@ double Renderer::renderFrames(int16_t* out, const RenderSpan& span, const Render
     // It goes in passes where it can.
     double e = 1.0;
     const WaveParameters& wave = settings.wave;
-    const auto shaped = [&](uint32_t f) { return gain.at(f) * sleepFade.gainAt(f); };
+    const auto shaped = [&](uint64_t f) { return gain.at(f) * sleepFade.gainAt(f); };
     framesOneByOne<kUseEnvelope>(startFrame, steadyBegin, out, channel, source, wave, e, shaped);
     const double volume = gain.volume;
-    const auto steady = [volume](uint32_t) { return volume; };
-    for (uint32_t f = steadyBegin; f < steadyEnd;) {
+    const auto steady = [volume](uint64_t) { return volume; };
+    for (uint64_t f = steadyBegin; f < steadyEnd;) {
         // Frames before the one whose pink counter wraps to 0 (that one takes a draw less).
         const uint32_t regular = 0x7FFFFu - channel.pink.counter;
-        const uint32_t passes = std::min(steadyEnd - f, regular) & ~1u;
+        const uint32_t passes =
+            static_cast<uint32_t>(std::min<uint64_t>(steadyEnd - f, regular)) & ~1u;
         if (passes == 0) {
             framesOneByOne<kUseEnvelope>(f, f + 1, out, channel, source, wave, e, steady);
             ++f;
             continue;
         }
-        framesInPasses<kUseEnvelope>(f, f + passes, out, channel, source, wave, e, volume);
+        framesInPasses<kUseEnvelope>(0, passes, out, channel, source, wave, e, volume);
         f += passes;
     }
     framesOneByOne<kUseEnvelope>(steadyEnd, endFrame, out, channel, source, wave, e, shaped);

@@ -1,21 +1,31 @@
 // Turns a render request into finished 16-bit samples: mix of the two noise sources, the wave
 // envelope, the volume, the fade-in from silence and the fade-out to the end of the sound.
 //
-// One `Renderer` serves both live playback (called on the audio thread for every buffer) and export
-// (called on the export worker for every block), never both at once: whoever renders holds the
-// render lock. The fields that other threads write or read while a sound runs (the stop request,
-// the volume, the end time, the frame counter) are atomics, read once per call, so nothing is read
-// torn; no ordering between them is relied on.
+// Two kinds of object share the work. A `Renderer` holds what the user set, the seven settings
+// and the volume, and the random source that sounds draw from one after another; the program has
+// one and it lasts as long as the program. A `RenderRun` is one sound, a playback or an export:
+// its stop request, its end time, its frame counter, its fades, its generators and its draws. It
+// is made when the sound starts, owned by whoever makes it, and nothing of it outlives the sound,
+// so nothing a playback leaves behind (a stop request no buffer took up, say) can shape a later
+// export, nor the other way round. The formula is written once, in `RenderRun`.
+//
+// The fields that other threads write or read while a sound runs (the stop request, the volume,
+// the end time, the frame counter) are atomics, read once per call, so nothing is read torn; no
+// ordering between them is relied on.
 //
 // Live playback adds two things that export never has: the sleep fade of a scheduled stop, and the
 // tap that hands the window one record per buffer for its picture of the waves. Both come with the
 // request (`LiveRendering`), so an export can never pick up either.
+//
+// Frames are counted in 64 bits: a night that goes on past 2^32 frames (27 hours) goes on as it
+// was, with no second fade-in and with its stop's fade-out.
 //
 // Real-time rules: `renderWave` and `render16` allocate nothing, take no lock, make no system call.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "Preferences.h"
 #include "RandomSource.h"
@@ -62,22 +72,24 @@ struct LevelData {
 // ear hears the square fall about evenly, where a straight line would seem to hang on and then
 // drop.
 struct SleepFade {
-    uint32_t endFrame = 0;
-    uint32_t frames = 0;  // 0: no fade
+    int64_t endFrame = 0;
+    int64_t frames = 0;  // 0: no fade
 
     bool active() const { return frames != 0; }
     // First frame whose gain is below 1 (may lie before frame 0 when a sound starts mid-fade).
-    int64_t beginFrame() const { return static_cast<int64_t>(endFrame) - frames; }
-    double gainAt(uint32_t f) const {
-        if (!active() || static_cast<int64_t>(f) < beginFrame()) {
+    int64_t beginFrame() const { return endFrame - frames; }
+    double gainAt(uint64_t f) const {
+        const auto frame = static_cast<int64_t>(f);
+        if (!active() || frame < beginFrame()) {
             return 1.0;
         }
-        if (f >= endFrame) {
+        if (frame >= endFrame) {
             return 0.0;
         }
-        const double left = static_cast<double>(endFrame - f) / frames;
+        const double left = static_cast<double>(endFrame - frame) / static_cast<double>(frames);
         return left * left;
     }
+    bool operator==(const SleepFade&) const = default;
 };
 
 // What live playback adds to a render request.
@@ -98,8 +110,8 @@ struct WaveParameters {
 // The frames a request renders once the stop hand-over and the end of the sound are applied:
 // [start, end), with the level data for them.
 struct RenderSpan {
-    uint32_t start;
-    uint32_t end;
+    uint64_t start;
+    uint64_t end;
     LevelData level;
 };
 
@@ -117,7 +129,7 @@ struct RenderSettings {
 // as they stand now. Live playback keeps these in a ring, so that what is queued but not yet heard
 // can be rendered again when the sound changes.
 struct RenderCheckpoint {
-    uint32_t frameCount = 0;
+    uint64_t frameCount = 0;
     double runLength = 0.0;
     bool forceStopFinished = false;
     ChannelWaveState channels[2];
@@ -127,6 +139,8 @@ struct RenderCheckpoint {
 WaveParameters deriveWaveParameters(double ascent, double descent, double waveInterval,
                                     double lightWave, double heavyWave, bool boostSoundLevel);
 
+// What every sound shares: the settings and the volume the user set, and the random source that
+// sounds draw from one after another. Holds nothing of a sound in progress.
 class Renderer {
 public:
     static constexpr int32_t kSampleRate = 44100;
@@ -139,8 +153,48 @@ public:
     Renderer(const Renderer&) = delete;
     Renderer& operator=(const Renderer&) = delete;
 
+    // The settings read at every call.
+    const Preferences& sharedPreferences;
+    // 0.0 to 1.0, read at every call.
+    std::atomic<double> volume{0.5};
+    // Stores `value` held within 0 to 1. A value that is not a number is ignored, and false
+    // returned: it would silence every sound and be saved with the settings.
+    bool setVolume(double value);
+
+private:
+    friend class RenderRun;
+    struct SoundStart {
+        uint32_t sound;
+        RandomSource random;
+    };
+    // A run takes the source as the last run left it, and hands back where its own draws ended:
+    // sounds made one after another draw as from one source. Any thread but the audio thread.
+    SoundStart beginSound();
+    void returnRandomSource(const RandomSource& source);
+
+    std::mutex randomMutex_;
+    RandomSource& random_;  // guarded by randomMutex_
+    uint32_t sounds_ = 0;   // sounds begun, for the tap; guarded by randomMutex_
+};
+
+// One sound: a playback or an export. Its fields are the stop hand-over's and the gain's; the
+// generators and the random source are its own copies.
+class RenderRun {
+public:
+    // A fresh sound from frame 0: generators reset, no stop requested, fading in over `fadeInOut`
+    // seconds and ending at `runLength` seconds (0: no end yet). Its draws continue from where the
+    // renderer's last run handed them back. Not on the audio thread: it takes a lock.
+    RenderRun(Renderer& renderer, double fadeInOut, double runLength = 0.0);
+    RenderRun(const RenderRun&) = delete;
+    RenderRun& operator=(const RenderRun&) = delete;
+
+    // Hands the random source back to the renderer, so that the next run's draws continue from
+    // where this one's ended. Once the run has rendered its last frame (it may render again
+    // afterwards, but the next run will not see those draws). Not on the audio thread.
+    void returnRandomSource() { renderer_.returnRandomSource(random_); }
+
     // Puts both channels' generators back to their initial state; the random source goes on.
-    // Every sound starts with it, so it also begins a new sound for the tap's records.
+    // Every run begins with it.
     void resetWaveFunctions();
 
     // Fills both buffers of `request` for its frames, or fewer when the sound ends inside it (the
@@ -174,38 +228,38 @@ public:
 
     // Writes samples for frames [startFrame, endFrame) of channel `index` (0 left, else right) at
     // `out`, or nothing when endFrame <= startFrame.
-    void render16(int16_t* out, uint32_t startFrame, uint32_t endFrame, const LevelData* levelData,
+    void render16(int16_t* out, uint64_t startFrame, uint64_t endFrame, const LevelData* levelData,
                   int32_t index);
-    void render16(int16_t* out, uint32_t startFrame, uint32_t endFrame, const LevelData* levelData,
+    void render16(int16_t* out, uint64_t startFrame, uint64_t endFrame, const LevelData* levelData,
                   int32_t index, const SleepFade& sleepFade);
 
     ChannelWaveState& channelState(int index) { return waveStates_[index == 0 ? 0 : 1]; }
+    Renderer& renderer() { return renderer_; }
 
-    // The settings read at every call.
-    const Preferences& sharedPreferences;
-
-    // Playback fields shared across threads.
-    std::atomic<int32_t> sampleRate{kSampleRate};  // frames per second
-    std::atomic<uint32_t> frameCount{0};           // frames handed out since the start
-    std::atomic<double> runLength{0.0};            // seconds from the start to the end; 0 = none
-    std::atomic<double> fadeInOut{kLiveFade};      // seconds of fade-in and fade-out
-    std::atomic<bool> forceStop{false};            // a stop of the current sound is requested
-    std::atomic<bool> forceStopFinished{false};    // the request has been turned into an end time
-    std::atomic<double> volume{0.5};               // 0.0 to 1.0
+    // The control state of this sound, shared across threads.
+    std::atomic<int32_t> sampleRate{Renderer::kSampleRate};  // frames per second
+    std::atomic<uint64_t> frameCount{0};                     // frames handed out since the start
+    std::atomic<double> runLength;               // seconds from the start to the end; 0 = none
+    std::atomic<double> fadeInOut;               // seconds of fade-in and fade-out
+    std::atomic<bool> forceStop{false};          // a stop of this sound is requested
+    std::atomic<bool> forceStopFinished{false};  // the request has been turned into an end time
 
 private:
+    RenderRun(Renderer& renderer, Renderer::SoundStart start, double fadeInOut, double runLength);
+
     // Returns what the envelope gave for the last frame.
     template <bool kUseEnvelope>
     static double renderFrames(int16_t* out, const RenderSpan& span, const RenderSettings& settings,
                                ChannelWaveState& channel, DrawBuffer& draws);
     // The tap's one producer call: the record of the buffer just rendered.
-    void publishToTap(RenderTap& tap, const RendererData& request, uint32_t startFrame,
-                      uint32_t endFrame);
+    void publishToTap(RenderTap& tap, const RendererData& request, uint64_t startFrame,
+                      uint64_t endFrame);
 
-    RandomSource& random_;
+    Renderer& renderer_;
+    uint32_t sound_;  // this sound's number, for the tap
+    RandomSource random_;
     ChannelWaveState waveStates_[2];
     double lastEnvelope_[2] = {1.0, 1.0};  // what each channel's envelope gave last
-    uint32_t sound_ = 0;                   // counts the sounds begun, for the tap
 };
 
 }  // namespace brinesong

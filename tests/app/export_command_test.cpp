@@ -150,8 +150,7 @@ testing::Recording expectedSamples(const Preferences& prefs, double volume, uint
     RandomSource random(seed);
     Renderer renderer(prefs, random);
     renderer.volume = volume;
-    renderer.fadeInOut = Renderer::kExportFade;
-    renderer.runLength = seconds;
+    RenderRun run(renderer, Renderer::kExportFade, seconds);
     // Block by block as the writer renders: each block draws for its left, then its right channel.
     constexpr uint32_t kBlock = 122880;
     std::vector<int16_t> left(kBlock), right(kBlock);
@@ -160,7 +159,7 @@ testing::Recording expectedSamples(const Preferences& prefs, double volume, uint
     for (uint32_t done = 0; done < frames; done += kBlock) {
         const uint32_t n = std::min(kBlock, frames - done);
         RendererData request{nullptr, nullptr, 0, n, &list};
-        renderer.renderWave(&request);
+        run.renderWave(&request);
         out.left.insert(out.left.end(), left.begin(), left.begin() + n);
         out.right.insert(out.right.end(), right.begin(), right.begin() + n);
     }

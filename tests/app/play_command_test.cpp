@@ -39,23 +39,23 @@ struct ReferenceRenderer {
         preferences.setLightWave(75);
         preferences.setHeavyWave(100);
         renderer.volume = 0.5;
-        renderer.resetWaveFunctions();
     }
     Preferences preferences;
     RandomSource random{11};
     Renderer renderer{preferences, random};
+    RenderRun run{renderer, Renderer::kLiveFade};
 };
 
 // The level the same settings give when rendered here, away from the fades.
 double expectedLevel(int channel) {
     ReferenceRenderer reference;
-    Renderer& renderer = reference.renderer;
+    RenderRun& run = reference.run;
     std::vector<int16_t> samples;
     std::vector<int16_t> left(441), right(441);
     for (int i = 0; i < 30 * 100; ++i) {  // 30 s: close to the long-run level
         AudioBufferList list{2, {{1, 882, left.data()}, {1, 882, right.data()}}};
         RendererData request{nullptr, nullptr, 0, 441, &list};
-        renderer.renderWave(&request);
+        run.renderWave(&request);
         const auto& s = channel == 0 ? left : right;
         samples.insert(samples.end(), s.begin(), s.end());
     }
@@ -225,16 +225,16 @@ void checkFramesAgainstRenderer(const PlayRun& run) {
     ASSERT_LE(stopAt + kFade - 1, endFrame);
 
     ReferenceRenderer reference;
-    Renderer& renderer = reference.renderer;
+    RenderRun& sound = reference.run;
     std::vector<int16_t> left, right;
     std::vector<int16_t> l(kFade), r(kFade);
     while (left.size() < endFrame) {
-        if (renderer.frameCount.load() == stopAt) {
-            renderer.forceStop = true;
+        if (sound.frameCount.load() == stopAt) {
+            sound.forceStop = true;
         }
         AudioBufferList list{2, {{1, 2 * kFade, l.data()}, {1, 2 * kFade, r.data()}}};
         RendererData request{nullptr, nullptr, 0, kFade, &list};
-        renderer.renderWave(&request);
+        sound.renderWave(&request);
         const uint32_t played = list.mBuffers[0].mDataByteSize / 2;
         ASSERT_TRUE(played > 0 || left.size() == endFrame);
         left.insert(left.end(), l.begin(), l.begin() + played);

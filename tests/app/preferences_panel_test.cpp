@@ -161,15 +161,15 @@ private slots:
         panel.showPanel();
         RandomSource random(7);
         Renderer renderer(preferences, random);
-        renderer.resetWaveFunctions();
         renderer.volume.store(1.0);
+        RenderRun run(renderer, Renderer::kLiveFade);
         constexpr uint32_t kFrames = 4410;
         auto render = [&] {
             std::vector<int16_t> left(kFrames), right(kFrames);
             AudioBufferList list{2,
                                  {{1, kFrames * 2, left.data()}, {1, kFrames * 2, right.data()}}};
             RendererData request{nullptr, nullptr, 0, kFrames, &list};
-            renderer.renderWave(&request);
+            run.renderWave(&request);
             int peak = 0;
             for (uint32_t i = 0; i < kFrames; ++i) {
                 peak = std::max({peak, std::abs(int(left[i])), std::abs(int(right[i]))});

@@ -6,7 +6,8 @@
 // On the desktop: without a display it says so in one line; Qt's options work; a second launch
 // brings the first to the front; a tray that starts after the program gets its icon; the media
 // player answers playerctl, with the sound on the test sink's monitor and the computer kept awake
-// meanwhile; a German locale gets German panels. The test runs under its own dbus-run-session, so
+// meanwhile, and takes a volume over the bus only when it is a number; a German locale gets German
+// panels. The test runs under its own dbus-run-session, so
 // the bus is the test's alone.
 #include <signal.h>
 
@@ -298,7 +299,7 @@ private slots:
         QVERIFY(compositor.wait() >= 0);
     }
 
-    void mediaPlayer_playerctlPlaysAndStops_soundOnMonitor_awakeWhilePlaying() {
+    void mediaPlayer_playerctlPlaysAndStops_soundOnMonitor_awakeWhilePlaying_volumeKeptANumber() {
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER")) {
             QSKIP("no sound server: run under scripts/test.sh");
         }
@@ -356,6 +357,23 @@ private slots:
         const std::vector<int16_t> tail(left.end() - kQuarterSecond / 2, left.end());
         QCOMPARE(brinesong::testing::soundingSamples(tail), size_t(0));  // silence after the stop
 
+        // The volume over the bus, as dbus-send sets it: a number is taken; one that is not, or
+        // is infinite, is ignored rather than muting this session and, saved, every later one.
+        const auto setVolume = [](const std::string& value) {
+            return runProgram({"dbus-send", "--session", "--print-reply",
+                               "--dest=org.mpris.MediaPlayer2.brinesong", "/org/mpris/MediaPlayer2",
+                               "org.freedesktop.DBus.Properties.Set",
+                               "string:org.mpris.MediaPlayer2.Player", "string:Volume",
+                               "variant:double:" + value})
+                .status;
+        };
+        QCOMPARE(setVolume("0.37"), 0);
+        QCOMPARE(playerctl({"volume"}).toDouble(), 0.37);
+        for (const char* notFinite : {"nan", "-nan", "inf", "-inf"}) {
+            QCOMPARE(setVolume(notFinite), 0);
+            QCOMPARE(playerctl({"volume"}).toDouble(), 0.37);
+        }
+
         // Quit over the bus ends the program as the Quit command does.
         const QDBusMessage quit = QDBusMessage::createMethodCall(
             QStringLiteral("org.mpris.MediaPlayer2.brinesong"),
@@ -365,6 +383,9 @@ private slots:
         QCOMPARE(program->wait(), 0);
         follower.kill();
         follower.waitForFinished();
+        const QSettings written(configHome.filePath(QStringLiteral("Kelvane/Brinesong.ini")),
+                                QSettings::IniFormat);
+        QCOMPARE(written.value(QStringLiteral("VolumeKey")).toString(), QStringLiteral("37"));
     }
 
     void germanLocale_panelsInGerman() {

@@ -14,6 +14,7 @@
 
 #include <QSettings>
 #include <QString>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "support/Program.h"
+#include "support/Recording.h"
 #include "support/ServerTools.h"
 
 namespace brinesong {
@@ -202,12 +204,25 @@ protected:
             " timeout 20 xdotool search --sync --onlyvisible --name '^Brinesong$'");
         return id.substr(0, id.find('\n'));
     }
+    // The id of the program's visible window titled `title`, or "" when there is none.
+    std::string visibleWindow(const std::string& title) const {
+        const std::string id =
+            testing::shellOutput("DISPLAY=" + std::string(std::getenv("BRINESONG_XVFB_DISPLAY")) +
+                                 " xdotool search --onlyvisible --name '^" + title + "$'");
+        return id.substr(0, id.find('\n'));
+    }
     void typeInto(const std::string& window, const std::string& keys) const {
         const std::string display =
             "DISPLAY=" + std::string(std::getenv("BRINESONG_XVFB_DISPLAY")) + " ";
         // No window manager runs on the display: focus the window by hand, then type.
         testing::shellOutput(display + "xdotool windowfocus " + window);
         testing::shellOutput(display + "xdotool key " + keys);
+    }
+    void typeTextInto(const std::string& window, const std::string& text) const {
+        const std::string display =
+            "DISPLAY=" + std::string(std::getenv("BRINESONG_XVFB_DISPLAY")) + " ";
+        testing::shellOutput(display + "xdotool windowfocus " + window);
+        testing::shellOutput(display + "xdotool type '" + text + "'");
     }
     // SIGTERM, and the program's exit: the quit is timed for the record.
     void quitBySignal() {
@@ -361,6 +376,51 @@ TEST_F(ServerFaultsTest, window_frozenServer_windowAtOnce_quitAtOnce) {
     EXPECT_TRUE(
         QSettings(settingsFile(), QSettings::IniFormat).contains(QStringLiteral("VolumeKey")));
     server->thaw();
+}
+
+// A stop that no buffer takes up (the server is frozen) ends the playback without its fade; the
+// export made next must be a whole sound all the same, not shaped by what the playback left.
+TEST_F(ServerFaultsTest, window_stopWhileServerFrozen_thenExport_isSoundThroughout) {
+    if (!haveDisplay()) {
+        GTEST_SKIP() << kNoDisplay;
+    }
+    server->start();
+    startWindow();
+    const std::string window = waitForWindow();
+    ASSERT_FALSE(window.empty()) << said();
+    typeInto(window, "ctrl+p");
+    expectSound("the start", Clock::now(), "first.raw");
+    server->freeze();
+    typeInto(window, "ctrl+p");
+    // Export is offered once the playback has ended: asked until its dialog shows.
+    const auto stopped = Clock::now();
+    std::string dialog;
+    ASSERT_TRUE(testing::eventually(
+        [&] {
+            typeInto(window, "ctrl+e");
+            std::this_thread::sleep_for(200ms);
+            return !(dialog = visibleWindow("Export AIFF File")).empty();
+        },
+        kHang))
+        << said();
+    std::printf("[ figures  ] export offered %.3f s after the stop\n", secondsSince(stopped));
+    server->thaw();
+    const fs::path file = dir / "after-stall.aif";
+    typeTextInto(dialog, file.string());
+    typeInto(dialog, "Return");
+    // Written beside and renamed into place when complete.
+    ASSERT_TRUE(testing::eventually([&] { return fs::exists(file); }, 60s)) << said();
+
+    const testing::Recording sound = testing::readRecording(file.string());
+    ASSERT_EQ(sound.frames(), size_t{600} * 44100);  // the dialog's first length: 10 minutes
+    // Between the 2-second fades (which begin and end at silence) no 10 ms are silent.
+    size_t run = 0, longest = 0;
+    for (size_t f = 2 * 44100; f + 2 * 44100 < sound.frames(); ++f) {
+        run = sound.left[f] == 0 && sound.right[f] == 0 ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    EXPECT_LT(longest, size_t{441}) << "frames of digital silence in a row";
+    quitBySignal();
 }
 
 }  // namespace

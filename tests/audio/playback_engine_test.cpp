@@ -97,7 +97,7 @@ public:
 
     // A rewrite: where it went back to, and how far the queue had been rendered.
     struct Rewrite {
-        uint32_t from;
+        uint64_t from;
         uint64_t queuedTo;
     };
     std::vector<Rewrite> rewrites;  // read once the playback has ended
@@ -192,7 +192,7 @@ private:
         if (target >= queued) {
             return;
         }
-        const uint32_t from = rewind_(context_, static_cast<uint32_t>(target));
+        const uint64_t from = rewind_(context_, target);
         if (from == kCannotRewind) {
             return;
         }
@@ -237,22 +237,20 @@ public:
     // whether or not the end is set, so the result must match the live playback exactly.
     FakeOutputUnit::Playback play(const std::vector<uint32_t>& sizes, double runLength,
                                   const LiveRendering& live = {}) {
-        renderer_.resetWaveFunctions();
-        renderer_.frameCount = 0;
-        renderer_.fadeInOut = Renderer::kLiveFade;
-        renderer_.runLength = runLength;
+        RenderRun run(renderer_, Renderer::kLiveFade, runLength);
         const uint32_t end = static_cast<uint32_t>(Renderer::kSampleRate * runLength);
         FakeOutputUnit::Playback out;
-        for (size_t i = 0; renderer_.frameCount < end; ++i) {
+        for (size_t i = 0; run.frameCount < end; ++i) {
             const uint32_t frames = sizes[i % sizes.size()];
             std::vector<int16_t> left(frames), right(frames);
             AudioBufferList list{2, {{1, frames * 2, left.data()}, {1, frames * 2, right.data()}}};
             RendererData request{nullptr, nullptr, 0, frames, &list};
-            renderer_.renderWave(&request, live);
+            run.renderWave(&request, live);
             const uint32_t played = list.mBuffers[0].mDataByteSize / 2;
             out.left.insert(out.left.end(), left.begin(), left.begin() + played);
             out.right.insert(out.right.end(), right.begin(), right.begin() + played);
         }
+        run.returnRandomSource();
         return out;
     }
 
@@ -284,9 +282,10 @@ protected:
         ASSERT_GE(unit_.renderedFrames.load(), frames);
     }
 
-    uint32_t endFrame() const {
-        return static_cast<uint32_t>(Renderer::kSampleRate * renderer_.runLength.load());
-    }
+    // The control state of the playback running now or last.
+    const RenderRun& rendering() const { return *engine_.rendering(); }
+    double runLength() const { return rendering().runLength.load(); }
+    uint32_t endFrame() const { return static_cast<uint32_t>(Renderer::kSampleRate * runLength()); }
 
     std::vector<std::string> logged() {
         std::lock_guard<std::mutex> guard(logMutex_);
@@ -305,18 +304,6 @@ protected:
 };
 
 TEST_F(PlaybackEngineTest, stopMidPlayback_fadesOutInsideABufferAndEnds) {
-    // Leftovers of an earlier sound (an export, say) must not reach the new playback.
-    renderer_.fadeInOut = Renderer::kExportFade;
-    renderer_.runLength = 5.0;
-    renderer_.frameCount = 99999;
-    {
-        std::vector<int16_t> scratch(300);
-        AudioBufferList list{2, {{1, 600, scratch.data()}, {1, 600, scratch.data()}}};
-        RendererData request{nullptr, nullptr, 0, 300, &list};
-        renderer_.renderWave(&request);
-    }
-    random_.seed(kSeed);
-
     engine_.playStop();
     EXPECT_TRUE(engine_.isPlaying());
     EXPECT_EQ(host_.started, 1);
@@ -331,7 +318,7 @@ TEST_F(PlaybackEngineTest, stopMidPlayback_fadesOutInsideABufferAndEnds) {
     EXPECT_EQ(unit_.starts, 1);
     EXPECT_EQ(unit_.stops, 1);
     EXPECT_EQ(unit_.playingAtStop, std::vector<bool>{true});
-    EXPECT_TRUE(renderer_.forceStopFinished.load());
+    EXPECT_TRUE(rendering().forceStopFinished.load());
 
     const FakeOutputUnit::Playback& played = unit_.playbacks.at(0);
     const uint32_t end = endFrame();
@@ -356,7 +343,7 @@ TEST_F(PlaybackEngineTest, stopMidPlayback_fadesOutInsideABufferAndEnds) {
     }
 
     ReferencePlayer reference;
-    const FakeOutputUnit::Playback expected = reference.play(sizes_, renderer_.runLength.load());
+    const FakeOutputUnit::Playback expected = reference.play(sizes_, runLength());
     EXPECT_EQ(played.left, expected.left);
     EXPECT_EQ(played.right, expected.right);
     EXPECT_EQ(played.left[0], 0);
@@ -374,7 +361,7 @@ TEST_F(PlaybackEngineTest, sleepFade_appliesFromTheFirstBuffer_andEveryBufferRea
     RenderTap tap;
     engine_.setRenderTap(&tap);
     // Planned before the start: the fade ends 0.6 s after it, over its last 0.4 s.
-    engine_.setSleepFade(wallClockSeconds() + 0.6, 0.4);
+    engine_.setSleepFade(0.6, 0.4);
     EXPECT_FALSE(engine_.sleepFade().active());  // nothing plays yet
 
     // The window's side: reads the tap while the sound plays.
@@ -404,7 +391,7 @@ TEST_F(PlaybackEngineTest, sleepFade_appliesFromTheFirstBuffer_andEveryBufferRea
     const FakeOutputUnit::Playback& played = unit_.playbacks.at(0);
     ReferencePlayer reference;
     const FakeOutputUnit::Playback expected =
-        reference.play(sizes_, renderer_.runLength.load(), LiveRendering{fade, nullptr});
+        reference.play(sizes_, runLength(), LiveRendering{fade, nullptr});
     EXPECT_EQ(played.left, expected.left);
     EXPECT_EQ(played.right, expected.right);
     ASSERT_GT(played.left.size(), fade.endFrame);
@@ -433,7 +420,7 @@ TEST_F(PlaybackEngineTest, stopBeforeTheFirstBuffer_playsOnlyTheFade) {
     engine_.waitForWaitThreads();
 
     EXPECT_FALSE(engine_.isPlaying());
-    EXPECT_EQ(renderer_.runLength.load(), Renderer::kLiveFade);
+    EXPECT_EQ(runLength(), Renderer::kLiveFade);
     const FakeOutputUnit::Playback& played = unit_.playbacks.at(0);
     ASSERT_EQ(played.left.size(), 441u);
     EXPECT_EQ(played.requests.at(0).played, 441u);
@@ -456,7 +443,7 @@ TEST_F(PlaybackEngineTest, startDuringTheFadeOut_isLost) {
     EXPECT_EQ(host_.stopped, 1);
     EXPECT_EQ(unit_.starts, 1);
     EXPECT_EQ(unit_.stops, 1);
-    EXPECT_TRUE(renderer_.forceStop.load());
+    EXPECT_TRUE(rendering().forceStop.load());
     EXPECT_TRUE(engine_.renderLock.try_lock());
     engine_.renderLock.unlock();
 }
@@ -514,7 +501,7 @@ TEST_F(LongQueueTest, changesAndStop_renderTheQueueAgain_asTheRendererWithTheCha
         EXPECT_LT(rewrite.from + 4000u, rewrite.queuedTo);
     }
     // The stop took effect at its rewrite: the fade-out is the first 441 frames from there.
-    const uint32_t stopAt = rewrites[2].from;
+    const uint64_t stopAt = rewrites[2].from;
     EXPECT_GE(endFrame(), stopAt + 440);
     EXPECT_LE(endFrame(), stopAt + 441);
 
@@ -523,9 +510,9 @@ TEST_F(LongQueueTest, changesAndStop_renderTheQueueAgain_asTheRendererWithTheCha
     // rewrite went back to.
     Preferences preferences;
     RandomSource random(kSeed);
-    Renderer reference(preferences, random);
-    reference.volume = kVolume;
-    reference.resetWaveFunctions();
+    Renderer renderer(preferences, random);
+    renderer.volume = kVolume;
+    RenderRun reference(renderer, Renderer::kLiveFade);
     std::vector<int16_t> left, right;
     const auto renderTo = [&](uint64_t frame) {
         while (reference.frameCount.load() < frame) {
@@ -541,7 +528,7 @@ TEST_F(LongQueueTest, changesAndStop_renderTheQueueAgain_asTheRendererWithTheCha
         }
     };
     renderTo(rewrites[0].from);
-    reference.volume = 0.3;
+    renderer.volume = 0.3;
     renderTo(rewrites[1].from);
     preferences.setAscent(90);
     preferences.setLightWave(20);
@@ -563,8 +550,8 @@ TEST_F(LongQueueTest, sleepFadeSetMidPlay_countsFromTheFrameHeardNotFromTheQueue
     waitForFrames(30000);
     {
         auto hold = unit_.holdRendering();
-        const uint32_t handedOut = renderer_.frameCount.load();
-        engine_.setSleepFade(wallClockSeconds() + 1.0, 0.4);
+        const uint64_t handedOut = rendering().frameCount.load();
+        engine_.setSleepFade(1.0, 0.4);
         const SleepFade fade = engine_.sleepFade();
         EXPECT_NEAR(fade.endFrame, handedOut - 22050.0 + 44100.0, 100.0);
         EXPECT_EQ(fade.frames, 17640u);
@@ -585,7 +572,7 @@ TEST_F(SmallBuffersTest, startRightAfterTheEnd_playsAFreshSoundThatStopsAgain) {
         // undone by the previous playback's wait thread.
         const FakeOutputUnit::Playback& played = unit_.playbacks.at(playback);
         ASSERT_EQ(played.left.size(), endFrame());
-        const FakeOutputUnit::Playback expected = reference.play(sizes_, renderer_.runLength);
+        const FakeOutputUnit::Playback expected = reference.play(sizes_, runLength());
         EXPECT_EQ(played.left, expected.left) << "playback " << playback;
         EXPECT_EQ(played.right, expected.right) << "playback " << playback;
     }
@@ -646,7 +633,7 @@ TEST_F(PlaybackEngineTest, serverGoneMidPlayback_endsAtOnce_thenStartsAfreshWhen
     EXPECT_TRUE(engine_.renderLock.try_lock()) << "the lost playback let go of the lock";
     engine_.renderLock.unlock();
     EXPECT_EQ(host_.stopped, 0);
-    EXPECT_EQ(renderer_.runLength.load(), 0.0);
+    EXPECT_EQ(runLength(), 0.0);
 
     unit_.serverBack();
     ASSERT_TRUE(host_.pumpUntil([&] { return engine_.isPlaying(); }));
@@ -709,10 +696,52 @@ TEST_F(PlaybackEngineTest, stopWhileTheStreamAsksForNothing_endsWithoutItsBuffer
     engine_.waitForWaitThreads();
     EXPECT_FALSE(engine_.isPlaying());
     EXPECT_FALSE(engine_.isWaitingToPlay());
-    EXPECT_EQ(renderer_.runLength.load(), 0.0);  // no buffer took the stop up
+    EXPECT_EQ(runLength(), 0.0);  // no buffer took the stop up
     EXPECT_EQ(unit_.stops, 1);
     EXPECT_TRUE(engine_.renderLock.try_lock());
     engine_.renderLock.unlock();
+}
+
+// Time in the engine is its clock's alone, a steady one the test holds here. A sleep fade planned
+// before the start ends where that clock says; after a stop the playback ends once the clock has
+// passed the end, not before, whatever any other clock does meanwhile (a wall clock stepped back
+// would otherwise keep it "playing" silence).
+TEST(PlaybackEngineClockTest, fadeAndEndFollowTheEnginesClock) {
+    FakeOutputUnit unit({441});
+    TestHost host;
+    Preferences preferences;
+    RandomSource random(kSeed);
+    Renderer renderer(preferences, random);
+    std::atomic<double> now{5000.0};
+    PlaybackEngine engine(renderer, unit, host, [&now] { return now.load(); });
+    engine.openAudioOutput();
+    engine.setSleepFade(0.6, 0.4);
+    now = 5000.1;
+    engine.playStop();
+    EXPECT_EQ(engine.sleepFade(), (SleepFade{22050, 17640}));
+
+    const auto waitFor = [](auto holds) {
+        const auto giveUp = std::chrono::steady_clock::now() + 20s;  // only against a hang
+        while (!holds() && std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::sleep_for(1ms);
+        }
+        return holds();
+    };
+    ASSERT_TRUE(waitFor([&] { return unit.renderedFrames.load() > 5000; }));
+    engine.playStop();
+    const RenderRun& run = *engine.rendering();
+    ASSERT_TRUE(waitFor([&] { return run.runLength.load() != 0.0; }));
+    const double end = run.runLength.load();
+    ASSERT_TRUE(waitFor([&] { return unit.renderedFrames.load() > end * 44100 + 4410; }));
+    // Silence is all that is left, but on the engine's clock the end has not come.
+    std::this_thread::sleep_for(
+        std::chrono::microseconds(5 * PlaybackEngine::kWaitPollMicroseconds));
+    EXPECT_TRUE(engine.isPlaying());
+    EXPECT_EQ(host.stopped, 0);
+    now = 5000.1 + end + 0.05;
+    ASSERT_TRUE(host.pumpUntilStopped(1));
+    engine.waitForWaitThreads();
+    EXPECT_FALSE(engine.isPlaying());
 }
 
 TEST(PlaybackEngineOpenTest, eachFailingStepLogsItsLineOnce) {
@@ -759,11 +788,20 @@ TEST(PlaybackEngineLifetimeTest, destroyedWhilePlaying_fadesOutAndLeavesNoThread
         }
         ASSERT_GE(unit.renderedFrames.load(), 4000u);
     }
-    // The engine is gone; its wait thread ended the playback first.
+    // The engine is gone; its wait thread ended the playback first, after the fade-out: a
+    // request was cut at the end the stop set, and nothing sounded after it.
     EXPECT_EQ(unit.stops, 1);
-    const uint32_t end = static_cast<uint32_t>(Renderer::kSampleRate * renderer.runLength.load());
-    EXPECT_GT(end, 4000u);
-    EXPECT_EQ(unit.playbacks.at(0).left.size(), end);
+    const FakeOutputUnit::Playback& played = unit.playbacks.at(0);
+    EXPECT_GT(played.left.size(), 4000u);
+    size_t cut = 0;
+    while (cut < played.requests.size() &&
+           played.requests[cut].played == played.requests[cut].frames) {
+        ++cut;
+    }
+    ASSERT_LT(cut, played.requests.size());
+    for (size_t i = cut + 1; i < played.requests.size(); ++i) {
+        EXPECT_EQ(played.requests[i].played, 0u);
+    }
     ASSERT_TRUE(host.pumpUntilStopped(1));  // the posted title update outlives the engine safely
 }
 

@@ -129,12 +129,11 @@ TEST_F(AiffWriterTest, oneSecond_readsBackAsTheRenderedSamples) {
     RandomSource random(77);
     Renderer renderer(prefs_, random);
     renderer.volume = 0.7;
-    renderer.fadeInOut = 2.0;
-    renderer.runLength = 1.0;
+    RenderRun run(renderer, 2.0, 1.0);
     std::vector<int16_t> left(44100), right(44100);
     AudioBufferList list{2, {{1, 88200, left.data()}, {1, 88200, right.data()}}};
     RendererData request{nullptr, nullptr, 0, 44100, &list};
-    renderer.renderWave(&request);
+    run.renderWave(&request);
     EXPECT_EQ(read[0], 0);
     EXPECT_EQ(read[1], 0);
     for (size_t i = 0; i < 44100; ++i) {

@@ -202,8 +202,7 @@ TEST_F(ExportFormatsTest, loop_joinsItsEndToItsStartWithoutASeam) {
     RandomSource random(13);
     Renderer renderer(prefs_, random);
     renderer.volume = 0.8;
-    renderer.fadeInOut = 0.0;
-    renderer.runLength = 0.0;
+    RenderRun run(renderer, 0.0, 0.0);
     const uint32_t lead = loopCrossfadeFrames(352'800);
     ASSERT_EQ(lead, 176'400u);
     Recording sound;
@@ -214,7 +213,7 @@ TEST_F(ExportFormatsTest, loop_joinsItsEndToItsStartWithoutASeam) {
         for (uint32_t done = 0; done < part; done += kExportBlockFrames) {
             const uint32_t n = std::min(kExportBlockFrames, part - done);
             RendererData request{nullptr, nullptr, 0, n, &list};
-            renderer.renderWave(&request);
+            run.renderWave(&request);
             sound.left.insert(sound.left.end(), left.begin(), left.begin() + n);
             sound.right.insert(sound.right.end(), right.begin(), right.begin() + n);
         }

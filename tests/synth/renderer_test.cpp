@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -18,7 +19,7 @@ public:
     ReferenceRenderer(const Preferences& prefs, uint32_t seed) : prefs_(prefs), random_(seed) {}
 
     double runLength = 0, fadeInOut = 0.01, volume = 0.5;
-    uint32_t frameCount = 0;
+    uint64_t frameCount = 0;
     bool forceStop = false, forceStopFinished = false;
     // What the envelopes went through: the phases they were in, and whether one held at the top.
     unsigned phasesSeen = 0;
@@ -32,13 +33,13 @@ public:
             if (runLength == 0 || runLength > candidate)
                 runLength = candidate;
         }
-        uint32_t start = frameCount, end = start + frames;
+        uint64_t start = frameCount, end = start + frames;
         frameCount = end;
         uint32_t written = frames;
         if (runLength != 0) {
-            const auto last = static_cast<uint32_t>(44100 * runLength);
+            const auto last = static_cast<uint64_t>(44100 * runLength);
             if (end > last) {
-                written = start <= last ? last - start : 0;
+                written = start <= last ? uint32_t(last - start) : 0;
                 if (start >= last)
                     start = last;
                 end = last;
@@ -50,12 +51,12 @@ public:
     }
 
 private:
-    void channel(int index, uint32_t start, uint32_t end, int16_t* out) {
+    void channel(int index, uint64_t start, uint64_t end, int16_t* out) {
         ChannelWaveState& st = states_[index];
         const WaveParameters p =
             deriveWaveParameters(prefs_.ascent(), prefs_.descent(), prefs_.waveInterval(),
                                  prefs_.lightWave(), prefs_.heavyWave(), prefs_.boostSoundLevel());
-        for (uint32_t f = start; f < end; ++f) {
+        for (uint64_t f = start; f < end; ++f) {
             const double e = prefs_.amplitudeGenerator()
                                  ? waveEnvelope(st.envelope, random_, p.ascentRate, p.descentRate,
                                                 p.waveThreshold)
@@ -65,7 +66,7 @@ private:
             const double pink = pinkNoise(st.pink, random_);
             const double brown = brownNoise(st.brown, random_);
             const double mix = (p.lightWeight * pink + brown * p.heavyWeight) * e;
-            const double t = f / 44100.0, F = fadeInOut;
+            const double t = double(f) / 44100.0, F = fadeInOut;
             double g;
             if (F > t) {
                 g = t / F * volume;
@@ -86,11 +87,15 @@ private:
     ChannelWaveState states_[2];
 };
 
-// A renderer and its request buffers.
+// A renderer, one sound of it and its request buffers.
 struct Rig {
-    explicit Rig(const Preferences& prefs, uint32_t seed) : random(seed), renderer(prefs, random) {}
+    explicit Rig(const Preferences& prefs, uint32_t seed)
+        : random(seed), renderer(prefs, random), run(renderer, Renderer::kLiveFade) {}
 
     uint32_t render(uint32_t frames, const LiveRendering* live = nullptr) {
+        return renderWith(run, frames, live);
+    }
+    uint32_t renderWith(RenderRun& sound, uint32_t frames, const LiveRendering* live = nullptr) {
         left.assign(frames, 12345);
         right.assign(frames, 12345);
         list.mNumberBuffers = 2;
@@ -98,9 +103,9 @@ struct Rig {
         list.mBuffers[1] = {1, frames * 2, right.data()};
         RendererData request{nullptr, nullptr, 0, frames, &list};
         if (live != nullptr) {
-            renderer.renderWave(&request, *live);
+            sound.renderWave(&request, *live);
         } else {
-            renderer.renderWave(&request);
+            sound.renderWave(&request);
         }
         EXPECT_EQ(list.mBuffers[0].mDataByteSize, list.mBuffers[1].mDataByteSize);
         return list.mBuffers[0].mDataByteSize / 2;
@@ -108,6 +113,7 @@ struct Rig {
 
     RandomSource random;
     Renderer renderer;
+    RenderRun run;
     AudioBufferList list{};
     std::vector<int16_t> left, right;
 };
@@ -115,9 +121,9 @@ struct Rig {
 void expectSameAsReference(Rig& rig, ReferenceRenderer& ref, uint32_t frames) {
     std::vector<int16_t> l(frames, 12345), r(frames, 12345);
     const uint32_t expectedFrames = ref.render(frames, l.data(), r.data());
-    const uint32_t frameCountBefore = rig.renderer.frameCount;
+    const uint64_t frameCountBefore = rig.run.frameCount;
     ASSERT_EQ(rig.render(frames), expectedFrames);
-    ASSERT_EQ(rig.renderer.frameCount, frameCountBefore + frames);
+    ASSERT_EQ(rig.run.frameCount, frameCountBefore + frames);
     for (uint32_t i = 0; i < frames; ++i) {
         ASSERT_EQ(rig.left[i], l[i]) << "left frame " << frameCountBefore + i;
         ASSERT_EQ(rig.right[i], r[i]) << "right frame " << frameCountBefore + i;
@@ -151,16 +157,16 @@ TEST(RendererTest, exportFades_withEndInsideARequest_matchTheFormulaAndShortenBu
     Preferences prefs;
     Rig rig(prefs, 7);
     ReferenceRenderer ref(prefs, 7);
-    rig.renderer.fadeInOut = ref.fadeInOut = 2.0;
-    rig.renderer.runLength = ref.runLength = 5.0;  // ends at frame 220,500
+    rig.run.fadeInOut = ref.fadeInOut = 2.0;
+    rig.run.runLength = ref.runLength = 5.0;  // ends at frame 220,500
     rig.renderer.volume = ref.volume = 0.8;
     for (int i = 0; i < 4; ++i) {
         expectSameAsReference(rig, ref, 50000);
     }
     EXPECT_EQ(rig.render(50000), 20500u);  // the request straddling the end
-    EXPECT_EQ(rig.renderer.frameCount, 250000u);
+    EXPECT_EQ(rig.run.frameCount, 250000u);
     EXPECT_EQ(rig.render(4096), 0u);  // nothing after the end, the count still advances
-    EXPECT_EQ(rig.renderer.frameCount, 254096u);
+    EXPECT_EQ(rig.run.frameCount, 254096u);
     EXPECT_EQ(rig.left[0], 12345);  // and the buffer is left untouched
 }
 
@@ -171,11 +177,11 @@ TEST(RendererTest, stopRequest_endsTheSoundOneFadeAfterTheRenderedFrames) {
     for (int i = 0; i < 10; ++i) {
         expectSameAsReference(rig, ref, 44100);
     }
-    ASSERT_EQ(rig.renderer.frameCount, 441000u);
-    rig.renderer.forceStop = ref.forceStop = true;
+    ASSERT_EQ(rig.run.frameCount, 441000u);
+    rig.run.forceStop = ref.forceStop = true;
     expectSameAsReference(rig, ref, 1024);  // fades out over 441 frames and stops at 441,441
-    EXPECT_DOUBLE_EQ(rig.renderer.runLength, 10.01);
-    EXPECT_TRUE(rig.renderer.forceStopFinished);
+    EXPECT_DOUBLE_EQ(rig.run.runLength, 10.01);
+    EXPECT_TRUE(rig.run.forceStopFinished);
     EXPECT_EQ(rig.list.mBuffers[0].mDataByteSize, 441u * 2);
     int audible = 0;  // fading, not cut: most of the fade is still heard
     for (int f = 0; f < 300; ++f)
@@ -187,29 +193,64 @@ TEST(RendererTest, stopRequest_endsTheSoundOneFadeAfterTheRenderedFrames) {
 TEST(RendererTest, stopRequest_keepsAnEarlierEnd_andASecondRequestChangesNothing) {
     Preferences prefs;
     Rig rig(prefs, 4);
-    rig.renderer.runLength = 0.5;
+    rig.run.runLength = 0.5;
     rig.render(44100);  // the stop's candidate end, 1.01 s, comes after the set one
-    rig.renderer.forceStop = true;
+    rig.run.forceStop = true;
     rig.render(512);
-    EXPECT_EQ(rig.renderer.runLength, 0.5);
-    EXPECT_TRUE(rig.renderer.forceStopFinished);
+    EXPECT_EQ(rig.run.runLength, 0.5);
+    EXPECT_TRUE(rig.run.forceStopFinished);
 
     Rig open(prefs, 4);
     open.render(1000);
-    open.renderer.forceStop = true;
+    open.run.forceStop = true;
     open.render(100);
-    const double end = open.renderer.runLength;
+    const double end = open.run.runLength;
     EXPECT_DOUBLE_EQ(end, 1000 / 44100.0 + 0.01);
     open.render(100);
-    EXPECT_EQ(open.renderer.runLength, end);
+    EXPECT_EQ(open.run.runLength, end);
 }
 
 TEST(RendererTest, stopBeforeTheFirstBuffer_rendersTheFadeOnly) {
     Preferences prefs;
     Rig rig(prefs, 5);
-    rig.renderer.forceStop = true;
+    rig.run.forceStop = true;
     EXPECT_EQ(rig.render(4096), 441u);
-    EXPECT_DOUBLE_EQ(rig.renderer.runLength, 0.01);
+    EXPECT_DOUBLE_EQ(rig.run.runLength, 0.01);
+}
+
+// A night that goes on past 2^32 frames (27 hours) goes on as it was. Started just before the frame
+// where a 32-bit count wrapped to 0, the sound runs through it as the formula gives it (at the
+// volume: no second fade-in from silence); going back to a point saved before it renders the same
+// again; and a stop after it still fades out and ends.
+TEST(RendererTest, pastTwoToThe32Frames_noSecondFadeIn_rewindRendersTheSame_stopFades) {
+    Preferences prefs;
+    Rig rig(prefs, 19);
+    ReferenceRenderer ref(prefs, 19);
+    constexpr uint64_t kOldWrap = uint64_t{1} << 32;
+    rig.run.frameCount = ref.frameCount = kOldWrap - 3000;
+    RenderCheckpoint before;
+    rig.run.saveCheckpoint(before);
+    expectSameAsReference(rig, ref, 4410);
+    const std::vector<int16_t> left = rig.left, right = rig.right;
+    EXPECT_TRUE(left[3000] != 0 || right[3000] != 0);  // a fade-in would begin at 0
+
+    rig.run.restoreCheckpoint(before);
+    EXPECT_EQ(rig.render(4410), 4410u);
+    EXPECT_EQ(rig.left, left);
+    EXPECT_EQ(rig.right, right);
+    EXPECT_EQ(rig.run.frameCount, kOldWrap + 1410);
+
+    rig.run.forceStop = ref.forceStop = true;
+    expectSameAsReference(rig, ref, 1024);
+    const uint32_t sounded = rig.list.mBuffers[0].mDataByteSize / 2;
+    EXPECT_NEAR(sounded, 441.0, 1.0);
+    double head = 0, tail = 0;
+    for (uint32_t f = 0; f < 40; ++f) {
+        head = std::max(head, std::abs(double(rig.left[f])));
+        tail = std::max(tail, std::abs(double(rig.left[sounded - 1 - f])));
+    }
+    EXPECT_LT(tail, head * 0.2);
+    EXPECT_EQ(rig.render(1024), 0u);
 }
 
 TEST(RendererTest, settingsCombinations_matchTheFrameByFrameFormula) {
@@ -290,7 +331,7 @@ TEST(RendererTest, amplitudeGeneratorOff_drawsThreeTimesPerFrameInsteadOfFour) {
         for (int i = 0; i < (envelope ? 4 : 3) * 2000; ++i) {
             expected.next();
         }
-        EXPECT_EQ(rig.random.next(), expected.next()) << "envelope " << envelope;
+        EXPECT_EQ(rig.run.randomSource().next(), expected.next()) << "envelope " << envelope;
     }
 }
 
@@ -341,8 +382,7 @@ TEST(RendererTest, tap_getsOneRecordPerSoundingBufferWithItsFrameLevelAndEnvelop
     RenderTap tap;
     const LiveRendering live{SleepFade{}, &tap};
     Rig rig(prefs, 8);
-    rig.renderer.runLength = 2000 / 44100.0;  // ends inside the fifth buffer
-    rig.renderer.resetWaveFunctions();
+    rig.run.runLength = 2000 / 44100.0;  // ends inside the fifth buffer
     std::vector<std::vector<int16_t>> buffers[2];
     std::vector<float> envelopes[2];
     for (int i = 0; i < 6; ++i) {
@@ -350,7 +390,7 @@ TEST(RendererTest, tap_getsOneRecordPerSoundingBufferWithItsFrameLevelAndEnvelop
         for (int c = 0; c < 2; ++c) {
             const auto& samples = c == 0 ? rig.left : rig.right;
             buffers[c].emplace_back(samples.begin(), samples.begin() + written);
-            envelopes[c].push_back(float(rig.renderer.channelState(c).envelope.amplitude));
+            envelopes[c].push_back(float(rig.run.channelState(c).envelope.amplitude));
         }
     }
     TapRecord records[16];
@@ -370,11 +410,9 @@ TEST(RendererTest, tap_getsOneRecordPerSoundingBufferWithItsFrameLevelAndEnvelop
     }
     // The next sound is told apart, and an export (no tap given) reports nothing.
     const uint32_t firstSound = records[0].sound;
-    rig.renderer.resetWaveFunctions();
-    rig.renderer.frameCount = 0;
-    rig.renderer.runLength = 0;
-    rig.render(100);
-    rig.render(100, &live);
+    RenderRun next(rig.renderer, Renderer::kLiveFade);
+    rig.renderWith(next, 100);
+    rig.renderWith(next, 100, &live);
     ASSERT_EQ(tap.read(records, 16), 1u);
     EXPECT_NE(records[0].sound, firstSound);
     EXPECT_EQ(records[0].frame, 100u);
@@ -392,11 +430,11 @@ TEST(RendererTest, parallelChannels_renderExactlyWhatOneThreadRenders) {
         Rig one(prefs, 1234);
         Rig two(prefs, 1234);
         for (Rig* rig : {&one, &two}) {
-            rig->renderer.fadeInOut = 2.0;
-            rig->renderer.runLength = 13.5;  // 595,350 frames: past the wrap at 524,288, and the
-                                             // end inside the fourth block
+            rig->run.fadeInOut = 2.0;
+            rig->run.runLength = 13.5;  // 595,350 frames: past the wrap at 524,288, and the
+                                        // end inside the fourth block
         }
-        ParallelRenderer parallel(two.renderer);
+        ParallelRenderer parallel(two.run);
         EXPECT_TRUE(parallel.parallel());
         // All blocks started at once, more than the threads queue: each channel runs ahead.
         const uint32_t sizes[] = {122880u, 100000u, 301471u, 122880u, 1u, 4096u};
@@ -423,8 +461,8 @@ TEST(RendererTest, parallelChannels_renderExactlyWhatOneThreadRenders) {
             ASSERT_EQ(blocks[b].left, one.left) << "envelope " << envelope << ", block " << b;
             ASSERT_EQ(blocks[b].right, one.right) << "envelope " << envelope << ", block " << b;
         }
-        EXPECT_EQ(two.renderer.frameCount, one.renderer.frameCount);
-        EXPECT_EQ(two.random.next(), one.random.next());
+        EXPECT_EQ(two.run.frameCount, one.run.frameCount);
+        EXPECT_EQ(two.run.randomSource().next(), one.run.randomSource().next());
     }
 }
 
