@@ -249,9 +249,7 @@ QString usageText() {
                "              interrupted)\n"
                "--fade-out F  with --play --minutes: fade the sound out gently over its last F "
                "minutes\n"
-               "              (at most M, which may then be at most 1440; default: the short "
-               "fade of\n"
-               "              the play/stop button)\n"
+               "              (at most M; default: the short fade of the play/stop button)\n"
                "--format F    file format of the export: %1 (default: the one FILE's\n"
                "              extension names, else aiff, with \".aif\" appended)\n"
                "--loop        an export whose end flows into its start, to be played repeated\n"
@@ -349,14 +347,6 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
     if (parser.isSet("fade-out")) {
         if (!play || !parser.isSet("minutes")) {
             error = QStringLiteral("--fade-out goes with --play --minutes M");
-            return outcome;
-        }
-        if (*sound.minutes > kMaxFadeOutPlayMinutes) {
-            error = QStringLiteral(
-                        "--fade-out: a fade-out can end at most %1 minutes (a day) after the "
-                        "launch; --minutes is %2")
-                        .arg(kMaxFadeOutPlayMinutes)
-                        .arg(static_cast<double>(*sound.minutes));
             return outcome;
         }
         bool ok = false;

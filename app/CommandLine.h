@@ -18,9 +18,6 @@ inline constexpr int kExitBadUsage = 2;  // an option was refused; nothing was t
 // The longest --play: the end is kept on the steady clock, in nanoseconds, which holds about 290
 // years; this leaves room for the clock's own count since boot.
 inline constexpr double kMaxPlayMinutes = 1e8;
-// The latest end of a --play fade-out, counted from the launch: the fade is placed in the
-// playback's frames, which reach about 27 hours.
-inline constexpr int kMaxFadeOutPlayMinutes = 1440;
 
 // Settings given on the command line; what is absent comes from the saved settings.
 struct SoundOptions {
