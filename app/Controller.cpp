@@ -1,21 +1,25 @@
 #include "Controller.h"
 
+#include <QAbstractSpinBox>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QShortcut>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTextEdit>
 #include <QTimeEdit>
 #include <QVBoxLayout>
 #include <QVersionNumber>
@@ -198,8 +202,8 @@ void Controller::connectActions() {
     if (showWavesAction) {
         connect(showWavesAction, &QAction::toggled, this, &Controller::setShowWaves);
     }
-    auto* cancelKey = new QShortcut(QKeySequence(Qt::Key_Escape), window);
-    connect(cancelKey, &QShortcut::activated, this, &Controller::cancel);
+    // Escape and Space reach the sound only when nothing in the window took them first.
+    window->installEventFilter(this);
     for (QMenu* menu : window->findChildren<QMenu*>()) {
         connect(menu, &QMenu::aboutToShow, this, &Controller::validateMenus);
     }
@@ -329,6 +333,33 @@ void Controller::cancel() {
     if (isPlaying()) {
         playStop();
     }
+}
+
+bool Controller::eventFilter(QObject* watched, QEvent* event) {
+    // A key press that no widget took (an open pop-up, a text field or a button keeps its own
+    // keys) goes on to the window, and only then to the sound.
+    if (watched == window.data() && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        if (plain && key->key() == Qt::Key_Escape) {
+            cancel();
+            return true;
+        }
+        if (plain && key->key() == Qt::Key_Space && !textFieldFocused()) {
+            // A held key would start and stop the sound over and over.
+            if (!key->isAutoRepeat()) {
+                playStop();
+            }
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+bool Controller::textFieldFocused() {
+    const QWidget* focus = QApplication::focusWidget();
+    return qobject_cast<const QLineEdit*>(focus) || qobject_cast<const QAbstractSpinBox*>(focus) ||
+           qobject_cast<const QTextEdit*>(focus) || qobject_cast<const QPlainTextEdit*>(focus);
 }
 
 void Controller::volumeSliderChanged() {

@@ -3,7 +3,7 @@
 // engine and the parts of the window that have classes of their own (scheduler, export flow, tray
 // menu, preferences and help panels).
 //
-// Every start or stop, from the button, the menu, the tray, Escape, the media keys or the
+// Every start or stop, from the button, the menu, the tray, Escape or Space, the media keys or the
 // scheduler, goes through `playStop`; the play state is the controller's own, and what follows it
 // (the button, the menus, the tray, the media player on the bus, the sleep inhibitor) hears of
 // every change through `playStateChanged`. Settings are read once at launch and written once at
@@ -136,7 +136,14 @@ signals:
     void keepAwakeChanged(bool keepAwake);
     void volumeChanged();
 
+protected:
+    // Escape stops the sound and Space starts or stops it, when the window gets the key.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    // A field that takes typed text has the focus: Space is a character there.
+    static bool textFieldFocused();
+
     // PlaybackHost: the engine's word to the main thread.
     void postToMainThread(std::function<void()> task) override;
     void didStart() override;

@@ -337,6 +337,37 @@ private slots:
         QVERIFY(!c.isPlaying());
     }
 
+    // Keys as the window system delivers them: Escape closes an open pop-up before it stops the
+    // sound, and Space starts and stops the sound except where it is typed. Without a server a
+    // start waits for it and counts as playing, so this holds either way.
+    void keys_escapeClosesAPopUpFirst_spaceOutsideTextFields() {
+        Launched app(storePath);
+        Controller& c = app.controller;
+        c.window->activateWindow();
+        QTRY_VERIFY(c.window->isActiveWindow());
+        QWindow* screenWindow = c.window->windowHandle();
+
+        c.volumeSlider->setFocus();
+        QTest::keyClick(screenWindow, Qt::Key_Space);
+        QVERIFY(c.isPlaying());
+        c.fadeChoice->showPopup();
+        QTRY_VERIFY(QApplication::activePopupWidget());
+        QTest::keyClick(screenWindow, Qt::Key_Escape);
+        QTRY_VERIFY(!QApplication::activePopupWidget());
+        QVERIFY(c.isPlaying());
+        QTest::keyClick(screenWindow, Qt::Key_Escape);
+        QTRY_VERIFY(!c.isPlaying());
+
+        c.timeText->setFocus();
+        QTest::keyClick(screenWindow, Qt::Key_Space);
+        QVERIFY(!c.isPlaying());
+        c.volumeSlider->setFocus();
+        QTest::keyClick(screenWindow, Qt::Key_Space, Qt::NoModifier);
+        QVERIFY(c.isPlaying());
+        QTest::keyClick(screenWindow, Qt::Key_Space);
+        QTRY_VERIFY(!c.isPlaying());
+    }
+
     // Without a server the window says so in its status line and tooltip; a start waits for the
     // server, titled as playing; a stop coming due on the schedule ends the wait.
     void noServer_statusSaysSo_startWaits_aScheduledStopEndsTheWait() {
