@@ -73,6 +73,9 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
     connect(&exportFlow_, &ExportFlow::savingChanged, this, &Controller::validateMenus);
     // The first to hear of a change: the button and the menus are right before anyone else looks.
     connect(this, &Controller::playStateChanged, this, &Controller::showPlayState);
+    // An armed stop counts from the start of the sound.
+    connect(this, &Controller::playStateChanged, &scheduler_, &Scheduler::playStateChanged);
+    connect(&scheduler_, &Scheduler::startTextChanged, this, &Controller::showStatusLine);
     // A change is heard at once: a playback renders what it has queued again.
     connect(&preferencesPanel_, &PreferencesPanel::soundSettingsChanged, this,
             [this] { engine_.soundChanged(); });
@@ -442,7 +445,18 @@ void Controller::statusChanged() {
     }
     const std::string reason =
         status == PlaybackStatus::CannotPlay ? engine_.failureText() : engine_.outputFailureText();
-    const QString line = playbackStatusText(status, reason);
+    soundStatus_ = playbackStatusText(status, reason);
+    showStatusLine();
+    validateMenus();
+    statusLog_.update(status, reason);
+}
+
+void Controller::showStatusLine() {
+    QString line = soundStatus_;
+    const QString start = scheduler_.startText();
+    if (!start.isEmpty()) {
+        line = QStringLiteral("%1 · %2").arg(line, start);
+    }
     if (statusText) {
         if (settingsUnwritable_) {
             // Said before the quit that would lose them, without a dialog in the way.
@@ -454,8 +468,6 @@ void Controller::statusChanged() {
         }
     }
     trayMenu_.setToolTip(QStringLiteral("Brinesong: %1").arg(line));
-    validateMenus();
-    statusLog_.update(status, reason);
 }
 
 }  // namespace brinesong

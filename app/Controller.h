@@ -150,6 +150,8 @@ private:
     void didStop() override;
     // The window's status line and the tray icon's tooltip say what is happening.
     void statusChanged() override;
+    // The sound's status, then when an armed start comes.
+    void showStatusLine();
 
     // The button's title and the menus for the play state.
     void showPlayState(bool playing);
@@ -176,6 +178,7 @@ private:
     bool terminated_ = false;
     bool updating_ = false;  // set while the program itself moves the volume slider
     PlaybackStatusLog statusLog_;
+    QString soundStatus_;        // the status line's account of the sound
     bool shownPlaying_ = false;  // the play state last announced
     OutputDeviceSelection* outputDevices_ = nullptr;
     OutputRouting* outputRouting_ = nullptr;

@@ -36,10 +36,6 @@
         <translation>Anhalten nach</translation>
     </message>
     <message>
-        <source>Minutes from now, counted from when the stop is armed</source>
-        <translation>Minuten ab jetzt, gezählt ab dem Ankreuzen</translation>
-    </message>
-    <message>
         <source>minutes</source>
         <translation>Minuten</translation>
     </message>
@@ -304,6 +300,30 @@ Möchten Sie die Datei ersetzen?</translation>
     <message>
         <source>The settings cannot be saved: %1 cannot be written.</source>
         <translation>Die Einstellungen können nicht gespeichert werden: %1 kann nicht geschrieben werden.</translation>
+    </message>
+    <message>
+        <source>Minutes of sound before the stop, counted from the start (or from now, while the sound plays)</source>
+        <translation>Minuten Klang bis zum Anhalten, gezählt ab dem Start (oder ab jetzt, während die Brandung spielt)</translation>
+    </message>
+    <message>
+        <source>Stops %1 min after the sound starts, fading out over the last %2 min</source>
+        <translation>Hält %1 Min. nach dem Start an, blendet über die letzten %2 Min. aus</translation>
+    </message>
+    <message>
+        <source>Stops %1 min after the sound starts</source>
+        <translation>Hält %1 Min. nach dem Start an</translation>
+    </message>
+    <message>
+        <source>Starts in %1:%2</source>
+        <translation>Startet in %1:%2</translation>
+    </message>
+    <message>
+        <source>Starts tomorrow at %1</source>
+        <translation>Startet morgen um %1</translation>
+    </message>
+    <message>
+        <source>Starts on %1 at %2</source>
+        <translation>Startet am %1 um %2</translation>
     </message>
 </context>
 </TS>

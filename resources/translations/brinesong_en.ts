@@ -52,10 +52,6 @@
         <translation>Stop after</translation>
     </message>
     <message>
-        <source>Minutes from now, counted from when the stop is armed</source>
-        <translation>Minutes from now, counted from when the stop is armed</translation>
-    </message>
-    <message>
         <source>minutes</source>
         <translation>minutes</translation>
     </message>
@@ -304,6 +300,30 @@ Do you want to replace it?</translation>
     <message>
         <source>The settings cannot be saved: %1 cannot be written.</source>
         <translation>The settings cannot be saved: %1 cannot be written.</translation>
+    </message>
+    <message>
+        <source>Minutes of sound before the stop, counted from the start (or from now, while the sound plays)</source>
+        <translation>Minutes of sound before the stop, counted from the start (or from now, while the sound plays)</translation>
+    </message>
+    <message>
+        <source>Stops %1 min after the sound starts, fading out over the last %2 min</source>
+        <translation>Stops %1 min after the sound starts, fading out over the last %2 min</translation>
+    </message>
+    <message>
+        <source>Stops %1 min after the sound starts</source>
+        <translation>Stops %1 min after the sound starts</translation>
+    </message>
+    <message>
+        <source>Starts in %1:%2</source>
+        <translation>Starts in %1:%2</translation>
+    </message>
+    <message>
+        <source>Starts tomorrow at %1</source>
+        <translation>Starts tomorrow at %1</translation>
+    </message>
+    <message>
+        <source>Starts on %1 at %2</source>
+        <translation>Starts on %1 at %2</translation>
     </message>
 </context>
 </TS>

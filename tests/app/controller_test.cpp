@@ -211,8 +211,8 @@ private slots:
             QCOMPARE(c.renderer().volume.load(), 0.33);
             c.timeText->setTime(QTime(6, 30, 0));
             // Typed and not yet entered: what the field shows is what is saved.
-            c.timeText->setSelectedSection(QDateTimeEdit::SecondSection);
-            QTest::keyClicks(c.timeText, QStringLiteral("15"));
+            c.timeText->setSelectedSection(QDateTimeEdit::MinuteSection);
+            QTest::keyClicks(c.timeText, QStringLiteral("45"));
             c.minutesText->setValue(20);
             QCOMPARE(c.scheduler().fadeMinutes(), 0);  // off by default
             c.fadeChoice->setCurrentIndex(c.fadeChoice->findData(15));
@@ -233,8 +233,8 @@ private slots:
         QSettings raw(storePath, QSettings::IniFormat);
         QCOMPARE(raw.value(keys::kVolume).toString(), QStringLiteral("33"));
         QCOMPARE(raw.value(keys::kHour).toString(), QStringLiteral("6"));
-        QCOMPARE(raw.value(keys::kMinute).toString(), QStringLiteral("30"));
-        QCOMPARE(raw.value(keys::kSecond).toString(), QStringLiteral("15"));
+        QCOMPARE(raw.value(keys::kMinute).toString(), QStringLiteral("45"));
+        QCOMPARE(raw.value(keys::kSecond).toString(), QStringLiteral("0"));
         QCOMPARE(raw.value(keys::kMinutes).toString(), QStringLiteral("20"));
         QCOMPARE(raw.value(keys::kLightWave).toString(), QStringLiteral("62"));
         QCOMPARE(raw.value(keys::kHeavyWave).toString(), QStringLiteral("100"));
@@ -253,7 +253,7 @@ private slots:
         Launched again(storePath);
         QVERIFY(!again.controller.firstLaunch());
         QCOMPARE(again.controller.volumeSlider->value(), 33);
-        QCOMPARE(again.controller.timeText->time(), QTime(6, 30, 15));
+        QCOMPARE(again.controller.timeText->time(), QTime(6, 45));
         QCOMPARE(Preferences::sharedInstance().lightWave(), 62.0);
         QVERIFY(!again.controller.keepAwake());
         QCOMPARE(again.controller.fadeChoice->currentData().toInt(), 15);
@@ -448,6 +448,10 @@ private slots:
         c.timeText->setTime(QTime(7, 30, 0));
         c.startCheckbox->click();
         QVERIFY(c.scheduler().willStart());
+        // The status line and the tray say when it comes.
+        QVERIFY2(c.statusText->text().endsWith(QStringLiteral(" · Starts in 0:30")),
+                 qPrintable(c.statusText->text()));
+        QVERIFY(c.trayMenu().toolTip().endsWith(QStringLiteral(" · Starts in 0:30")));
         bool firedWhileSaving = false;
         connect(&c.scheduler(), &Scheduler::startFired, this, [&] {
             firedWhileSaving = c.isSaving();
