@@ -29,6 +29,7 @@
 #include "HelpPanel.h"
 #include "InterfaceLoader.h"
 #include "PlaybackStatusText.h"
+#include "WindowKeys.h"
 #include "audio/OutputDeviceSelection.h"
 #include "platform/Localization.h"
 #include "platform/SettingsStore.h"
@@ -79,6 +80,7 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
     // A change is heard at once: a playback renders what it has queued again.
     connect(&preferencesPanel_, &PreferencesPanel::soundSettingsChanged, this,
             [this] { engine_.soundChanged(); });
+    connect(&preferencesPanel_, &PreferencesPanel::helpRequested, this, &Controller::showHelp);
     connect(&preferencesPanel_, &PreferencesPanel::keepAwakeChanged, this, [this](bool keepAwake) {
         settings_.keepAwake = keepAwake;
         emit keepAwakeChanged(keepAwake);
@@ -205,8 +207,9 @@ void Controller::connectActions() {
     if (showWavesAction) {
         connect(showWavesAction, &QAction::toggled, this, &Controller::setShowWaves);
     }
-    // Escape and Space reach the sound only when nothing in the window took them first.
-    window->installEventFilter(this);
+    // Escape and Space reach the sound only when nothing in the window took them first (an open
+    // pop-up, a text field or a button keeps its own keys).
+    new WindowKeys(window, [this](const QKeyEvent& key) { return windowKey(key); });
     for (QMenu* menu : window->findChildren<QMenu*>()) {
         connect(menu, &QMenu::aboutToShow, this, &Controller::validateMenus);
     }
@@ -338,25 +341,20 @@ void Controller::cancel() {
     }
 }
 
-bool Controller::eventFilter(QObject* watched, QEvent* event) {
-    // A key press that no widget took (an open pop-up, a text field or a button keeps its own
-    // keys) goes on to the window, and only then to the sound.
-    if (watched == window.data() && event->type() == QEvent::KeyPress) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
-        if (plain && key->key() == Qt::Key_Escape) {
-            cancel();
-            return true;
-        }
-        if (plain && key->key() == Qt::Key_Space && !textFieldFocused()) {
-            // A held key would start and stop the sound over and over.
-            if (!key->isAutoRepeat()) {
-                playStop();
-            }
-            return true;
-        }
+bool Controller::windowKey(const QKeyEvent& key) {
+    const bool plain = (key.modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && key.key() == Qt::Key_Escape) {
+        cancel();
+        return true;
     }
-    return QObject::eventFilter(watched, event);
+    if (plain && key.key() == Qt::Key_Space && !textFieldFocused()) {
+        // A held key would start and stop the sound over and over.
+        if (!key.isAutoRepeat()) {
+            playStop();
+        }
+        return true;
+    }
+    return false;
 }
 
 bool Controller::textFieldFocused() {

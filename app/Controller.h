@@ -29,6 +29,7 @@ class QAction;
 class QCheckBox;
 class QComboBox;
 class QDateEdit;
+class QKeyEvent;
 class QLabel;
 class QPushButton;
 class QSlider;
@@ -136,11 +137,9 @@ signals:
     void keepAwakeChanged(bool keepAwake);
     void volumeChanged();
 
-protected:
-    // Escape stops the sound and Space starts or stops it, when the window gets the key.
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
+    // A key no widget of the window took: Escape stops the sound, Space starts or stops it.
+    bool windowKey(const QKeyEvent& key);
     // A field that takes typed text has the focus: Space is a character there.
     static bool textFieldFocused();
 
