@@ -266,8 +266,12 @@ QString usageText() {
         .arg(formatNames());
 }
 
+QString programVersion() {
+    return QStringLiteral(BRINESONG_VERSION);
+}
+
 QString versionText() {
-    return QStringLiteral("brinesong " BRINESONG_VERSION "\n");
+    return QStringLiteral("brinesong %1\n").arg(programVersion());
 }
 
 ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {

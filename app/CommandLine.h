@@ -64,6 +64,8 @@ struct ParseOutcome {
 ParseOutcome parseCommandLine(const std::vector<std::string>& arguments);
 
 QString usageText();
+// The program's version, "0.1.0": the build's project version, the one place it is written.
+QString programVersion();
 // "brinesong 0.1.0": the program's name and version.
 QString versionText();
 

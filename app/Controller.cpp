@@ -173,6 +173,7 @@ bool Controller::loadMainWindow() {
     exportAction = root->findChild<QAction*>(QStringLiteral("exportAction"));
     preferencesAction = root->findChild<QAction*>(QStringLiteral("preferencesAction"));
     helpAction = root->findChild<QAction*>(QStringLiteral("helpAction"));
+    aboutAction = root->findChild<QAction*>(QStringLiteral("aboutAction"));
     quitAction = root->findChild<QAction*>(QStringLiteral("quitAction"));
     window->setWindowIcon(applicationIcon());
     playStopButton->setText(Texts::tr("Start Brinesong"));
@@ -201,6 +202,7 @@ void Controller::connectActions() {
     connectAction(exportAction, &Controller::saveAs);
     connectAction(preferencesAction, &Controller::showPreferences);
     connectAction(helpAction, &Controller::showHelp);
+    connectAction(aboutAction, &Controller::showAbout);
     if (quitAction) {
         connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
     }
@@ -389,6 +391,14 @@ void Controller::setShowWaves(bool show) {
 
 void Controller::showHelp() {
     HelpPanel::showHelpPanel();
+}
+
+void Controller::showAbout() {
+    if (!aboutBox) {
+        aboutBox = showAboutBox(window);
+    }
+    aboutBox->raise();
+    aboutBox->activateWindow();
 }
 
 void Controller::showPreferences() {

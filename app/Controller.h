@@ -31,6 +31,7 @@ class QComboBox;
 class QDateEdit;
 class QKeyEvent;
 class QLabel;
+class QMessageBox;
 class QPushButton;
 class QSlider;
 class QSpinBox;
@@ -77,6 +78,7 @@ public:
     void cancel();
     void volumeSliderChanged();
     void showHelp();
+    void showAbout();
     void showPreferences();
     void saveAs();
 
@@ -116,7 +118,9 @@ public:
     QAction* exportAction = nullptr;
     QAction* preferencesAction = nullptr;
     QAction* helpAction = nullptr;
+    QAction* aboutAction = nullptr;
     QAction* quitAction = nullptr;
+    QPointer<QMessageBox> aboutBox;  // while it is open
 
     // The playback gain, 0.0 to 1.0. Setting it moves the slider, as a user would.
     double volume() const { return renderer_.volume.load(); }

@@ -22,7 +22,7 @@ namespace {
 void nameApplication() {
     QCoreApplication::setOrganizationName(QStringLiteral("Kelvane"));
     QCoreApplication::setApplicationName(QStringLiteral("Brinesong"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(BRINESONG_VERSION));
+    QCoreApplication::setApplicationVersion(brinesong::programVersion());
 }
 
 // The media player on the bus and the sleep inhibitor follow the controller's play state.

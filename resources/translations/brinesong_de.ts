@@ -325,5 +325,17 @@ Möchten Sie die Datei ersetzen?</translation>
         <source>Starts on %1 at %2</source>
         <translation>Startet am %1 um %2</translation>
     </message>
+    <message>
+        <source>About Brinesong</source>
+        <translation>Über Brinesong</translation>
+    </message>
+    <message>
+        <source>The sound of ocean surf, made as it plays.</source>
+        <translation>Das Rauschen der Meeresbrandung, erzeugt während es spielt.</translation>
+    </message>
+    <message>
+        <source>Licence: GNU GPL version 3 or later. It comes with no warranty.</source>
+        <translation>Lizenz: GNU GPL Version 3 oder später. Ohne jede Gewährleistung.</translation>
+    </message>
 </context>
 </TS>

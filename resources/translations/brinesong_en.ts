@@ -325,5 +325,17 @@ Do you want to replace it?</translation>
         <source>Starts on %1 at %2</source>
         <translation>Starts on %1 at %2</translation>
     </message>
+    <message>
+        <source>About Brinesong</source>
+        <translation>About Brinesong</translation>
+    </message>
+    <message>
+        <source>The sound of ocean surf, made as it plays.</source>
+        <translation>The sound of ocean surf, made as it plays.</translation>
+    </message>
+    <message>
+        <source>Licence: GNU GPL version 3 or later. It comes with no warranty.</source>
+        <translation>Licence: GNU GPL version 3 or later. It comes with no warranty.</translation>
+    </message>
 </context>
 </TS>

@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
@@ -539,6 +540,35 @@ private slots:
         c.preferencesAction->trigger();
         QVERIFY(c.preferencesPanel().panelWindow()->isVisible());
         QCOMPARE(c.preferencesPanel().lightWaveText->text(), QStringLiteral("75"));
+
+        // The Help menu's About box: the released version (the newest in the metainfo, which
+        // the install check holds --version to), what it is, the licence.
+        QVERIFY(c.validateMenuItem(c.aboutAction));
+        QVERIFY(c.window->findChild<QMenu*>(QStringLiteral("helpMenu"))
+                    ->actions()
+                    .contains(c.aboutAction));
+        QFile metainfo(QStringLiteral(BRINESONG_SOURCE_DIR
+                                      "/resources/desktop/org.kelvane.Brinesong.metainfo.xml"));
+        QVERIFY(metainfo.open(QIODevice::ReadOnly));
+        const QString release = QRegularExpression(QStringLiteral("<release version=\"([^\"]+)\""))
+                                    .match(QString::fromUtf8(metainfo.readAll()))
+                                    .captured(1);
+        QVERIFY(!release.isEmpty());
+        c.aboutAction->trigger();
+        QPointer<QMessageBox> about = c.aboutBox;
+        QVERIFY(about && about->isVisible());
+        QCOMPARE(about->parentWidget(), c.window.data());
+        QCOMPARE(about->windowTitle(), QStringLiteral("About Brinesong"));
+        const QString text = about->text();
+        QVERIFY2(text.contains(QStringLiteral("Brinesong ") + release) &&
+                     text.contains(QStringLiteral("GNU GPL version 3 or later")) &&
+                     text.contains(QStringLiteral("ocean surf")),
+                 qPrintable(text));
+        QVERIFY(!about->iconPixmap().isNull());
+        c.showAbout();  // open: the same box comes to the front
+        QCOMPARE(c.aboutBox.data(), about.data());
+        about->button(QMessageBox::Close)->click();
+        QTRY_VERIFY(!about);
     }
 
 private:

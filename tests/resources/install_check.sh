@@ -29,6 +29,11 @@ desktop-file-validate "$root/share/applications/org.kelvane.Brinesong.desktop" |
   fail "desktop-file-validate"
 appstreamcli validate --no-net --explain "$root/share/metainfo/org.kelvane.Brinesong.metainfo.xml" ||
   fail "appstreamcli validate"
+# The licence a distribution ships it under, and the metadata's own.
+grep -q '<project_license>GPL-3.0-or-later</project_license>' \
+  "$root/share/metainfo/org.kelvane.Brinesong.metainfo.xml" || fail "the metainfo's project licence"
+grep -q '<metadata_license>CC0-1.0</metadata_license>' \
+  "$root/share/metainfo/org.kelvane.Brinesong.metainfo.xml" || fail "the metainfo's metadata licence"
 
 # Every warning groff and man can give, as a packager's lint would ask for them.
 warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
