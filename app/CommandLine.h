@@ -40,6 +40,10 @@ struct SoundOptions {
 struct CommandLine {
     enum class Mode { Window, Help, Version, Export, Play, ListDevices };
     Mode mode = Mode::Window;
+    // --start or --stop: what the window (the running one, else a new one) does with the sound,
+    // as the launcher's actions ask it.
+    enum class WindowAction { None, Start, Stop };
+    WindowAction windowAction = WindowAction::None;
     // FILE of --export as the bytes given: a name the locale cannot decode keeps its bytes.
     std::string exportPath;
     // --format for --export: a format's name as --help lists them; none to go by the extension.
