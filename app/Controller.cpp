@@ -167,6 +167,7 @@ bool Controller::loadMainWindow() {
         wavePicture = new WavePicture(wavesFrame);
         wavePicture->setTap(&renderTap_);
         wavesFrame->layout()->addWidget(wavePicture);
+        wavesFrame->layout()->addWidget(new WaveLegend(wavesFrame));
         connect(this, &Controller::playStateChanged, wavePicture, &WavePicture::setPlaying);
     }
     playStopAction = root->findChild<QAction*>(QStringLiteral("playStopAction"));

@@ -337,5 +337,17 @@ Möchten Sie die Datei ersetzen?</translation>
         <source>Licence: GNU GPL version 3 or later. It comes with no warranty.</source>
         <translation>Lizenz: GNU GPL Version 3 oder später. Ohne jede Gewährleistung.</translation>
     </message>
+    <message>
+        <source>wave</source>
+        <translation>Welle</translation>
+    </message>
+    <message>
+        <source>level heard (%1 to 0 dB)</source>
+        <translation>gehörter Pegel (%1 bis 0 dB)</translation>
+    </message>
+    <message>
+        <source>The line is the wave, the area the level heard, from %1 to 0 dB</source>
+        <translation>Die Linie ist die Welle, die Fläche der gehörte Pegel, von %1 bis 0 dB</translation>
+    </message>
 </context>
 </TS>

@@ -337,5 +337,17 @@ Do you want to replace it?</translation>
         <source>Licence: GNU GPL version 3 or later. It comes with no warranty.</source>
         <translation>Licence: GNU GPL version 3 or later. It comes with no warranty.</translation>
     </message>
+    <message>
+        <source>wave</source>
+        <translation>wave</translation>
+    </message>
+    <message>
+        <source>level heard (%1 to 0 dB)</source>
+        <translation>level heard (%1 to 0 dB)</translation>
+    </message>
+    <message>
+        <source>The line is the wave, the area the level heard, from %1 to 0 dB</source>
+        <translation>The line is the wave, the area the level heard, from %1 to 0 dB</translation>
+    </message>
 </context>
 </TS>
