@@ -98,7 +98,7 @@ bool ExportFlow::load(QWidget* window) {
     lengthComboBox->setInsertPolicy(QComboBox::NoInsert);
 
     savePanel_ =
-        new SavePanel(window, Texts::tr("Export AIFF File"), [this] { return confirmChoice(); });
+        new SavePanel(window, Texts::tr("Export Sound File"), [this] { return confirmChoice(); });
     savePanel_->setOption(QFileDialog::DontUseNativeDialog);
     savePanel_->setAcceptMode(QFileDialog::AcceptSave);
     savePanel_->setFileMode(QFileDialog::AnyFile);
@@ -148,7 +148,7 @@ std::optional<float> ExportFlow::lengthMinutes(const QString& text) {
 
 bool ExportFlow::confirmChoice() {
     if (!lengthMinutes(lengthComboBox->currentText())) {
-        QMessageBox box(QMessageBox::Warning, Texts::tr("Export AIFF File"),
+        QMessageBox box(QMessageBox::Warning, Texts::tr("Export Sound File"),
                         Texts::tr("The length must be a number of minutes (up to 400)."),
                         QMessageBox::Ok, savePanel_);
         box.button(QMessageBox::Ok)->setText(Texts::tr("OK"));
@@ -166,7 +166,7 @@ bool ExportFlow::confirmChoice() {
     const QFileInfo real(chosenTarget(chosen).first);
     if (real.filePath() != chosen && (real.exists() || real.isSymLink())) {
         QMessageBox box(
-            QMessageBox::Warning, Texts::tr("Export AIFF File"),
+            QMessageBox::Warning, Texts::tr("Export Sound File"),
             Texts::tr("%1 already exists.\nDo you want to replace it?").arg(real.fileName()),
             QMessageBox::Yes | QMessageBox::No, savePanel_);
         box.button(QMessageBox::Yes)->setText(Texts::tr("Yes"));
@@ -192,7 +192,7 @@ void ExportFlow::saveAs() {
     }
     setSaving(true);
     lengthComboBox->setToolTip(
-        Texts::tr("Set the length of AIFF file in minutes (up to 400 minutes)"));
+        Texts::tr("Set the length of the file in minutes (up to 400 minutes)"));
     if (auto* list = qobject_cast<QListView*>(lengthComboBox->view())) {
         list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     }

@@ -52,6 +52,16 @@ bool soundServerAvailable() {
     return qEnvironmentVariableIsSet("PULSE_SERVER");
 }
 
+// The first match of `pattern` in the AppStream metainfo the program installs.
+QRegularExpressionMatch inMetainfo(const QString& pattern) {
+    QFile file(QStringLiteral(BRINESONG_SOURCE_DIR
+                              "/resources/desktop/org.kelvane.Brinesong.metainfo.xml"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return QRegularExpression(pattern).match(QString::fromUtf8(file.readAll()));
+}
+
 }  // namespace
 
 class ControllerTest : public QObject {
@@ -72,6 +82,11 @@ private slots:
         Controller& c = app.controller;
         QCOMPARE(c.window->windowTitle(), QStringLiteral("Brinesong"));
         QVERIFY(c.window->isVisible());
+        // Software centres are told the size of the window as it first opens.
+        const QRegularExpressionMatch screenshot =
+            inMetainfo(QStringLiteral("<image type=\"source\" width=\"(\\d+)\" height=\"(\\d+)\""));
+        QCOMPARE(c.window->size(),
+                 QSize(screenshot.captured(1).toInt(), screenshot.captured(2).toInt()));
         QVERIFY(c.firstLaunch());
         QCOMPARE(c.renderer().volume.load(), 0.5);
         QCOMPARE(c.volumeSlider->value(), 50);
@@ -547,12 +562,8 @@ private slots:
         QVERIFY(c.window->findChild<QMenu*>(QStringLiteral("helpMenu"))
                     ->actions()
                     .contains(c.aboutAction));
-        QFile metainfo(QStringLiteral(BRINESONG_SOURCE_DIR
-                                      "/resources/desktop/org.kelvane.Brinesong.metainfo.xml"));
-        QVERIFY(metainfo.open(QIODevice::ReadOnly));
-        const QString release = QRegularExpression(QStringLiteral("<release version=\"([^\"]+)\""))
-                                    .match(QString::fromUtf8(metainfo.readAll()))
-                                    .captured(1);
+        const QString release =
+            inMetainfo(QStringLiteral("<release version=\"([^\"]+)\"")).captured(1);
         QVERIFY(!release.isEmpty());
         c.aboutAction->trigger();
         QPointer<QMessageBox> about = c.aboutBox;
