@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -38,8 +39,20 @@
 namespace brinesong {
 
 QIcon applicationIcon() {
-    return QIcon::fromTheme(QStringLiteral("org.kelvane.Brinesong"),
-                            QIcon(QStringLiteral(":/icons/org.kelvane.Brinesong.svg")));
+    const QString name = QStringLiteral("org.kelvane.Brinesong");
+    if (QIcon::hasThemeIcon(name)) {
+        return QIcon::fromTheme(name);
+    }
+    // Drawn at the sizes installed beside the SVG, by the same rule: the simplified drawing up to
+    // 24 pixels (see resources/CMakeLists.txt).
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        QImageReader reader(size <= 24 ? QStringLiteral(":/icons/org.kelvane.Brinesong-small.svg")
+                                       : QStringLiteral(":/icons/org.kelvane.Brinesong.svg"));
+        reader.setScaledSize(QSize(size, size));
+        icon.addPixmap(QPixmap::fromImage(reader.read()));
+    }
+    return icon;
 }
 
 QIcon symbolicIcon() {

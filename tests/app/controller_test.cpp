@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
@@ -50,6 +51,19 @@ struct Launched {
 
 bool soundServerAvailable() {
     return qEnvironmentVariableIsSet("PULSE_SERVER");
+}
+
+// The contrast ratio of two colours, as the accessibility guidelines define it: 1 to 21.
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 // The first match of `pattern` in the AppStream metainfo the program installs.
@@ -544,6 +558,31 @@ private slots:
             QCOMPARE(w->parentWidget(), c.window.data());
         }
         QVERIFY(QGuiApplication::quitOnLastWindowClosed());
+    }
+
+    // The tray's icon stands out on a light panel and on a dark one: an eighth of it or more
+    // differs from the panel by a contrast of 3 to 1 (the light grey it had reached 1.9 on white).
+    void trayIcon_standsOutOnLightAndDarkPanels() {
+        const QImage icon = symbolicIcon().pixmap(22).toImage().convertToFormat(
+            QImage::Format_ARGB32_Premultiplied);
+        QVERIFY(!icon.isNull());
+        for (const QColor& panel : {QColor(Qt::white), QColor(0xef, 0xef, 0xef),
+                                    QColor(0x2b, 0x2b, 0x2b), QColor(Qt::black)}) {
+            QImage shown(icon.size(), QImage::Format_RGB32);
+            shown.fill(panel);
+            QPainter(&shown).drawImage(0, 0, icon);
+            int standingOut = 0;
+            for (int y = 0; y < shown.height(); ++y) {
+                for (int x = 0; x < shown.width(); ++x) {
+                    standingOut += contrast(QColor(shown.pixel(x, y)), panel) >= 3.0;
+                }
+            }
+            QVERIFY2(standingOut * 8 >= shown.width() * shown.height(),
+                     qPrintable(QStringLiteral("%1 of %2 pixels stand out on %3")
+                                    .arg(standingOut)
+                                    .arg(shown.width() * shown.height())
+                                    .arg(panel.name())));
+        }
     }
 
     void validateMenuItem_otherCommands_alwaysEnabled() {
