@@ -303,7 +303,7 @@ Möchten Sie die Datei ersetzen?</translation>
     </message>
     <message>
         <source>The sound of ocean surf, made as it plays.</source>
-        <translation>Das Rauschen der Meeresbrandung, erzeugt während es spielt.</translation>
+        <translation>Das Rauschen der Meeresbrandung, erzeugt, während es erklingt.</translation>
     </message>
     <message>
         <source>Licence: GNU GPL version 3 or later. It comes with no warranty.</source>
