@@ -14,7 +14,9 @@ WindowKeys::WindowKeys(QWidget* window, std::function<bool(const QKeyEvent&)> ac
 }
 
 WindowKeys::~WindowKeys() {
-    qApp->removeEventFilter(this);
+    if (QCoreApplication::instance() != nullptr) {
+        QCoreApplication::instance()->removeEventFilter(this);
+    }
 }
 
 bool WindowKeys::eventFilter(QObject* watched, QEvent* event) {
