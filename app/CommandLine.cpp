@@ -9,6 +9,7 @@
 #include <map>
 
 #include "export/ExportFormat.h"
+#include "export/ExportJob.h"
 
 namespace brinesong {
 
@@ -61,6 +62,7 @@ std::vector<OptionSpec> optionSpecs() {
         {"export", true},   {"play", false},   {"list-devices", false},
         {"device", true},   {"minutes", true}, {"seed", true},
         {"fade-out", true}, {"format", true},  {"loop", false},
+        {"start", false},   {"stop", false},
     };
     for (const auto& option : kPercentOptions) {
         specs.push_back({option[0], true});
@@ -96,7 +98,7 @@ public:
         for (size_t i = 0; i < arguments.size(); ++i) {
             const std::string& argument = arguments[i];
             if (!looksLikeOption(argument)) {
-                error = QStringLiteral("unexpected argument '%1'").arg(text(argument));
+                error = QStringLiteral("unexpected argument '%1' (see --help)").arg(text(argument));
                 return false;
             }
             std::string name = argument.substr(argument[1] == '-' ? 2 : 1);
@@ -108,7 +110,7 @@ public:
             const auto spec = std::find_if(specs.begin(), specs.end(),
                                            [&name](const OptionSpec& s) { return s.name == name; });
             if (name.empty() || spec == specs.end()) {
-                error = QStringLiteral("unknown option '%1'").arg(text(argument));
+                error = QStringLiteral("unknown option '%1' (see --help)").arg(text(argument));
                 return false;
             }
             if (name == "h") {
@@ -231,29 +233,46 @@ QString formatNames() {
 QString usageText() {
     return QStringLiteral(
                "Usage:\n"
-               "  brinesong                                   open the window\n"
+               "  brinesong [--start | --stop]                open the window\n"
                "  brinesong --export FILE [--format F] [--loop] [--minutes M] [--seed N] "
                "[SETTINGS]\n"
                "  brinesong --play [--minutes M [--fade-out F]] [--device NAME] [--seed N] "
                "[SETTINGS]\n"
                "  brinesong --list-devices\n"
                "  brinesong --help | --version\n"
+               "A second window is never opened: the running one comes to the front.\n"
+               "--start       the window starts the sound: the running one, else a new one\n"
+               "--stop        the running window stops the sound (else a new one opens, "
+               "silent)\n"
+               "--export FILE write the sound to FILE; needs neither a display nor a sound "
+               "server\n"
+               "--play        play the sound without a window, until interrupted (default) or "
+               "for M\n"
+               "              minutes\n"
+               "--list-devices  print the names of the output devices, one a line\n"
                "SETTINGS: --volume P --light-wave P --heavy-wave P --ascent P --descent P\n"
                "          --wave-interval P --boost-sound-level on|off --amplitude-generator "
                "on|off\n"
-               "          (P in percent, 0 to 100; absent settings come from the saved ones)\n"
-               "--minutes M   length of the export in minutes, at most 400; with --play, the "
-               "minutes\n"
-               "              after which the sound fades out, at most 100000000 (default: "
-               "until\n"
-               "              interrupted)\n"
+               "          (P in percent, 0 to 100; default: each as the window saved it, else "
+               "volume 50,\n"
+               "          light wave 75, heavy wave 100, ascent, descent and wave interval 50, "
+               "boost off,\n"
+               "          amplitude generator on)\n"
+               "--minutes M   with --export, the length in minutes, at most %2 (default: %3); "
+               "with\n"
+               "              --play, the minutes after which the sound fades out, at most "
+               "100000000\n"
+               "              (default: until interrupted)\n"
                "--fade-out F  with --play --minutes: fade the sound out gently over its last F "
                "minutes\n"
                "              (at most M; default: the short fade of the play/stop button)\n"
                "--format F    file format of the export: %1 (default: the one FILE's\n"
                "              extension names, else aiff, with \".aif\" appended)\n"
                "--loop        an export whose end flows into its start, to be played repeated\n"
-               "--seed N      seed of the random source, for a reproducible sound\n"
+               "              (default: off, the file fades in and out)\n"
+               "--seed N      seed of the random source, for a reproducible sound (default: "
+               "a new\n"
+               "              sound each time)\n"
                "--device NAME the output device to play to, as --list-devices names it (default: "
                "the\n"
                "              one chosen in the window)\n"
@@ -261,11 +280,17 @@ QString usageText() {
                "(--export=-night),\n"
                "or for a file written ./-night; a negative number is taken as a value.\n"
                "The window also takes Qt's standard options (-platform NAME, -style STYLE, ...).\n")
-        .arg(formatNames());
+        .arg(formatNames())
+        .arg(static_cast<double>(kMaxExportMinutes))
+        .arg(static_cast<double>(kExportLengthPresets[0]));
+}
+
+QString programVersion() {
+    return QStringLiteral(BRINESONG_VERSION);
 }
 
 QString versionText() {
-    return QStringLiteral("brinesong " BRINESONG_VERSION "\n");
+    return QStringLiteral("brinesong %1\n").arg(programVersion());
 }
 
 ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
@@ -362,6 +387,22 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
     }
     const bool listDevices = parser.isSet("list-devices");
     const bool windowless = listDevices || play || exportFile;
+    const bool start = parser.isSet("start");
+    if (start || parser.isSet("stop")) {
+        if (start && parser.isSet("stop")) {
+            error = QStringLiteral("--start and --stop exclude each other");
+            return outcome;
+        }
+        if (windowless) {
+            error = QStringLiteral(
+                        "--%1 is for the window; --export, --play and --list-devices "
+                        "open none")
+                        .arg(start ? QStringLiteral("start") : QStringLiteral("stop"));
+            return outcome;
+        }
+        command.windowAction =
+            start ? CommandLine::WindowAction::Start : CommandLine::WindowAction::Stop;
+    }
     if (!qtOption.isEmpty() && windowless) {
         error = QStringLiteral(
                     "-%1 is an option of the window; --export, --play and "
@@ -408,7 +449,10 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
                         .arg(parser.value("export"));
             return outcome;
         }
-    } else if (!std::all_of(parser.names().begin(), parser.names().end(), isQtWindowOption)) {
+    } else if (!std::all_of(parser.names().begin(), parser.names().end(),
+                            [](const std::string& name) {
+                                return isQtWindowOption(name) || name == "start" || name == "stop";
+                            })) {
         error = QStringLiteral("nothing to do: give --export FILE or --play (see --help)");
         return outcome;
     }

@@ -37,6 +37,10 @@ struct SoundOptions {
 struct CommandLine {
     enum class Mode { Window, Help, Version, Export, Play, ListDevices };
     Mode mode = Mode::Window;
+    // --start or --stop: what the window (the running one, else a new one) does with the sound,
+    // as the launcher's actions ask it.
+    enum class WindowAction { None, Start, Stop };
+    WindowAction windowAction = WindowAction::None;
     // FILE of --export as the bytes given: a name the locale cannot decode keeps its bytes.
     std::string exportPath;
     // --format for --export: a format's name as --help lists them; none to go by the extension.
@@ -61,6 +65,8 @@ struct ParseOutcome {
 ParseOutcome parseCommandLine(const std::vector<std::string>& arguments);
 
 QString usageText();
+// The program's version, "0.1.0": the build's project version, the one place it is written.
+QString programVersion();
 // "brinesong 0.1.0": the program's name and version.
 QString versionText();
 

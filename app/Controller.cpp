@@ -1,21 +1,26 @@
 #include "Controller.h"
 
+#include <QAbstractSpinBox>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
+#include <QImageReader>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QShortcut>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTextEdit>
 #include <QTimeEdit>
 #include <QVBoxLayout>
 #include <QVersionNumber>
@@ -26,6 +31,7 @@
 #include "HelpPanel.h"
 #include "InterfaceLoader.h"
 #include "PlaybackStatusText.h"
+#include "WindowKeys.h"
 #include "audio/OutputDeviceSelection.h"
 #include "platform/Localization.h"
 #include "platform/SettingsStore.h"
@@ -34,8 +40,20 @@
 namespace brinesong {
 
 QIcon applicationIcon() {
-    return QIcon::fromTheme(QStringLiteral("org.kelvane.Brinesong"),
-                            QIcon(QStringLiteral(":/icons/org.kelvane.Brinesong.svg")));
+    const QString name = QStringLiteral("org.kelvane.Brinesong");
+    if (QIcon::hasThemeIcon(name)) {
+        return QIcon::fromTheme(name);
+    }
+    // Drawn at the sizes installed beside the SVG, by the same rule: the simplified drawing up to
+    // 24 pixels (see resources/CMakeLists.txt).
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        QImageReader reader(size <= 24 ? QStringLiteral(":/icons/org.kelvane.Brinesong-small.svg")
+                                       : QStringLiteral(":/icons/org.kelvane.Brinesong.svg"));
+        reader.setScaledSize(QSize(size, size));
+        icon.addPixmap(QPixmap::fromImage(reader.read()));
+    }
+    return icon;
 }
 
 QIcon symbolicIcon() {
@@ -69,9 +87,13 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
     connect(&exportFlow_, &ExportFlow::savingChanged, this, &Controller::validateMenus);
     // The first to hear of a change: the button and the menus are right before anyone else looks.
     connect(this, &Controller::playStateChanged, this, &Controller::showPlayState);
+    // An armed stop counts from the start of the sound.
+    connect(this, &Controller::playStateChanged, &scheduler_, &Scheduler::playStateChanged);
+    connect(&scheduler_, &Scheduler::startTextChanged, this, &Controller::showStatusLine);
     // A change is heard at once: a playback renders what it has queued again.
     connect(&preferencesPanel_, &PreferencesPanel::soundSettingsChanged, this,
             [this] { engine_.soundChanged(); });
+    connect(&preferencesPanel_, &PreferencesPanel::helpRequested, this, &Controller::showHelp);
     connect(&preferencesPanel_, &PreferencesPanel::keepAwakeChanged, this, [this](bool keepAwake) {
         settings_.keepAwake = keepAwake;
         emit keepAwakeChanged(keepAwake);
@@ -158,12 +180,14 @@ bool Controller::loadMainWindow() {
         wavePicture = new WavePicture(wavesFrame);
         wavePicture->setTap(&renderTap_);
         wavesFrame->layout()->addWidget(wavePicture);
+        wavesFrame->layout()->addWidget(new WaveLegend(wavesFrame));
         connect(this, &Controller::playStateChanged, wavePicture, &WavePicture::setPlaying);
     }
     playStopAction = root->findChild<QAction*>(QStringLiteral("playStopAction"));
     exportAction = root->findChild<QAction*>(QStringLiteral("exportAction"));
     preferencesAction = root->findChild<QAction*>(QStringLiteral("preferencesAction"));
     helpAction = root->findChild<QAction*>(QStringLiteral("helpAction"));
+    aboutAction = root->findChild<QAction*>(QStringLiteral("aboutAction"));
     quitAction = root->findChild<QAction*>(QStringLiteral("quitAction"));
     window->setWindowIcon(applicationIcon());
     playStopButton->setText(Texts::tr("Start Brinesong"));
@@ -192,14 +216,16 @@ void Controller::connectActions() {
     connectAction(exportAction, &Controller::saveAs);
     connectAction(preferencesAction, &Controller::showPreferences);
     connectAction(helpAction, &Controller::showHelp);
+    connectAction(aboutAction, &Controller::showAbout);
     if (quitAction) {
         connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
     }
     if (showWavesAction) {
         connect(showWavesAction, &QAction::toggled, this, &Controller::setShowWaves);
     }
-    auto* cancelKey = new QShortcut(QKeySequence(Qt::Key_Escape), window);
-    connect(cancelKey, &QShortcut::activated, this, &Controller::cancel);
+    // Escape and Space reach the sound only when nothing in the window took them first (an open
+    // pop-up, a text field or a button keeps its own keys).
+    new WindowKeys(window, [this](const QKeyEvent& key) { return windowKey(key); });
     for (QMenu* menu : window->findChildren<QMenu*>()) {
         connect(menu, &QMenu::aboutToShow, this, &Controller::validateMenus);
     }
@@ -330,6 +356,28 @@ void Controller::cancel() {
     }
 }
 
+bool Controller::windowKey(const QKeyEvent& key) {
+    const bool plain = (key.modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && key.key() == Qt::Key_Escape) {
+        cancel();
+        return true;
+    }
+    if (plain && key.key() == Qt::Key_Space && !textFieldFocused()) {
+        // A held key would start and stop the sound over and over.
+        if (!key.isAutoRepeat()) {
+            playStop();
+        }
+        return true;
+    }
+    return false;
+}
+
+bool Controller::textFieldFocused() {
+    const QWidget* focus = QApplication::focusWidget();
+    return qobject_cast<const QLineEdit*>(focus) || qobject_cast<const QAbstractSpinBox*>(focus) ||
+           qobject_cast<const QTextEdit*>(focus) || qobject_cast<const QPlainTextEdit*>(focus);
+}
+
 void Controller::volumeSliderChanged() {
     if (volumeSlider) {
         renderer_.setVolume(volumeSlider->value() / 100.0);
@@ -358,6 +406,14 @@ void Controller::setShowWaves(bool show) {
 
 void Controller::showHelp() {
     HelpPanel::showHelpPanel();
+}
+
+void Controller::showAbout() {
+    if (!aboutBox) {
+        aboutBox = showAboutBox(window);
+    }
+    aboutBox->raise();
+    aboutBox->activateWindow();
 }
 
 void Controller::showPreferences() {
@@ -412,7 +468,18 @@ void Controller::statusChanged() {
     }
     const std::string reason =
         status == PlaybackStatus::CannotPlay ? engine_.failureText() : engine_.outputFailureText();
-    const QString line = playbackStatusText(status, reason);
+    soundStatus_ = playbackStatusText(status, reason);
+    showStatusLine();
+    validateMenus();
+    statusLog_.update(status, reason);
+}
+
+void Controller::showStatusLine() {
+    QString line = soundStatus_;
+    const QString start = scheduler_.startText();
+    if (!start.isEmpty()) {
+        line = QStringLiteral("%1 · %2").arg(line, start);
+    }
     if (statusText) {
         if (settingsUnwritable_) {
             // Said before the quit that would lose them, without a dialog in the way.
@@ -424,8 +491,6 @@ void Controller::statusChanged() {
         }
     }
     trayMenu_.setToolTip(QStringLiteral("Brinesong: %1").arg(line));
-    validateMenus();
-    statusLog_.update(status, reason);
 }
 
 }  // namespace brinesong

@@ -3,7 +3,7 @@
 // engine and the parts of the window that have classes of their own (scheduler, export flow, tray
 // menu, preferences and help panels).
 //
-// Every start or stop, from the button, the menu, the tray, Escape, the media keys or the
+// Every start or stop, from the button, the menu, the tray, Escape or Space, the media keys or the
 // scheduler, goes through `playStop`; the play state is the controller's own, and what follows it
 // (the button, the menus, the tray, the media player on the bus, the sleep inhibitor) hears of
 // every change through `playStateChanged`. Settings are read once at launch and written once at
@@ -29,7 +29,9 @@ class QAction;
 class QCheckBox;
 class QComboBox;
 class QDateEdit;
+class QKeyEvent;
 class QLabel;
+class QMessageBox;
 class QPushButton;
 class QSlider;
 class QSpinBox;
@@ -76,6 +78,7 @@ public:
     void cancel();
     void volumeSliderChanged();
     void showHelp();
+    void showAbout();
     void showPreferences();
     void saveAs();
 
@@ -117,7 +120,9 @@ public:
     QAction* exportAction = nullptr;
     QAction* preferencesAction = nullptr;
     QAction* helpAction = nullptr;
+    QAction* aboutAction = nullptr;
     QAction* quitAction = nullptr;
+    QPointer<QMessageBox> aboutBox;  // while it is open
 
     // The playback gain, 0.0 to 1.0. Setting it moves the slider, as a user would; a value beyond
     // the range is held to it, and one that is not finite is ignored.
@@ -140,12 +145,19 @@ signals:
     void volumeChanged();
 
 private:
+    // A key no widget of the window took: Escape stops the sound, Space starts or stops it.
+    bool windowKey(const QKeyEvent& key);
+    // A field that takes typed text has the focus: Space is a character there.
+    static bool textFieldFocused();
+
     // PlaybackHost: the engine's word to the main thread.
     void postToMainThread(std::function<void()> task) override;
     void didStart() override;
     void didStop() override;
     // The window's status line and the tray icon's tooltip say what is happening.
     void statusChanged() override;
+    // The sound's status, then when an armed start comes.
+    void showStatusLine();
 
     // The button's title and the menus for the play state.
     void showPlayState(bool playing);
@@ -172,6 +184,7 @@ private:
     bool terminated_ = false;
     bool updating_ = false;  // set while the program itself moves the volume slider
     PlaybackStatusLog statusLog_;
+    QString soundStatus_;        // the status line's account of the sound
     bool shownPlaying_ = false;  // the play state last announced
     OutputDeviceSelection* outputDevices_ = nullptr;
     OutputRouting* outputRouting_ = nullptr;

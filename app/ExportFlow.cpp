@@ -102,7 +102,7 @@ bool ExportFlow::load(QWidget* window) {
     lengthComboBox->setInsertPolicy(QComboBox::NoInsert);
 
     savePanel_ =
-        new SavePanel(window, Texts::tr("Export AIFF File"), [this] { return confirmChoice(); });
+        new SavePanel(window, Texts::tr("Export Sound File"), [this] { return confirmChoice(); });
     savePanel_->setOption(QFileDialog::DontUseNativeDialog);
     // The dialog would ask about the name as typed, which may not be the file written (the
     // extension rule may add one): the question is asked in confirmChoice, about the real one.
@@ -162,7 +162,7 @@ std::optional<float> ExportFlow::lengthMinutes(const QString& text) {
 
 bool ExportFlow::confirmChoice() {
     if (!lengthMinutes(lengthComboBox->currentText())) {
-        QMessageBox box(QMessageBox::Warning, Texts::tr("Export AIFF File"),
+        QMessageBox box(QMessageBox::Warning, Texts::tr("Export Sound File"),
                         Texts::tr("The length must be a number of minutes (up to 400)."),
                         QMessageBox::Ok, savePanel_);
         box.button(QMessageBox::Ok)->setText(Texts::tr("OK"));
@@ -179,7 +179,7 @@ bool ExportFlow::confirmChoice() {
     const QFileInfo real(path);
     const TargetRefusal refusal = targetRefusal(path.toStdString(), *format);
     if (refusal != TargetRefusal::None) {
-        QMessageBox box(QMessageBox::Warning, Texts::tr("Export AIFF File"),
+        QMessageBox box(QMessageBox::Warning, Texts::tr("Export Sound File"),
                         targetRefusalText(refusal, real.fileName(), *format), QMessageBox::Ok,
                         savePanel_);
         box.button(QMessageBox::Ok)->setText(Texts::tr("OK"));
@@ -188,7 +188,7 @@ bool ExportFlow::confirmChoice() {
     }
     if (real.exists() || real.isSymLink()) {
         QMessageBox box(
-            QMessageBox::Warning, Texts::tr("Export AIFF File"),
+            QMessageBox::Warning, Texts::tr("Export Sound File"),
             Texts::tr("%1 already exists.\nDo you want to replace it?").arg(real.fileName()),
             QMessageBox::Yes | QMessageBox::No, savePanel_);
         box.button(QMessageBox::Yes)->setText(Texts::tr("Yes"));
@@ -214,7 +214,7 @@ void ExportFlow::saveAs() {
     }
     setSaving(true);
     lengthComboBox->setToolTip(
-        Texts::tr("Set the length of AIFF file in minutes (up to 400 minutes)"));
+        Texts::tr("Set the length of the file in minutes (up to 400 minutes)"));
     if (auto* list = qobject_cast<QListView*>(lengthComboBox->view())) {
         list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     }

@@ -1,13 +1,35 @@
 #include "HelpPanel.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <cstdio>
 
+#include "CommandLine.h"
+#include "Controller.h"
 #include "InterfaceLoader.h"
+#include "platform/Localization.h"
 
 namespace brinesong {
+
+QMessageBox* showAboutBox(QWidget* parent) {
+    auto* box = new QMessageBox(parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowTitle(Texts::tr("About Brinesong"));
+    box->setIconPixmap(applicationIcon().pixmap(64));
+    box->setTextFormat(Qt::RichText);
+    box->setText(QStringLiteral("<h3>Brinesong %1</h3><p>%2</p><p>%3</p>")
+                     .arg(programVersion().toHtmlEscaped(),
+                          Texts::tr("The sound of ocean surf, made as it plays.").toHtmlEscaped(),
+                          Texts::tr("Licence: GNU GPL version 3 or later. It comes with no "
+                                    "warranty.")
+                              .toHtmlEscaped()));
+    box->setStandardButtons(QMessageBox::Close);
+    box->button(QMessageBox::Close)->setText(Texts::tr("Close"));
+    box->open();
+    return box;
+}
 
 HelpPanel& HelpPanel::sharedInstance() {
     // Kept for the life of the process, like the panel it holds.

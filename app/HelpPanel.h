@@ -1,10 +1,17 @@
 // The help panel: one shared instance, loaded at its first showing and then only hidden and shown.
+// Beside it, the About box of the Help menu.
 #pragma once
 
 #include <QPointer>
 #include <QWidget>
 
+class QMessageBox;
+
 namespace brinesong {
+
+// Shows the About box on `parent`: the program's name and version, what it is, its licence.
+// Returns the box, which deletes itself when closed; it does not wait for it.
+QMessageBox* showAboutBox(QWidget* parent);
 
 class HelpPanel {
 public:

@@ -3,14 +3,17 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <cmath>
 #include <cstdio>
 
 #include "InterfaceLoader.h"
+#include "WindowKeys.h"
 #include "platform/Localization.h"
 
 namespace brinesong {
@@ -107,6 +110,24 @@ bool PreferencesPanel::load() {
         connect(resetToDefaultButton, &QPushButton::clicked, this,
                 &PreferencesPanel::resetToDefault);
     }
+    // Closed as any window is: its button, Ctrl+W, or Escape when nothing in it took the key (an
+    // open pop-up closes first). F1 asks for the help, as in the main window.
+    closeButton = outlet<QPushButton>(root, "closeButton");
+    if (closeButton) {
+        connect(closeButton, &QPushButton::clicked, window, &QWidget::close);
+    }
+    connect(new QShortcut(QKeySequence::Close, window), &QShortcut::activated, window,
+            &QWidget::close);
+    connect(new QShortcut(QKeySequence::HelpContents, window), &QShortcut::activated, this,
+            &PreferencesPanel::helpRequested);
+    new WindowKeys(window, [this](const QKeyEvent& key) {
+        if (key.key() != Qt::Key_Escape ||
+            (key.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+            return false;
+        }
+        window->close();
+        return true;
+    });
     awakeFromNib();
     return true;
 }
@@ -118,6 +139,7 @@ void PreferencesPanel::clearOutlets() {
     mAudioOutputPopUpButton = nullptr;
     keepAwakeCheckbox = nullptr;
     resetToDefaultButton = nullptr;
+    closeButton = nullptr;
 }
 
 void PreferencesPanel::awakeFromNib() {

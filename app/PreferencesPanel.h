@@ -92,12 +92,15 @@ public:
     QComboBox* mAudioOutputPopUpButton = nullptr;
     QCheckBox* keepAwakeCheckbox = nullptr;
     QPushButton* resetToDefaultButton = nullptr;
+    QPushButton* closeButton = nullptr;
 
 signals:
     // The user ticked or cleared "Keep the computer awake while playing".
     void keepAwakeChanged(bool keepAwake);
     // A setting that shapes the sound was changed here (a slider, a check box, the defaults).
     void soundSettingsChanged();
+    // F1 was pressed in the panel.
+    void helpRequested();
 
 private:
     bool load();

@@ -5,6 +5,8 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
+#include <QLocale>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTimeEdit>
 #include <QTimeZone>
@@ -49,6 +51,22 @@ QDateTime instantShowing(const QDateTime& reference, QDate date, QTime time) {
     }
     // A zone that tells no transitions: read with the offset in force the day before.
     return shown.addSecs(-zone.offsetFromUtc(shown.addDays(-1))).toTimeZone(zone);
+}
+
+// The locale's short date format with the year in full: a field showing two digits would leave
+// its century to guess.
+QString dateFormat() {
+    QString format = QLocale().dateFormat(QLocale::ShortFormat);
+    if (!format.contains(QLatin1String("yyyy"))) {
+        format.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+    }
+    return format;
+}
+
+// The locale's short time format without seconds: the start is set to the minute.
+QString timeFormat() {
+    static const QRegularExpression seconds(QStringLiteral("[:.]?s{1,2}"));
+    return QLocale().timeFormat(QLocale::ShortFormat).remove(seconds).trimmed();
 }
 }  // namespace
 
@@ -107,12 +125,14 @@ void Scheduler::attach(QDateEdit* dateText, QTimeEdit* timeText, QSpinBox* minut
     fadeChoice_ = fadeChoice;
     // Typed text reaches the value only when entered; steps and the wheel at once.
     if (dateText_) {
+        dateText_->setDisplayFormat(dateFormat());
         dateText_->setKeyboardTracking(false);
         connect(dateText_, &QDateEdit::dateChanged, this, &Scheduler::dateChanged);
         connect(dateText_, &QDateEdit::editingFinished, this,
                 [this] { startEditFinished(dateText_); });
     }
     if (timeText_) {
+        timeText_->setDisplayFormat(timeFormat());
         timeText_->setKeyboardTracking(false);
         connect(timeText_, &QTimeEdit::timeChanged, this, &Scheduler::timeChanged);
         connect(timeText_, &QTimeEdit::editingFinished, this,
@@ -139,7 +159,10 @@ void Scheduler::attach(QDateEdit* dateText, QTimeEdit* timeText, QSpinBox* minut
     }
 }
 
-void Scheduler::showNextStart(const QTime& timeOfDay) {
+void Scheduler::showNextStart(const QTime& savedTime) {
+    // The field shows no seconds, so it holds none: a start at a second nobody can see would
+    // come up to a minute after the time shown.
+    const QTime timeOfDay(savedTime.hour(), savedTime.minute());
     const QDateTime now = clock_();
     QDate date = now.date();
     // A time in today's daylight-saving gap is still today's until the clocks have passed it.
@@ -204,6 +227,23 @@ void Scheduler::fadeChoiceChanged() {
     updateTimeLeft();
 }
 
+void Scheduler::playStateChanged(bool playing) {
+    if (!willStop_ || playing == stopCounting_) {
+        return;
+    }
+    if (playing) {
+        startStopCount();
+        return;
+    }
+    // The playback ended before the stop came: the stop counts again from the next start.
+    stopTimer_->stop();
+    stopHeldBack_ = false;
+    stopCounting_ = false;
+    stopTime_ = {};
+    updateSleepFade();
+    updateTimeLeft();
+}
+
 int Scheduler::realMs(qint64 clockMs) const {
     const qint64 scaled = clockMs * minuteMs_ / kMinuteMs;
     return static_cast<int>(std::clamp<qint64>(scaled, 0, kLongestWaitMs));
@@ -247,6 +287,7 @@ void Scheduler::armStart(bool holdPast) {
         if (willStart_) {
             startTimer_->stop();
             willStart_ = false;
+            updateTimeLeft();
         }
         return;
     }
@@ -256,6 +297,7 @@ void Scheduler::armStart(bool holdPast) {
     startDate_ = instantShowing(now, date, time);
     startTimer_->stop();
     willStart_ = true;
+    updateTimeLeft();
     if (holdPast && startDate_ <= now) {
         // A value passed on the way to another: taken once the edit ends.
         startEditPending_ = true;
@@ -296,6 +338,7 @@ void Scheduler::startTimerFired() {
     if (startCheckbox_) {
         startCheckbox_->setChecked(false);
     }
+    updateTimeLeft();
     // A start due during an export or while the sound plays is dropped, not postponed.
     if (!host_.isSaving() && !host_.isPlaying()) {
         host_.playStop();
@@ -304,16 +347,20 @@ void Scheduler::startTimerFired() {
 }
 
 void Scheduler::updateStopTimer() {
-    if (!stopCheckbox_ || !stopCheckbox_->isChecked()) {
-        if (willStop_) {
-            stopTimer_->stop();
-            stopHeldBack_ = false;
-            willStop_ = false;
-        }
-        updateSleepFade();
-        updateTimeLeft();
+    stopTimer_->stop();
+    stopHeldBack_ = false;
+    stopCounting_ = false;
+    stopTime_ = {};
+    willStop_ = stopCheckbox_ && stopCheckbox_->isChecked();
+    if (willStop_ && host_.isPlaying()) {
+        startStopCount();
         return;
     }
+    updateSleepFade();
+    updateTimeLeft();
+}
+
+void Scheduler::startStopCount() {
     const int delay = minutes();
     const QDateTime now = clock_();
     stopTime_ = now.addSecs(static_cast<qint64>(delay) * 60);
@@ -321,15 +368,15 @@ void Scheduler::updateStopTimer() {
     stopDue_ = now.addSecs(static_cast<qint64>(std::max(1, delay)) * 60);
     armedAt_ = now;
     stopHeldBack_ = false;
+    stopCounting_ = true;
     stopTimer_->start();
-    willStop_ = true;
     updateSleepFade();
     updateTimeLeft();
 }
 
 QDateTime Scheduler::fadeBegins() const {
     const int fade = fadeMinutes();
-    if (!willStop_ || fade <= 0) {
+    if (!stopCounting() || fade <= 0) {
         return {};
     }
     // A fade longer than the delay takes the whole delay.
@@ -352,7 +399,7 @@ void Scheduler::updateSleepFade() {
 }
 
 void Scheduler::stopTimerFired() {
-    if (!willStop_) {
+    if (!stopCounting()) {
         return;
     }
     if (clock_() < stopTime_) {
@@ -360,6 +407,7 @@ void Scheduler::stopTimerFired() {
         return;
     }
     willStop_ = false;
+    stopCounting_ = false;
     stopTimer_->stop();
     if (stopCheckbox_) {
         stopCheckbox_->setChecked(false);
@@ -372,17 +420,28 @@ void Scheduler::stopTimerFired() {
 }
 
 void Scheduler::updateTimeLeft() {
-    if (!willStop_) {
+    if (!willStop_ && !willStart_) {
         timeLeftTimer_->stop();
-        if (timeLeftText_) {
-            timeLeftText_->clear();
-        }
-        return;
-    }
-    if (!timeLeftTimer_->isActive()) {
+    } else if (!timeLeftTimer_->isActive()) {
         timeLeftTimer_->start();
     }
+    updateStartText();
     if (!timeLeftText_) {
+        return;
+    }
+    if (!willStop_) {
+        timeLeftText_->clear();
+        return;
+    }
+    const int fadeMinutes = this->fadeMinutes();
+    if (!stopCounting_) {
+        // Nothing plays: the count has not begun.
+        timeLeftText_->setText(
+            fadeMinutes > 0
+                ? Texts::tr("Stops %1 min after the sound starts, fading out over the last %2 min")
+                      .arg(minutes())
+                      .arg(std::min(fadeMinutes, std::max(1, minutes())))
+                : Texts::tr("Stops %1 min after the sound starts").arg(minutes()));
         return;
     }
     const QDateTime now = clock_();
@@ -401,6 +460,37 @@ void Scheduler::updateTimeLeft() {
             Texts::tr("Fade-out begins in %1, stops in %2").arg(until(fade), until(stopDue_)));
     } else {
         timeLeftText_->setText(Texts::tr("Fading out, stops in %1").arg(until(stopDue_)));
+    }
+}
+
+QString Scheduler::startText() const {
+    return startText_;
+}
+
+void Scheduler::updateStartText() {
+    QString text;
+    if (willStart_) {
+        const QDateTime now = clock_();
+        const QDateTime start = startDate_.toTimeZone(now.timeZone());
+        const QLocale locale;
+        if (start.date() == now.date() || start <= now) {
+            // Whole minutes, rounded up: "in 0:00" only once it is due.
+            const qint64 minutes = std::max<qint64>(0, (now.msecsTo(start) + 59999) / 60000);
+            text = Texts::tr("Starts in %1:%2")
+                       .arg(minutes / 60)
+                       .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+        } else if (start.date() == now.date().addDays(1)) {
+            text =
+                Texts::tr("Starts tomorrow at %1").arg(locale.toString(start.time(), timeFormat()));
+        } else {
+            text = Texts::tr("Starts on %1 at %2")
+                       .arg(locale.toString(start.date(), dateFormat()),
+                            locale.toString(start.time(), timeFormat()));
+        }
+    }
+    if (text != startText_) {
+        startText_ = text;
+        emit startTextChanged();
     }
 }
 

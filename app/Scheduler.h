@@ -1,18 +1,27 @@
 // The start/stop scheduler of the main window: start the sound at a date and time, stop it a number
-// of minutes after the stop is armed. Each schedule is armed by its checkbox and carried out on the
-// main thread by sending the same play/stop request as the button, so a scheduled start fades in
-// and a scheduled stop fades out like a click.
+// of minutes after it starts. Each schedule is armed by its checkbox and carried out on the main
+// thread by sending the same play/stop request as the button, so a scheduled start fades in and a
+// scheduled stop fades out like a click.
 //
-// The stop is checked once a minute from the moment it is armed and carried out at the first check
-// at or after its time, never earlier. A stop check that comes due while a modal dialog runs or a
+// The stop counts its minutes while the sound plays: armed during a playback, from the moment it
+// is armed (a sleep timer); armed while nothing plays, from the next start, whoever starts it
+// (so "Start at" and "Stop after" ticked together play for the minutes given). A playback that
+// ends before the stop comes leaves the stop ticked, to count again from the next start. Once
+// counting, the stop is checked once a minute and carried out at the first check at or after its
+// time, never earlier. A stop check that comes due while a modal dialog runs or a
 // menu is open is held back and runs once when the dialog or menu has gone. The start is decided
 // at the moment it comes due, dialog or not: dropped if an export runs or the sound plays, since
 // a start held back until an export's sheet closes would begin at a time nobody chose.
 //
 // The stop can fade the sound out over its last minutes (off, or one of kFadeChoices): the fade is
 // planned to end when the check that stops the sound comes, and is handed to the host whenever the
-// stop is armed, re-armed or disarmed, or the choice changes. The time-left text says when the fade
-// begins. The stop itself is carried out exactly as without a fade.
+// stop begins or ends counting, is re-armed, or the choice changes. The time-left text counts down
+// while the stop counts, and says what the stop will do while it waits for a start. The stop
+// itself is carried out exactly as without a fade.
+//
+// While the start is armed, startText() says when it comes ("Starts in 2:14", "Starts tomorrow at
+// 21:22"), for the window's status line. Dates and times show in the locale's short formats,
+// without seconds and with the year in full.
 //
 // The start is the first instant at which the clocks of the clock's time zone show the date and
 // time of day; a time that a daylight-saving change skips comes when the clocks jump past it.
@@ -74,9 +83,9 @@ public:
                 QCheckBox* startCheckbox, QCheckBox* stopCheckbox, QLabel* timeLeftText,
                 QComboBox* fadeChoice = nullptr);
 
-    // The next occurrence of `timeOfDay` from now: today, or tomorrow when it has passed today.
-    // Shown in the date and time fields at launch.
-    void showNextStart(const QTime& timeOfDay);
+    // The next occurrence of `savedTime`, to the minute, from now: today, or tomorrow when it has
+    // passed today. Shown in the date and time fields at launch.
+    void showNextStart(const QTime& savedTime);
     QTime startTimeOfDay() const;
     // The minutes field holds whole minutes in its range (0 to 1440); a value outside is held to
     // it.
@@ -85,6 +94,13 @@ public:
     // The fade-out beside the stop, in minutes (0: off); a value not among kFadeChoices is off.
     void setFadeMinutes(int minutes);
     int fadeMinutes() const;
+
+    // The sound started (true) or its playback ended (false), as the window announces it: an
+    // armed stop begins counting, or goes back to waiting for the next start.
+    void playStateChanged(bool playing);
+
+    // When the armed start comes, in a few words; empty while it is not armed.
+    QString startText() const;
 
     // Actions of the controls.
     void dateChanged();
@@ -101,8 +117,10 @@ public:
 
     bool willStart() const { return willStart_; }
     bool willStop() const { return willStop_; }
+    // The armed stop counts down; armed and not counting, it waits for the sound to start.
+    bool stopCounting() const { return willStop_ && stopCounting_; }
     QDateTime startDate() const { return startDate_; }  // when armed
-    QDateTime stopTime() const { return stopTime_; }    // when armed
+    QDateTime stopTime() const { return stopTime_; }    // while the stop counts
     // When the armed stop's fade begins; null when it has none.
     QDateTime fadeBegins() const;
 
@@ -110,6 +128,8 @@ signals:
     // After each firing, whatever it did (tests and the time-left text follow it).
     void startFired();
     void stopChecked();
+    // startText() has changed.
+    void startTextChanged();
 
 private:
     // Runs `fire` now, or once the modal dialog or open menu has gone.
@@ -123,7 +143,10 @@ private:
     bool startFieldFocused() const;
     void armStartWait();
     void onStartTimeout();
+    // Starts the stop's count from now.
+    void startStopCount();
     void updateTimeLeft();
+    void updateStartText();
     void updateSleepFade();
     int realMs(qint64 clockMs) const;
 
@@ -150,8 +173,10 @@ private:
     QDateTime armedAt_;  // when the stop was armed: no fade begins before
     bool willStart_ = false;
     bool willStop_ = false;
+    bool stopCounting_ = false;
     bool stopHeldBack_ = false;
     bool startEditPending_ = false;  // the fields hold a change the start has not taken
+    QString startText_;
 };
 
 }  // namespace brinesong

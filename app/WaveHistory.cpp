@@ -11,10 +11,10 @@ void WaveHistory::add(const TapRecord& record) {
         return;
     }
     if (!any_ || record.sound != sound_) {
-        // A new sound goes on from where the timeline stands.
+        // A new sound goes on from where the timeline stands, a blank second after the last.
+        base_ = end_ + (any_ ? kGapFrames : 0) - record.frame;
         any_ = true;
         sound_ = record.sound;
-        base_ = end_ - record.frame;
     }
     const uint64_t position = base_ + record.frame;
     if (position < end_) {

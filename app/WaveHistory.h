@@ -2,8 +2,9 @@
 // picture of the waves: the tap's reader side puts records in, the picture asks for one column of
 // figures per pixel.
 //
-// The timeline counts frames and runs on across sounds: a new sound continues where the last one
-// ended, so the picture stands still while nothing plays and scrolls on from there. Within one
+// The timeline counts frames and runs on across sounds: a new sound begins kGapFrames after the
+// last one ended, so the picture stands still while nothing plays, scrolls on from there, and
+// shows each playback apart from the one before. Within one
 // sound a record for frames already seen replaces what was there from its frame on (live output
 // may render a stretch again, and the new records are the ones heard).
 //
@@ -19,7 +20,8 @@ namespace brinesong {
 
 class WaveHistory {
 public:
-    static constexpr uint64_t kCapacity = 8192;  // records kept: 30 s of buffers of 162 frames
+    static constexpr uint64_t kCapacity = 8192;    // records kept: 30 s of buffers of 162 frames
+    static constexpr uint64_t kGapFrames = 44100;  // the blank second between two sounds
 
     struct Column {
         bool sounded = false;       // any record falls into the column

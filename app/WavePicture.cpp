@@ -25,7 +25,71 @@ QRgb mixed(const QColor& a, const QColor& b, double t) {
                 channel(a.blue(), b.blue()));
 }
 
+constexpr int kSwatchWidth = 16;  // logical pixels
+constexpr int kLegendSpacing = 6;
+
 }  // namespace
+
+QColor waveLineColour(const QPalette& palette) {
+    return palette.color(QPalette::Text);
+}
+
+QColor levelAreaColour(const QPalette& palette) {
+    return QColor(mixed(palette.color(QPalette::Base), palette.color(QPalette::Highlight), 0.55));
+}
+
+WaveLegend::WaveLegend(QWidget* parent) : QWidget(parent) {
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    setAccessibleName(text());
+}
+
+QString WaveLegend::lineWords() {
+    return Texts::tr("wave");
+}
+
+QString WaveLegend::areaWords() {
+    return Texts::tr("level heard (%1 to 0 dB)").arg(floorText());
+}
+
+QString WaveLegend::floorText() {
+    return QStringLiteral("\u2212%1").arg(-kLevelFloorDb);
+}
+
+QString WaveLegend::text() {
+    return Texts::tr("The line is the wave, the area the level heard, from %1 to 0 dB")
+        .arg(floorText());
+}
+
+QSize WaveLegend::sizeHint() const {
+    const QFontMetrics metrics(font());
+    return {2 * kSwatchWidth + 6 * kLegendSpacing + metrics.horizontalAdvance(lineWords()) +
+                metrics.horizontalAdvance(areaWords()),
+            metrics.height() + 2};
+}
+
+QSize WaveLegend::minimumSizeHint() const {
+    return {0, sizeHint().height()};
+}
+
+void WaveLegend::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QFontMetrics metrics(font());
+    const int middle = height() / 2;
+    // Each swatch drawn as the picture draws it, before the words about it.
+    int x = kLegendSpacing;
+    painter.fillRect(QRect(x, middle - 1, kSwatchWidth, 2), waveLineColour(palette()));
+    x += kSwatchWidth + kLegendSpacing;
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(QRect(x, 0, width() - x, height()), Qt::AlignLeft | Qt::AlignVCenter,
+                     lineWords());
+    x += metrics.horizontalAdvance(lineWords()) + 3 * kLegendSpacing;
+    const int swatchHeight = std::max(4, metrics.ascent() - 2);
+    painter.fillRect(QRect(x, middle - swatchHeight / 2, kSwatchWidth, swatchHeight),
+                     levelAreaColour(palette()));
+    x += kSwatchWidth + kLegendSpacing;
+    painter.drawText(QRect(x, 0, width() - x, height()), Qt::AlignLeft | Qt::AlignVCenter,
+                     areaWords());
+}
 
 WavePicture::WavePicture(QWidget* parent) : QWidget(parent), buffer_(kReadBatch) {
     // A precise timer never comes sooner than asked, so the picture reads and repaints at most
@@ -160,9 +224,8 @@ void WavePicture::paintEvent(QPaintEvent*) {
     // The picture is kept between paints and scrolled: only columns that came complete since, or
     // that a stretch rendered again changed, are drawn anew.
     const QRgb base = palette().color(QPalette::Base).rgb();
-    const QRgb level =
-        mixed(palette().color(QPalette::Base), palette().color(QPalette::Highlight), 0.55);
-    const QRgb line = palette().color(QPalette::Text).rgb();
+    const QRgb level = levelAreaColour(palette()).rgb();
+    const QRgb line = waveLineColour(palette()).rgb();
     const QRgb rule = palette().color(QPalette::Mid).rgb();
     const bool fresh = cache_.size() != QSize(w, h) || cache_.devicePixelRatio() != ratio ||
                        cachedColours_ != std::array<QRgb, 4>{base, level, line, rule} ||

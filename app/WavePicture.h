@@ -21,6 +21,32 @@
 
 namespace brinesong {
 
+// The colours of the picture's marks, from the palette.
+QColor waveLineColour(const QPalette& palette);
+QColor levelAreaColour(const QPalette& palette);
+
+// A line beneath the picture that says what its marks are: the line is the wave, the area the
+// level heard, on a scale of -60 dB at the foot of each channel to 0 dB (full scale) at its head.
+class WaveLegend : public QWidget {
+    Q_OBJECT
+public:
+    explicit WaveLegend(QWidget* parent = nullptr);
+    // What it says, in a sentence: its accessible name.
+    static QString text();
+    // The words beside the line's swatch and the area's.
+    static QString lineWords();
+    static QString areaWords();
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    static QString floorText();
+};
+
 class WavePicture : public QWidget {
     Q_OBJECT
 public:

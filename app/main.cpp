@@ -22,7 +22,7 @@ namespace {
 void nameApplication() {
     QCoreApplication::setOrganizationName(QStringLiteral("Kelvane"));
     QCoreApplication::setApplicationName(QStringLiteral("Brinesong"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(BRINESONG_VERSION));
+    QCoreApplication::setApplicationVersion(brinesong::programVersion());
 }
 
 // The media player on the bus and the sleep inhibitor follow the controller's play state.
@@ -51,7 +51,17 @@ void joinTheDesktop(brinesong::Controller& controller) {
                      &SleepInhibitor::releaseAtQuit);
 }
 
-int runWindow(int argc, char* argv[]) {
+// The launcher's actions, by their names on the bus: carried out by the running window, asked
+// by a later launch or by the desktop (which starts the program for them when none runs).
+void doWindowAction(brinesong::Controller& controller, const QString& name) {
+    using namespace brinesong;
+    const bool play = name == QLatin1String(kPlayAction);
+    if (play != controller.isPlaying()) {
+        controller.playStop();
+    }
+}
+
+int runWindow(int argc, char* argv[], brinesong::CommandLine::WindowAction action) {
     using namespace brinesong;
     if (!displayNamed(argc, argv)) {
         std::fprintf(stderr, "%s\n", noDisplayMessage());
@@ -68,9 +78,12 @@ int runWindow(int argc, char* argv[]) {
     QApplication::setWindowIcon(applicationIcon());
     installTranslations(app);
 
+    const QString actionName = action == CommandLine::WindowAction::Start  ? kPlayAction
+                               : action == CommandLine::WindowAction::Stop ? kStopAction
+                                                                           : "";
     SingleInstance instance;
-    if (instance.claim() == SingleInstance::Claim::Activated) {
-        return kExitOk;  // the running window came to the front instead
+    if (instance.claim(actionName) == SingleInstance::Claim::Activated) {
+        return kExitOk;  // the running window came to the front, or did the action, instead
     }
     // These live until the process ends: a playback's wait thread may still post to the
     // controller while the process exits. The output and the device list share one connection
@@ -88,6 +101,8 @@ int runWindow(int argc, char* argv[]) {
     }
     QObject::connect(&instance, &SingleInstance::activationRequested, controller,
                      &Controller::showWindow);
+    QObject::connect(&instance, &SingleInstance::actionRequested, controller,
+                     [controller](const QString& name) { doWindowAction(*controller, name); });
     joinTheDesktop(*controller);
     // The window is up; connecting goes on beside it, on the connection's own thread, whatever
     // the server does.
@@ -95,6 +110,11 @@ int runWindow(int argc, char* argv[]) {
         std::fprintf(stderr, "brinesong: the sound system's client library cannot be used\n");
     }
     QTimer::singleShot(0, controller, &Controller::applicationDidFinishLaunching);
+    if (!actionName.isEmpty()) {
+        // A start made before the server answers waits for it.
+        QTimer::singleShot(0, controller,
+                           [controller, actionName] { doWindowAction(*controller, actionName); });
+    }
     const int status = app.exec();
     // The termination sequence has run (aboutToQuit): the output is closed, the settings written.
     connection->close();
@@ -113,7 +133,7 @@ int main(int argc, char* argv[]) {
     }
     switch (parsed.command.mode) {
         case CommandLine::Mode::Window:
-            return runWindow(argc, argv);
+            return runWindow(argc, argv, parsed.command.windowAction);
         case CommandLine::Mode::Help:
             std::fputs(usageText().toLocal8Bit().constData(), stdout);
             return kExitOk;

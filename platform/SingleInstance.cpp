@@ -18,7 +18,7 @@ QString objectPath(const QString& service) {
 
 }  // namespace
 
-// The part of org.freedesktop.Application a window with no documents and no actions answers.
+// The part of org.freedesktop.Application a window with no documents answers.
 class ApplicationAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
@@ -28,6 +28,21 @@ public:
 
 public slots:
     void Activate(const QVariantMap& platformData) { owner_->activate(platformData); }
+    // The call's message comes last, so an action the program lacks is answered with an error.
+    void ActivateAction(const QString& name, const QVariantList& parameter,
+                        const QVariantMap& platformData, const QDBusMessage& call) {
+        QString error;
+        if (!parameter.isEmpty()) {
+            error = QStringLiteral("The action '%1' takes no parameter").arg(name);
+        } else if (!owner_->activateAction(name, platformData)) {
+            error = QStringLiteral("There is no action '%1'").arg(name);
+        }
+        if (!error.isEmpty()) {
+            call.setDelayedReply(true);
+            QDBusConnection::sessionBus().send(
+                call.createErrorReply(QDBusError::InvalidArgs, error));
+        }
+    }
 
 private:
     SingleInstance* owner_;
@@ -45,7 +60,7 @@ SingleInstance::~SingleInstance() {
     }
 }
 
-SingleInstance::Claim SingleInstance::claim(const QString& service) {
+SingleInstance::Claim SingleInstance::claim(const QString& action, const QString& service) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         return Claim::Alone;
@@ -72,7 +87,11 @@ SingleInstance::Claim SingleInstance::claim(const QString& service) {
         platformData.insert(QStringLiteral("desktop-startup-id"), QString::fromUtf8(startupId));
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
-        service_, path_, QStringLiteral("org.freedesktop.Application"), QStringLiteral("Activate"));
+        service_, path_, QStringLiteral("org.freedesktop.Application"),
+        action.isEmpty() ? QStringLiteral("Activate") : QStringLiteral("ActivateAction"));
+    if (!action.isEmpty()) {
+        call << action << QVariant::fromValue(QVariantList());
+    }
     call << platformData;
     const QDBusMessage reply = bus.call(call, QDBus::Block, kActivateTimeoutMs);
     // An owner that does not answer (it hangs, or is just quitting) is no reason to stay closed.
@@ -86,6 +105,22 @@ void SingleInstance::activate(const QVariantMap& platformData) {
         qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
     }
     emit activationRequested();
+}
+
+bool SingleInstance::activateAction(const QString& name, const QVariantMap& platformData) {
+    if (!actionNames().contains(name)) {
+        return false;
+    }
+    const QString token = platformData.value(QStringLiteral("activation-token")).toString();
+    if (!token.isEmpty()) {
+        qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+    }
+    emit actionRequested(name);
+    return true;
+}
+
+QStringList SingleInstance::actionNames() {
+    return {QString::fromLatin1(kPlayAction), QString::fromLatin1(kStopAction)};
 }
 
 }  // namespace brinesong

@@ -44,7 +44,7 @@ _brinesong() {
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '--export --format --loop --play --list-devices --minutes --fade-out --device --seed
             --volume --light-wave --heavy-wave --ascent --descent --wave-interval
-            --boost-sound-level --amplitude-generator --help --version' -- "$cur"))
+            --boost-sound-level --amplitude-generator --start --stop --help --version' -- "$cur"))
     fi
 } &&
     complete -F _brinesong brinesong

@@ -36,10 +36,6 @@
         <translation>Anhalten nach</translation>
     </message>
     <message>
-        <source>Minutes from now, counted from when the stop is armed</source>
-        <translation>Minuten ab jetzt, gezählt ab dem Ankreuzen</translation>
-    </message>
-    <message>
         <source>minutes</source>
         <translation>Minuten</translation>
     </message>
@@ -54,10 +50,6 @@
     <message>
         <source>&amp;Help</source>
         <translation>&amp;Hilfe</translation>
-    </message>
-    <message>
-        <source>Export AIFF File...</source>
-        <translation>AIFF-Datei exportieren …</translation>
     </message>
     <message>
         <source>Preferences...</source>
@@ -148,14 +140,6 @@
         <translation>Die AIFF-Datei konnte nicht gespeichert werden.</translation>
     </message>
     <message>
-        <source>Export AIFF File</source>
-        <translation>AIFF-Datei exportieren</translation>
-    </message>
-    <message>
-        <source>Set the length of AIFF file in minutes (up to 400 minutes)</source>
-        <translation>Länge der AIFF-Datei in Minuten (bis zu 400 Minuten)</translation>
-    </message>
-    <message>
         <source>Saving %1...</source>
         <translation>%1 wird gespeichert …</translation>
     </message>
@@ -182,22 +166,6 @@
     <message>
         <source>Playing the sound of the surf</source>
         <translation>Spielt das Rauschen der Brandung</translation>
-    </message>
-    <message>
-        <source>&lt;h3&gt;Brinesong&lt;/h3&gt;
-&lt;p&gt;Brinesong makes the sound of surf as it plays: nothing is recorded, every wave is new.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Start Brinesong&lt;/b&gt; starts the sound with a short fade-in; the same button, the Playback menu, the tray icon or the Escape key stops it.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Preferences&lt;/b&gt; shape the waves while they play: the light and heavy wave levels, how fast each wave rises and falls, and how far apart the waves come.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Schedule&lt;/b&gt;: tick &lt;i&gt;Start at&lt;/i&gt; to start at a date and time, and &lt;i&gt;Stop after&lt;/i&gt; to stop a number of minutes after you tick it.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Export AIFF File&lt;/b&gt; writes the sound to a file of up to 400 minutes.&lt;/p&gt;
-&lt;p&gt;Media keys and the desktop&apos;s media controls start and stop the sound too. While it plays the computer does not go to sleep, unless &lt;i&gt;Keep the computer awake while playing&lt;/i&gt; is turned off in the preferences.&lt;/p&gt;</source>
-        <translation>&lt;h3&gt;Brinesong&lt;/h3&gt;
-&lt;p&gt;Brinesong erzeugt das Rauschen der Brandung, während es spielt: Nichts ist aufgenommen, jede Welle ist neu.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Brandung starten&lt;/b&gt; startet den Klang mit einem kurzen Einblenden; dieselbe Taste, das Menü Wiedergabe, das Symbol im Benachrichtigungsfeld oder die Escape-Taste hält ihn an.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Einstellungen&lt;/b&gt; formen die Wellen, während sie spielen: die Stärke der leichten und der schweren Wellen, wie schnell jede Welle steigt und fällt und wie weit die Wellen auseinander kommen.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Zeitplan&lt;/b&gt;: Kreuzen Sie &lt;i&gt;Starten um&lt;/i&gt; an, um zu einem Datum und einer Uhrzeit zu starten, und &lt;i&gt;Anhalten nach&lt;/i&gt;, um eine Anzahl Minuten nach dem Ankreuzen anzuhalten.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;AIFF-Datei exportieren&lt;/b&gt; schreibt den Klang in eine Datei von bis zu 400 Minuten.&lt;/p&gt;
-&lt;p&gt;Medientasten und die Mediensteuerung des Desktops starten und stoppen den Klang ebenfalls. Während er spielt, geht der Computer nicht in den Ruhezustand, es sei denn, &lt;i&gt;Computer während der Wiedergabe wach halten&lt;/i&gt; ist in den Einstellungen ausgeschaltet.&lt;/p&gt;</translation>
     </message>
     <message>
         <source>The length must be a number of minutes (up to 400).</source>
@@ -312,6 +280,84 @@ Möchten Sie die Datei ersetzen?</translation>
     <message>
         <source>%2 is a FIFO or a device, and a %1 file cannot be written to one: its header is completed at the end, which needs a file that can seek.</source>
         <translation>%2 ist ein FIFO oder ein Gerät, und eine %1-Datei kann nicht dorthin geschrieben werden: Ihr Kopf wird erst am Ende vervollständigt, wozu eine Datei nötig ist, in der man springen kann.</translation>
+    </message>
+    <message>
+        <source>Minutes of sound before the stop, counted from the start (or from now, while the sound plays)</source>
+        <translation>Minuten Klang bis zum Anhalten, gezählt ab dem Start (oder ab jetzt, während die Brandung spielt)</translation>
+    </message>
+    <message>
+        <source>Stops %1 min after the sound starts, fading out over the last %2 min</source>
+        <translation>Hält %1 Min. nach dem Start an, blendet über die letzten %2 Min. aus</translation>
+    </message>
+    <message>
+        <source>Stops %1 min after the sound starts</source>
+        <translation>Hält %1 Min. nach dem Start an</translation>
+    </message>
+    <message>
+        <source>Starts in %1:%2</source>
+        <translation>Startet in %1:%2</translation>
+    </message>
+    <message>
+        <source>Starts tomorrow at %1</source>
+        <translation>Startet morgen um %1</translation>
+    </message>
+    <message>
+        <source>Starts on %1 at %2</source>
+        <translation>Startet am %1 um %2</translation>
+    </message>
+    <message>
+        <source>About Brinesong</source>
+        <translation>Über Brinesong</translation>
+    </message>
+    <message>
+        <source>The sound of ocean surf, made as it plays.</source>
+        <translation>Das Rauschen der Meeresbrandung, erzeugt, während es erklingt.</translation>
+    </message>
+    <message>
+        <source>Licence: GNU GPL version 3 or later. It comes with no warranty.</source>
+        <translation>Lizenz: GNU GPL Version 3 oder später. Ohne jede Gewährleistung.</translation>
+    </message>
+    <message>
+        <source>wave</source>
+        <translation>Welle</translation>
+    </message>
+    <message>
+        <source>level heard (%1 to 0 dB)</source>
+        <translation>gehörter Pegel (%1 bis 0 dB)</translation>
+    </message>
+    <message>
+        <source>The line is the wave, the area the level heard, from %1 to 0 dB</source>
+        <translation>Die Linie ist die Welle, die Fläche der gehörte Pegel, von %1 bis 0 dB</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt;Brinesong&lt;/h3&gt;
+&lt;p&gt;Brinesong makes the sound of surf as it plays: nothing is recorded, every wave is new.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Start Brinesong&lt;/b&gt; starts the sound with a short fade-in; the same button, the Playback menu or Space stops it (Space works anywhere but in the date, time and minutes fields). Escape stops it too, once no list is open.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;The picture of the waves&lt;/b&gt; shows the last 30 seconds of each channel: the line is the wave, the area the level heard, from &amp;#8722;60 dB at the foot of each channel to 0 dB (full scale) at its head. It stands still while nothing plays, and each playback begins a little apart from the last. &lt;i&gt;View &amp;gt; Wave Picture&lt;/i&gt; hides it.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Preferences&lt;/b&gt; shape the waves while they play: the light and heavy wave levels, how fast each wave rises and falls, and how far apart the waves come. They also choose the output device.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Schedule&lt;/b&gt;: tick &lt;i&gt;Start at&lt;/i&gt; to start at a date and time; the status line says when it comes. Tick &lt;i&gt;Stop after&lt;/i&gt; to stop a number of minutes after the sound starts (ticked while it plays, after you tick it). Beside it, a &lt;i&gt;fade-out&lt;/i&gt; lets the sound die away gently over its last minutes.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Export Sound File&lt;/b&gt; writes the sound to a file of up to 400 minutes, in one of five formats: AIFF, WAV, FLAC, Ogg Opus or MP3 (choose the file type, or type its extension). &lt;i&gt;Seamless loop&lt;/i&gt; makes a file whose end flows into its start, for a player to repeat without a seam.&lt;/p&gt;
+&lt;p&gt;The &lt;b&gt;tray icon&lt;/b&gt; shows the window when clicked; its menu starts or stops the sound. Media keys, the desktop&apos;s media controls and the launcher&apos;s &lt;i&gt;Play&lt;/i&gt; and &lt;i&gt;Stop&lt;/i&gt; start and stop the sound too. While it plays the computer does not go to sleep, unless &lt;i&gt;Keep the computer awake while playing&lt;/i&gt; is turned off in the preferences.&lt;/p&gt;</source>
+        <translation>&lt;h3&gt;Brinesong&lt;/h3&gt;
+&lt;p&gt;Brinesong erzeugt das Rauschen der Brandung, während es spielt: Nichts ist aufgenommen, jede Welle ist neu.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Brandung starten&lt;/b&gt; startet den Klang mit einem kurzen Einblenden; dieselbe Taste, das Menü Wiedergabe oder die Leertaste hält ihn an (die Leertaste wirkt überall außer in den Feldern für Datum, Uhrzeit und Minuten). Auch die Escape-Taste hält ihn an, sobald keine Liste offen ist.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Das Wellenbild&lt;/b&gt; zeigt die letzten 30 Sekunden jedes Kanals: Die Linie ist die Welle, die Fläche der gehörte Pegel, von &amp;#8722;60 dB am Fuß jedes Kanals bis 0 dB (Vollaussteuerung) an seinem Kopf. Es steht still, solange nichts spielt, und jede Wiedergabe beginnt ein wenig abgesetzt von der vorigen. &lt;i&gt;Ansicht &amp;gt; Wellenbild&lt;/i&gt; blendet es aus.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Einstellungen&lt;/b&gt; formen die Wellen, während sie spielen: die Stärke der leichten und der schweren Wellen, wie schnell jede Welle steigt und fällt und wie weit die Wellen auseinander kommen. Dort wird auch das Ausgabegerät gewählt.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Zeitplan&lt;/b&gt;: Kreuzen Sie &lt;i&gt;Starten um&lt;/i&gt; an, um zu einem Datum und einer Uhrzeit zu starten; die Statuszeile sagt, wann. Kreuzen Sie &lt;i&gt;Anhalten nach&lt;/i&gt; an, um eine Anzahl Minuten nach dem Start anzuhalten (während der Wiedergabe angekreuzt: nach dem Ankreuzen). Daneben lässt das &lt;i&gt;Ausblenden&lt;/i&gt; den Klang über seine letzten Minuten sanft verklingen.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Klangdatei exportieren&lt;/b&gt; schreibt den Klang in eine Datei von bis zu 400 Minuten, in einem von fünf Formaten: AIFF, WAV, FLAC, Ogg Opus oder MP3 (wählen Sie den Dateityp oder geben Sie seine Endung ein). &lt;i&gt;Nahtlose Schleife&lt;/i&gt; macht eine Datei, deren Ende in ihren Anfang übergeht, sodass ein Player sie ohne Naht wiederholen kann.&lt;/p&gt;
+&lt;p&gt;Ein Klick auf das &lt;b&gt;Symbol im Benachrichtigungsfeld&lt;/b&gt; zeigt das Fenster; sein Menü startet oder stoppt den Klang. Medientasten, die Mediensteuerung des Desktops und die Aktionen &lt;i&gt;Abspielen&lt;/i&gt; und &lt;i&gt;Anhalten&lt;/i&gt; des Starters starten und stoppen den Klang ebenfalls. Während er spielt, geht der Computer nicht in den Ruhezustand, es sei denn, &lt;i&gt;Computer während der Wiedergabe wach halten&lt;/i&gt; ist in den Einstellungen ausgeschaltet.&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>Export Sound File...</source>
+        <translation>Klangdatei exportieren …</translation>
+    </message>
+    <message>
+        <source>Export Sound File</source>
+        <translation>Klangdatei exportieren</translation>
+    </message>
+    <message>
+        <source>Set the length of the file in minutes (up to 400 minutes)</source>
+        <translation>Länge der Datei in Minuten festlegen (bis zu 400 Minuten)</translation>
     </message>
 </context>
 </TS>

@@ -8,22 +8,6 @@
         <translation>Brinesong Help</translation>
     </message>
     <message>
-        <source>&lt;h3&gt;Brinesong&lt;/h3&gt;
-&lt;p&gt;Brinesong makes the sound of surf as it plays: nothing is recorded, every wave is new.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Start Brinesong&lt;/b&gt; starts the sound with a short fade-in; the same button, the Playback menu, the tray icon or the Escape key stops it.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Preferences&lt;/b&gt; shape the waves while they play: the light and heavy wave levels, how fast each wave rises and falls, and how far apart the waves come.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Schedule&lt;/b&gt;: tick &lt;i&gt;Start at&lt;/i&gt; to start at a date and time, and &lt;i&gt;Stop after&lt;/i&gt; to stop a number of minutes after you tick it.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Export AIFF File&lt;/b&gt; writes the sound to a file of up to 400 minutes.&lt;/p&gt;
-&lt;p&gt;Media keys and the desktop&apos;s media controls start and stop the sound too. While it plays the computer does not go to sleep, unless &lt;i&gt;Keep the computer awake while playing&lt;/i&gt; is turned off in the preferences.&lt;/p&gt;</source>
-        <translation>&lt;h3&gt;Brinesong&lt;/h3&gt;
-&lt;p&gt;Brinesong makes the sound of surf as it plays: nothing is recorded, every wave is new.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Start Brinesong&lt;/b&gt; starts the sound with a short fade-in; the same button, the Playback menu, the tray icon or the Escape key stops it.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Preferences&lt;/b&gt; shape the waves while they play: the light and heavy wave levels, how fast each wave rises and falls, and how far apart the waves come.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Schedule&lt;/b&gt;: tick &lt;i&gt;Start at&lt;/i&gt; to start at a date and time, and &lt;i&gt;Stop after&lt;/i&gt; to stop a number of minutes after you tick it.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Export AIFF File&lt;/b&gt; writes the sound to a file of up to 400 minutes.&lt;/p&gt;
-&lt;p&gt;Media keys and the desktop&apos;s media controls start and stop the sound too. While it plays the computer does not go to sleep, unless &lt;i&gt;Keep the computer awake while playing&lt;/i&gt; is turned off in the preferences.&lt;/p&gt;</translation>
-    </message>
-    <message>
         <source>Close</source>
         <translation>Close</translation>
     </message>
@@ -52,10 +36,6 @@
         <translation>Stop after</translation>
     </message>
     <message>
-        <source>Minutes from now, counted from when the stop is armed</source>
-        <translation>Minutes from now, counted from when the stop is armed</translation>
-    </message>
-    <message>
         <source>minutes</source>
         <translation>minutes</translation>
     </message>
@@ -70,10 +50,6 @@
     <message>
         <source>&amp;Help</source>
         <translation>&amp;Help</translation>
-    </message>
-    <message>
-        <source>Export AIFF File...</source>
-        <translation>Export AIFF File...</translation>
     </message>
     <message>
         <source>Preferences...</source>
@@ -162,14 +138,6 @@
     <message>
         <source>Faild to save an AIFF file.</source>
         <translation>Failed to save an AIFF file.</translation>
-    </message>
-    <message>
-        <source>Export AIFF File</source>
-        <translation>Export AIFF File</translation>
-    </message>
-    <message>
-        <source>Set the length of AIFF file in minutes (up to 400 minutes)</source>
-        <translation>Set the length of AIFF file in minutes (up to 400 minutes)</translation>
     </message>
     <message>
         <source>Saving %1...</source>
@@ -312,6 +280,84 @@ Do you want to replace it?</translation>
     <message>
         <source>%2 is a FIFO or a device, and a %1 file cannot be written to one: its header is completed at the end, which needs a file that can seek.</source>
         <translation>%2 is a FIFO or a device, and a %1 file cannot be written to one: its header is completed at the end, which needs a file that can seek.</translation>
+    </message>
+    <message>
+        <source>Minutes of sound before the stop, counted from the start (or from now, while the sound plays)</source>
+        <translation>Minutes of sound before the stop, counted from the start (or from now, while the sound plays)</translation>
+    </message>
+    <message>
+        <source>Stops %1 min after the sound starts, fading out over the last %2 min</source>
+        <translation>Stops %1 min after the sound starts, fading out over the last %2 min</translation>
+    </message>
+    <message>
+        <source>Stops %1 min after the sound starts</source>
+        <translation>Stops %1 min after the sound starts</translation>
+    </message>
+    <message>
+        <source>Starts in %1:%2</source>
+        <translation>Starts in %1:%2</translation>
+    </message>
+    <message>
+        <source>Starts tomorrow at %1</source>
+        <translation>Starts tomorrow at %1</translation>
+    </message>
+    <message>
+        <source>Starts on %1 at %2</source>
+        <translation>Starts on %1 at %2</translation>
+    </message>
+    <message>
+        <source>About Brinesong</source>
+        <translation>About Brinesong</translation>
+    </message>
+    <message>
+        <source>The sound of ocean surf, made as it plays.</source>
+        <translation>The sound of ocean surf, made as it plays.</translation>
+    </message>
+    <message>
+        <source>Licence: GNU GPL version 3 or later. It comes with no warranty.</source>
+        <translation>Licence: GNU GPL version 3 or later. It comes with no warranty.</translation>
+    </message>
+    <message>
+        <source>wave</source>
+        <translation>wave</translation>
+    </message>
+    <message>
+        <source>level heard (%1 to 0 dB)</source>
+        <translation>level heard (%1 to 0 dB)</translation>
+    </message>
+    <message>
+        <source>The line is the wave, the area the level heard, from %1 to 0 dB</source>
+        <translation>The line is the wave, the area the level heard, from %1 to 0 dB</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt;Brinesong&lt;/h3&gt;
+&lt;p&gt;Brinesong makes the sound of surf as it plays: nothing is recorded, every wave is new.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Start Brinesong&lt;/b&gt; starts the sound with a short fade-in; the same button, the Playback menu or Space stops it (Space works anywhere but in the date, time and minutes fields). Escape stops it too, once no list is open.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;The picture of the waves&lt;/b&gt; shows the last 30 seconds of each channel: the line is the wave, the area the level heard, from &amp;#8722;60 dB at the foot of each channel to 0 dB (full scale) at its head. It stands still while nothing plays, and each playback begins a little apart from the last. &lt;i&gt;View &amp;gt; Wave Picture&lt;/i&gt; hides it.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Preferences&lt;/b&gt; shape the waves while they play: the light and heavy wave levels, how fast each wave rises and falls, and how far apart the waves come. They also choose the output device.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Schedule&lt;/b&gt;: tick &lt;i&gt;Start at&lt;/i&gt; to start at a date and time; the status line says when it comes. Tick &lt;i&gt;Stop after&lt;/i&gt; to stop a number of minutes after the sound starts (ticked while it plays, after you tick it). Beside it, a &lt;i&gt;fade-out&lt;/i&gt; lets the sound die away gently over its last minutes.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Export Sound File&lt;/b&gt; writes the sound to a file of up to 400 minutes, in one of five formats: AIFF, WAV, FLAC, Ogg Opus or MP3 (choose the file type, or type its extension). &lt;i&gt;Seamless loop&lt;/i&gt; makes a file whose end flows into its start, for a player to repeat without a seam.&lt;/p&gt;
+&lt;p&gt;The &lt;b&gt;tray icon&lt;/b&gt; shows the window when clicked; its menu starts or stops the sound. Media keys, the desktop&apos;s media controls and the launcher&apos;s &lt;i&gt;Play&lt;/i&gt; and &lt;i&gt;Stop&lt;/i&gt; start and stop the sound too. While it plays the computer does not go to sleep, unless &lt;i&gt;Keep the computer awake while playing&lt;/i&gt; is turned off in the preferences.&lt;/p&gt;</source>
+        <translation>&lt;h3&gt;Brinesong&lt;/h3&gt;
+&lt;p&gt;Brinesong makes the sound of surf as it plays: nothing is recorded, every wave is new.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Start Brinesong&lt;/b&gt; starts the sound with a short fade-in; the same button, the Playback menu or Space stops it (Space works anywhere but in the date, time and minutes fields). Escape stops it too, once no list is open.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;The picture of the waves&lt;/b&gt; shows the last 30 seconds of each channel: the line is the wave, the area the level heard, from &amp;#8722;60 dB at the foot of each channel to 0 dB (full scale) at its head. It stands still while nothing plays, and each playback begins a little apart from the last. &lt;i&gt;View &amp;gt; Wave Picture&lt;/i&gt; hides it.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Preferences&lt;/b&gt; shape the waves while they play: the light and heavy wave levels, how fast each wave rises and falls, and how far apart the waves come. They also choose the output device.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Schedule&lt;/b&gt;: tick &lt;i&gt;Start at&lt;/i&gt; to start at a date and time; the status line says when it comes. Tick &lt;i&gt;Stop after&lt;/i&gt; to stop a number of minutes after the sound starts (ticked while it plays, after you tick it). Beside it, a &lt;i&gt;fade-out&lt;/i&gt; lets the sound die away gently over its last minutes.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Export Sound File&lt;/b&gt; writes the sound to a file of up to 400 minutes, in one of five formats: AIFF, WAV, FLAC, Ogg Opus or MP3 (choose the file type, or type its extension). &lt;i&gt;Seamless loop&lt;/i&gt; makes a file whose end flows into its start, for a player to repeat without a seam.&lt;/p&gt;
+&lt;p&gt;The &lt;b&gt;tray icon&lt;/b&gt; shows the window when clicked; its menu starts or stops the sound. Media keys, the desktop&apos;s media controls and the launcher&apos;s &lt;i&gt;Play&lt;/i&gt; and &lt;i&gt;Stop&lt;/i&gt; start and stop the sound too. While it plays the computer does not go to sleep, unless &lt;i&gt;Keep the computer awake while playing&lt;/i&gt; is turned off in the preferences.&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>Export Sound File...</source>
+        <translation>Export Sound File...</translation>
+    </message>
+    <message>
+        <source>Export Sound File</source>
+        <translation>Export Sound File</translation>
+    </message>
+    <message>
+        <source>Set the length of the file in minutes (up to 400 minutes)</source>
+        <translation>Set the length of the file in minutes (up to 400 minutes)</translation>
     </message>
 </context>
 </TS>

@@ -96,6 +96,14 @@ TEST(CommandLineTest, badValues_areRefusedNamingTheOption) {
         {{"--export", "o", "--minutes", "-inf"}, "got the option '-inf'"},
         {{"--export", "o", "--volume", "-5"}, "--volume: expected a percentage"},
         {{"--export", "o", "--loop=yes"}, "--loop takes no value"},
+        // A mistyped option says where the right ones are.
+        {{"--expot", "o"}, "unknown option '--expot' (see --help)"},
+        {{"night.aif"}, "unexpected argument 'night.aif' (see --help)"},
+        // The window's own: not beside a command that opens none, nor with each other.
+        {{"--start", "--stop"}, "--start and --stop exclude each other"},
+        {{"--play", "--start"}, "--start is for the window"},
+        {{"--stop", "--export", "o"}, "--stop is for the window"},
+        {{"--start", "--volume", "5"}, "nothing to do"},
     };
     for (const Case& c : cases) {
         const ParseOutcome p = parse(c.args);
@@ -124,10 +132,34 @@ TEST(CommandLineTest, optionLikeFileName_takenOnlyWhenWrittenSo) {
     EXPECT_EQ(parse({"--export", "-"}).command.exportPath, "-");
 }
 
-TEST(CommandLineTest, noArguments_opensTheWindow) {
+TEST(CommandLineTest, noArgumentsOrTheLaunchersActions_openTheWindow) {
     const ParseOutcome p = parse({});
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.command.mode, CommandLine::Mode::Window);
+    EXPECT_EQ(p.command.windowAction, CommandLine::WindowAction::None);
+    const ParseOutcome start = parse({"--start", "-platform", "offscreen"});
+    ASSERT_TRUE(start.ok) << start.error.toStdString();
+    EXPECT_EQ(start.command.mode, CommandLine::Mode::Window);
+    EXPECT_EQ(start.command.windowAction, CommandLine::WindowAction::Start);
+    EXPECT_EQ(parse({"--stop"}).command.windowAction, CommandLine::WindowAction::Stop);
+}
+
+// --help says what an absent option means, the export's 10 minutes first of all.
+TEST(CommandLineTest, help_statesEachDefault) {
+    const QString usage = usageText();
+    EXPECT_TRUE(usage.contains(QStringLiteral("the length in minutes, at most 400 (default: 10)")))
+        << usage.toStdString();
+    for (const char* option : {"--minutes M", "--fade-out F", "--format F", "--loop", "--seed N",
+                               "--device NAME", "SETTINGS:"}) {
+        const qsizetype at = usage.indexOf(QLatin1String("\n") + QLatin1String(option));
+        ASSERT_GE(at, 0) << option;
+        // The option's own lines, up to the next that begins without indent.
+        qsizetype end = at + 1;
+        while ((end = usage.indexOf(QLatin1Char('\n'), end + 1)) >= 0 &&
+               usage.mid(end + 1, 2) == QLatin1String("  ")) {
+        }
+        EXPECT_TRUE(usage.mid(at, end - at).contains(QLatin1String("default"))) << option;
+    }
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
@@ -57,6 +59,29 @@ bool soundServerAvailable() {
     return qEnvironmentVariableIsSet("PULSE_SERVER");
 }
 
+// The contrast ratio of two colours, as the accessibility guidelines define it: 1 to 21.
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The first match of `pattern` in the AppStream metainfo the program installs.
+QRegularExpressionMatch inMetainfo(const QString& pattern) {
+    QFile file(QStringLiteral(BRINESONG_SOURCE_DIR
+                              "/resources/desktop/org.kelvane.Brinesong.metainfo.xml"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return QRegularExpression(pattern).match(QString::fromUtf8(file.readAll()));
+}
+
 }  // namespace
 
 class ControllerTest : public QObject {
@@ -77,6 +102,11 @@ private slots:
         Controller& c = app.controller;
         QCOMPARE(c.window->windowTitle(), QStringLiteral("Brinesong"));
         QVERIFY(c.window->isVisible());
+        // Software centres are told the size of the window as it first opens.
+        const QRegularExpressionMatch screenshot =
+            inMetainfo(QStringLiteral("<image type=\"source\" width=\"(\\d+)\" height=\"(\\d+)\""));
+        QCOMPARE(c.window->size(),
+                 QSize(screenshot.captured(1).toInt(), screenshot.captured(2).toInt()));
         QVERIFY(c.firstLaunch());
         QCOMPARE(c.renderer().volume.load(), 0.5);
         QCOMPARE(c.volumeSlider->value(), 50);
@@ -217,8 +247,8 @@ private slots:
             QCOMPARE(c.renderer().volume.load(), 0.33);
             c.timeText->setTime(QTime(6, 30, 0));
             // Typed and not yet entered: what the field shows is what is saved.
-            c.timeText->setSelectedSection(QDateTimeEdit::SecondSection);
-            QTest::keyClicks(c.timeText, QStringLiteral("15"));
+            c.timeText->setSelectedSection(QDateTimeEdit::MinuteSection);
+            QTest::keyClicks(c.timeText, QStringLiteral("45"));
             c.minutesText->setValue(20);
             QCOMPARE(c.scheduler().fadeMinutes(), 0);  // off by default
             c.fadeChoice->setCurrentIndex(c.fadeChoice->findData(15));
@@ -239,8 +269,8 @@ private slots:
         QSettings raw(storePath, QSettings::IniFormat);
         QCOMPARE(raw.value(keys::kVolume).toString(), QStringLiteral("33"));
         QCOMPARE(raw.value(keys::kHour).toString(), QStringLiteral("6"));
-        QCOMPARE(raw.value(keys::kMinute).toString(), QStringLiteral("30"));
-        QCOMPARE(raw.value(keys::kSecond).toString(), QStringLiteral("15"));
+        QCOMPARE(raw.value(keys::kMinute).toString(), QStringLiteral("45"));
+        QCOMPARE(raw.value(keys::kSecond).toString(), QStringLiteral("0"));
         QCOMPARE(raw.value(keys::kMinutes).toString(), QStringLiteral("20"));
         QCOMPARE(raw.value(keys::kLightWave).toString(), QStringLiteral("62"));
         QCOMPARE(raw.value(keys::kHeavyWave).toString(), QStringLiteral("100"));
@@ -259,7 +289,7 @@ private slots:
         Launched again(storePath);
         QVERIFY(!again.controller.firstLaunch());
         QCOMPARE(again.controller.volumeSlider->value(), 33);
-        QCOMPARE(again.controller.timeText->time(), QTime(6, 30, 15));
+        QCOMPARE(again.controller.timeText->time(), QTime(6, 45));
         QCOMPARE(Preferences::sharedInstance().lightWave(), 62.0);
         QVERIFY(!again.controller.keepAwake());
         QCOMPARE(again.controller.fadeChoice->currentData().toInt(), 15);
@@ -343,6 +373,47 @@ private slots:
         QVERIFY(!c.isPlaying());
     }
 
+    // Keys as the window system delivers them: Escape closes an open pop-up before it stops the
+    // sound, and Space starts and stops the sound except where it is typed. Without a server a
+    // start waits for it, counting as playing, and a stop ends the wait at once, with no fade to
+    // wait out.
+    void keys_escapeClosesAPopUpFirst_spaceOutsideTextFields() {
+        const QByteArray server = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", "unix:/nonexistent/brinesong/native");
+        const auto restore = qScopeGuard([&server] {
+            if (server.isNull()) {
+                qunsetenv("PULSE_SERVER");
+            } else {
+                qputenv("PULSE_SERVER", server);
+            }
+        });
+        Launched app(storePath);
+        Controller& c = app.controller;
+        c.window->activateWindow();
+        QTRY_VERIFY(c.window->isActiveWindow());
+        QWindow* screenWindow = c.window->windowHandle();
+
+        c.volumeSlider->setFocus();
+        QTest::keyClick(screenWindow, Qt::Key_Space);
+        QVERIFY(c.isPlaying());
+        c.fadeChoice->showPopup();
+        QTRY_VERIFY(QApplication::activePopupWidget());
+        QTest::keyClick(screenWindow, Qt::Key_Escape);
+        QTRY_VERIFY(!QApplication::activePopupWidget());
+        QVERIFY(c.isPlaying());
+        QTest::keyClick(screenWindow, Qt::Key_Escape);
+        QVERIFY(!c.isPlaying());
+
+        c.timeText->setFocus();
+        QTest::keyClick(screenWindow, Qt::Key_Space);
+        QVERIFY(!c.isPlaying());
+        c.volumeSlider->setFocus();
+        QTest::keyClick(screenWindow, Qt::Key_Space);
+        QVERIFY(c.isPlaying());
+        QTest::keyClick(screenWindow, Qt::Key_Space);
+        QVERIFY(!c.isPlaying());
+    }
+
     // Without a server the window says so in its status line and tooltip; a start waits for the
     // server, titled as playing; a stop coming due on the schedule ends the wait.
     void noServer_statusSaysSo_startWaits_aScheduledStopEndsTheWait() {
@@ -423,6 +494,10 @@ private slots:
         c.timeText->setTime(QTime(7, 30, 0));
         c.startCheckbox->click();
         QVERIFY(c.scheduler().willStart());
+        // The status line and the tray say when it comes.
+        QVERIFY2(c.statusText->text().endsWith(QStringLiteral(" · Starts in 0:30")),
+                 qPrintable(c.statusText->text()));
+        QVERIFY(c.trayMenu().toolTip().endsWith(QStringLiteral(" · Starts in 0:30")));
         bool firedWhileSaving = false;
         connect(&c.scheduler(), &Scheduler::startFired, this, [&] {
             firedWhileSaving = c.isSaving();
@@ -491,6 +566,31 @@ private slots:
         QVERIFY(QGuiApplication::quitOnLastWindowClosed());
     }
 
+    // The tray's icon stands out on a light panel and on a dark one: an eighth of it or more
+    // differs from the panel by a contrast of 3 to 1 (the light grey it had reached 1.9 on white).
+    void trayIcon_standsOutOnLightAndDarkPanels() {
+        const QImage icon = symbolicIcon().pixmap(22).toImage().convertToFormat(
+            QImage::Format_ARGB32_Premultiplied);
+        QVERIFY(!icon.isNull());
+        for (const QColor& panel : {QColor(Qt::white), QColor(0xef, 0xef, 0xef),
+                                    QColor(0x2b, 0x2b, 0x2b), QColor(Qt::black)}) {
+            QImage shown(icon.size(), QImage::Format_RGB32);
+            shown.fill(panel);
+            QPainter(&shown).drawImage(0, 0, icon);
+            int standingOut = 0;
+            for (int y = 0; y < shown.height(); ++y) {
+                for (int x = 0; x < shown.width(); ++x) {
+                    standingOut += contrast(QColor(shown.pixel(x, y)), panel) >= 3.0;
+                }
+            }
+            QVERIFY2(standingOut * 8 >= shown.width() * shown.height(),
+                     qPrintable(QStringLiteral("%1 of %2 pixels stand out on %3")
+                                    .arg(standingOut)
+                                    .arg(shown.width() * shown.height())
+                                    .arg(panel.name())));
+        }
+    }
+
     void validateMenuItem_otherCommands_alwaysEnabled() {
         Launched app(storePath);
         Controller& c = app.controller;
@@ -500,6 +600,31 @@ private slots:
         c.preferencesAction->trigger();
         QVERIFY(c.preferencesPanel().panelWindow()->isVisible());
         QCOMPARE(c.preferencesPanel().lightWaveText->text(), QStringLiteral("75"));
+
+        // The Help menu's About box: the released version (the newest in the metainfo, which
+        // the install check holds --version to), what it is, the licence.
+        QVERIFY(c.validateMenuItem(c.aboutAction));
+        QVERIFY(c.window->findChild<QMenu*>(QStringLiteral("helpMenu"))
+                    ->actions()
+                    .contains(c.aboutAction));
+        const QString release =
+            inMetainfo(QStringLiteral("<release version=\"([^\"]+)\"")).captured(1);
+        QVERIFY(!release.isEmpty());
+        c.aboutAction->trigger();
+        QPointer<QMessageBox> about = c.aboutBox;
+        QVERIFY(about && about->isVisible());
+        QCOMPARE(about->parentWidget(), c.window.data());
+        QCOMPARE(about->windowTitle(), QStringLiteral("About Brinesong"));
+        const QString text = about->text();
+        QVERIFY2(text.contains(QStringLiteral("Brinesong ") + release) &&
+                     text.contains(QStringLiteral("GNU GPL version 3 or later")) &&
+                     text.contains(QStringLiteral("ocean surf")),
+                 qPrintable(text));
+        QVERIFY(!about->iconPixmap().isNull());
+        c.showAbout();  // open: the same box comes to the front
+        QCOMPARE(c.aboutBox.data(), about.data());
+        about->button(QMessageBox::Close)->click();
+        QTRY_VERIFY(!about);
     }
 
 private:

@@ -124,6 +124,39 @@ private slots:
         QCOMPARE(panel.mAudioOutputPopUpButton->currentText(), QStringLiteral("Dock"));
     }
 
+    // Keys as the window system delivers them: F1 asks for the help; Escape closes an open
+    // pop-up first, then the panel; Ctrl+W and the Close button close it too.
+    void keysAndCloseButton_closeThePanel_f1AsksForHelp() {
+        Preferences preferences;
+        PreferencesPanel panel(preferences);
+        QSignalSpy help(&panel, &PreferencesPanel::helpRequested);
+        panel.showPanel();
+        QWidget* window = panel.panelWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window->windowHandle(), Qt::Key_F1);
+        QCOMPARE(help.size(), 1);
+
+        panel.mAudioOutputPopUpButton->addItems({QStringLiteral("Speakers")});
+        panel.mAudioOutputPopUpButton->showPopup();
+        QTRY_VERIFY(QApplication::activePopupWidget());
+        QTest::keyClick(window->windowHandle(), Qt::Key_Escape);
+        QTRY_VERIFY(!QApplication::activePopupWidget());
+        QVERIFY(window->isVisible());
+        QTest::keyClick(window->windowHandle(), Qt::Key_Escape);
+        QVERIFY(!window->isVisible());
+
+        for (const bool byButton : {false, true}) {
+            panel.showPanel();
+            QVERIFY(QTest::qWaitForWindowActive(window));
+            if (byButton) {
+                panel.closeButton->click();
+            } else {
+                QTest::keyClick(window->windowHandle(), Qt::Key_W, Qt::ControlModifier);
+            }
+            QVERIFY(!window->isVisible());
+        }
+    }
+
     void selectItemWithTitle_absentOrUnknownTitle_keepsOrFallsBackToFirst() {
         QComboBox popUp;
         popUp.addItems({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")});

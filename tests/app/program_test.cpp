@@ -388,6 +388,65 @@ private slots:
         QCOMPARE(written.value(QStringLiteral("VolumeKey")).toString(), QStringLiteral("37"));
     }
 
+    // The launcher's actions: "Play" and "Stop" over org.freedesktop.Application.ActivateAction,
+    // called with gdbus as any desktop would, then as the desktop entry runs them (brinesong
+    // --start and --stop): a second launch hands them to the running window, and --start with
+    // none running opens one that plays. The sound is heard on the test sink's monitor; the
+    // play state is read over the media player interface.
+    void launcherActions_playAndStopOverTheBus_orStartingTheProgram() {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER")) {
+            QSKIP("no sound server: run under scripts/test.sh");
+        }
+        if (QStandardPaths::findExecutable(QStringLiteral("gdbus")).isEmpty()) {
+            QSKIP("gdbus is missing: scripts/install-deps.sh test installs it");
+        }
+        const auto activateAction = [](const std::string& name) {
+            return runProgram({"gdbus", "call", "--session", "--dest", "org.kelvane.Brinesong",
+                               "--object-path", "/org/kelvane/Brinesong", "--method",
+                               "org.freedesktop.Application.ActivateAction", name, "@av []",
+                               "@a{sv} {}"});
+        };
+        QTemporaryDir configHome;
+        auto program = startWindowProgram(configHome.path());
+        QTRY_VERIFY_WITH_TIMEOUT(busNameOwned(QStringLiteral("org.mpris.MediaPlayer2.brinesong")),
+                                 30000);
+        QCOMPARE(playerctl({"status"}), QStringLiteral("Stopped"));
+
+        const QTemporaryDir recordings;
+        MonitorRecorder monitor("brinesong_test",
+                                recordings.filePath(QStringLiteral("actions.wav")).toStdString());
+        QVERIFY(monitor.waitForMoreFrames(kQuarterSecond));
+        const brinesong::testing::ProgramRun play = activateAction("play");
+        QVERIFY2(play.status == 0, play.err.c_str());
+        QTRY_COMPARE_WITH_TIMEOUT(playerctl({"status"}), QStringLiteral("Playing"), 10000);
+        QVERIFY(monitor.waitForMoreFrames(4 * kQuarterSecond));
+        QCOMPARE(monitor.stop(), 0);
+        QVERIFY2(brinesong::testing::soundingSamples(monitor.left()) > 44100 / 2,
+                 "about a second of surf was recorded");
+        QCOMPARE(activateAction("play").status, 0);  // playing already: it goes on
+        QCOMPARE(playerctl({"status"}), QStringLiteral("Playing"));
+        const brinesong::testing::ProgramRun unknown = activateAction("rewind");
+        QVERIFY(unknown.status != 0);
+        QVERIFY2(unknown.err.find("no action 'rewind'") != std::string::npos, unknown.err.c_str());
+
+        // As the desktop entry runs them: the second launch asks the first, and leaves.
+        const brinesong::testing::ProgramRun stop = runProgram(
+            brinesong::testing::brinesong({"--stop"}), displayOptions(configHome.path()));
+        QCOMPARE(stop.status, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(playerctl({"status"}), QStringLiteral("Stopped"), 10000);
+        QCOMPARE(windowsTitled(QStringLiteral("Brinesong")).size(), 1);
+        program->signal(SIGTERM);
+        QCOMPARE(program->wait(), 128 + SIGTERM);
+
+        program = std::make_unique<Program>(brinesong::testing::brinesong({"--start"}),
+                                            displayOptions(configHome.path()));
+        QTRY_VERIFY_WITH_TIMEOUT(busNameOwned(QStringLiteral("org.mpris.MediaPlayer2.brinesong")),
+                                 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(playerctl({"status"}), QStringLiteral("Playing"), 10000);
+        program->signal(SIGTERM);
+        QCOMPARE(program->wait(), 128 + SIGTERM);
+    }
+
     void germanLocale_panelsInGerman() {
         QTemporaryDir configHome;
         brinesong::testing::RunOptions options = displayOptions(configHome.path());

@@ -31,7 +31,8 @@ struct TestClock {
 };
 
 // The main window's schedule controls, a scheduler on them, and a record of its play/stop
-// requests with the simulated time of each.
+// requests with the simulated time of each. The play state changes as the window announces it:
+// after the request, from the event loop.
 struct Fixture {
     explicit Fixture(QDateTime start = QDateTime(QDate(2026, 3, 14), QTime(21, 0, 0))) {
         clock = std::make_shared<TestClock>();
@@ -40,7 +41,7 @@ struct Fixture {
             [c = clock] { return c->now(); },
             SchedulerHost{[this] {
                               requests.append(clock->time);
-                              playing = !playing;
+                              setPlaying(!playing);
                           },
                           [this] { return playing; }, [this] { return saving; },
                           [this](double toEnd, double seconds) {
@@ -49,7 +50,13 @@ struct Fixture {
             kMinuteMs);
         minutes.setRange(0, 1440);  // as the main window has it
         scheduler->attach(&date, &time, &minutes, &startBox, &stopBox, &timeLeft, &fade);
-        time.setDisplayFormat(QStringLiteral("HH:mm:ss"));
+    }
+    // The sound starts or ends, whoever asked.
+    void setPlaying(bool now) {
+        playing = now;
+        QMetaObject::invokeMethod(
+            scheduler.get(), [s = scheduler.get(), now] { s->playStateChanged(now); },
+            Qt::QueuedConnection);
     }
     void setStart(const QDateTime& when) {
         date.setDate(when.date());
@@ -122,6 +129,39 @@ private slots:
         QCOMPARE(f.requests[0], at);
         QVERIFY(f.playing);
         QVERIFY(!f.startBox.isChecked());
+    }
+
+    // What the status line says of an armed start, and the fields in the locale's short formats
+    // without seconds: a start later today counts down in hours and minutes, one tomorrow or
+    // later names its day and time.
+    void startText_saysWhenItComes_fieldsInTheLocalesShortFormats() {
+        const QLocale before;
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+        const QDate today(2026, 3, 14);
+        Fixture f(QDateTime(today, QTime(11, 36)));
+        f.scheduler->showNextStart(QTime(21, 22, 30));  // saved with seconds
+        QCOMPARE(f.time.time(), QTime(21, 22));
+        QCOMPARE(f.time.text(), QStringLiteral("21:22"));
+        QCOMPARE(f.date.text(), QStringLiteral("14/03/2026"));
+        QSignalSpy changed(f.scheduler.get(), &Scheduler::startTextChanged);
+        QCOMPARE(f.scheduler->startText(), QString());
+        f.startBox.click();
+        QCOMPARE(f.scheduler->startText(), QStringLiteral("Starts in 9:46"));
+        QCOMPARE(changed.size(), 1);
+        f.clock->time = QDateTime(today, QTime(19, 7, 1));  // 2:14:59 to go
+        QTRY_COMPARE(f.scheduler->startText(), QStringLiteral("Starts in 2:15"));
+        f.clock->time = QDateTime(today, QTime(19, 8));
+        QTRY_COMPARE(f.scheduler->startText(), QStringLiteral("Starts in 2:14"));
+
+        f.startBox.click();
+        QCOMPARE(f.scheduler->startText(), QString());
+        f.clock->time = QDateTime(today, QTime(21, 30));
+        f.scheduler->showNextStart(QTime(21, 22));
+        f.startBox.click();
+        QCOMPARE(f.scheduler->startText(), QStringLiteral("Starts tomorrow at 21:22"));
+        f.date.setDate(today.addDays(6));
+        QTRY_COMPARE(f.scheduler->startText(), QStringLiteral("Starts on 20/03/2026 at 21:22"));
+        QLocale::setDefault(before);
     }
 
     void startDue_whilePlayingOrExporting_isDroppedAndUnticks() {
@@ -280,13 +320,49 @@ private slots:
         QCOMPARE(checks.size(), 1);
     }
 
-    void stopDue_whileStopped_onlyUnticks() {
+    // Ticked together in the evening, "Start at" and "Stop after" play for the minutes given:
+    // the stop waits for the start and counts from it. A playback ended by hand before its stop
+    // leaves the stop waiting for the next start.
+    void stopArmedWhileStopped_countsFromTheStart_andAgainAfterAnEarlyEnd() {
         Fixture f;
-        f.setMinutes(1);
+        f.setMinutes(45);
         f.stopBox.click();
-        f.advance(60);
-        QTRY_VERIFY(!f.stopBox.isChecked());
+        QVERIFY(f.scheduler->willStop());
+        QVERIFY(!f.scheduler->stopCounting());
+        QCOMPARE(f.timeLeft.text(), QStringLiteral("Stops 45 min after the sound starts"));
+        const QDateTime at = f.clock->time.addSecs(80 * 60);
+        f.setStart(at);
+        f.startBox.click();
+        f.advance(60 * 60);  // 45 minutes from the arming have passed: no stop without a sound
+        QVERIFY(f.clockReadAgain());
         QVERIFY(f.requests.isEmpty());
+        QVERIFY(f.stopBox.isChecked());
+
+        f.clock->time = at;
+        QTRY_VERIFY(f.scheduler->stopCounting());
+        QCOMPARE(f.requests, QList<QDateTime>{at});
+        QCOMPARE(f.scheduler->stopTime(), at.addSecs(45 * 60));
+        QCOMPARE(f.timeLeft.text(), QStringLiteral("Stops in 0:45:00"));
+        f.advance(45 * 60);
+        QTRY_COMPARE(f.requests.size(), 2);
+        QCOMPARE(f.requests[1], at.addSecs(45 * 60));
+        QVERIFY(!f.playing);
+        QVERIFY(!f.stopBox.isChecked());
+
+        f.setMinutes(10);
+        f.stopBox.click();
+        f.setPlaying(true);
+        QTRY_VERIFY(f.scheduler->stopCounting());
+        f.advance(5 * 60);
+        f.setPlaying(false);
+        QTRY_VERIFY(!f.scheduler->stopCounting());
+        QVERIFY(f.stopBox.isChecked());
+        QCOMPARE(f.timeLeft.text(), QStringLiteral("Stops 10 min after the sound starts"));
+        f.advance(60 * 60);
+        QTest::qWait(10 * kMinuteMs);  // time for a wrong stop (cannot fail a passing run)
+        QCOMPARE(f.requests.size(), 2);
+        f.setPlaying(true);
+        QTRY_COMPARE(f.scheduler->stopTime(), f.clock->time.addSecs(10 * 60));
     }
 
     void minutesEdited_whileArmed_restartsTheDelayFromTheEdit() {
@@ -338,6 +414,7 @@ private slots:
 
     void timeLeft_armedStop_countsDownToTheCheckThatStops() {
         Fixture f;
+        f.playing = true;
         f.setMinutes(45);
         f.stopBox.click();
         QCOMPARE(f.timeLeft.text(), QStringLiteral("Stops in 0:45:00"));
@@ -355,6 +432,7 @@ private slots:
             return std::abs(f.fades.last().first - toEnd) < 1e-9 &&
                    std::abs(f.fades.last().second - seconds) < 1e-9;
         };
+        f.playing = true;
         f.setMinutes(45);
         f.scheduler->setFadeMinutes(10);
         QCOMPARE(f.fade.currentText(), QStringLiteral("Fade out over 10 min"));
@@ -367,14 +445,20 @@ private slots:
         QTRY_COMPARE(f.timeLeft.text(), QStringLiteral("Fading out, stops in 0:09:00"));
 
         // The stop is carried out as ever, and the fade is left to its end.
-        f.playing = true;
         f.advance(9 * 60);
         QTRY_COMPARE(f.requests.size(), 1);
         QCOMPARE(f.fades.size(), 1);
 
         // A fade longer than the delay takes all of it; choosing none or disarming drops it.
+        // Armed while nothing plays, the stop has no fade until the sound starts.
         f.setMinutes(5);
         f.stopBox.click();
+        QVERIFY(lastFade(0.0, 0.0));
+        QCOMPARE(
+            f.timeLeft.text(),
+            QStringLiteral("Stops 5 min after the sound starts, fading out over the last 5 min"));
+        f.setPlaying(true);
+        QTRY_VERIFY(f.scheduler->stopCounting());
         QVERIFY(lastFade(5 * kMinute, 5 * kMinute));
         QCOMPARE(f.timeLeft.text(), QStringLiteral("Fading out, stops in 0:05:00"));
         f.fade.setCurrentIndex(0);

@@ -4,15 +4,18 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTextBrowser>
+#include <QTimeEdit>
 #include <QXmlStreamReader>
 #include <QtTest>
 
@@ -119,6 +122,15 @@ private slots:
         QCOMPARE(help->windowTitle(), QStringLiteral("Brinesong-Hilfe"));
         QVERIFY(help->findChild<QTextBrowser*>()->toPlainText().contains(
             QStringLiteral("erzeugt das Rauschen der Brandung")));
+
+        // The About box, and the schedule's fields in the German short formats.
+        controller.showAbout();
+        QCOMPARE(controller.aboutBox->windowTitle(), QStringLiteral("Über Brinesong"));
+        QVERIFY(controller.aboutBox->text().contains(
+            QStringLiteral("Lizenz: GNU GPL Version 3 oder später.")));
+        delete controller.aboutBox.data();  // its text is composed, and checked above
+        QCOMPARE(controller.dateText->displayFormat(), QStringLiteral("dd.MM.yyyy"));
+        QCOMPARE(controller.timeText->displayFormat(), QStringLiteral("HH:mm"));
 
         QStringList shown = shownTexts(controller.window) + shownTexts(preferences) +
                             shownTexts(help) +

@@ -1,7 +1,7 @@
 // The picture of the waves: the history it keeps of the tap's records (a stretch rendered again
-// replaces what was there, a new sound goes on from the last), when it reads the tap (only while
-// the sound plays and it can be seen), and what it draws, in the palette's colours and at the
-// device's pixels.
+// replaces what was there, a new sound goes on a blank second after the last), when it reads the
+// tap (only while the sound plays and it can be seen), and what it draws, in the palette's colours
+// and at the device's pixels, with its legend beneath.
 #include <QVBoxLayout>
 #include <QtTest>
 
@@ -37,7 +37,7 @@ void publishSeconds(RenderTap& tap, double seconds, float envelope, float level)
 class WavePictureTest : public QObject {
     Q_OBJECT
 private slots:
-    void history_rewrittenStretchReplaces_newSoundGoesOnFromTheLast() {
+    void history_rewrittenStretchReplaces_newSoundGoesOnApartFromTheLast() {
         WaveHistory h;
         for (uint32_t i = 0; i < 10; ++i) {
             h.add(record(1, i * 441, 0.5f, 0.1f));
@@ -61,17 +61,21 @@ private slots:
         QCOMPARE(across.envelopeHigh[0], 0.9f);
         QVERIFY(!h.column(3528, 5000).sounded);
 
-        // The next sound starts again at frame 0 and follows on the timeline.
+        // The next sound starts again at frame 0 and follows on the timeline, a blank second
+        // after the last.
         h.add(record(2, 0, 0.3f, 0.05f));
-        QCOMPARE(h.end(), 3969u);
+        const uint64_t next = 3528 + WaveHistory::kGapFrames;
+        QCOMPARE(WaveHistory::kGapFrames, 44100u);
+        QCOMPARE(h.end(), next + 441);
         QCOMPARE(h.takeChangedFrom(), 3528u);  // only new frames
-        QCOMPARE(h.column(3528, 3969).envelopeHigh[0], 0.3f);
+        QVERIFY(!h.column(3528, next).sounded);
+        QCOMPARE(h.column(next, next + 441).envelopeHigh[0], 0.3f);
 
         // Far more records than it keeps: the newest are there, the oldest gone.
         for (uint32_t i = 1; i <= WaveHistory::kCapacity + 100; ++i) {
             h.add(record(2, i * 441, 0.7f, 0.1f));
         }
-        QVERIFY(!h.column(0, 3969).sounded);
+        QVERIFY(!h.column(0, next + 441).sounded);
         QCOMPARE(h.column(h.end() - 441, h.end()).envelopeHigh[0], 0.7f);
     }
 
@@ -166,6 +170,24 @@ private slots:
             const int high = int(std::lround(0.2 * (strip - 1)));
             QVERIFY2(QColor(later.pixel(x, high)) == text, qPrintable(where));
             QVERIFY2(QColor(later.pixel(x, middle)) != text, qPrintable(where));
+
+            // The legend shows each mark in the picture's own colour, and says it in words.
+            WaveLegend legend;
+            legend.setPalette(palette);
+            legend.resize(legend.sizeHint());
+            const QImage key = legend.grab().toImage();
+            bool lineShown = false;
+            bool areaShown = false;
+            for (int ky = 0; ky < key.height(); ++ky) {
+                for (int kx = 0; kx < key.width(); ++kx) {
+                    lineShown |= QColor(key.pixel(kx, ky)) == text;
+                    areaShown |= QColor(key.pixel(kx, ky)) == area;
+                }
+            }
+            QVERIFY2(lineShown && areaShown, qPrintable(where));
+            QCOMPARE(legend.accessibleName(),
+                     QStringLiteral("The line is the wave, the area the level heard, from "
+                                    "\u221260 to 0 dB"));
         }
     }
 };

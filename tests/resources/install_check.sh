@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What `cmake --install` puts under a prefix, checked as a packager would: the exact file list,
-# the desktop entry and the AppStream data through their validators, the manual page rendered
-# with every warning on, the bash completion loaded and asked, and the installed program run.
+# the PNG icons at their sizes, the desktop entry and the AppStream data through their validators
+# (AppStream's pedantic too), the manual page rendered with every warning on, the bash completion
+# loaded and asked, and the installed program run.
 #   install_check.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1
@@ -16,6 +17,13 @@ root="$dest/usr"
 expected="bin/brinesong
 share/applications/org.kelvane.Brinesong.desktop
 share/bash-completion/completions/brinesong
+share/icons/hicolor/128x128/apps/org.kelvane.Brinesong.png
+share/icons/hicolor/16x16/apps/org.kelvane.Brinesong.png
+share/icons/hicolor/24x24/apps/org.kelvane.Brinesong.png
+share/icons/hicolor/256x256/apps/org.kelvane.Brinesong.png
+share/icons/hicolor/32x32/apps/org.kelvane.Brinesong.png
+share/icons/hicolor/48x48/apps/org.kelvane.Brinesong.png
+share/icons/hicolor/64x64/apps/org.kelvane.Brinesong.png
 share/icons/hicolor/scalable/apps/org.kelvane.Brinesong.svg
 share/icons/hicolor/symbolic/apps/org.kelvane.Brinesong-symbolic.svg
 share/man/man1/brinesong.1
@@ -25,10 +33,29 @@ echo "$actual" | sed 's/^/  /'
 [ "$actual" = "$expected" ] || fail "the install tree differs from the expected one"
 [ -z "$(cd "$dest" && find . -mindepth 1 -maxdepth 1 ! -name usr)" ] || fail "files outside the prefix"
 
+# Each PNG is a PNG of the size its folder names (width and height from its header).
+for png in "$root"/share/icons/hicolor/*x*/apps/org.kelvane.Brinesong.png; do
+  size=$(basename "$(dirname "$(dirname "$png")")")
+  [ "$(head -c 8 "$png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "$png is no PNG"
+  read -r w1 w2 w3 w4 h1 h2 h3 h4 < <(od -An -tu1 -j16 -N8 "$png")
+  [ "$(((w1 << 24) + (w2 << 16) + (w3 << 8) + w4))x$(((h1 << 24) + (h2 << 16) + (h3 << 8) + h4))" = "$size" ] ||
+    fail "$png is not $size"
+done
+
 desktop-file-validate "$root/share/applications/org.kelvane.Brinesong.desktop" ||
   fail "desktop-file-validate"
-appstreamcli validate --no-net --explain "$root/share/metainfo/org.kelvane.Brinesong.metainfo.xml" ||
-  fail "appstreamcli validate"
+# Pedantic, and not one remark: except that the application id has capitals, which its
+# reverse-DNS form allows and which the desktop entry, the icons and the bus names share.
+appstream=$(appstreamcli validate --no-net --pedantic --explain \
+  "$root/share/metainfo/org.kelvane.Brinesong.metainfo.xml" 2>&1) ||
+  fail "appstreamcli validate: $appstream"
+remarks=$(printf '%s\n' "$appstream" | grep -E '^[EWIP]: ' | grep -v ': cid-contains-uppercase-letter ' || true)
+[ -z "$remarks" ] || fail "appstreamcli validate --pedantic remarks: $remarks"
+# The licence a distribution ships it under, and the metadata's own.
+grep -q '<project_license>GPL-3.0-or-later</project_license>' \
+  "$root/share/metainfo/org.kelvane.Brinesong.metainfo.xml" || fail "the metainfo's project licence"
+grep -q '<metadata_license>CC0-1.0</metadata_license>' \
+  "$root/share/metainfo/org.kelvane.Brinesong.metainfo.xml" || fail "the metainfo's metadata licence"
 
 # Every warning groff and man can give, as a packager's lint would ask for them.
 warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
