@@ -399,7 +399,7 @@ TEST_F(ServerFaultsTest, window_stopWhileServerFrozen_thenExport_isSoundThrougho
         [&] {
             typeInto(window, "ctrl+e");
             std::this_thread::sleep_for(200ms);
-            return !(dialog = visibleWindow("Export AIFF File")).empty();
+            return !(dialog = visibleWindow("Export Sound File")).empty();
         },
         kHang))
         << said();
