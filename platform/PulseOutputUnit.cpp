@@ -1,21 +1,18 @@
+// The stream's side of the output unit: its callbacks run on the mainloop's thread, its public
+// calls on any thread but the audio thread, each with the loop's lock held.
 #include "PulseOutputUnit.h"
 
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
-#include <cstring>
 #include <thread>
 
 namespace brinesong {
 
 namespace {
 
-thread_local bool tInsideWriteCallback = false;
-
-struct InsideWriteCallback {
-    InsideWriteCallback() { tInsideWriteCallback = true; }
-    ~InsideWriteCallback() { tInsideWriteCallback = false; }
-};
+// The writer interleaves the largest request the server makes, the whole queue, in one go.
+static_assert(PulseStreamWriter::kMaxChunkFrames == PulseOutputUnit::kTargetFrames);
 
 struct SuccessResult {
     int success = 0;
@@ -92,15 +89,6 @@ struct PulseOutputUnitEvents {
         unit->createStream();
     }
 
-    static void onUnderflow(pa_stream*, void* self) {
-        auto* unit = static_cast<PulseOutputUnit*>(self);
-        // Running dry after the sound has ended is how a playback finishes, not an underrun.
-        if (unit->running_.load(std::memory_order_relaxed) &&
-            !unit->ended_.load(std::memory_order_relaxed)) {
-            unit->underruns_.fetch_add(1, std::memory_order_relaxed);
-        }
-    }
-
     // The server's answer to where it reads: the queue from just past there is rendered again.
     static void onTiming(pa_stream* stream, int success, void* self) {
         auto* unit = static_cast<PulseOutputUnit*>(self);
@@ -112,8 +100,7 @@ struct PulseOutputUnitEvents {
             return;
         }
         if (success) {
-            InsideWriteCallback inside;
-            unit->rewrite();
+            unit->writer_.rewrite(stream);
         }
         if (unit->rewriteAgain_ && !unit->rewriteDelay_) {
             // Changes keep coming (a slider being dragged): the next rewrite waits a little, so
@@ -135,38 +122,10 @@ struct PulseOutputUnitEvents {
         }
         const size_t writable = pa_stream_writable_size(unit->stream_);
         if (writable != static_cast<size_t>(-1)) {
-            onWrite(unit->stream_, writable, self);
+            unit->writer_.fill(unit->stream_, writable);
         }
     }
-
-    // The real-time path: the server wants `bytes` more of the sound.
-    //
-    // It runs on the audio thread and must never allocate, take a lock, make a blocking system
-    // call or wait: any of these can stall the thread past the buffer's deadline and be heard as
-    // a drop-out. So it renders into the unit's own preallocated channel buffers, interleaves into
-    // a third, and hands the result to pa_stream_write, which copies it into the client's
-    // preallocated memory pool and queues it for the mainloop to send once the callback has
-    // returned. The mainloop holds its own lock around this callback; the callback takes none.
-    //
-    // The hand-off is libpulse's and is not entirely free: pa_stream_write wakes the mainloop with
-    // a one-byte write(2) to the loop's own non-blocking wake-up pipe, once per callback, and the
-    // very first sends of the process allocate the queue entries that later sends reuse.
-    //
-    // Checked by tests/platform/pulse_output_unit_test.cpp: the test program replaces malloc,
-    // calloc, realloc, free, posix_memalign, the pthread mutex, condition-variable and semaphore
-    // calls and the read, write, poll, send and receive calls, and counts each call made while
-    // insideWriteCallback() is true on the calling thread. Over two playbacks after a first one it
-    // asserts that none was made apart from the one-byte wake-up writes, and at most one of those
-    // per buffer.
-    static void onWrite(pa_stream*, size_t bytes, void* self) {
-        InsideWriteCallback inside;
-        static_cast<PulseOutputUnit*>(self)->fill(bytes);
-    }
 };
-
-bool PulseOutputUnit::insideWriteCallback() {
-    return tInsideWriteCallback;
-}
 
 PulseOutputUnit::PulseOutputUnit(PulseConnection& connection) : connection_(connection) {}
 
@@ -188,10 +147,9 @@ int PulseOutputUnit::open(RenderFunction render, RewindFunction rewind, NoticeFu
         lastError_.store(PA_ERR_INTERNAL, std::memory_order_relaxed);
         return PA_ERR_INTERNAL;
     }
-    render_ = render;
-    rewind_ = rewind;
+    writer_.setRenderer(render, rewind, context);
     notice_ = notice;
-    renderContext_ = context;
+    noticeContext_ = context;
     {
         PulseConnection::Lock lock(connection_);
         pa_mainloop_api* api = connection_.api();
@@ -218,7 +176,7 @@ int PulseOutputUnit::close() {
     {
         PulseConnection::Lock lock(connection_);
         notice_ = nullptr;
-        running_.store(false, std::memory_order_relaxed);
+        writer_.halt();
         started_ = false;
         cancelPending();
         // Callbacks are cleared before anything goes away, so none can run on a half-torn unit.
@@ -250,7 +208,7 @@ void PulseOutputUnit::connectionLost() {
     everLost_ = true;
     lastError_.store(connection_.lastError(), std::memory_order_relaxed);
     if (wasStarted && notice_) {
-        notice_(renderContext_, Notice::StreamLost);
+        notice_(noticeContext_, Notice::StreamLost);
     }
     setAvailability(Availability::NoServer);
 }
@@ -303,8 +261,8 @@ void PulseOutputUnit::connectStream(const char* sinkName) {
     }
     // Every callback is in place before the stream connects, so no event is missed.
     pa_stream_set_state_callback(stream_, &PulseOutputUnitEvents::onStreamState, this);
-    pa_stream_set_write_callback(stream_, &PulseOutputUnitEvents::onWrite, this);
-    pa_stream_set_underflow_callback(stream_, &PulseOutputUnitEvents::onUnderflow, this);
+    pa_stream_set_write_callback(stream_, &PulseStreamWriter::onWrite, &writer_);
+    pa_stream_set_underflow_callback(stream_, &PulseStreamWriter::onUnderflow, &writer_);
 
     pa_buffer_attr attributes;
     attributes.maxlength = static_cast<uint32_t>(-1);
@@ -327,7 +285,7 @@ void PulseOutputUnit::streamFailed(int error) {
     dropStream();
     lastError_.store(error != 0 ? error : PA_ERR_NOENTITY, std::memory_order_relaxed);
     if (wasStarted && notice_) {
-        notice_(renderContext_, Notice::StreamLost);
+        notice_(noticeContext_, Notice::StreamLost);
     }
     if (context_) {
         scheduleStreamRetry();
@@ -337,7 +295,7 @@ void PulseOutputUnit::streamFailed(int error) {
 
 void PulseOutputUnit::dropStream() {
     started_ = false;
-    running_.store(false, std::memory_order_relaxed);
+    writer_.halt();
     if (timingQuery_) {
         pa_operation_cancel(timingQuery_);
         pa_operation_unref(timingQuery_);
@@ -407,7 +365,7 @@ void PulseOutputUnit::setAvailability(Availability availability) {
         readyChanged_.notify_all();
     }
     if (notice_) {
-        notice_(renderContext_, Notice::AvailabilityChanged);
+        notice_(noticeContext_, Notice::AvailabilityChanged);
     }
 }
 
@@ -435,17 +393,14 @@ int PulseOutputUnit::start() {
     if (started_) {
         return 0;
     }
-    running_.store(true, std::memory_order_relaxed);
-    ended_.store(false, std::memory_order_relaxed);
-    framesWritten_ = 0;
-    endFrame_ = 0;
-    // The server asked for its first fill while the stream was corked and will not ask again until
-    // it is consumed; fill it now, on the audio thread like every other fill.
+    writer_.begin();
+    // The server asked for the first fill while the stream was corked and asks again only once
+    // that is consumed: the loop's thread fills it now, as it does every other fill.
     connection_.api()->defer_enable(kick_, 1);
     // Not waited for: the answer of a server that has stopped answering would hold up the caller.
     pa_operation* operation = pa_stream_cork(stream_, 0, nullptr, nullptr);
     if (!operation) {
-        running_.store(false, std::memory_order_relaxed);
+        writer_.halt();
         const int error = pa_context_errno(context_);
         lastError_.store(error, std::memory_order_relaxed);
         return error != 0 ? error : PA_ERR_BADSTATE;
@@ -465,44 +420,12 @@ int PulseOutputUnit::stop() {
     }
     started_ = false;
     // From here nothing more is written: the queue holds the rest of the sound and silence.
-    running_.store(false, std::memory_order_relaxed);
+    writer_.halt();
     rewriteAgain_ = false;
     if (!streamReady()) {
         return 0;
     }
-    int status = 0;
-    if (ended_.load(std::memory_order_relaxed)) {
-        // Wait until the server has read the end of the sound and a little silence after it; what
-        // is still queued beyond is silence and is dropped.
-        const auto giveUp = std::chrono::steady_clock::now() + kDrainLimit;
-        for (;;) {
-            SuccessResult result;
-            status = connection_.await(
-                pa_stream_update_timing_info(stream_, &onStreamSuccess, &result), kAnswerLimit);
-            if (status != 0 || !streamReady()) {
-                break;
-            }
-            const int64_t queued = queuedFrames();
-            if (queued < 0) {
-                break;
-            }
-            const uint64_t read = framesWritten_ - std::min<uint64_t>(queued, framesWritten_);
-            const uint64_t until = endFrame_ + kStopMarginFrames;
-            const auto now = std::chrono::steady_clock::now();
-            if (read >= until || now >= giveUp) {
-                break;
-            }
-            // Sleep until then, or the limit, without holding up the audio thread.
-            const auto wait = std::min<std::chrono::steady_clock::duration>(
-                std::chrono::microseconds((until - read) * 1000000 / 44100 + 2000), giveUp - now);
-            pa_threaded_mainloop_unlock(connection_.mainloop());
-            std::this_thread::sleep_for(wait);
-            pa_threaded_mainloop_lock(connection_.mainloop());
-            if (!streamReady()) {
-                return 0;  // the stream went meanwhile
-            }
-        }
-    }
+    const int status = writer_.ended() ? drainToEndOfSound() : 0;
     if (!streamReady()) {
         return 0;  // the stream went meanwhile
     }
@@ -519,6 +442,44 @@ int PulseOutputUnit::stop() {
     return status;
 }
 
+// Waits until the server has read the end of the sound and a little silence after it; what is
+// still queued beyond is silence, which the stop then drops. The stream is fed silence up to here,
+// never left to run dry, because PipeWire's PulseAudio server (0.3.65) answers the drain of a
+// stream that has already run dry with a few milliseconds of stale sound. The caller's thread,
+// lock held; the lock is let go while it sleeps, so the stream may go meanwhile: everything is
+// read again after each sleep.
+int PulseOutputUnit::drainToEndOfSound() {
+    const auto giveUp = std::chrono::steady_clock::now() + kDrainLimit;
+    for (;;) {
+        SuccessResult result;
+        const int status = connection_.await(
+            pa_stream_update_timing_info(stream_, &onStreamSuccess, &result), kAnswerLimit);
+        if (status != 0 || !streamReady()) {
+            return status;
+        }
+        const int64_t queued = PulseStreamWriter::queuedFrames(stream_);
+        if (queued < 0) {
+            return 0;
+        }
+        const uint64_t written = writer_.framesWritten();
+        const uint64_t read = written - std::min<uint64_t>(queued, written);
+        const uint64_t until = writer_.endFrame() + kStopMarginFrames;
+        const auto now = std::chrono::steady_clock::now();
+        if (read >= until || now >= giveUp) {
+            return 0;
+        }
+        // Sleep until then, or the limit, without holding up the audio thread.
+        const auto wait = std::min<std::chrono::steady_clock::duration>(
+            std::chrono::microseconds((until - read) * 1000000 / 44100 + 2000), giveUp - now);
+        pa_threaded_mainloop_unlock(connection_.mainloop());
+        std::this_thread::sleep_for(wait);
+        pa_threaded_mainloop_lock(connection_.mainloop());
+        if (!streamReady()) {
+            return 0;  // the stream went meanwhile
+        }
+    }
+}
+
 void PulseOutputUnit::renderQueueAgain() {
     if (!opened_) {
         return;
@@ -528,7 +489,7 @@ void PulseOutputUnit::renderQueueAgain() {
 }
 
 void PulseOutputUnit::askWhereTheServerReads() {
-    if (!started_ || !running_.load(std::memory_order_relaxed) || !streamReady()) {
+    if (!started_ || !writer_.running() || !streamReady()) {
         return;
     }
     if (timingQuery_ || rewriteDelay_) {
@@ -538,49 +499,8 @@ void PulseOutputUnit::askWhereTheServerReads() {
     timingQuery_ = pa_stream_update_timing_info(stream_, &PulseOutputUnitEvents::onTiming, this);
 }
 
-int64_t PulseOutputUnit::queuedFrames() const {
-    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
-    if (!timing || timing->write_index_corrupt || timing->read_index_corrupt) {
-        return -1;
-    }
-    const int64_t queued = (timing->write_index - timing->read_index) / kBytesPerFrame;
-    return queued > 0 ? queued : 0;
-}
-
-// Audio thread (the server's answer to askWhereTheServerReads).
-void PulseOutputUnit::rewrite() {
-    if (!running_.load(std::memory_order_relaxed) || !streamReady()) {
-        return;
-    }
-    const int64_t queued = queuedFrames();
-    if (queued < 0) {
-        return;
-    }
-    const uint64_t read = framesWritten_ - std::min<uint64_t>(queued, framesWritten_);
-    // The first point kept at or before this lies at least the lead past the read position.
-    const uint64_t target = read + kRewriteLeadFrames + kStepFrames - 1;
-    const bool endedBefore = ended_.load(std::memory_order_relaxed) && endFrame_ <= target;
-    if (target >= framesWritten_ || endedBefore) {
-        return;  // nothing queued that could change
-    }
-    const uint64_t from = rewind_(renderContext_, target);
-    if (from == OutputUnit::kCannotRewind || from > framesWritten_) {
-        return;
-    }
-    if (ended_.load(std::memory_order_relaxed) && endFrame_ >= from) {
-        ended_.store(false, std::memory_order_relaxed);  // the end is rendered again
-    }
-    const uint64_t end = framesWritten_;
-    framesWritten_ = from;
-    renderAndWrite(end - from, -static_cast<int64_t>((end - from) * kBytesPerFrame));
-    rewrites_.fetch_add(1, std::memory_order_relaxed);
-}
-
-// libpulse keeps the entries of its send queue on a free list and allocates one only when more
-// sends are in flight than ever before. Under load a refill and a rewrite can coincide while
-// earlier sends still wait for the socket, which once made the write callback allocate. So each
-// new stream, still corked, queues that many one-frame sends of silence at once and drops them:
-// the free list then holds more entries than the callback ever needs.
+// libpulse allocates a send-queue entry whenever more sends are in flight than ever before, which
+// under load once happened inside the write callback: a new stream fills that free list up front.
 void PulseOutputUnit::warmSendQueue() {
     const int16_t silence[kChannels] = {};
     for (int i = 0; i < kWarmSends; ++i) {
@@ -625,10 +545,9 @@ void PulseOutputUnit::devicesSettled() {
     }
 }
 
-// PipeWire's server answers a move before its session manager has carried it out, so the first
-// moments of a stream moved just before its start would still sound on the sink it leaves. A
-// stream that has never played and was made before the route was set is made afresh on the sink
-// instead: it plays there from its first frame. True when it was.
+// PipeWire's PulseAudio server confirms a move before its session manager has made it, so a stream
+// moved just before its start is heard first on the old sink: one that has never played is made
+// afresh on the new sink instead. True when it was.
 bool PulseOutputUnit::rerouteIfMadeElsewhere() {
     if (!streamReady() || started_ || streamMadeFor_ == preferredSink_) {
         return false;
@@ -662,8 +581,7 @@ int PulseOutputUnit::moveToSink(const std::string& sinkName) {
 }
 
 uint32_t PulseOutputUnit::framesAhead() const {
-    return running_.load(std::memory_order_relaxed) ? grantedFrames_.load(std::memory_order_relaxed)
-                                                    : 0;
+    return writer_.running() ? grantedFrames_.load(std::memory_order_relaxed) : 0;
 }
 
 PulseOutputUnit::BufferSizes PulseOutputUnit::bufferSizes() const {
@@ -696,54 +614,6 @@ double PulseOutputUnit::latencySeconds() {
         return -1;
     }
     return negative ? 0.0 : static_cast<double>(latency) / 1e6;
-}
-
-void PulseOutputUnit::fill(size_t bytes) {
-    if (!running_.load(std::memory_order_relaxed)) {
-        return;  // corked, or being stopped: the server gets nothing until the next start
-    }
-    // Whole render requests only, so that each begins at a multiple of kStepFrames and the sound
-    // does not depend on how the server happens to ask for it (the two channels share one random
-    // source, so the requests decide which draws each channel gets). What goes beyond the request
-    // is taken off the next one.
-    const uint64_t frames = (bytes / kBytesPerFrame + kStepFrames - 1) / kStepFrames * kStepFrames;
-    renderAndWrite(frames, 0);
-}
-
-void PulseOutputUnit::renderAndWrite(uint64_t frames, int64_t seekBytes) {
-    while (frames > 0) {
-        const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(frames, kMaxChunkFrames));
-        frames -= chunk;
-        // One render request per step, so that a rewrite can go back to the start of any of them.
-        for (uint32_t done = 0; done < chunk;) {
-            const uint32_t step = std::min(kStepFrames, chunk - done);
-            uint32_t flags = 0;
-            AudioBufferList buffers{2, {{1, step * 2, left_}, {1, step * 2, right_}}};
-            RendererData request{&flags, nullptr, 0, step, &buffers};
-            render_(renderContext_, &request);
-
-            // Only what the renderer left in both buffers is sound; the rest of a shortened
-            // buffer is silence, so the sound ends exactly at the end frame and the stream never
-            // runs dry before the stop (see the header).
-            const uint32_t rendered = std::min({buffers.mBuffers[0].mDataByteSize / 2,
-                                                buffers.mBuffers[1].mDataByteSize / 2, step});
-            if (rendered < step && !ended_.load(std::memory_order_relaxed)) {
-                endFrame_ = framesWritten_ + done + rendered;
-                ended_.store(true, std::memory_order_relaxed);
-            }
-            int16_t* out = interleaved_ + 2 * done;
-            for (uint32_t f = 0; f < rendered; ++f) {
-                out[2 * f] = left_[f];
-                out[2 * f + 1] = right_[f];
-            }
-            std::memset(out + 2 * rendered, 0, (step - rendered) * kBytesPerFrame);
-            done += step;
-        }
-        pa_stream_write(stream_, interleaved_, chunk * kBytesPerFrame, nullptr, seekBytes,
-                        PA_SEEK_RELATIVE);
-        seekBytes = 0;
-        framesWritten_ += chunk;
-    }
 }
 
 }  // namespace brinesong

@@ -1,42 +1,24 @@
 // The output unit over a PulseAudio playback stream: signed 16-bit native-endian stereo at 44,100
-// frames per second, on the program's one connection to the sound server (PulseConnection).
+// frames per second, on the program's one connection to the sound server (PulseConnection). This
+// side keeps the stream: its life and retry, the availability notices, the routing, start and
+// stop, and the requests that make the writer render the queue again.
 //
-// The mainloop's thread is the audio thread: it calls the render function whenever the server can
-// take more sound. Every other call here takes the mainloop's lock and may come from any thread
-// but the audio thread itself; none of them waits for the server for long (start does not wait at
-// all), so a server that stops answering never holds up the window or a signal.
+// Threads: the callbacks run on the mainloop's thread, which is also the audio thread, with the
+// loop's lock held. Every public call takes that lock and may come from any thread but the audio
+// thread; none waits for the server for long (start not at all), so a server that stops answering
+// never holds up the window or a signal. What runs in real time is PulseStreamWriter's.
 //
 // The stream is made when the connection is ready, and made anew after the server came back or a
-// device appeared when it had failed (its sink went away with no other to take it): availability
-// says which of these the unit is waiting for, and a notice goes to the owner at every change and
-// when a started stream is lost. A new stream goes to the sink it was last routed to, if that sink
-// exists, else to the server's default; when a device list routes the stream, it plays only once
-// the list has settled the route for the devices of the new connection.
-//
-// Start and stop cork and uncork the one stream rather than connecting a new one each time, so a
-// start costs nothing and the stream keeps its place on the sink it was moved to. From the end of
-// the sound until the stop the stream is fed silence, never left to run dry: PipeWire's PulseAudio
-// server (0.3.65) answers the drain of a stream that has already run dry with a few milliseconds
-// of stale sound. The stop waits until the server has played the end of the sound and a little
-// silence, then corks and drops the silence still queued, so nothing of one playback is left over
-// to sound at the start of the next.
-//
-// Buffer sizes: a long queue (about a second) refilled in large steps, so that neither the
-// server nor the audio thread wakes often: a night of sound then costs the machine about what
-// playing a ready-made file does. What is queued but not yet heard is provisional. When the sound
-// changes (a stop request, the volume, a setting), renderQueueAgain asks the server where it is
-// reading; the renderer goes back to the state it saved at the start of the first render request
-// a short lead past that point (the engine keeps those states) and the queue from there on is
-// rendered again and written over the old, with a seek back from the write index by exactly its
-// length. The queue then ends where it ended before and every queued frame is the frame the
-// renderer gives for that position, so the sound runs on without a seam. A change is heard about
-// the lead, plus the server's own latency, after it is made.
+// device appeared when it had failed: availability says which the unit waits for, and the owner
+// hears of every change and of a started stream's loss. A new stream goes to the sink it was last
+// routed to, if the server has it, else to the default; with a device list routing it, it plays
+// once the list has settled the route. Start and stop cork and uncork that one stream, so a start
+// costs nothing and the stream stays on the sink it was moved to.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -44,6 +26,7 @@
 #include "audio/AudioHardware.h"
 #include "audio/OutputUnit.h"
 #include "platform/PulseConnection.h"
+#include "platform/PulseStreamWriter.h"
 
 struct pa_context;
 struct pa_stream;
@@ -57,21 +40,16 @@ namespace brinesong {
 
 class PulseOutputUnit : public OutputUnit, public OutputRouting, private PulseConnection::Client {
 public:
-    static constexpr uint32_t kChannels = 2;
-    static constexpr uint32_t kBytesPerFrame = kChannels * sizeof(int16_t);
-    static constexpr uint32_t kTargetFrames = 44100;  // 1 s queued ahead of the sink
+    static constexpr uint32_t kChannels = PulseStreamWriter::kChannels;
+    static constexpr uint32_t kBytesPerFrame = PulseStreamWriter::kBytesPerFrame;
+    // About a second queued ahead of the sink, refilled in large steps, so that neither the server
+    // nor the audio thread wakes often: a night of sound costs about what a ready-made file does.
+    static constexpr uint32_t kTargetFrames = 44100;
     static constexpr uint32_t kRequestFrames = 4410;  // 100 ms: the smallest refill
-    // Frames per render request: the points a rewrite can go back to lie this far apart.
-    static constexpr uint32_t kStepFrames = 441;
-    // How far past the server's read position a rewrite begins: the time its answer, the
-    // rendering and the write take to reach the server, with room to spare.
-    static constexpr uint32_t kRewriteLeadFrames = 1323;  // 30 ms
     // Rewrites follow one another no closer than this.
     static constexpr std::chrono::milliseconds kRewriteSpacing{25};
     // Silence played after the end of the sound before the stop corks the stream.
     static constexpr uint32_t kStopMarginFrames = 2205;  // 50 ms
-    // Frames interleaved before one write; the most the server asks for at once.
-    static constexpr uint32_t kMaxChunkFrames = kTargetFrames;
     // Sends a new stream queues and drops at once (see warmSendQueue): many times what a refill,
     // a rewrite and their requests have in flight together (a dozen or so).
     static constexpr int kWarmSends = 64;
@@ -99,7 +77,9 @@ public:
     int open(RenderFunction render, RewindFunction rewind, NoticeFunction notice,
              void* context) override;
     int start() override;  // uncorks; does not wait for the server's answer
-    int stop() override;   // lets the end of the sound be heard (kDrainLimit at most), then corks
+    // Lets the end of the sound and a little silence be heard (kDrainLimit at most), then corks
+    // and drops what is still queued, so nothing of this playback sounds at the next start.
+    int stop() override;
     int close() override;
     void renderQueueAgain() override;
     // The queue the server granted: refills keep it within a request of full.
@@ -124,18 +104,14 @@ public:
     // Moves the stream, playing or not, to the sink of that name.
     int moveToSink(const std::string& sinkName);
 
-    // Times the queue was rendered again and written over, since the unit was made.
-    uint64_t rewrites() const { return rewrites_.load(std::memory_order_relaxed); }
+    // Diagnostics. Times the queue was rendered again and written over, since the unit was made.
+    uint64_t rewrites() const { return writer_.rewrites(); }
     // Times the sink ran out of sound while a playback was still producing it.
-    uint64_t underruns() const { return underruns_.load(std::memory_order_relaxed); }
+    uint64_t underruns() const { return writer_.underruns(); }
     BufferSizes bufferSizes() const;
     // Seconds between rendering a frame and hearing it, as the server reports it now; -1 when
     // unknown.
     double latencySeconds();
-
-    // True on the audio thread while it is inside the stream's write callback (tests watch what
-    // the callback calls).
-    static bool insideWriteCallback();
 
 private:
     friend struct PulseOutputUnitEvents;
@@ -159,20 +135,15 @@ private:
     void setAvailability(Availability availability);
     bool streamReady() const;
 
-    void fill(size_t bytes);
-    // Audio thread: renders `frames` from the renderer's frame framesWritten_ on and writes them,
-    // the first write `seekBytes` from the write index.
-    void renderAndWrite(uint64_t frames, int64_t seekBytes);
+    // Asks the server where it reads; its answer has the writer render the queue again.
     void askWhereTheServerReads();
-    void rewrite();
-    // Frames queued but not yet read by the server, from its last timing answer; -1 if unknown.
-    int64_t queuedFrames() const;
+    // The stop's wait until the server has read the end of the sound and the margin after it.
+    // Lock held, but let go while it sleeps.
+    int drainToEndOfSound();
 
     PulseConnection& connection_;
-    RenderFunction render_ = nullptr;
-    RewindFunction rewind_ = nullptr;
     NoticeFunction notice_ = nullptr;
-    void* renderContext_ = nullptr;
+    void* noticeContext_ = nullptr;
     bool opened_ = false;
 
     // Lock held.
@@ -196,24 +167,9 @@ private:
     std::atomic<int> lastError_{0};
     std::mutex readyMutex_;
     std::condition_variable readyChanged_;
-
-    // Read by the audio thread, written under the mainloop lock, which the audio thread holds
-    // while it dispatches: plain ordering comes from that lock; atomics only so that the counters
-    // can be read from anywhere.
-    std::atomic<bool> running_{false};  // render on every request
-    std::atomic<bool> ended_{false};    // the renderer has ended the sound of this playback
-    std::atomic<uint64_t> underruns_{0};
     std::atomic<uint32_t> grantedFrames_{0};  // the queue's length the server granted
-    std::atomic<uint64_t> rewrites_{0};
-    // Audio thread, or under the lock: frames written in this playback (the renderer's frame
-    // number of the next frame written), and where the sound ended once ended_ is set.
-    uint64_t framesWritten_ = 0;
-    uint64_t endFrame_ = 0;
 
-    // The render path's buffers, allocated once with the unit.
-    int16_t left_[kStepFrames];
-    int16_t right_[kStepFrames];
-    int16_t interleaved_[kMaxChunkFrames * kChannels];
+    PulseStreamWriter writer_;
 };
 
 }  // namespace brinesong

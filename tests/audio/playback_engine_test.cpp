@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "audio/PlaybackEngine.h"
+#include "support/Eventually.h"
 #include "tests/audio/TestPlaybackHost.h"
 
 namespace brinesong {
@@ -228,6 +229,33 @@ private:
     bool held_ = false;
 };
 
+// The engine's clock in these tests: the system's steady clock, except while a test holds it
+// still, so that what the engine reads at two moments is one time. Released, it goes on from where
+// it stood: it never jumps ahead of the unit, which paces itself by the steady clock.
+class HeldClock {
+public:
+    double now() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return held_ ? heldAt_ : steadySeconds() - pausedFor_;
+    }
+    void hold() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        heldAt_ = steadySeconds() - pausedFor_;
+        held_ = true;
+    }
+    void release() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        pausedFor_ = steadySeconds() - heldAt_;
+        held_ = false;
+    }
+
+private:
+    std::mutex mutex_;
+    bool held_ = false;
+    double heldAt_ = 0.0;
+    double pausedFor_ = 0.0;
+};
+
 // The renderer driven directly, playback after playback, as the engine should drive it.
 class ReferencePlayer {
 public:
@@ -275,11 +303,8 @@ protected:
     }
 
     void waitForFrames(uint64_t frames) {
-        const auto giveUp = std::chrono::steady_clock::now() + 20s;
-        while (unit_.renderedFrames.load() < frames && std::chrono::steady_clock::now() < giveUp) {
-            std::this_thread::sleep_for(1ms);
-        }
-        ASSERT_GE(unit_.renderedFrames.load(), frames);
+        ASSERT_TRUE(testing::eventually([&] { return unit_.renderedFrames.load() >= frames; }, 20s))
+            << unit_.renderedFrames.load() << " of " << frames << " frames";
     }
 
     // The control state of the playback running now or last.
@@ -300,7 +325,8 @@ protected:
     Renderer renderer_;
     std::mutex logMutex_;
     std::vector<std::string> logged_;
-    PlaybackEngine engine_{renderer_, unit_, host_};  // last: destroyed first
+    HeldClock clock_;
+    PlaybackEngine engine_{renderer_, unit_, host_, [this] { return clock_.now(); }};  // last
 };
 
 TEST_F(PlaybackEngineTest, stopMidPlayback_fadesOutInsideABufferAndEnds) {
@@ -360,7 +386,9 @@ TEST_F(PlaybackEngineTest, stopMidPlayback_fadesOutInsideABufferAndEnds) {
 TEST_F(PlaybackEngineTest, sleepFade_appliesFromTheFirstBuffer_andEveryBufferReachesTheTap) {
     RenderTap tap;
     engine_.setRenderTap(&tap);
-    // Planned before the start: the fade ends 0.6 s after it, over its last 0.4 s.
+    // Planned before the start: the fade ends 0.6 s after it, over its last 0.4 s. The clock
+    // stands still from the plan to the start, so the fade ends 0.6 s into the sound exactly.
+    clock_.hold();
     engine_.setSleepFade(0.6, 0.4);
     EXPECT_FALSE(engine_.sleepFade().active());  // nothing plays yet
 
@@ -378,9 +406,9 @@ TEST_F(PlaybackEngineTest, sleepFade_appliesFromTheFirstBuffer_andEveryBufferRea
     });
 
     engine_.playStop();
+    clock_.release();
     const SleepFade fade = engine_.sleepFade();
-    EXPECT_EQ(fade.frames, 17640u);
-    EXPECT_NEAR(fade.endFrame, 26460.0, 4410.0);  // 0.6 s, less the time the start took
+    EXPECT_EQ(fade, (SleepFade{26460, 17640}));
     waitForFrames(fade.endFrame + 4000);
     engine_.playStop();
     ASSERT_TRUE(host_.pumpUntilStopped(1));
@@ -467,11 +495,7 @@ protected:
             auto hold = unit_.holdRendering();
             makeChange();
         }
-        const auto giveUp = std::chrono::steady_clock::now() + 20s;
-        while (unit_.rewriteCount.load() == before && std::chrono::steady_clock::now() < giveUp) {
-            std::this_thread::sleep_for(1ms);
-        }
-        ASSERT_GT(unit_.rewriteCount.load(), before);
+        ASSERT_TRUE(testing::eventually([&] { return unit_.rewriteCount.load() > before; }, 20s));
     }
 };
 
@@ -544,7 +568,8 @@ TEST_F(LongQueueTest, changesAndStop_renderTheQueueAgain_asTheRendererWithTheCha
 }
 
 // A fade set while the sound plays ends at its time in what is heard: counted from the frame
-// heard now, half a second of queue behind the frames handed out.
+// heard now, half a second of queue behind the frames handed out (none are handed out while the
+// rendering is held, and the engine reads its clock once for the plan and the fade).
 TEST_F(LongQueueTest, sleepFadeSetMidPlay_countsFromTheFrameHeardNotFromTheQueuesEnd) {
     engine_.playStop();
     waitForFrames(30000);
@@ -553,7 +578,7 @@ TEST_F(LongQueueTest, sleepFadeSetMidPlay_countsFromTheFrameHeardNotFromTheQueue
         const uint64_t handedOut = rendering().frameCount.load();
         engine_.setSleepFade(1.0, 0.4);
         const SleepFade fade = engine_.sleepFade();
-        EXPECT_NEAR(fade.endFrame, handedOut - 22050.0 + 44100.0, 100.0);
+        EXPECT_EQ(fade.endFrame, static_cast<int64_t>(handedOut) - 22050 + 44100);
         EXPECT_EQ(fade.frames, 17640u);
     }
     engine_.playStop();
@@ -713,29 +738,28 @@ TEST(PlaybackEngineClockTest, fadeAndEndFollowTheEnginesClock) {
     RandomSource random(kSeed);
     Renderer renderer(preferences, random);
     std::atomic<double> now{5000.0};
-    PlaybackEngine engine(renderer, unit, host, [&now] { return now.load(); });
+    std::atomic<int> reads{0};
+    PlaybackEngine engine(renderer, unit, host, [&] {
+        reads.fetch_add(1);
+        return now.load();
+    });
     engine.openAudioOutput();
     engine.setSleepFade(0.6, 0.4);
     now = 5000.1;
     engine.playStop();
     EXPECT_EQ(engine.sleepFade(), (SleepFade{22050, 17640}));
 
-    const auto waitFor = [](auto holds) {
-        const auto giveUp = std::chrono::steady_clock::now() + 20s;  // only against a hang
-        while (!holds() && std::chrono::steady_clock::now() < giveUp) {
-            std::this_thread::sleep_for(1ms);
-        }
-        return holds();
-    };
-    ASSERT_TRUE(waitFor([&] { return unit.renderedFrames.load() > 5000; }));
+    ASSERT_TRUE(testing::eventually([&] { return unit.renderedFrames.load() > 5000; }, 20s));
     engine.playStop();
     const RenderRun& run = *engine.rendering();
-    ASSERT_TRUE(waitFor([&] { return run.runLength.load() != 0.0; }));
+    ASSERT_TRUE(testing::eventually([&] { return run.runLength.load() != 0.0; }, 20s));
     const double end = run.runLength.load();
-    ASSERT_TRUE(waitFor([&] { return unit.renderedFrames.load() > end * 44100 + 4410; }));
-    // Silence is all that is left, but on the engine's clock the end has not come.
-    std::this_thread::sleep_for(
-        std::chrono::microseconds(5 * PlaybackEngine::kWaitPollMicroseconds));
+    ASSERT_TRUE(
+        testing::eventually([&] { return unit.renderedFrames.load() > end * 44100 + 4410; }, 20s));
+    // Silence is all that is left, but on the engine's clock the end has not come: the wait
+    // thread looks at that clock again, twice at least, and the playback goes on.
+    const int seen = reads.load();
+    ASSERT_TRUE(testing::eventually([&] { return reads.load() >= seen + 3; }, 20s));
     EXPECT_TRUE(engine.isPlaying());
     EXPECT_EQ(host.stopped, 0);
     now = 5000.1 + end + 0.05;
@@ -781,12 +805,7 @@ TEST(PlaybackEngineLifetimeTest, destroyedWhilePlaying_fadesOutAndLeavesNoThread
         PlaybackEngine engine(renderer, unit, host);
         engine.openAudioOutput();
         engine.playStop();
-        // The limit only guards against a hang.
-        const auto giveUp = std::chrono::steady_clock::now() + 20s;
-        while (unit.renderedFrames.load() < 4000 && std::chrono::steady_clock::now() < giveUp) {
-            std::this_thread::sleep_for(1ms);
-        }
-        ASSERT_GE(unit.renderedFrames.load(), 4000u);
+        ASSERT_TRUE(testing::eventually([&] { return unit.renderedFrames.load() >= 4000; }, 20s));
     }
     // The engine is gone; its wait thread ended the playback first, after the fade-out: a
     // request was cut at the end the stop set, and nothing sounded after it.

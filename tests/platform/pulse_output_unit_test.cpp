@@ -2,10 +2,11 @@
 // callback calls, moving the stream, and a server that cannot be reached.
 //
 // This program replaces malloc and friends, the pthread lock calls and the I/O calls with versions
-// that count the calls made on a thread that is inside the unit's write callback, then forward to
-// the C library. The program exports them (ENABLE_EXPORTS), so libpulse's calls reach them too.
-// The one call the callback may make is libpulse's own one-byte write to its mainloop's wake-up
-// pipe, which pa_stream_write makes to have the queued sound sent; it never blocks.
+// that count the calls made on a thread that is inside the unit's writer (its write callback or a
+// rewrite), then forward to the C library. The program exports them (ENABLE_EXPORTS), so libpulse's
+// calls reach them too. The one call the callback may make is libpulse's own one-byte write to its
+// mainloop's wake-up pipe, which pa_stream_write makes to have the queued sound sent; it never
+// blocks.
 #include <dlfcn.h>
 #include <poll.h>
 #include <pthread.h>
@@ -23,10 +24,11 @@
 #include <deque>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "audio/PlaybackEngine.h"
 #include "platform/PulseOutputUnit.h"
+#include "platform/PulseStreamWriter.h"
+#include "support/Eventually.h"
 #include "support/ServerTools.h"
 #include "tests/audio/TestPlaybackHost.h"
 
@@ -48,7 +50,7 @@ std::atomic<const char*> forbiddenNames[kMaxNames];
 std::atomic<int> wakeups{0};
 
 void noteCall(const char* name) {
-    if (brinesong::PulseOutputUnit::insideWriteCallback()) {
+    if (brinesong::PulseStreamWriter::insideWriteCallback()) {
         const int n = forbiddenCalls.fetch_add(1);
         if (n < kMaxNames) {
             forbiddenNames[n].store(name);
@@ -119,7 +121,7 @@ int sem_wait(sem_t* s) {
 
 ssize_t write(int fd, const void* data, size_t size) {
     static const auto real = next<ssize_t (*)(int, const void*, size_t)>("write");
-    if (size == 1 && brinesong::PulseOutputUnit::insideWriteCallback()) {
+    if (size == 1 && brinesong::PulseStreamWriter::insideWriteCallback()) {
         wakeups.fetch_add(1);
         return real(fd, data, size);
     }
@@ -207,13 +209,13 @@ TEST(PulseOutputUnitTest, writeCallback_allocatesNothingLocksNothingAndOnlyWakes
         // What a change made now is still in front of: the queue the server granted.
         EXPECT_EQ(unit.framesAhead(),
                   unit.bufferSizes().targetBytes / PulseOutputUnit::kBytesPerFrame);
-        // The limit only guards against a hang.
-        const auto giveUp = std::chrono::steady_clock::now() + 30s;
-        while (engine.rendering()->frameCount.load() < kFramesPerPlayback &&
-               std::chrono::steady_clock::now() < giveUp) {
-            std::this_thread::sleep_for(5ms);
-            tappedFrames += readTap();
-        }
+        // The picture's reader takes the tap's records meanwhile.
+        ASSERT_TRUE(testing::eventually(
+            [&] {
+                tappedFrames += readTap();
+                return engine.rendering()->frameCount.load() >= kFramesPerPlayback;
+            },
+            30s));
         engine.playStop();
         ASSERT_TRUE(host.pumpUntilStopped(playback));
         frames += engine.rendering()->frameCount.load();

@@ -11,8 +11,8 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 
+#include "support/Eventually.h"
 #include "support/Program.h"
 
 namespace brinesong::testing {
@@ -42,20 +42,6 @@ inline std::string shellOutput(const std::string& command) {
         pclose(pipe);
     }
     return out;
-}
-
-// Looks at the server's state until `holds` says it has come about; false when it has not within
-// `limit` (a hang guard: the condition decides, not the time).
-template <typename Condition>
-bool eventually(Condition holds, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    const auto giveUp = std::chrono::steady_clock::now() + limit;
-    while (!holds()) {
-        if (std::chrono::steady_clock::now() > giveUp) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
 }
 
 // Index of a sink by name in `pactl list short sinks`, or UINT32_MAX.
