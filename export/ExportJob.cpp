@@ -19,10 +19,6 @@ float exportSeconds(float minutes) {
     return minutes * 60.0f;
 }
 
-std::string withAiffExtension(const std::string& path) {
-    return withExtension(path, aiffFormat());
-}
-
 namespace {
 
 bool aborted(const ExportHooks& hooks) {

@@ -21,9 +21,6 @@ inline constexpr float kExportLengthPresets[] = {10, 20, 30, 45, 60, 90, 120, 24
 // refuse negative lengths), turned into seconds in single precision.
 float exportSeconds(float minutes);
 
-// The path with ".aif" appended unless its extension is already aif or aiff, in any case.
-std::string withAiffExtension(const std::string& path);
-
 // The refusal an export of `format` to `path` (its links followed) meets as the path stands now.
 TargetRefusal targetRefusal(const std::string& path, const ExportFormat& format);
 

@@ -222,7 +222,7 @@ TEST_F(ExportCommandTest, formats_byOptionOrExtension_readBackAsTheirKind) {
     EXPECT_EQ(probe(path("d.aif.mp3")), "mp3,44100,2");
     EXPECT_EQ(probe(path("e.opus")), "opus,48000,2");
     const testing::Recording aiff = readSamples(path("a.aif"));
-    EXPECT_EQ(aiff.frames(), aiffFrameCount(exportSeconds(0.02f)));
+    EXPECT_EQ(aiff.frames(), exportFrameCount(exportSeconds(0.02f)));
     EXPECT_TRUE(sameSound(readSamples(path("b.WAV")), aiff));
     EXPECT_TRUE(sameSound(readSamples(path("c.flac")), aiff));
 }
@@ -397,7 +397,8 @@ TEST_F(ExportCommandTest, longestName_exports_andAKilledExportLeavesNothing) {
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(names(dir_.path()), QStringList{name});
     }
-    EXPECT_EQ(QFileInfo(path(name)).size(), 54 + 4 * qint64(aiffFrameCount(exportSeconds(0.01f))));
+    EXPECT_EQ(QFileInfo(path(name)).size(),
+              54 + 4 * qint64(exportFrameCount(exportSeconds(0.01f))));
 
     const int probe = ::open(dir_.path().toLocal8Bit().constData(), O_TMPFILE | O_WRONLY, 0600);
     if (probe < 0) {
@@ -529,7 +530,7 @@ TEST_F(UnprivilegedExportTest, throughALink_targetReplacedOnlyWhenComplete_linkS
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(QFileInfo(link).isSymLink());
     EXPECT_EQ(QFileInfo(link).symLinkTarget(), target);
-    EXPECT_EQ(QFileInfo(target).size(), 54 + 4 * qint64(aiffFrameCount(exportSeconds(0.01f))));
+    EXPECT_EQ(QFileInfo(target).size(), 54 + 4 * qint64(exportFrameCount(exportSeconds(0.01f))));
     EXPECT_EQ(files(), (QStringList{"notes.txt", "surf.aif"}));
 }
 

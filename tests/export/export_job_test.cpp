@@ -20,16 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(ExportJobTest, withAiffExtension_keepsAifOrAiffInAnyCase_appendsOtherwise) {
-    EXPECT_EQ(withAiffExtension("/tmp/Brinesong"), "/tmp/Brinesong.aif");
-    EXPECT_EQ(withAiffExtension("/tmp/Night.aif"), "/tmp/Night.aif");
-    EXPECT_EQ(withAiffExtension("/tmp/Night.AIFF"), "/tmp/Night.AIFF");
-    EXPECT_EQ(withAiffExtension("/tmp/Night.Aiff"), "/tmp/Night.Aiff");
-    EXPECT_EQ(withAiffExtension("/tmp/Night.snd"), "/tmp/Night.snd.aif");
-    EXPECT_EQ(withAiffExtension("/tmp/dir.aif/Night"), "/tmp/dir.aif/Night.aif");
-    EXPECT_EQ(withAiffExtension("Night.aifc"), "Night.aifc.aif");
-}
-
 // The format: the one given, else the one the extension names (in any case), else AIFF with the
 // AIFF rule; the given format's extension is appended unless the name has one of its own.
 TEST(ExportJobTest, exportTarget_formatFromChoiceOrExtension_elseAiff) {
@@ -40,10 +30,13 @@ TEST(ExportJobTest, exportTarget_formatFromChoiceOrExtension_elseAiff) {
     EXPECT_EQ(target("/tmp/Night", nullptr), "/tmp/Night.aif aiff");
     EXPECT_EQ(target("/tmp/Night.snd", nullptr), "/tmp/Night.snd.aif aiff");
     EXPECT_EQ(target("/tmp/Night.Aiff", nullptr), "/tmp/Night.Aiff aiff");
+    EXPECT_EQ(target("/tmp/Night.aif", nullptr), "/tmp/Night.aif aiff");
+    EXPECT_EQ(target("Night.aifc", nullptr), "Night.aifc.aif aiff");
     EXPECT_EQ(target("/tmp/Night.FLAC", nullptr), "/tmp/Night.FLAC flac");
     EXPECT_EQ(target("/tmp/Night.wav", nullptr), "/tmp/Night.wav wav");
     EXPECT_EQ(target("/tmp/Night.ogg", nullptr), "/tmp/Night.ogg opus");
     EXPECT_EQ(target("/tmp/mp3.d/Night", nullptr), "/tmp/mp3.d/Night.aif aiff");
+    EXPECT_EQ(target("/tmp/night.aif/Night", nullptr), "/tmp/night.aif/Night.aif aiff");
     EXPECT_EQ(target("/tmp/Night", "mp3"), "/tmp/Night.mp3 mp3");
     EXPECT_EQ(target("/tmp/Night.wav", "flac"), "/tmp/Night.wav.flac flac");
     EXPECT_EQ(target("/tmp/Night.aif", "aiff"), "/tmp/Night.aif aiff");
