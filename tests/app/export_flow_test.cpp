@@ -23,6 +23,7 @@
 #include "export/AiffWriter.h"
 #include "export/ExportJob.h"
 #include "platform/Localization.h"
+#include "support/Files.h"
 #include "synth/Renderer.h"
 
 using namespace brinesong;
@@ -64,8 +65,7 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 }
 
 QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return QByteArray::fromStdString(testing::readFile(QFile::encodeName(path).toStdString()));
 }
 
 // While it lives, answers every message box that comes up (each runs its own loop, in which this

@@ -139,7 +139,7 @@ public:
         const size_t from = fs::exists(file_) ? fs::file_size(file_) : 0;
         return testing::eventually(
             [&] {
-                const std::string bytes = testing::readText(file_);
+                const std::string bytes = testing::readFile(file_);
                 for (size_t at = from & ~size_t(1); at + 2 <= bytes.size(); at += 2) {
                     if (bytes[at] != 0 || bytes[at + 1] != 0) {
                         return true;

@@ -16,21 +16,20 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
+
+#include "support/Files.h"
 
 namespace brinesong {
 namespace {
 
 namespace fs = std::filesystem;
 
-uint32_t be32(const std::vector<uint8_t>& b, size_t at) {
-    return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
-}
-
-std::vector<uint8_t> readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using testing::bigEndian16;
+using testing::bigEndian32;
+using testing::readFile;
 
 // The AIFF encoder behind the export loop, as an export runs them, into `path` (created or
 // truncated); returns the loop's result, errno set by it.
@@ -49,13 +48,7 @@ bool encodeAiff(Renderer& renderer, const char* path, float seconds, const Expor
 
 class AiffWriterTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("brinesong-aiff-" + std::to_string(getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { ASSERT_TRUE(scratch_.valid()); }
 
     // Writes `seconds` with a renderer seeded `seed`; returns the export loop's result.
     bool write(const fs::path& path, float seconds, uint32_t seed, const ExportHooks& hooks = {},
@@ -67,7 +60,8 @@ protected:
     }
 
     Preferences prefs_;
-    fs::path dir_;
+    testing::ScratchDir scratch_{"brinesong-aiff"};
+    const fs::path& dir_ = scratch_.path();
 };
 
 TEST(AiffHeaderTest, dtox80_givesTheExtendedBytes) {
@@ -90,10 +84,10 @@ TEST(AiffHeaderTest, sizesAtTheFourHundredMinuteCap_areUnsigned32Bit) {
     EXPECT_EQ(exportFrameCount(24000.0f), 1'058'400'000u);
     uint8_t header[kAiffHeaderBytes];
     buildAiffHeader(header, 1'058'400'000u, 44100);
-    const std::vector<uint8_t> h(header, header + kAiffHeaderBytes);
-    EXPECT_EQ(be32(h, 4), 4'233'600'046u);
-    EXPECT_EQ(be32(h, 22), 1'058'400'000u);
-    EXPECT_EQ(be32(h, 42), 4'233'600'008u);
+    const std::string_view h(reinterpret_cast<const char*>(header), kAiffHeaderBytes);
+    EXPECT_EQ(bigEndian32(h, 4), 4'233'600'046u);
+    EXPECT_EQ(bigEndian32(h, 22), 1'058'400'000u);
+    EXPECT_EQ(bigEndian32(h, 42), 4'233'600'008u);
     EXPECT_EQ(exportFrameCount(-1.0f), 0u);
     EXPECT_EQ(exportFrameCount(std::nanf("")), 0u);
 }
@@ -105,17 +99,17 @@ TEST_F(AiffWriterTest, zeroLength_writesTheHeaderOnly) {
     ASSERT_TRUE(write(dir_ / "empty.aif", 0.0f, 1, hooks));
     const auto bytes = readFile(dir_ / "empty.aif");
     ASSERT_EQ(bytes.size(), 54u);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "FORM");
-    EXPECT_EQ(be32(bytes, 4), 46u);
-    EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 16), "AIFFCOMM");
-    EXPECT_EQ(be32(bytes, 16), 18u);
-    EXPECT_EQ(bytes[20] << 8 | bytes[21], 2);
-    EXPECT_EQ(be32(bytes, 22), 0u);
-    EXPECT_EQ(bytes[26] << 8 | bytes[27], 16);
-    EXPECT_EQ(std::string(bytes.begin() + 38, bytes.begin() + 42), "SSND");
-    EXPECT_EQ(be32(bytes, 42), 8u);
-    EXPECT_EQ(be32(bytes, 46), 0u);
-    EXPECT_EQ(be32(bytes, 50), 0u);
+    EXPECT_EQ(bytes.substr(0, 4), "FORM");
+    EXPECT_EQ(bigEndian32(bytes, 4), 46u);
+    EXPECT_EQ(bytes.substr(8, 8), "AIFFCOMM");
+    EXPECT_EQ(bigEndian32(bytes, 16), 18u);
+    EXPECT_EQ(bigEndian16(bytes, 20), 2);
+    EXPECT_EQ(bigEndian32(bytes, 22), 0u);
+    EXPECT_EQ(bigEndian16(bytes, 26), 16);
+    EXPECT_EQ(bytes.substr(38, 4), "SSND");
+    EXPECT_EQ(bigEndian32(bytes, 42), 8u);
+    EXPECT_EQ(bigEndian32(bytes, 46), 0u);
+    EXPECT_EQ(bigEndian32(bytes, 50), 0u);
     EXPECT_EQ(reports, 0);
 }
 
@@ -124,8 +118,8 @@ TEST_F(AiffWriterTest, oneSecond_readsBackAsTheRenderedSamples) {
     ASSERT_TRUE(write(dir_ / "one.aif", 1.0f, 77));
     const auto bytes = readFile(dir_ / "one.aif");
     ASSERT_EQ(bytes.size(), 176'454u);
-    EXPECT_EQ(be32(bytes, 4), 176'446u);
-    EXPECT_EQ(be32(bytes, 42), 176'408u);
+    EXPECT_EQ(bigEndian32(bytes, 4), 176'446u);
+    EXPECT_EQ(bigEndian32(bytes, 42), 176'408u);
 
     SF_INFO info{};
     SNDFILE* sf = sf_open((dir_ / "one.aif").c_str(), SFM_READ, &info);

@@ -1,19 +1,19 @@
 #include "export/ExportJob.h"
 
 #include <fcntl.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/Files.h"
 
 namespace brinesong {
 namespace {
@@ -53,11 +53,7 @@ TEST(ExportJobTest, exportSeconds_capsAtFourHundredMinutes) {
 
 class ExportToFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("brinesong-job-" + std::to_string(getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { ASSERT_TRUE(scratch_.valid()); }
 
     // The names in the folder, hidden ones included.
     std::vector<std::string> names() const {
@@ -71,7 +67,8 @@ protected:
 
     Preferences prefs_;
     Renderer renderer_{prefs_};
-    fs::path dir_;
+    testing::ScratchDir scratch_{"brinesong-job"};
+    const fs::path& dir_ = scratch_.path();
 };
 
 TEST_F(ExportToFileTest, throughALink_theTargetIsReplacedAndTheLinkStays) {
@@ -131,14 +128,7 @@ TEST_F(ExportToFileTest, abort_isNotAnError_andLeavesTheFileAsItWas) {
     ASSERT_GE(reader, 0);
     abort.reset();
     std::thread requester([&] {
-        // Once the FIFO has filled and stays full (the limit only guards against a hang).
-        for (int i = 0, last = -1, queued = 0; i < 600; ++i, last = queued) {
-            ::ioctl(reader, FIONREAD, &queued);
-            if (queued > 0 && queued == last) {
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+        testing::fillsAndStops(reader);  // the writer waits for room: the abort must end that
         abort.request();
     });
     outcome = exportToFile(renderer_, fifo, 600.0f, hooks, *formatNamed("mp3"));

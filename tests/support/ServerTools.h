@@ -11,8 +11,8 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 
+#include "support/Eventually.h"
 #include "support/Program.h"
 
 namespace brinesong::testing {
@@ -42,20 +42,6 @@ inline std::string shellOutput(const std::string& command) {
         pclose(pipe);
     }
     return out;
-}
-
-// Looks at the server's state until `holds` says it has come about; false when it has not within
-// `limit` (a hang guard: the condition decides, not the time).
-template <typename Condition>
-bool eventually(Condition holds, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    const auto giveUp = std::chrono::steady_clock::now() + limit;
-    while (!holds()) {
-        if (std::chrono::steady_clock::now() > giveUp) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
 }
 
 // Index of a sink by name in `pactl list short sinks`, or UINT32_MAX.
@@ -129,16 +115,16 @@ public:
     PlayingStream()
         : before_(sinkInputs()),
           player_({"pacat", "--playback", "--latency-msec=20"}, RunOptions{{}, "/dev/zero"}) {
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (index == UINT32_MAX && std::chrono::steady_clock::now() < giveUp &&
-               !player_.ended()) {
-            for (const auto& entry : sinkInputs()) {
-                if (!before_.count(entry)) {
-                    index = entry.first;
+        eventually(
+            [&] {
+                for (const auto& entry : sinkInputs()) {
+                    if (!before_.count(entry)) {
+                        index = entry.first;
+                    }
                 }
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+                return index != UINT32_MAX || player_.ended();
+            },
+            std::chrono::seconds(30), std::chrono::milliseconds(20));
     }
     ~PlayingStream() {
         player_.signal(SIGTERM);
