@@ -83,19 +83,3 @@ int runPlayCommand(const CommandLine& command);
 int runListDevicesCommand();
 
 }  // namespace brinesong
-
-namespace brinesong {
-class Preferences;
-class Renderer;
-struct ExportFormat;
-enum class TargetRefusal;
-
-// The alert and message of a failed export: the AIFF text for AIFF, else one naming the format.
-QString exportFailureText(const ExportFormat& format);
-// Why an export refuses the file `name` before opening it, in a sentence.
-QString targetRefusalText(TargetRefusal refusal, const QString& name, const ExportFormat& format);
-
-// Gives the model and the renderer the saved settings (read, never written), then the options
-// given on the command line, and seeds the random source from --seed or the entropy source.
-void prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer);
-}  // namespace brinesong

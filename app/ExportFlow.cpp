@@ -22,7 +22,7 @@
 #include <cmath>
 #include <thread>
 
-#include "CommandLine.h"
+#include "CommandSupport.h"
 #include "InterfaceLoader.h"
 #include "export/ExportFormat.h"
 #include "export/ExportJob.h"

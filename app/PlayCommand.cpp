@@ -21,6 +21,7 @@
 #include <string>
 
 #include "CommandLine.h"
+#include "CommandSupport.h"
 #include "DeviceCommand.h"
 #include "PlaybackStatusText.h"
 #include "audio/OutputDeviceSelection.h"

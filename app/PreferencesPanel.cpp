@@ -251,14 +251,6 @@ void PreferencesPanel::updateAmplitudeGenerator() {
     }
 }
 
-void PreferencesPanel::selectItemWithTitle(const QString& title, QComboBox* popUp) {
-    if (!popUp || title.isEmpty()) {
-        return;
-    }
-    const int index = popUp->findText(title);
-    popUp->setCurrentIndex(index < 0 ? 0 : index);
-}
-
 // The sliders' range is 0 to 100 percent, the range the setters accept, so going through them
 // stores the slider's value unchanged.
 void PreferencesPanel::lightWaveChanged() {

@@ -58,8 +58,6 @@ public:
     void updateWaveIntervalText() override;
     void updateAmplitudeGenerator();
 
-    // Selects the item titled `title`, else item 0; an empty title changes nothing.
-    static void selectItemWithTitle(const QString& title, QComboBox* popUp);
     // Fills the output-device pop-up from the device list: one item per entry, the selection
     // selected; a disabled placeholder when there is no device. Nothing while the panel is not
     // loaded.

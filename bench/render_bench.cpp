@@ -8,14 +8,14 @@
 #include <cstdlib>
 #include <vector>
 
-#include "export/AiffWriter.h"
+#include "export/ExportLoop.h"
 #include "synth/ParallelRenderer.h"
 #include "synth/Renderer.h"
 
 namespace brinesong {
 namespace {
 
-constexpr uint32_t kExportBlock = 122880;
+constexpr uint32_t kExportBlock = kExportBlockFrames;
 
 void renderBlocks(benchmark::State& state, bool envelope, double fade, double runLength) {
     Preferences prefs;

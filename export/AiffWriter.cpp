@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -60,35 +59,34 @@ struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
 
-// Writes through `write`, which takes all of a buffer or fails with errno set.
 class AiffEncoder : public BlockEncoder {
 public:
-    using Write = std::function<bool(const void* data, size_t bytes)>;
-    explicit AiffEncoder(Write write) : write_(std::move(write)) {}
+    explicit AiffEncoder(ExportOutput& output) : output_(output) {}
 
     uint64_t maxFrames() const override { return kMaxFrames; }
 
     bool begin(uint32_t frames, int32_t sampleRate) override {
-        output_.reset(static_cast<uint8_t*>(std::malloc(kExportBlockFrames * 4)));
-        if (!output_) {
+        block_.reset(static_cast<uint8_t*>(std::malloc(kExportBlockFrames * 4)));
+        if (!block_) {
             errno = ENOMEM;
             return false;
         }
         uint8_t header[kAiffHeaderBytes];
         buildAiffHeader(header, frames, sampleRate);
-        return write_(header, 12) && write_(header + 12, 26) && write_(header + 38, 16);
+        return output_.write(header, 12) && output_.write(header + 12, 26) &&
+               output_.write(header + 38, 16);
     }
 
     bool encode(const int16_t* left, const int16_t* right, uint32_t frames) override {
-        interleaveBigEndian(left, right, frames, output_.get());
-        return write_(output_.get(), size_t{4} * frames);
+        interleaveBigEndian(left, right, frames, block_.get());
+        return output_.write(block_.get(), size_t{4} * frames);
     }
 
     bool end() override { return true; }
 
 private:
-    Write write_;
-    std::unique_ptr<uint8_t, FreeDeleter> output_;
+    ExportOutput& output_;
+    std::unique_ptr<uint8_t, FreeDeleter> block_;
 };
 
 }  // namespace
@@ -140,21 +138,12 @@ void buildAiffHeader(uint8_t header[kAiffHeaderBytes], uint32_t frames, int32_t 
 }
 
 std::unique_ptr<BlockEncoder> makeAiffEncoder(ExportOutput& output) {
-    return std::make_unique<AiffEncoder>(
-        [&output](const void* data, size_t bytes) { return output.write(data, bytes); });
+    return std::make_unique<AiffEncoder>(output);
 }
 
 const ExportFormat& aiffFormat() {
     static const ExportFormat format{"aiff", "AIFF", {"aif", "aiff"}, makeAiffEncoder};
     return format;
-}
-
-bool writeAIFF(Renderer& renderer, std::FILE* file, float length, const ExportHooks& hooks,
-               const ExportOptions& options) {
-    AiffEncoder encoder([file](const void* data, size_t bytes) {
-        return std::fwrite(data, 1, bytes, file) == bytes;
-    });
-    return runExportLoop(renderer, length, encoder, hooks, options);
 }
 
 }  // namespace brinesong

@@ -7,6 +7,7 @@
 
 #include "export/AiffWriter.h"
 #include "export/ExportFormat.h"
+#include "export/TargetFile.h"
 
 namespace brinesong {
 
@@ -19,16 +20,6 @@ inline constexpr float kExportLengthPresets[] = {10, 20, 30, 45, 60, 90, 120, 24
 // Minutes as the length field gives them, capped at 400 (no lower bound is applied here; callers
 // refuse negative lengths), turned into seconds in single precision.
 float exportSeconds(float minutes);
-
-// The path with ".aif" appended unless its extension is already aif or aiff, in any case.
-std::string withAiffExtension(const std::string& path);
-
-// Why a target is refused before anything is opened.
-enum class TargetRefusal {
-    None,
-    NotAFile,    // neither a regular file, a FIFO nor a character device: a socket, a block device
-    CannotSeek,  // a FIFO or a device, for a format whose header is completed at the end (WAV)
-};
 
 // The refusal an export of `format` to `path` (its links followed) meets as the path stands now.
 TargetRefusal targetRefusal(const std::string& path, const ExportFormat& format);

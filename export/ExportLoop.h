@@ -76,9 +76,11 @@ uint32_t exportFrameCount(float length);
 // The length of the cross-fade of a loop of `frames` frames: 10 seconds, or half a shorter loop.
 uint32_t loopCrossfadeFrames(uint32_t frames);
 
-// Renders `length` seconds and hands them to `encoder`. Returns true when every frame was taken
-// and no abort was seen; false after a failure of the encoder, an abort, a length the format
-// cannot hold (EFBIG), or when working memory could not be had (ENOMEM); errno then says why.
+// Renders `length` seconds and hands them to `encoder`. The sound is made as a playback would make
+// it (fresh generators, fade-in from silence), but with a 2-second fade at both ends, since its end
+// is known from the start; a loop has no fades. Returns true when every frame was taken and no
+// abort was seen; false after a failure of the encoder, an abort, a length the format cannot hold
+// (EFBIG), or when working memory could not be had (ENOMEM); errno then says why.
 bool runExportLoop(Renderer& renderer, float length, BlockEncoder& encoder,
                    const ExportHooks& hooks, const ExportOptions& options = {});
 

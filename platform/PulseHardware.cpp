@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/PulseListStep.h"
+
 namespace brinesong {
 
 namespace {
@@ -60,22 +62,43 @@ struct PulseHardwareEvents {
         self->defaultSinkName_ = info->default_sink_name ? info->default_sink_name : "";
     }
 
-    static void onStockSink(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+    static void onStockSink(pa_context* context, const pa_sink_info* info, int eol,
+                            void* userdata) {
         auto* self = static_cast<PulseHardware*>(userdata);
-        if (eol == 0 && info) {
-            if (!isStandIn(info)) {
-                self->stock_[info->index] = sinkFromInfo(info);
-            }
-            return;
+        switch (listStep(eol, info)) {
+            case ListStep::Item:
+                if (!isStandIn(info)) {
+                    self->stock_[info->index] = sinkFromInfo(info);
+                }
+                return;
+            case ListStep::End:
+                self->stockTaken();
+                return;
+            case ListStep::Error:
+                // What came is the stock all the same, so that nobody waits for more; the
+                // server's events bring the sinks that were left out as they change.
+                logListError(context, "listing the sound server's sinks");
+                self->stockTaken();
+                return;
         }
-        self->stockTaken();  // the end of the list, or a failure: what came is the stock
     }
 
-    static void onSinkSeen(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
-        if (eol != 0 || !info || isStandIn(info)) {
-            return;  // gone again, the end of the answer, or not a device
+    static void onSinkSeen(pa_context* context, const pa_sink_info* info, int eol, void* userdata) {
+        switch (listStep(eol, info)) {
+            case ListStep::Item:
+                if (!isStandIn(info)) {  // not a device
+                    static_cast<PulseHardware*>(userdata)->sinkSeen(info);
+                }
+                return;
+            case ListStep::End:
+                return;
+            case ListStep::Error:
+                // No such sink: it went again before the answer, and its removal follows.
+                if (pa_context_errno(context) != PA_ERR_NOENTITY) {
+                    logListError(context, "looking at a new or changed sink");
+                }
+                return;
         }
-        static_cast<PulseHardware*>(userdata)->sinkSeen(info);
     }
 };
 
@@ -391,10 +414,16 @@ int PulseHardware::getCurrentDevice(OutputRouting& unit, AudioDeviceID& device) 
             context, stream,
             [](pa_context* c, const pa_sink_input_info* info, int eol, void* userdata) {
                 auto* answer = static_cast<Answer*>(userdata);
-                if (eol < 0) {
-                    answer->error = pa_context_errno(c);
-                } else if (eol == 0 && info) {
-                    answer->sink = info->sink;
+                switch (listStep(eol, info)) {
+                    case ListStep::Item:
+                        answer->sink = info->sink;
+                        break;
+                    case ListStep::End:
+                        break;
+                    case ListStep::Error:
+                        // Returned: the caller reports it.
+                        answer->error = pa_context_errno(c);
+                        break;
                 }
             },
             &answer),

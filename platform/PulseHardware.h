@@ -18,9 +18,9 @@
 // Events come in any order (a new sink is announced "changed" before "new"); a changed sink is
 // compared with what was last seen of it, so only real changes go out.
 //
-// The sink a server puts up when it has no other ("auto_null", "Dummy Output", of
-// module-always-sink, which PipeWire's PulseAudio server loads by default) is not a device: it
-// plays to nowhere, and following the sound there would lose the user's choice. It is left out.
+// Left out: module-always-sink's "auto_null" ("Dummy Output"), which a server with no other sink
+// puts up (PipeWire's PulseAudio server by default); it plays nowhere, and following the sound
+// there would lose the user's choice.
 //
 // Statuses are PulseAudio error codes (PA_ERR_*), 0 for success.
 #pragma once

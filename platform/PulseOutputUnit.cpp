@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <thread>
 
+#include "platform/PulseListStep.h"
+
 namespace brinesong {
 
 namespace {
@@ -56,13 +58,22 @@ struct PulseOutputUnitEvents {
         }
     }
 
-    static void onSinkAnswer(pa_context*, const pa_sink_info* info, int eol, void* self) {
+    static void onSinkAnswer(pa_context* context, const pa_sink_info* info, int eol, void* self) {
         auto* unit = static_cast<PulseOutputUnit*>(self);
-        if (eol == 0 && info) {
-            unit->sinkFound_ = true;
-            return;
+        switch (listStep(eol, info)) {
+            case ListStep::Item:
+                unit->sinkFound_ = true;
+                return;
+            case ListStep::End:
+                break;
+            case ListStep::Error:
+                // No such sink is an answer, not a failure. Either way the stream is made
+                // below, on the server's default sink.
+                if (pa_context_errno(context) != PA_ERR_NOENTITY) {
+                    logListError(context, "looking for the chosen sink");
+                }
+                break;
         }
-        // The end of the answer, or an error (no such sink).
         if (unit->sinkQuery_) {
             pa_operation_unref(unit->sinkQuery_);
             unit->sinkQuery_ = nullptr;

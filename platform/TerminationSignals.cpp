@@ -62,8 +62,4 @@ void handleInterruptSignals(void (*handler)(int), bool restartCalls) {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-int receivedTerminationSignal() {
-    return receivedSignal.load();
-}
-
 }  // namespace brinesong

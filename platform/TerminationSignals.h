@@ -15,9 +15,6 @@ void quitOnTerminationSignals(QCoreApplication& app);
 // arrives (with the signal's number).
 void onTerminationSignals(QCoreApplication& app, std::function<void(int signalNumber)> received);
 
-// The signal that ended the loop, or 0.
-int receivedTerminationSignal();
-
 // Has `handler` run for SIGINT and SIGTERM. The handler may only do what is safe in a signal
 // handler (set a lock-free flag, write to a pipe), and leaves errno as it found it. With
 // `restartCalls` false a system call the signal interrupts fails with EINTR instead of going on, so

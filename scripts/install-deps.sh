@@ -19,7 +19,7 @@ test_packages=(
   pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber
   sox libsox-fmt-pulse sndfile-programs ffmpeg
   xvfb xauth x11-apps x11-utils xdotool imagemagick time trayer weston
-  dbus playerctl libglib2.0-bin
+  dbus playerctl libglib2.0-bin iproute2
   desktop-file-utils appstream man-db groff-base bash-completion
 )
 case "$what" in

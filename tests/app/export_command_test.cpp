@@ -20,6 +20,9 @@
 #include <vector>
 
 #include "export/ExportJob.h"
+#include "support/Eventually.h"
+#include "support/ExportBlocks.h"
+#include "support/Files.h"
 #include "support/Program.h"
 #include "support/Recording.h"
 #include "synth/Renderer.h"
@@ -35,16 +38,15 @@ bool contains(const std::string& text, const char* part) {
 // that (with a limit against a hang).
 bool catchesInterrupts(pid_t pid) {
     const uint64_t wanted = (uint64_t(1) << (SIGINT - 1)) | (uint64_t(1) << (SIGTERM - 1));
-    for (int i = 0; i < 6000; ++i) {
-        const std::string status = testing::readText("/proc/" + std::to_string(pid) + "/status");
-        const size_t at = status.find("SigCgt:");
-        if (at != std::string::npos &&
-            (std::stoull(status.substr(at + 7, 17), nullptr, 16) & wanted) == wanted) {
-            return true;
-        }
-        QThread::msleep(5);
-    }
-    return false;
+    return testing::eventually(
+        [&] {
+            const std::string status =
+                testing::readFile("/proc/" + std::to_string(pid) + "/status");
+            const size_t at = status.find("SigCgt:");
+            return at != std::string::npos &&
+                   (std::stoull(status.substr(at + 7, 17), nullptr, 16) & wanted) == wanted;
+        },
+        std::chrono::seconds(30), std::chrono::milliseconds(5));
 }
 
 using testing::Program;
@@ -113,20 +115,18 @@ protected:
     // against a hang); that file, as fileBeingWritten gives it.
     QString waitForBytes(pid_t pid, qint64 bytes) const {
         QString file;
-        for (int i = 0; i < 12000; ++i) {
-            file = fileBeingWritten(pid);
-            if (!file.isEmpty() && QFileInfo(file).size() >= bytes) {
-                break;
-            }
-            QThread::msleep(5);
-        }
+        testing::eventually(
+            [&] {
+                file = fileBeingWritten(pid);
+                return !file.isEmpty() && QFileInfo(file).size() >= bytes;
+            },
+            std::chrono::minutes(1), std::chrono::milliseconds(5));
         return file;
     }
 
-    QByteArray readAll(const QString& file) {
-        QFile f(file);
-        EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << file.toStdString();
-        return f.readAll();
+    static QByteArray readAll(const QString& file) {
+        EXPECT_TRUE(QFileInfo::exists(file)) << file.toStdString();
+        return QByteArray::fromStdString(testing::readFile(QFile::encodeName(file).toStdString()));
     }
 
     // Runs a reader and returns what it printed, trimmed.
@@ -151,18 +151,8 @@ testing::Recording expectedSamples(const Preferences& prefs, double volume, uint
     Renderer renderer(prefs, random);
     renderer.volume = volume;
     RenderRun run(renderer, Renderer::kExportFade, seconds);
-    // Block by block as the writer renders: each block draws for its left, then its right channel.
-    constexpr uint32_t kBlock = 122880;
-    std::vector<int16_t> left(kBlock), right(kBlock);
     testing::Recording out;
-    AudioBufferList list{2, {{1, kBlock * 2, left.data()}, {1, kBlock * 2, right.data()}}};
-    for (uint32_t done = 0; done < frames; done += kBlock) {
-        const uint32_t n = std::min(kBlock, frames - done);
-        RendererData request{nullptr, nullptr, 0, n, &list};
-        run.renderWave(&request);
-        out.left.insert(out.left.end(), left.begin(), left.begin() + n);
-        out.right.insert(out.right.end(), right.begin(), right.begin() + n);
-    }
+    testing::renderExportBlocks(run, frames, out);
     return out;
 }
 
@@ -221,7 +211,7 @@ TEST_F(ExportCommandTest, formats_byOptionOrExtension_readBackAsTheirKind) {
     EXPECT_EQ(probe(path("d.aif.mp3")), "mp3,44100,2");
     EXPECT_EQ(probe(path("e.opus")), "opus,48000,2");
     const testing::Recording aiff = readSamples(path("a.aif"));
-    EXPECT_EQ(aiff.frames(), aiffFrameCount(exportSeconds(0.02f)));
+    EXPECT_EQ(aiff.frames(), exportFrameCount(exportSeconds(0.02f)));
     EXPECT_TRUE(sameSound(readSamples(path("b.WAV")), aiff));
     EXPECT_TRUE(sameSound(readSamples(path("c.flac")), aiff));
 }
@@ -396,7 +386,8 @@ TEST_F(ExportCommandTest, longestName_exports_andAKilledExportLeavesNothing) {
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(names(dir_.path()), QStringList{name});
     }
-    EXPECT_EQ(QFileInfo(path(name)).size(), 54 + 4 * qint64(aiffFrameCount(exportSeconds(0.01f))));
+    EXPECT_EQ(QFileInfo(path(name)).size(),
+              54 + 4 * qint64(exportFrameCount(exportSeconds(0.01f))));
 
     const int probe = ::open(dir_.path().toLocal8Bit().constData(), O_TMPFILE | O_WRONLY, 0600);
     if (probe < 0) {
@@ -427,14 +418,11 @@ TEST_F(ExportCommandTest, signal_stopsAfterTheBlock_leavesTheFileAsItWas) {
         Program program(testing::brinesong(arguments({"--export", file, "--minutes", "500"})),
                         options());
         // Until the first block is in the file being written beside it.
-        const QByteArray header = readAll(waitForBytes(program.pid(), 54 + 4 * 122880)).left(54);
-        ASSERT_EQ(header.size(), 54);
-        const auto be32 = [&](int at) {
-            return uint32_t(uint8_t(header[at])) << 24 | uint32_t(uint8_t(header[at + 1])) << 16 |
-                   uint32_t(uint8_t(header[at + 2])) << 8 | uint8_t(header[at + 3]);
-        };
-        EXPECT_EQ(be32(22), 1'058'400'000u);
-        EXPECT_EQ(be32(4), 4'233'600'046u);
+        const std::string header = testing::readFile(
+            QFile::encodeName(waitForBytes(program.pid(), 54 + 4 * 122880)).toStdString(), 54);
+        ASSERT_EQ(header.size(), 54u);
+        EXPECT_EQ(testing::bigEndian32(header, 22), 1'058'400'000u);
+        EXPECT_EQ(testing::bigEndian32(header, 4), 4'233'600'046u);
         program.signal(signalNumber);
         EXPECT_EQ(program.wait(), 128 + signalNumber) << program.err();
         EXPECT_EQ(program.err(),
@@ -528,7 +516,7 @@ TEST_F(UnprivilegedExportTest, throughALink_targetReplacedOnlyWhenComplete_linkS
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(QFileInfo(link).isSymLink());
     EXPECT_EQ(QFileInfo(link).symLinkTarget(), target);
-    EXPECT_EQ(QFileInfo(target).size(), 54 + 4 * qint64(aiffFrameCount(exportSeconds(0.01f))));
+    EXPECT_EQ(QFileInfo(target).size(), 54 + 4 * qint64(exportFrameCount(exportSeconds(0.01f))));
     EXPECT_EQ(files(), (QStringList{"notes.txt", "surf.aif"}));
 }
 
@@ -569,24 +557,6 @@ TEST_F(UnprivilegedExportTest, diskFull_whileReplacing_keepsTheOldFile) {
     }
 }
 
-// Whether a FIFO's contents, read through `reader` (which never reads them), have stopped growing:
-// its writer waits for room. Waits for that (with a limit against a hang).
-bool fillsAndStops(int reader) {
-    int last = -1;
-    for (int i = 0; i < 600; ++i) {
-        int queued = 0;
-        if (::ioctl(reader, FIONREAD, &queued) != 0) {
-            return false;
-        }
-        if (queued > 0 && queued == last) {
-            return true;
-        }
-        last = queued;
-        QThread::msleep(100);
-    }
-    return false;
-}
-
 // A FIFO is written in place and never removed: waiting for its reader ends with a signal, so
 // does waiting for room while a reader holds it open but does not read (whichever writer writes:
 // ours for AIFF, libsndfile's for MP3), and a reader that goes away early is a failure with a
@@ -611,7 +581,7 @@ TEST_F(UnprivilegedExportTest, fifo_waitsEndWithASignal_closedReaderIsAFailure) 
         const int reader = ::open(stalled.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
         ASSERT_GE(reader, 0);
         Program program(asUser({"--export", stalled, "--minutes", "10"}), options());
-        ASSERT_TRUE(fillsAndStops(reader)) << name;
+        ASSERT_TRUE(testing::fillsAndStops(reader)) << name;
         program.signal(signalNumber);
         // A bound on its ending at all: the reader is still there, never to read.
         EXPECT_EQ(program.wait(std::chrono::seconds(30)), 128 + signalNumber) << name;

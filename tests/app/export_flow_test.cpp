@@ -23,6 +23,7 @@
 #include "export/AiffWriter.h"
 #include "export/ExportJob.h"
 #include "platform/Localization.h"
+#include "support/Files.h"
 #include "synth/Renderer.h"
 
 using namespace brinesong;
@@ -64,8 +65,7 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 }
 
 QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return QByteArray::fromStdString(testing::readFile(QFile::encodeName(path).toStdString()));
 }
 
 // While it lives, answers every message box that comes up (each runs its own loop, in which this
@@ -119,7 +119,7 @@ private slots:
 
         const QString written = folder.filePath(QStringLiteral("Night.snd.aif"));
         QCOMPARE(f.flow.lastPath(), written);
-        const uint32_t frames = aiffFrameCount(exportSeconds(0.05f));
+        const uint32_t frames = exportFrameCount(exportSeconds(0.05f));
         QCOMPARE(QFileInfo(written).size(), qint64(kAiffHeaderBytes) + qint64(frames) * 4);
         QCOMPARE(f.flow.saveStatusText->text(), QStringLiteral("Saving Night.snd.aif..."));
         QVERIFY(!progress.isEmpty());
@@ -202,7 +202,7 @@ private slots:
         QCOMPARE(sf_readf_short(file, first, 1), sf_count_t(1));
         sf_close(file);
         QCOMPARE(info.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
-        QCOMPARE(info.frames, sf_count_t(aiffFrameCount(exportSeconds(0.05f))));
+        QCOMPARE(info.frames, sf_count_t(exportFrameCount(exportSeconds(0.05f))));
         QVERIFY(first[0] != 0 || first[1] != 0);  // an ordinary export begins at 0, 0
 
         Fixture g;  // the list at AIFF, as at launch
@@ -258,7 +258,7 @@ private slots:
         QCOMPARE(asked, QStringList());
         QCOMPARE(readFile(typed), QByteArray("the user's own"));
         const qint64 size =
-            qint64(kAiffHeaderBytes) + qint64(aiffFrameCount(exportSeconds(0.05f))) * 4;
+            qint64(kAiffHeaderBytes) + qint64(exportFrameCount(exportSeconds(0.05f))) * 4;
         QCOMPARE(QFileInfo(real).size(), size);
 
         writeFile(real, "keep me");

@@ -3,6 +3,7 @@
 // the pop-up (recorded from both sinks' monitors), and the choice saved at quit and applied at the
 // next launch, also when its device comes only after the launch.
 #include <QComboBox>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -191,6 +192,10 @@ private slots:
             QCOMPARE(app.streamSink(), second.index);
             app.controller.showPreferences();
             QCOMPARE(app.popUp()->currentText(), kSecondName);
+            // Restoring the defaults is about the waves: the device stays where it is.
+            app.controller.preferencesPanel().resetToDefaultButton->click();
+            QCOMPARE(app.popUp()->currentText(), kSecondName);
+            QCOMPARE(app.streamSink(), second.index);
         }
         QCOMPARE(SettingsStore(storePath).stringForKey(keys::kOutputSourceName), kSecondName);
 

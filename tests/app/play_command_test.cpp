@@ -124,11 +124,9 @@ std::pair<size_t, size_t> soundingSpan(const Recording& r) {
     return {first, last};
 }
 
-// PipeWire's graph, without real-time priority as here, now and then misses a period, and the sink
-// plays silence in a stream's place: paplay of a file loses one too. Such a recording cannot
-// judge the program, so on that server it is made again, twice at most. Exact silence in both
-// channels for 64 frames or more between the first and the last sounding frame is such a
-// dropout: neither the steady sound nor a 10 ms fade holds one.
+// PipeWire's graph without real-time priority (as here) now and then plays a period of silence in
+// a stream's place, paplay's too: there a recording with such a gap (64 frames or more silent in
+// both channels mid-sound, which our sound never holds) is made again, twice at most.
 PlayRun playAndRecordWithoutDropouts(const std::vector<std::string>& options, int stopSignal) {
     for (int attempt = 1;; ++attempt) {
         PlayRun run = playAndRecord(options, stopSignal);

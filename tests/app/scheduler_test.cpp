@@ -6,6 +6,7 @@
 #include <QSpinBox>
 #include <QTimeEdit>
 #include <QTimeZone>
+#include <QTimer>
 #include <QtTest>
 #include <memory>
 
@@ -68,6 +69,19 @@ struct Fixture {
     bool clockReadAgain() {
         const int before = clock->reads;
         return QTest::qWaitFor([&] { return clock->reads >= before + 3; }, 20000);
+    }
+    // Runs the event loop until every timer started so far that falls due within `ms` has fired:
+    // a precise timer of the test's own, started now, fires after them, since the event loop
+    // fires due timers in the order they fall due (the scheduler's start and stop timers are
+    // precise too). "Nothing happened" is then decided by that order, not by a guess at how long
+    // a wait is long enough.
+    bool timersDueWithin(int ms) {
+        QTimer marker;
+        marker.setTimerType(Qt::PreciseTimer);
+        marker.setSingleShot(true);
+        QSignalSpy fired(&marker, &QTimer::timeout);
+        marker.start(ms);
+        return fired.wait(20000);
     }
 
     std::shared_ptr<TestClock> clock;
@@ -186,8 +200,10 @@ private slots:
         f.startBox.click();
         QVERIFY(!f.scheduler->willStart());
         f.clock->time = at.addSecs(120);
-        // Time for a timer left running to fire (it cannot make a passing run fail).
-        QTest::qWait(10 * kMinuteMs);
+        // A start timer left running (due 10 ms after the tick) would look at the clock and start.
+        const int reads = f.clock->reads;
+        QVERIFY(f.timersDueWithin(2 * kMinuteMs));
+        QCOMPARE(f.clock->reads, reads);
         QVERIFY(f.requests.isEmpty());
 
         f.startBox.click();  // the date now lies in the past: due at once
@@ -196,10 +212,13 @@ private slots:
 
     void dateOrTimeChanged_whileUnticked_armsNothing() {
         Fixture f;
+        // Arming reads the clock: the scheduler never looks at it.
+        const int reads = f.clock->reads;
         f.setStart(f.clock->time.addDays(-2));
         f.time.setTime(QTime(1, 2, 3));
         QVERIFY(!f.scheduler->willStart());
-        QTest::qWait(10 * kMinuteMs);
+        QVERIFY(f.timersDueWithin(2 * kMinuteMs));  // a past start would have fired at once
+        QCOMPARE(f.clock->reads, reads);
         QVERIFY(f.requests.isEmpty());
     }
 
@@ -251,7 +270,7 @@ private slots:
 
         f.time.setSelectedSection(QDateTimeEdit::HourSection);
         QTest::keyClicks(&f.time, QStringLiteral("07"));
-        QTest::qWait(2 * Scheduler::kSettleMs);  // time for a wrong start (cannot fail a run)
+        QVERIFY(f.timersDueWithin(2 * Scheduler::kSettleMs));  // past a wrong start's moment
         QVERIFY(f.requests.isEmpty());
         QVERIFY(f.startBox.isChecked());
         QCOMPARE(f.scheduler->startDate(), QDateTime(today, QTime(9, 0)));
@@ -268,7 +287,7 @@ private slots:
         QTest::keyClick(&f.time, Qt::Key_Down);
         QTest::keyClick(&f.time, Qt::Key_Down);
         QTRY_COMPARE(f.scheduler->startDate(), QDateTime(today, QTime(6, 45)));
-        QTest::qWait(2 * Scheduler::kSettleMs);
+        QVERIFY(f.timersDueWithin(2 * Scheduler::kSettleMs));
         QVERIFY(f.requests.isEmpty());
         QVERIFY(f.startBox.isChecked());
         QTest::keyClick(&f.time, Qt::Key_Return);  // meant: the time has passed, so start now
@@ -398,7 +417,7 @@ private slots:
         f.stopBox.click();
         f.advance(5 * 60);
         // Checks come due while the dialog is up and are held back.
-        QTest::qWait(10 * kMinuteMs);
+        QVERIFY(f.timersDueWithin(2 * kMinuteMs));
         QVERIFY(checks.isEmpty());
         QVERIFY(f.requests.isEmpty());
         QVERIFY(f.stopBox.isChecked());
@@ -408,7 +427,7 @@ private slots:
         QCOMPARE(f.requests.size(), 1);
         QVERIFY(!f.stopBox.isChecked());
         QVERIFY(!f.scheduler->willStop());
-        QTest::qWait(10 * kMinuteMs);
+        QVERIFY(f.timersDueWithin(2 * kMinuteMs));
         QCOMPARE(f.requests.size(), 1);
     }
 

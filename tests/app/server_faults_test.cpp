@@ -16,6 +16,7 @@
 #include <QString>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -26,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/Eventually.h"
 #include "support/Program.h"
 #include "support/Recording.h"
 #include "support/ServerTools.h"
@@ -102,6 +104,18 @@ public:
             }
         }
     }
+    // Connections waiting to be taken on the server's socket (the queue of its listening socket,
+    // as the kernel reports it): a frozen server takes none, so a client that has connected to it
+    // waits there. -1 when it cannot be read.
+    int waitingConnections() const {
+        const std::string socket = env_.at("PULSE_SERVER").substr(std::string("unix:").size());
+        // "u_str LISTEN <queued> <backlog> <path> ..."
+        std::istringstream fields(testing::shellOutput("ss -xlH src '" + socket + "'"));
+        std::string kind, state;
+        int queued = -1;
+        fields >> kind >> state >> queued;
+        return queued;
+    }
     void loadTheSink() const {
         pactl(
             "load-module module-null-sink sink_name=brinesong_test norewinds=1 "
@@ -141,7 +155,7 @@ public:
         const size_t from = fs::exists(file_) ? fs::file_size(file_) : 0;
         return testing::eventually(
             [&] {
-                const std::string bytes = testing::readText(file_);
+                const std::string bytes = testing::readFile(file_);
                 for (size_t at = from & ~size_t(1); at + 2 <= bytes.size(); at += 2) {
                     if (bytes[at] != 0 || bytes[at + 1] != 0) {
                         return true;
@@ -279,33 +293,53 @@ TEST_F(ServerFaultsTest, play_sinksUnloadedThenServerKilled_soundComesBackEachTi
 }
 
 TEST_F(ServerFaultsTest, play_noServerAtLaunch_waits_playsWhenOneStarts_minutesCountFromLaunch) {
-    // 0.2 minutes: the stop comes 12 s after the launch, not 12 s after the server's start.
-    const auto launched = Clock::now();
-    Program& player = startPlay({"--minutes", "0.2"}, {{"BRINESONG_PLAY_REPORT", "1"}});
+    // 0.2 minutes with a fade-out over all of them. The fade is planned from the launch and
+    // reported in the sound's frames, so the program's own report says how long it waited for
+    // the server (the fade began that many frames before the first) and whether the stop came
+    // where the minutes counted from the launch end (at the fade's end), whatever this test's
+    // clocks say.
+    Program& player =
+        startPlay({"--minutes", "0.2", "--fade-out", "0.2"}, {{"BRINESONG_PLAY_REPORT", "1"}});
     ASSERT_TRUE(saysSoon(player, "brinesong: waiting for the sound server ("));
-    // Some time without a server, so that the two ways of counting differ by far.
-    std::this_thread::sleep_for(4s);
+    // The server comes a while after the launch, so that minutes counted from its start would
+    // end that much later. (This makes the case; what is decided is read from the frames.)
+    std::this_thread::sleep_for(2s);
     server->start();
     expectSound("the server started", Clock::now(), "late.raw");
     EXPECT_EQ(player.wait(), 0) << said();
+    // "played N frames", "the fade-out ran over frames A to B".
     const std::string report = said();
-    const size_t at = report.find("played ");
-    ASSERT_NE(at, std::string::npos) << report;
-    const double played = std::strtod(report.c_str() + at + 7, nullptr) / 44100.0;
-    std::printf("[ figures  ] %.2f s played of the 12 s since the launch, %.2f s ago\n", played,
-                secondsSince(launched));
-    // Counted from the server's start it would be the whole 12 s; from the launch, at most the
-    // 8 s left after the time without a server, less what the server's start took.
-    EXPECT_LT(played, 10.0);
-    EXPECT_GT(played, 0.0);
+    long long played = -1;
+    long long fadeBegin = 0;
+    long long fadeEnd = 0;
+    const size_t at = report.find("brinesong: played ");
+    const size_t fade = report.find("brinesong: the fade-out ran over frames ");
+    ASSERT_TRUE(at != std::string::npos && fade != std::string::npos) << report;
+    ASSERT_EQ(std::sscanf(report.c_str() + at, "brinesong: played %lld", &played), 1) << report;
+    ASSERT_EQ(
+        std::sscanf(report.c_str() + fade, "brinesong: the fade-out ran over frames %lld to %lld",
+                    &fadeBegin, &fadeEnd),
+        2)
+        << report;
+    std::printf(
+        "[ figures  ] waited %.2f s for the server; played %.2f s, the minutes ended at %.2f s\n",
+        double(-fadeBegin) / 44100, double(played) / 44100, double(fadeEnd) / 44100);
+    ASSERT_LT(fadeBegin, -44100) << "it waited less than a second, which decides nothing";
+    // Counted from the server's start, the stop would come as many frames after the fade's end
+    // as the program waited; counted from the launch, it comes there (give or take the queue).
+    EXPECT_GT(played, 0);
+    EXPECT_LT(played - fadeEnd, -fadeBegin / 2) << report;
 }
 
 TEST_F(ServerFaultsTest, play_frozenServer_atLaunchAndMidPlay_sigtermEndsItAtOnce) {
     server->start();
     server->freeze();
+    const int waiting = server->waitingConnections();
+    ASSERT_GE(waiting, 0) << "ss cannot read the server's socket";
     startPlay({});
-    // Running, and connecting to a server that does not answer: the signal ends it all the same.
-    std::this_thread::sleep_for(500ms);
+    // Connecting to a server that does not answer (its connection waits on the server's socket):
+    // the signal ends it all the same.
+    ASSERT_TRUE(testing::eventually([&] { return server->waitingConnections() > waiting; }, kHang));
     quitBySignal();
     server->thaw();
 

@@ -15,6 +15,7 @@
 
 #include "export/ExportFormat.h"
 #include "export/ExportJob.h"
+#include "support/ExportBlocks.h"
 #include "support/Program.h"
 #include "support/Recording.h"
 
@@ -206,18 +207,8 @@ TEST_F(ExportFormatsTest, loop_joinsItsEndToItsStartWithoutASeam) {
     const uint32_t lead = loopCrossfadeFrames(352'800);
     ASSERT_EQ(lead, 176'400u);
     Recording sound;
-    std::vector<int16_t> left(kExportBlockFrames), right(kExportBlockFrames);
-    AudioBufferList list{
-        2, {{1, kExportBlockFrames * 2, left.data()}, {1, kExportBlockFrames * 2, right.data()}}};
-    for (const uint32_t part : {lead, 352'800u}) {
-        for (uint32_t done = 0; done < part; done += kExportBlockFrames) {
-            const uint32_t n = std::min(kExportBlockFrames, part - done);
-            RendererData request{nullptr, nullptr, 0, n, &list};
-            run.renderWave(&request);
-            sound.left.insert(sound.left.end(), left.begin(), left.begin() + n);
-            sound.right.insert(sound.right.end(), right.begin(), right.begin() + n);
-        }
-    }
+    testing::renderExportBlocks(run, lead, sound);
+    testing::renderExportBlocks(run, 352'800, sound);
     for (const auto& [file, made] :
          {std::pair{&looped.left, &sound.left}, std::pair{&looped.right, &sound.right}}) {
         EXPECT_EQ(file->back(), (*made)[lead - 1]);

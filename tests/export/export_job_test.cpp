@@ -1,34 +1,24 @@
 #include "export/ExportJob.h"
 
 #include <fcntl.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/Files.h"
+
 namespace brinesong {
 namespace {
 
 namespace fs = std::filesystem;
-
-TEST(ExportJobTest, withAiffExtension_keepsAifOrAiffInAnyCase_appendsOtherwise) {
-    EXPECT_EQ(withAiffExtension("/tmp/Brinesong"), "/tmp/Brinesong.aif");
-    EXPECT_EQ(withAiffExtension("/tmp/Night.aif"), "/tmp/Night.aif");
-    EXPECT_EQ(withAiffExtension("/tmp/Night.AIFF"), "/tmp/Night.AIFF");
-    EXPECT_EQ(withAiffExtension("/tmp/Night.Aiff"), "/tmp/Night.Aiff");
-    EXPECT_EQ(withAiffExtension("/tmp/Night.snd"), "/tmp/Night.snd.aif");
-    EXPECT_EQ(withAiffExtension("/tmp/dir.aif/Night"), "/tmp/dir.aif/Night.aif");
-    EXPECT_EQ(withAiffExtension("Night.aifc"), "Night.aifc.aif");
-}
 
 // The format: the one given, else the one the extension names (in any case), else AIFF with the
 // AIFF rule; the given format's extension is appended unless the name has one of its own.
@@ -40,10 +30,13 @@ TEST(ExportJobTest, exportTarget_formatFromChoiceOrExtension_elseAiff) {
     EXPECT_EQ(target("/tmp/Night", nullptr), "/tmp/Night.aif aiff");
     EXPECT_EQ(target("/tmp/Night.snd", nullptr), "/tmp/Night.snd.aif aiff");
     EXPECT_EQ(target("/tmp/Night.Aiff", nullptr), "/tmp/Night.Aiff aiff");
+    EXPECT_EQ(target("/tmp/Night.aif", nullptr), "/tmp/Night.aif aiff");
+    EXPECT_EQ(target("Night.aifc", nullptr), "Night.aifc.aif aiff");
     EXPECT_EQ(target("/tmp/Night.FLAC", nullptr), "/tmp/Night.FLAC flac");
     EXPECT_EQ(target("/tmp/Night.wav", nullptr), "/tmp/Night.wav wav");
     EXPECT_EQ(target("/tmp/Night.ogg", nullptr), "/tmp/Night.ogg opus");
     EXPECT_EQ(target("/tmp/mp3.d/Night", nullptr), "/tmp/mp3.d/Night.aif aiff");
+    EXPECT_EQ(target("/tmp/night.aif/Night", nullptr), "/tmp/night.aif/Night.aif aiff");
     EXPECT_EQ(target("/tmp/Night", "mp3"), "/tmp/Night.mp3 mp3");
     EXPECT_EQ(target("/tmp/Night.wav", "flac"), "/tmp/Night.wav.flac flac");
     EXPECT_EQ(target("/tmp/Night.aif", "aiff"), "/tmp/Night.aif aiff");
@@ -60,11 +53,7 @@ TEST(ExportJobTest, exportSeconds_capsAtFourHundredMinutes) {
 
 class ExportToFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("brinesong-job-" + std::to_string(getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { ASSERT_TRUE(scratch_.valid()); }
 
     // The names in the folder, hidden ones included.
     std::vector<std::string> names() const {
@@ -78,7 +67,8 @@ protected:
 
     Preferences prefs_;
     Renderer renderer_{prefs_};
-    fs::path dir_;
+    testing::ScratchDir scratch_{"brinesong-job"};
+    const fs::path& dir_ = scratch_.path();
 };
 
 TEST_F(ExportToFileTest, throughALink_theTargetIsReplacedAndTheLinkStays) {
@@ -138,14 +128,7 @@ TEST_F(ExportToFileTest, abort_isNotAnError_andLeavesTheFileAsItWas) {
     ASSERT_GE(reader, 0);
     abort.reset();
     std::thread requester([&] {
-        // Once the FIFO has filled and stays full (the limit only guards against a hang).
-        for (int i = 0, last = -1, queued = 0; i < 600; ++i, last = queued) {
-            ::ioctl(reader, FIONREAD, &queued);
-            if (queued > 0 && queued == last) {
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+        testing::fillsAndStops(reader);  // the writer waits for room: the abort must end that
         abort.request();
     });
     outcome = exportToFile(renderer_, fifo, 600.0f, hooks, *formatNamed("mp3"));

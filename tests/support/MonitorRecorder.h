@@ -12,9 +12,9 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "support/Eventually.h"
 #include "support/Program.h"
 #include "support/Recording.h"
 
@@ -47,14 +47,9 @@ public:
     // recorder stalls (a hang guard of 30 s, far beyond any wait here).
     bool waitForMoreFrames(size_t more) {
         const size_t target = recordedFrames() + more;
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (recordedFrames() < target) {
-            if (recorder_.ended() || std::chrono::steady_clock::now() > giveUp) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
+        eventually([&] { return recordedFrames() >= target || recorder_.ended(); },
+                   std::chrono::seconds(30), std::chrono::milliseconds(5));
+        return recordedFrames() >= target;
     }
 
     // Ends the recording; the file is complete afterwards. Its exit status (0 when it was fine).

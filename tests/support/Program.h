@@ -11,50 +11,15 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/Eventually.h"
+#include "support/Files.h"
 
 extern char** environ;
 
 namespace brinesong::testing {
-
-inline std::string readText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// A directory of the test's own under $TMPDIR (or /tmp), removed with the object, so that two
-// runs of the suite at once never share a name.
-class ScratchDir {
-public:
-    explicit ScratchDir(const std::string& prefix = "brinesong-test") {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + ".XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
-    }
-    ~ScratchDir() {
-        if (!path_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(path_, ignored);
-        }
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    bool valid() const { return !path_.empty(); }
-    const std::filesystem::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
 
 // How the child is run.
 struct RunOptions {
@@ -140,18 +105,12 @@ public:
     // The exit status, 128 + the signal that ended it, or -1 when it has not ended within `limit`
     // (a hang guard, never a timing check: the limit is far beyond any run's length).
     int wait(std::chrono::seconds limit = std::chrono::seconds(120)) {
-        const auto giveUp = std::chrono::steady_clock::now() + limit;
-        while (!ended()) {
-            if (std::chrono::steady_clock::now() > giveUp) {
-                return -1;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return status_;
+        return eventually([this] { return ended(); }, limit, std::chrono::milliseconds(5)) ? status_
+                                                                                           : -1;
     }
 
-    std::string out() const { return readText(output_.file("out")); }
-    std::string err() const { return readText(output_.file("err")); }
+    std::string out() const { return readFile(output_.file("out")); }
+    std::string err() const { return readFile(output_.file("err")); }
 
 private:
     void reaped(int status) {

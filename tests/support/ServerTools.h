@@ -115,16 +115,16 @@ public:
     PlayingStream()
         : before_(sinkInputs()),
           player_({"pacat", "--playback", "--latency-msec=20"}, RunOptions{{}, "/dev/zero"}) {
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (index == UINT32_MAX && std::chrono::steady_clock::now() < giveUp &&
-               !player_.ended()) {
-            for (const auto& entry : sinkInputs()) {
-                if (!before_.count(entry)) {
-                    index = entry.first;
+        eventually(
+            [&] {
+                for (const auto& entry : sinkInputs()) {
+                    if (!before_.count(entry)) {
+                        index = entry.first;
+                    }
                 }
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+                return index != UINT32_MAX || player_.ended();
+            },
+            std::chrono::seconds(30), std::chrono::milliseconds(20));
     }
     ~PlayingStream() {
         player_.signal(SIGTERM);

@@ -230,9 +230,5 @@ TEST(WaveGeneratorsTest, waveEnvelope_meanRestFollowsTheThreshold) {
     EXPECT_NEAR(mean, 2147483648.0 / (threshold + 1), 0.15 * 264600);  // within 15 %
 }
 
-TEST(WaveGeneratorsTest, flatEnvelope_isOneAndDrawsNothing) {
-    EXPECT_EQ(flatEnvelope(0.5, 0.5, kAlways), 1.0);
-}
-
 }  // namespace
 }  // namespace brinesong
