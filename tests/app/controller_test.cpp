@@ -1,3 +1,4 @@
+#include <QAbstractSlider>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -9,8 +10,10 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QTimeEdit>
 #include <QtTest>
+#include <algorithm>
 #include <memory>
 
 #include "app/Controller.h"
@@ -46,6 +49,33 @@ struct Launched {
     Controller controller;
     bool launched = false;
 };
+
+// The control that has the keyboard focus: a spin box's or a pop-up's line edit stands for it.
+QWidget* focusedControl(QWidget* window) {
+    QWidget* focused = QApplication::focusWidget();
+    for (QWidget* w = focused; w && w != window; w = w->parentWidget()) {
+        if (qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QComboBox*>(w)) {
+            return w;
+        }
+    }
+    return focused;
+}
+
+// The controls Tab visits in `window`, from the one focused first, once round.
+QWidgetList tabOrder(QWidget* window) {
+    QWidgetList order;
+    for (int presses = 0; presses < 100 && QApplication::focusWidget(); ++presses) {
+        QWidget* control = focusedControl(window);
+        if (order.isEmpty() || order.last() != control) {  // a date's fields take a Tab each
+            if (order.contains(control)) {
+                break;
+            }
+            order << control;
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    return order;
+}
 
 bool soundServerAvailable() {
     return qEnvironmentVariableIsSet("PULSE_SERVER");
@@ -460,6 +490,54 @@ private slots:
             QCOMPARE(w->parentWidget(), c.window.data());
         }
         QVERIFY(QGuiApplication::quitOnLastWindowClosed());
+    }
+
+    // Tab reaches every control of the main window and of each panel once, in reading order: the
+    // next control lies right of the last on its row, or on a row below it.
+    void keyboard_tabReachesEveryControlInReadingOrder() {
+        Launched app(storePath);
+        Controller& c = app.controller;
+        c.showPreferences();
+        c.showHelp();
+        for (QWidget* window :
+             {static_cast<QWidget*>(c.window.data()), c.preferencesPanel().panelWindow(),
+              HelpPanel::sharedInstance().window.data()}) {
+            window->activateWindow();
+            QTRY_VERIFY(window->isActiveWindow());
+            QWidgetList controls;
+            for (QWidget* w : window->findChildren<QWidget*>()) {
+                const bool control = qobject_cast<QAbstractButton*>(w) ||
+                                     qobject_cast<QAbstractSlider*>(w) ||
+                                     qobject_cast<QAbstractSpinBox*>(w) ||
+                                     qobject_cast<QComboBox*>(w) || qobject_cast<QTextEdit*>(w);
+                if (control && w->window() == window && w->isVisibleTo(window) &&
+                    (w->focusPolicy() & Qt::TabFocus)) {
+                    controls << w;
+                }
+            }
+            QVERIFY(controls.size() >= 2);
+            controls.first()->setFocus(Qt::TabFocusReason);
+            QCOMPARE(focusedControl(window), controls.first());
+            const QWidgetList order = tabOrder(window);
+            QCOMPARE(QSet<QWidget*>(order.begin(), order.end()),
+                     QSet<QWidget*>(controls.begin(), controls.end()));
+            // The walk is a ring: it is read from its top left control on.
+            const auto top = [window](QWidget* w) { return w->mapTo(window, QPoint()).y(); };
+            const auto left = [window](QWidget* w) { return w->mapTo(window, QPoint()).x(); };
+            const auto first = std::min_element(order.begin(), order.end(), [&](auto* a, auto* b) {
+                return std::pair(top(a), left(a)) < std::pair(top(b), left(b));
+            });
+            QWidgetList reading =
+                order.mid(first - order.begin()) + order.mid(0, first - order.begin());
+            for (qsizetype i = 1; i < reading.size(); ++i) {
+                QWidget* a = reading[i - 1];
+                QWidget* b = reading[i];
+                const bool sameRow = top(b) < top(a) + a->height() && top(a) < top(b) + b->height();
+                QVERIFY2(
+                    sameRow ? left(b) >= left(a) + a->width() : top(b) >= top(a) + a->height(),
+                    qPrintable(a->objectName() + QStringLiteral(" before ") + b->objectName()));
+            }
+        }
     }
 
     void validateMenuItem_otherCommands_alwaysEnabled() {
