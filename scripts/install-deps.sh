@@ -3,7 +3,8 @@
 # again.
 #   install-deps.sh run    building and running the program
 #   install-deps.sh test   that, and what the tests need (a private sound server, a virtual
-#                          display, a private session bus, the desktop validators, readers)
+#                          display, a private session bus, the desktop validators, readers, a
+#                          screen reader's client library, what builds and lints the package)
 # The program itself never gets a sound server package: the user's desktop has one (PulseAudio or
 # PipeWire), and a second one would compete with it. Only the tests start a private server.
 set -euo pipefail
@@ -21,6 +22,8 @@ test_packages=(
   xvfb xauth x11-apps x11-utils xdotool imagemagick time trayer weston
   dbus playerctl libglib2.0-bin iproute2
   desktop-file-utils appstream man-db groff-base bash-completion
+  python3-pyatspi at-spi2-core
+  dpkg-dev debhelper lintian
 )
 case "$what" in
 run) packages=("${run_packages[@]}") ;;

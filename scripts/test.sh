@@ -2,8 +2,9 @@
 # Installs what is missing, builds, and runs every test: the main build's tests against a private
 # PulseAudio server and a virtual display, the same for a Release (-O3) build, the tests that play
 # (label `sound`) once more against a private PipeWire with its PulseAudio server, the core under
-# AddressSanitizer and UBSan, the threaded engine under ThreadSanitizer. Every build treats
-# warnings as errors. The servers and the display are stopped on every exit path.
+# AddressSanitizer and UBSan, the threaded engine under ThreadSanitizer, then the Debian package
+# (scripts/package-check.sh). Every build treats warnings as errors (the package's is checked for
+# none). The servers and the display are stopped on every exit path.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -60,3 +61,7 @@ ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 build build-tsan -DBRINESONG_CORE_ONLY=ON -DBRINESONG_SANITIZE=thread
 ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
+
+# The Debian package from a clean clone of HEAD, with the tests that need no server or display,
+# through lintian, installed and purged.
+scripts/package-check.sh

@@ -238,10 +238,6 @@ Möchten Sie die Datei ersetzen?</translation>
         <translation>Die letzten 30 Sekunden jedes Kanals: die Wellenhüllkurve als Linie, der Pegel als Fläche</translation>
     </message>
     <message>
-        <source>Waves</source>
-        <translation>Wellen</translation>
-    </message>
-    <message>
         <source>Left</source>
         <translation>Links</translation>
     </message>
@@ -358,6 +354,82 @@ Möchten Sie die Datei ersetzen?</translation>
     <message>
         <source>Set the length of the file in minutes (up to 400 minutes)</source>
         <translation>Länge der Datei in Minuten festlegen (bis zu 400 Minuten)</translation>
+    </message>
+    <message>
+        <source>Help text</source>
+        <translation>Hilfetext</translation>
+    </message>
+    <message>
+        <source>Starts the sound with a short fade-in; pressed again, fades it out and stops it</source>
+        <translation>Startet die Brandung mit kurzem Einblenden; erneut gedrückt, blendet sie aus und hält sie an</translation>
+    </message>
+    <message>
+        <source>How loud the surf plays, in percent</source>
+        <translation>Wie laut die Brandung spielt, in Prozent</translation>
+    </message>
+    <message>
+        <source>Starts the sound at the date and time beside it</source>
+        <translation>Startet die Brandung am Datum und zur Uhrzeit daneben</translation>
+    </message>
+    <message>
+        <source>Start date</source>
+        <translation>Startdatum</translation>
+    </message>
+    <message>
+        <source>Start time</source>
+        <translation>Startzeit</translation>
+    </message>
+    <message>
+        <source>Stop after, minutes</source>
+        <translation>Anhalten nach, Minuten</translation>
+    </message>
+    <message>
+        <source>Fade-out</source>
+        <translation>Ausblenden</translation>
+    </message>
+    <message>
+        <source>How loud the light waves are, from 0 to 1000 (tenths of a percent)</source>
+        <translation>Wie laut die leichten Wellen sind, von 0 bis 1000 (Zehntelprozent)</translation>
+    </message>
+    <message>
+        <source>How loud the heavy waves are, from 0 to 1000 (tenths of a percent)</source>
+        <translation>Wie laut die schweren Wellen sind, von 0 bis 1000 (Zehntelprozent)</translation>
+    </message>
+    <message>
+        <source>Plays both kinds of wave at twice the level; the loudest may clip</source>
+        <translation>Spielt beide Wellenarten mit doppeltem Pegel; die lautesten können übersteuern</translation>
+    </message>
+    <message>
+        <source>Makes the sound rise and fall in waves; off, it stays at one level and ascent, descent and wave interval do nothing</source>
+        <translation>Lässt die Brandung in Wellen steigen und fallen; aus, bleibt sie auf einem Pegel, und Anstieg, Abfall und Wellenabstand wirken nicht</translation>
+    </message>
+    <message>
+        <source>How fast each wave rises, from 0 to 1000 (tenths of a percent)</source>
+        <translation>Wie schnell jede Welle steigt, von 0 bis 1000 (Zehntelprozent)</translation>
+    </message>
+    <message>
+        <source>How fast each wave falls, from 0 to 1000 (tenths of a percent)</source>
+        <translation>Wie schnell jede Welle fällt, von 0 bis 1000 (Zehntelprozent)</translation>
+    </message>
+    <message>
+        <source>How far apart the waves come, from 0 to 1000 (tenths of a percent)</source>
+        <translation>Wie weit die Wellen auseinander kommen, von 0 bis 1000 (Zehntelprozent)</translation>
+    </message>
+    <message>
+        <source>Sets the wave settings back to their defaults</source>
+        <translation>Setzt die Welleneinstellungen auf ihre Standardwerte zurück</translation>
+    </message>
+    <message>
+        <source>Export progress</source>
+        <translation>Exportfortschritt</translation>
+    </message>
+    <message>
+        <source>Picture of the waves</source>
+        <translation>Bild der Wellen</translation>
+    </message>
+    <message>
+        <source>Stops the sound the minutes beside it after it starts, or after the tick while it plays</source>
+        <translation>Hält die Brandung die Minuten daneben nach dem Start an, oder nach dem Häkchen, während sie spielt</translation>
     </message>
 </context>
 </TS>

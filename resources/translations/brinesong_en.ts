@@ -238,10 +238,6 @@ Do you want to replace it?</translation>
         <translation>The last 30 seconds of each channel: the wave envelope as a line, the level as an area</translation>
     </message>
     <message>
-        <source>Waves</source>
-        <translation>Waves</translation>
-    </message>
-    <message>
         <source>Left</source>
         <translation>Left</translation>
     </message>
@@ -358,6 +354,82 @@ Do you want to replace it?</translation>
     <message>
         <source>Set the length of the file in minutes (up to 400 minutes)</source>
         <translation>Set the length of the file in minutes (up to 400 minutes)</translation>
+    </message>
+    <message>
+        <source>Help text</source>
+        <translation>Help text</translation>
+    </message>
+    <message>
+        <source>Starts the sound with a short fade-in; pressed again, fades it out and stops it</source>
+        <translation>Starts the sound with a short fade-in; pressed again, fades it out and stops it</translation>
+    </message>
+    <message>
+        <source>How loud the surf plays, in percent</source>
+        <translation>How loud the surf plays, in percent</translation>
+    </message>
+    <message>
+        <source>Starts the sound at the date and time beside it</source>
+        <translation>Starts the sound at the date and time beside it</translation>
+    </message>
+    <message>
+        <source>Start date</source>
+        <translation>Start date</translation>
+    </message>
+    <message>
+        <source>Start time</source>
+        <translation>Start time</translation>
+    </message>
+    <message>
+        <source>Stop after, minutes</source>
+        <translation>Stop after, minutes</translation>
+    </message>
+    <message>
+        <source>Fade-out</source>
+        <translation>Fade-out</translation>
+    </message>
+    <message>
+        <source>How loud the light waves are, from 0 to 1000 (tenths of a percent)</source>
+        <translation>How loud the light waves are, from 0 to 1000 (tenths of a percent)</translation>
+    </message>
+    <message>
+        <source>How loud the heavy waves are, from 0 to 1000 (tenths of a percent)</source>
+        <translation>How loud the heavy waves are, from 0 to 1000 (tenths of a percent)</translation>
+    </message>
+    <message>
+        <source>Plays both kinds of wave at twice the level; the loudest may clip</source>
+        <translation>Plays both kinds of wave at twice the level; the loudest may clip</translation>
+    </message>
+    <message>
+        <source>Makes the sound rise and fall in waves; off, it stays at one level and ascent, descent and wave interval do nothing</source>
+        <translation>Makes the sound rise and fall in waves; off, it stays at one level and ascent, descent and wave interval do nothing</translation>
+    </message>
+    <message>
+        <source>How fast each wave rises, from 0 to 1000 (tenths of a percent)</source>
+        <translation>How fast each wave rises, from 0 to 1000 (tenths of a percent)</translation>
+    </message>
+    <message>
+        <source>How fast each wave falls, from 0 to 1000 (tenths of a percent)</source>
+        <translation>How fast each wave falls, from 0 to 1000 (tenths of a percent)</translation>
+    </message>
+    <message>
+        <source>How far apart the waves come, from 0 to 1000 (tenths of a percent)</source>
+        <translation>How far apart the waves come, from 0 to 1000 (tenths of a percent)</translation>
+    </message>
+    <message>
+        <source>Sets the wave settings back to their defaults</source>
+        <translation>Sets the wave settings back to their defaults</translation>
+    </message>
+    <message>
+        <source>Export progress</source>
+        <translation>Export progress</translation>
+    </message>
+    <message>
+        <source>Picture of the waves</source>
+        <translation>Picture of the waves</translation>
+    </message>
+    <message>
+        <source>Stops the sound the minutes beside it after it starts, or after the tick while it plays</source>
+        <translation>Stops the sound the minutes beside it after it starts, or after the tick while it plays</translation>
     </message>
 </context>
 </TS>

@@ -1,3 +1,4 @@
+#include <QAbstractSlider>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -11,8 +12,10 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QTimeEdit>
 #include <QtTest>
+#include <algorithm>
 #include <memory>
 
 #include "app/Controller.h"
@@ -55,6 +58,33 @@ uint64_t framesHandedOut(const Controller& c) {
     return run ? run->frameCount.load() : 0;
 }
 
+// The control that has the keyboard focus: a spin box's or a pop-up's line edit stands for it.
+QWidget* focusedControl(QWidget* window) {
+    QWidget* focused = QApplication::focusWidget();
+    for (QWidget* w = focused; w && w != window; w = w->parentWidget()) {
+        if (qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QComboBox*>(w)) {
+            return w;
+        }
+    }
+    return focused;
+}
+
+// The controls Tab visits in `window`, from the one focused first, once round.
+QWidgetList tabOrder(QWidget* window) {
+    QWidgetList order;
+    for (int presses = 0; presses < 100 && QApplication::focusWidget(); ++presses) {
+        QWidget* control = focusedControl(window);
+        if (order.isEmpty() || order.last() != control) {  // a date's fields take a Tab each
+            if (order.contains(control)) {
+                break;
+            }
+            order << control;
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    return order;
+}
+
 bool soundServerAvailable() {
     return qEnvironmentVariableIsSet("PULSE_SERVER");
 }
@@ -74,8 +104,8 @@ double contrast(const QColor& a, const QColor& b) {
 
 // The first match of `pattern` in the AppStream metainfo the program installs.
 QRegularExpressionMatch inMetainfo(const QString& pattern) {
-    QFile file(QStringLiteral(BRINESONG_SOURCE_DIR
-                              "/resources/desktop/org.kelvane.Brinesong.metainfo.xml"));
+    // The metainfo as the build configures it, with the version filled in.
+    QFile file(QStringLiteral(BRINESONG_BUILD_DIR "/resources/org.kelvane.Brinesong.metainfo.xml"));
     if (!file.open(QIODevice::ReadOnly)) {
         return {};
     }
@@ -588,6 +618,54 @@ private slots:
                                     .arg(standingOut)
                                     .arg(shown.width() * shown.height())
                                     .arg(panel.name())));
+        }
+    }
+
+    // Tab reaches every control of the main window and of each panel once, in reading order: the
+    // next control lies right of the last on its row, or on a row below it.
+    void keyboard_tabReachesEveryControlInReadingOrder() {
+        Launched app(storePath);
+        Controller& c = app.controller;
+        c.showPreferences();
+        c.showHelp();
+        for (QWidget* window :
+             {static_cast<QWidget*>(c.window.data()), c.preferencesPanel().panelWindow(),
+              HelpPanel::sharedInstance().window.data()}) {
+            window->activateWindow();
+            QTRY_VERIFY(window->isActiveWindow());
+            QWidgetList controls;
+            for (QWidget* w : window->findChildren<QWidget*>()) {
+                const bool control = qobject_cast<QAbstractButton*>(w) ||
+                                     qobject_cast<QAbstractSlider*>(w) ||
+                                     qobject_cast<QAbstractSpinBox*>(w) ||
+                                     qobject_cast<QComboBox*>(w) || qobject_cast<QTextEdit*>(w);
+                if (control && w->window() == window && w->isVisibleTo(window) &&
+                    (w->focusPolicy() & Qt::TabFocus)) {
+                    controls << w;
+                }
+            }
+            QVERIFY(controls.size() >= 2);
+            controls.first()->setFocus(Qt::TabFocusReason);
+            QCOMPARE(focusedControl(window), controls.first());
+            const QWidgetList order = tabOrder(window);
+            QCOMPARE(QSet<QWidget*>(order.begin(), order.end()),
+                     QSet<QWidget*>(controls.begin(), controls.end()));
+            // The walk is a ring: it is read from its top left control on.
+            const auto top = [window](QWidget* w) { return w->mapTo(window, QPoint()).y(); };
+            const auto left = [window](QWidget* w) { return w->mapTo(window, QPoint()).x(); };
+            const auto first = std::min_element(order.begin(), order.end(), [&](auto* a, auto* b) {
+                return std::pair(top(a), left(a)) < std::pair(top(b), left(b));
+            });
+            QWidgetList reading =
+                order.mid(first - order.begin()) + order.mid(0, first - order.begin());
+            for (qsizetype i = 1; i < reading.size(); ++i) {
+                QWidget* a = reading[i - 1];
+                QWidget* b = reading[i];
+                const bool sameRow = top(b) < top(a) + a->height() && top(a) < top(b) + b->height();
+                QVERIFY2(
+                    sameRow ? left(b) >= left(a) + a->width() : top(b) >= top(a) + a->height(),
+                    qPrintable(a->objectName() + QStringLiteral(" before ") + b->objectName()));
+            }
         }
     }
 

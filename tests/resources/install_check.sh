@@ -62,14 +62,21 @@ warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
   man --warnings -E UTF-8 -l -Tutf8 -Z "$root/share/man/man1/brinesong.1" 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "the manual page renders with warnings: $warnings"
 
-# The installed program is whole without its build tree, and its version is the released one.
-version=$("$root/bin/brinesong" --version)
-release=$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' \
-  "$root/share/metainfo/org.kelvane.Brinesong.metainfo.xml" | head -n1)
-[ "$version" = "brinesong $release" ] ||
-  fail "--version says '$version', the newest release in the metainfo is '$release'"
-grep -q "\"Brinesong $release\"" "$root/share/man/man1/brinesong.1" ||
-  fail "the manual page's header does not name version $release"
+# The installed program is whole without its build tree. Its version is the changelog's top entry
+# (read by dpkg's own parser) in --version, the newest AppStream release and the manual page's
+# header alike, and so is the date in the last two.
+changelog="$source/debian/changelog"
+version=$(dpkg-parsechangelog -l "$changelog" -S Version)
+# The day as written in the entry, whatever its time zone.
+date=$(date -d "$(dpkg-parsechangelog -l "$changelog" -S Date | cut -d' ' -f2-4)" +%F)
+said=$("$root/bin/brinesong" --version)
+[ "$said" = "brinesong $version" ] || fail "--version says '$said', the changelog '$version'"
+release=$(grep -m1 -o '<release [^>]*>' "$root/share/metainfo/org.kelvane.Brinesong.metainfo.xml")
+[ "$release" = "<release version=\"$version\" date=\"$date\">" ] ||
+  fail "the newest release in the metainfo is '$release', the changelog's $version of $date"
+header=$(head -n1 "$root/share/man/man1/brinesong.1")
+[ "$header" = ".TH BRINESONG 1 $date \"Brinesong $version\" \"User Commands\"" ] ||
+  fail "the manual page's header is '$header', the changelog's $version of $date"
 
 # Every option --help names is in the manual page and in the completion.
 options=$("$root/bin/brinesong" --help | grep -o -- '--[a-z][a-z-]*' | sort -u)
