@@ -32,7 +32,7 @@ trap cleanup EXIT INT TERM
 eval "$(scripts/pulse-server.sh start "$services/pulse")"
 # Xvfb picks a free display and reports its number, so two runs can share the machine.
 exec 3> "$services/display"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset >/dev/null 2>&1 &
 echo $! > "$services/xvfb.pid"
 exec 3>&-
 for _ in $(seq 1 100); do
