@@ -140,6 +140,7 @@ void Controller::loadSettings() {
     view_.setShowWaves(settings_.showWaves);
     settings_.applyWaveSettings(Preferences::sharedInstance());
     preferencesPanel_.setKeepAwake(settings_.keepAwake);
+    exportFlow_.setLastFolder(settings_.exportFolder);
     if (outputDevices_) {
         // The unit is open by now: route it to the saved device, else the default one.
         outputDevices_->setAudioOutput(outputRouting_);
@@ -193,6 +194,7 @@ void Controller::saveSettings() {
         settings_.fadeMinutes = scheduler_.fadeMinutes();
     }
     settings_.showWaves = view_.showWaves();
+    settings_.exportFolder = exportFlow_.lastFolder();
     settings_.takeWaveSettings(Preferences::sharedInstance());
     if (outputDevices_) {
         settings_.outputDeviceName = QString::fromStdString(outputDevices_->outputDeviceName());

@@ -527,22 +527,34 @@ private slots:
         QVERIFY(!c.isPlaying());
     }
 
+    // The folder chosen is kept too: the next run's dialog opens there.
     void quit_whileExporting_writerStopsAndSettingsAreWritten() {
-        Launched app(storePath);
-        Controller& c = app.controller;
         QTemporaryDir target;
-        connect(&c.exportFlow(), &ExportFlow::writingStarted, this,
-                [&c] { c.applicationWillTerminate(); });
-        QSignalSpy ended(&c.exportFlow(), &ExportFlow::exportEnded);
-        c.saveAs();
-        c.exportFlow().lengthComboBox->setCurrentText(QStringLiteral("60"));
-        c.exportFlow().savePanel()->selectFile(target.filePath(QStringLiteral("Ebb")));
-        static_cast<QDialog*>(c.exportFlow().savePanel())->accept();
-        QVERIFY(ended.wait(60000));
-        QCOMPARE(ended.at(0).at(0).toBool(), false);
-        QVERIFY(!c.exportFlow().failureAlert());
-        QVERIFY(!QFileInfo::exists(target.filePath(QStringLiteral("Ebb.aif"))));
-        QVERIFY(QSettings(storePath, QSettings::IniFormat).contains(keys::kVolume));
+        {
+            Launched app(storePath);
+            Controller& c = app.controller;
+            connect(&c.exportFlow(), &ExportFlow::writingStarted, this,
+                    [&c] { c.applicationWillTerminate(); });
+            QSignalSpy ended(&c.exportFlow(), &ExportFlow::exportEnded);
+            c.saveAs();
+            c.exportFlow().lengthComboBox->setCurrentText(QStringLiteral("60"));
+            c.exportFlow().savePanel()->selectFile(target.filePath(QStringLiteral("Ebb")));
+            static_cast<QDialog*>(c.exportFlow().savePanel())->accept();
+            QVERIFY(ended.wait(60000));
+            QCOMPARE(ended.at(0).at(0).toBool(), false);
+            QVERIFY(!c.exportFlow().failureAlert());
+            QVERIFY(!QFileInfo::exists(target.filePath(QStringLiteral("Ebb.aif"))));
+            const QSettings written(storePath, QSettings::IniFormat);
+            QVERIFY(written.contains(keys::kVolume));
+            QCOMPARE(written.value(keys::kExportFolder).toString(), target.path());
+        }
+        Launched again(storePath);
+        ExportFlow& flow = again.controller.exportFlow();
+        again.controller.saveAs();
+        QVERIFY(flow.savePanel()->isVisible());
+        QCOMPARE(flow.savePanel()->directory().absolutePath(), target.path());
+        flow.savePanel()->reject();
+        QTRY_VERIFY(!flow.saving());
     }
 
     void quit_whilePlaying_soundEndsBeforeTheOutputCloses() {
