@@ -1,7 +1,7 @@
-// The application's controller: launch and termination, the main window with its play/stop
-// button, volume slider, menus and schedule fields, and the owner of the renderer, the playback
-// engine and the parts of the window that have classes of their own (scheduler, export flow, tray
-// menu, preferences and help panels).
+// The program's life: launch and termination, the settings read at launch and written at
+// termination, the playback engine and its host, the export flow, and the owner of every part of
+// the window: its view (MainWindowView), the scheduler, the tray menu, the preferences and help
+// panels.
 //
 // Every start or stop, from the button, the menu, the tray, Escape or Space, the media keys or the
 // scheduler, goes through `playStop`; the play state is the controller's own, and what follows it
@@ -10,32 +10,19 @@
 // termination, as one `Settings` value.
 #pragma once
 
-#include <QMainWindow>
 #include <QObject>
-#include <QPointer>
 #include <memory>
 
 #include "ExportFlow.h"
+#include "MainWindowView.h"
 #include "PlaybackStatusText.h"
 #include "PreferencesPanel.h"
 #include "Scheduler.h"
 #include "Settings.h"
 #include "TrayMenu.h"
-#include "WavePicture.h"
 #include "audio/PlaybackEngine.h"
+#include "synth/RenderTap.h"
 #include "synth/Renderer.h"
-
-class QAction;
-class QCheckBox;
-class QComboBox;
-class QDateEdit;
-class QKeyEvent;
-class QLabel;
-class QMessageBox;
-class QPushButton;
-class QSlider;
-class QSpinBox;
-class QTimeEdit;
 
 namespace brinesong {
 
@@ -66,19 +53,12 @@ public:
     // calls do nothing.
     void applicationWillTerminate();
 
-    // Enables `item` (and titles the play/stop command) for the state of this moment.
-    bool validateMenuItem(QAction* item);
-    void validateMenus();
-
     // Brings the main window to the front, out of the tray or from under other windows.
-    void showWindow();
+    void showWindow() { view_.showWindow(); }
 
     // Actions.
     void playStop();
     void cancel();
-    void volumeSliderChanged();
-    void showHelp();
-    void showAbout();
     void showPreferences();
     void saveAs();
 
@@ -94,44 +74,18 @@ public:
     const Renderer& renderer() const { return renderer_; }
     const PlaybackEngine& playbackEngine() const { return engine_; }
 
-    // The parts of the window that have classes of their own.
+    // The main window, and the parts of it that have classes of their own.
+    MainWindowView& view() { return view_; }
     Scheduler& scheduler() { return scheduler_; }
     ExportFlow& exportFlow() { return exportFlow_; }
     TrayMenu& trayMenu() { return trayMenu_; }
     PreferencesPanel& preferencesPanel() { return preferencesPanel_; }
     const PreferencesPanel& preferencesPanel() const { return preferencesPanel_; }
 
-    // Outlets of the main window.
-    QPointer<QMainWindow> window;
-    QPushButton* playStopButton = nullptr;
-    QSlider* volumeSlider = nullptr;
-    QSpinBox* minutesText = nullptr;
-    QDateEdit* dateText = nullptr;
-    QTimeEdit* timeText = nullptr;
-    QCheckBox* startCheckbox = nullptr;
-    QCheckBox* stopCheckbox = nullptr;
-    QLabel* timeLeftText = nullptr;
-    QLabel* statusText = nullptr;  // one line: what is happening with the sound
-    QComboBox* fadeChoice = nullptr;
-    QWidget* wavesFrame = nullptr;  // holds the picture of the waves
-    WavePicture* wavePicture = nullptr;
-    QAction* showWavesAction = nullptr;
-    QAction* playStopAction = nullptr;
-    QAction* exportAction = nullptr;
-    QAction* preferencesAction = nullptr;
-    QAction* helpAction = nullptr;
-    QAction* aboutAction = nullptr;
-    QAction* quitAction = nullptr;
-    QPointer<QMessageBox> aboutBox;  // while it is open
-
     // The playback gain, 0.0 to 1.0. Setting it moves the slider, as a user would; a value beyond
     // the range is held to it, and one that is not finite is ignored.
     double volume() const { return renderer_.volume.load(); }
-    void setVolume(double volume);
-
-    // Shows or hides the picture of the waves, as the View menu's item does.
-    void setShowWaves(bool show);
-    bool showWaves() const { return settings_.showWaves; }
+    void setVolume(double volume) { view_.setVolume(volume); }
 
     // The preference "Keep the computer awake while playing".
     bool keepAwake() const { return settings_.keepAwake; }
@@ -145,10 +99,8 @@ signals:
     void volumeChanged();
 
 private:
-    // A key no widget of the window took: Escape stops the sound, Space starts or stops it.
-    bool windowKey(const QKeyEvent& key);
-    // A field that takes typed text has the focus: Space is a character there.
-    static bool textFieldFocused();
+    // The volume slider moved: the sound takes the new gain at once.
+    void takeVolume(double volume);
 
     // PlaybackHost: the engine's word to the main thread.
     void postToMainThread(std::function<void()> task) override;
@@ -156,14 +108,7 @@ private:
     void didStop() override;
     // The window's status line and the tray icon's tooltip say what is happening.
     void statusChanged() override;
-    // The sound's status, then when an armed start comes.
-    void showStatusLine();
 
-    // The button's title and the menus for the play state.
-    void showPlayState(bool playing);
-
-    bool loadMainWindow();
-    void connectActions();
     void loadSettings();
     void saveSettings();
 
@@ -179,20 +124,13 @@ private:
     // As read at launch; brought up to date and written at termination. The stored output device
     // stays as it was when there is no device list.
     Settings settings_;
-    // The store cannot be written: the status line says so from the launch on.
-    bool settingsUnwritable_ = false;
     bool terminated_ = false;
-    bool updating_ = false;  // set while the program itself moves the volume slider
     PlaybackStatusLog statusLog_;
-    QString soundStatus_;        // the status line's account of the sound
     bool shownPlaying_ = false;  // the play state last announced
     OutputDeviceSelection* outputDevices_ = nullptr;
     OutputRouting* outputRouting_ = nullptr;
+    // Last: the window goes first, before the parts it shows.
+    MainWindowView view_;
 };
-
-// The program's icon and the tray's one-colour variant: the desktop's icon theme's where it has
-// them (installed beside the program), else the copies built into the program.
-QIcon applicationIcon();
-QIcon symbolicIcon();
 
 }  // namespace brinesong

@@ -6,10 +6,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +20,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <algorithm>
 #include <cmath>
 #include <thread>
@@ -31,6 +34,11 @@
 namespace brinesong {
 
 namespace {
+
+// The name the dialog offers.
+QString defaultName() {
+    return QStringLiteral("Brinesong");
+}
 
 // The file dialog, which asks the export flow before it accepts a choice: a refused choice keeps
 // the dialog open.
@@ -56,7 +64,16 @@ ExportFlow::ExportFlow(Renderer& renderer, std::mutex& renderLock, std::function
     : QObject(parent),
       renderer_(renderer),
       renderLock_(renderLock),
-      isPlaying_(std::move(isPlaying)) {}
+      isPlaying_(std::move(isPlaying)) {
+    connect(&portal_, &PortalFileChooser::chosen, this, &ExportFlow::portalChosen);
+    connect(&portal_, &PortalFileChooser::cancelled, this, [this] { setSaving(false); });
+    // The portal did not take the request, or went away: Qt's dialog asks instead.
+    connect(&portal_, &PortalFileChooser::failed, this, [this] {
+        if (saving_) {
+            openSavePanel(portalFolder_, portalName_);
+        }
+    });
+}
 
 ExportFlow::~ExportFlow() {
     requestAbort();
@@ -127,11 +144,7 @@ bool ExportFlow::load(QWidget* window) {
     }
     savePanel_->setNameFilters(filters);
     savePanel_->setDefaultSuffix(QStringLiteral("aif"));
-    connect(savePanel_, &QFileDialog::filterSelected, this, [this] {
-        const std::string_view extension = listedFormat()->extensions[0];
-        savePanel_->setDefaultSuffix(
-            QString::fromUtf8(extension.data(), qsizetype(extension.size())));
-    });
+    connect(savePanel_, &QFileDialog::filterSelected, this, &ExportFlow::selectListedFilter);
     savePanel_->setWindowModality(Qt::WindowModal);
     if (auto* grid = qobject_cast<QGridLayout*>(savePanel_->layout())) {
         grid->addWidget(accessory, grid->rowCount(), 0, 1, grid->columnCount());
@@ -140,7 +153,16 @@ bool ExportFlow::load(QWidget* window) {
     // than from inside the dialog's own closing.
     connect(savePanel_, &QFileDialog::finished, this, &ExportFlow::savePanelDidEnd,
             Qt::QueuedConnection);
+    portal_.probe();
     return true;
+}
+
+void ExportFlow::selectListedFilter(const QString& filter) {
+    if (savePanel_->selectedNameFilter() != filter) {
+        savePanel_->selectNameFilter(filter);
+    }
+    const std::string_view extension = listedFormat()->extensions[0];
+    savePanel_->setDefaultSuffix(QString::fromUtf8(extension.data(), qsizetype(extension.size())));
 }
 
 std::optional<float> ExportFlow::lengthMinutes(const QString& text) {
@@ -176,21 +198,26 @@ bool ExportFlow::confirmChoice() {
         return true;
     }
     const auto [path, format] = chosenTarget(chosen);
+    return confirmTarget(path, *format, false, savePanel_);
+}
+
+bool ExportFlow::confirmTarget(const QString& path, const ExportFormat& format, bool asked,
+                               QWidget* parent) {
     const QFileInfo real(path);
-    const TargetRefusal refusal = targetRefusal(path.toStdString(), *format);
+    const TargetRefusal refusal = targetRefusal(path.toStdString(), format);
     if (refusal != TargetRefusal::None) {
         QMessageBox box(QMessageBox::Warning, Texts::tr("Export Sound File"),
-                        targetRefusalText(refusal, real.fileName(), *format), QMessageBox::Ok,
-                        savePanel_);
+                        targetRefusalText(refusal, real.fileName(), format), QMessageBox::Ok,
+                        parent);
         box.button(QMessageBox::Ok)->setText(Texts::tr("OK"));
         box.exec();
         return false;
     }
-    if (real.exists() || real.isSymLink()) {
+    if (!asked && (real.exists() || real.isSymLink())) {
         QMessageBox box(
             QMessageBox::Warning, Texts::tr("Export Sound File"),
             Texts::tr("%1 already exists.\nDo you want to replace it?").arg(real.fileName()),
-            QMessageBox::Yes | QMessageBox::No, savePanel_);
+            QMessageBox::Yes | QMessageBox::No, parent);
         box.button(QMessageBox::Yes)->setText(Texts::tr("Yes"));
         box.button(QMessageBox::No)->setText(Texts::tr("No"));
         box.setDefaultButton(QMessageBox::No);
@@ -222,8 +249,111 @@ void ExportFlow::saveAs() {
         window_->raise();
         window_->activateWindow();
     }
-    savePanel_->selectFile(QStringLiteral("Brinesong"));
+    if (portal_.available()) {
+        openPortal(startFolder(), defaultName());
+    } else {
+        // Asked again for the next export: a portal may have come since the launch.
+        portal_.probe();
+        openSavePanel(startFolder(), defaultName());
+    }
+}
+
+QString ExportFlow::startFolder() const {
+    if (!lastFolder_.isEmpty() && QFileInfo(lastFolder_).isDir()) {
+        return lastFolder_;
+    }
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    if (!music.isEmpty() && QFileInfo(music).isDir()) {
+        return music;
+    }
+    return QDir::homePath();
+}
+
+void ExportFlow::openSavePanel(const QString& folder, const QString& name) {
+    savePanel_->setDirectory(folder);
+    savePanel_->selectFile(name);
     savePanel_->open();
+}
+
+void ExportFlow::openPortal(const QString& folder, const QString& name) {
+    portalFolder_ = folder;
+    portalName_ = name;
+    PortalFileChooser::SaveRequest request;
+    // The desktop puts its dialog over the main window. Under X11 the portal knows a window by its
+    // id; Wayland would need a handle exported for it, which this Qt does not offer.
+    if (window_ && QGuiApplication::platformName() == QLatin1String("xcb")) {
+        request.parentWindow = QStringLiteral("x11:%1").arg(quint64(window_->winId()), 0, 16);
+    }
+    request.title = Texts::tr("Export Sound File");
+    request.currentName = name;
+    request.currentFolder = folder;
+    const QStringList names = savePanel_->nameFilters();
+    const auto formats = exportFormats();
+    for (size_t i = 0; i < formats.size() && i < size_t(names.size()); ++i) {
+        PortalFilter filter{names[qsizetype(i)], {}};
+        for (const std::string_view extension : formats[i]->extensions) {
+            if (!extension.empty()) {
+                filter.rules.append(
+                    {0, QStringLiteral("*.") +
+                            QString::fromUtf8(extension.data(), qsizetype(extension.size()))});
+            }
+        }
+        request.filters.append(filter);
+    }
+    request.currentFilter = int(names.indexOf(savePanel_->selectedNameFilter()));
+
+    // The length is chosen from the presets and the length last typed in Qt's dialog, if that
+    // was another; the desktop's dialog has no field to type one.
+    PortalChoice length{QStringLiteral("length"), Texts::tr("Length in minutes:"), {}, {}};
+    const float current =
+        lengthMinutes(lengthComboBox->currentText()).value_or(kExportLengthPresets[0]);
+    std::vector<float> lengths(std::begin(kExportLengthPresets), std::end(kExportLengthPresets));
+    if (std::find(lengths.begin(), lengths.end(), current) == lengths.end()) {
+        lengths.insert(std::upper_bound(lengths.begin(), lengths.end(), current), current);
+    }
+    for (const float minutes : lengths) {
+        length.options.append(
+            {QString::number(double(minutes)), QLocale().toString(double(minutes))});
+    }
+    length.selected = QString::number(double(current));
+    request.choices.append(length);
+    if (loopCheckBox) {
+        request.choices.append(
+            {QStringLiteral("loop"),
+             loopCheckBox->text(),
+             {},
+             loopCheckBox->isChecked() ? QStringLiteral("true") : QStringLiteral("false")});
+    }
+    portal_.saveFile(request);
+}
+
+void ExportFlow::portalChosen(const PortalFileChooser::Answer& answer) {
+    if (!saving_) {
+        return;
+    }
+    // What was chosen stays chosen for the next dialog, of either kind.
+    bool ok = false;
+    const float minutes = answer.choices.value(QStringLiteral("length")).toFloat(&ok);
+    if (ok) {
+        lengthComboBox->setCurrentText(QLocale().toString(double(minutes)));
+    }
+    if (loopCheckBox && answer.choices.contains(QStringLiteral("loop"))) {
+        loopCheckBox->setChecked(answer.choices.value(QStringLiteral("loop")) ==
+                                 QLatin1String("true"));
+    }
+    if (savePanel_->nameFilters().contains(answer.filter)) {
+        selectListedFilter(answer.filter);
+    }
+    const auto [path, format] = chosenTarget(answer.path);
+    // The desktop's dialog has asked about the file it returns, if that exists; a file of
+    // another name (the extension rule's) is asked about here. A refusal, or a No, opens the
+    // dialog again where it was.
+    if (!confirmTarget(path, *format, path == answer.path, window_)) {
+        const QFileInfo chosen(answer.path);
+        openPortal(chosen.absolutePath(), chosen.fileName());
+        return;
+    }
+    exportTo(path, format);
 }
 
 void ExportFlow::savePanelDidEnd(int returnCode) {
@@ -233,10 +363,15 @@ void ExportFlow::savePanelDidEnd(int returnCode) {
         setSaving(false);
         return;
     }
-    const float minutes = lengthMinutes(lengthComboBox->currentText()).value_or(0.0f);
     const auto [path, format] = chosenTarget(chosen);
-    lastPath_ = path;
+    exportTo(path, format);
+}
+
+void ExportFlow::exportTo(const QString& path, const ExportFormat* format) {
+    const float minutes = lengthMinutes(lengthComboBox->currentText()).value_or(0.0f);
     const bool loop = loopCheckBox && loopCheckBox->isChecked();
+    lastPath_ = path;
+    lastFolder_ = QFileInfo(path).absolutePath();
 
     saveStatusText->setText(Texts::tr("Saving %1...").arg(QFileInfo(path).fileName()));
     saveProgress->setValue(0);

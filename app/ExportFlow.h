@@ -1,6 +1,12 @@
-// Export from the window: the file dialog with the length field below it, the status sheet with
-// progress and Cancel, the worker thread that writes the file while holding the render lock, and
-// the outcome (the file written, or an alert and the existing file left as it was).
+// Export from the window: the file dialog, the status sheet with progress and Cancel, the worker
+// thread that writes the file while holding the render lock, and the outcome (the file written, or
+// an alert and the existing file left as it was).
+//
+// The file dialog is the desktop's own where the XDG desktop portal offers one, with the length
+// (the presets, and the length last typed) and the loop box among its choices; else Qt's, with the
+// length field, which takes any length typed, and the loop box below it. Either opens in the
+// folder last exported to, kept across runs in the settings; else in the user's music folder; else
+// at home. Either asks one question, about the file that will be written.
 //
 // The main thread waits for the worker in the status sheet's modal loop; the worker ends that wait
 // through a queued call, which stays in the event queue until the loop takes it, so the end is
@@ -22,6 +28,7 @@
 #include <utility>
 
 #include "export/ExportLoop.h"
+#include "platform/PortalFileChooser.h"
 
 class QCheckBox;
 class QComboBox;
@@ -50,6 +57,8 @@ public:
 
     // Opens the file dialog on the main window and returns at once.
     void saveAs();
+    // The desktop's own dialog answers on the bus, and is the one opened.
+    bool usesPortal() const { return portal_.available(); }
     // The file dialog has closed: runs the whole export when it was confirmed, and returns when
     // the export has ended.
     void savePanelDidEnd(int returnCode);
@@ -77,6 +86,14 @@ public:
     QFileDialog* savePanel() const { return savePanel_; }
     QMessageBox* failureAlert() const { return failureAlert_; }
     QString lastPath() const { return lastPath_; }
+
+    // The folder of the last export, whatever became of it (empty: none yet); the settings keep
+    // it from one run to the next.
+    QString lastFolder() const { return lastFolder_; }
+    void setLastFolder(const QString& folder) { lastFolder_ = folder; }
+    // Where the dialog opens: the last folder while it is there, else the user's music folder
+    // where there is one, else home.
+    QString startFolder() const;
 
     // Outlets.
     QComboBox* lengthComboBox = nullptr;
@@ -107,10 +124,19 @@ private:
     // extension names, else the one of the file-type list, its extension appended.
     std::pair<QString, const ExportFormat*> chosenTarget(const QString& chosen) const;
     const ExportFormat* listedFormat() const;
+    void selectListedFilter(const QString& filter);
     // The file dialog's Save: false (the dialog stays open) when the length is no number or the
-    // file cannot be exported to, with a message, or when the file that will be written (the
-    // extension rule's) exists and the user would not replace it. The one question asked.
+    // file cannot be exported to (confirmTarget).
     bool confirmChoice();
+    // False when `path` cannot be exported to, with a message, or when it exists and the user
+    // would not replace it: the one question asked, unless the dialog has `asked` it already.
+    bool confirmTarget(const QString& path, const ExportFormat& format, bool asked,
+                       QWidget* parent);
+    void openSavePanel(const QString& folder, const QString& name);
+    void openPortal(const QString& folder, const QString& name);
+    void portalChosen(const PortalFileChooser::Answer& answer);
+    // The file is chosen: writes it, and returns when the export has ended.
+    void exportTo(const QString& path, const ExportFormat* format);
     void saveThread(Job job);
     void endModalWait();
     void setSaving(bool saving);
@@ -123,6 +149,11 @@ private:
     QPointer<QFileDialog> savePanel_;
     QPointer<QMessageBox> failureAlert_;
     QString lastPath_;
+    QString lastFolder_;
+    PortalFileChooser portal_;
+    // What the desktop's dialog was last opened with, for Qt's when the portal fails.
+    QString portalFolder_;
+    QString portalName_;
     bool saving_ = false;
     bool waitEnded_ = false;
     ExportAbort abortSave_;

@@ -7,8 +7,8 @@
 #include <cstdio>
 
 #include "CommandLine.h"
-#include "Controller.h"
 #include "InterfaceLoader.h"
+#include "MainWindowView.h"
 #include "platform/Localization.h"
 
 namespace brinesong {

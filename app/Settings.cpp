@@ -57,6 +57,7 @@ void Settings::load(SettingsStore& store) {
     keepAwake = store.boolForKey(keys::kKeepAwake);
     showWaves = store.boolForKey(keys::kShowWaves);
     windowFrame = QByteArray::fromBase64(store.stringForKey(keys::kWindowFrame).toLatin1());
+    exportFolder = store.stringForKey(keys::kExportFolder);
 }
 
 bool Settings::save(SettingsStore& store) const {
@@ -84,6 +85,11 @@ bool Settings::save(SettingsStore& store) const {
     store.setBool(showWaves, keys::kShowWaves);
     if (!windowFrame.isEmpty()) {
         store.setString(QString::fromLatin1(windowFrame.toBase64()), keys::kWindowFrame);
+    }
+    if (exportFolder.isEmpty()) {
+        store.removeObjectForKey(keys::kExportFolder);
+    } else {
+        store.setString(exportFolder, keys::kExportFolder);
     }
     return store.synchronize();
 }

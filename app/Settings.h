@@ -28,6 +28,7 @@ inline const QString kOutputSourceName = QStringLiteral("Kelvane.Brinesong.Outpu
 inline const QString kKeepAwake = QStringLiteral("Kelvane.Brinesong.KeepAwakeKey");
 inline const QString kFadeMinutes = QStringLiteral("Kelvane.Brinesong.FadeOutMinutesKey");
 inline const QString kShowWaves = QStringLiteral("Kelvane.Brinesong.ShowWavesKey");
+inline const QString kExportFolder = QStringLiteral("Kelvane.Brinesong.ExportFolderKey");
 inline const QString kWindowFrame = QStringLiteral("BrinesongWindow");
 }  // namespace brinesong::keys
 
@@ -56,6 +57,7 @@ struct Settings {
     bool keepAwake = true;     // "Keep the computer awake while playing"
     bool showWaves = true;     // the main window shows its picture of the waves
     QByteArray windowFrame;    // the main window's saved geometry; empty: none
+    QString exportFolder;      // the folder of the last export from the window; empty: none yet
     // Set by load(): the user's store held no volume, so this is the program's first launch.
     bool firstLaunch = true;
 
@@ -63,8 +65,8 @@ struct Settings {
     // limited to it; a negative one, a start time that is no time of day, a fade-out that is not
     // one of the choices and values that do not read as their type count as absent.
     void load(SettingsStore& store);
-    // Writes every key (wave settings truncated toward zero; no device name removes its key) and
-    // the store to disk. False when the file could not be written.
+    // Writes every key (wave settings truncated toward zero; no device name or export folder
+    // removes its key) and the store to disk. False when the file could not be written.
     bool save(SettingsStore& store) const;
 
     // Hands the wave settings to the model through its setters, or takes them from it.

@@ -130,21 +130,22 @@ private slots:
         Launched app(storePath);
         QVERIFY(app.launched);
         Controller& c = app.controller;
-        QCOMPARE(c.window->windowTitle(), QStringLiteral("Brinesong"));
-        QVERIFY(c.window->isVisible());
+        MainWindowView& v = c.view();
+        QCOMPARE(v.window->windowTitle(), QStringLiteral("Brinesong"));
+        QVERIFY(v.window->isVisible());
         // Software centres are told the size of the window as it first opens.
         const QRegularExpressionMatch screenshot =
             inMetainfo(QStringLiteral("<image type=\"source\" width=\"(\\d+)\" height=\"(\\d+)\""));
-        QCOMPARE(c.window->size(),
+        QCOMPARE(v.window->size(),
                  QSize(screenshot.captured(1).toInt(), screenshot.captured(2).toInt()));
         QVERIFY(c.firstLaunch());
         QCOMPARE(c.renderer().volume.load(), 0.5);
-        QCOMPARE(c.volumeSlider->value(), 50);
-        QCOMPARE(c.dateText->date(), kMorning.date());
-        QCOMPARE(c.timeText->time(), QTime(8, 0, 0));
-        QCOMPARE(c.minutesText->value(), 45);
-        QVERIFY(!c.startCheckbox->isChecked());
-        QVERIFY(!c.stopCheckbox->isChecked());
+        QCOMPARE(v.volumeSlider->value(), 50);
+        QCOMPARE(v.dateText->date(), kMorning.date());
+        QCOMPARE(v.timeText->time(), QTime(8, 0, 0));
+        QCOMPARE(v.minutesText->value(), 45);
+        QVERIFY(!v.startCheckbox->isChecked());
+        QVERIFY(!v.stopCheckbox->isChecked());
         const Preferences& p = Preferences::sharedInstance();
         QCOMPARE(p.lightWave(), 75.0);
         QCOMPARE(p.heavyWave(), 100.0);
@@ -153,7 +154,7 @@ private slots:
         QVERIFY(p.amplitudeGenerator());
         QVERIFY(c.keepAwake());  // on unless turned off
         QCOMPARE(c.exportFlow().lengthComboBox->currentIndex(), 0);
-        QCOMPARE(c.playStopButton->text(), QStringLiteral("Start Brinesong"));
+        QCOMPARE(v.playStopButton->text(), QStringLiteral("Start Brinesong"));
         if (soundServerAvailable()) {
             QVERIFY(c.isOutputOpen());
         }
@@ -162,7 +163,7 @@ private slots:
         c.applicationDidFinishLaunching();
         QPointer<QWidget> help = HelpPanel::sharedInstance().window;
         QVERIFY(help && help->isVisible());
-        c.showHelp();  // loaded once: the same panel comes to the front
+        v.showHelp();  // loaded once: the same panel comes to the front
         QCOMPARE(HelpPanel::sharedInstance().window.data(), help.data());
     }
 
@@ -183,12 +184,13 @@ private slots:
         }
         Launched app(storePath, QDateTime(kMorning.date(), QTime(8, 0, 1)));
         Controller& c = app.controller;
+        MainWindowView& v = c.view();
         QVERIFY(!c.firstLaunch());
         QCOMPARE(c.renderer().volume.load(), 1.0);
-        QCOMPARE(c.volumeSlider->value(), 100);
-        QCOMPARE(c.dateText->date(), kMorning.date().addDays(1));
-        QCOMPARE(c.timeText->time(), QTime(8, 0, 0));
-        QCOMPARE(c.minutesText->value(), 0);  // held to the field's range
+        QCOMPARE(v.volumeSlider->value(), 100);
+        QCOMPARE(v.dateText->date(), kMorning.date().addDays(1));
+        QCOMPARE(v.timeText->time(), QTime(8, 0, 0));
+        QCOMPARE(v.minutesText->value(), 0);  // held to the field's range
         QCOMPARE(c.scheduler().fadeMinutes(), 0);
         const Preferences& p = Preferences::sharedInstance();
         QCOMPARE(p.lightWave(), 62.0);
@@ -208,13 +210,13 @@ private slots:
             file.close();
             Launched app(storePath);
             QCOMPARE(app.controller.renderer().volume.load(), 0.5);
-            QCOMPARE(app.controller.volumeSlider->value(), 50);
+            QCOMPARE(app.controller.view().volumeSlider->value(), 50);
         }
     }
 
     void minutesField_takesOnlyWholeMinutesInItsRange() {
         Launched app(storePath);
-        QSpinBox* minutes = app.controller.minutesText;
+        QSpinBox* minutes = app.controller.view().minutesText;
         minutes->selectAll();
         QTest::keyClicks(minutes, QStringLiteral("abc"));
         QCOMPARE(minutes->value(), 45);
@@ -239,8 +241,9 @@ private slots:
         StderrCapture errors;
         {
             Launched app(storePath);
-            QVERIFY(!app.controller.statusText->text().contains(QStringLiteral("not be saved")));
-            app.controller.volumeSlider->setValue(64);
+            QVERIFY(
+                !app.controller.view().statusText->text().contains(QStringLiteral("not be saved")));
+            app.controller.view().volumeSlider->setValue(64);
             app.controller.applicationWillTerminate();
         }
         const QString printed = errors.text();
@@ -259,10 +262,11 @@ private slots:
             Launched app(storePath);
             QVERIFY(app.launched);
             Controller& c = app.controller;
-            QVERIFY2(c.statusText->text().endsWith(QStringLiteral(" · Settings will not be saved")),
-                     qPrintable(c.statusText->text()));
-            QVERIFY(c.statusText->toolTip().contains(storePath));
-            c.volumeSlider->setValue(64);
+            MainWindowView& v = c.view();
+            QVERIFY2(v.statusText->text().endsWith(QStringLiteral(" · Settings will not be saved")),
+                     qPrintable(v.statusText->text()));
+            QVERIFY(v.statusText->toolTip().contains(storePath));
+            v.volumeSlider->setValue(64);
             c.applicationWillTerminate();
         }
         QVERIFY(errors.text().contains(QStringLiteral("Failed to write the settings")));
@@ -273,18 +277,19 @@ private slots:
         {
             Launched app(storePath);
             Controller& c = app.controller;
-            c.volumeSlider->setValue(33);
+            MainWindowView& v = c.view();
+            v.volumeSlider->setValue(33);
             QCOMPARE(c.renderer().volume.load(), 0.33);
-            c.timeText->setTime(QTime(6, 30, 0));
+            v.timeText->setTime(QTime(6, 30, 0));
             // Typed and not yet entered: what the field shows is what is saved.
-            c.timeText->setSelectedSection(QDateTimeEdit::MinuteSection);
-            QTest::keyClicks(c.timeText, QStringLiteral("45"));
-            c.minutesText->setValue(20);
+            v.timeText->setSelectedSection(QDateTimeEdit::MinuteSection);
+            QTest::keyClicks(v.timeText, QStringLiteral("45"));
+            v.minutesText->setValue(20);
             QCOMPARE(c.scheduler().fadeMinutes(), 0);  // off by default
-            c.fadeChoice->setCurrentIndex(c.fadeChoice->findData(15));
-            QVERIFY(c.wavesFrame->isVisibleTo(c.window));
-            c.showWavesAction->trigger();  // the View menu's item hides the picture
-            QVERIFY(!c.wavesFrame->isVisibleTo(c.window));
+            v.fadeChoice->setCurrentIndex(v.fadeChoice->findData(15));
+            QVERIFY(v.wavesFrame->isVisibleTo(v.window));
+            v.showWavesAction->trigger();  // the View menu's item hides the picture
+            QVERIFY(!v.wavesFrame->isVisibleTo(v.window));
             Preferences::sharedInstance().setLightWave(62.7);
             Preferences::sharedInstance().setBoostSoundLevel(true);
             // The panel's checkbox, as the user clears it.
@@ -318,13 +323,13 @@ private slots:
         // The next launch finds them all, and is no first launch.
         Launched again(storePath);
         QVERIFY(!again.controller.firstLaunch());
-        QCOMPARE(again.controller.volumeSlider->value(), 33);
-        QCOMPARE(again.controller.timeText->time(), QTime(6, 45));
+        QCOMPARE(again.controller.view().volumeSlider->value(), 33);
+        QCOMPARE(again.controller.view().timeText->time(), QTime(6, 45));
         QCOMPARE(Preferences::sharedInstance().lightWave(), 62.0);
         QVERIFY(!again.controller.keepAwake());
-        QCOMPARE(again.controller.fadeChoice->currentData().toInt(), 15);
-        QVERIFY(!again.controller.showWavesAction->isChecked());
-        QVERIFY(!again.controller.wavesFrame->isVisibleTo(again.controller.window));
+        QCOMPARE(again.controller.view().fadeChoice->currentData().toInt(), 15);
+        QVERIFY(!again.controller.view().showWavesAction->isChecked());
+        QVERIFY(!again.controller.view().wavesFrame->isVisibleTo(again.controller.view().window));
         again.controller.showPreferences();
         QVERIFY(!again.controller.preferencesPanel().keepAwakeCheckbox->isChecked());
     }
@@ -346,17 +351,18 @@ private slots:
         }
         Launched app(storePath);
         Controller& c = app.controller;
+        MainWindowView& v = c.view();
         QVERIFY(c.isOutputOpen());
         QSignalSpy states(&c, &Controller::playStateChanged);
 
-        c.playStopButton->click();
+        v.playStopButton->click();
         QVERIFY(c.isPlaying());
         QCOMPARE(states.size(), 1);
         QCOMPARE(states.last().at(0).toBool(), true);
-        QCOMPARE(c.playStopButton->text(), QStringLiteral("Stop Brinesong"));
-        QCOMPARE(c.playStopAction->text(), QStringLiteral("Stop"));
-        QVERIFY(c.playStopAction->isEnabled());
-        QVERIFY(!c.exportAction->isEnabled());
+        QCOMPARE(v.playStopButton->text(), QStringLiteral("Stop Brinesong"));
+        QCOMPARE(v.playStopAction->text(), QStringLiteral("Stop"));
+        QVERIFY(v.playStopAction->isEnabled());
+        QVERIFY(!v.exportAction->isEnabled());
         // The tray's menu: play/stop, then what a dock always offers.
         QMenu* tray = c.trayMenu().applicationDockMenu();
         QCOMPARE(tray->actions().size(), 4);
@@ -370,22 +376,22 @@ private slots:
 
         // The server pulls buffers from the renderer.
         QTRY_VERIFY(framesHandedOut(c) > 4410);
-        QCOMPARE(c.statusText->text(), QStringLiteral("Playing"));
+        QCOMPARE(v.statusText->text(), QStringLiteral("Playing"));
         QCOMPARE(c.trayMenu().toolTip(), QStringLiteral("Brinesong: Playing"));
 
-        c.playStopAction->trigger();
+        v.playStopAction->trigger();
         // Fading out: still playing and titled so until the wait thread has ended the playback;
         // another request changes nothing.
-        QCOMPARE(c.playStopButton->text(), QStringLiteral("Stop Brinesong"));
+        QCOMPARE(v.playStopButton->text(), QStringLiteral("Stop Brinesong"));
         c.playStop();
         QVERIFY(states.wait(5000));
         QVERIFY(!c.isPlaying());
         QCOMPARE(states.size(), 2);
         QCOMPARE(states.last().at(0).toBool(), false);
-        QCOMPARE(c.statusText->text(), QStringLiteral("Stopped"));
-        QCOMPARE(c.playStopButton->text(), QStringLiteral("Start Brinesong"));
-        QCOMPARE(c.playStopAction->text(), QStringLiteral("Start"));
-        QVERIFY(c.exportAction->isEnabled());
+        QCOMPARE(v.statusText->text(), QStringLiteral("Stopped"));
+        QCOMPARE(v.playStopButton->text(), QStringLiteral("Start Brinesong"));
+        QCOMPARE(v.playStopAction->text(), QStringLiteral("Start"));
+        QVERIFY(v.exportAction->isEnabled());
         tray = c.trayMenu().applicationDockMenu();
         QCOMPARE(tray->actions().size(), 4);  // refilled, not added to
         QCOMPARE(tray->actions()[0]->text(), QStringLiteral("Start"));
@@ -393,9 +399,9 @@ private slots:
         // The tray item starts it like the button.
         tray->actions()[0]->trigger();
         QVERIFY(c.isPlaying());
-        c.window->activateWindow();
-        QTRY_VERIFY(c.window->isActiveWindow());
-        QTest::keyClick(c.window, Qt::Key_Escape);
+        v.window->activateWindow();
+        QTRY_VERIFY(v.window->isActiveWindow());
+        QTest::keyClick(v.window, Qt::Key_Escape);
         QVERIFY(states.wait(5000));
         QCOMPARE(states.last().at(0).toBool(), false);
         QVERIFY(!c.isPlaying());
@@ -419,14 +425,15 @@ private slots:
         });
         Launched app(storePath);
         Controller& c = app.controller;
-        c.window->activateWindow();
-        QTRY_VERIFY(c.window->isActiveWindow());
-        QWindow* screenWindow = c.window->windowHandle();
+        MainWindowView& v = c.view();
+        v.window->activateWindow();
+        QTRY_VERIFY(v.window->isActiveWindow());
+        QWindow* screenWindow = v.window->windowHandle();
 
-        c.volumeSlider->setFocus();
+        v.volumeSlider->setFocus();
         QTest::keyClick(screenWindow, Qt::Key_Space);
         QVERIFY(c.isPlaying());
-        c.fadeChoice->showPopup();
+        v.fadeChoice->showPopup();
         QTRY_VERIFY(QApplication::activePopupWidget());
         QTest::keyClick(screenWindow, Qt::Key_Escape);
         QTRY_VERIFY(!QApplication::activePopupWidget());
@@ -434,10 +441,10 @@ private slots:
         QTest::keyClick(screenWindow, Qt::Key_Escape);
         QVERIFY(!c.isPlaying());
 
-        c.timeText->setFocus();
+        v.timeText->setFocus();
         QTest::keyClick(screenWindow, Qt::Key_Space);
         QVERIFY(!c.isPlaying());
-        c.volumeSlider->setFocus();
+        v.volumeSlider->setFocus();
         QTest::keyClick(screenWindow, Qt::Key_Space);
         QVERIFY(c.isPlaying());
         QTest::keyClick(screenWindow, Qt::Key_Space);
@@ -454,25 +461,26 @@ private slots:
             Launched app(
                 storePath, [&now] { return now; }, Scheduler::kMinuteMs);
             Controller& c = app.controller;
+            MainWindowView& v = c.view();
             const QString waiting = QStringLiteral("Waiting for the sound server");
-            QTRY_COMPARE(c.statusText->text(), waiting);
+            QTRY_COMPARE(v.statusText->text(), waiting);
             QCOMPARE(c.trayMenu().toolTip(), QStringLiteral("Brinesong: ") + waiting);
 
-            c.playStopButton->click();
+            v.playStopButton->click();
             QVERIFY(c.isPlaying());
             QCOMPARE(framesHandedOut(c), uint64_t{0});  // nothing sounds: it waits
-            QCOMPARE(c.playStopButton->text(), QStringLiteral("Stop Brinesong"));
-            QCOMPARE(c.playStopAction->text(), QStringLiteral("Stop"));
-            QVERIFY(!c.exportAction->isEnabled());
-            QCOMPARE(c.statusText->text(), waiting);
+            QCOMPARE(v.playStopButton->text(), QStringLiteral("Stop Brinesong"));
+            QCOMPARE(v.playStopAction->text(), QStringLiteral("Stop"));
+            QVERIFY(!v.exportAction->isEnabled());
+            QCOMPARE(v.statusText->text(), waiting);
 
-            c.minutesText->setValue(1);
-            c.stopCheckbox->click();
+            v.minutesText->setValue(1);
+            v.stopCheckbox->click();
             now = now.addSecs(60);
             c.scheduler().stopTimerFired();
             QVERIFY(!c.isPlaying());
-            QCOMPARE(c.playStopButton->text(), QStringLiteral("Start Brinesong"));
-            QCOMPARE(c.statusText->text(), waiting);
+            QCOMPARE(v.playStopButton->text(), QStringLiteral("Start Brinesong"));
+            QCOMPARE(v.statusText->text(), waiting);
         }
         if (server.isNull()) {
             qunsetenv("PULSE_SERVER");
@@ -484,12 +492,13 @@ private slots:
     void exporting_menusAndTrayDisabled_andNothingPlays() {
         Launched app(storePath);
         Controller& c = app.controller;
+        MainWindowView& v = c.view();
         QTemporaryDir target;
         bool checked = false;
         connect(&c.exportFlow(), &ExportFlow::writingStarted, this, [&] {
             QVERIFY(c.isSaving());
-            QVERIFY(!c.playStopAction->isEnabled());
-            QVERIFY(!c.exportAction->isEnabled());
+            QVERIFY(!v.playStopAction->isEnabled());
+            QVERIFY(!v.exportAction->isEnabled());
             QMenu* tray = c.trayMenu().applicationDockMenu();
             QVERIFY(!tray->actions()[0]->isEnabled());
             QVERIFY(tray->actions()[3]->isEnabled());  // quitting stays possible
@@ -499,17 +508,17 @@ private slots:
             c.exportFlow().cancelButton();
         });
         QSignalSpy ended(&c.exportFlow(), &ExportFlow::exportEnded);
-        c.exportAction->trigger();
+        v.exportAction->trigger();
         QVERIFY(c.isSaving());
-        QVERIFY(!c.playStopAction->isEnabled());
+        QVERIFY(!v.playStopAction->isEnabled());
         c.exportFlow().lengthComboBox->setCurrentText(QStringLiteral("30"));
         c.exportFlow().savePanel()->selectFile(target.filePath(QStringLiteral("Tide")));
         static_cast<QDialog*>(c.exportFlow().savePanel())->accept();
         QVERIFY(ended.wait(60000));
         QVERIFY(checked);
         QVERIFY(!QFileInfo::exists(target.filePath(QStringLiteral("Tide.aif"))));
-        QVERIFY(c.playStopAction->isEnabled());
-        QVERIFY(c.exportAction->isEnabled());
+        QVERIFY(v.playStopAction->isEnabled());
+        QVERIFY(v.exportAction->isEnabled());
     }
 
     // A start that comes due while an export writes is decided then, on the simulated clock: it
@@ -519,14 +528,15 @@ private slots:
         Launched app(
             storePath, [now] { return *now; }, 10);
         Controller& c = app.controller;
+        MainWindowView& v = c.view();
         QTemporaryDir target;
-        c.dateText->setDate(kMorning.date());
-        c.timeText->setTime(QTime(7, 30, 0));
-        c.startCheckbox->click();
+        v.dateText->setDate(kMorning.date());
+        v.timeText->setTime(QTime(7, 30, 0));
+        v.startCheckbox->click();
         QVERIFY(c.scheduler().willStart());
         // The status line and the tray say when it comes.
-        QVERIFY2(c.statusText->text().endsWith(QStringLiteral(" · Starts in 0:30")),
-                 qPrintable(c.statusText->text()));
+        QVERIFY2(v.statusText->text().endsWith(QStringLiteral(" · Starts in 0:30")),
+                 qPrintable(v.statusText->text()));
         QVERIFY(c.trayMenu().toolTip().endsWith(QStringLiteral(" · Starts in 0:30")));
         bool firedWhileSaving = false;
         connect(&c.scheduler(), &Scheduler::startFired, this, [&] {
@@ -542,27 +552,39 @@ private slots:
         static_cast<QDialog*>(c.exportFlow().savePanel())->accept();
         QVERIFY(ended.wait(60000));
         QVERIFY(firedWhileSaving);
-        QVERIFY(!c.startCheckbox->isChecked());
+        QVERIFY(!v.startCheckbox->isChecked());
         QVERIFY(!c.scheduler().willStart());
         QVERIFY(!c.isPlaying());
     }
 
+    // The folder chosen is kept too: the next run's dialog opens there.
     void quit_whileExporting_writerStopsAndSettingsAreWritten() {
-        Launched app(storePath);
-        Controller& c = app.controller;
         QTemporaryDir target;
-        connect(&c.exportFlow(), &ExportFlow::writingStarted, this,
-                [&c] { c.applicationWillTerminate(); });
-        QSignalSpy ended(&c.exportFlow(), &ExportFlow::exportEnded);
-        c.saveAs();
-        c.exportFlow().lengthComboBox->setCurrentText(QStringLiteral("60"));
-        c.exportFlow().savePanel()->selectFile(target.filePath(QStringLiteral("Ebb")));
-        static_cast<QDialog*>(c.exportFlow().savePanel())->accept();
-        QVERIFY(ended.wait(60000));
-        QCOMPARE(ended.at(0).at(0).toBool(), false);
-        QVERIFY(!c.exportFlow().failureAlert());
-        QVERIFY(!QFileInfo::exists(target.filePath(QStringLiteral("Ebb.aif"))));
-        QVERIFY(QSettings(storePath, QSettings::IniFormat).contains(keys::kVolume));
+        {
+            Launched app(storePath);
+            Controller& c = app.controller;
+            connect(&c.exportFlow(), &ExportFlow::writingStarted, this,
+                    [&c] { c.applicationWillTerminate(); });
+            QSignalSpy ended(&c.exportFlow(), &ExportFlow::exportEnded);
+            c.saveAs();
+            c.exportFlow().lengthComboBox->setCurrentText(QStringLiteral("60"));
+            c.exportFlow().savePanel()->selectFile(target.filePath(QStringLiteral("Ebb")));
+            static_cast<QDialog*>(c.exportFlow().savePanel())->accept();
+            QVERIFY(ended.wait(60000));
+            QCOMPARE(ended.at(0).at(0).toBool(), false);
+            QVERIFY(!c.exportFlow().failureAlert());
+            QVERIFY(!QFileInfo::exists(target.filePath(QStringLiteral("Ebb.aif"))));
+            const QSettings written(storePath, QSettings::IniFormat);
+            QVERIFY(written.contains(keys::kVolume));
+            QCOMPARE(written.value(keys::kExportFolder).toString(), target.path());
+        }
+        Launched again(storePath);
+        ExportFlow& flow = again.controller.exportFlow();
+        again.controller.saveAs();
+        QVERIFY(flow.savePanel()->isVisible());
+        QCOMPARE(flow.savePanel()->directory().absolutePath(), target.path());
+        flow.savePanel()->reject();
+        QTRY_VERIFY(!flow.saving());
     }
 
     void quit_whilePlaying_soundEndsBeforeTheOutputCloses() {
@@ -585,13 +607,14 @@ private slots:
     void panels_belongToTheMainWindow_soClosingItQuits() {
         Launched app(storePath);
         Controller& c = app.controller;
-        c.showHelp();
+        MainWindowView& v = c.view();
+        v.showHelp();
         c.showPreferences();
         QWidget* help = HelpPanel::sharedInstance().window;
         QWidget* panel = c.preferencesPanel().panelWindow();
         for (QWidget* w : {help, panel}) {
             QVERIFY(w->isWindow());
-            QCOMPARE(w->parentWidget(), c.window.data());
+            QCOMPARE(w->parentWidget(), v.window.data());
         }
         QVERIFY(QGuiApplication::quitOnLastWindowClosed());
     }
@@ -627,9 +650,9 @@ private slots:
         Launched app(storePath);
         Controller& c = app.controller;
         c.showPreferences();
-        c.showHelp();
+        c.view().showHelp();
         for (QWidget* window :
-             {static_cast<QWidget*>(c.window.data()), c.preferencesPanel().panelWindow(),
+             {static_cast<QWidget*>(c.view().window.data()), c.preferencesPanel().panelWindow(),
               HelpPanel::sharedInstance().window.data()}) {
             window->activateWindow();
             QTRY_VERIFY(window->isActiveWindow());
@@ -672,26 +695,27 @@ private slots:
     void validateMenuItem_otherCommands_alwaysEnabled() {
         Launched app(storePath);
         Controller& c = app.controller;
-        QVERIFY(c.validateMenuItem(c.preferencesAction));
-        QVERIFY(c.validateMenuItem(c.helpAction));
-        QVERIFY(c.validateMenuItem(c.quitAction));
-        c.preferencesAction->trigger();
+        MainWindowView& v = c.view();
+        QVERIFY(v.validateMenuItem(v.preferencesAction));
+        QVERIFY(v.validateMenuItem(v.helpAction));
+        QVERIFY(v.validateMenuItem(v.quitAction));
+        v.preferencesAction->trigger();
         QVERIFY(c.preferencesPanel().panelWindow()->isVisible());
         QCOMPARE(c.preferencesPanel().lightWaveText->text(), QStringLiteral("75"));
 
         // The Help menu's About box: the released version (the newest in the metainfo, which
         // the install check holds --version to), what it is, the licence.
-        QVERIFY(c.validateMenuItem(c.aboutAction));
-        QVERIFY(c.window->findChild<QMenu*>(QStringLiteral("helpMenu"))
+        QVERIFY(v.validateMenuItem(v.aboutAction));
+        QVERIFY(v.window->findChild<QMenu*>(QStringLiteral("helpMenu"))
                     ->actions()
-                    .contains(c.aboutAction));
+                    .contains(v.aboutAction));
         const QString release =
             inMetainfo(QStringLiteral("<release version=\"([^\"]+)\"")).captured(1);
         QVERIFY(!release.isEmpty());
-        c.aboutAction->trigger();
-        QPointer<QMessageBox> about = c.aboutBox;
+        v.aboutAction->trigger();
+        QPointer<QMessageBox> about = v.aboutBox;
         QVERIFY(about && about->isVisible());
-        QCOMPARE(about->parentWidget(), c.window.data());
+        QCOMPARE(about->parentWidget(), v.window.data());
         QCOMPARE(about->windowTitle(), QStringLiteral("About Brinesong"));
         const QString text = about->text();
         QVERIFY2(text.contains(QStringLiteral("Brinesong ") + release) &&
@@ -699,8 +723,8 @@ private slots:
                      text.contains(QStringLiteral("ocean surf")),
                  qPrintable(text));
         QVERIFY(!about->iconPixmap().isNull());
-        c.showAbout();  // open: the same box comes to the front
-        QCOMPARE(c.aboutBox.data(), about.data());
+        v.showAbout();  // open: the same box comes to the front
+        QCOMPARE(v.aboutBox.data(), about.data());
         about->button(QMessageBox::Close)->click();
         QTRY_VERIFY(!about);
     }

@@ -6,6 +6,11 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -23,6 +28,7 @@
 #include "export/AiffWriter.h"
 #include "export/ExportJob.h"
 #include "platform/Localization.h"
+#include "platform/PortalFileChooser.h"
 #include "support/Files.h"
 #include "synth/Renderer.h"
 
@@ -96,6 +102,74 @@ private:
     QList<QPointer<QMessageBox>> answered_;
     QTimer look_;
 };
+
+// The XDG desktop portal's file chooser. xdg-desktop-portal is a Debian package, but its file
+// chooser needs a desktop backend with a user interface (GTK's, KDE's), and none runs on the test
+// machine: this stand-in takes SaveFile on the test's private bus as the portal does, and the test
+// answers as the user would. It has a connection of its own, so the calls travel over the bus.
+class FileChooserStandIn : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.FileChooser")
+    Q_PROPERTY(uint version READ version)
+public:
+    struct Request {
+        QString title;
+        QVariantMap options;
+        QString handle;
+    };
+
+    FileChooserStandIn()
+        : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+                                             QStringLiteral("file-chooser-stand-in"))) {
+        registered_ = bus_.registerObject(
+                          QStringLiteral("/org/freedesktop/portal/desktop"), this,
+                          QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) &&
+                      bus_.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
+    }
+    ~FileChooserStandIn() override {
+        bus_.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
+        QDBusConnection::disconnectFromBus(bus_.name());
+    }
+    bool registered() const { return registered_; }
+    uint version() const { return 3; }
+    // The portal leaves the bus, as when it crashes.
+    void leave() { bus_.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop")); }
+
+    // Ends the last request: 0 chosen, 1 cancelled, 2 ended some other way.
+    void answer(uint response, const QVariantMap& results) {
+        QDBusMessage signal = QDBusMessage::createSignal(
+            requests.last().handle, QStringLiteral("org.freedesktop.portal.Request"),
+            QStringLiteral("Response"));
+        signal << response << results;
+        bus_.send(signal);
+    }
+
+    QList<Request> requests;
+
+public slots:
+    QDBusObjectPath SaveFile(const QString&, const QString& title, const QVariantMap& options) {
+        // The request's path, made of the caller's name and its token.
+        const QString sender = message().service().mid(1).replace(QLatin1Char('.'), '_');
+        const QString handle =
+            QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
+                .arg(sender, options.value(QStringLiteral("handle_token")).toString());
+        requests.append({title, options, handle});
+        return QDBusObjectPath(handle);
+    }
+
+private:
+    QDBusConnection bus_;
+    bool registered_ = false;
+};
+
+QString signature(const QVariant& value) {
+    return value.value<QDBusArgument>().currentSignature();
+}
+
+template <typename T>
+T fromBus(const QVariant& value) {
+    return qdbus_cast<T>(value.value<QDBusArgument>());
+}
 
 }  // namespace
 
@@ -394,6 +468,165 @@ private slots:
         f.flow.savePanel()->reject();
         QTRY_COMPARE(saving.size(), 1);
         QVERIFY(!f.flow.saving());
+    }
+
+    // The dialog opens where the last export went while that folder is there, else in the
+    // user's music folder where there is one, else at home.
+    void dialog_opensInTheLastFolderElseMusicElseHome() {
+        QTemporaryDir home;
+        const QByteArray realHome = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(home.path()));
+        const auto restore = qScopeGuard([&realHome] { qputenv("HOME", realHome); });
+        Fixture f;
+        const auto opensIn = [&f](const QString& folder) {
+            f.flow.saveAs();
+            QVERIFY(f.flow.savePanel()->isVisible());
+            QCOMPARE(f.flow.savePanel()->directory().absolutePath(), folder);
+            f.flow.savePanel()->reject();
+            QTRY_VERIFY(!f.flow.saving());
+        };
+        opensIn(home.path());
+        const QString music = home.filePath(QStringLiteral("Music"));
+        QVERIFY(QDir().mkdir(music));
+        opensIn(music);
+
+        auto folder = std::make_unique<QTemporaryDir>();
+        QSignalSpy ended(&f.flow, &ExportFlow::exportEnded);
+        f.exportTo(folder->filePath(QStringLiteral("Tide")), QStringLiteral("0"));
+        QVERIFY(ended.wait(20000));
+        QCOMPARE(f.flow.lastFolder(), folder->path());
+        opensIn(folder->path());
+        folder.reset();
+        opensIn(music);
+    }
+
+    // Where the desktop's portal offers a file chooser, that is the dialog: it opens in the last
+    // folder, with the formats as its file types and the lengths (the one typed last among them)
+    // and the loop box as its choices, and what it answers is written. A file it did not ask
+    // about is asked about here, and a No opens it again where it was; Cancel ends the export; a
+    // portal that fails hands over to Qt's dialog.
+    void portal_answersWithFileAndChoices_exportWrittenThere() {
+        FileChooserStandIn portal;
+        QVERIFY(portal.registered());
+        QTemporaryDir last;
+        QTemporaryDir chosen;
+        Fixture f;
+        QTRY_VERIFY(f.flow.usesPortal());
+        f.flow.setLastFolder(last.path());
+        f.flow.lengthComboBox->setCurrentText(QStringLiteral("0.05"));
+        QSignalSpy ended(&f.flow, &ExportFlow::exportEnded);
+        f.flow.saveAs();
+        QTRY_COMPARE(portal.requests.size(), 1);
+        QVERIFY(!f.flow.savePanel()->isVisible());
+        QVariantMap asked = portal.requests[0].options;
+        QCOMPARE(portal.requests[0].title, QStringLiteral("Export Sound File"));
+        QCOMPARE(asked.value(QStringLiteral("current_name")).toString(),
+                 QStringLiteral("Brinesong"));
+        QCOMPARE(asked.value(QStringLiteral("current_folder")).toByteArray(),
+                 QFile::encodeName(last.path()) + '\0');
+        // In the portal's own types.
+        QCOMPARE(signature(asked.value(QStringLiteral("filters"))), QStringLiteral("a(sa(us))"));
+        QCOMPARE(signature(asked.value(QStringLiteral("current_filter"))),
+                 QStringLiteral("(sa(us))"));
+        QCOMPARE(signature(asked.value(QStringLiteral("choices"))), QStringLiteral("a(ssa(ss)s)"));
+        const auto filters = fromBus<QList<PortalFilter>>(asked.value(QStringLiteral("filters")));
+        QCOMPARE(filters.size(), 5);
+        QCOMPARE(filters[0].name, QStringLiteral("AIFF files (*.aif *.aiff)"));
+        QCOMPARE(filters[0].rules.size(), 2);
+        QCOMPARE(filters[0].rules[1].pattern, QStringLiteral("*.aiff"));
+        QCOMPARE(fromBus<PortalFilter>(asked.value(QStringLiteral("current_filter"))).name,
+                 filters[0].name);
+        const auto choices = fromBus<QList<PortalChoice>>(asked.value(QStringLiteral("choices")));
+        QCOMPARE(choices.size(), 2);
+        QCOMPARE(choices[0].id, QStringLiteral("length"));
+        QCOMPARE(choices[0].options.size(), int(std::size(kExportLengthPresets)) + 1);
+        QCOMPARE(choices[0].options[0].id, QStringLiteral("0.05"));
+        QCOMPARE(choices[0].options[1].label, QStringLiteral("10"));
+        QCOMPARE(choices[0].selected, QStringLiteral("0.05"));
+        QCOMPARE(choices[1].id, QStringLiteral("loop"));
+        QVERIFY(choices[1].options.isEmpty());  // a check box
+        QCOMPARE(choices[1].selected, QStringLiteral("false"));
+
+        // FLAC, looped, as "Surf" in a folder of the user's choosing.
+        PortalFilter flac;
+        for (const PortalFilter& filter : filters) {
+            if (filter.name.startsWith(QStringLiteral("FLAC"))) {
+                flac = filter;
+            }
+        }
+        const auto answer = [&](const QString& name) {
+            return QVariantMap{
+                {QStringLiteral("uris"),
+                 QStringList{QUrl::fromLocalFile(chosen.filePath(name)).toString()}},
+                {QStringLiteral("choices"), QVariant::fromValue(QList<PortalChoiceOption>{
+                                                {QStringLiteral("length"), QStringLiteral("0.05")},
+                                                {QStringLiteral("loop"), QStringLiteral("true")}})},
+                {QStringLiteral("current_filter"), QVariant::fromValue(flac)}};
+        };
+        portal.answer(0, answer(QStringLiteral("Surf")));
+        QVERIFY(ended.wait(20000));
+        QCOMPARE(ended.at(0).at(0).toBool(), true);
+        const QString surf = chosen.filePath(QStringLiteral("Surf.flac"));
+        QCOMPARE(f.flow.lastPath(), surf);
+        SF_INFO info{};
+        SNDFILE* file = sf_open(surf.toLocal8Bit().constData(), SFM_READ, &info);
+        QVERIFY(file);
+        short first[2] = {};
+        QCOMPARE(sf_readf_short(file, first, 1), sf_count_t(1));
+        sf_close(file);
+        QCOMPARE(info.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+        QCOMPARE(info.frames, sf_count_t(exportFrameCount(exportSeconds(0.05f))));
+        QVERIFY(first[0] != 0 || first[1] != 0);  // looped: it starts at full sound
+        QVERIFY(f.flow.loopCheckBox->isChecked());
+
+        // "Surf" again: the desktop did not ask about Surf.flac, so it is asked here; No opens
+        // its dialog again, in the folder chosen and the format chosen.
+        QStringList said;
+        QuestionAnswerer no(QMessageBox::No, &said);
+        f.flow.saveAs();
+        QTRY_COMPARE(portal.requests.size(), 2);
+        asked = portal.requests[1].options;
+        QCOMPARE(asked.value(QStringLiteral("current_folder")).toByteArray(),
+                 QFile::encodeName(chosen.path()) + '\0');
+        QCOMPARE(fromBus<PortalFilter>(asked.value(QStringLiteral("current_filter"))).name,
+                 flac.name);
+        portal.answer(0, answer(QStringLiteral("Surf")));
+        QTRY_COMPARE(portal.requests.size(), 3);
+        QCOMPARE(
+            said,
+            QStringList{QStringLiteral("Surf.flac already exists.\nDo you want to replace it?")});
+        asked = portal.requests[2].options;
+        QCOMPARE(asked.value(QStringLiteral("current_name")).toString(), QStringLiteral("Surf"));
+        QCOMPARE(asked.value(QStringLiteral("current_folder")).toByteArray(),
+                 QFile::encodeName(chosen.path()) + '\0');
+        // Named in full, the file was the desktop's to ask about: replaced without a word more.
+        portal.answer(0, answer(QStringLiteral("Surf.flac")));
+        QVERIFY(ended.wait(20000));
+        QCOMPARE(ended.at(1).at(0).toBool(), true);
+        QCOMPARE(said.size(), 1);
+
+        f.flow.saveAs();
+        QTRY_COMPARE(portal.requests.size(), 4);
+        portal.answer(1, {});
+        QTRY_VERIFY(!f.flow.saving());
+        QCOMPARE(ended.size(), 2);
+
+        f.flow.saveAs();
+        QTRY_COMPARE(portal.requests.size(), 5);
+        portal.answer(2, {});
+        QTRY_VERIFY(f.flow.savePanel()->isVisible());
+        QCOMPARE(f.flow.savePanel()->directory().absolutePath(), chosen.path());
+        f.flow.savePanel()->reject();
+        QTRY_VERIFY(!f.flow.saving());
+
+        // So does a portal that leaves the bus while its dialog is open.
+        f.flow.saveAs();
+        QTRY_COMPARE(portal.requests.size(), 6);
+        portal.leave();
+        QTRY_VERIFY(f.flow.savePanel()->isVisible());
+        QVERIFY(!f.flow.usesPortal());
+        f.flow.savePanel()->reject();
+        QTRY_VERIFY(!f.flow.saving());
     }
 
     void lengthMinutes_fieldText() {

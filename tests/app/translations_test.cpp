@@ -111,29 +111,29 @@ private slots:
         SettingsStore store(folder.filePath(QStringLiteral("Brinesong.ini")));
         Controller controller(unit, store);
         QVERIFY(controller.awakeFromNib());
+        MainWindowView& view = controller.view();
         controller.showPreferences();
-        controller.showHelp();
+        view.showHelp();
         QWidget* preferences = controller.preferencesPanel().panelWindow();
         QWidget* help = HelpPanel::sharedInstance().window;
         QVERIFY(preferences && help);
 
-        QCOMPARE(controller.playStopButton->text(), QStringLiteral("Brandung starten"));
+        QCOMPARE(view.playStopButton->text(), QStringLiteral("Brandung starten"));
         QCOMPARE(preferences->windowTitle(), QStringLiteral("Einstellungen"));
         QCOMPARE(help->windowTitle(), QStringLiteral("Brinesong-Hilfe"));
         QVERIFY(help->findChild<QTextBrowser*>()->toPlainText().contains(
             QStringLiteral("erzeugt das Rauschen der Brandung")));
 
         // The About box, and the schedule's fields in the German short formats.
-        controller.showAbout();
-        QCOMPARE(controller.aboutBox->windowTitle(), QStringLiteral("Über Brinesong"));
-        QVERIFY(controller.aboutBox->text().contains(
+        view.showAbout();
+        QCOMPARE(view.aboutBox->windowTitle(), QStringLiteral("Über Brinesong"));
+        QVERIFY(view.aboutBox->text().contains(
             QStringLiteral("Lizenz: GNU GPL Version 3 oder später.")));
-        delete controller.aboutBox.data();  // its text is composed, and checked above
-        QCOMPARE(controller.dateText->displayFormat(), QStringLiteral("dd.MM.yyyy"));
-        QCOMPARE(controller.timeText->displayFormat(), QStringLiteral("HH:mm"));
+        delete view.aboutBox.data();  // its text is composed, and checked above
+        QCOMPARE(view.dateText->displayFormat(), QStringLiteral("dd.MM.yyyy"));
+        QCOMPARE(view.timeText->displayFormat(), QStringLiteral("HH:mm"));
 
-        QStringList shown = shownTexts(controller.window) + shownTexts(preferences) +
-                            shownTexts(help) +
+        QStringList shown = shownTexts(view.window) + shownTexts(preferences) + shownTexts(help) +
                             shownTexts(controller.trayMenu().applicationDockMenu()) +
                             shownTexts(controller.exportFlow().savePanelAccessoryView);
         for (QComboBox* popUp : preferences->findChildren<QComboBox*>()) {
