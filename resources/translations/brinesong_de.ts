@@ -431,5 +431,9 @@ Möchten Sie die Datei ersetzen?</translation>
         <source>Stops the sound the minutes beside it after it starts, or after the tick while it plays</source>
         <translation>Hält die Brandung die Minuten daneben nach dem Start an, oder nach dem Häkchen, während sie spielt</translation>
     </message>
+    <message>
+        <source>Waiting to start the sound of the surf at a set time</source>
+        <translation>Wartet darauf, das Rauschen der Brandung zur eingestellten Zeit zu starten</translation>
+    </message>
 </context>
 </TS>

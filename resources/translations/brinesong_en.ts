@@ -431,5 +431,9 @@ Do you want to replace it?</translation>
         <source>Stops the sound the minutes beside it after it starts, or after the tick while it plays</source>
         <translation>Stops the sound the minutes beside it after it starts, or after the tick while it plays</translation>
     </message>
+    <message>
+        <source>Waiting to start the sound of the surf at a set time</source>
+        <translation>Waiting to start the sound of the surf at a set time</translation>
+    </message>
 </context>
 </TS>
