@@ -87,7 +87,7 @@ public:
     double volume() const { return renderer_.volume.load(); }
     void setVolume(double volume) { view_.setVolume(volume); }
 
-    // The preference "Keep the computer awake while playing".
+    // The preference "Keep the computer awake while playing or waiting to start".
     bool keepAwake() const { return settings_.keepAwake; }
 
 signals:

@@ -43,8 +43,9 @@ public:
     void setOutputDeviceSelection(OutputDeviceSelection* selection) { outputDevices_ = selection; }
     QWidget* panelWindow() const { return window; }
 
-    // The preference "Keep the computer awake while playing": not a wave setting, so the panel only
-    // shows it and reports the user's changes; restoring the defaults leaves it alone.
+    // The preference "Keep the computer awake while playing or waiting to start": not a wave
+    // setting, so the panel only shows it and reports the user's changes; restoring the defaults
+    // leaves it alone.
     void setKeepAwake(bool keepAwake);
     bool keepAwake() const { return keepAwake_; }
 
@@ -93,7 +94,7 @@ public:
     QPushButton* closeButton = nullptr;
 
 signals:
-    // The user ticked or cleared "Keep the computer awake while playing".
+    // The user ticked or cleared "Keep the computer awake while playing or waiting to start".
     void keepAwakeChanged(bool keepAwake);
     // A setting that shapes the sound was changed here (a slider, a check box, the defaults).
     void soundSettingsChanged();

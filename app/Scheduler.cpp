@@ -14,13 +14,12 @@
 #include <algorithm>
 
 #include "platform/Localization.h"
+#include "platform/ResumeWatcher.h"
+#include "platform/SleepInhibitor.h"
 
 namespace brinesong {
 
 namespace {
-// The longest single wait of the start timer; a later date is reached in steps, each re-reading
-// the clock, so a wait of days neither overflows the timer nor drifts from the wall clock.
-constexpr qint64 kLongestWaitMs = 60LL * 60 * 1000;
 // How often a held-back timer looks whether the dialog or menu has gone.
 constexpr int kHeldBackPollMs = 100;
 
@@ -92,7 +91,7 @@ Scheduler::Scheduler(Clock clock, SchedulerHost host, int minuteMs, QObject* par
     stopTimer_->setInterval(minuteMs_);
     heldBackTimer_->setInterval(kHeldBackPollMs);
     timeLeftTimer_->setInterval(std::max(1, minuteMs_ / 60));
-    connect(startTimer_, &QTimer::timeout, this, &Scheduler::onStartTimeout);
+    connect(startTimer_, &QTimer::timeout, this, &Scheduler::decideStart);
     connect(stopTimer_, &QTimer::timeout, this,
             [this] { whenUnblocked(stopHeldBack_, &Scheduler::stopTimerFired); });
     connect(heldBackTimer_, &QTimer::timeout, this, [this] {
@@ -206,28 +205,36 @@ int Scheduler::fadeMinutes() const {
     return fadeChoice_ ? fadeChoice_->currentData().toInt() : 0;
 }
 
+// Any of these is the user's next action after a missed start: its message has been read.
 void Scheduler::dateChanged() {
+    forgetMissedStart();
     startEdited();
 }
 void Scheduler::timeChanged() {
+    forgetMissedStart();
     startEdited();
 }
 void Scheduler::startCheckboxChanged() {
+    forgetMissedStart();
     updateStartTimer();
 }
 void Scheduler::minutesChanged() {
+    forgetMissedStart();
     updateStopTimer();
 }
 void Scheduler::stopCheckboxChanged() {
+    forgetMissedStart();
     updateStopTimer();
 }
 void Scheduler::fadeChoiceChanged() {
+    forgetMissedStart();
     // The stop keeps its time; only its fade is planned anew.
     updateSleepFade();
     updateTimeLeft();
 }
 
 void Scheduler::playStateChanged(bool playing) {
+    forgetMissedStart();
     if (!willStop_ || playing == stopCounting_) {
         return;
     }
@@ -242,11 +249,6 @@ void Scheduler::playStateChanged(bool playing) {
     stopTime_ = {};
     updateSleepFade();
     updateTimeLeft();
-}
-
-int Scheduler::realMs(qint64 clockMs) const {
-    const qint64 scaled = clockMs * minuteMs_ / kMinuteMs;
-    return static_cast<int>(std::clamp<qint64>(scaled, 0, kLongestWaitMs));
 }
 
 void Scheduler::updateStartTimer() {
@@ -288,6 +290,7 @@ void Scheduler::armStart(bool holdPast) {
             startTimer_->stop();
             willStart_ = false;
             updateTimeLeft();
+            emit startArmedChanged(false);
         }
         return;
     }
@@ -295,9 +298,15 @@ void Scheduler::armStart(bool holdPast) {
     const QDate date = dateText_ ? dateText_->date() : now.date();
     const QTime time = timeText_ ? timeText_->time() : QTime(0, 0);
     startDate_ = instantShowing(now, date, time);
+    // A start armed for a time already past is due now, not late.
+    startDueFrom_ = std::max(startDate_, now);
     startTimer_->stop();
+    const bool wasArmed = willStart_;
     willStart_ = true;
     updateTimeLeft();
+    if (!wasArmed) {
+        emit startArmedChanged(true);
+    }
     if (holdPast && startDate_ <= now) {
         // A value passed on the way to another: taken once the edit ends.
         startEditPending_ = true;
@@ -307,16 +316,35 @@ void Scheduler::armStart(bool holdPast) {
 }
 
 void Scheduler::armStartWait() {
-    // A date already past fires at the next pass of the event loop.
-    startTimer_->start(realMs(clock_().msecsTo(startDate_)));
+    // In steps of at most a minute, each looking at the wall clock again: the timer's own clock
+    // stands still while the computer sleeps and does not follow the wall clock when it is set,
+    // so a wake nobody announced, or a clock set forward, costs a minute at most. A date already
+    // past fires at the next pass of the event loop.
+    const qint64 clockMs = std::clamp<qint64>(clock_().msecsTo(startDate_), 0, kMinuteMs);
+    startTimer_->start(static_cast<int>(clockMs * minuteMs_ / kMinuteMs));
 }
 
-void Scheduler::onStartTimeout() {
-    if (clock_() < startDate_) {
-        armStartWait();  // a step of a long wait, or the wall clock was set back
+void Scheduler::decideStart() {
+    const QDateTime now = clock_();
+    if (now < startDate_) {
+        armStartWait();  // a step of the wait, or the wall clock was set back
+        return;
+    }
+    // Found this late, the computer slept through the start or the clock was set past it: the
+    // sound would come at a time nobody chose.
+    if (startDueFrom_.secsTo(now) >= kLatestStartMinutes * 60LL) {
+        startMissed();
         return;
     }
     startTimerFired();
+}
+
+void Scheduler::resumed() {
+    if (willStart_ && !startEditPending_) {
+        startTimer_->stop();
+        decideStart();
+    }
+    updateTimeLeft();
 }
 
 void Scheduler::whenUnblocked(bool& pending, void (Scheduler::*fire)()) {
@@ -343,7 +371,35 @@ void Scheduler::startTimerFired() {
     if (!host_.isSaving() && !host_.isPlaying()) {
         host_.playStop();
     }
+    // Once the sound has started: it keeps the computer awake from here, without a gap.
+    emit startArmedChanged(false);
     emit startFired();
+}
+
+void Scheduler::startMissed() {
+    const QDateTime missed = startDate_;
+    willStart_ = false;
+    startTimer_->stop();
+    settleTimer_->stop();
+    startEditPending_ = false;
+    if (startCheckbox_) {
+        startCheckbox_->setChecked(false);
+    }
+    // Ticked again, the start comes at the next such time, not at once for a date now past.
+    if (timeText_) {
+        showNextStart(timeText_->time());
+    }
+    missedStart_ = missed;  // after the fields: moving them is no action of the user's
+    updateTimeLeft();
+    emit startArmedChanged(false);
+    emit startFired();
+}
+
+void Scheduler::forgetMissedStart() {
+    if (missedStart_.isValid()) {
+        missedStart_ = {};
+        updateStartText();
+    }
 }
 
 void Scheduler::updateStopTimer() {
@@ -487,11 +543,21 @@ void Scheduler::updateStartText() {
                        .arg(locale.toString(start.date(), dateFormat()),
                             locale.toString(start.time(), timeFormat()));
         }
+    } else if (missedStart_.isValid()) {
+        text = Texts::tr("The start at %1 was missed while the computer slept")
+                   .arg(QLocale().toString(missedStart_.time(), timeFormat()));
     }
     if (text != startText_) {
         startText_ = text;
         emit startTextChanged();
     }
+}
+
+void joinSleepServices(Scheduler& scheduler, SleepInhibitor& inhibitor, ResumeWatcher& resume) {
+    QObject::connect(&scheduler, &Scheduler::startArmedChanged, &inhibitor,
+                     &SleepInhibitor::setStartArmed);
+    QObject::connect(&resume, &ResumeWatcher::resumed, &scheduler, &Scheduler::resumed);
+    inhibitor.setStartArmed(scheduler.willStart());
 }
 
 }  // namespace brinesong

@@ -30,6 +30,17 @@
 // settled for kSettleMs. A time already past is taken only once the user leaves the fields or
 // presses Return, so a value passed on the way never starts the sound.
 //
+// The start is a time on the wall clock, but Qt's timers count on the monotonic clock, which
+// stands still while the computer sleeps and knows nothing of the wall clock being set. So the
+// start's timer looks at the wall clock at least once a minute, and at once when the computer
+// wakes (resumed()): it never comes early, and comes at most a minute late. While the start is
+// armed the computer is asked not to sleep (startArmedChanged; see joinSleepServices). A start
+// that finds its time already kLatestStartMinutes or more behind it (the computer slept through
+// it, or the clock was set past it) is not played hours late: it is dropped, its box unticked,
+// the fields moved to the next occurrence of its time, and startText() says it was missed until
+// the next action: the sound starting or stopping, or the user touching a control of the
+// schedule.
+//
 // Time comes from an injectable clock (its time zone is the one the start is read in), and the
 // length of the scheduler's minute is a parameter, so tests run whole schedules on a fast
 // simulated clock.
@@ -52,6 +63,9 @@ class QWidget;
 
 namespace brinesong {
 
+class ResumeWatcher;
+class SleepInhibitor;
+
 // The wall clock the scheduler reads.
 using Clock = std::function<QDateTime()>;
 Clock systemClock();
@@ -72,6 +86,8 @@ public:
     static constexpr int kMinuteMs = 60000;
     // How long arrow steps or the wheel must rest before the start takes their value.
     static constexpr int kSettleMs = 1000;
+    // A start found due this late or later (in the clock's minutes) is dropped, not played.
+    static constexpr int kLatestStartMinutes = 10;
 
     // `minuteMs`: real milliseconds per minute of `clock`; the minute checks run at that interval
     // and waits for a date are scaled alike. Only tests change it, with a clock running as fast.
@@ -99,8 +115,11 @@ public:
     // armed stop begins counting, or goes back to waiting for the next start.
     void playStateChanged(bool playing);
 
-    // When the armed start comes, in a few words; empty while it is not armed.
+    // When the armed start comes, in a few words, or that the last one was missed; else empty.
     QString startText() const;
+
+    // The computer woke from sleep: an armed start is decided now from the wall clock.
+    void resumed();
 
     // Actions of the controls.
     void dateChanged();
@@ -130,6 +149,8 @@ signals:
     void stopChecked();
     // startText() has changed.
     void startTextChanged();
+    // The start was armed, or is no longer (fired, dropped, missed or unticked).
+    void startArmedChanged(bool armed);
 
 private:
     // Runs `fire` now, or once the modal dialog or open menu has gone.
@@ -142,13 +163,15 @@ private:
     void armStart(bool holdPast);
     bool startFieldFocused() const;
     void armStartWait();
-    void onStartTimeout();
+    // Fires, misses or waits on, after the wall clock.
+    void decideStart();
+    void startMissed();
+    void forgetMissedStart();
     // Starts the stop's count from now.
     void startStopCount();
     void updateTimeLeft();
     void updateStartText();
     void updateSleepFade();
-    int realMs(qint64 clockMs) const;
 
     Clock clock_;
     SchedulerHost host_;
@@ -168,6 +191,8 @@ private:
     QTimer* timeLeftTimer_;
     QTimer* settleTimer_;
     QDateTime startDate_;
+    QDateTime startDueFrom_;  // when the armed start is first due: its time, or its arming if later
+    QDateTime missedStart_;   // the start that was missed, while its message stands
     QDateTime stopTime_;
     QDateTime stopDue_;  // when the check that finds the stop due comes
     QDateTime armedAt_;  // when the stop was armed: no fade begins before
@@ -178,5 +203,9 @@ private:
     bool startEditPending_ = false;  // the fields hold a change the start has not taken
     QString startText_;
 };
+
+// The desktop's side of an armed start: `inhibitor` keeps the computer awake while it waits, and
+// a wake from sleep that `resume` hears of decides it at once.
+void joinSleepServices(Scheduler& scheduler, SleepInhibitor& inhibitor, ResumeWatcher& resume);
 
 }  // namespace brinesong

@@ -54,7 +54,7 @@ struct Settings {
     bool boostSoundLevel = Preferences::kDefaultBoostSoundLevel;
     bool amplitudeGenerator = Preferences::kDefaultAmplitudeGenerator;
     QString outputDeviceName;  // empty: none stored, the default device
-    bool keepAwake = true;     // "Keep the computer awake while playing"
+    bool keepAwake = true;     // "Keep the computer awake while playing or waiting to start"
     bool showWaves = true;     // the main window shows its picture of the waves
     QByteArray windowFrame;    // the main window's saved geometry; empty: none
     QString exportFolder;      // the folder of the last export from the window; empty: none yet

@@ -11,6 +11,7 @@
 #include "platform/PulseHardware.h"
 #include "platform/PulseOutputUnit.h"
 #include "platform/QtMainThreadQueue.h"
+#include "platform/ResumeWatcher.h"
 #include "platform/SettingsStore.h"
 #include "platform/SingleInstance.h"
 #include "platform/SleepInhibitor.h"
@@ -25,7 +26,8 @@ void nameApplication() {
     QCoreApplication::setApplicationVersion(brinesong::programVersion());
 }
 
-// The media player on the bus and the sleep inhibitor follow the controller's play state.
+// The media player on the bus and the sleep inhibitor follow the controller's play state; the
+// inhibitor also holds while a scheduled start waits, and a wake from sleep decides the start.
 void joinTheDesktop(brinesong::Controller& controller) {
     using namespace brinesong;
     auto* player = new MprisPlayer(
@@ -46,6 +48,7 @@ void joinTheDesktop(brinesong::Controller& controller) {
                      &SleepInhibitor::setPlaying);
     QObject::connect(&controller, &Controller::keepAwakeChanged, inhibitor,
                      &SleepInhibitor::setEnabled);
+    joinSleepServices(controller.scheduler(), *inhibitor, *new ResumeWatcher(&controller));
     // After the termination sequence, which ends the sound but no longer reports it.
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, inhibitor,
                      &SleepInhibitor::releaseAtQuit);

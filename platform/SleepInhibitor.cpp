@@ -17,8 +17,11 @@ namespace {
 constexpr uint kInhibitSuspend = 4;
 constexpr int kReleaseAtQuitTimeoutMs = 500;
 
-QString reason() {
-    return Texts::tr("Playing the sound of the surf");
+// Said once, when the inhibitor is taken: a hold taken for a waiting start keeps its reason when
+// the start begins the sound.
+QString reason(bool playing) {
+    return playing ? Texts::tr("Playing the sound of the surf")
+                   : Texts::tr("Waiting to start the sound of the surf at a set time");
 }
 
 }  // namespace
@@ -31,6 +34,7 @@ SleepInhibitor::~SleepInhibitor() {
 
 void SleepInhibitor::releaseAtQuit() {
     playing_ = false;
+    startArmed_ = false;
     release(true);
 }
 
@@ -41,6 +45,11 @@ void SleepInhibitor::setEnabled(bool enabled) {
 
 void SleepInhibitor::setPlaying(bool playing) {
     playing_ = playing;
+    update();
+}
+
+void SleepInhibitor::setStartArmed(bool armed) {
+    startArmed_ = armed;
     update();
 }
 
@@ -72,7 +81,8 @@ void SleepInhibitor::askPortal() {
         QStringLiteral("org.freedesktop.portal.Desktop"),
         QStringLiteral("/org/freedesktop/portal/desktop"),
         QStringLiteral("org.freedesktop.portal.Inhibit"), QStringLiteral("Inhibit"));
-    call << QString() << kInhibitSuspend << QVariantMap{{QStringLiteral("reason"), reason()}};
+    call << QString() << kInhibitSuspend
+         << QVariantMap{{QStringLiteral("reason"), reason(playing_)}};
     asking_ = true;
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
@@ -96,7 +106,7 @@ void SleepInhibitor::askLogind() {
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
         QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
-    call << QStringLiteral("sleep") << QStringLiteral("Brinesong") << reason()
+    call << QStringLiteral("sleep") << QStringLiteral("Brinesong") << reason(playing_)
          << QStringLiteral("block");
     asking_ = true;
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);

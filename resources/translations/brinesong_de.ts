@@ -100,14 +100,6 @@
         <translation>Ausgabegerät</translation>
     </message>
     <message>
-        <source>Keep the computer awake while playing</source>
-        <translation>Computer während der Wiedergabe wach halten</translation>
-    </message>
-    <message>
-        <source>While the sound plays the computer does not go to sleep; the screen may still blank</source>
-        <translation>Während die Brandung spielt, geht der Computer nicht in den Ruhezustand; der Bildschirm darf sich trotzdem abschalten</translation>
-    </message>
-    <message>
         <source>Restore Defaults</source>
         <translation>Standardwerte</translation>
     </message>
@@ -326,24 +318,6 @@ Möchten Sie die Datei ersetzen?</translation>
         <translation>Die Linie ist die Welle, die Fläche der gehörte Pegel, von %1 bis 0 dB</translation>
     </message>
     <message>
-        <source>&lt;h3&gt;Brinesong&lt;/h3&gt;
-&lt;p&gt;Brinesong makes the sound of surf as it plays: nothing is recorded, every wave is new.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Start Brinesong&lt;/b&gt; starts the sound with a short fade-in; the same button, the Playback menu or Space stops it (Space works anywhere but in the date, time and minutes fields). Escape stops it too, once no list is open.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;The picture of the waves&lt;/b&gt; shows the last 30 seconds of each channel: the line is the wave, the area the level heard, from &amp;#8722;60 dB at the foot of each channel to 0 dB (full scale) at its head. It stands still while nothing plays, and each playback begins a little apart from the last. &lt;i&gt;View &amp;gt; Wave Picture&lt;/i&gt; hides it.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Preferences&lt;/b&gt; shape the waves while they play: the light and heavy wave levels, how fast each wave rises and falls, and how far apart the waves come. They also choose the output device.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Schedule&lt;/b&gt;: tick &lt;i&gt;Start at&lt;/i&gt; to start at a date and time; the status line says when it comes. Tick &lt;i&gt;Stop after&lt;/i&gt; to stop a number of minutes after the sound starts (ticked while it plays, after you tick it). Beside it, a &lt;i&gt;fade-out&lt;/i&gt; lets the sound die away gently over its last minutes.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Export Sound File&lt;/b&gt; writes the sound to a file of up to 400 minutes, in one of five formats: AIFF, WAV, FLAC, Ogg Opus or MP3 (choose the file type, or type its extension). &lt;i&gt;Seamless loop&lt;/i&gt; makes a file whose end flows into its start, for a player to repeat without a seam.&lt;/p&gt;
-&lt;p&gt;The &lt;b&gt;tray icon&lt;/b&gt; shows the window when clicked; its menu starts or stops the sound. Media keys, the desktop&apos;s media controls and the launcher&apos;s &lt;i&gt;Play&lt;/i&gt; and &lt;i&gt;Stop&lt;/i&gt; start and stop the sound too. While it plays the computer does not go to sleep, unless &lt;i&gt;Keep the computer awake while playing&lt;/i&gt; is turned off in the preferences.&lt;/p&gt;</source>
-        <translation>&lt;h3&gt;Brinesong&lt;/h3&gt;
-&lt;p&gt;Brinesong erzeugt das Rauschen der Brandung, während es spielt: Nichts ist aufgenommen, jede Welle ist neu.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Brandung starten&lt;/b&gt; startet den Klang mit einem kurzen Einblenden; dieselbe Taste, das Menü Wiedergabe oder die Leertaste hält ihn an (die Leertaste wirkt überall außer in den Feldern für Datum, Uhrzeit und Minuten). Auch die Escape-Taste hält ihn an, sobald keine Liste offen ist.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Das Wellenbild&lt;/b&gt; zeigt die letzten 30 Sekunden jedes Kanals: Die Linie ist die Welle, die Fläche der gehörte Pegel, von &amp;#8722;60 dB am Fuß jedes Kanals bis 0 dB (Vollaussteuerung) an seinem Kopf. Es steht still, solange nichts spielt, und jede Wiedergabe beginnt ein wenig abgesetzt von der vorigen. &lt;i&gt;Ansicht &amp;gt; Wellenbild&lt;/i&gt; blendet es aus.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Einstellungen&lt;/b&gt; formen die Wellen, während sie spielen: die Stärke der leichten und der schweren Wellen, wie schnell jede Welle steigt und fällt und wie weit die Wellen auseinander kommen. Dort wird auch das Ausgabegerät gewählt.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Zeitplan&lt;/b&gt;: Kreuzen Sie &lt;i&gt;Starten um&lt;/i&gt; an, um zu einem Datum und einer Uhrzeit zu starten; die Statuszeile sagt, wann. Kreuzen Sie &lt;i&gt;Anhalten nach&lt;/i&gt; an, um eine Anzahl Minuten nach dem Start anzuhalten (während der Wiedergabe angekreuzt: nach dem Ankreuzen). Daneben lässt das &lt;i&gt;Ausblenden&lt;/i&gt; den Klang über seine letzten Minuten sanft verklingen.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Klangdatei exportieren&lt;/b&gt; schreibt den Klang in eine Datei von bis zu 400 Minuten, in einem von fünf Formaten: AIFF, WAV, FLAC, Ogg Opus oder MP3 (wählen Sie den Dateityp oder geben Sie seine Endung ein). &lt;i&gt;Nahtlose Schleife&lt;/i&gt; macht eine Datei, deren Ende in ihren Anfang übergeht, sodass ein Player sie ohne Naht wiederholen kann.&lt;/p&gt;
-&lt;p&gt;Ein Klick auf das &lt;b&gt;Symbol im Benachrichtigungsfeld&lt;/b&gt; zeigt das Fenster; sein Menü startet oder stoppt den Klang. Medientasten, die Mediensteuerung des Desktops und die Aktionen &lt;i&gt;Abspielen&lt;/i&gt; und &lt;i&gt;Anhalten&lt;/i&gt; des Starters starten und stoppen den Klang ebenfalls. Während er spielt, geht der Computer nicht in den Ruhezustand, es sei denn, &lt;i&gt;Computer während der Wiedergabe wach halten&lt;/i&gt; ist in den Einstellungen ausgeschaltet.&lt;/p&gt;</translation>
-    </message>
-    <message>
         <source>Export Sound File...</source>
         <translation>Klangdatei exportieren …</translation>
     </message>
@@ -430,6 +404,40 @@ Möchten Sie die Datei ersetzen?</translation>
     <message>
         <source>Stops the sound the minutes beside it after it starts, or after the tick while it plays</source>
         <translation>Hält die Brandung die Minuten daneben nach dem Start an, oder nach dem Häkchen, während sie spielt</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt;Brinesong&lt;/h3&gt;
+&lt;p&gt;Brinesong makes the sound of surf as it plays: nothing is recorded, every wave is new.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Start Brinesong&lt;/b&gt; starts the sound with a short fade-in; the same button, the Playback menu or Space stops it (Space works anywhere but in the date, time and minutes fields). Escape stops it too, once no list is open.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;The picture of the waves&lt;/b&gt; shows the last 30 seconds of each channel: the line is the wave, the area the level heard, from &amp;#8722;60 dB at the foot of each channel to 0 dB (full scale) at its head. It stands still while nothing plays, and each playback begins a little apart from the last. &lt;i&gt;View &amp;gt; Wave Picture&lt;/i&gt; hides it.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Preferences&lt;/b&gt; shape the waves while they play: the light and heavy wave levels, how fast each wave rises and falls, and how far apart the waves come. They also choose the output device.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Schedule&lt;/b&gt;: tick &lt;i&gt;Start at&lt;/i&gt; to start at a date and time; the status line says when it comes. Tick &lt;i&gt;Stop after&lt;/i&gt; to stop a number of minutes after the sound starts (ticked while it plays, after you tick it). Beside it, a &lt;i&gt;fade-out&lt;/i&gt; lets the sound die away gently over its last minutes.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Export Sound File&lt;/b&gt; writes the sound to a file of up to 400 minutes, in one of five formats: AIFF, WAV, FLAC, Ogg Opus or MP3 (choose the file type, or type its extension). &lt;i&gt;Seamless loop&lt;/i&gt; makes a file whose end flows into its start, for a player to repeat without a seam.&lt;/p&gt;
+&lt;p&gt;The &lt;b&gt;tray icon&lt;/b&gt; shows the window when clicked; its menu starts or stops the sound. Media keys, the desktop&apos;s media controls and the launcher&apos;s &lt;i&gt;Play&lt;/i&gt; and &lt;i&gt;Stop&lt;/i&gt; start and stop the sound too. While it plays, and while a ticked &lt;i&gt;Start at&lt;/i&gt; waits for its time, the computer does not go to sleep, unless &lt;i&gt;Keep the computer awake while playing or waiting to start&lt;/i&gt; is turned off in the preferences. If the computer sleeps through the start all the same (a lid closed), the start still comes when it wakes less than 10 minutes late; later than that it is left out, and the status line says so.&lt;/p&gt;</source>
+        <translation>&lt;h3&gt;Brinesong&lt;/h3&gt;
+&lt;p&gt;Brinesong erzeugt das Rauschen der Brandung, während es spielt: Nichts ist aufgenommen, jede Welle ist neu.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Brandung starten&lt;/b&gt; startet den Klang mit einem kurzen Einblenden; dieselbe Taste, das Menü Wiedergabe oder die Leertaste hält ihn an (die Leertaste wirkt überall außer in den Feldern für Datum, Uhrzeit und Minuten). Auch die Escape-Taste hält ihn an, sobald keine Liste offen ist.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Das Wellenbild&lt;/b&gt; zeigt die letzten 30 Sekunden jedes Kanals: Die Linie ist die Welle, die Fläche der gehörte Pegel, von &amp;#8722;60 dB am Fuß jedes Kanals bis 0 dB (Vollaussteuerung) an seinem Kopf. Es steht still, solange nichts spielt, und jede Wiedergabe beginnt ein wenig abgesetzt von der vorigen. &lt;i&gt;Ansicht &amp;gt; Wellenbild&lt;/i&gt; blendet es aus.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Einstellungen&lt;/b&gt; formen die Wellen, während sie spielen: die Stärke der leichten und der schweren Wellen, wie schnell jede Welle steigt und fällt und wie weit die Wellen auseinander kommen. Dort wird auch das Ausgabegerät gewählt.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Zeitplan&lt;/b&gt;: Kreuzen Sie &lt;i&gt;Starten um&lt;/i&gt; an, um zu einem Datum und einer Uhrzeit zu starten; die Statuszeile sagt, wann. Kreuzen Sie &lt;i&gt;Anhalten nach&lt;/i&gt; an, um eine Anzahl Minuten nach dem Start anzuhalten (während der Wiedergabe angekreuzt: nach dem Ankreuzen). Daneben lässt das &lt;i&gt;Ausblenden&lt;/i&gt; den Klang über seine letzten Minuten sanft verklingen.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Klangdatei exportieren&lt;/b&gt; schreibt den Klang in eine Datei von bis zu 400 Minuten, in einem von fünf Formaten: AIFF, WAV, FLAC, Ogg Opus oder MP3 (wählen Sie den Dateityp oder geben Sie seine Endung ein). &lt;i&gt;Nahtlose Schleife&lt;/i&gt; macht eine Datei, deren Ende in ihren Anfang übergeht, sodass ein Player sie ohne Naht wiederholen kann.&lt;/p&gt;
+&lt;p&gt;Ein Klick auf das &lt;b&gt;Symbol im Benachrichtigungsfeld&lt;/b&gt; zeigt das Fenster; sein Menü startet oder stoppt den Klang. Medientasten, die Mediensteuerung des Desktops und die Aktionen &lt;i&gt;Abspielen&lt;/i&gt; und &lt;i&gt;Anhalten&lt;/i&gt; des Starters starten und stoppen den Klang ebenfalls. Während er spielt und solange ein angekreuztes &lt;i&gt;Starten um&lt;/i&gt; auf seine Zeit wartet, geht der Computer nicht in den Ruhezustand, es sei denn, &lt;i&gt;Computer während der Wiedergabe und bis zum geplanten Start wach halten&lt;/i&gt; ist in den Einstellungen ausgeschaltet. Schläft der Computer trotzdem über den Start hinweg (ein zugeklappter Deckel), kommt der Start noch, wenn er weniger als 10 Minuten zu spät aufwacht; später entfällt er, und die Statuszeile sagt es.&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>Keep the computer awake while playing or waiting to start</source>
+        <translation>Computer während der Wiedergabe und bis zum geplanten Start wach halten</translation>
+    </message>
+    <message>
+        <source>While the sound plays, or a ticked &quot;Start at&quot; waits for its time, the computer does not go to sleep; the screen may still blank</source>
+        <translation>Während die Brandung spielt oder ein angekreuztes „Starten um“ auf seine Zeit wartet, geht der Computer nicht in den Ruhezustand; der Bildschirm darf sich trotzdem abschalten</translation>
+    </message>
+    <message>
+        <source>The start at %1 was missed while the computer slept</source>
+        <translation>Der Start um %1 wurde verpasst, während der Computer schlief</translation>
+    </message>
+    <message>
+        <source>Waiting to start the sound of the surf at a set time</source>
+        <translation>Wartet darauf, das Rauschen der Brandung zur eingestellten Zeit zu starten</translation>
     </message>
 </context>
 </TS>

@@ -11,8 +11,13 @@
 #include <memory>
 
 #include "app/Scheduler.h"
+#include "platform/ResumeWatcher.h"
+#include "platform/SleepInhibitor.h"
+#include "support/SleepServiceStandIns.h"
 
 using namespace brinesong;
+using brinesong::testing::LogindStandIn;
+using brinesong::testing::PrivateSystemBus;
 
 namespace {
 
@@ -35,7 +40,8 @@ struct TestClock {
 // requests with the simulated time of each. The play state changes as the window announces it:
 // after the request, from the event loop.
 struct Fixture {
-    explicit Fixture(QDateTime start = QDateTime(QDate(2026, 3, 14), QTime(21, 0, 0))) {
+    explicit Fixture(QDateTime start = QDateTime(QDate(2026, 3, 14), QTime(21, 0, 0)),
+                     int minuteMs = kMinuteMs) {
         clock = std::make_shared<TestClock>();
         clock->time = start;
         scheduler = std::make_unique<Scheduler>(
@@ -48,7 +54,7 @@ struct Fixture {
                           [this](double toEnd, double seconds) {
                               fades.append({toEnd, seconds});
                           }},
-            kMinuteMs);
+            minuteMs);
         minutes.setRange(0, 1440);  // as the main window has it
         scheduler->attach(&date, &time, &minutes, &startBox, &stopBox, &timeLeft, &fade);
     }
@@ -100,11 +106,38 @@ struct Fixture {
     bool saving = false;
 };
 
+// The scheduler joined to the desktop's sleep services as the program joins it, with logind's
+// stand-in on the private system bus (no portal answers, so the inhibitor is logind's).
+struct SleepServices {
+    explicit SleepServices(Scheduler& scheduler) {
+        joinSleepServices(scheduler, inhibitor, resume);
+    }
+    // The computer sleeps and wakes; true once the scheduler has heard of the wake.
+    bool sleepAndWake() {
+        QSignalSpy woke(&resume, &ResumeWatcher::resumed);
+        logind.prepareForSleep(true);
+        logind.prepareForSleep(false);
+        return woke.wait() && woke.size() == 1;
+    }
+    // The inhibitor taken for the armed start and still held. (Let go, the lock's last copy may
+    // close a pass of the event loop later: Qt's D-Bus reply that carried it goes then.)
+    bool held() const { return logind.calls.size() == 1 && !logind.released(0); }
+
+    LogindStandIn logind;  // first: on the bus before anything asks for it
+    SleepInhibitor inhibitor;
+    ResumeWatcher resume;
+};
+
 }  // namespace
 
 class SchedulerTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() {
+        systemBus_ = std::make_unique<PrivateSystemBus>();
+        QVERIFY(systemBus_->started());
+    }
+
     void showNextStart_aroundTheSavedTime_movesOnlyAStrictlyLaterNowToTomorrow() {
         const QDate today(2026, 3, 14);
         const QTime eight(8, 0, 0);
@@ -176,6 +209,100 @@ private slots:
         f.date.setDate(today.addDays(6));
         QTRY_COMPARE(f.scheduler->startText(), QStringLiteral("Starts on 20/03/2026 at 21:22"));
         QLocale::setDefault(before);
+    }
+
+    // Armed at 23:00 for 07:00, with the computer kept awake meanwhile; a closed lid suspends it
+    // all the same, and it wakes before the start (which then still waits), just after it (the
+    // start comes at once) or long after it (the start is dropped and said to be missed, until
+    // the next action). The scheduler's minute is a real one here: within the test only the wake
+    // can make it look at the clock. The hold on the computer ends when the start fires, is
+    // dropped or is unticked.
+    void resumeFromSleep_beforeJustAfterLongAfter_waitsStartsOrReportsTheMiss() {
+        const QLocale before;
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+        const QDate day(2026, 3, 14);
+        const QDateTime seven(day.addDays(1), QTime(7, 0));
+        for (const QTime wake : {QTime(6, 30), QTime(7, 4), QTime(9, 30)}) {
+            Fixture f(QDateTime(day, QTime(23, 0)), Scheduler::kMinuteMs);
+            SleepServices desktop(*f.scheduler);
+            QVERIFY(desktop.logind.registered());
+            QVERIFY(desktop.resume.isListening());
+            // Whether the sound had begun when the start let go of the computer.
+            QList<bool> playingWhenLetGo;
+            QObject::connect(f.scheduler.get(), &Scheduler::startArmedChanged,
+                             [&f, &playingWhenLetGo](bool armed) {
+                                 if (!armed) {
+                                     playingWhenLetGo.append(f.playing);
+                                 }
+                             });
+            f.setStart(seven);
+            f.startBox.click();
+            QTRY_VERIFY(desktop.held());
+            f.clock->time = QDateTime(seven.date(), wake);
+            QVERIFY(desktop.sleepAndWake());
+            if (wake < seven.time()) {
+                QVERIFY(f.requests.isEmpty());
+                QVERIFY(f.startBox.isChecked());
+                QCOMPARE(f.scheduler->startText(), QStringLiteral("Starts in 0:30"));
+                QVERIFY(desktop.held());
+                f.startBox.click();
+                QTRY_VERIFY(desktop.logind.released(0));
+            } else if (wake < seven.time().addSecs(Scheduler::kLatestStartMinutes * 60)) {
+                QCOMPARE(f.requests, QList<QDateTime>{f.clock->time});
+                QVERIFY(!f.startBox.isChecked());
+                QCOMPARE(f.scheduler->startText(), QString());
+                QTRY_VERIFY(desktop.logind.released(0));
+                QCOMPARE(playingWhenLetGo, QList<bool>{true});  // no gap for the computer to sleep
+            } else {
+                QVERIFY(f.requests.isEmpty());
+                QVERIFY(!f.startBox.isChecked());
+                QTRY_VERIFY(desktop.logind.released(0));
+                const QString missed =
+                    QStringLiteral("The start at 07:00 was missed while the computer slept");
+                QCOMPARE(f.scheduler->startText(), missed);
+                // Ticked again, it waits for the next 07:00 rather than starting now.
+                QCOMPARE(f.date.date(), seven.date().addDays(1));
+                f.startBox.click();
+                QCOMPARE(f.scheduler->startText(), QStringLiteral("Starts tomorrow at 07:00"));
+                QVERIFY(f.requests.isEmpty());
+                QTRY_COMPARE(desktop.logind.calls.size(), 2);
+            }
+        }
+        QLocale::setDefault(before);
+    }
+
+    // The wall clock set back and forward while the start waits, by the user or by time
+    // synchronisation: the start comes when the clock shows its time, never before; a clock set
+    // past it starts it if it is less than the latest start's minutes late, else drops it. Armed
+    // a day ahead, so the start's timer must look at the clock in steps, not wait for the day.
+    void wallClockSteppedBackAndForward_startsAtItsTimeNeverEarly() {
+        Fixture f;
+        const QDateTime at = f.clock->time.addDays(1);
+        f.setStart(at);
+        f.startBox.click();
+        f.clock->time = f.clock->time.addSecs(-2 * 60 * 60);
+        QVERIFY(f.clockReadAgain());
+        f.clock->time = at.addSecs(-1);
+        QVERIFY(f.clockReadAgain());
+        f.clock->time = at.addSecs(-3 * 60 * 60);
+        QVERIFY(f.clockReadAgain());
+        QVERIFY(f.requests.isEmpty());
+        QVERIFY(f.startBox.isChecked());
+        // The timer's step ends within a minute: set forward, the clock is seen within one.
+        f.clock->time = at.addSecs(5 * 60);
+        QVERIFY(f.timersDueWithin(2 * kMinuteMs));
+        QCOMPARE(f.requests, QList<QDateTime>{at.addSecs(5 * 60)});
+        QVERIFY(!f.startBox.isChecked());
+
+        f.setPlaying(false);
+        const QDateTime next = f.clock->time.addDays(1);
+        f.setStart(next);
+        f.startBox.click();
+        QVERIFY(f.scheduler->willStart());
+        f.clock->time = next.addSecs(Scheduler::kLatestStartMinutes * 60);
+        QTRY_VERIFY(!f.scheduler->willStart());
+        QVERIFY(!f.startBox.isChecked());
+        QCOMPARE(f.requests.size(), 1);
     }
 
     void startDue_whilePlayingOrExporting_isDroppedAndUnticks() {
@@ -491,6 +618,9 @@ private slots:
         f.scheduler->setFadeMinutes(7);
         QCOMPARE(f.scheduler->fadeMinutes(), 0);
     }
+
+private:
+    std::unique_ptr<PrivateSystemBus> systemBus_;
 };
 
 QTEST_MAIN(SchedulerTest)

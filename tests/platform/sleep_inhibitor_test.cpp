@@ -1,6 +1,8 @@
-// The sleep inhibitor against stand-ins of the portal and of logind on the test's private bus
-// (the test runs under its own dbus-run-session; no portal or logind runs on the test machine).
+// The sleep inhibitor against stand-ins of the portal on the test's private session bus (the test
+// runs under its own dbus-run-session) and of logind on a private bus standing for the system
+// bus; no portal, logind or system bus runs on the test machine.
 #include <QtTest>
+#include <memory>
 
 #include "platform/SleepInhibitor.h"
 #include "support/SleepServiceStandIns.h"
@@ -8,6 +10,7 @@
 using namespace brinesong;
 using brinesong::testing::LogindStandIn;
 using brinesong::testing::PortalStandIn;
+using brinesong::testing::PrivateSystemBus;
 using Holder = SleepInhibitor::Holder;
 
 class SleepInhibitorTest : public QObject {
@@ -17,8 +20,8 @@ private slots:
         if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
             QSKIP("no session bus: the test runs under dbus-run-session (see its CMakeLists)");
         }
-        // logind lives on the system bus; here it is the private bus too.
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", qgetenv("DBUS_SESSION_BUS_ADDRESS"));
+        systemBus_ = std::make_unique<PrivateSystemBus>();
+        QVERIFY(systemBus_->started());
     }
 
     void portal_whilePlaying_suspendInhibitedThenReleased() {
@@ -44,6 +47,23 @@ private slots:
         QCOMPARE(portal.calls.size(), 2);
         QTRY_COMPARE(portal.closed.size(), 2);
         QCOMPARE(portal.closed[1], portal.calls[1].handle);
+    }
+
+    // Armed at night, the start holds the computer awake; the sound it begins takes the hold over
+    // before the start lets go, so the computer is never free to sleep in between.
+    void startArmed_heldWhileItWaits_handedOverToTheSoundWithoutAGap() {
+        PortalStandIn portal;
+        SleepInhibitor inhibitor;
+        inhibitor.setStartArmed(true);
+        QTRY_COMPARE(inhibitor.holder(), Holder::Portal);
+        QCOMPARE(portal.calls.size(), 1);
+        inhibitor.setPlaying(true);
+        inhibitor.setStartArmed(false);
+        QCOMPARE(inhibitor.holder(), Holder::Portal);
+        inhibitor.setPlaying(false);
+        QCOMPARE(inhibitor.holder(), Holder::None);
+        QTRY_COMPARE(portal.closed, QStringList{portal.calls[0].handle});
+        QCOMPARE(portal.calls.size(), 1);
     }
 
     void stoppedBeforeTheAnswer_releasedAsItComes() {
@@ -98,6 +118,9 @@ private slots:
         inhibitor.setPlaying(false);
         QCOMPARE(inhibitor.holder(), Holder::None);
     }
+
+private:
+    std::unique_ptr<PrivateSystemBus> systemBus_;
 };
 
 QTEST_GUILESS_MAIN(SleepInhibitorTest)

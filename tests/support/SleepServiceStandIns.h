@@ -1,7 +1,9 @@
-// Stand-ins for the desktop's sleep services: the XDG desktop portal's Inhibit and logind's
-// Inhibit. Neither runs on the test machine (no user session, no systemd), so these answer the
-// same calls on the test's private bus and record them. Each is registered on a connection of its
-// own, so the program's calls travel over the bus as they would to the real services.
+// Stand-ins for the desktop's sleep services: the XDG desktop portal's Inhibit, and logind's
+// Inhibit and PrepareForSleep. Neither runs on the test machine (no user session, no systemd, no
+// system bus), so these answer the same calls on the test's private buses, record them, and send
+// logind's signal when the test says the computer sleeps. Each is registered on a connection of
+// its own, so the program's calls and signals travel over a bus as they would to and from the
+// real services.
 #pragma once
 
 #include <fcntl.h>
@@ -10,15 +12,47 @@
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
 #include <QList>
 #include <QObject>
+#include <QProcess>
 #include <QStringList>
 #include <QVariantMap>
 #include <memory>
 
 namespace brinesong::testing {
+
+// A bus of the test's own in the place of the system bus, which this machine does not run: a
+// dbus-daemon of the session kind, announced in DBUS_SYSTEM_BUS_ADDRESS before anything in the
+// test connects to "the system bus", so that logind's stand-in and the program's system-bus
+// connections meet there and nowhere else (not on the session bus, where the portal lives).
+// The daemon ends with the object.
+class PrivateSystemBus {
+public:
+    PrivateSystemBus() {
+        daemon_.start(QStringLiteral("dbus-daemon"),
+                      {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                       QStringLiteral("--nopidfile"), QStringLiteral("--print-address")});
+        // Its first line is its address, written once it listens.
+        while (daemon_.waitForReadyRead(10000) && !daemon_.canReadLine()) {
+        }
+        address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+        if (!address_.isEmpty()) {
+            qputenv("DBUS_SYSTEM_BUS_ADDRESS", address_.toUtf8());
+        }
+    }
+    ~PrivateSystemBus() {
+        daemon_.terminate();
+        daemon_.waitForFinished();
+    }
+    bool started() const { return !address_.isEmpty(); }
+
+private:
+    QProcess daemon_;
+    QString address_;
+};
 
 // One Inhibit request of the portal, closed by org.freedesktop.portal.Request.Close.
 class PortalRequest : public QObject {
@@ -76,9 +110,10 @@ private:
     bool registered_ = false;
 };
 
-// logind's manager on the "system bus", which the tests point at their private bus
-// (DBUS_SYSTEM_BUS_ADDRESS). The lock handed out is the write end of a pipe: once every copy is
-// closed the read end kept here reads end-of-file, which is how logind learns of the release.
+// logind's manager on the "system bus", which the tests point at a private bus of their own
+// (PrivateSystemBus): the test machine runs no logind. The lock handed out is the write end of a
+// pipe: once every copy is closed the read end kept here reads end-of-file, which is how logind
+// learns of the release.
 class LogindStandIn : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
@@ -112,6 +147,16 @@ public:
     }
 
     QList<Call> calls;
+
+    // Announces that the computer is about to sleep (true) or has woken (false), as logind does
+    // around a suspend.
+    void prepareForSleep(bool goingToSleep) {
+        QDBusMessage signal = QDBusMessage::createSignal(
+            QStringLiteral("/org/freedesktop/login1"),
+            QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"));
+        signal << goingToSleep;
+        bus_.send(signal);
+    }
 
 public slots:
     QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why,
