@@ -431,5 +431,41 @@ Möchten Sie die Datei ersetzen?</translation>
         <source>Stops the sound the minutes beside it after it starts, or after the tick while it plays</source>
         <translation>Hält die Brandung die Minuten daneben nach dem Start an, oder nach dem Häkchen, während sie spielt</translation>
     </message>
+    <message>
+        <source>Calm cove</source>
+        <translation>Ruhige Bucht</translation>
+    </message>
+    <message>
+        <source>Steady surf</source>
+        <translation>Gleichmäßige Brandung</translation>
+    </message>
+    <message>
+        <source>Storm</source>
+        <translation>Sturm</translation>
+    </message>
+    <message>
+        <source>Distant breakers</source>
+        <translation>Ferne Brecher</translation>
+    </message>
+    <message>
+        <source>Slow swell</source>
+        <translation>Langsame Dünung</translation>
+    </message>
+    <message>
+        <source>A preset needs a name.</source>
+        <translation>Eine Voreinstellung braucht einen Namen.</translation>
+    </message>
+    <message>
+        <source>A preset&apos;s name cannot hold a line break or a tab.</source>
+        <translation>Der Name einer Voreinstellung kann keinen Zeilenumbruch und keinen Tabulator enthalten.</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is the name of a preset that comes with Brinesong.</source>
+        <translation>„%1“ ist der Name einer Voreinstellung, die Brinesong mitbringt.</translation>
+    </message>
+    <message>
+        <source>There is already a preset named &quot;%1&quot;.</source>
+        <translation>Es gibt bereits eine Voreinstellung namens „%1“.</translation>
+    </message>
 </context>
 </TS>

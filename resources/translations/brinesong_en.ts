@@ -431,5 +431,41 @@ Do you want to replace it?</translation>
         <source>Stops the sound the minutes beside it after it starts, or after the tick while it plays</source>
         <translation>Stops the sound the minutes beside it after it starts, or after the tick while it plays</translation>
     </message>
+    <message>
+        <source>Calm cove</source>
+        <translation>Calm cove</translation>
+    </message>
+    <message>
+        <source>Steady surf</source>
+        <translation>Steady surf</translation>
+    </message>
+    <message>
+        <source>Storm</source>
+        <translation>Storm</translation>
+    </message>
+    <message>
+        <source>Distant breakers</source>
+        <translation>Distant breakers</translation>
+    </message>
+    <message>
+        <source>Slow swell</source>
+        <translation>Slow swell</translation>
+    </message>
+    <message>
+        <source>A preset needs a name.</source>
+        <translation>A preset needs a name.</translation>
+    </message>
+    <message>
+        <source>A preset&apos;s name cannot hold a line break or a tab.</source>
+        <translation>A preset&apos;s name cannot hold a line break or a tab.</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is the name of a preset that comes with Brinesong.</source>
+        <translation>&quot;%1&quot; is the name of a preset that comes with Brinesong.</translation>
+    </message>
+    <message>
+        <source>There is already a preset named &quot;%1&quot;.</source>
+        <translation>There is already a preset named &quot;%1&quot;.</translation>
+    </message>
 </context>
 </TS>
