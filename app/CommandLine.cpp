@@ -58,11 +58,12 @@ struct OptionSpec {
 
 std::vector<OptionSpec> optionSpecs() {
     std::vector<OptionSpec> specs{
-        {"help", false},    {"h", false},      {"version", false},
-        {"export", true},   {"play", false},   {"list-devices", false},
-        {"device", true},   {"minutes", true}, {"seed", true},
-        {"fade-out", true}, {"format", true},  {"loop", false},
-        {"start", false},   {"stop", false},
+        {"help", false},         {"h", false},      {"version", false},
+        {"export", true},        {"play", false},   {"list-devices", false},
+        {"device", true},        {"minutes", true}, {"seed", true},
+        {"fade-out", true},      {"format", true},  {"loop", false},
+        {"start", false},        {"stop", false},   {"preset", true},
+        {"list-presets", false},
     };
     for (const auto& option : kPercentOptions) {
         specs.push_back({option[0], true});
@@ -235,10 +236,12 @@ QString usageText() {
                "Usage:\n"
                "  brinesong [--start | --stop]                open the window\n"
                "  brinesong --export FILE [--format F] [--loop] [--minutes M] [--seed N] "
-               "[SETTINGS]\n"
+               "[--preset NAME]\n"
+               "                   [SETTINGS]\n"
                "  brinesong --play [--minutes M [--fade-out F]] [--device NAME] [--seed N] "
-               "[SETTINGS]\n"
-               "  brinesong --list-devices\n"
+               "[--preset NAME]\n"
+               "                   [SETTINGS]\n"
+               "  brinesong --list-devices | --list-presets\n"
                "  brinesong --help | --version\n"
                "A second window is never opened: the running one comes to the front.\n"
                "--start       the window starts the sound: the running one, else a new one\n"
@@ -250,6 +253,12 @@ QString usageText() {
                "for M\n"
                "              minutes\n"
                "--list-devices  print the names of the output devices, one a line\n"
+               "--list-presets  print the names of the presets, one a line: those that come "
+               "with\n"
+               "              Brinesong, then your own\n"
+               "--preset NAME the wave settings of a preset, as --list-presets names it (case "
+               "does not\n"
+               "              count; SETTINGS given beside it take precedence; default: none)\n"
                "SETTINGS: --volume P --light-wave P --heavy-wave P --ascent P --descent P\n"
                "          --wave-interval P --boost-sound-level on|off --amplitude-generator "
                "on|off\n"
@@ -386,7 +395,8 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
         command.fadeOutMinutes = value;
     }
     const bool listDevices = parser.isSet("list-devices");
-    const bool windowless = listDevices || play || exportFile;
+    const bool listPresets = parser.isSet("list-presets");
+    const bool windowless = listDevices || listPresets || play || exportFile;
     const bool start = parser.isSet("start");
     if (start || parser.isSet("stop")) {
         if (start && parser.isSet("stop")) {
@@ -394,10 +404,9 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
             return outcome;
         }
         if (windowless) {
-            error = QStringLiteral(
-                        "--%1 is for the window; --export, --play and --list-devices "
-                        "open none")
-                        .arg(start ? QStringLiteral("start") : QStringLiteral("stop"));
+            error =
+                QStringLiteral("--%1 is for the window; --export, --play and the lists open none")
+                    .arg(start ? QStringLiteral("start") : QStringLiteral("stop"));
             return outcome;
         }
         command.windowAction =
@@ -405,19 +414,33 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (!qtOption.isEmpty() && windowless) {
         error = QStringLiteral(
-                    "-%1 is an option of the window; --export, --play and "
-                    "--list-devices open none")
+                    "-%1 is an option of the window; --export, --play and the lists open "
+                    "none")
                     .arg(qtOption);
         return outcome;
     }
-    if (listDevices) {
-        if (play || exportFile) {
-            error = QStringLiteral("--list-devices goes alone");
+    if (listDevices || listPresets) {
+        if (play || exportFile || (listDevices && listPresets)) {
+            error = QStringLiteral("--%1 goes alone")
+                        .arg(listDevices ? QStringLiteral("list-devices")
+                                         : QStringLiteral("list-presets"));
             return outcome;
         }
-        command.mode = CommandLine::Mode::ListDevices;
+        command.mode =
+            listDevices ? CommandLine::Mode::ListDevices : CommandLine::Mode::ListPresets;
         outcome.ok = true;
         return outcome;
+    }
+    if (parser.isSet("preset")) {
+        if (!play && !exportFile) {
+            error = QStringLiteral("--preset goes with --export or --play");
+            return outcome;
+        }
+        sound.preset = parser.value("preset").trimmed();
+        if (sound.preset->isEmpty()) {
+            error = QStringLiteral("--preset: expected a preset's name (see --list-presets)");
+            return outcome;
+        }
     }
     if (parser.isSet("device")) {
         if (!play) {

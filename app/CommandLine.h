@@ -30,12 +30,15 @@ struct SoundOptions {
     std::optional<bool> boostSoundLevel;
     std::optional<bool> amplitudeGenerator;
     std::optional<uint32_t> seed;
+    // --preset: the wave settings of this preset (a shipped preset's English or translated name,
+    // or one of the user's), under the settings given beside it.
+    std::optional<QString> preset;
     std::optional<float> minutes;  // single precision, as the length field reads it; for --play,
                                    // how long to play before the stop is requested
 };
 
 struct CommandLine {
-    enum class Mode { Window, Help, Version, Export, Play, ListDevices };
+    enum class Mode { Window, Help, Version, Export, Play, ListDevices, ListPresets };
     Mode mode = Mode::Window;
     // --start or --stop: what the window (the running one, else a new one) does with the sound,
     // as the launcher's actions ask it.
@@ -81,5 +84,9 @@ int runPlayCommand(const CommandLine& command);
 // Prints the output devices' names, one a line, in the order of the preferences' pop-up: 0, or 1
 // when the sound server cannot be reached.
 int runListDevicesCommand();
+
+// Prints the presets' names, one a line: the shipped ones (by their English names), then the
+// user's own. 0.
+int runListPresetsCommand();
 
 }  // namespace brinesong

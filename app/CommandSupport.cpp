@@ -1,5 +1,7 @@
 #include "CommandSupport.h"
 
+#include <cstdio>
+
 #include "CommandLine.h"
 #include "Settings.h"
 #include "export/ExportFormat.h"
@@ -12,11 +14,31 @@
 
 namespace brinesong {
 
-void prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer) {
+namespace {
+
+void printNotes(const QStringList& notes) {
+    for (const QString& note : notes) {
+        std::fprintf(stderr, "brinesong: %s\n", note.toLocal8Bit().constData());
+    }
+}
+
+}  // namespace
+
+bool prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer) {
     SettingsStore store;
     Settings saved;
     saved.load(store);
     saved.applyWaveSettings(preferences);
+    if (options.preset) {
+        printNotes(saved.presetNotes);
+        const Preset* preset = saved.presets.find(*options.preset);
+        if (!preset) {
+            std::fprintf(stderr, "brinesong: --preset: no preset named '%s' (see --list-presets)\n",
+                         options.preset->toLocal8Bit().constData());
+            return false;
+        }
+        preset->values.applyTo(preferences);
+    }
     renderer.setVolume(options.volume ? *options.volume / 100.0 : saved.volume);
     if (options.lightWave)
         preferences.setLightWave(*options.lightWave);
@@ -37,6 +59,18 @@ void prepareSound(const SoundOptions& options, Preferences& preferences, Rendere
     } else {
         sharedRandomSource().seedFromEntropy();
     }
+    return true;
+}
+
+int runListPresetsCommand() {
+    SettingsStore store;
+    Settings saved;
+    saved.load(store);
+    printNotes(saved.presetNotes);
+    for (const Preset& preset : saved.presets.all()) {
+        std::printf("%s\n", preset.name.toLocal8Bit().constData());
+    }
+    return kExitOk;
 }
 
 QString targetRefusalText(TargetRefusal refusal, const QString& name, const ExportFormat& format) {

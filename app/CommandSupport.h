@@ -12,9 +12,11 @@ struct ExportFormat;
 struct SoundOptions;
 enum class TargetRefusal;
 
-// Gives the model and the renderer the saved settings (read, never written), then the options
-// given on the command line, and seeds the random source from --seed or the entropy source.
-void prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer);
+// Gives the model and the renderer the saved settings (read, never written), then the preset
+// named by --preset, then the settings given on the command line, and seeds the random source
+// from --seed or the entropy source. False, with a line on standard error, when --preset names no
+// preset: the command is refused before it touches anything.
+bool prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer);
 
 // The alert and message of a failed export: the AIFF text for AIFF, else one naming the format.
 QString exportFailureText(const ExportFormat& format);

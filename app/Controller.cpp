@@ -9,10 +9,18 @@
 
 #include "WavePicture.h"
 #include "audio/OutputDeviceSelection.h"
+#include "platform/Localization.h"
 #include "platform/SettingsStore.h"
 #include "synth/RandomSource.h"
 
 namespace brinesong {
+
+namespace {
+
+// The tray's sleep timer, in minutes.
+constexpr int kSleepTimerChoices[] = {15, 30, 60, 90};
+
+}  // namespace
 
 Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int minuteMs,
                        QObject* parent)
@@ -33,9 +41,11 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
       exportFlow_(renderer_, engine_.renderLock, [this] { return isPlaying(); }),
       trayMenu_(TrayActions{[this] { return isPlaying(); }, [this] { return isSaving(); },
                             [this] { playStop(); }, [this] { showWindow(); },
-                            [] { QCoreApplication::quit(); }}),
+                            [] { QCoreApplication::quit(); }, [this] { return presetChoices(); },
+                            [this] { return sleepTimerChoices(); }}),
       preferencesPanel_(Preferences::sharedInstance()),
       store_(store),
+      presetChooser_(settings_, Preferences::sharedInstance()),
       view_(WindowActions{[this] { return isPlaying(); }, [this] { return isSaving(); },
                           [this] { playStop(); }, [this] { cancel(); }, [this] { saveAs(); },
                           [this] { showPreferences(); },
@@ -53,6 +63,14 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
     // A change is heard at once: a playback renders what it has queued again.
     connect(&preferencesPanel_, &PreferencesPanel::soundSettingsChanged, this,
             [this] { engine_.soundChanged(); });
+    // A slider that moves away from the preset's values marks it changed.
+    connect(&preferencesPanel_, &PreferencesPanel::soundSettingsChanged, &presetChooser_,
+            &PresetChooser::settingsChanged);
+    connect(&presetChooser_, &PresetChooser::applied, this, [this] {
+        preferencesPanel_.updateUI();
+        engine_.soundChanged();
+    });
+    preferencesPanel_.setPresetChooser(&presetChooser_);
     connect(&preferencesPanel_, &PreferencesPanel::helpRequested, &view_,
             &MainWindowView::showHelp);
     connect(&preferencesPanel_, &PreferencesPanel::keepAwakeChanged, this, [this](bool keepAwake) {
@@ -106,6 +124,7 @@ bool Controller::awakeFromNib() {
         connect(this, &Controller::playStateChanged, view_.wavePicture, &WavePicture::setPlaying);
     }
     preferencesPanel_.setParentWindow(view_.window);
+    presetChooser_.attachChoice(view_.presetChoice);
     if (!exportFlow_.load(view_.window)) {
         std::fprintf(stderr, "Failed to load the export sheets\n");
     }
@@ -139,6 +158,10 @@ void Controller::loadSettings() {
     scheduler_.setFadeMinutes(settings_.fadeMinutes);
     view_.setShowWaves(settings_.showWaves);
     settings_.applyWaveSettings(Preferences::sharedInstance());
+    for (const QString& note : settings_.presetNotes) {
+        std::fprintf(stderr, "brinesong: %s\n", qPrintable(note));
+    }
+    presetChooser_.reload();
     preferencesPanel_.setKeepAwake(settings_.keepAwake);
     exportFlow_.setLastFolder(settings_.exportFolder);
     if (outputDevices_) {
@@ -227,6 +250,28 @@ void Controller::takeVolume(double volume) {
     renderer_.setVolume(volume);
     engine_.soundChanged();
     emit volumeChanged();
+}
+
+std::vector<TrayChoice> Controller::presetChoices() {
+    std::vector<TrayChoice> choices;
+    for (const PresetChooser::Item& item : presetChooser_.items()) {
+        // The current one carries its mark, as in the window.
+        choices.push_back({item.current ? presetChooser_.currentTitle() : item.title, item.current,
+                           [this, name = item.name] { presetChooser_.choose(name); }});
+    }
+    return choices;
+}
+
+std::vector<TrayChoice> Controller::sleepTimerChoices() {
+    std::vector<TrayChoice> choices;
+    for (const int minutes : kSleepTimerChoices) {
+        choices.push_back({Texts::tr("Stop in %1 minutes").arg(minutes),
+                           scheduler_.willStop() && scheduler_.minutes() == minutes,
+                           [this, minutes] { scheduler_.stopAfter(minutes); }});
+    }
+    choices.push_back({Texts::tr("Don't stop"), !scheduler_.willStop(),
+                       [this] { scheduler_.stopAfter(std::nullopt); }});
+    return choices;
 }
 
 void Controller::showPreferences() {

@@ -17,6 +17,7 @@
 #include "MainWindowView.h"
 #include "PlaybackStatusText.h"
 #include "PreferencesPanel.h"
+#include "PresetChooser.h"
 #include "Scheduler.h"
 #include "Settings.h"
 #include "TrayMenu.h"
@@ -81,6 +82,7 @@ public:
     TrayMenu& trayMenu() { return trayMenu_; }
     PreferencesPanel& preferencesPanel() { return preferencesPanel_; }
     const PreferencesPanel& preferencesPanel() const { return preferencesPanel_; }
+    PresetChooser& presets() { return presetChooser_; }
 
     // The playback gain, 0.0 to 1.0. Setting it moves the slider, as a user would; a value beyond
     // the range is held to it, and one that is not finite is ignored.
@@ -111,6 +113,9 @@ private:
 
     void loadSettings();
     void saveSettings();
+    // The tray's submenus.
+    std::vector<TrayChoice> presetChoices();
+    std::vector<TrayChoice> sleepTimerChoices();
 
     Renderer renderer_;
     RenderTap renderTap_;
@@ -124,6 +129,8 @@ private:
     // As read at launch; brought up to date and written at termination. The stored output device
     // stays as it was when there is no device list.
     Settings settings_;
+    // Works on the presets and the current one's name in settings_.
+    PresetChooser presetChooser_;
     bool terminated_ = false;
     PlaybackStatusLog statusLog_;
     bool shownPlaying_ = false;  // the play state last announced

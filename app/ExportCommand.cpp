@@ -71,7 +71,9 @@ private:
 int runExportCommand(const CommandLine& command) {
     Preferences& preferences = Preferences::sharedInstance();
     Renderer renderer(preferences);
-    prepareSound(command.sound, preferences, renderer);
+    if (!prepareSound(command.sound, preferences, renderer)) {
+        return kExitBadUsage;
+    }
 
     const ExportTarget target = exportTarget(
         command.exportPath, command.format ? formatNamed(command.format->toStdString()) : nullptr);

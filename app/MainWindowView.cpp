@@ -73,6 +73,7 @@ bool MainWindowView::load() {
         return false;
     }
     volumeSlider = outlet<QSlider>(root, "volumeSlider");
+    presetChoice = outlet<QComboBox>(root, "presetChoice");
     minutesText = outlet<QSpinBox>(root, "minutesText");
     dateText = outlet<QDateEdit>(root, "dateText");
     timeText = outlet<QTimeEdit>(root, "timeText");

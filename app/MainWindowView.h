@@ -92,6 +92,7 @@ public:
     QPointer<QMainWindow> window;
     QPushButton* playStopButton = nullptr;
     QSlider* volumeSlider = nullptr;
+    QComboBox* presetChoice = nullptr;  // the presets; the controller's PresetChooser fills it
     QSpinBox* minutesText = nullptr;
     QDateEdit* dateText = nullptr;
     QTimeEdit* timeText = nullptr;

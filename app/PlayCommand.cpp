@@ -104,7 +104,9 @@ int runPlayCommand(const CommandLine& command) {
 
     Preferences& preferences = Preferences::sharedInstance();
     Renderer renderer(preferences);
-    prepareSound(command.sound, preferences, renderer);
+    if (!prepareSound(command.sound, preferences, renderer)) {
+        return kExitBadUsage;
+    }
 
     PulseConnection connection;
     PulseOutputUnit unit(connection);

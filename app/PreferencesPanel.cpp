@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "InterfaceLoader.h"
+#include "PresetChooser.h"
 #include "WindowKeys.h"
 #include "platform/Localization.h"
 
@@ -71,6 +72,16 @@ bool PreferencesPanel::load() {
     mAudioOutputPopUpButton = outlet<QComboBox>(root, "mAudioOutputPopUpButton");
     resetToDefaultButton = outlet<QPushButton>(root, "resetToDefaultButton");
     keepAwakeCheckbox = outlet<QCheckBox>(root, "keepAwakeCheckbox");
+    presetChoice = outlet<QComboBox>(root, "presetChoice");
+    savePresetButton = outlet<QPushButton>(root, "savePresetButton");
+    savePresetAsButton = outlet<QPushButton>(root, "savePresetAsButton");
+    renamePresetButton = outlet<QPushButton>(root, "renamePresetButton");
+    deletePresetButton = outlet<QPushButton>(root, "deletePresetButton");
+    if (presets_) {
+        presets_->attachChoice(presetChoice);
+        presets_->attachCommands(window, savePresetButton, savePresetAsButton, renamePresetButton,
+                                 deletePresetButton);
+    }
 
     auto connectSlider = [this](QSlider* control, void (PreferencesPanel::*action)()) {
         if (control) {
@@ -140,6 +151,8 @@ void PreferencesPanel::clearOutlets() {
     keepAwakeCheckbox = nullptr;
     resetToDefaultButton = nullptr;
     closeButton = nullptr;
+    presetChoice = nullptr;
+    savePresetButton = savePresetAsButton = renamePresetButton = deletePresetButton = nullptr;
 }
 
 void PreferencesPanel::awakeFromNib() {

@@ -1,6 +1,7 @@
-// The preferences panel: the window side of the settings model. Five sliders with whole-number
-// texts, two checkboxes, restore defaults, and the output-device pop-up, which draws the device
-// list as it stands and again at every change of the list or the selection.
+// The preferences panel: the window side of the settings model. The presets with their commands
+// (which the controller's PresetChooser carries out), five sliders with whole-number texts, two
+// checkboxes, restore defaults, and the output-device pop-up, which draws the device list as it
+// stands and again at every change of the list or the selection.
 //
 // The panel is loaded at its first showing. Every change goes straight into the settings model,
 // which the renderer reads at every buffer, so the sound changes while it plays; nothing is saved
@@ -23,6 +24,8 @@ class QSlider;
 
 namespace brinesong {
 
+class PresetChooser;
+
 class PreferencesPanel : public QObject, public PreferencesView {
     Q_OBJECT
 public:
@@ -41,6 +44,8 @@ public:
     // The device list behind the output-device pop-up; none leaves the pop-up empty. Set before
     // the panel is first shown.
     void setOutputDeviceSelection(OutputDeviceSelection* selection) { outputDevices_ = selection; }
+    // What carries out the presets' choice and commands; set before the panel is first shown.
+    void setPresetChooser(PresetChooser* presets) { presets_ = presets; }
     QWidget* panelWindow() const { return window; }
 
     // The preference "Keep the computer awake while playing or waiting to start": not a wave
@@ -92,6 +97,11 @@ public:
     QCheckBox* keepAwakeCheckbox = nullptr;
     QPushButton* resetToDefaultButton = nullptr;
     QPushButton* closeButton = nullptr;
+    QComboBox* presetChoice = nullptr;
+    QPushButton* savePresetButton = nullptr;
+    QPushButton* savePresetAsButton = nullptr;
+    QPushButton* renamePresetButton = nullptr;
+    QPushButton* deletePresetButton = nullptr;
 
 signals:
     // The user ticked or cleared "Keep the computer awake while playing or waiting to start".
@@ -112,6 +122,7 @@ private:
     Preferences& preferences_;
     QPointer<QWidget> parentWindow_;
     OutputDeviceSelection* outputDevices_ = nullptr;
+    PresetChooser* presets_ = nullptr;
     // Set while the panel moves its own controls, so their change signals are not taken as the
     // user's and written back.
     bool updating_ = false;

@@ -195,6 +195,17 @@ int Scheduler::minutes() const {
     return minutesText_ ? minutesText_->value() : 0;
 }
 
+void Scheduler::stopAfter(std::optional<int> minutes) {
+    if (!stopCheckbox_) {
+        return;
+    }
+    if (minutes) {
+        setMinutes(*minutes);
+    }
+    stopCheckbox_->setChecked(minutes.has_value());
+    stopCheckboxChanged();
+}
+
 void Scheduler::setFadeMinutes(int minutes) {
     if (fadeChoice_) {
         fadeChoice_->setCurrentIndex(std::max(0, fadeChoice_->findData(minutes)));

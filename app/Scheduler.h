@@ -49,6 +49,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <functional>
+#include <optional>
 
 #include "Settings.h"
 
@@ -107,6 +108,10 @@ public:
     // it.
     void setMinutes(int minutes);
     int minutes() const;
+    // The tray's sleep timer: ticks the stop with `minutes` in the field, as the user would (so it
+    // counts from now while the sound plays, else from the next start, with the fade-out chosen
+    // beside it); none unticks it.
+    void stopAfter(std::optional<int> minutes);
     // The fade-out beside the stop, in minutes (0: off); a value not among kFadeChoices is off.
     void setFadeMinutes(int minutes);
     int fadeMinutes() const;

@@ -58,6 +58,10 @@ void Settings::load(SettingsStore& store) {
     showWaves = store.boolForKey(keys::kShowWaves);
     windowFrame = QByteArray::fromBase64(store.stringForKey(keys::kWindowFrame).toLatin1());
     exportFolder = store.stringForKey(keys::kExportFolder);
+    presetNotes.clear();
+    presets.load(store, presetNotes);
+    const Preset* preset = presets.find(store.stringForKey(keys::kPreset));
+    presetName = preset ? preset->name : QString();
 }
 
 bool Settings::save(SettingsStore& store) const {
@@ -91,6 +95,12 @@ bool Settings::save(SettingsStore& store) const {
     } else {
         store.setString(exportFolder, keys::kExportFolder);
     }
+    if (presetName.isEmpty()) {
+        store.removeObjectForKey(keys::kPreset);
+    } else {
+        store.setString(presetName, keys::kPreset);
+    }
+    presets.write(store);
     return store.synchronize();
 }
 

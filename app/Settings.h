@@ -7,6 +7,7 @@
 #include <QString>
 #include <QTime>
 
+#include "Presets.h"
 #include "platform/SettingsStore.h"
 #include "synth/Preferences.h"
 
@@ -29,6 +30,9 @@ inline const QString kKeepAwake = QStringLiteral("Kelvane.Brinesong.KeepAwakeKey
 inline const QString kFadeMinutes = QStringLiteral("Kelvane.Brinesong.FadeOutMinutesKey");
 inline const QString kShowWaves = QStringLiteral("Kelvane.Brinesong.ShowWavesKey");
 inline const QString kExportFolder = QStringLiteral("Kelvane.Brinesong.ExportFolderKey");
+// The preset last chosen or saved: a shipped preset's English name, or the user's name for one of
+// their own; absent when there is none.
+inline const QString kPreset = QStringLiteral("Kelvane.Brinesong.PresetKey");
 inline const QString kWindowFrame = QStringLiteral("BrinesongWindow");
 }  // namespace brinesong::keys
 
@@ -58,12 +62,17 @@ struct Settings {
     bool showWaves = true;     // the main window shows its picture of the waves
     QByteArray windowFrame;    // the main window's saved geometry; empty: none
     QString exportFolder;      // the folder of the last export from the window; empty: none yet
+    PresetBook presets;        // the user's own presets beside the shipped ones
+    QString presetName;        // the current preset, as PresetBook::find takes it; empty: none
+    // Set by load(): a line for each of the user's presets that could not be read.
+    QStringList presetNotes;
     // Set by load(): the user's store held no volume, so this is the program's first launch.
     bool firstLaunch = true;
 
     // Registers the defaults in `store`, then reads every key. A stored volume above 100 is
     // limited to it; a negative one, a start time that is no time of day, a fade-out that is not
-    // one of the choices and values that do not read as their type count as absent.
+    // one of the choices and values that do not read as their type count as absent, and so does
+    // a current preset that names none.
     void load(SettingsStore& store);
     // Writes every key (wave settings truncated toward zero; no device name or export folder
     // removes its key) and the store to disk. False when the file could not be written.

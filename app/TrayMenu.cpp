@@ -68,15 +68,42 @@ QMenu* TrayMenu::applicationDockMenu() {
     }
     for (QAction* item : menu_->actions()) {
         menu_->removeAction(item);
-        item->deleteLater();
+        if (!item->menu()) {  // a submenu's item goes with the submenu
+            item->deleteLater();
+        }
     }
-    menu_->addAction(
-        constructMenuItem(actions_.isPlaying() ? Texts::tr("Stop") : Texts::tr("Start"),
-                          actions_.playStop, !actions_.isSaving()));
+    for (QMenu* submenu : menu_->findChildren<QMenu*>(Qt::FindDirectChildrenOnly)) {
+        submenu->deleteLater();
+    }
+    const bool saving = actions_.isSaving();
+    menu_->addAction(constructMenuItem(
+        actions_.isPlaying() ? Texts::tr("Stop") : Texts::tr("Start"), actions_.playStop, !saving));
+    menu_->addSeparator();
+    // An export takes the settings it started with to its end.
+    if (actions_.presets) {
+        addSubmenu(Texts::tr("Presets"), actions_.presets(), !saving);
+    }
+    if (actions_.sleepTimer) {
+        addSubmenu(Texts::tr("Sleep Timer"), actions_.sleepTimer(), true);
+    }
     menu_->addSeparator();
     menu_->addAction(constructMenuItem(Texts::tr("Show Brinesong"), actions_.showWindow, true));
     menu_->addAction(constructMenuItem(Texts::tr("Quit"), actions_.quit, true));
     return menu_.get();
+}
+
+void TrayMenu::addSubmenu(const QString& title, const std::vector<TrayChoice>& choices,
+                          bool enabled) {
+    auto* submenu = new QMenu(title, menu_.get());
+    for (const TrayChoice& choice : choices) {
+        QAction* item = constructMenuItem(choice.title, choice.choose, enabled);
+        item->setParent(submenu);
+        item->setCheckable(true);
+        item->setChecked(choice.ticked);
+        submenu->addAction(item);
+    }
+    submenu->menuAction()->setEnabled(enabled);
+    menu_->addMenu(submenu);
 }
 
 QAction* TrayMenu::constructMenuItem(const QString& title, std::function<void()> action,

@@ -1,7 +1,7 @@
 // The tray icon and its menu, the desktop's equivalent of a dock menu: the item that starts or
-// stops the sound, rebuilt each time the menu opens so its title and enabled state are those of
-// that moment, then the two a dock always offers: show the window, and quit. A click on the icon
-// shows and raises the window.
+// stops the sound, the presets and a sleep timer (each a submenu), then the two a dock always
+// offers: show the window, and quit. The menu is rebuilt each time it opens, so its titles, ticks
+// and enabled states are those of that moment. A click on the icon shows and raises the window.
 //
 // The icon is shown also when the tray comes after the program: an X11 tray is docked into when it
 // appears, and a D-Bus tray is waited for before Qt is first asked about trays (it asks only once).
@@ -13,6 +13,7 @@
 #include <QSystemTrayIcon>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -21,12 +22,23 @@ namespace brinesong {
 
 class StatusNotifierHost;
 
+// An item of a submenu: its title, whether it is ticked, what choosing it does.
+struct TrayChoice {
+    QString title;
+    bool ticked = false;
+    std::function<void()> choose;
+};
+
 struct TrayActions {
     std::function<bool()> isPlaying;
     std::function<bool()> isSaving;
     std::function<void()> playStop;
     std::function<void()> showWindow;
     std::function<void()> quit;  // the usual termination
+    // The presets, the current one ticked (offered while no export runs), and the sleep timer's
+    // choices. Either may be empty, and then its submenu is left out.
+    std::function<std::vector<TrayChoice>()> presets;
+    std::function<std::vector<TrayChoice>()> sleepTimer;
 };
 
 class TrayMenu : public QObject {
@@ -50,6 +62,7 @@ public:
 
 private:
     void createIcon();
+    void addSubmenu(const QString& title, const std::vector<TrayChoice>& choices, bool enabled);
 
     TrayActions actions_;
     std::unique_ptr<QMenu> menu_;

@@ -147,11 +147,15 @@ int main(int argc, char* argv[]) {
             return runListDevicesCommand();
         case CommandLine::Mode::Export:
         case CommandLine::Mode::Play:
+        case CommandLine::Mode::ListPresets:
             break;
     }
     QCoreApplication app(argc, argv);
     nameApplication();
     installTranslations(app);
+    if (parsed.command.mode == CommandLine::Mode::ListPresets) {
+        return runListPresetsCommand();
+    }
     if (parsed.command.mode == CommandLine::Mode::Play) {
         return runPlayCommand(parsed.command);
     }

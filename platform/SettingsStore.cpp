@@ -70,6 +70,16 @@ QString SettingsStore::stringForKey(const QString& key) const {
     return objectForKey(key).toString();
 }
 
+QStringList SettingsStore::keysUnder(const QString& group) const {
+    QStringList keys;
+    settings_->beginGroup(group);
+    for (const QString& key : settings_->allKeys()) {
+        keys << group + QLatin1Char('/') + key;
+    }
+    settings_->endGroup();
+    return keys;
+}
+
 void SettingsStore::setFloat(float value, const QString& key) {
     settings_->setValue(key, value);
 }
@@ -83,6 +93,10 @@ void SettingsStore::setBool(bool value, const QString& key) {
 }
 
 void SettingsStore::setString(const QString& value, const QString& key) {
+    settings_->setValue(key, value);
+}
+
+void SettingsStore::setObject(const QVariant& value, const QString& key) {
     settings_->setValue(key, value);
 }
 

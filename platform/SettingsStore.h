@@ -9,6 +9,7 @@
 
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVariantMap>
 #include <memory>
@@ -36,11 +37,15 @@ public:
     int integerForKey(const QString& key) const;
     bool boolForKey(const QString& key) const;
     QString stringForKey(const QString& key) const;  // empty when absent
+    // Every key the user's store holds under `group` ("group/..."), at any depth.
+    QStringList keysUnder(const QString& group) const;
 
     void setFloat(float value, const QString& key);
     void setInteger(int value, const QString& key);
     void setBool(bool value, const QString& key);
     void setString(const QString& value, const QString& key);
+    // A value as it was read (objectForKey), written back unchanged.
+    void setObject(const QVariant& value, const QString& key);
     void removeObjectForKey(const QString& key);
 
     // Writes pending changes to disk; false when the file could not be written (a damaged file

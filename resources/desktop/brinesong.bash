@@ -1,6 +1,6 @@
 # bash completion for brinesong                                  -*- shell-script -*-
 # Options, their values (on|off for the switches, files for --export, the output devices the sound
-# server offers for --device) and Qt's window options.
+# server offers for --device, the presets for --preset) and Qt's window options.
 
 _brinesong() {
     local cur prev words cword
@@ -28,10 +28,16 @@ _brinesong() {
         COMPREPLY=($(compgen -W 'on off' -- "$cur"))
         return
         ;;
-    --device)
-        local IFS=$'\n'
-        COMPREPLY=($(compgen -W "$("${COMP_WORDS[0]}" --list-devices 2>/dev/null)" -- "$cur"))
-        COMPREPLY=("${COMPREPLY[@]// /\\ }")
+    --device | --preset)
+        # One name a line, as the program lists them; each offered quoted for the shell, and
+        # matched against what was typed with its quoting taken off.
+        local list=--list-devices name typed=${cur#[\'\"]}
+        [[ $prev == --preset ]] && list=--list-presets
+        typed=${typed//\\/}
+        COMPREPLY=()
+        while IFS= read -r name; do
+            [[ $name == "$typed"* ]] && COMPREPLY+=("$(printf '%q' "$name")")
+        done < <("${COMP_WORDS[0]}" $list 2>/dev/null)
         return
         ;;
     --minutes | --fade-out | --seed | --volume | --light-wave | --heavy-wave | --ascent | --descent | \
@@ -42,7 +48,8 @@ _brinesong() {
     esac
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '--export --format --loop --play --list-devices --minutes --fade-out --device --seed
+        COMPREPLY=($(compgen -W '--export --format --loop --play --list-devices --list-presets --preset
+            --minutes --fade-out --device --seed
             --volume --light-wave --heavy-wave --ascent --descent --wave-interval
             --boost-sound-level --amplitude-generator --start --stop --help --version' -- "$cur"))
     fi

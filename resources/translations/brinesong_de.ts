@@ -406,24 +406,6 @@ Möchten Sie die Datei ersetzen?</translation>
         <translation>Hält die Brandung die Minuten daneben nach dem Start an, oder nach dem Häkchen, während sie spielt</translation>
     </message>
     <message>
-        <source>&lt;h3&gt;Brinesong&lt;/h3&gt;
-&lt;p&gt;Brinesong makes the sound of surf as it plays: nothing is recorded, every wave is new.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Start Brinesong&lt;/b&gt; starts the sound with a short fade-in; the same button, the Playback menu or Space stops it (Space works anywhere but in the date, time and minutes fields). Escape stops it too, once no list is open.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;The picture of the waves&lt;/b&gt; shows the last 30 seconds of each channel: the line is the wave, the area the level heard, from &amp;#8722;60 dB at the foot of each channel to 0 dB (full scale) at its head. It stands still while nothing plays, and each playback begins a little apart from the last. &lt;i&gt;View &amp;gt; Wave Picture&lt;/i&gt; hides it.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Preferences&lt;/b&gt; shape the waves while they play: the light and heavy wave levels, how fast each wave rises and falls, and how far apart the waves come. They also choose the output device.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Schedule&lt;/b&gt;: tick &lt;i&gt;Start at&lt;/i&gt; to start at a date and time; the status line says when it comes. Tick &lt;i&gt;Stop after&lt;/i&gt; to stop a number of minutes after the sound starts (ticked while it plays, after you tick it). Beside it, a &lt;i&gt;fade-out&lt;/i&gt; lets the sound die away gently over its last minutes.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Export Sound File&lt;/b&gt; writes the sound to a file of up to 400 minutes, in one of five formats: AIFF, WAV, FLAC, Ogg Opus or MP3 (choose the file type, or type its extension). &lt;i&gt;Seamless loop&lt;/i&gt; makes a file whose end flows into its start, for a player to repeat without a seam.&lt;/p&gt;
-&lt;p&gt;The &lt;b&gt;tray icon&lt;/b&gt; shows the window when clicked; its menu starts or stops the sound. Media keys, the desktop&apos;s media controls and the launcher&apos;s &lt;i&gt;Play&lt;/i&gt; and &lt;i&gt;Stop&lt;/i&gt; start and stop the sound too. While it plays, and while a ticked &lt;i&gt;Start at&lt;/i&gt; waits for its time, the computer does not go to sleep, unless &lt;i&gt;Keep the computer awake while playing or waiting to start&lt;/i&gt; is turned off in the preferences. If the computer sleeps through the start all the same (a lid closed), the start still comes when it wakes less than 10 minutes late; later than that it is left out, and the status line says so.&lt;/p&gt;</source>
-        <translation>&lt;h3&gt;Brinesong&lt;/h3&gt;
-&lt;p&gt;Brinesong erzeugt das Rauschen der Brandung, während es spielt: Nichts ist aufgenommen, jede Welle ist neu.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Brandung starten&lt;/b&gt; startet den Klang mit einem kurzen Einblenden; dieselbe Taste, das Menü Wiedergabe oder die Leertaste hält ihn an (die Leertaste wirkt überall außer in den Feldern für Datum, Uhrzeit und Minuten). Auch die Escape-Taste hält ihn an, sobald keine Liste offen ist.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Das Wellenbild&lt;/b&gt; zeigt die letzten 30 Sekunden jedes Kanals: Die Linie ist die Welle, die Fläche der gehörte Pegel, von &amp;#8722;60 dB am Fuß jedes Kanals bis 0 dB (Vollaussteuerung) an seinem Kopf. Es steht still, solange nichts spielt, und jede Wiedergabe beginnt ein wenig abgesetzt von der vorigen. &lt;i&gt;Ansicht &amp;gt; Wellenbild&lt;/i&gt; blendet es aus.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Einstellungen&lt;/b&gt; formen die Wellen, während sie spielen: die Stärke der leichten und der schweren Wellen, wie schnell jede Welle steigt und fällt und wie weit die Wellen auseinander kommen. Dort wird auch das Ausgabegerät gewählt.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Zeitplan&lt;/b&gt;: Kreuzen Sie &lt;i&gt;Starten um&lt;/i&gt; an, um zu einem Datum und einer Uhrzeit zu starten; die Statuszeile sagt, wann. Kreuzen Sie &lt;i&gt;Anhalten nach&lt;/i&gt; an, um eine Anzahl Minuten nach dem Start anzuhalten (während der Wiedergabe angekreuzt: nach dem Ankreuzen). Daneben lässt das &lt;i&gt;Ausblenden&lt;/i&gt; den Klang über seine letzten Minuten sanft verklingen.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Klangdatei exportieren&lt;/b&gt; schreibt den Klang in eine Datei von bis zu 400 Minuten, in einem von fünf Formaten: AIFF, WAV, FLAC, Ogg Opus oder MP3 (wählen Sie den Dateityp oder geben Sie seine Endung ein). &lt;i&gt;Nahtlose Schleife&lt;/i&gt; macht eine Datei, deren Ende in ihren Anfang übergeht, sodass ein Player sie ohne Naht wiederholen kann.&lt;/p&gt;
-&lt;p&gt;Ein Klick auf das &lt;b&gt;Symbol im Benachrichtigungsfeld&lt;/b&gt; zeigt das Fenster; sein Menü startet oder stoppt den Klang. Medientasten, die Mediensteuerung des Desktops und die Aktionen &lt;i&gt;Abspielen&lt;/i&gt; und &lt;i&gt;Anhalten&lt;/i&gt; des Starters starten und stoppen den Klang ebenfalls. Während er spielt und solange ein angekreuztes &lt;i&gt;Starten um&lt;/i&gt; auf seine Zeit wartet, geht der Computer nicht in den Ruhezustand, es sei denn, &lt;i&gt;Computer während der Wiedergabe und bis zum geplanten Start wach halten&lt;/i&gt; ist in den Einstellungen ausgeschaltet. Schläft der Computer trotzdem über den Start hinweg (ein zugeklappter Deckel), kommt der Start noch, wenn er weniger als 10 Minuten zu spät aufwacht; später entfällt er, und die Statuszeile sagt es.&lt;/p&gt;</translation>
-    </message>
-    <message>
         <source>Keep the computer awake while playing or waiting to start</source>
         <translation>Computer während der Wiedergabe und bis zum geplanten Start wach halten</translation>
     </message>
@@ -438,6 +420,158 @@ Möchten Sie die Datei ersetzen?</translation>
     <message>
         <source>Waiting to start the sound of the surf at a set time</source>
         <translation>Wartet darauf, das Rauschen der Brandung zur eingestellten Zeit zu starten</translation>
+    </message>
+    <message>
+        <source>Preset</source>
+        <translation>Voreinstellung</translation>
+    </message>
+    <message>
+        <source>Sets the waves to a preset; marked as changed once a setting differs from it</source>
+        <translation>Stellt die Wellen nach einer Voreinstellung ein; als geändert markiert, sobald eine Einstellung von ihr abweicht</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Speichern</translation>
+    </message>
+    <message>
+        <source>Saves the current settings into the chosen preset of your own</source>
+        <translation>Speichert die aktuellen Einstellungen in der gewählten eigenen Voreinstellung</translation>
+    </message>
+    <message>
+        <source>Save As...</source>
+        <translation>Speichern unter …</translation>
+    </message>
+    <message>
+        <source>Saves the current settings as a preset of your own, under a name you give</source>
+        <translation>Speichert die aktuellen Einstellungen als eigene Voreinstellung unter einem Namen Ihrer Wahl</translation>
+    </message>
+    <message>
+        <source>Rename...</source>
+        <translation>Umbenennen …</translation>
+    </message>
+    <message>
+        <source>Gives the chosen preset of your own a new name</source>
+        <translation>Gibt der gewählten eigenen Voreinstellung einen neuen Namen</translation>
+    </message>
+    <message>
+        <source>Delete...</source>
+        <translation>Löschen …</translation>
+    </message>
+    <message>
+        <source>Deletes the chosen preset of your own; the settings stay as they are</source>
+        <translation>Löscht die gewählte eigene Voreinstellung; die Einstellungen bleiben, wie sie sind</translation>
+    </message>
+    <message>
+        <source>Stop in %1 minutes</source>
+        <translation>In %1 Minuten anhalten</translation>
+    </message>
+    <message>
+        <source>Don&apos;t stop</source>
+        <translation>Nicht anhalten</translation>
+    </message>
+    <message>
+        <source>%1 (changed)</source>
+        <translation>%1 (geändert)</translation>
+    </message>
+    <message>
+        <source>Presets</source>
+        <translation>Voreinstellungen</translation>
+    </message>
+    <message>
+        <source>Save Preset</source>
+        <translation>Voreinstellung speichern</translation>
+    </message>
+    <message>
+        <source>Name of the preset:</source>
+        <translation>Name der Voreinstellung:</translation>
+    </message>
+    <message>
+        <source>Replace the preset &quot;%1&quot; with the current settings?</source>
+        <translation>Die Voreinstellung „%1“ durch die aktuellen Einstellungen ersetzen?</translation>
+    </message>
+    <message>
+        <source>Replace</source>
+        <translation>Ersetzen</translation>
+    </message>
+    <message>
+        <source>Rename Preset</source>
+        <translation>Voreinstellung umbenennen</translation>
+    </message>
+    <message>
+        <source>New name of the preset:</source>
+        <translation>Neuer Name der Voreinstellung:</translation>
+    </message>
+    <message>
+        <source>Delete the preset &quot;%1&quot;?</source>
+        <translation>Die Voreinstellung „%1“ löschen?</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Löschen</translation>
+    </message>
+    <message>
+        <source>No preset</source>
+        <translation>Keine Voreinstellung</translation>
+    </message>
+    <message>
+        <source>Calm cove</source>
+        <translation>Ruhige Bucht</translation>
+    </message>
+    <message>
+        <source>Steady surf</source>
+        <translation>Gleichmäßige Brandung</translation>
+    </message>
+    <message>
+        <source>Storm</source>
+        <translation>Sturm</translation>
+    </message>
+    <message>
+        <source>Distant breakers</source>
+        <translation>Ferne Brecher</translation>
+    </message>
+    <message>
+        <source>Slow swell</source>
+        <translation>Langsame Dünung</translation>
+    </message>
+    <message>
+        <source>A preset needs a name.</source>
+        <translation>Eine Voreinstellung braucht einen Namen.</translation>
+    </message>
+    <message>
+        <source>A preset&apos;s name cannot hold a line break or a tab.</source>
+        <translation>Der Name einer Voreinstellung kann keinen Zeilenumbruch und keinen Tabulator enthalten.</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is the name of a preset that comes with Brinesong.</source>
+        <translation>„%1“ ist der Name einer Voreinstellung, die Brinesong mitbringt.</translation>
+    </message>
+    <message>
+        <source>There is already a preset named &quot;%1&quot;.</source>
+        <translation>Es gibt bereits eine Voreinstellung namens „%1“.</translation>
+    </message>
+    <message>
+        <source>Sleep Timer</source>
+        <translation>Sleep-Timer</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt;Brinesong&lt;/h3&gt;
+&lt;p&gt;Brinesong makes the sound of surf as it plays: nothing is recorded, every wave is new.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Start Brinesong&lt;/b&gt; starts the sound with a short fade-in; the same button, the Playback menu or Space stops it (Space works anywhere but in the date, time and minutes fields). Escape stops it too, once no list is open.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;The picture of the waves&lt;/b&gt; shows the last 30 seconds of each channel: the line is the wave, the area the level heard, from &amp;#8722;60 dB at the foot of each channel to 0 dB (full scale) at its head. It stands still while nothing plays, and each playback begins a little apart from the last. &lt;i&gt;View &amp;gt; Wave Picture&lt;/i&gt; hides it.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Preferences&lt;/b&gt; shape the waves while they play: the light and heavy wave levels, how fast each wave rises and falls, and how far apart the waves come. They also choose the output device.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Presets&lt;/b&gt; keep the wave settings under a name: choose one above the volume, in the preferences or in the tray icon&apos;s menu. Five come with Brinesong; &lt;i&gt;Save As...&lt;/i&gt; in the preferences keeps the current settings as a preset of your own, which you can save again, rename or delete. Once a setting differs from the chosen preset, it reads &lt;i&gt;(changed)&lt;/i&gt;; choosing it again brings its settings back.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Schedule&lt;/b&gt;: tick &lt;i&gt;Start at&lt;/i&gt; to start at a date and time; the status line says when it comes. Tick &lt;i&gt;Stop after&lt;/i&gt; to stop a number of minutes after the sound starts (ticked while it plays, after you tick it). Beside it, a &lt;i&gt;fade-out&lt;/i&gt; lets the sound die away gently over its last minutes.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Export Sound File&lt;/b&gt; writes the sound to a file of up to 400 minutes, in one of five formats: AIFF, WAV, FLAC, Ogg Opus or MP3 (choose the file type, or type its extension). &lt;i&gt;Seamless loop&lt;/i&gt; makes a file whose end flows into its start, for a player to repeat without a seam.&lt;/p&gt;
+&lt;p&gt;The &lt;b&gt;tray icon&lt;/b&gt; shows the window when clicked; its menu starts or stops the sound, chooses a preset, and sets a sleep timer: &lt;i&gt;Stop in 15, 30, 60 or 90 minutes&lt;/i&gt; ticks &lt;i&gt;Stop after&lt;/i&gt; with those minutes (and the chosen fade-out), &lt;i&gt;Don&apos;t stop&lt;/i&gt; unticks it. Media keys, the desktop&apos;s media controls and the launcher&apos;s &lt;i&gt;Play&lt;/i&gt; and &lt;i&gt;Stop&lt;/i&gt; start and stop the sound too. While it plays, and while a ticked &lt;i&gt;Start at&lt;/i&gt; waits for its time, the computer does not go to sleep, unless &lt;i&gt;Keep the computer awake while playing or waiting to start&lt;/i&gt; is turned off in the preferences. If the computer sleeps through the start all the same (a lid closed), the start still comes when it wakes less than 10 minutes late; later than that it is left out, and the status line says so.&lt;/p&gt;</source>
+        <translation>&lt;h3&gt;Brinesong&lt;/h3&gt;
+&lt;p&gt;Brinesong erzeugt das Rauschen der Brandung, während es spielt: Nichts ist aufgenommen, jede Welle ist neu.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Brandung starten&lt;/b&gt; startet den Klang mit einem kurzen Einblenden; dieselbe Taste, das Menü Wiedergabe oder die Leertaste hält ihn an (die Leertaste wirkt überall außer in den Feldern für Datum, Uhrzeit und Minuten). Auch die Escape-Taste hält ihn an, sobald keine Liste offen ist.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Das Wellenbild&lt;/b&gt; zeigt die letzten 30 Sekunden jedes Kanals: Die Linie ist die Welle, die Fläche der gehörte Pegel, von &amp;#8722;60 dB am Fuß jedes Kanals bis 0 dB (Vollaussteuerung) an seinem Kopf. Es steht still, solange nichts spielt, und jede Wiedergabe beginnt ein wenig abgesetzt von der vorigen. &lt;i&gt;Ansicht &amp;gt; Wellenbild&lt;/i&gt; blendet es aus.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Einstellungen&lt;/b&gt; formen die Wellen, während sie spielen: die Stärke der leichten und der schweren Wellen, wie schnell jede Welle steigt und fällt und wie weit die Wellen auseinander kommen. Dort wird auch das Ausgabegerät gewählt.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Voreinstellungen&lt;/b&gt; bewahren die Welleneinstellungen unter einem Namen auf: Wählen Sie eine über der Lautstärke, in den Einstellungen oder im Menü des Symbols im Benachrichtigungsfeld. Fünf bringt Brinesong mit; &lt;i&gt;Speichern unter …&lt;/i&gt; in den Einstellungen bewahrt die aktuellen Einstellungen als eigene Voreinstellung auf, die Sie erneut speichern, umbenennen oder löschen können. Sobald eine Einstellung von der gewählten Voreinstellung abweicht, steht &lt;i&gt;(geändert)&lt;/i&gt; dabei; wählen Sie sie erneut, kehren ihre Einstellungen zurück.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Zeitplan&lt;/b&gt;: Kreuzen Sie &lt;i&gt;Starten um&lt;/i&gt; an, um zu einem Datum und einer Uhrzeit zu starten; die Statuszeile sagt, wann. Kreuzen Sie &lt;i&gt;Anhalten nach&lt;/i&gt; an, um eine Anzahl Minuten nach dem Start anzuhalten (während der Wiedergabe angekreuzt: nach dem Ankreuzen). Daneben lässt das &lt;i&gt;Ausblenden&lt;/i&gt; den Klang über seine letzten Minuten sanft verklingen.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Klangdatei exportieren&lt;/b&gt; schreibt den Klang in eine Datei von bis zu 400 Minuten, in einem von fünf Formaten: AIFF, WAV, FLAC, Ogg Opus oder MP3 (wählen Sie den Dateityp oder geben Sie seine Endung ein). &lt;i&gt;Nahtlose Schleife&lt;/i&gt; macht eine Datei, deren Ende in ihren Anfang übergeht, sodass ein Player sie ohne Naht wiederholen kann.&lt;/p&gt;
+&lt;p&gt;Ein Klick auf das &lt;b&gt;Symbol im Benachrichtigungsfeld&lt;/b&gt; zeigt das Fenster; sein Menü startet oder stoppt den Klang, wählt eine Voreinstellung und stellt einen Sleep-Timer: &lt;i&gt;In 15, 30, 60 oder 90 Minuten anhalten&lt;/i&gt; kreuzt &lt;i&gt;Anhalten nach&lt;/i&gt; mit diesen Minuten (und dem gewählten Ausblenden) an, &lt;i&gt;Nicht anhalten&lt;/i&gt; nimmt das Kreuz weg. Medientasten, die Mediensteuerung des Desktops und die Aktionen &lt;i&gt;Abspielen&lt;/i&gt; und &lt;i&gt;Anhalten&lt;/i&gt; des Starters starten und stoppen den Klang ebenfalls. Während er spielt und solange ein angekreuztes &lt;i&gt;Starten um&lt;/i&gt; auf seine Zeit wartet, geht der Computer nicht in den Ruhezustand, es sei denn, &lt;i&gt;Computer während der Wiedergabe und bis zum geplanten Start wach halten&lt;/i&gt; ist in den Einstellungen ausgeschaltet. Schläft der Computer trotzdem über den Start hinweg (ein zugeklappter Deckel), kommt der Start noch, wenn er weniger als 10 Minuten zu spät aufwacht; später entfällt er, und die Statuszeile sagt es.&lt;/p&gt;</translation>
     </message>
 </context>
 </TS>

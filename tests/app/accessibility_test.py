@@ -49,6 +49,7 @@ B, CB, SL, SP, CO, IM, TX = (pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_CHECK_BOX, p
 EXPECTED = {
     ("Brinesong", "Brinesong"): [
         (B, "Start Brinesong", "Brandung starten", True),
+        (CO, "Preset", "Voreinstellung", True),
         (SL, "Volume", "Lautstärke", True),
         (IM, "Picture of the waves", "Bild der Wellen", True),
         (CB, "Start at", "Starten um", True),
@@ -59,6 +60,11 @@ EXPECTED = {
         (CO, "Fade-out", "Ausblenden", True),
     ],
     ("Preferences", "Einstellungen"): [
+        (CO, "Preset", "Voreinstellung", True),
+        (B, "Save", "Speichern", True),
+        (B, "Save As...", "Speichern unter …", True),
+        (B, "Rename...", "Umbenennen …", True),
+        (B, "Delete...", "Löschen …", True),
         (SL, "Light wave", "Leichte Welle", True),
         (SL, "Heavy wave", "Schwere Welle", True),
         (SL, "Ascent", "Anstieg", True),

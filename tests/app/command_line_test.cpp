@@ -104,6 +104,10 @@ TEST(CommandLineTest, badValues_areRefusedNamingTheOption) {
         {{"--play", "--start"}, "--start is for the window"},
         {{"--stop", "--export", "o"}, "--stop is for the window"},
         {{"--start", "--volume", "5"}, "nothing to do"},
+        // A preset goes with what makes sound; the lists go alone.
+        {{"--preset", "Storm"}, "--preset goes with --export or --play"},
+        {{"--export", "o", "--preset", " "}, "--preset: expected a preset's name"},
+        {{"--list-presets", "--play"}, "--list-presets goes alone"},
     };
     for (const Case& c : cases) {
         const ParseOutcome p = parse(c.args);
@@ -150,7 +154,7 @@ TEST(CommandLineTest, help_statesEachDefault) {
     EXPECT_TRUE(usage.contains(QStringLiteral("the length in minutes, at most 400 (default: 10)")))
         << usage.toStdString();
     for (const char* option : {"--minutes M", "--fade-out F", "--format F", "--loop", "--seed N",
-                               "--device NAME", "SETTINGS:"}) {
+                               "--device NAME", "--preset NAME", "SETTINGS:"}) {
         const qsizetype at = usage.indexOf(QLatin1String("\n") + QLatin1String(option));
         ASSERT_GE(at, 0) << option;
         // The option's own lines, up to the next that begins without indent.

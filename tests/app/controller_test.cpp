@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -20,6 +21,7 @@
 
 #include "app/Controller.h"
 #include "app/HelpPanel.h"
+#include "app/PresetChooser.h"
 #include "app/Settings.h"
 #include "platform/Localization.h"
 #include "platform/PulseOutputUnit.h"
@@ -110,6 +112,55 @@ QRegularExpressionMatch inMetainfo(const QString& pattern) {
         return {};
     }
     return QRegularExpression(pattern).match(QString::fromUtf8(file.readAll()));
+}
+
+// The names of the user's presets in the settings file at `path`, entry by entry.
+QStringList storedPresetNames(const QString& path) {
+    QSettings raw(path, QSettings::IniFormat);
+    raw.beginGroup(QStringLiteral("Presets"));
+    QStringList entries = raw.childGroups();
+    std::sort(entries.begin(), entries.end(),
+              [](const QString& a, const QString& b) { return a.toInt() < b.toInt(); });
+    QStringList names;
+    for (const QString& entry : entries) {
+        names << raw.value(entry + QStringLiteral("/name")).toString();
+    }
+    return names;
+}
+
+// The names the tray's and the window's preset lists offer after the shipped ones.
+QStringList userPresetNames(PresetChooser& presets) {
+    QStringList names;
+    for (const PresetChooser::Item& item : presets.items()) {
+        names << item.name;
+    }
+    return names.mid(int(shippedPresets().size()));
+}
+
+// The item titled `title` in `menu`, or none.
+QAction* menuItem(QMenu* menu, const QString& title) {
+    const QList<QAction*> items = menu ? menu->actions() : QList<QAction*>();
+    const auto item =
+        std::find_if(items.begin(), items.end(), [&](QAction* a) { return a->text() == title; });
+    return item == items.end() ? nullptr : *item;
+}
+
+// Answers the modal dialogs that open from now on, one text each, as a user types a name and
+// presses OK; the labels they showed go to `labels`.
+void answerNameDialogs(QStringList answers, QStringList* labels) {
+    QTimer::singleShot(0, [answers, labels]() mutable {
+        auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        if (!dialog) {
+            answerNameDialogs(answers, labels);  // not open yet
+            return;
+        }
+        *labels << dialog->labelText();
+        dialog->setTextValue(answers.takeFirst());
+        if (!answers.isEmpty()) {
+            answerNameDialogs(answers, labels);
+        }
+        dialog->accept();
+    });
 }
 
 }  // namespace
@@ -334,6 +385,181 @@ private slots:
         QVERIFY(!again.controller.preferencesPanel().keepAwakeCheckbox->isChecked());
     }
 
+    // Presets chosen, changed, saved under names of every kind, renamed, overwritten and deleted
+    // are in the settings file after the quit, and the next launch finds them, and the current
+    // one, as they were.
+    void presets_savedRenamedDeleted_surviveQuitAndRelaunch_changedMarkFollows() {
+        Preferences& model = Preferences::sharedInstance();
+        const QString odd = QStringLiteral("#1 night/rain = [calm]; \\ \u00e4\u00df \u6d77");
+        {
+            Launched app(storePath);
+            Controller& c = app.controller;
+            MainWindowView& v = c.view();
+            PresetChooser& presets = c.presets();
+            QCOMPARE(v.presetChoice->currentIndex(), -1);  // none yet
+            // The main window's pop-up, as the user picks from it.
+            const int storm = v.presetChoice->findText(QStringLiteral("Storm"));
+            v.presetChoice->setCurrentIndex(storm);
+            emit v.presetChoice->activated(storm);
+            QVERIFY(WaveValues::of(model).sameAs(shippedPresets()[2].values));
+            QCOMPARE(model.waveInterval(), 0.0);
+            c.showPreferences();
+            PreferencesPanel& panel = c.preferencesPanel();
+            QCOMPARE(panel.waveIntervalText->text(), QStringLiteral("0"));
+            QCOMPARE(panel.presetChoice->currentText(), QStringLiteral("Storm"));
+
+            // A slider moved away marks it in both pop-ups; moved back, the mark goes.
+            panel.lightWaveSlider->setValue(505);
+            QCOMPARE(v.presetChoice->currentText(), QStringLiteral("Storm (changed)"));
+            QCOMPARE(panel.presetChoice->currentText(), QStringLiteral("Storm (changed)"));
+            QVERIFY(!panel.savePresetButton->isEnabled());  // a shipped preset stays as it is
+            QVERIFY(!panel.renamePresetButton->isEnabled());
+            panel.lightWaveSlider->setValue(1000);
+            QCOMPARE(v.presetChoice->currentText(), QStringLiteral("Storm"));
+            panel.lightWaveSlider->setValue(505);
+
+            // Names that are taken, in any case or language, or that are no names, are refused.
+            for (const QString& taken : {QStringLiteral("storm"), QStringLiteral("STURM"),
+                                         QStringLiteral("  "), QStringLiteral("a\nb")}) {
+                QVERIFY2(!presets.saveAs(taken), qPrintable(taken));
+            }
+            QVERIFY(presets.saveAs(odd));
+            QCOMPARE(v.presetChoice->currentText(), odd);
+            QVERIFY(panel.renamePresetButton->isEnabled());
+            QVERIFY(!panel.savePresetButton->isEnabled());  // nothing changed since
+            // Through the panel's button: a taken name is said and asked again.
+            QStringList labels;
+            answerNameDialogs({QStringLiteral("steady SURF"), QStringLiteral(" Second ")}, &labels);
+            panel.savePresetAsButton->click();
+            QCOMPARE(labels.size(), 2);
+            QVERIFY2(labels[1].contains(QStringLiteral("comes with Brinesong")),
+                     qPrintable(labels[1]));
+            QCOMPARE(presets.currentName(), QStringLiteral("Second"));
+            QVERIFY(!presets.renameCurrent(
+                QString(odd)
+                    .replace(QStringLiteral("night"), QStringLiteral("NIGHT"))
+                    .replace(QChar(0xe4), QChar(0xc4))));
+            QVERIFY(presets.renameCurrent(QStringLiteral("Zweite")));
+            panel.heavyWaveSlider->setValue(300);
+            QVERIFY(panel.savePresetButton->isEnabled());
+            panel.savePresetButton->click();  // overwrites the current preset
+            QCOMPARE(v.presetChoice->currentText(), QStringLiteral("Zweite"));
+            QVERIFY(presets.saveAs(QStringLiteral("Doomed")));
+            QVERIFY(presets.deleteCurrent());
+            QCOMPARE(v.presetChoice->currentIndex(), -1);
+            QCOMPARE(userPresetNames(presets), (QStringList{odd, QStringLiteral("Zweite")}));
+            QVERIFY(presets.choose(odd.toLower()));  // the name in any case
+            c.applicationWillTerminate();
+        }
+        QCOMPARE(storedPresetNames(storePath), (QStringList{odd, QStringLiteral("Zweite")}));
+        QCOMPARE(QSettings(storePath, QSettings::IniFormat).value(keys::kPreset).toString(), odd);
+
+        model.setDeafaultValue();
+        Launched again(storePath);
+        PresetChooser& presets = again.controller.presets();
+        QCOMPARE(userPresetNames(presets), (QStringList{odd, QStringLiteral("Zweite")}));
+        QCOMPARE(again.controller.view().presetChoice->currentText(), odd);  // and unchanged
+        QCOMPARE(model.lightWave(), 50.0);
+        QVERIFY(presets.choose(QStringLiteral("Zweite")));
+        QCOMPARE(model.heavyWave(), 30.0);
+        QCOMPARE(model.lightWave(), 50.0);
+    }
+
+    // Entries that cannot be read are left out with a note each, beside the good ones, and are
+    // written back as they were.
+    void presets_damagedEntries_leftOutWithANote_keptInTheFile() {
+        const auto entry = [](int number, const QString& name, const QString& values) {
+            QString lines = QStringLiteral("%1\\name=%2\n").arg(number).arg(name);
+            for (const QString& pair : values.split(QLatin1Char(' '))) {
+                lines += QStringLiteral("%1\\%2\n").arg(number).arg(pair);
+            }
+            return lines;
+        };
+        const QString good = QStringLiteral(
+            "lightWave=10 heavyWave=20 ascent=30 descent=40 waveInterval=50 boostSoundLevel=true "
+            "amplitudeGenerator=false");
+        QString ini =
+            QStringLiteral("[General]\nKelvane.Brinesong.PresetKey=good TWO\n[Presets]\n");
+        ini += entry(1, QStringLiteral("Good one"), good);
+        ini += entry(2, QStringLiteral("Not a number"), QString(good).replace("=10", "=abc"));
+        ini += entry(3, QStringLiteral("Missing"), QString(good).remove("descent=40 "));
+        ini += entry(4, QStringLiteral("Out of range"), QString(good).replace("=30", "=250"));
+        ini += QStringLiteral("5\\lightWave=10\n");
+        ini += entry(6, QStringLiteral("GOOD ONE"), good);
+        ini += entry(7, QStringLiteral("Storm"), good);
+        ini += entry(8, QStringLiteral("Good two"), QString(good).replace("=50", "=5"));
+        {
+            QFile file(storePath);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(ini.toUtf8());
+        }
+        const QStringList everyEntry{QStringLiteral("Good one"),     QStringLiteral("Good two"),
+                                     QStringLiteral("Not a number"), QStringLiteral("Missing"),
+                                     QStringLiteral("Out of range"), QString(),
+                                     QStringLiteral("GOOD ONE"),     QStringLiteral("Storm")};
+        for (int launch = 0; launch < 2; ++launch) {
+            StderrCapture errors;
+            {
+                Launched app(storePath);
+                QCOMPARE(userPresetNames(app.controller.presets()),
+                         (QStringList{QStringLiteral("Good one"), QStringLiteral("Good two")}));
+                QCOMPARE(app.controller.presets().currentName(), QStringLiteral("Good two"));
+                QCOMPARE(Preferences::sharedInstance().waveInterval(), 50.0);  // not applied
+            }
+            const QString printed = errors.text();
+            for (const char* note :
+                 {"lightWave is 'abc'", "descent is missing", "ascent is '250'", "no name",
+                  "already a preset named \"Good one\"", "comes with Brinesong"}) {
+                QVERIFY2(printed.contains(QLatin1String(note)), qPrintable(printed));
+            }
+            QCOMPARE(printed.count(QStringLiteral("is left out")), 6);
+            QCOMPARE(storedPresetNames(storePath), everyEntry);
+        }
+        QSettings raw(storePath, QSettings::IniFormat);
+        QCOMPARE(raw.value(QStringLiteral("Presets/3/lightWave")).toString(),
+                 QStringLiteral("abc"));
+    }
+
+    // The tray's submenus: a preset in one click; "Stop in 30 minutes" ticks the stop with 30
+    // minutes and the fade-out chosen beside it; "Don't stop" unticks it.
+    void tray_presetAndSleepTimer_eachOneClick() {
+        Launched app(storePath);
+        Controller& c = app.controller;
+        MainWindowView& v = c.view();
+        QMenu* tray = c.trayMenu().applicationDockMenu();
+        QMenu* presets = tray->actions()[2]->menu();
+        QVERIFY(presets);
+        QCOMPARE(presets->actions().size(), int(shippedPresets().size()));
+        QVERIFY(!menuItem(presets, QStringLiteral("Storm"))->isChecked());
+        menuItem(presets, QStringLiteral("Storm"))->trigger();
+        QVERIFY(WaveValues::of(Preferences::sharedInstance()).sameAs(shippedPresets()[2].values));
+        QCOMPARE(v.presetChoice->currentText(), QStringLiteral("Storm"));
+        tray = c.trayMenu().applicationDockMenu();
+        QVERIFY(menuItem(tray->actions()[2]->menu(), QStringLiteral("Storm"))->isChecked());
+        Preferences::sharedInstance().setAscent(20);
+        c.presets().settingsChanged();
+        tray = c.trayMenu().applicationDockMenu();
+        QVERIFY(
+            menuItem(tray->actions()[2]->menu(), QStringLiteral("Storm (changed)"))->isChecked());
+
+        v.fadeChoice->setCurrentIndex(v.fadeChoice->findData(15));
+        QMenu* timer = tray->actions()[3]->menu();
+        QVERIFY(menuItem(timer, QStringLiteral("Don't stop"))->isChecked());
+        menuItem(timer, QStringLiteral("Stop in 30 minutes"))->trigger();
+        QVERIFY(v.stopCheckbox->isChecked());
+        QCOMPARE(v.minutesText->value(), 30);
+        QVERIFY(c.scheduler().willStop());
+        QCOMPARE(c.scheduler().fadeMinutes(), 15);
+        QVERIFY2(v.timeLeftText->text().contains(QStringLiteral("fading out over the last 15")),
+                 qPrintable(v.timeLeftText->text()));
+        timer = c.trayMenu().applicationDockMenu()->actions()[3]->menu();
+        QVERIFY(menuItem(timer, QStringLiteral("Stop in 30 minutes"))->isChecked());
+        QVERIFY(!menuItem(timer, QStringLiteral("Stop in 15 minutes"))->isChecked());
+        menuItem(timer, QStringLiteral("Don't stop"))->trigger();
+        QVERIFY(!v.stopCheckbox->isChecked());
+        QVERIFY(!c.scheduler().willStop());
+    }
+
     void quit_storedDeviceName_keptForTheDeviceList() {
         {
             SettingsStore seed(storePath);
@@ -363,14 +589,18 @@ private slots:
         QCOMPARE(v.playStopAction->text(), QStringLiteral("Stop"));
         QVERIFY(v.playStopAction->isEnabled());
         QVERIFY(!v.exportAction->isEnabled());
-        // The tray's menu: play/stop, then what a dock always offers.
+        // The tray's menu: play/stop, the presets and the sleep timer, then what a dock always
+        // offers.
         QMenu* tray = c.trayMenu().applicationDockMenu();
-        QCOMPARE(tray->actions().size(), 4);
+        QCOMPARE(tray->actions().size(), 7);
         QCOMPARE(tray->actions()[0]->text(), QStringLiteral("Stop"));
         QVERIFY(tray->actions()[0]->isEnabled());
         QVERIFY(tray->actions()[1]->isSeparator());
-        QCOMPARE(tray->actions()[2]->text(), QStringLiteral("Show Brinesong"));
-        QCOMPARE(tray->actions()[3]->text(), QStringLiteral("Quit"));
+        QCOMPARE(tray->actions()[2]->text(), QStringLiteral("Presets"));
+        QCOMPARE(tray->actions()[3]->text(), QStringLiteral("Sleep Timer"));
+        QVERIFY(tray->actions()[4]->isSeparator());
+        QCOMPARE(tray->actions()[5]->text(), QStringLiteral("Show Brinesong"));
+        QCOMPARE(tray->actions()[6]->text(), QStringLiteral("Quit"));
         c.saveAs();  // offered only while stopped
         QVERIFY(!c.isSaving());
 
@@ -393,7 +623,7 @@ private slots:
         QCOMPARE(v.playStopAction->text(), QStringLiteral("Start"));
         QVERIFY(v.exportAction->isEnabled());
         tray = c.trayMenu().applicationDockMenu();
-        QCOMPARE(tray->actions().size(), 4);  // refilled, not added to
+        QCOMPARE(tray->actions().size(), 7);  // refilled, not added to
         QCOMPARE(tray->actions()[0]->text(), QStringLiteral("Start"));
 
         // The tray item starts it like the button.
@@ -501,7 +731,9 @@ private slots:
             QVERIFY(!v.exportAction->isEnabled());
             QMenu* tray = c.trayMenu().applicationDockMenu();
             QVERIFY(!tray->actions()[0]->isEnabled());
-            QVERIFY(tray->actions()[3]->isEnabled());  // quitting stays possible
+            // An export keeps the settings it started with.
+            QVERIFY(!tray->actions()[2]->isEnabled());
+            QVERIFY(tray->actions().last()->isEnabled());  // quitting stays possible
             c.playStop();
             QVERIFY(!c.isPlaying());
             checked = true;
@@ -650,6 +882,10 @@ private slots:
         Launched app(storePath);
         Controller& c = app.controller;
         c.showPreferences();
+        // A preset of the user's, changed: every preset command is enabled, so Tab reaches it.
+        QVERIFY(c.presets().saveAs(QStringLiteral("Mine")));
+        c.preferencesPanel().lightWaveSlider->setValue(10);
+        QVERIFY(c.preferencesPanel().savePresetButton->isEnabled());
         c.view().showHelp();
         for (QWidget* window :
              {static_cast<QWidget*>(c.view().window.data()), c.preferencesPanel().panelWindow(),

@@ -244,6 +244,42 @@ TEST_F(ExportCommandTest, savedSettings_applyWhereNoOptionIsGiven_andAreNeverWri
     EXPECT_TRUE(sameSound(readSamples(path("o.aif")), expectedSamples(stored, 0.25, 8, 0.02f)));
 }
 
+// A preset gives its seven settings, exactly as the options would; options beside it override
+// them. The user's presets come from the settings file, found by any case of their names, listed
+// after the shipped ones in their order; an entry that cannot be read is said on standard error
+// and listed nowhere.
+TEST_F(ExportCommandTest, presets_giveTheirSettingsAsTheOptionsWould_userPresetsListedLast) {
+    writeStore(
+        "[Presets]\n1\\name=\"B: night/rain = [x] #\u00e4\"\n1\\lightWave=10\n1\\heavyWave=90\n"
+        "1\\ascent=20\n1\\descent=30\n1\\waveInterval=70\n1\\boostSoundLevel=false\n"
+        "1\\amplitudeGenerator=true\n2\\name=Broken\n2\\lightWave=10\n0\\name=A first\n"
+        "0\\lightWave=1\n0\\heavyWave=2\n0\\ascent=3\n0\\descent=4\n0\\waveInterval=5\n"
+        "0\\boostSoundLevel=true\n0\\amplitudeGenerator=false\n");
+    const auto same = [this](const QStringList& preset, const QStringList& values) {
+        const QStringList common{"--minutes", "0.05", "--seed", "11"};
+        ASSERT_EQ(run(QStringList{"--export", path("p.aif")} + preset + common).status, 0);
+        ASSERT_EQ(run(QStringList{"--export", path("v.aif")} + values + common).status, 0);
+        EXPECT_EQ(readAll(path("p.aif")), readAll(path("v.aif"))) << preset.join(' ').toStdString();
+    };
+    same({"--preset", "storm"},
+         {"--light-wave", "100", "--heavy-wave", "100", "--ascent", "100", "--descent", "85",
+          "--wave-interval", "0", "--boost-sound-level", "on", "--amplitude-generator", "on"});
+    same({"--preset", "Calm cove", "--heavy-wave", "80", "--boost-sound-level", "on"},
+         {"--light-wave", "50", "--heavy-wave", "80", "--ascent", "70", "--descent", "70",
+          "--wave-interval", "5", "--boost-sound-level", "on", "--amplitude-generator", "on"});
+    same({"--preset", QStringLiteral("b: NIGHT/RAIN = [X] #\u00c4")},
+         {"--light-wave", "10", "--heavy-wave", "90", "--ascent", "20", "--descent", "30",
+          "--wave-interval", "70", "--boost-sound-level", "off", "--amplitude-generator", "on"});
+
+    const ProgramRun list = run({"--list-presets"});
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(QString::fromStdString(list.out),
+              QStringLiteral("Calm cove\nSteady surf\nStorm\nDistant breakers\nSlow swell\n"
+                             "A first\nB: night/rain = [x] #\u00e4\n"));
+    EXPECT_TRUE(contains(list.err, "Presets/2")) << list.err;
+    EXPECT_EQ(std::count(list.err.begin(), list.err.end(), '\n'), 1) << list.err;
+}
+
 // Run in the test's folder, so that a refused option that wrote anything at all, a file named
 // after an option taken for FILE included, would leave it there.
 TEST_F(ExportCommandTest, refusedOptions_exitTwoBeforeAnyFileIsTouched) {
@@ -257,6 +293,8 @@ TEST_F(ExportCommandTest, refusedOptions_exitTwoBeforeAnyFileIsTouched) {
         {"--play", "--loop"},
         {"--export", "--loop", "--minutes", "0.01"},
         {"--minutes", "0.01", "--export", "-x.wav"},
+        {"--export", path("x"), "--preset", "No such preset"},
+        {"--play", "--preset", "No such preset"},
     };
     testing::RunOptions here = options();
     here.directory = dir_.path().toStdString();

@@ -12,12 +12,14 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTimeEdit>
 #include <QXmlStreamReader>
 #include <QtTest>
+#include <algorithm>
 
 #include "app/Controller.h"
 #include "app/HelpPanel.h"
@@ -144,8 +146,27 @@ private slots:
             }
         }
         QVERIFY(shown.size() > 30);
+        // A text with a number the program fills in ("In 15 Minuten anhalten") matches its
+        // translation with the number's place held ("In %1 Minuten anhalten").
+        const QRegularExpression place(QStringLiteral("%\\d"));
+        QList<QRegularExpression> withNumbers;
+        for (const QString& translation : german) {
+            if (translation.contains(place)) {
+                QStringList parts = translation.split(place);
+                for (QString& part : parts) {
+                    part = QRegularExpression::escape(part);
+                }
+                withNumbers << QRegularExpression(
+                    QRegularExpression::anchoredPattern(parts.join(QStringLiteral("\\d+"))));
+            }
+        }
         for (const QString& text : shown) {
-            QVERIFY2(german.contains(text), qPrintable(QStringLiteral("not German: ") + text));
+            const bool filledIn = std::any_of(withNumbers.begin(), withNumbers.end(),
+                                              [&text](const QRegularExpression& pattern) {
+                                                  return pattern.match(text).hasMatch();
+                                              });
+            QVERIFY2(german.contains(text) || filledIn,
+                     qPrintable(QStringLiteral("not German: ") + text));
         }
         controller.applicationWillTerminate();
     }

@@ -100,4 +100,22 @@ complete_line() {  # complete_line WORD... : the completions of the last word
 [ "$(complete_line brinesong --boost)" = "--boost-sound-level" ] || fail "completion of --boost"
 [ "$(complete_line brinesong --amplitude-generator o | tr '\n' ' ')" = "on off " ] ||
   fail "completion of the switch's values"
+# Preset names as the installed program lists them, quoted for the shell; the user's own from a
+# settings file of the check's own.
+mkdir -p "$dest/config/Kelvane"
+cat >"$dest/config/Kelvane/Brinesong.ini" <<'INI'
+[Presets]
+1\name="Stormy night (mine)"
+1\lightWave=1
+1\heavyWave=2
+1\ascent=3
+1\descent=4
+1\waveInterval=5
+1\boostSoundLevel=false
+1\amplitudeGenerator=true
+INI
+presets=$(XDG_CONFIG_HOME="$dest/config" complete_line "$root/bin/brinesong" --play --preset St |
+  tr '\n' ' ')
+[ "$presets" = 'Steady\ surf Storm Stormy\ night\ \(mine\) ' ] ||
+  fail "completion of the presets' names: $presets"
 echo "install_check: the install tree, the validators, the manual page and the completion pass"

@@ -1,0 +1,104 @@
+// The presets in the window: the choice above the volume in the main window, the same choice in
+// the preferences panel with the commands that save, rename and delete the user's own, and the
+// tray's submenu. Each shows the current preset, marked "(changed)" while the wave settings differ
+// from its values (as whole numbers, as they are stored and shown); choosing it again restores
+// them.
+//
+// It works on the settings the controller read at launch and writes at quit (the user's presets
+// and which one is current); nothing is written here. Main thread only.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <vector>
+
+#include "Presets.h"
+
+class QComboBox;
+class QPushButton;
+class QWidget;
+
+namespace brinesong {
+
+class Preferences;
+struct Settings;
+
+class PresetChooser : public QObject {
+    Q_OBJECT
+public:
+    // `settings` holds the presets and the current one's name; `preferences` the wave settings.
+    PresetChooser(Settings& settings, Preferences& preferences, QObject* parent = nullptr);
+
+    // The current preset (as PresetBook::find names it), empty for none.
+    QString currentName() const;
+    // The current preset's values differ from the wave settings.
+    bool changed() const;
+    // As the window shows the current preset: "Storm", "Storm (changed)"; empty for none.
+    QString currentTitle() const;
+
+    // Sets the wave settings to the preset's values and makes it the current one. False when there
+    // is no such preset.
+    bool choose(const QString& name);
+
+    // The user's own presets, from the current settings. Each false, with nothing changed, when
+    // the name is refused (PresetBook::nameRefusal) or there is no current preset of the user's.
+    // A name of one of the user's presets gives that one the current settings.
+    bool saveAs(const QString& name);
+    bool saveCurrent();  // the current settings into the current preset of the user's
+    bool renameCurrent(const QString& newName);
+    bool deleteCurrent();  // the settings stay as they are; no preset is current then
+
+    // The same, asking the user: the name in a dialog (again, saying why, after a refused one),
+    // and whether to replace a preset of that name or delete the current one.
+    void askSaveAs();
+    void askRename();
+    void askDelete();
+
+    // A pop-up that offers the presets and shows the current one: filled now and after every
+    // change; the user's choice in it is taken.
+    void attachChoice(QComboBox* box);
+    // The preferences panel's commands; the dialogs they open belong to `window`. Each button is
+    // enabled when its command can be carried out.
+    void attachCommands(QWidget* window, QPushButton* save, QPushButton* saveAs,
+                        QPushButton* rename, QPushButton* remove);
+
+    // For the tray's submenu: each preset's title and name, the current one marked.
+    struct Item {
+        QString title;
+        QString name;
+        bool current = false;
+    };
+    std::vector<Item> items() const;
+
+    // The wave settings were changed elsewhere (a slider, a switch, the defaults): the mark
+    // follows.
+    void settingsChanged();
+    // The presets or the current one were set from the settings file: every pop-up is refilled.
+    void reload();
+
+signals:
+    // The wave settings were set from a preset: the panel and the sound follow.
+    void applied();
+
+private:
+    const Preset* current() const;
+    bool currentIsUsers() const;
+    // Asks for a name until one is taken or the dialog is cancelled; empty when cancelled.
+    QString askName(const QString& title, const QString& label, const QString& suggestion,
+                    const QString& renaming);
+    bool confirm(const QString& text, const QString& action);
+    // Refills every pop-up, or only shows the mark and the buttons' states.
+    void fillChoices();
+    void showCurrent();
+
+    Settings& settings_;
+    Preferences& preferences_;
+    std::vector<QPointer<QComboBox>> boxes_;
+    QPointer<QWidget> commandWindow_;
+    QPointer<QPushButton> saveButton_;
+    QPointer<QPushButton> renameButton_;
+    QPointer<QPushButton> deleteButton_;
+};
+
+}  // namespace brinesong

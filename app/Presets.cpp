@@ -1,0 +1,309 @@
+#include "Presets.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTranslator>
+#include <algorithm>
+#include <limits>
+#include <map>
+#include <memory>
+#include <tuple>
+
+#include "platform/SettingsStore.h"
+#include "synth/Preferences.h"
+
+namespace brinesong {
+
+namespace {
+
+const QString kGroup = QStringLiteral("Presets");
+const QString kName = QStringLiteral("name");
+const char* const kPercentKeys[] = {"lightWave", "heavyWave", "ascent", "descent", "waveInterval"};
+const char* const kSwitchKeys[] = {"boostSoundLevel", "amplitudeGenerator"};
+
+// Each designed by measuring five-minute exports (the README gives their intent): the envelope's
+// peaks per minute, the level, and the part of the sound above 500 Hz (the light, pink noise)
+// against the part below (the heavy, brown noise) tell them apart.
+struct ShippedPreset {
+    const char* name;
+    WaveValues values;
+};
+const ShippedPreset kShipped[] = {
+    // Small waves lapping often in a sheltered bay: quiet, more hiss than rumble.
+    {QT_TRANSLATE_NOOP("Brinesong", "Calm cove"), {50, 35, 70, 70, 5, false, true}},
+    // The regular waves of an open beach, close to the program's defaults.
+    {QT_TRANSLATE_NOOP("Brinesong", "Steady surf"), {75, 100, 50, 50, 45, false, true}},
+    // Loud, fast, crowded waves at twice the level.
+    {QT_TRANSLATE_NOOP("Brinesong", "Storm"), {100, 100, 100, 85, 0, true, true}},
+    // Surf heard from far off: the hiss lost on the way, the rumble rising and ebbing slowly.
+    {QT_TRANSLATE_NOOP("Brinesong", "Distant breakers"), {15, 85, 30, 20, 55, false, true}},
+    // Long, rare, slow waves with long rests between them.
+    {QT_TRANSLATE_NOOP("Brinesong", "Slow swell"), {40, 100, 0, 0, 100, false, true}},
+};
+
+bool sameText(const QString& a, const QString& b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// A shipped preset's names in every language the program carries, English first.
+QStringList namesInEveryLanguage(const QString& english) {
+    // The tables built into the program, loaded once beside the one the window uses.
+    static const std::vector<std::shared_ptr<QTranslator>> tables = [] {
+        std::vector<std::shared_ptr<QTranslator>> loaded;
+        const QDir folder(QStringLiteral(":/i18n"));
+        for (const QString& file :
+             folder.entryList({QStringLiteral("brinesong_*.qm")}, QDir::Files)) {
+            auto table = std::make_shared<QTranslator>();
+            if (table->load(folder.filePath(file))) {
+                loaded.push_back(std::move(table));
+            }
+        }
+        return loaded;
+    }();
+    QStringList names{english};
+    const QByteArray key = english.toUtf8();
+    for (const auto& table : tables) {
+        const QString name = table->translate("Brinesong", key.constData());
+        if (!name.isEmpty() && !names.contains(name, Qt::CaseInsensitive)) {
+            names << name;
+        }
+    }
+    const QString shown = QCoreApplication::translate("Brinesong", key.constData());
+    if (!names.contains(shown, Qt::CaseInsensitive)) {
+        names << shown;
+    }
+    return names;
+}
+
+bool hasControlCharacter(const QString& name) {
+    return std::any_of(name.begin(), name.end(), [](QChar c) {
+        return c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+               c == QChar::ParagraphSeparator;
+    });
+}
+
+// A value as text; a list is what a hand-written value with a comma reads as.
+QString text(const QVariant& value) {
+    if (value.typeId() == QMetaType::QStringList) {
+        return value.toStringList().join(QStringLiteral(", "));
+    }
+    return value.toString();
+}
+
+}  // namespace
+
+WaveValues WaveValues::of(const Preferences& preferences) {
+    return {
+        preferences.lightWave(),         preferences.heavyWave(),    preferences.ascent(),
+        preferences.descent(),           preferences.waveInterval(), preferences.boostSoundLevel(),
+        preferences.amplitudeGenerator()};
+}
+
+void WaveValues::applyTo(Preferences& preferences) const {
+    preferences.setLightWave(lightWave);
+    preferences.setHeavyWave(heavyWave);
+    preferences.setAscent(ascent);
+    preferences.setDescent(descent);
+    preferences.setWaveInterval(waveInterval);
+    preferences.setBoostSoundLevel(boostSoundLevel);
+    preferences.setAmplitudeGenerator(amplitudeGenerator);
+}
+
+bool WaveValues::sameAs(const WaveValues& other) const {
+    const auto whole = [](const WaveValues& v) {
+        return std::tuple(static_cast<int>(v.lightWave), static_cast<int>(v.heavyWave),
+                          static_cast<int>(v.ascent), static_cast<int>(v.descent),
+                          static_cast<int>(v.waveInterval), v.boostSoundLevel,
+                          v.amplitudeGenerator);
+    };
+    return whole(*this) == whole(other);
+}
+
+QString Preset::title() const {
+    return shipped ? QCoreApplication::translate("Brinesong", name.toUtf8().constData()) : name;
+}
+
+const std::vector<Preset>& shippedPresets() {
+    static const std::vector<Preset> presets = [] {
+        std::vector<Preset> list;
+        for (const ShippedPreset& preset : kShipped) {
+            list.push_back({QString::fromLatin1(preset.name), preset.values, true});
+        }
+        return list;
+    }();
+    return presets;
+}
+
+std::vector<Preset> PresetBook::all() const {
+    std::vector<Preset> list = shippedPresets();
+    list.insert(list.end(), user_.begin(), user_.end());
+    return list;
+}
+
+const Preset* PresetBook::find(const QString& name) const {
+    const QString wanted = name.trimmed();
+    for (const Preset& preset : shippedPresets()) {
+        if (namesInEveryLanguage(preset.name).contains(wanted, Qt::CaseInsensitive)) {
+            return &preset;
+        }
+    }
+    for (const Preset& preset : user_) {
+        if (sameText(preset.name, wanted)) {
+            return &preset;
+        }
+    }
+    return nullptr;
+}
+
+QString PresetBook::nameRefusal(const QString& name, const QString& renaming) const {
+    return refusal(name, renaming, true);
+}
+
+QString PresetBook::refusal(const QString& name, const QString& renaming, bool translated) const {
+    const auto say = [translated](const char* english) {
+        return translated ? QCoreApplication::translate("Brinesong", english)
+                          : QString::fromUtf8(english);
+    };
+    const QString wanted = name.trimmed();
+    if (wanted.isEmpty()) {
+        return say(QT_TRANSLATE_NOOP("Brinesong", "A preset needs a name."));
+    }
+    if (hasControlCharacter(wanted)) {
+        return say(
+            QT_TRANSLATE_NOOP("Brinesong", "A preset's name cannot hold a line break or a tab."));
+    }
+    const Preset* taken = find(wanted);
+    if (taken && taken->shipped) {
+        return say(QT_TRANSLATE_NOOP("Brinesong",
+                                     "\"%1\" is the name of a preset that comes with Brinesong."))
+            .arg(translated ? taken->title() : taken->name);
+    }
+    if (taken && !sameText(taken->name, renaming.trimmed())) {
+        return say(QT_TRANSLATE_NOOP("Brinesong", "There is already a preset named \"%1\"."))
+            .arg(taken->name);
+    }
+    return {};
+}
+
+bool PresetBook::save(const QString& name, const WaveValues& values) {
+    const QString wanted = name.trimmed();
+    for (Preset& preset : user_) {
+        if (sameText(preset.name, wanted)) {
+            preset.values = values;
+            return true;
+        }
+    }
+    if (!nameRefusal(wanted).isEmpty()) {
+        return false;
+    }
+    user_.push_back({wanted, values, false});
+    return true;
+}
+
+bool PresetBook::rename(const QString& name, const QString& newName) {
+    const auto preset = std::find_if(user_.begin(), user_.end(),
+                                     [&](const Preset& p) { return sameText(p.name, name); });
+    if (preset == user_.end() || !nameRefusal(newName, preset->name).isEmpty()) {
+        return false;
+    }
+    preset->name = newName.trimmed();
+    return true;
+}
+
+bool PresetBook::remove(const QString& name) {
+    return std::erase_if(user_, [&](const Preset& p) { return sameText(p.name, name); }) > 0;
+}
+
+void PresetBook::load(const SettingsStore& store, QStringList& notes) {
+    user_.clear();
+    unreadable_.clear();
+    // The entries' values by entry, in the order of their numbers (hand-made names after them).
+    std::map<std::pair<qlonglong, QString>, QVariantMap> entries;
+    for (const QString& key : store.keysUnder(kGroup)) {
+        const QString path = key.mid(kGroup.size() + 1);
+        const qsizetype slash = path.indexOf(QLatin1Char('/'));
+        const QString entry = slash < 0 ? path : path.left(slash);
+        bool numbered = false;
+        const qlonglong number = entry.toLongLong(&numbered);
+        entries[{numbered ? number : std::numeric_limits<qlonglong>::max(), entry}].insert(
+            slash < 0 ? QString() : path.mid(slash + 1), store.objectForKey(key));
+    }
+    for (const auto& [id, values] : entries) {
+        const auto leaveOut = [&, &entry = id.second](const QString& why) {
+            notes << QStringLiteral("the preset %1/%2 in %3 is left out: %4")
+                         .arg(kGroup, entry, store.fileName(), why);
+            unreadable_.push_back(values);
+        };
+        const QString name = text(values.value(kName)).trimmed();
+        if (name.isEmpty()) {
+            leaveOut(QStringLiteral("it has no name"));
+            continue;
+        }
+        Preset preset{name, {}, false};
+        QString problem;
+        double* percents[] = {&preset.values.lightWave, &preset.values.heavyWave,
+                              &preset.values.ascent, &preset.values.descent,
+                              &preset.values.waveInterval};
+        for (size_t i = 0; i < std::size(kPercentKeys) && problem.isEmpty(); ++i) {
+            const QString key = QString::fromLatin1(kPercentKeys[i]);
+            const QString stored = text(values.value(key)).trimmed();
+            bool ok = false;
+            const double percent = stored.toDouble(&ok);
+            if (!values.contains(key)) {
+                problem = QStringLiteral("%1 is missing").arg(key);
+            } else if (!ok || !(percent >= 0.0 && percent <= 100.0)) {
+                problem =
+                    QStringLiteral("%1 is '%2', not a percentage from 0 to 100").arg(key, stored);
+            } else {
+                *percents[i] = percent;
+            }
+        }
+        bool* switches[] = {&preset.values.boostSoundLevel, &preset.values.amplitudeGenerator};
+        for (size_t i = 0; i < std::size(kSwitchKeys) && problem.isEmpty(); ++i) {
+            const QString key = QString::fromLatin1(kSwitchKeys[i]);
+            const QString stored = text(values.value(key)).trimmed().toLower();
+            if (!values.contains(key)) {
+                problem = QStringLiteral("%1 is missing").arg(key);
+            } else if (stored == QLatin1String("true") || stored == QLatin1String("1")) {
+                *switches[i] = true;
+            } else if (stored == QLatin1String("false") || stored == QLatin1String("0")) {
+                *switches[i] = false;
+            } else {
+                problem = QStringLiteral("%1 is '%2', not true or false").arg(key, stored);
+            }
+        }
+        if (problem.isEmpty()) {
+            problem = refusal(name, QString(), false);
+        }
+        if (!problem.isEmpty()) {
+            leaveOut(problem);
+            continue;
+        }
+        user_.push_back(std::move(preset));
+    }
+}
+
+void PresetBook::write(SettingsStore& store) const {
+    store.removeObjectForKey(kGroup);
+    int number = 0;
+    for (const Preset& preset : user_) {
+        const QString entry = QStringLiteral("%1/%2/").arg(kGroup).arg(++number);
+        const WaveValues& v = preset.values;
+        store.setString(preset.name, entry + kName);
+        const double percents[] = {v.lightWave, v.heavyWave, v.ascent, v.descent, v.waveInterval};
+        for (size_t i = 0; i < std::size(kPercentKeys); ++i) {
+            store.setInteger(static_cast<int>(percents[i]),
+                             entry + QString::fromLatin1(kPercentKeys[i]));
+        }
+        store.setBool(v.boostSoundLevel, entry + QString::fromLatin1(kSwitchKeys[0]));
+        store.setBool(v.amplitudeGenerator, entry + QString::fromLatin1(kSwitchKeys[1]));
+    }
+    for (const QVariantMap& values : unreadable_) {
+        const QString entry = QStringLiteral("%1/%2").arg(kGroup).arg(++number);
+        for (auto it = values.cbegin(); it != values.cend(); ++it) {
+            store.setObject(it.value(), it.key().isEmpty() ? entry : entry + '/' + it.key());
+        }
+    }
+}
+
+}  // namespace brinesong
