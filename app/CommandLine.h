@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The headless command line beside the window: parsing and validation of every option before
 // anything is touched, and the commands themselves.
 #pragma once

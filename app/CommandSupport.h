@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the commands share with each other and with the window's export flow: the sound made
 // from the saved settings and the options given, and the texts of a refused or failed export.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's life: launch and termination, the settings read at launch and written at
 // termination, the playback engine and its host, the export flow, and the owner of every part of
 // the window: its view (MainWindowView), the scheduler, the tray menu, the preferences and help

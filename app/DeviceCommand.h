@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The output device on the command line: --list-devices, and --device for --play.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `brinesong --export FILE`: the export flow without a window. The file is replaced only when every
 // frame was written and closed; otherwise it is left as it was and the reason printed.
 #include <sys/stat.h>

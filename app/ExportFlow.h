@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Export from the window: the file dialog, the status sheet with progress and Cancel, the worker
 // thread that writes the file while holding the render lock, and the outcome (the file written, or
 // an alert and the existing file left as it was).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The help panel: one shared instance, loaded at its first showing and then only hidden and shown.
 // Beside it, the About box of the Help menu.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Interface descriptions (.ui files) loaded at run time by name. They ship inside the program as
 // resources; tests point the loader at a folder of their own to see what a missing or broken
 // description does.

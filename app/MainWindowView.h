@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as the user sees it: its widgets (the description "MainWindow"), the wiring of
 // its controls and menu commands, the menus' titles and enabled states, the status line, the
 // picture of the waves, the help panel and the About box, and the keys the window takes for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `brinesong --play`: live playback without a window. The stop, whether the minutes ran out or a
 // signal came, is requested exactly as the play/stop button requests it, and the program leaves
 // only once the wait thread has ended the playback, so the fade-out is heard to the end.

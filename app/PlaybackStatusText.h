@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What is happening with the sound, in one line: the window's status line, the tray icon's
 // tooltip and the command line's messages all say it in these words.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preferences panel: the window side of the settings model. The presets with their commands
 // (which the controller's PresetChooser carries out), five sliders with whole-number texts, two
 // checkboxes, restore defaults, and the output-device pop-up, which draws the device list as it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The presets in the window: the choice above the volume in the main window, the same choice in
 // the preferences panel with the commands that save, rename and delete the user's own, and the
 // tray's submenu. Each shows the current preset, marked "(changed)" while the wave settings differ

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Presets: named sets of the seven wave settings (the volume belongs to the room, not to a preset).
 // The ones that come with the program are compiled in and cannot be changed; the user's own are
 // kept in the settings file, in the group "Presets", and written with the other settings at quit.

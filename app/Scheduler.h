@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The start/stop scheduler of the main window: start the sound at a date and time, stop it a number
 // of minutes after it starts. Each schedule is armed by its checkbox and carried out on the main
 // thread by sending the same play/stop request as the button, so a scheduled start fades in and a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every stored setting of the program as one value: read from the settings store at launch, written
 // at quit, by the window; read, never written, by the command line. The keys are stored on users'
 // disks as they stand, irregular forms included; never rename them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tray icon and its menu, the desktop's equivalent of a dock menu: the item that starts or
 // stops the sound, the presets and a sleep timer (each a submenu), then the two a dock always
 // offers: show the window, and quit. The menu is rebuilt each time it opens, so its titles, ticks

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The last half minute or so of the live render tap's records on one timeline, for the window's
 // picture of the waves: the tap's reader side puts records in, the picture asks for one column of
 // figures per pixel.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's live picture of the waves: for each channel, the wave envelope (a line, 0 to
 // 1) and the level of what is heard (an area, 60 dB up to full scale) over the last 30 seconds.
 // It scrolls while the sound plays and stands still when it stops, so the ascent, descent and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keys a window acts on only when nothing in it took them: a key press that no widget accepted
 // goes on to the window, and only then to `action`. An open pop-up keeps its keys too, which Qt
 // does not quite do by itself: its combo box closes an open list on the shortcut override of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The audio hardware as the output-device list sees it: output devices, their names, their
 // switchable output paths ("data sources"), the default device, the device a playback stream plays
 // to, and notifications when any of these change.

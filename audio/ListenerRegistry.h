@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The change listeners an audio hardware has been given, and the calls that notify them.
 // Registrations come from the main thread and notifications from the hardware's own thread, so a
 // lock is held while listeners run: removing one waits for a call in progress.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hands work to the main thread from any thread.
 #pragma once
 

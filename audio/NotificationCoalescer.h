@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Notifications that arrive on another thread, handled on the main thread once per burst: the
 // first one of a burst posts one task, which runs after a short delay and takes everything noted
 // until it runs. A device being plugged in sends several notifications; the list is rebuilt once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The choice of output device behind the preferences panel's pop-up: the list of devices
 // (OutputSourceList), the routing of the output to the chosen entry, and following the hardware
 // while the program runs. The name of the selection is what the program saves at quit and applies

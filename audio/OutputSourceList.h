@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list of output devices as the user chooses among them: one entry per output device, or, for
 // a device whose output path can be switched, one entry per data source; each named
 // "manufacturer : device" or "manufacturer : data source", in the hardware's order. A plain value:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The platform's output stream, as the playback engine sees it: opened once, started and stopped
 // from any thread, and calling the render function on its own audio thread for every buffer with
 // two native-endian 16-bit channel buffers (left, right). It plays nothing beyond a buffer's byte

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The play state machine over an output unit. CONTRACT: the window (Controller) and the command
 // line use exactly these members; their implementation lives in PlaybackEngine.cpp.
 //

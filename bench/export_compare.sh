@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Times a 10-minute export side by side with its peers, in one run on one file system, and prints
 # the ratios: dd writing the same number of bytes (the floor), sox and ffmpeg synthesising noise to
 # a 16-bit stereo AIFF. Then compares brinesong's peak memory for a 10- and a 100-minute export.

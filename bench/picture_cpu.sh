@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What the window's picture of the waves costs: the whole program's CPU while it plays with its
 # window visible, once with the picture shown and once with it hidden (View > Wave Picture, set
 # through the saved settings), turn about, each run into a null sink of a private sound server and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What a playback costs the whole machine: our process and the sound server it keeps awake.
 # For each server (PulseAudio, PipeWire's PulseAudio server), 30 s each into the same null sink,
 # one after the other in this run: `brinesong --play`, sox playing pink and brown noise, and paplay

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # CPU cost of live playback: `brinesong --play --minutes 1` against sox playing pink and brown noise
 # for the same minute, one after the other in this run, both into a null sink of a private sound
 # server. Prints CPU seconds per minute of sound for each, their ratio, and brinesong's underruns.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Stop and change latencies of live sound, measured on the recorded monitor of the sink.
 
 Records the sink's monitor with parecord (raw, 5 ms latency) and stamps every piece of it with the

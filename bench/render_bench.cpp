@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The render loop in frames per second, beside the C library's random() as the peer for the
 // random source. Run: build/bench/render_bench
 #include <benchmark/benchmark.h>

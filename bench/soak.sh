@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A long night of sound, shortened: `brinesong --play` for MINUTES into the null sink of a private
 # sound server, with one core kept busy by a loop beside it, once on PulseAudio and once on
 # PipeWire's PulseAudio server. For each, it reports the underruns, the program's CPU (over the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The AIFF encoder: 16-bit stereo at 44,100 frames per second, the export's first and default
 // format. The header's sizes are set from the frame count before anything is rendered; the
 // samples follow big-endian, left then right. Memory is one block, whatever the length.

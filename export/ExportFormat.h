@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file formats an export can write, each an encoder behind the shared export loop, and the
 // rules that pick a format and a file name. AIFF is the first and the default.
 //

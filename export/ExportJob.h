@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One export from a path and a length to a finished file, and the rules the command line and the
 // window's export flow share: the length cap, the file name's extension, and how a file is
 // written so that a failure never costs the user an existing file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The format-neutral part of every export: the sound rendered block by block (both channels at
 // once), each block handed to the format's encoder on a writer thread while the next one renders,
 // progress, abort, and the failures of either side. A format is a `BlockEncoder` behind it.

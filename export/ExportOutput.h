@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file an export writes, as its encoders see it. Every byte goes through `write`, which takes
 // all of it or fails, and keeps the first failure: some encoders carry on past a short write
 // without a word (libsndfile's MP3 encoder does), so the export asks here at the end.

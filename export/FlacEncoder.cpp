@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FLAC: lossless, 16-bit; decodes to exactly the samples of the AIFF. No size limit.
 #include "ExportFormat.h"
 #include "SndfileEncoder.h"

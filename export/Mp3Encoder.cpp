@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MP3 (MPEG-1 Layer III, through LAME) at a variable bit rate of good quality. No size limit.
 #include <cerrno>
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ogg Opus. The codec takes 48,000 frames a second, not the sound's 44,100: the blocks are
 // resampled with libsoxr (high quality) on their way in, and the resampler's tail is flushed at
 // the end, so the file lasts exactly as long as the sound. No size limit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the formats written through libsndfile share: the file opened on the export's output
 // (through libsndfile's virtual I/O, so that every byte goes through the output and the descriptor
 // stays ours alone to close), blocks interleaved and written as 16-bit samples, the file finished

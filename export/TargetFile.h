@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file an export writes, opened, committed and rolled back so that no failure costs the user a
 // file. A regular target (or a new one) is written to a temporary file in the same folder that
 // replaces it in one step once on the disk; a FIFO or character device is written in place and

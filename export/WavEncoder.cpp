@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WAV: 16-bit PCM, the samples exactly as the AIFF holds them, little-endian.
 #include "ExportFormat.h"
 #include "SndfileEncoder.h"

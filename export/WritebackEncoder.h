@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An encoder in front of the format's own for an export to a regular file: it hands each block on,
 // then has the kernel start writing what it took to the disk, so that the sync before the file
 // replaces its target finds little left to write and the disk works while the next blocks render.

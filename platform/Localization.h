@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // User-visible texts go through the translation table with the English text as key, all in the
 // one context "Brinesong" (the interface descriptions' too); a text with no entry shows the key
 // itself. Code names a text as `Texts::tr("...")`, the form lupdate collects

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program as a media player on the session bus (MPRIS: org.mpris.MediaPlayer2 and its Player
 // interface), so media keys, the desktop's media controls and tools such as playerctl start and
 // stop the sound. There is no pause and no track list: Play, Pause, PlayPause and Stop all go to

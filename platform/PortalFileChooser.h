@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop's own save dialog, through the XDG desktop portal on the session bus
 // (org.freedesktop.portal.FileChooser.SaveFile): where the desktop offers one, the user gets the
 // dialog of the desktop, with its places and bookmarks, and a few questions of the program's own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's one connection to the sound server: one pa_threaded_mainloop, one context, one
 // teardown, shared by the output unit and the device hardware (its clients).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The audio hardware over a PulseAudio server: sinks are the devices (the sink's index is the
 // identifier, its description the name, its "device.vendor.name" the manufacturer), a sink's ports
 // are its data sources (the port's description is the name, the active port the current one), the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How the server answers a query for a list (or for one object by name or index): libpulse calls
 // the callback once per item with eol 0, then once with eol > 0 at the end; or, when the server
 // refused the query, once with eol < 0 and nothing after. Every list callback tells the three

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The stream's side of the output unit: its callbacks run on the mainloop's thread, its public
 // calls on any thread but the audio thread, each with the loop's lock held.
 #include "PulseOutputUnit.h"

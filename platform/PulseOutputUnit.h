@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The output unit over a PulseAudio playback stream: signed 16-bit native-endian stereo at 44,100
 // frames per second, on the program's one connection to the sound server (PulseConnection). This
 // side keeps the stream: its life and retry, the availability notices, the routing, start and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The writer: fill() and rewrite() on the audio thread only; begin() and halt() with the
 // mainloop's lock held. See the header for the real-time rules.
 #include "PulseStreamWriter.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The output unit's writer: it renders the sound into the stream when the server asks for more,
 // and renders again what is queued but not yet heard when the sound changes.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hands work to the Qt main thread: a queued call, then a single-shot timer for the delay.
 // Create it on the main thread; work not yet run when it is destroyed is dropped.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tells when the computer wakes from sleep: logind's PrepareForSleep(false) on the system bus.
 // Qt's timers count on the monotonic clock, which stands still while the computer sleeps, so a
 // wait for a time of day learns of the sleep only here, at once, rather than when its timer next

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The per-user settings store: an INI file at the XDG config location (organisation "Kelvane",
 // application "Brinesong") behind a volatile layer of registered defaults that is never written.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One window per user session. The first launch owns the application's name on the session bus
 // and answers org.freedesktop.Application there: Activate brings the window to the front, and
 // ActivateAction carries out the launcher's actions ("play", "stop"). A later launch finds the

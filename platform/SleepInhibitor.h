@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keeps the computer from suspending while the sound plays, and while a scheduled start waits for
 // its time (a computer asleep at that time would start the sound late or not at all): the XDG
 // desktop portal's Inhibit (suspend only, so the screen may still blank) where a portal answers on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whether a tray that speaks the StatusNotifierItem protocol (the D-Bus tray of current desktops)
 // is there, and word when one comes. Qt decides once, at the first tray icon, whether to use such a
 // tray; a program started before its desktop's tray must wait for it to be asked at the right time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SIGINT and SIGTERM end the application's event loop like the Quit command, so the window's
 // termination sequence (fade out, close the output, write the settings) runs for them too. The
 // handler only writes the signal number to a pipe; the event loop reads it on the main thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whether the window can be shown at all, known before QApplication is built: when Qt's platform
 // plugin finds no display it aborts the process with a hint to reinstall the application, which
 // tells a user nothing. Here the program says in one line what it needs and exits 1.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws an SVG icon at one size into a PNG, at build time: the installed PNG icons come from the
 // SVGs here, through Qt's own SVG image reader (the qsvg plugin the program uses at run time
 // too), so the build needs nothing else.

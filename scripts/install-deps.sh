@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what Brinesong needs on Debian 12 (run as root, or with sudo available). Safe to run
 # again.
 #   install-deps.sh run    building and running the program

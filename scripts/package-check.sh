@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package as a Debian 12 user makes it: built with `dpkg-buildpackage -us -uc -b` in a
 # clean clone of HEAD (what is not committed is not in it), its source and binary packages checked
 # with lintian (no error, no warning), then installed with apt, its files checked where they belong

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A private PipeWire with its PulseAudio server, for tests and benchmarks: its own session bus and
 # its own runtime, config and state folders in DIR, no systemd, and one null sink set as the default
 # (named as scripts/pulse-server.sh names its own, so the same tests run against either).

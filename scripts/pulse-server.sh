@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A private PulseAudio server for tests and benchmarks: no systemd, no user session, one null
 # sink set as the default.
 #   start DIR    start it with its socket, state and log in DIR; print the environment clients

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what building and running need, builds the program alone (no tests, no benchmarks),
 # and starts it. Arguments go to the program.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and runs every test: the main build's tests against a private
 # PulseAudio server and a virtual display, the same for a Release (-O3) build, the tests that play
 # (label `sound`) once more against a private PipeWire with its PulseAudio server, the core under
@@ -20,6 +21,10 @@ build() {  # build DIR [cmake options...]
 build build -DBRINESONG_TESTS=ON -DBRINESONG_BENCH=ON
 # Formatting is checked, not changed.
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+# Every source file carries its licence.
+unlicensed=$(git ls-files '*.cpp' '*.h' '*.sh' '*.py' '*.ui' '*CMakeLists.txt' |
+  xargs grep -L 'SPDX-License-Identifier: GPL-3.0-or-later' || true)
+[ -z "$unlicensed" ] || { echo "test.sh: no SPDX-License-Identifier in:" $unlicensed >&2; exit 1; }
 
 services=$(mktemp -d /tmp/brinesong-test.XXXXXX)
 cleanup() {

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Collects every interface text (Texts::tr in the code, the strings of the interface descriptions)
 # into the translation tables with Qt's lupdate. New texts appear in the German table unfinished,
 # to be translated; the English table takes each English text as its own translation. Run it after

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders the two channels of export blocks on two threads of their own, each running ahead on its
 // channel, with exactly the samples `RenderRun::renderWave` gives block after block.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The seven settings that shape the surf, shared by the whole program.
 //
 // The main thread writes them (the preferences panel, launch, restore defaults); the renderer reads

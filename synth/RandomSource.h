@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The uniform random source every wave generator draws from.
 //
 // It reproduces, draw for draw, the additive feedback generator behind the C library's random()

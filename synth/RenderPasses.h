@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The render kernels: the generators run frame after frame, each frame at a gain it is given, and
 // the steady stretch between the fades in three passes of two-lane vector code that give exactly
 // the samples the frame-by-frame path gives. What gain applies where, and when a sound ends, is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the live render path tells the window about the sound it made: one small record per
 // buffer, handed over through a preallocated ring that one thread writes (the audio thread, inside
 // the renderer) and one thread reads (the window, at most 30 times a second).

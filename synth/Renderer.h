@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turns a render request into finished 16-bit samples: mix of the two noise sources, the wave
 // envelope, the volume, the fade-in from silence and the fade-out to the end of the sound.
 //

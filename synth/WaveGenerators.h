@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three sources of the surf, one set per channel: brown noise (the heavy rumble), pink noise
 // (the light hiss) and the wave envelope that makes both swell and ebb.
 //

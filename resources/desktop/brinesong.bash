@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # bash completion for brinesong                                  -*- shell-script -*-
 # Options, their values (on|off for the switches, files for --export, the output devices the sound
 # server offers for --device, the presets for --preset) and Qt's window options.

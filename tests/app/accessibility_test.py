@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The window as a screen reader meets it, through the AT-SPI client library a screen reader uses
 # (pyatspi, Debian's python3-pyatspi): the real program on the test script's virtual display, on
 # the private session bus dbus-run-session gives this test, accessibility turned on the way a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `brinesong --list-devices` and `brinesong --play --device` against the private sound server,
 // with a second null sink loaded beside its own; the sound is recorded from both sinks' monitors.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `brinesong --export` run as a user would run it, its files read back by independent readers.
 #include <fcntl.h>
 #include <sys/ioctl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The output-device pop-up in the running window against the private sound server: a second null
 // sink loaded and unloaded before and after the panel is loaded, the sound moved by choosing in
 // the pop-up (recorded from both sinks' monitors), and the choice saved at quit and applied at the

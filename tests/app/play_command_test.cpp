@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `brinesong --play` end to end: the program plays into the private server's null sink while
 // parecord records the sink's monitor, and the recording is checked sample by sample: silence
 // before, the short fade-in, the level, the fade-out after the stop request, silence after.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real program on a virtual X display: it opens its window and, on a first launch, its help
 // panel; the preferences shortcut opens the panel; SIGTERM quits through the termination sequence,
 // which writes the settings; a killed run leaves the settings file as it was. Screenshots of the

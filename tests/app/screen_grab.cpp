@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saves what an X display shows, the whole screen or one window, as a PNG: the window test's
 // screenshots of the real program. Runs on the display in DISPLAY.
 //   screen_grab OUT.png [WINDOW-ID]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real program against a sound server that misbehaves: every sink unloaded mid-play, the
 // server killed and started again, no server at launch, a server that is frozen. Each test starts a
 // private server of its own (of the kind the test script names: PulseAudio, or PipeWire with its

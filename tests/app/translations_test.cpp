@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window under a German locale (the test runs with LANG=de_DE.UTF-8): every text it shows,
 // in the main window, its menus, the panels, the export sheets and the tray's menu, is one of the
 // German table's translations, so no text bypasses the table and none lacks a German entry.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The picture of the waves: the history it keeps of the tap's records (a stretch rendered again
 // replaces what was there, a new sound goes on a blank second after the last), when it reads the
 // tap (only while the sound plays and it can be seen), and what it draws, in the palette's colours

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Audio hardware held in memory, for the device-list tests.
 //
 // A fake because this machine cannot give the real thing: its sound server's only devices are

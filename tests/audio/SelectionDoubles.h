@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for the main thread's queue, for the device-list tests.
 #pragma once
 

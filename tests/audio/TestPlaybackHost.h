@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for the window's event loop in playback tests: the test's own thread plays the main
 // thread, and tasks the engine posts run when it pumps them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The play state machine: starts, stop requests, the fade-out to the end frame, the wait thread's
 // hand-back, a unit that fails, and an output that goes away and comes back. The sound is checked
 // sample for sample against the renderer driven directly with the same buffer sizes.

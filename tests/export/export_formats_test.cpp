@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every format the export writes, read back by real decoders (libsndfile, ffmpeg): the lossless
 // ones give exactly the AIFF's samples, the lossy ones the right length and level. And the loop
 // option's join.

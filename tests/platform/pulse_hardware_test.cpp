@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sinks of the private sound server as audio hardware: names, the default, a stream moved
 // between sinks, and the notifications of sinks loaded and unloaded, after which the hardware's
 // stock has the change. The list and pop-up over them

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The output unit against the private sound server the test script starts: what the write
 // callback calls, moving the stream, and a server that cannot be reached.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sleep inhibitor against stand-ins of the portal on the test's private session bus (the test
 // runs under its own dbus-run-session) and of logind on a private bus standing for the system
 // bus; no portal, logind or system bus runs on the test machine.

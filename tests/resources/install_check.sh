@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What `cmake --install` puts under a prefix, checked as a packager would: the exact file list,
 # the PNG icons at their sizes, the desktop entry and the AppStream data through their validators
 # (AppStream's pedantic too), the manual page rendered with every warning on, the bash completion
@@ -74,7 +75,7 @@ said=$("$root/bin/brinesong" --version)
 release=$(grep -m1 -o '<release [^>]*>' "$root/share/metainfo/org.kelvane.Brinesong.metainfo.xml")
 [ "$release" = "<release version=\"$version\" date=\"$date\">" ] ||
   fail "the newest release in the metainfo is '$release', the changelog's $version of $date"
-header=$(head -n1 "$root/share/man/man1/brinesong.1")
+header=$(grep -m1 "^\.TH " "$root/share/man/man1/brinesong.1")
 [ "$header" = ".TH BRINESONG 1 $date \"Brinesong $version\" \"User Commands\"" ] ||
   fail "the manual page's header is '$header', the changelog's $version of $date"
 

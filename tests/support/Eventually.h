@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one way tests wait for what another thread or process brings about: they look again until
 // it holds. The condition decides; the limit only guards against a hang, far beyond any wait here.
 #pragma once

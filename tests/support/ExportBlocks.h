@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sound as an export renders it, for tests that compare a file with what the renderer makes:
 // block by block, each block its left channel, then its right, in the order the draws are taken.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files as the tests see them: a scratch folder of the test's own, a file's bytes, numbers read
 // back from a header, and a FIFO that its writer has filled.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Records what a sink of the private sound server plays, from its monitor, with the server's own
 // recording tool, and reads the recording back.
 //

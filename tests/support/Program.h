@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one way tests run a program: the brinesong binary, or a tool beside it (parecord, pacat).
 // The child gets the test's environment with some variables set or removed, its standard output
 // and error go to files of its own (read after it ended), and every wait has a limit, so a hang

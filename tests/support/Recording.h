@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sound files read back in tests (a recorded WAV, an exported AIFF) through libsndfile, an
 // independent reader, and the measures the tests take of them.
 #pragma once

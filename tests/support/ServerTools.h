@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The private sound server from the tests' side, through its own command-line tools: loading and
 // unloading sinks, finding them, playing a stream to it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stand-ins for the desktop's sleep services: the XDG desktop portal's Inhibit, and logind's
 // Inhibit and PrepareForSleep. Neither runs on the test machine (no user session, no systemd, no
 // system bus), so these answer the same calls on the test's private buses, record them, and send

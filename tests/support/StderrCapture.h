@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Collects what the code under test writes to standard error while it lives.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for a desktop's D-Bus tray (the StatusNotifierWatcher with a tray registered on it).
 // No desktop shell runs on the test machine, so this one answers on the test's private bus and
 // records the icons that register with it.

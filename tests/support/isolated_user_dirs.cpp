@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Linked into every window test: before main() runs, the process gets user directories of its own
 // (configuration, data, cache, runtime) in a fresh temporary folder, removed at exit. Qt writes
 // there, the file dialog's state for instance, and programs the test starts inherit them, so two

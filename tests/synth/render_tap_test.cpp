@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The render tap between two threads, as the audio thread and the window use it: a writer that
 // never waits, a reader that reads in bursts and sometimes falls far behind. Run under
 // ThreadSanitizer by the test script (label `threaded`).
