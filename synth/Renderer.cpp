@@ -91,6 +91,55 @@ WaveParameters deriveWaveParameters(double ascent, double descent, double waveIn
     return p;
 }
 
+namespace {
+
+// A level `left` of the way back from `to` to `from`, straight in the square root.
+double glideLevel(double from, double to, double left) {
+    const double root = std::sqrt(to) + (std::sqrt(from) - std::sqrt(to)) * left;
+    return root * root;
+}
+
+// The levels a request's settings set.
+GlideLevels levelsOf(const RenderSettings& settings) {
+    return GlideLevels{settings.volume, settings.wave.lightWeight, settings.wave.heavyWeight,
+                       settings.amplitudeGenerator ? 1.0 : 0.0};
+}
+
+}  // namespace
+
+GlideLevels Glide::levelsAt(uint64_t f) const {
+    if (f >= endFrame) {
+        return to;
+    }
+    if (!glidesAt(f)) {
+        return from;
+    }
+    const double left = static_cast<double>(endFrame - f) / kFrames;
+    return GlideLevels{glideLevel(from.volume, to.volume, left),
+                       glideLevel(from.lightWeight, to.lightWeight, left),
+                       glideLevel(from.heavyWeight, to.heavyWeight, left),
+                       to.envelopeShare + (from.envelopeShare - to.envelopeShare) * left};
+}
+
+double Glide::envelopeAt(double e, double share) {
+    const double root = (1.0 - share) + share * std::sqrt(e);
+    return root * root;
+}
+
+void Glide::toward(const GlideLevels& target, uint64_t frame) {
+    if (!set) {
+        from = to = target;
+        set = true;
+        return;
+    }
+    if (target == to) {
+        return;
+    }
+    from = levelsAt(frame > 0 ? frame - 1 : 0);
+    to = target;
+    endFrame = frame + kFrames - 1;
+}
+
 bool Renderer::setVolume(double value) {
     if (std::isnan(value)) {
         return false;
@@ -134,6 +183,7 @@ void RenderRun::saveCheckpoint(RenderCheckpoint& checkpoint) const {
     checkpoint.channels[0] = waveStates_[0];
     checkpoint.channels[1] = waveStates_[1];
     checkpoint.random = random_;
+    checkpoint.glide = glide_;
 }
 
 void RenderRun::restoreCheckpoint(const RenderCheckpoint& checkpoint) {
@@ -143,6 +193,7 @@ void RenderRun::restoreCheckpoint(const RenderCheckpoint& checkpoint) {
     waveStates_[0] = checkpoint.channels[0];
     waveStates_[1] = checkpoint.channels[1];
     random_ = checkpoint.random;
+    glide_ = checkpoint.glide;
 }
 
 void RenderRun::renderWave(RendererData* request) {
@@ -152,10 +203,22 @@ void RenderRun::renderWave(RendererData* request) {
 void RenderRun::renderWave(RendererData* request, const LiveRendering& live) {
     const RenderSpan span = beginRequest(request);
     AudioBufferList* buffers = request->ioData;
-    render16(static_cast<int16_t*>(buffers->mBuffers[0].mData), span.start, span.end, &span.level,
-             0, live.sleepFade);
-    render16(static_cast<int16_t*>(buffers->mBuffers[1].mData), span.start, span.end, &span.level,
-             1, live.sleepFade);
+    if (!live.glide) {
+        render16(static_cast<int16_t*>(buffers->mBuffers[0].mData), span.start, span.end,
+                 &span.level, 0, live.sleepFade);
+        render16(static_cast<int16_t*>(buffers->mBuffers[1].mData), span.start, span.end,
+                 &span.level, 1, live.sleepFade);
+    } else if (span.end > span.start) {
+        // Both channels glide alike: one reading of the settings for the two.
+        RenderSettings settings = currentSettings();
+        settings.sleepFade = live.sleepFade;
+        glide_.toward(levelsOf(settings), span.start);
+        settings.glide = glide_;
+        for (int c = 0; c < 2; ++c) {
+            lastEnvelope_[c] = renderChannel(static_cast<int16_t*>(buffers->mBuffers[c].mData),
+                                             span, c, random_, settings);
+        }
+    }
     if (live.tap != nullptr && span.end > span.start) {
         publishToTap(*live.tap, *request, span.start, span.end);
     }
@@ -277,8 +340,27 @@ double RenderRun::renderChannel(int16_t* out, const RenderSpan& span, int32_t in
 template <bool kUseEnvelope>
 double RenderRun::renderFrames(int16_t* out, const RenderSpan& span, const RenderSettings& settings,
                                ChannelWaveState& channel, DrawBuffer& source) {
-    const uint64_t startFrame = span.start;
+    uint64_t startFrame = span.start;
     const uint64_t endFrame = span.end;
+    double e = 1.0;
+
+    // A glide under way takes the frames up to its end one by one, each with its own levels.
+    const Glide& glide = settings.glide;
+    if (glide.glidesAt(startFrame)) {
+        const uint64_t glideEnd = std::min(endFrame, glide.endFrame);
+        const SleepFade& sleep = settings.sleepFade;
+        const auto glided = [&](uint64_t f, double pink, double brown, double envelope) {
+            const GlideLevels levels = glide.levelsAt(f);
+            const GainShape gain{settings.fade, span.level.endTime, span.level.framesPerSecond,
+                                 levels.volume};
+            const double mix = weighted(pink, brown, levels.lightWeight, levels.heavyWeight) *
+                               Glide::envelopeAt(envelope, levels.envelopeShare);
+            return gain.at(f) * sleep.gainAt(f) * mix;
+        };
+        framesGliding<kUseEnvelope>(startFrame, glideEnd, out, channel, source, settings.wave, e,
+                                    glided);
+        startFrame = glideEnd;
+    }
 
     const GainShape gain{settings.fade, span.level.endTime, span.level.framesPerSecond,
                          settings.volume};
@@ -299,7 +381,6 @@ double RenderRun::renderFrames(int16_t* out, const RenderSpan& span, const Rende
 
     // Each of the three parts has a loop of its own, so the steady one tests nothing for its gain.
     // It goes in passes where it can.
-    double e = 1.0;
     const WaveParameters& wave = settings.wave;
     const auto shaped = [&](uint64_t f) { return gain.at(f) * sleepFade.gainAt(f); };
     framesOneByOne<kUseEnvelope>(startFrame, steadyBegin, out, channel, source, wave, e, shaped);
