@@ -93,35 +93,56 @@ WaveParameters deriveWaveParameters(double ascent, double descent, double waveIn
 
 namespace {
 
-// A level `left` of the way back from `to` to `from`, straight in the square root.
-double glideLevel(double from, double to, double left) {
-    const double root = std::sqrt(to) + (std::sqrt(from) - std::sqrt(to)) * left;
-    return root * root;
-}
-
 // The levels a request's settings set.
 GlideLevels levelsOf(const RenderSettings& settings) {
     return GlideLevels{settings.volume, settings.wave.lightWeight, settings.wave.heavyWeight,
                        settings.amplitudeGenerator ? 1.0 : 0.0};
 }
 
+// A glide's levels frame by frame, with the square roots of its ends taken once.
+class GlideCurve {
+public:
+    explicit GlideCurve(const Glide& glide)
+        : glide_(glide),
+          from_{std::sqrt(glide.from.volume), std::sqrt(glide.from.lightWeight),
+                std::sqrt(glide.from.heavyWeight), glide.from.envelopeShare},
+          to_{std::sqrt(glide.to.volume), std::sqrt(glide.to.lightWeight),
+              std::sqrt(glide.to.heavyWeight), glide.to.envelopeShare} {}
+
+    GlideLevels at(uint64_t f) const {
+        if (f >= glide_.endFrame) {
+            return glide_.to;
+        }
+        if (!glide_.glidesAt(f)) {
+            return glide_.from;
+        }
+        // The fraction of the way still to go.
+        const double left = static_cast<double>(glide_.endFrame - f) / Glide::kFrames;
+        const auto level = [left](double from, double to) {
+            const double root = to + (from - to) * left;
+            return root * root;
+        };
+        return GlideLevels{level(from_.volume, to_.volume),
+                           level(from_.lightWeight, to_.lightWeight),
+                           level(from_.heavyWeight, to_.heavyWeight),
+                           to_.envelopeShare + (from_.envelopeShare - to_.envelopeShare) * left};
+    }
+
+private:
+    const Glide& glide_;
+    GlideLevels from_, to_;  // square roots, but the envelope's share
+};
+
 }  // namespace
 
 GlideLevels Glide::levelsAt(uint64_t f) const {
-    if (f >= endFrame) {
-        return to;
-    }
-    if (!glidesAt(f)) {
-        return from;
-    }
-    const double left = static_cast<double>(endFrame - f) / kFrames;
-    return GlideLevels{glideLevel(from.volume, to.volume, left),
-                       glideLevel(from.lightWeight, to.lightWeight, left),
-                       glideLevel(from.heavyWeight, to.heavyWeight, left),
-                       to.envelopeShare + (from.envelopeShare - to.envelopeShare) * left};
+    return GlideCurve(*this).at(f);
 }
 
 double Glide::envelopeAt(double e, double share) {
+    if (share == 1.0) {
+        return e;
+    }
     const double root = (1.0 - share) + share * std::sqrt(e);
     return root * root;
 }
@@ -349,8 +370,9 @@ double RenderRun::renderFrames(int16_t* out, const RenderSpan& span, const Rende
     if (glide.glidesAt(startFrame)) {
         const uint64_t glideEnd = std::min(endFrame, glide.endFrame);
         const SleepFade& sleep = settings.sleepFade;
+        const GlideCurve curve(glide);
         const auto glided = [&](uint64_t f, double pink, double brown, double envelope) {
-            const GlideLevels levels = glide.levelsAt(f);
+            const GlideLevels levels = curve.at(f);
             const GainShape gain{settings.fade, span.level.endTime, span.level.framesPerSecond,
                                  levels.volume};
             const double mix = weighted(pink, brown, levels.lightWeight, levels.heavyWeight) *
