@@ -116,8 +116,7 @@ public:
         if (!glide_.glidesAt(f)) {
             return glide_.from;
         }
-        // The fraction of the way still to go.
-        const double left = static_cast<double>(glide_.endFrame - f) / Glide::kFrames;
+        const double left = leftAt(f);
         const auto level = [left](double from, double to) {
             const double root = to + (from - to) * left;
             return root * root;
@@ -128,15 +127,37 @@ public:
                            to_.envelopeShare + (from_.envelopeShare - to_.envelopeShare) * left};
     }
 
+    double sleepGainAt(uint64_t f) const {
+        const double to = glide_.sleepFade.gainAt(f);
+        if (f >= glide_.endFrame || (sleepFrom_ == 1.0 && to == 1.0)) {
+            return to;
+        }
+        if (!glide_.glidesAt(f)) {
+            return glide_.sleepFrom;
+        }
+        const double root = std::sqrt(to) + (sleepFrom_ - std::sqrt(to)) * leftAt(f);
+        return root * root;
+    }
+
 private:
+    // The fraction of the way still to go at frame f of the glide.
+    double leftAt(uint64_t f) const {
+        return static_cast<double>(glide_.endFrame - f) / Glide::kFrames;
+    }
+
     const Glide& glide_;
     GlideLevels from_, to_;  // square roots, but the envelope's share
+    double sleepFrom_ = std::sqrt(glide_.sleepFrom);
 };
 
 }  // namespace
 
 GlideLevels Glide::levelsAt(uint64_t f) const {
     return GlideCurve(*this).at(f);
+}
+
+double Glide::sleepGainAt(uint64_t f) const {
+    return GlideCurve(*this).sleepGainAt(f);
 }
 
 double Glide::envelopeAt(double e, double share) {
@@ -147,17 +168,21 @@ double Glide::envelopeAt(double e, double share) {
     return root * root;
 }
 
-void Glide::toward(const GlideLevels& target, uint64_t frame) {
+void Glide::toward(const GlideLevels& target, const SleepFade& fade, uint64_t frame) {
     if (!set) {
         from = to = target;
+        sleepFade = fade;
         set = true;
         return;
     }
-    if (target == to) {
+    if (target == to && fade == sleepFade) {
         return;
     }
-    from = levelsAt(frame > 0 ? frame - 1 : 0);
+    const uint64_t before = frame > 0 ? frame - 1 : 0;
+    from = levelsAt(before);
+    sleepFrom = sleepGainAt(before);
     to = target;
+    sleepFade = fade;
     endFrame = frame + kFrames - 1;
 }
 
@@ -233,7 +258,7 @@ void RenderRun::renderWave(RendererData* request, const LiveRendering& live) {
         // Both channels glide alike: one reading of the settings for the two.
         RenderSettings settings = currentSettings();
         settings.sleepFade = live.sleepFade;
-        glide_.toward(levelsOf(settings), span.start);
+        glide_.toward(levelsOf(settings), settings.sleepFade, span.start);
         settings.glide = glide_;
         for (int c = 0; c < 2; ++c) {
             lastEnvelope_[c] = renderChannel(static_cast<int16_t*>(buffers->mBuffers[c].mData),
@@ -369,7 +394,6 @@ double RenderRun::renderFrames(int16_t* out, const RenderSpan& span, const Rende
     const Glide& glide = settings.glide;
     if (glide.glidesAt(startFrame)) {
         const uint64_t glideEnd = std::min(endFrame, glide.endFrame);
-        const SleepFade& sleep = settings.sleepFade;
         const GlideCurve curve(glide);
         const auto glided = [&](uint64_t f, double pink, double brown, double envelope) {
             const GlideLevels levels = curve.at(f);
@@ -377,7 +401,7 @@ double RenderRun::renderFrames(int16_t* out, const RenderSpan& span, const Rende
                                  levels.volume};
             const double mix = weighted(pink, brown, levels.lightWeight, levels.heavyWeight) *
                                Glide::envelopeAt(envelope, levels.envelopeShare);
-            return gain.at(f) * sleep.gainAt(f) * mix;
+            return gain.at(f) * curve.sleepGainAt(f) * mix;
         };
         framesGliding<kUseEnvelope>(startFrame, glideEnd, out, channel, source, settings.wave, e,
                                     glided);

@@ -378,9 +378,10 @@ TEST(RendererTest, sleepFade_scalesEachFrameByTheSquareOfWhatIsLeft_inAnyBufferS
 }
 
 // Renders requests of 441 frames until frame `to`, adding the left channel to `out`: live
-// playback's path, with its glide, when `glide`.
-void renderLeftUntil(Rig& rig, std::vector<int16_t>& out, uint64_t to, bool glide) {
-    const LiveRendering live{SleepFade{}, nullptr, true};
+// playback's path, with its glide and `fade`, when `glide`.
+void renderLeftUntil(Rig& rig, std::vector<int16_t>& out, uint64_t to, bool glide,
+                     SleepFade fade = {}) {
+    const LiveRendering live{fade, nullptr, true};
     while (rig.run.frameCount < to) {
         rig.render(441, glide ? &live : nullptr);
         out.insert(out.end(), rig.left.begin(), rig.left.end());
@@ -392,7 +393,8 @@ void renderLeftUntil(Rig& rig, std::vector<int16_t>& out, uint64_t to, bool glid
 // again from a point saved inside it (as the queue is rendered again from just ahead of what is
 // heard), glides on from the gain of the frame before, without a step; with the settings as they
 // were, that point gives again the frames it gave. From the glide's end on, the sound is exactly
-// the formula's at the new settings. A weight glides likewise.
+// the formula's at the new settings. A weight glides likewise, and so does a sleep fade dropped
+// halfway, back to the volume.
 TEST(RendererTest, liveChange_glidesFromTheLevelHeard_andRenderingAgainInsideItGivesTheSame) {
     Preferences prefs;
     prefs.setAmplitudeGenerator(false);
@@ -439,6 +441,24 @@ TEST(RendererTest, liveChange_glidesFromTheLevelHeard_andRenderingAgainInsideItG
     EXPECT_NEAR(gain, 0.6, 1e-3);
     const uint64_t end = kInside + Glide::kFrames - 1;
     EXPECT_TRUE(std::equal(glided.begin() + end, glided.end(), atSteady.begin() + end));
+
+    // A sleep fade halfway down (its gain about a quarter), dropped.
+    Rig fading(prefs, 3);
+    fading.renderer.volume = 1.0;
+    std::vector<int16_t> faded;
+    renderLeftUntil(fading, faded, kInside, true, SleepFade{2 * kInside, 2 * kInside - 441});
+    renderLeftUntil(fading, faded, kEnd, true);
+    gain = 1.0;
+    previous = 441;
+    for (uint64_t f = 441; f < kEnd; ++f) {
+        if (std::abs(atFull[f]) >= 4000) {
+            const double now = double(faded[f]) / atFull[f];
+            ASSERT_LE(std::abs(now - gain), 1e-3 * double(f - previous) + 5e-4) << f;
+            gain = now;
+            previous = f;
+        }
+    }
+    EXPECT_EQ(gain, 1.0);
 
     // The light wave from 75 to 0: the glide ends in the sound without the pink noise.
     Rig light(prefs, 3), jump(prefs, 3);
