@@ -1,5 +1,6 @@
 // The output unit against the private sound server the test script starts: what the write
-// callback calls, moving the stream, and a server that cannot be reached.
+// callback calls, changes while the sound plays as the sink's monitor records them, moving the
+// stream, and a server that cannot be reached.
 //
 // This program replaces malloc and friends, the pthread lock calls and the I/O calls with versions
 // that count the calls made on a thread that is inside the unit's writer (its write callback or a
@@ -260,7 +261,7 @@ bool resampledServer() {
 class LiveReference {
 public:
     // The settings' defaults but for the amplitude generator, at full volume.
-    LiveReference(uint32_t seed, bool glide) : random_(seed), glide_(glide) {
+    LiveReference(uint32_t seed, bool glide) : random(seed), glide_(glide) {
         preferences.setAmplitudeGenerator(false);
         renderer.volume = 1.0;
     }
@@ -290,8 +291,8 @@ public:
     }
 
     Preferences preferences;
-    RandomSource random_;
-    Renderer renderer{preferences, random_};
+    RandomSource random;
+    Renderer renderer{preferences, random};
     std::vector<int16_t> left, right;
 
 private:
