@@ -391,7 +391,7 @@ void PlaybackEngine::outputRenderCallback(void* context, RendererData* request) 
     playback->rendering.saveCheckpoint(
         playback->checkpoints[playback->checkpointsSaved % kCheckpoints]);
     ++playback->checkpointsSaved;
-    const LiveRendering live{playback->sleepFade.read(), engine.tap_};
+    const LiveRendering live{playback->sleepFade.read(), engine.tap_, true};
     playback->rendering.renderWave(request, live);
 }
 

@@ -116,8 +116,8 @@ public:
     // The sleep fade of a scheduled stop: the sound fades to silence over `seconds`, reaching it
     // `secondsToEnd` from now; the stop itself is still requested as usual. Applies to the
     // playback running now, if any, and to every one started later while its end lies ahead.
-    // Main thread. Set again to change it; clearSleepFade() drops it, and a playback fading out
-    // then returns to its volume at its next buffer.
+    // Main thread. Set again to change it; clearSleepFade() drops it. A playback glides from the
+    // gain heard to the new fade's, or back to its volume, as it does for any change.
     void setSleepFade(double secondsToEnd, double seconds);
     void clearSleepFade();
     // Main thread: the fade in frames of the playback running now or last (none when no fade

@@ -8,8 +8,9 @@ time it arrived, so each recorded frame has a time on the same clock as the requ
   stop    `brinesong --play` is sent SIGTERM; the latency runs from the signal to the first frame
           of the fade-out (10 ms before the last sounding frame on the monitor).
   change  the window plays (started through its media player interface), and its volume is set to
-          0 through the same interface; the latency runs from the request to the first silent frame
-          (a volume of 0 renders exact digital silence from the frame the change takes effect).
+          0 through the same interface; the latency runs from the request to the first frame of the
+          glide down (the volume glides to 0 over 40 ms and then renders exact digital silence:
+          the glide began GLIDE frames before the first silent frame).
 
 Each is repeated and printed as median and worst, in milliseconds. The times of arrival include
 the monitor's own latency, so the figures err on the long side.
@@ -28,6 +29,7 @@ import time
 
 RATE = 44100
 FADE = 441
+GLIDE = 1763  # frames from the first of a glide to the first at its new level
 
 
 class Monitor:
@@ -145,7 +147,7 @@ def measure_change(monitor, env):
     monitor.wait_frames(RATE // 4)
     if last is None:
         return None
-    return (monitor.time_of(last + 1) - asked) * 1000
+    return (monitor.time_of(last + 1 - GLIDE) - asked) * 1000
 
 
 def summary(name, values):

@@ -43,7 +43,45 @@ void renderBlocks(benchmark::State& state, bool envelope, double fade, double ru
 void BM_RenderLive(benchmark::State& state) {
     renderBlocks(state, true, 0.01, 0);
 }
-BENCHMARK(BM_RenderLive)->Arg(512)->Arg(4096);
+BENCHMARK(BM_RenderLive)->Arg(441)->Arg(512)->Arg(4096);
+
+// Live playback as the engine renders it, in the stream's requests of 441 frames: steady (its glide
+// ready but idle), and with the volume changed every tenth request, so that 40 % of the frames
+// glide (the figure beside BM_RenderLive/441 is what a glide costs).
+void liveAsPlayed(benchmark::State& state, bool changing) {
+    Preferences prefs;
+    RandomSource random(1);
+    Renderer renderer(prefs, random);
+    RenderRun run(renderer, Renderer::kLiveFade);
+    constexpr uint32_t kFrames = 441;
+    std::vector<int16_t> left(kFrames), right(kFrames);
+    AudioBufferList list{2, {{1, kFrames * 2, left.data()}, {1, kFrames * 2, right.data()}}};
+    const LiveRendering live{SleepFade{}, nullptr, true};
+    uint64_t requests = 0;
+    for (auto _ : state) {
+        if (run.frameCount > 44100u * 3600u) {
+            run.frameCount = 0;
+        }
+        if (changing && ++requests % 10 == 0) {
+            renderer.volume = renderer.volume == 0.5 ? 0.2 : 0.5;
+        }
+        RendererData request{nullptr, nullptr, 0, kFrames, &list};
+        run.renderWave(&request, live);
+        benchmark::DoNotOptimize(left.data());
+        benchmark::DoNotOptimize(right.data());
+    }
+    state.SetItemsProcessed(state.iterations() * kFrames);
+}
+
+void BM_RenderLiveAsPlayed(benchmark::State& state) {
+    liveAsPlayed(state, false);
+}
+BENCHMARK(BM_RenderLiveAsPlayed);
+
+void BM_RenderLiveGliding(benchmark::State& state) {
+    liveAsPlayed(state, true);
+}
+BENCHMARK(BM_RenderLiveGliding);
 
 // Export blocks: long fades, a set end far away.
 void BM_RenderExportBlock(benchmark::State& state) {

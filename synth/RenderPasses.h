@@ -119,6 +119,24 @@ void framesOneByOne(uint64_t from, uint64_t to, int16_t*& out, ChannelWaveState&
     out = o;
 }
 
+// Renders frames [from, to) one by one, each as `shaped(f, pink, brown, envelope)` gives it before
+// the conversion to a sample: the frames of a glide, whose weights and gain change from frame to
+// frame. Where the envelope does not run, `envelope` is the value it stopped at, which a glide from
+// the amplitude generator on to off still fades out.
+template <bool kUseEnvelope, typename Shaped>
+void framesGliding(uint64_t from, uint64_t to, int16_t*& out, ChannelWaveState& channel,
+                   DrawBuffer& draws, const WaveParameters& wave, double& envelope, Shaped shaped) {
+    int16_t* o = out;
+    auto sound = [&](uint64_t f, double e, ChannelWaveState& state, DrawBuffer& source) {
+        const double envelopeValue = kUseEnvelope ? e : state.envelope.amplitude;
+        const double p = pinkNoise(state.pink, source);
+        const double b = brownNoise(state.brown, source);
+        *o++ = toSample(shaped(f, p, b, envelopeValue));
+    };
+    framesThrough<kUseEnvelope>(from, to, channel, draws, wave, envelope, sound);
+    out = o;
+}
+
 // Lanes of numbers for the passes below. Each lane of an operation on them is rounded exactly as
 // the same operation on one value.
 using Doubles = double __attribute__((vector_size(16)));

@@ -92,6 +92,101 @@ WaveParameters deriveWaveParameters(double ascent, double descent, double waveIn
     return p;
 }
 
+namespace {
+
+// The levels a request's settings set.
+GlideLevels levelsOf(const RenderSettings& settings) {
+    return GlideLevels{settings.volume, settings.wave.lightWeight, settings.wave.heavyWeight,
+                       settings.amplitudeGenerator ? 1.0 : 0.0};
+}
+
+// A glide's levels frame by frame, with the square roots of its ends taken once.
+class GlideCurve {
+public:
+    explicit GlideCurve(const Glide& glide)
+        : glide_(glide),
+          from_{std::sqrt(glide.from.volume), std::sqrt(glide.from.lightWeight),
+                std::sqrt(glide.from.heavyWeight), glide.from.envelopeShare},
+          to_{std::sqrt(glide.to.volume), std::sqrt(glide.to.lightWeight),
+              std::sqrt(glide.to.heavyWeight), glide.to.envelopeShare} {}
+
+    GlideLevels at(uint64_t f) const {
+        if (f >= glide_.endFrame) {
+            return glide_.to;
+        }
+        if (!glide_.glidesAt(f)) {
+            return glide_.from;
+        }
+        const double left = leftAt(f);
+        const auto level = [left](double from, double to) {
+            const double root = to + (from - to) * left;
+            return root * root;
+        };
+        return GlideLevels{level(from_.volume, to_.volume),
+                           level(from_.lightWeight, to_.lightWeight),
+                           level(from_.heavyWeight, to_.heavyWeight),
+                           to_.envelopeShare + (from_.envelopeShare - to_.envelopeShare) * left};
+    }
+
+    double sleepGainAt(uint64_t f) const {
+        const double to = glide_.sleepFade.gainAt(f);
+        if (f >= glide_.endFrame || (sleepFrom_ == 1.0 && to == 1.0)) {
+            return to;
+        }
+        if (!glide_.glidesAt(f)) {
+            return glide_.sleepFrom;
+        }
+        const double root = std::sqrt(to) + (sleepFrom_ - std::sqrt(to)) * leftAt(f);
+        return root * root;
+    }
+
+private:
+    // The fraction of the way still to go at frame f of the glide.
+    double leftAt(uint64_t f) const {
+        return static_cast<double>(glide_.endFrame - f) / Glide::kFrames;
+    }
+
+    const Glide& glide_;
+    GlideLevels from_, to_;  // square roots, but the envelope's share
+    double sleepFrom_ = std::sqrt(glide_.sleepFrom);
+};
+
+}  // namespace
+
+GlideLevels Glide::levelsAt(uint64_t f) const {
+    return GlideCurve(*this).at(f);
+}
+
+double Glide::sleepGainAt(uint64_t f) const {
+    return GlideCurve(*this).sleepGainAt(f);
+}
+
+double Glide::envelopeAt(double e, double share) {
+    if (share == 1.0) {
+        return e;
+    }
+    const double root = (1.0 - share) + share * std::sqrt(e);
+    return root * root;
+}
+
+void Glide::toward(const GlideLevels& target, const SleepFade& fade, uint64_t frame) {
+    if (!set) {
+        from = to = target;
+        sleepFade = fade;
+        set = true;
+        return;
+    }
+    if (target == to && fade == sleepFade) {
+        return;
+    }
+    const uint64_t before = frame > 0 ? frame - 1 : 0;
+    from = levelsAt(before);
+    sleepFrom = sleepGainAt(before);
+    to = target;
+    sleepFade = fade;
+    endFrame = frame + kFrames - 1;
+}
+
 bool Renderer::setVolume(double value) {
     if (std::isnan(value)) {
         return false;
@@ -135,6 +230,7 @@ void RenderRun::saveCheckpoint(RenderCheckpoint& checkpoint) const {
     checkpoint.channels[0] = waveStates_[0];
     checkpoint.channels[1] = waveStates_[1];
     checkpoint.random = random_;
+    checkpoint.glide = glide_;
 }
 
 void RenderRun::restoreCheckpoint(const RenderCheckpoint& checkpoint) {
@@ -144,6 +240,7 @@ void RenderRun::restoreCheckpoint(const RenderCheckpoint& checkpoint) {
     waveStates_[0] = checkpoint.channels[0];
     waveStates_[1] = checkpoint.channels[1];
     random_ = checkpoint.random;
+    glide_ = checkpoint.glide;
 }
 
 void RenderRun::renderWave(RendererData* request) {
@@ -153,10 +250,22 @@ void RenderRun::renderWave(RendererData* request) {
 void RenderRun::renderWave(RendererData* request, const LiveRendering& live) {
     const RenderSpan span = beginRequest(request);
     AudioBufferList* buffers = request->ioData;
-    render16(static_cast<int16_t*>(buffers->mBuffers[0].mData), span.start, span.end, &span.level,
-             0, live.sleepFade);
-    render16(static_cast<int16_t*>(buffers->mBuffers[1].mData), span.start, span.end, &span.level,
-             1, live.sleepFade);
+    if (!live.glide) {
+        render16(static_cast<int16_t*>(buffers->mBuffers[0].mData), span.start, span.end,
+                 &span.level, 0, live.sleepFade);
+        render16(static_cast<int16_t*>(buffers->mBuffers[1].mData), span.start, span.end,
+                 &span.level, 1, live.sleepFade);
+    } else if (span.end > span.start) {
+        // Both channels glide alike: one reading of the settings for the two.
+        RenderSettings settings = currentSettings();
+        settings.sleepFade = live.sleepFade;
+        glide_.toward(levelsOf(settings), settings.sleepFade, span.start);
+        settings.glide = glide_;
+        for (int c = 0; c < 2; ++c) {
+            lastEnvelope_[c] = renderChannel(static_cast<int16_t*>(buffers->mBuffers[c].mData),
+                                             span, c, random_, settings);
+        }
+    }
     if (live.tap != nullptr && span.end > span.start) {
         publishToTap(*live.tap, *request, span.start, span.end);
     }
@@ -278,8 +387,27 @@ double RenderRun::renderChannel(int16_t* out, const RenderSpan& span, int32_t in
 template <bool kUseEnvelope>
 double RenderRun::renderFrames(int16_t* out, const RenderSpan& span, const RenderSettings& settings,
                                ChannelWaveState& channel, DrawBuffer& source) {
-    const uint64_t startFrame = span.start;
+    uint64_t startFrame = span.start;
     const uint64_t endFrame = span.end;
+    double e = 1.0;
+
+    // A glide under way takes the frames up to its end one by one, each with its own levels.
+    const Glide& glide = settings.glide;
+    if (glide.glidesAt(startFrame)) {
+        const uint64_t glideEnd = std::min(endFrame, glide.endFrame);
+        const GlideCurve curve(glide);
+        const auto glided = [&](uint64_t f, double pink, double brown, double envelope) {
+            const GlideLevels levels = curve.at(f);
+            const GainShape gain{settings.fade, span.level.endTime, span.level.framesPerSecond,
+                                 levels.volume};
+            const double mix = weighted(pink, brown, levels.lightWeight, levels.heavyWeight) *
+                               Glide::envelopeAt(envelope, levels.envelopeShare);
+            return gain.at(f) * curve.sleepGainAt(f) * mix;
+        };
+        framesGliding<kUseEnvelope>(startFrame, glideEnd, out, channel, source, settings.wave, e,
+                                    glided);
+        startFrame = glideEnd;
+    }
 
     const GainShape gain{settings.fade, span.level.endTime, span.level.framesPerSecond,
                          settings.volume};
@@ -300,7 +428,6 @@ double RenderRun::renderFrames(int16_t* out, const RenderSpan& span, const Rende
 
     // Each of the three parts has a loop of its own, so the steady one tests nothing for its gain.
     // It goes in passes where it can.
-    double e = 1.0;
     const WaveParameters& wave = settings.wave;
     const auto shaped = [&](uint64_t f) { return gain.at(f) * sleepFade.gainAt(f); };
     framesOneByOne<kUseEnvelope>(startFrame, steadyBegin, out, channel, source, wave, e, shaped);

@@ -93,10 +93,58 @@ struct SleepFade {
     bool operator==(const SleepFade&) const = default;
 };
 
+// The levels a change glides between in live playback.
+struct GlideLevels {
+    double volume = 0.0;
+    double lightWeight = 0.0;  // the sources' weights, halved unless the level is boosted
+    double heavyWeight = 0.0;
+    double envelopeShare = 0.0;  // 1: the wave envelope shapes the sound; 0: the flat 1 does
+    bool operator==(const GlideLevels&) const = default;
+};
+
+// In live playback a change of the volume, of a source's weight (light wave, heavy wave, boost), of
+// the amplitude generator or of the sleep fade glides to its new level over kFrames instead of
+// jumping there, which would be heard as a click: a volume from 100 % to 10 % would drop the sound
+// 20 dB between two samples, the amplitude generator switched on would drop it to the resting
+// envelope's 0.1, a sleep fade dropped halfway would bring the sound back at once. The ascent,
+// descent and wave interval only change how fast the envelope moves and how often it turns, never
+// where it stands, so they take effect at once.
+//
+// Each level runs straight in its square root from the level of the frame before the glide to the
+// new one: loudness goes roughly with the 0.6th power of the amplitude, and a straight line in the
+// amplitude would hurry through the low levels, where the ear hears the most change. The envelope's
+// share blends the flat 1 into the envelope e the same way, ((1 - share) + share * sqrt(e))^2, and
+// the sleep fade's gain goes from the one heard to the new fade's as that fade runs.
+//
+// The levels are a pure function of the frame number and of this state, as the sleep fade's gain
+// is: a queue rendered again from a saved point inside a glide goes on with it exactly, and one
+// rendered again after a change glides from the levels of the frame before it, as heard.
+struct Glide {
+    static constexpr uint32_t kFrames = 1764;  // 40 ms
+
+    GlideLevels from;        // the levels of the frame before the glide
+    GlideLevels to;          // the levels from endFrame on
+    double sleepFrom = 1.0;  // the sleep fade's gain at the frame before the glide
+    SleepFade sleepFade;     // the fade the gain goes to, and follows from endFrame on
+    uint64_t endFrame = 0;   // the glide's frames are the kFrames - 1 before this one
+    bool set = false;        // false until the sound's first request sets the levels
+
+    bool glidesAt(uint64_t f) const { return f < endFrame && endFrame - f < kFrames; }
+    GlideLevels levelsAt(uint64_t f) const;
+    double sleepGainAt(uint64_t f) const;
+    // The envelope's value `e` blended with the flat 1 by `share`.
+    static double envelopeAt(double e, double share);
+    // At the first frame of a request: a glide from the levels of the frame before `frame` to
+    // `target` and `fade` begins at `frame`, unless the levels already go there. The sound's first
+    // request only sets them.
+    void toward(const GlideLevels& target, const SleepFade& fade, uint64_t frame);
+};
+
 // What live playback adds to a render request.
 struct LiveRendering {
     SleepFade sleepFade;
     RenderTap* tap = nullptr;  // receives one record per buffer that sounded
+    bool glide = false;        // changes glide (see Glide); an export's jump where the block begins
 };
 
 // Generator parameters and source weights derived from the settings for one rendering call.
@@ -123,6 +171,7 @@ struct RenderSettings {
     double volume;
     double fade;          // seconds
     SleepFade sleepFade;  // live playback only; an export never has one
+    Glide glide;          // likewise: an export's has no frames
 };
 
 // Everything the renderer carries from one frame to the next, taken at a buffer's first frame:
@@ -135,6 +184,7 @@ struct RenderCheckpoint {
     bool forceStopFinished = false;
     ChannelWaveState channels[2];
     RandomSource random;
+    Glide glide;
 };
 
 WaveParameters deriveWaveParameters(double ascent, double descent, double waveInterval,
@@ -201,7 +251,8 @@ public:
     // Fills both buffers of `request` for its frames, or fewer when the sound ends inside it (the
     // buffers' byte sizes are then lowered, to 0 once the end has passed). Turns a pending stop
     // request into an end time `fadeInOut` after the frames already rendered. `frameCount` always
-    // advances by the full request. `live` brings the sleep fade and the tap of live playback.
+    // advances by the full request. `live` brings the sleep fade, the tap and the glide of live
+    // playback; with the glide the settings are read once for both channels.
     void renderWave(RendererData* request);
     void renderWave(RendererData* request, const LiveRendering& live);
 
@@ -261,6 +312,7 @@ private:
     RandomSource random_;
     ChannelWaveState waveStates_[2];
     double lastEnvelope_[2] = {1.0, 1.0};  // what each channel's envelope gave last
+    Glide glide_;                          // live playback's, as of the next request's first frame
 };
 
 }  // namespace brinesong

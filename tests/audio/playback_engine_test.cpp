@@ -530,9 +530,9 @@ TEST_F(LongQueueTest, changesAndStop_renderTheQueueAgain_asTheRendererWithTheCha
     EXPECT_GE(endFrame(), stopAt + 440);
     EXPECT_LE(endFrame(), stopAt + 441);
 
-    // The renderer driven directly in the same requests (the two channels share one random
-    // source, so the requests decide which draws each gets), each change made at the frame its
-    // rewrite went back to.
+    // The renderer driven directly in the same requests as live playback drives it (the two
+    // channels share one random source, so the requests decide which draws each gets), each
+    // change made at the frame its rewrite went back to, so that it glides from there.
     Preferences preferences;
     RandomSource random(kSeed);
     Renderer renderer(preferences, random);
@@ -546,7 +546,7 @@ TEST_F(LongQueueTest, changesAndStop_renderTheQueueAgain_asTheRendererWithTheCha
             std::vector<int16_t> l(frames), r(frames);
             AudioBufferList list{2, {{1, frames * 2, l.data()}, {1, frames * 2, r.data()}}};
             RendererData request{nullptr, nullptr, 0, frames, &list};
-            reference.renderWave(&request);
+            reference.renderWave(&request, LiveRendering{SleepFade{}, nullptr, true});
             const uint32_t played = list.mBuffers[0].mDataByteSize / 2;
             left.insert(left.end(), l.begin(), l.begin() + played);
             right.insert(right.end(), r.begin(), r.begin() + played);

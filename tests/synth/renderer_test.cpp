@@ -378,6 +378,105 @@ TEST(RendererTest, sleepFade_scalesEachFrameByTheSquareOfWhatIsLeft_inAnyBufferS
     }
 }
 
+// Renders requests of 441 frames until frame `to`, adding the left channel to `out`: live
+// playback's path, with its glide and `fade`, when `glide`.
+void renderLeftUntil(Rig& rig, std::vector<int16_t>& out, uint64_t to, bool glide,
+                     SleepFade fade = {}) {
+    const LiveRendering live{fade, nullptr, true};
+    while (rig.run.frameCount < to) {
+        rig.render(441, glide ? &live : nullptr);
+        out.insert(out.end(), rig.left.begin(), rig.left.end());
+    }
+}
+
+// Live playback's glide. The gain of each frame is read off against the same sound at full volume
+// (the draws do not depend on the volume). A change made while a glide is under way, and rendered
+// again from a point saved inside it (as the queue is rendered again from just ahead of what is
+// heard), glides on from the gain of the frame before, without a step; with the settings as they
+// were, that point gives again the frames it gave. From the glide's end on, the sound is exactly
+// the formula's at the new settings. A weight glides likewise, and so does a sleep fade dropped
+// halfway, back to the volume.
+TEST(RendererTest, liveChange_glidesFromTheLevelHeard_andRenderingAgainInsideItGivesTheSame) {
+    Preferences prefs;
+    prefs.setAmplitudeGenerator(false);
+    constexpr uint64_t kChange = 10 * 441, kInside = 12 * 441, kLater = 20 * 441, kEnd = 30 * 441;
+    Rig full(prefs, 3), rig(prefs, 3), steady(prefs, 3);
+    full.renderer.volume = rig.renderer.volume = 1.0;
+    steady.renderer.volume = 0.6;
+    std::vector<int16_t> atFull, glided, again, atSteady;
+    renderLeftUntil(full, atFull, kEnd, false);
+    renderLeftUntil(steady, atSteady, kEnd, false);
+
+    renderLeftUntil(rig, glided, kChange, true);
+    rig.renderer.volume = 0.1;
+    renderLeftUntil(rig, glided, kInside, true);
+    RenderCheckpoint inside;
+    rig.run.saveCheckpoint(inside);
+    renderLeftUntil(rig, glided, kLater, true);
+    rig.renderer.volume = 0.6;  // at the end of the queue first
+    renderLeftUntil(rig, glided, kEnd, true);
+
+    rig.run.restoreCheckpoint(inside);
+    rig.renderer.volume = 0.1;
+    again.assign(glided.begin(), glided.begin() + kInside);
+    renderLeftUntil(rig, again, kLater, true);
+    EXPECT_TRUE(std::equal(again.begin(), again.end(), glided.begin()));
+
+    // Rendered again from the point inside the glide down.
+    rig.run.restoreCheckpoint(inside);
+    glided.resize(kInside);
+    rig.renderer.volume = 0.6;
+    renderLeftUntil(rig, glided, kEnd, true);
+    double gain = 1.0;
+    uint64_t previous = 441;
+    for (uint64_t f = 441; f < kInside + Glide::kFrames; ++f) {
+        if (std::abs(atFull[f]) < 4000) {
+            continue;  // too quiet to read the gain off within the samples' rounding
+        }
+        const double now = double(glided[f]) / atFull[f];
+        // A glide moves the gain by less than 1e-3 a frame; the rounding adds up to 5e-4.
+        ASSERT_LE(std::abs(now - gain), 1e-3 * double(f - previous) + 5e-4) << f;
+        gain = now;
+        previous = f;
+    }
+    EXPECT_NEAR(gain, 0.6, 1e-3);
+    const uint64_t end = kInside + Glide::kFrames - 1;
+    EXPECT_TRUE(std::equal(glided.begin() + end, glided.end(), atSteady.begin() + end));
+
+    // A sleep fade halfway down (its gain about a quarter), dropped.
+    Rig fading(prefs, 3);
+    fading.renderer.volume = 1.0;
+    std::vector<int16_t> faded;
+    renderLeftUntil(fading, faded, kInside, true, SleepFade{2 * kInside, 2 * kInside - 441});
+    renderLeftUntil(fading, faded, kEnd, true);
+    gain = 1.0;
+    previous = 441;
+    for (uint64_t f = 441; f < kEnd; ++f) {
+        if (std::abs(atFull[f]) >= 4000) {
+            const double now = double(faded[f]) / atFull[f];
+            ASSERT_LE(std::abs(now - gain), 1e-3 * double(f - previous) + 5e-4) << f;
+            gain = now;
+            previous = f;
+        }
+    }
+    EXPECT_EQ(gain, 1.0);
+
+    // The light wave from 75 to 0: the glide ends in the sound without the pink noise.
+    Rig light(prefs, 3), jump(prefs, 3);
+    std::vector<int16_t> lightGlided, lightJump;
+    renderLeftUntil(light, lightGlided, kChange, true);
+    renderLeftUntil(jump, lightJump, kChange, false);
+    prefs.setLightWave(0);
+    renderLeftUntil(light, lightGlided, kEnd, true);
+    renderLeftUntil(jump, lightJump, kEnd, false);
+    const uint64_t lightEnd = kChange + Glide::kFrames - 1;
+    EXPECT_TRUE(std::equal(lightGlided.begin(), lightGlided.begin() + kChange, lightJump.begin()));
+    EXPECT_FALSE(std::equal(lightGlided.begin() + kChange, lightGlided.begin() + lightEnd,
+                            lightJump.begin() + kChange));
+    EXPECT_TRUE(std::equal(lightGlided.begin() + lightEnd, lightGlided.end(),
+                           lightJump.begin() + lightEnd));
+}
+
 TEST(RendererTest, tap_getsOneRecordPerSoundingBufferWithItsFrameLevelAndEnvelope) {
     Preferences prefs;
     RenderTap tap;
