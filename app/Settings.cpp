@@ -106,13 +106,9 @@ bool Settings::save(SettingsStore& store) const {
 }
 
 void Settings::applyWaveSettings(Preferences& preferences) const {
-    preferences.setLightWave(lightWave);
-    preferences.setHeavyWave(heavyWave);
-    preferences.setAscent(ascent);
-    preferences.setDescent(descent);
-    preferences.setWaveInterval(waveInterval);
-    preferences.setBoostSoundLevel(boostSoundLevel);
-    preferences.setAmplitudeGenerator(amplitudeGenerator);
+    WaveValues{lightWave,       heavyWave,         ascent, descent, waveInterval,
+               boostSoundLevel, amplitudeGenerator}
+        .applyTo(preferences);
 }
 
 void Settings::takeWaveSettings(const Preferences& preferences) {

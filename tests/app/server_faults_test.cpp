@@ -254,6 +254,18 @@ protected:
         EXPECT_TRUE(monitor.waitForSound()) << after << ": " << said();
         std::printf("[ figures  ] sound %.3f s after %s\n", secondsSince(since), after);
     }
+    // Opens the window and starts the sound from its Playback menu (Ctrl+P), until it is heard;
+    // returns the window's id, "" when it did not show.
+    std::string playInWindow() {
+        startWindow();
+        const std::string window = waitForWindow();
+        EXPECT_FALSE(window.empty()) << said();
+        if (!window.empty()) {
+            typeInto(window, "ctrl+p");
+            expectSound("the start", Clock::now(), "first.raw");
+        }
+        return window;
+    }
     // Every sink goes, and comes back: on PulseAudio the stream dies and the program says so;
     // PipeWire's server moves it to a stand-in sink of its own meanwhile.
     void unloadEverySinkAndLoadOneAgain() {
@@ -356,11 +368,8 @@ TEST_F(ServerFaultsTest, window_sinksUnloadedThenServerKilled_soundBack_quitWrit
         GTEST_SKIP() << kNoDisplay;
     }
     server->start();
-    startWindow();
-    const std::string window = waitForWindow();
-    ASSERT_FALSE(window.empty()) << said();
-    typeInto(window, "ctrl+p");  // Playback > Start
-    expectSound("the start", Clock::now(), "first.raw");
+    const std::string window = playInWindow();
+    ASSERT_FALSE(window.empty());
     unloadEverySinkAndLoadOneAgain();
     killAndRestartTheServer();
     quitBySignal();
@@ -420,11 +429,8 @@ TEST_F(ServerFaultsTest, window_stopWhileServerFrozen_thenExport_isSoundThrougho
         GTEST_SKIP() << kNoDisplay;
     }
     server->start();
-    startWindow();
-    const std::string window = waitForWindow();
-    ASSERT_FALSE(window.empty()) << said();
-    typeInto(window, "ctrl+p");
-    expectSound("the start", Clock::now(), "first.raw");
+    const std::string window = playInWindow();
+    ASSERT_FALSE(window.empty());
     server->freeze();
     typeInto(window, "ctrl+p");
     // Export is offered once the playback has ended: asked until its dialog shows.
