@@ -108,11 +108,6 @@ size_t playedFrames(const std::string& errors) {
     return at == std::string::npos ? 0 : std::strtoull(errors.c_str() + at + 7, nullptr, 10);
 }
 
-bool resampledServer() {
-    const char* kind = std::getenv("BRINESONG_SERVER_KIND");
-    return kind != nullptr && std::string(kind) == "pipewire";
-}
-
 // The first and the last frame in which either channel is not silent (first > last when none).
 std::pair<size_t, size_t> soundingSpan(const Recording& r) {
     size_t first = r.frames(), last = 0;
@@ -131,7 +126,7 @@ std::pair<size_t, size_t> soundingSpan(const Recording& r) {
 PlayRun playAndRecordWithoutDropouts(const std::vector<std::string>& options, int stopSignal) {
     for (int attempt = 1;; ++attempt) {
         PlayRun run = playAndRecord(options, stopSignal);
-        if (!resampledServer()) {
+        if (!testing::resampledServer()) {
             return run;
         }
         const Recording& r = run.recording;
@@ -159,7 +154,7 @@ void checkSound(const PlayRun& run) {
 
     // PipeWire's server mixes at 48 kHz, so there the recording went through two resamplers,
     // which smear the first and last frames over a few frames either way.
-    const size_t slack = resampledServer() ? 24 : 0;
+    const size_t slack = testing::resampledServer() ? 24 : 0;
     // Every frame the renderer handed out was played, nothing beyond its end: the sounding frames
     // number the end frame less one (frame 0 is the fade-in's zero; allow for a few frames being
     // zero by chance). They are counted rather than spanned: a server starved under load may
@@ -272,7 +267,7 @@ TEST(PlayCommandTest, sigterm_fadesOutEndsAndExitsWith143) {
     const PlayRun run = playAndRecordWithoutDropouts({}, SIGTERM);
     EXPECT_EQ(run.exitStatus, 128 + SIGTERM) << run.errors;
     checkSound(run);
-    if (!resampledServer()) {
+    if (!testing::resampledServer()) {
         checkFramesAgainstRenderer(run);
     }
 }

@@ -251,12 +251,6 @@ TEST(PulseOutputUnitTest, writeCallback_allocatesNothingLocksNothingAndOnlyWakes
     // Underruns depend on how busy the machine is: bench/play_cpu.sh reports them.
 }
 
-// PipeWire's server mixes at 48 kHz: what it plays has been resampled.
-bool resampledServer() {
-    const char* kind = std::getenv("BRINESONG_SERVER_KIND");
-    return kind != nullptr && std::string(kind) == "pipewire";
-}
-
 // The live sound as the renderer gives it, in the stream's requests of 441 frames, with the
 // points each request began at, so that it can be rendered again from any of them.
 class LiveReference {
@@ -421,7 +415,8 @@ TEST(PulseOutputUnitTest, changesWhilePlaying_glide_movingTheLoudnessNoMoreThanS
     // sink plays silence in the stream's place. Such a recording cannot judge the program: on that
     // server it is made again, twice at most.
     testing::Recording rec = playWithChanges(kSeed, changes);
-    for (int attempt = 2; attempt <= 3 && resampledServer() && droppedOut(rec); ++attempt) {
+    for (int attempt = 2; attempt <= 3 && testing::resampledServer() && droppedOut(rec);
+         ++attempt) {
         std::printf("the server dropped frames of the sound; recording again\n");
         rec = playWithChanges(kSeed, changes);
     }
@@ -470,7 +465,7 @@ TEST(PulseOutputUnitTest, changesWhilePlaying_glide_movingTheLoudnessNoMoreThanS
         reference.renderTo(kRate * 3 / 2 + change.frame);
     }
     reference.renderTo(last - offset);
-    if (!resampledServer()) {
+    if (!testing::resampledServer()) {
         // PulseAudio passes a lone stream to the sink unchanged: the recording is the renderer's
         // sound with each change gliding from its frame.
         EXPECT_EQ(difference(rec, offset, reference, 0, last - offset), 0.0);

@@ -18,6 +18,12 @@
 
 namespace brinesong::testing {
 
+// PipeWire's server mixes at 48 kHz: what it plays there has been resampled.
+inline bool resampledServer() {
+    const char* kind = std::getenv("BRINESONG_SERVER_KIND");
+    return kind != nullptr && std::string(kind) == "pipewire";
+}
+
 inline bool haveServer() {
     return std::getenv("PULSE_SERVER") != nullptr;
 }
