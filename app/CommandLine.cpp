@@ -64,7 +64,7 @@ std::vector<OptionSpec> optionSpecs() {
         {"device", true},        {"minutes", true}, {"seed", true},
         {"fade-out", true},      {"format", true},  {"loop", false},
         {"start", false},        {"stop", false},   {"preset", true},
-        {"list-presets", false},
+        {"list-presets", false}, {"fade-in", true},
     };
     for (const auto& option : kPercentOptions) {
         specs.push_back({option[0], true});
@@ -239,9 +239,9 @@ QString usageText() {
                "  brinesong --export FILE [--format F] [--loop] [--minutes M] [--seed N] "
                "[--preset NAME]\n"
                "                   [SETTINGS]\n"
-               "  brinesong --play [--minutes M [--fade-out F]] [--device NAME] [--seed N] "
-               "[--preset NAME]\n"
-               "                   [SETTINGS]\n"
+               "  brinesong --play [--minutes M [--fade-out F]] [--fade-in F] [--device NAME] "
+               "[--seed N]\n"
+               "                   [--preset NAME] [SETTINGS]\n"
                "  brinesong --list-devices | --list-presets\n"
                "  brinesong --help | --version\n"
                "A second window is never opened: the running one comes to the front.\n"
@@ -276,6 +276,10 @@ QString usageText() {
                "--fade-out F  with --play --minutes: fade the sound out gently over its last F "
                "minutes\n"
                "              (at most M; default: the short fade of the play/stop button)\n"
+               "--fade-in F   with --play: fade the sound in gently from silence over its first F "
+               "minutes\n"
+               "              (at most M if given; default: the short fade of the play/stop "
+               "button)\n"
                "--format F    file format of the export: %1 (default: the one FILE's\n"
                "              extension names, else aiff, with \".aif\" appended)\n"
                "--loop        an export whose end flows into its start, to be played repeated\n"
@@ -394,6 +398,25 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
             return outcome;
         }
         command.fadeOutMinutes = value;
+    }
+    if (parser.isSet("fade-in")) {
+        if (!play) {
+            error = QStringLiteral("--fade-in goes with --play");
+            return outcome;
+        }
+        bool ok = false;
+        const QString text = parser.value("fade-in");
+        const double value = text.trimmed().toDouble(&ok);
+        const double most = sound.minutes ? double(*sound.minutes) : kMaxPlayMinutes;
+        if (!ok || !(value >= 0.0 && value <= most)) {
+            error = refusal(
+                QStringLiteral("fade-in"),
+                sound.minutes ? QStringLiteral("a number of minutes from 0 to the --minutes given")
+                              : QStringLiteral("a number of minutes from 0 to 100000000"),
+                text);
+            return outcome;
+        }
+        command.fadeInMinutes = value;
     }
     const bool listDevices = parser.isSet("list-devices");
     const bool listPresets = parser.isSet("list-presets");

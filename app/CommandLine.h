@@ -56,6 +56,9 @@ struct CommandLine {
     // --fade-out for --play --minutes: the sound fades to silence over these last minutes of
     // the play time (fractions allowed, at most the --minutes given).
     std::optional<double> fadeOutMinutes;
+    // --fade-in for --play: the sound rises from silence over these first minutes (fractions
+    // allowed; at most the --minutes given, if any).
+    std::optional<double> fadeInMinutes;
     SoundOptions sound;
 };
 

@@ -37,7 +37,9 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
                                    } else {
                                        engine_.clearSleepFade();
                                    }
-                               }},
+                               },
+                               [this](double seconds) { startRising(seconds); },
+                               [this] { return engine_.riseSecondsLeft(); }},
                  minuteMs),
       exportFlow_(renderer_, engine_.renderLock, [this] { return isPlaying(); }),
       trayMenu_(TrayActions{[this] { return isPlaying(); }, [this] { return isSaving(); },
@@ -157,6 +159,7 @@ void Controller::loadSettings() {
     scheduler_.showNextStart(settings_.startTime);
     scheduler_.setMinutes(settings_.minutes);
     scheduler_.setFadeMinutes(settings_.fadeMinutes);
+    scheduler_.setRiseMinutes(settings_.riseMinutes);
     view_.setShowWaves(settings_.showWaves);
     settings_.applyWaveSettings(Preferences::sharedInstance());
     for (const QString& note : settings_.presetNotes) {
@@ -217,6 +220,9 @@ void Controller::saveSettings() {
     if (view_.fadeChoice) {
         settings_.fadeMinutes = scheduler_.fadeMinutes();
     }
+    if (view_.riseChoice) {
+        settings_.riseMinutes = scheduler_.riseMinutes();
+    }
     settings_.showWaves = view_.showWaves();
     settings_.exportFolder = exportFlow_.lastFolder();
     settings_.takeWaveSettings(Preferences::sharedInstance());
@@ -238,6 +244,14 @@ void Controller::playStop() {
         return;
     }
     engine_.playStop();
+    view_.validateMenus();
+}
+
+void Controller::startRising(double seconds) {
+    if (isSaving() || isPlaying()) {
+        return;
+    }
+    engine_.startRising(seconds);
     view_.validateMenus();
 }
 
@@ -312,6 +326,8 @@ void Controller::statusChanged() {
     }
     const std::string reason =
         status == PlaybackStatus::CannotPlay ? engine_.failureText() : engine_.outputFailureText();
+    // A start, a stop, a wait for the server: whether the sound rises, and until when.
+    scheduler_.followRise();
     view_.showSoundStatus(playbackStatusText(status, reason));
     statusLog_.update(status, reason);
 }

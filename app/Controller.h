@@ -60,6 +60,9 @@ public:
 
     // Actions.
     void playStop();
+    // The scheduled start: when stopped and no export runs, starts the sound rising from silence
+    // over `seconds` (real seconds), where playStop() fades it in over 10 ms.
+    void startRising(double seconds);
     void cancel();
     void showPreferences();
     void saveAs();

@@ -83,6 +83,7 @@ bool MainWindowView::load() {
     timeLeftText = outlet<QLabel>(root, "timeLeftText");
     statusText = outlet<QLabel>(root, "statusText");
     fadeChoice = outlet<QComboBox>(root, "fadeChoice");
+    riseChoice = outlet<QComboBox>(root, "riseChoice");
     wavesFrame = outlet<QWidget>(root, "wavesFrame");
     showWavesAction = root->findChild<QAction*>(QStringLiteral("showWavesAction"));
     if (wavesFrame && wavesFrame->layout()) {
@@ -100,7 +101,7 @@ bool MainWindowView::load() {
     window->setWindowIcon(applicationIcon());
     playStopButton->setText(Texts::tr("Start Brinesong"));
     scheduler_.attach(dateText, timeText, minutesText, startCheckbox, stopCheckbox, timeLeftText,
-                      fadeChoice);
+                      fadeChoice, riseChoice);
     HelpPanel::sharedInstance().parentWindow = window;
     return true;
 }

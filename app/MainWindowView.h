@@ -102,7 +102,8 @@ public:
     QLabel* timeLeftText = nullptr;
     QLabel* statusText = nullptr;  // one line: what is happening with the sound
     QComboBox* fadeChoice = nullptr;
-    QWidget* wavesFrame = nullptr;  // holds the picture of the waves
+    QComboBox* riseChoice = nullptr;  // the fade-in beside the start
+    QWidget* wavesFrame = nullptr;    // holds the picture of the waves
     WavePicture* wavePicture = nullptr;
     QAction* showWavesAction = nullptr;
     QAction* playStopAction = nullptr;

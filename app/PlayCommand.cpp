@@ -174,8 +174,12 @@ int runPlayCommand(const CommandLine& command) {
         // ends where the play time does, and the stop request then finds silence to end.
         engine.setSleepFade(*command.sound.minutes * 60.0, *command.fadeOutMinutes * 60.0);
     }
-    // Starts now, or as soon as the server has its devices routed.
-    engine.playStop();
+    // Starts now, or as soon as the server has its devices routed; a rise begins with the sound.
+    if (command.fadeInMinutes && *command.fadeInMinutes > 0.0) {
+        engine.startRising(*command.fadeInMinutes * 60.0);
+    } else {
+        engine.playStop();
+    }
     int status = QCoreApplication::exec();
     engine.waitForWaitThreads();
     if (status == kExitOk && !host.sounded && command.sound.minutes.value_or(0.0f) > 0.0f) {

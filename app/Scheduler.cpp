@@ -13,6 +13,7 @@
 #include <QTimeZone>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 
 #include "platform/Localization.h"
 #include "platform/ResumeWatcher.h"
@@ -115,7 +116,7 @@ Scheduler::~Scheduler() = default;
 
 void Scheduler::attach(QDateEdit* dateText, QTimeEdit* timeText, QSpinBox* minutesText,
                        QCheckBox* startCheckbox, QCheckBox* stopCheckbox, QLabel* timeLeftText,
-                       QComboBox* fadeChoice) {
+                       QComboBox* fadeChoice, QComboBox* riseChoice) {
     dateText_ = dateText;
     timeText_ = timeText;
     minutesText_ = minutesText;
@@ -123,6 +124,7 @@ void Scheduler::attach(QDateEdit* dateText, QTimeEdit* timeText, QSpinBox* minut
     stopCheckbox_ = stopCheckbox;
     timeLeftText_ = timeLeftText;
     fadeChoice_ = fadeChoice;
+    riseChoice_ = riseChoice;
     // Typed text reaches the value only when entered; steps and the wheel at once.
     if (dateText_) {
         dateText_->setDisplayFormat(dateFormat());
@@ -156,6 +158,16 @@ void Scheduler::attach(QDateEdit* dateText, QTimeEdit* timeText, QSpinBox* minut
                                  minutes);
         }
         connect(fadeChoice_, &QComboBox::currentIndexChanged, this, &Scheduler::fadeChoiceChanged);
+    }
+    if (riseChoice_) {
+        riseChoice_->clear();
+        for (const int minutes : kFadeChoices) {
+            riseChoice_->addItem(minutes == 0 ? Texts::tr("No fade-in")
+                                              : Texts::tr("Fade in over %1 min").arg(minutes),
+                                 minutes);
+        }
+        // Read when the start comes; a choice is also the user's next action after a miss.
+        connect(riseChoice_, &QComboBox::activated, this, &Scheduler::forgetMissedStart);
     }
 }
 
@@ -215,6 +227,16 @@ void Scheduler::setFadeMinutes(int minutes) {
 
 int Scheduler::fadeMinutes() const {
     return fadeChoice_ ? fadeChoice_->currentData().toInt() : 0;
+}
+
+void Scheduler::setRiseMinutes(int minutes) {
+    if (riseChoice_) {
+        riseChoice_->setCurrentIndex(std::max(0, riseChoice_->findData(minutes)));
+    }
+}
+
+int Scheduler::riseMinutes() const {
+    return riseChoice_ ? riseChoice_->currentData().toInt() : 0;
 }
 
 // Any of these is the user's next action after a missed start: its message has been read.
@@ -381,8 +403,15 @@ void Scheduler::startTimerFired() {
     updateTimeLeft();
     // A start due during an export or while the sound plays is dropped, not postponed.
     if (!host_.isSaving() && !host_.isPlaying()) {
-        host_.playStop();
+        const int rise = riseMinutes();
+        if (rise > 0 && host_.startRising) {
+            // In real seconds: the scheduler's minute may be shortened for tests.
+            host_.startRising(rise * 60.0 * minuteMs_ / kMinuteMs);
+        } else {
+            host_.playStop();
+        }
     }
+    followRise();
     // Once the sound has started: it keeps the computer awake from here, without a gap.
     emit startArmedChanged(false);
     emit startFired();
@@ -487,8 +516,24 @@ void Scheduler::stopTimerFired() {
     emit stopChecked();
 }
 
+void Scheduler::followRise() {
+    const double left = host_.riseSecondsLeft ? host_.riseSecondsLeft() : 0.0;
+    if (!(left > 0.0)) {
+        riseEnd_ = {};
+    } else if (riseEnd_.isNull()) {
+        // Taken once per rise: read again at every tick, the time shown could flicker between
+        // two minutes as the two clocks are read a moment apart.
+        riseEnd_ =
+            clock_().addMSecs(std::llround(std::min(left, 1e9) * 1000.0 * kMinuteMs / minuteMs_));
+    }
+    updateTimeLeft();
+}
+
 void Scheduler::updateTimeLeft() {
-    if (!willStop_ && !willStart_) {
+    if (riseEnd_.isValid() && !(host_.riseSecondsLeft && host_.riseSecondsLeft() > 0.0)) {
+        riseEnd_ = {};  // full level reached
+    }
+    if (!willStop_ && !willStart_ && riseEnd_.isNull()) {
         timeLeftTimer_->stop();
     } else if (!timeLeftTimer_->isActive()) {
         timeLeftTimer_->start();
@@ -558,6 +603,13 @@ void Scheduler::updateStartText() {
     } else if (missedStart_.isValid()) {
         text = Texts::tr("The start at %1 was missed while the computer slept")
                    .arg(QLocale().toString(missedStart_.time(), timeFormat()));
+    }
+    if (riseEnd_.isValid()) {
+        // To the nearest minute, as the times of the schedule are set.
+        const QDateTime shown = riseEnd_.toTimeZone(clock_().timeZone()).addSecs(30);
+        const QString rising = Texts::tr("Fading in, full level at %1")
+                                   .arg(QLocale().toString(shown.time(), timeFormat()));
+        text = text.isEmpty() ? rising : QStringLiteral("%1 · %2").arg(rising, text);
     }
     if (text != startText_) {
         startText_ = text;

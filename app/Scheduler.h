@@ -20,6 +20,12 @@
 // while the stop counts, and says what the stop will do while it waits for a start. The stop
 // itself is carried out exactly as without a fade.
 //
+// The start can fade the sound in gently from silence (off, or one of kFadeChoices): a wake. The
+// host starts the sound rising over those minutes; a start by hand elsewhere keeps its short
+// fade-in. While the sound rises, startText() says when it reaches full level ("Fading in, full
+// level at 07:10"), after the host's word on how long the rise still has to go: it knows when the
+// sound first started and whether it still plays.
+//
 // While the start is armed, startText() says when it comes ("Starts in 2:14", "Starts tomorrow at
 // 21:22"), for the window's status line. Dates and times show in the locale's short formats,
 // without seconds and with the year in full.
@@ -80,6 +86,12 @@ struct SchedulerHost {
     // The sleep fade: it ends `secondsToEnd` from now and lasts `seconds` (real seconds); 0
     // seconds: no fade. May be empty.
     std::function<void(double secondsToEnd, double seconds)> setSleepFade;
+    // Starts the sound rising from silence over `seconds` (real seconds), when stopped. May be
+    // empty: the start is then playStop's.
+    std::function<void(double seconds)> startRising;
+    // Real seconds until the sound playing now reaches full level; 0 when it does not rise. May
+    // be empty.
+    std::function<double()> riseSecondsLeft;
 };
 
 class Scheduler : public QObject {
@@ -99,7 +111,7 @@ public:
     // The main window's controls; any may be missing, and then what it would do is skipped.
     void attach(QDateEdit* dateText, QTimeEdit* timeText, QSpinBox* minutesText,
                 QCheckBox* startCheckbox, QCheckBox* stopCheckbox, QLabel* timeLeftText,
-                QComboBox* fadeChoice = nullptr);
+                QComboBox* fadeChoice = nullptr, QComboBox* riseChoice = nullptr);
 
     // The next occurrence of `savedTime`, to the minute, from now: today, or tomorrow when it has
     // passed today. Shown in the date and time fields at launch.
@@ -116,13 +128,21 @@ public:
     // The fade-out beside the stop, in minutes (0: off); a value not among kFadeChoices is off.
     void setFadeMinutes(int minutes);
     int fadeMinutes() const;
+    // The fade-in beside the start, in minutes (0: off, the short fade-in); a value not among
+    // kFadeChoices is off.
+    void setRiseMinutes(int minutes);
+    int riseMinutes() const;
 
     // The sound started (true) or its playback ended (false), as the window announces it: an
     // armed stop begins counting, or goes back to waiting for the next start.
     void playStateChanged(bool playing);
 
-    // When the armed start comes, in a few words, or that the last one was missed; else empty.
+    // When the armed start comes, in a few words, or that the last one was missed; and when the
+    // sound rising now reaches full level. Else empty.
     QString startText() const;
+    // The sound started, stopped, or waits for the server: what startText() says of the rise
+    // follows the host's word.
+    void followRise();
 
     // The computer woke from sleep: an armed start is decided now from the wall clock.
     void resumed();
@@ -190,6 +210,7 @@ private:
     QCheckBox* stopCheckbox_ = nullptr;
     QLabel* timeLeftText_ = nullptr;
     QComboBox* fadeChoice_ = nullptr;
+    QComboBox* riseChoice_ = nullptr;
 
     QTimer* startTimer_;
     QTimer* stopTimer_;
@@ -202,6 +223,7 @@ private:
     QDateTime stopTime_;
     QDateTime stopDue_;  // when the check that finds the stop due comes
     QDateTime armedAt_;  // when the stop was armed: no fade begins before
+    QDateTime riseEnd_;  // when the sound rising now reaches full level; null while none rises
     bool willStart_ = false;
     bool willStop_ = false;
     bool stopCounting_ = false;

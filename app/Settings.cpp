@@ -25,6 +25,7 @@ void Settings::load(SettingsStore& store) {
         {keys::kAmplitudeGenerator, defaults.amplitudeGenerator},
         {keys::kKeepAwake, defaults.keepAwake},
         {keys::kFadeMinutes, defaults.fadeMinutes},
+        {keys::kRiseMinutes, defaults.riseMinutes},
         {keys::kShowWaves, defaults.showWaves},
     });
 
@@ -42,11 +43,15 @@ void Settings::load(SettingsStore& store) {
         startTime = defaults.startTime;
     }
     minutes = store.integerForKey(keys::kMinutes);
-    fadeMinutes = store.integerForKey(keys::kFadeMinutes);
-    if (std::find(std::begin(kFadeChoices), std::end(kFadeChoices), fadeMinutes) ==
-        std::end(kFadeChoices)) {
-        fadeMinutes = defaults.fadeMinutes;
-    }
+    const auto choice = [&store](const QString& key, int fallback) {
+        const int minutes = store.integerForKey(key);
+        return std::find(std::begin(kFadeChoices), std::end(kFadeChoices), minutes) ==
+                       std::end(kFadeChoices)
+                   ? fallback
+                   : minutes;
+    };
+    fadeMinutes = choice(keys::kFadeMinutes, defaults.fadeMinutes);
+    riseMinutes = choice(keys::kRiseMinutes, defaults.riseMinutes);
     lightWave = store.integerForKey(keys::kLightWave);
     heavyWave = store.integerForKey(keys::kHeavyWave);
     ascent = store.integerForKey(keys::kAscent);
@@ -74,6 +79,7 @@ bool Settings::save(SettingsStore& store) const {
     }
     store.setInteger(minutes, keys::kMinutes);
     store.setInteger(fadeMinutes, keys::kFadeMinutes);
+    store.setInteger(riseMinutes, keys::kRiseMinutes);
     store.setInteger(static_cast<int>(lightWave), keys::kLightWave);
     store.setInteger(static_cast<int>(heavyWave), keys::kHeavyWave);
     store.setInteger(static_cast<int>(ascent), keys::kAscent);

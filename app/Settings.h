@@ -29,6 +29,7 @@ inline const QString kAmplitudeGenerator =
 inline const QString kOutputSourceName = QStringLiteral("Kelvane.Brinesong.OutputSourceNameKey");
 inline const QString kKeepAwake = QStringLiteral("Kelvane.Brinesong.KeepAwakeKey");
 inline const QString kFadeMinutes = QStringLiteral("Kelvane.Brinesong.FadeOutMinutesKey");
+inline const QString kRiseMinutes = QStringLiteral("Kelvane.Brinesong.FadeInMinutesKey");
 inline const QString kShowWaves = QStringLiteral("Kelvane.Brinesong.ShowWavesKey");
 inline const QString kExportFolder = QStringLiteral("Kelvane.Brinesong.ExportFolderKey");
 // The preset last chosen or saved: a shipped preset's English name, or the user's name for one of
@@ -40,7 +41,8 @@ inline const QString kWindowFrame = QStringLiteral("BrinesongWindow");
 namespace brinesong {
 
 inline constexpr float kDefaultVolumePercent = 50.0f;
-// The fade-out lengths offered beside the scheduled stop, in minutes; 0 is off.
+// The lengths of the fade-in offered beside the scheduled start and of the fade-out beside the
+// scheduled stop, in minutes; 0 is off.
 inline constexpr int kFadeChoices[] = {0, 1, 5, 10, 15, 30};
 
 struct Settings {
@@ -49,6 +51,7 @@ struct Settings {
     QTime startTime{8, 0, 0};                       // the scheduled start's time of day
     int minutes = 45;                               // the scheduled stop's delay
     int fadeMinutes = 0;  // the scheduled stop's fade-out, one of kFadeChoices; 0 is off
+    int riseMinutes = 0;  // the scheduled start's fade-in, likewise
     // The wave settings in percent, stored as whole numbers. Values out of range are kept here
     // as read; the model's setters refuse them.
     double lightWave = Preferences::kDefaultLightWave;
@@ -71,9 +74,9 @@ struct Settings {
     bool firstLaunch = true;
 
     // Registers the defaults in `store`, then reads every key. A stored volume above 100 is
-    // limited to it; a negative one, a start time that is no time of day, a fade-out that is not
-    // one of the choices and values that do not read as their type count as absent, and so does
-    // a current preset that names none.
+    // limited to it; a negative one, a start time that is no time of day, a fade-in or fade-out
+    // that is not one of the choices and values that do not read as their type count as absent, and
+    // so does a current preset that names none.
     void load(SettingsStore& store);
     // Writes every key (wave settings truncated toward zero; no device name or export folder
     // removes its key) and the store to disk. False when the file could not be written.

@@ -121,13 +121,28 @@ void PlaybackEngine::playStop() {
         host_.statusChanged();
         return;
     }
-    uint32_t expected = 0;
-    if (state.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) {
-        failure_.clear();
-        startOrWait();
-    } else {
+    if (!start(0.0)) {
         requestStop();
     }
+}
+
+void PlaybackEngine::startRising(double seconds) {
+    if (!waitingToPlay_) {
+        start(seconds);
+    }
+}
+
+bool PlaybackEngine::start(double riseSeconds) {
+    uint32_t expected = 0;
+    if (!state.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) {
+        return false;
+    }
+    failure_.clear();
+    // A new start: nothing of an earlier rise carries over.
+    riseSeconds_ = riseSeconds > 0.0 ? riseSeconds : 0.0;
+    riseEndsAt_ = 0.0;
+    startOrWait();
+    return true;
 }
 
 void PlaybackEngine::requestStop() {
@@ -203,6 +218,29 @@ SleepFade PlaybackEngine::sleepFade() const {
     return playback_ ? playback_->sleepFade.stored() : SleepFade{};
 }
 
+double PlaybackEngine::riseSecondsLeft() const {
+    if (!isPlaying() || riseEndsAt_ == 0.0) {
+        return 0.0;
+    }
+    return std::max(0.0, riseEndsAt_ - clock_());
+}
+
+Rise PlaybackEngine::rise() const {
+    return playback_ ? playback_->rise : Rise{};
+}
+
+Rise PlaybackEngine::riseFrom(double now) const {
+    // A rise that should already have ended is none: the sound starts at full level.
+    if (riseSeconds_ == 0.0 || !(riseEndsAt_ > now)) {
+        return Rise{};
+    }
+    const double rate = Renderer::kSampleRate;
+    const double far = std::ldexp(1.0, 62);
+    const double frames = std::clamp(std::round(riseSeconds_ * rate), 1.0, far);
+    const double endFrame = std::min(frames, std::round((riseEndsAt_ - now) * rate));
+    return Rise{static_cast<int64_t>(endFrame), static_cast<int64_t>(frames)};
+}
+
 const RenderRun* PlaybackEngine::rendering() const {
     return playback_ ? &playback_->rendering : nullptr;
 }
@@ -229,6 +267,12 @@ bool PlaybackEngine::startPlay() {
     playback->startTime = now;
     // Before the first buffer: a sound started inside a fade begins at the fade's gain.
     playback->sleepFade.store(sleepFadeFrom(0, now));
+    // A rise begins with the first sound of its start; a sound started again after the server
+    // came back goes on where it then stands.
+    if (riseSeconds_ > 0.0 && riseEndsAt_ == 0.0) {
+        riseEndsAt_ = now + riseSeconds_;
+    }
+    playback->rise = riseFrom(now);
     outputLost_.store(false, std::memory_order_relaxed);
     // The unit is stopped (it was, when `state` became 0): nothing renders into the last
     // playback any more, and it may go.
@@ -391,7 +435,7 @@ void PlaybackEngine::outputRenderCallback(void* context, RendererData* request) 
     playback->rendering.saveCheckpoint(
         playback->checkpoints[playback->checkpointsSaved % kCheckpoints]);
     ++playback->checkpointsSaved;
-    const LiveRendering live{playback->sleepFade.read(), engine.tap_, true};
+    const LiveRendering live{playback->sleepFade.read(), engine.tap_, true, playback->rise};
     playback->rendering.renderWave(request, live);
 }
 

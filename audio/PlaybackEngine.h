@@ -5,6 +5,8 @@
 //   playStop()  main thread: when stopped, swap `state` 0 -> 1, startPlay() (a fresh RenderRun:
 //               generators, counters, no stop requested, 0.01 s fade; unit started, wait thread
 //               detached), then host.didStart(); when playing, only set the run's forceStop.
+//   startRising(s)  main thread: when stopped, as playStop(), the sound rising from silence over
+//               s seconds (a gentle wake); when playing, nothing.
 //   wait thread holds renderLock for the whole playback, polls every 0.1 s until the run's end
 //               time has passed, stops the unit, swaps `state` 1 -> 0, releases the lock and
 //               posts host.didStop() to the main thread without waiting.
@@ -90,6 +92,19 @@ public:
     void openAudioOutput();   // once, main thread; failures are logged, the program goes on
     void closeAudioOutput();  // at termination, once no playback runs
     void playStop();          // main thread
+    // Main thread: when stopped, starts a playback as playStop() does, but its sound rises from
+    // silence to full level over `seconds` (the Rise's curve) instead of the short fade-in; 0 (or
+    // a value that is not a number) starts it as playStop() does. When playing, or waiting to
+    // play, does nothing. The rise is planned on the engine's clock from the moment the sound
+    // first starts: a start that waits for the server rises once the server is there, and a
+    // playback cut off by the server during the rise and started again goes on from where the
+    // rise then stands. A stop ends it; the next start has it only if asked again.
+    void startRising(double seconds);
+    // Main thread: seconds until the sound of the playback running now reaches full level; 0 when
+    // nothing plays or it does not rise (any more).
+    double riseSecondsLeft() const;
+    // Main thread: the rise in frames of the playback running now or last (none when it had none).
+    Rise rise() const;
     // Main thread: asks the playback running now, if any, to end with its fade-out, as a stop
     // from the button does (termination).
     void requestStop();
@@ -179,6 +194,7 @@ private:
         explicit Playback(Renderer& renderer) : rendering(renderer, Renderer::kLiveFade) {}
         RenderRun rendering;
         double startTime = 0.0;  // on the engine's clock; set before the unit starts
+        Rise rise;               // likewise, and fixed from then on
         SleepFadeSlot sleepFade;
         // The rendering's state at the start of the latest render requests, oldest overwritten
         // first; written and read only on the audio thread.
@@ -188,7 +204,12 @@ private:
 
     // The sleep fade in frames of the playback whose frame `frame` is rendered at `now`.
     SleepFade sleepFadeFrom(uint64_t frame, double now) const;
+    // The rise in frames of a playback whose first frame is rendered at `now`.
+    Rise riseFrom(double now) const;
 
+    // Main thread: when stopped, swaps `state` 0 -> 1 and starts, rising over `riseSeconds`;
+    // false when a playback was already running.
+    bool start(double riseSeconds);
     bool startPlay();  // false when the unit did not start
     bool stopPlay();   // always true; a failing stop is logged
     void waitThread(std::shared_ptr<Playback> playback);
@@ -218,6 +239,10 @@ private:
 
     double fadeEndsAt_ = 0.0;  // the plan, on the engine's clock, main thread only; 0: none
     double fadeSeconds_ = 0.0;
+    // The rise of the playback wanted now (main thread only): its length, 0 for none, and when it
+    // ends on the engine's clock, 0 until its sound first starts.
+    double riseSeconds_ = 0.0;
+    double riseEndsAt_ = 0.0;
     RenderTap* tap_ = nullptr;
 
     std::mutex threadsMutex_;

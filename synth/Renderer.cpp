@@ -252,13 +252,14 @@ void RenderRun::renderWave(RendererData* request, const LiveRendering& live) {
     AudioBufferList* buffers = request->ioData;
     if (!live.glide) {
         render16(static_cast<int16_t*>(buffers->mBuffers[0].mData), span.start, span.end,
-                 &span.level, 0, live.sleepFade);
+                 &span.level, 0, live.sleepFade, live.rise);
         render16(static_cast<int16_t*>(buffers->mBuffers[1].mData), span.start, span.end,
-                 &span.level, 1, live.sleepFade);
+                 &span.level, 1, live.sleepFade, live.rise);
     } else if (span.end > span.start) {
         // Both channels glide alike: one reading of the settings for the two.
         RenderSettings settings = currentSettings();
         settings.sleepFade = live.sleepFade;
+        settings.rise = live.rise;
         glide_.toward(levelsOf(settings), settings.sleepFade, span.start);
         settings.glide = glide_;
         for (int c = 0; c < 2; ++c) {
@@ -350,13 +351,15 @@ void RenderRun::render16(int16_t* out, uint64_t startFrame, uint64_t endFrame,
 }
 
 void RenderRun::render16(int16_t* out, uint64_t startFrame, uint64_t endFrame,
-                         const LevelData* levelData, int32_t index, const SleepFade& sleepFade) {
+                         const LevelData* levelData, int32_t index, const SleepFade& sleepFade,
+                         const Rise& rise) {
     if (endFrame <= startFrame) {
         return;
     }
     const RenderSpan span{startFrame, endFrame, *levelData};
     RenderSettings settings = currentSettings();
     settings.sleepFade = sleepFade;
+    settings.rise = rise;
     // The same path as an export's channels: draws made ahead a stretch at a time.
     lastEnvelope_[index == 0 ? 0 : 1] = renderChannel(out, span, index, random_, settings);
 }
@@ -392,6 +395,7 @@ double RenderRun::renderFrames(int16_t* out, const RenderSpan& span, const Rende
     double e = 1.0;
 
     // A glide under way takes the frames up to its end one by one, each with its own levels.
+    const Rise& rise = settings.rise;
     const Glide& glide = settings.glide;
     if (glide.glidesAt(startFrame)) {
         const uint64_t glideEnd = std::min(endFrame, glide.endFrame);
@@ -402,7 +406,7 @@ double RenderRun::renderFrames(int16_t* out, const RenderSpan& span, const Rende
                                  levels.volume};
             const double mix = weighted(pink, brown, levels.lightWeight, levels.heavyWeight) *
                                Glide::envelopeAt(envelope, levels.envelopeShare);
-            return gain.at(f) * curve.sleepGainAt(f) * mix;
+            return gain.at(f) * curve.sleepGainAt(f) * rise.gainAt(f) * mix;
         };
         framesGliding<kUseEnvelope>(startFrame, glideEnd, out, channel, source, settings.wave, e,
                                     glided);
@@ -414,11 +418,14 @@ double RenderRun::renderFrames(int16_t* out, const RenderSpan& span, const Rende
 
     // Frames between the fade-in and the fade-out take the volume as it stands; the gain formula
     // runs only inside the fades. The boundaries come from the same per-frame tests, so every
-    // frame gets exactly the gain the formula would give it. The sleep fade, where there is one,
-    // ends the steady stretch too.
+    // frame gets exactly the gain the formula would give it. The rise, where there is one, begins
+    // the steady stretch later, and the sleep fade ends it sooner.
     const SleepFade& sleepFade = settings.sleepFade;
-    const uint64_t steadyBegin =
+    uint64_t steadyBegin =
         firstFailing(startFrame, endFrame, [&](uint64_t f) { return gain.fadingIn(f); });
+    if (rise.active() && rise.endFrame > static_cast<int64_t>(steadyBegin)) {
+        steadyBegin = std::min(endFrame, static_cast<uint64_t>(rise.endFrame));
+    }
     uint64_t steadyEnd =
         firstFailing(steadyBegin, endFrame, [&](uint64_t f) { return gain.beforeFadeOut(f); });
     if (sleepFade.active() && sleepFade.beginFrame() < static_cast<int64_t>(steadyEnd)) {
@@ -429,7 +436,9 @@ double RenderRun::renderFrames(int16_t* out, const RenderSpan& span, const Rende
     // Each of the three parts has a loop of its own, so the steady one tests nothing for its gain.
     // It goes in passes where it can.
     const WaveParameters& wave = settings.wave;
-    const auto shaped = [&](uint64_t f) { return gain.at(f) * sleepFade.gainAt(f); };
+    const auto shaped = [&](uint64_t f) {
+        return gain.at(f) * sleepFade.gainAt(f) * rise.gainAt(f);
+    };
     framesOneByOne<kUseEnvelope>(startFrame, steadyBegin, out, channel, source, wave, e, shaped);
     const double volume = gain.volume;
     const auto steady = [volume](uint64_t) { return volume; };

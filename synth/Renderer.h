@@ -14,9 +14,9 @@
 // the end time, the frame counter) are atomics, read once per call, so nothing is read torn; no
 // ordering between them is relied on.
 //
-// Live playback adds two things that export never has: the sleep fade of a scheduled stop, and the
-// tap that hands the window one record per buffer for its picture of the waves. Both come with the
-// request (`LiveRendering`), so an export can never pick up either.
+// Live playback adds what export never has: the rise of a gentle start, the sleep fade of a
+// scheduled stop, and the tap that hands the window one record per buffer for its picture of the
+// waves. They come with the request (`LiveRendering`), so an export can never pick up any of them.
 //
 // Frames are counted in 64 bits: a night that goes on past 2^32 frames (27 hours) goes on as it
 // was, with no second fade-in and with its stop's fade-out.
@@ -93,6 +93,34 @@ struct SleepFade {
     bool operator==(const SleepFade&) const = default;
 };
 
+// The rise of a gentle start (a wake): the gain climbs from silence to 1 over `frames` frames,
+// reaching it at frame `endFrame` and staying there. The mirror of the sleep fade, and like it a
+// pure function of the frame number and these two values: a playback fixes its rise before its
+// first buffer, and any stretch rendered again gets exactly the same gain. The curve is the square
+// of the fraction done: with loudness going roughly as the 0.6th power of the amplitude, the ear
+// hears it grow about evenly (within 7 % of a straight line in loudness), where a ramp straight in
+// decibels would stay near silence for half its length and come up in its last third.
+struct Rise {
+    int64_t endFrame = 0;
+    int64_t frames = 0;  // 0: no rise
+
+    bool active() const { return frames != 0; }
+    // The rise's first frame, silent (before frame 0 when a sound starts halfway up).
+    int64_t beginFrame() const { return endFrame - frames; }
+    double gainAt(uint64_t f) const {
+        const auto frame = static_cast<int64_t>(f);
+        if (!active() || frame >= endFrame) {
+            return 1.0;
+        }
+        if (frame <= beginFrame()) {
+            return 0.0;
+        }
+        const double done = static_cast<double>(frame - beginFrame()) / static_cast<double>(frames);
+        return done * done;
+    }
+    bool operator==(const Rise&) const = default;
+};
+
 // The levels a change glides between in live playback.
 struct GlideLevels {
     double volume = 0.0;
@@ -145,6 +173,7 @@ struct LiveRendering {
     SleepFade sleepFade;
     RenderTap* tap = nullptr;  // receives one record per buffer that sounded
     bool glide = false;        // changes glide (see Glide); an export's jump where the block begins
+    Rise rise{};               // multiplies every other gain, the glides' too
 };
 
 // Generator parameters and source weights derived from the settings for one rendering call.
@@ -171,6 +200,7 @@ struct RenderSettings {
     double volume;
     double fade;          // seconds
     SleepFade sleepFade;  // live playback only; an export never has one
+    Rise rise;            // likewise
     Glide glide;          // likewise: an export's has no frames
 };
 
@@ -251,8 +281,8 @@ public:
     // Fills both buffers of `request` for its frames, or fewer when the sound ends inside it (the
     // buffers' byte sizes are then lowered, to 0 once the end has passed). Turns a pending stop
     // request into an end time `fadeInOut` after the frames already rendered. `frameCount` always
-    // advances by the full request. `live` brings the sleep fade, the tap and the glide of live
-    // playback; with the glide the settings are read once for both channels.
+    // advances by the full request. `live` brings the rise, the sleep fade, the tap and the glide
+    // of live playback; with the glide the settings are read once for both channels.
     void renderWave(RendererData* request);
     void renderWave(RendererData* request, const LiveRendering& live);
 
@@ -283,7 +313,7 @@ public:
     void render16(int16_t* out, uint64_t startFrame, uint64_t endFrame, const LevelData* levelData,
                   int32_t index);
     void render16(int16_t* out, uint64_t startFrame, uint64_t endFrame, const LevelData* levelData,
-                  int32_t index, const SleepFade& sleepFade);
+                  int32_t index, const SleepFade& sleepFade, const Rise& rise = {});
 
     ChannelWaveState& channelState(int index) { return waveStates_[index == 0 ? 0 : 1]; }
     Renderer& renderer() { return renderer_; }

@@ -41,7 +41,7 @@ _brinesong() {
         done < <("${COMP_WORDS[0]}" $list 2>/dev/null)
         return
         ;;
-    --minutes | --fade-out | --seed | --volume | --light-wave | --heavy-wave | --ascent | --descent | \
+    --minutes | --fade-out | --fade-in | --seed | --volume | --light-wave | --heavy-wave | --ascent | --descent | \
         --wave-interval | -platform | -style | -stylesheet | -qwindowgeometry | -qwindowtitle | \
         -qwindowicon | -platformtheme | -platformpluginpath | -plugin | -display | -session)
         return
@@ -50,7 +50,7 @@ _brinesong() {
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '--export --format --loop --play --list-devices --list-presets --preset
-            --minutes --fade-out --device --seed
+            --minutes --fade-out --fade-in --device --seed
             --volume --light-wave --heavy-wave --ascent --descent --wave-interval
             --boost-sound-level --amplitude-generator --start --stop --help --version' -- "$cur"))
     fi

@@ -56,6 +56,7 @@ EXPECTED = {
         (CB, "Start at", "Starten um", True),
         (SP, "Start date", "Startdatum", False),
         (SP, "Start time", "Startzeit", False),
+        (CO, "Fade-in", "Einblenden", True),
         (CB, "Stop after", "Anhalten nach", True),
         (SP, "Stop after, minutes", "Anhalten nach, Minuten", True),
         (CO, "Fade-out", "Ausblenden", True),

@@ -84,6 +84,10 @@ TEST(CommandLineTest, badValues_areRefusedNamingTheOption) {
         {{"--play", "--minutes", "5", "--fade-out", "-1"}, "--fade-out"},
         {{"--play", "--minutes", "5", "--fade-out", "nan"}, "--fade-out"},
         {{"--play", "--minutes", "5", "--fade-out", "soon"}, "--fade-out"},
+        {{"--export", "o", "--fade-in", "1"}, "--fade-in goes with --play"},
+        {{"--play", "--minutes", "5", "--fade-in", "6"}, "--fade-in"},
+        {{"--play", "--fade-in", "-1"}, "--fade-in"},
+        {{"--play", "--fade-in", "1e9"}, "--fade-in"},
         // Lengths past what can be honoured, and numbers that are no plain decimals.
         {{"--play", "--minutes", "1e30"}, "--minutes"},
         {{"--play", "--minutes", "100000001"}, "--minutes"},
@@ -118,13 +122,18 @@ TEST(CommandLineTest, badValues_areRefusedNamingTheOption) {
     }
 }
 
-TEST(CommandLineTest, fadeOut_withPlayAndMinutes_takesFractionsUpToThePlayTime) {
+// The fade-in needs no --minutes, and may overlap the fade-out.
+TEST(CommandLineTest, fades_withPlay_takeFractionsUpToThePlayTime) {
     for (const char* fade : {"0", "0.05", "5"}) {
-        const ParseOutcome p = parse({"--play", "--minutes", "5", "--fade-out", fade});
+        const ParseOutcome p =
+            parse({"--play", "--minutes", "5", "--fade-out", fade, "--fade-in", fade});
         ASSERT_TRUE(p.ok) << p.error.toStdString();
         EXPECT_EQ(*p.command.fadeOutMinutes, QString::fromLatin1(fade).toDouble());
+        EXPECT_EQ(*p.command.fadeInMinutes, QString::fromLatin1(fade).toDouble());
     }
     EXPECT_FALSE(parse({"--play", "--minutes", "5"}).command.fadeOutMinutes);
+    EXPECT_FALSE(parse({"--play", "--minutes", "5"}).command.fadeInMinutes);
+    EXPECT_EQ(*parse({"--play", "--fade-in", "30"}).command.fadeInMinutes, 30.0);
     // A fade far past the old 32-bit frame range (about 27 hours) is placed like any other.
     EXPECT_TRUE(parse({"--play", "--minutes=100000", "--fade-out", "30"}).ok);
     EXPECT_EQ(*parse({"--play", "--minutes", "100000000"}).command.sound.minutes, 1e8f);
@@ -154,8 +163,8 @@ TEST(CommandLineTest, help_statesEachDefault) {
     const QString usage = usageText();
     EXPECT_TRUE(usage.contains(QStringLiteral("the length in minutes, at most 400 (default: 10)")))
         << usage.toStdString();
-    for (const char* option : {"--minutes M", "--fade-out F", "--format F", "--loop", "--seed N",
-                               "--device NAME", "--preset NAME", "SETTINGS:"}) {
+    for (const char* option : {"--minutes M", "--fade-out F", "--fade-in F", "--format F", "--loop",
+                               "--seed N", "--device NAME", "--preset NAME", "SETTINGS:"}) {
         const qsizetype at = usage.indexOf(QLatin1String("\n") + QLatin1String(option));
         ASSERT_GE(at, 0) << option;
         // The option's own lines, up to the next that begins without indent.

@@ -231,7 +231,8 @@ private slots:
             seed.setInteger(200, keys::kHeavyWave);  // out of range: the default stays
             seed.setBool(true, keys::kBoostSoundLevel);
             seed.setBool(false, keys::kAmplitudeGenerator);
-            seed.setInteger(7, keys::kFadeMinutes);  // not a choice: off
+            seed.setInteger(7, keys::kFadeMinutes);   // not a choice: off
+            seed.setInteger(-5, keys::kRiseMinutes);  // likewise
             QVERIFY(seed.synchronize());
         }
         Launched app(storePath, QDateTime(kMorning.date(), QTime(8, 0, 1)));
@@ -244,6 +245,7 @@ private slots:
         QCOMPARE(v.timeText->time(), QTime(8, 0, 0));
         QCOMPARE(v.minutesText->value(), 0);  // held to the field's range
         QCOMPARE(c.scheduler().fadeMinutes(), 0);
+        QCOMPARE(c.scheduler().riseMinutes(), 0);
         const Preferences& p = Preferences::sharedInstance();
         QCOMPARE(p.lightWave(), 62.0);
         QCOMPARE(p.heavyWave(), 100.0);
@@ -339,6 +341,7 @@ private slots:
             v.minutesText->setValue(20);
             QCOMPARE(c.scheduler().fadeMinutes(), 0);  // off by default
             v.fadeChoice->setCurrentIndex(v.fadeChoice->findData(15));
+            v.riseChoice->setCurrentIndex(v.riseChoice->findData(10));
             QVERIFY(v.wavesFrame->isVisibleTo(v.window));
             v.showWavesAction->trigger();  // the View menu's item hides the picture
             QVERIFY(!v.wavesFrame->isVisibleTo(v.window));
@@ -368,6 +371,7 @@ private slots:
         QCOMPARE(raw.value(keys::kAmplitudeGenerator).toString(), QStringLiteral("true"));
         QCOMPARE(raw.value(keys::kKeepAwake).toString(), QStringLiteral("false"));
         QCOMPARE(raw.value(keys::kFadeMinutes).toString(), QStringLiteral("15"));
+        QCOMPARE(raw.value(keys::kRiseMinutes).toString(), QStringLiteral("10"));
         QCOMPARE(raw.value(keys::kShowWaves).toString(), QStringLiteral("false"));
         QVERIFY(!raw.contains(keys::kOutputSourceName));
         QVERIFY(raw.contains(QStringLiteral("BrinesongWindow")));
@@ -380,6 +384,7 @@ private slots:
         QCOMPARE(Preferences::sharedInstance().lightWave(), 62.0);
         QVERIFY(!again.controller.keepAwake());
         QCOMPARE(again.controller.view().fadeChoice->currentData().toInt(), 15);
+        QCOMPARE(again.controller.view().riseChoice->currentData().toInt(), 10);
         QVERIFY(!again.controller.view().showWavesAction->isChecked());
         QVERIFY(!again.controller.view().wavesFrame->isVisibleTo(again.controller.view().window));
         again.controller.showPreferences();

@@ -370,6 +370,55 @@ TEST(PlayCommandTest, fadeOut_levelFallsAsTheSquareOfWhatIsLeft_silentAtTheEnd) 
     }
 }
 
+// The gentle start, shortened to seconds: the sound rises from silence over its first 1.8 s as the
+// square of the fraction done (a quarter of the level halfway). Each window of the recording is
+// set against the same window of the sound rendered here without the rise, so the noise's own
+// wander drops out and what is left is the rise's gain.
+TEST(PlayCommandTest, fadeIn_levelRisesFromSilenceAsTheSquareOfWhatIsDone) {
+    REQUIRE_SERVER();
+    constexpr double kRise = 1.8;  // seconds
+    const PlayRun run = playAndRecordWithoutDropouts({"--minutes", "0.06", "--fade-in", "0.03"}, 0);
+    EXPECT_EQ(run.exitStatus, 0) << run.errors;
+    const Recording& r = run.recording;
+    const size_t endFrame = playedFrames(run.errors);
+    const auto [first, last] = soundingSpan(r);
+    ASSERT_GT(endFrame, size_t(2.5 * kRate)) << run.errors;
+    ASSERT_GT(last + 1, endFrame);
+    // The first frames of the rise round to silence: frame 0 is found from the end.
+    const size_t start = last + 1 - endFrame;
+    EXPECT_GT(first, start + kRate / 200);  // silent for its first few milliseconds
+    EXPECT_LT(first, start + kRate / 20);
+
+    ReferenceRenderer reference;
+    std::vector<int16_t> plain[2];
+    std::vector<int16_t> left(kFade), right(kFade);
+    while (plain[0].size() < size_t(2.5 * kRate)) {
+        AudioBufferList list{2, {{1, 2 * kFade, left.data()}, {1, 2 * kFade, right.data()}}};
+        RendererData request{nullptr, nullptr, 0, kFade, &list};
+        reference.run.renderWave(&request);
+        plain[0].insert(plain[0].end(), left.begin(), left.end());
+        plain[1].insert(plain[1].end(), right.begin(), right.end());
+    }
+    const size_t window = kRate / 20;
+    for (int channel = 0; channel < 2; ++channel) {
+        const std::vector<int16_t>& s = channel == 0 ? r.left : r.right;
+        const auto levelAt = [&](double done) {
+            const size_t middle = size_t(done * kRise * kRate);
+            const size_t a = middle - window / 2, b = middle + window / 2;
+            return acLevel(s, start + a, start + b) / acLevel(plain[channel], a, b);
+        };
+        const double levels[] = {levelAt(0.1), levelAt(0.5), levelAt(0.9), levelAt(1.25)};
+        std::printf(
+            "channel %d: level at 10%% %.3f, 50%% %.3f, 90%% %.3f, after %.3f "
+            "(expected 0.01 0.25 0.81 1)\n",
+            channel, levels[0], levels[1], levels[2], levels[3]);
+        const double expected[] = {0.01, 0.25, 0.81, 1.0};
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_NEAR(levels[k], expected[k], 0.04) << "channel " << channel << " point " << k;
+        }
+    }
+}
+
 // A signal ends the wait as it ends a playback; the minutes running out without a sound ever
 // played are a failure that says why.
 TEST(PlayCommandTest, unreachableServer_waitsForItSayingWhy_endsBySignalOrFailsAfterTheMinutes) {

@@ -54,10 +54,15 @@ struct Fixture {
                           [this] { return playing; }, [this] { return saving; },
                           [this](double toEnd, double seconds) {
                               fades.append({toEnd, seconds});
-                          }},
+                          },
+                          [this](double seconds) {
+                              rises.append(seconds);
+                              setPlaying(true);
+                          },
+                          [this] { return playing ? riseLeft : 0.0; }},
             minuteMs);
         minutes.setRange(0, 1440);  // as the main window has it
-        scheduler->attach(&date, &time, &minutes, &startBox, &stopBox, &timeLeft, &fade);
+        scheduler->attach(&date, &time, &minutes, &startBox, &stopBox, &timeLeft, &fade, &rise);
     }
     // The sound starts or ends, whoever asked.
     void setPlaying(bool now) {
@@ -99,7 +104,12 @@ struct Fixture {
     QCheckBox stopBox;
     QLabel timeLeft;
     QComboBox fade;
+    QComboBox rise;
     std::unique_ptr<Scheduler> scheduler;
+    // The rising starts asked for, in real seconds, and the real seconds the host says the sound
+    // playing now still has to rise.
+    QList<double> rises;
+    double riseLeft = 0.0;
     // The sleep fades handed on: real seconds to its end, and its length.
     QList<std::pair<double, double>> fades;
     QList<QDateTime> requests;
@@ -618,6 +628,36 @@ private slots:
         // A value that is not among the choices is off.
         f.scheduler->setFadeMinutes(7);
         QCOMPARE(f.scheduler->fadeMinutes(), 0);
+    }
+
+    // A start with a fade-in asks for a rising start instead of the short fade-in, and the status
+    // line says when the sound reaches full level until it has.
+    void fadeIn_armedStart_startsRisingAndSaysWhenFullLevelComes() {
+        Fixture f;
+        f.scheduler->setRiseMinutes(10);
+        QCOMPARE(f.rise.currentText(), QStringLiteral("Fade in over 10 min"));
+        const QDateTime at = f.clock->time.addSecs(120);
+        f.setStart(at);
+        f.startBox.click();
+        f.riseLeft = 10 * kMinuteMs / 1000.0;  // the host's word once the sound plays
+        f.clock->time = at;
+        QTRY_COMPARE(f.rises.size(), 1);
+        QVERIFY(f.requests.isEmpty());
+        QCOMPARE(f.rises[0], 10 * kMinuteMs / 1000.0);
+        QTRY_COMPARE(f.scheduler->startText(), QStringLiteral("Fading in, full level at 21:12"));
+        f.riseLeft = 0.0;
+        f.advance(10 * 60);
+        QTRY_COMPARE(f.scheduler->startText(), QString());
+
+        // Off, the start is the short fade-in of the button; a value not among the choices is off.
+        f.setPlaying(false);
+        f.scheduler->setRiseMinutes(7);
+        QCOMPARE(f.scheduler->riseMinutes(), 0);
+        f.setStart(f.clock->time.addSecs(60));
+        f.startBox.click();
+        f.advance(60);
+        QTRY_COMPARE(f.requests.size(), 1);
+        QCOMPARE(f.rises.size(), 1);
     }
 
 private:

@@ -440,6 +440,36 @@ TEST_F(PlaybackEngineTest, sleepFade_appliesFromTheFirstBuffer_andEveryBufferRea
     EXPECT_EQ(seen.back().level[0], 0.0f);
 }
 
+// A rising start: the rise is fixed in frames from the moment the sound starts and shapes every
+// buffer as the renderer's rise does; the next start by the button has none.
+TEST_F(PlaybackEngineTest, startRising_risesFromTheFirstFrame_andOnlyThatPlaybackRises) {
+    clock_.hold();
+    engine_.startRising(0.5);
+    EXPECT_EQ(engine_.rise(), (Rise{22050, 22050}));
+    EXPECT_DOUBLE_EQ(engine_.riseSecondsLeft(), 0.5);
+    engine_.startRising(5.0);  // playing: nothing changes
+    EXPECT_EQ(engine_.rise(), (Rise{22050, 22050}));
+    clock_.release();
+    waitForFrames(30000);
+    engine_.playStop();
+    ASSERT_TRUE(host_.pumpUntilStopped(1));
+    engine_.waitForWaitThreads();
+    EXPECT_EQ(engine_.riseSecondsLeft(), 0.0);
+
+    ReferencePlayer reference;
+    LiveRendering live;
+    live.rise = Rise{22050, 22050};
+    const FakeOutputUnit::Playback expected = reference.play(sizes_, runLength(), live);
+    EXPECT_EQ(unit_.playbacks.at(0).left, expected.left);
+    EXPECT_EQ(unit_.playbacks.at(0).right, expected.right);
+
+    engine_.playStop();
+    EXPECT_FALSE(engine_.rise().active());
+    engine_.playStop();
+    ASSERT_TRUE(host_.pumpUntilStopped(2));
+    engine_.waitForWaitThreads();
+}
+
 TEST_F(PlaybackEngineTest, stopBeforeTheFirstBuffer_playsOnlyTheFade) {
     unit_.holdFirstBuffer();
     engine_.playStop();

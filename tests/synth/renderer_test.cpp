@@ -349,7 +349,7 @@ std::vector<int16_t> renderLeft(const Preferences& prefs, uint32_t total,
     return out;
 }
 
-TEST(RendererTest, sleepFade_scalesEachFrameByTheSquareOfWhatIsLeft_inAnyBufferSizes) {
+TEST(RendererTest, sleepFadeAndRise_scaleEachFrameByASquare_inAnyBufferSizes) {
     Preferences prefs;
     prefs.setBoostSoundLevel(true);
     const uint32_t total = 40000;
@@ -372,6 +372,25 @@ TEST(RendererTest, sleepFade_scalesEachFrameByTheSquareOfWhatIsLeft_inAnyBufferS
                     // Both samples are truncated toward zero from the same mix: they differ by
                     // the gain and less than one step.
                     ASSERT_LT(std::abs(faded[f] - left * left * plain[f]), 1.0) << f;
+                }
+            }
+        }
+        // The rise mirrors it: silent up to its first frame, the square of what is done, then
+        // the sound untouched. One begins inside the sound, one the sound starts halfway up; the
+        // short fade-in of the start lies under both.
+        for (const Rise rise : {Rise{25000, 20000}, Rise{6000, 12000}}) {
+            LiveRendering live;
+            live.rise = rise;
+            const std::vector<int16_t> risen = renderLeft(prefs, total, sizes, &live);
+            const int64_t begin = rise.endFrame - rise.frames;
+            for (uint32_t f = 0; f < total; ++f) {
+                if (f >= rise.endFrame) {
+                    ASSERT_EQ(risen[f], plain[f]) << f;
+                } else if (f <= begin) {
+                    ASSERT_EQ(risen[f], 0) << f;
+                } else {
+                    const double done = double(f - begin) / rise.frames;
+                    ASSERT_LT(std::abs(risen[f] - done * done * plain[f]), 1.0) << f;
                 }
             }
         }
