@@ -761,6 +761,33 @@ private slots:
 
     // A start that comes due while an export writes is decided then, on the simulated clock: it
     // is dropped and unticked at once, and does not wait for the sheet to close to begin.
+    // A start with a fade-in starts the sound rising, and the status line says until when; a stop
+    // by hand ends the rise and what is said of it.
+    void startWithFadeIn_risesAndTheStatusLineSaysWhenFullLevelComes() {
+        if (!soundServerAvailable()) {
+            QSKIP("no PulseAudio server: run under scripts/test.sh");
+        }
+        Launched app(storePath);
+        Controller& c = app.controller;
+        MainWindowView& v = c.view();
+        v.riseChoice->setCurrentIndex(v.riseChoice->findData(1));
+        v.dateText->setDate(kMorning.date());
+        v.timeText->setTime(kMorning.time());
+        v.startCheckbox->click();  // due now: starts at once
+        QTRY_VERIFY(c.isPlaying());
+        const QString full = QStringLiteral("Fading in, full level at 07:01");
+        QTRY_VERIFY2(v.statusText->text().endsWith(full), qPrintable(v.statusText->text()));
+        c.playStop();
+        QTRY_VERIFY(!c.isPlaying());
+        QTRY_VERIFY2(v.statusText->text() == QStringLiteral("Stopped"),
+                     qPrintable(v.statusText->text()));
+        c.playStop();  // by hand: the short fade-in, nothing said of a rise
+        QTRY_VERIFY(c.isPlaying());
+        QTRY_COMPARE(v.statusText->text(), QStringLiteral("Playing"));
+        c.playStop();
+        QTRY_VERIFY(!c.isPlaying());
+    }
+
     void startDue_duringExport_droppedAtOnceAndUnticked() {
         auto now = std::make_shared<QDateTime>(kMorning);
         Launched app(
