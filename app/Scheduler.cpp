@@ -150,22 +150,19 @@ void Scheduler::attach(QDateEdit* dateText, QTimeEdit* timeText, QSpinBox* minut
     if (stopCheckbox_) {
         connect(stopCheckbox_, &QCheckBox::clicked, this, &Scheduler::stopCheckboxChanged);
     }
-    if (fadeChoice_) {
-        fadeChoice_->clear();
+    // The fade-out and the fade-in offer the same lengths.
+    const auto offerFades = [](QComboBox* choice, const QString& off, const QString& over) {
+        choice->clear();
         for (const int minutes : kFadeChoices) {
-            fadeChoice_->addItem(minutes == 0 ? Texts::tr("No fade-out")
-                                              : Texts::tr("Fade out over %1 min").arg(minutes),
-                                 minutes);
+            choice->addItem(minutes == 0 ? off : over.arg(minutes), minutes);
         }
+    };
+    if (fadeChoice_) {
+        offerFades(fadeChoice_, Texts::tr("No fade-out"), Texts::tr("Fade out over %1 min"));
         connect(fadeChoice_, &QComboBox::currentIndexChanged, this, &Scheduler::fadeChoiceChanged);
     }
     if (riseChoice_) {
-        riseChoice_->clear();
-        for (const int minutes : kFadeChoices) {
-            riseChoice_->addItem(minutes == 0 ? Texts::tr("No fade-in")
-                                              : Texts::tr("Fade in over %1 min").arg(minutes),
-                                 minutes);
-        }
+        offerFades(riseChoice_, Texts::tr("No fade-in"), Texts::tr("Fade in over %1 min"));
         // Read when the start comes; a choice is also the user's next action after a miss.
         connect(riseChoice_, &QComboBox::activated, this, &Scheduler::forgetMissedStart);
     }
@@ -392,7 +389,7 @@ void Scheduler::whenUnblocked(bool& pending, void (Scheduler::*fire)()) {
     }
 }
 
-void Scheduler::startTimerFired() {
+void Scheduler::disarmStart() {
     willStart_ = false;
     startTimer_->stop();
     settleTimer_->stop();
@@ -400,6 +397,10 @@ void Scheduler::startTimerFired() {
     if (startCheckbox_) {
         startCheckbox_->setChecked(false);
     }
+}
+
+void Scheduler::startTimerFired() {
+    disarmStart();
     updateTimeLeft();
     // A start due during an export or while the sound plays is dropped, not postponed.
     if (!host_.isSaving() && !host_.isPlaying()) {
@@ -419,13 +420,7 @@ void Scheduler::startTimerFired() {
 
 void Scheduler::startMissed() {
     const QDateTime missed = startDate_;
-    willStart_ = false;
-    startTimer_->stop();
-    settleTimer_->stop();
-    startEditPending_ = false;
-    if (startCheckbox_) {
-        startCheckbox_->setChecked(false);
-    }
+    disarmStart();
     // Ticked again, the start comes at the next such time, not at once for a date now past.
     if (timeText_) {
         showNextStart(timeText_->time());

@@ -192,6 +192,8 @@ private:
     // Fires, misses or waits on, after the wall clock.
     void decideStart();
     void startMissed();
+    // The start, fired or missed, is no longer armed: its timers stop and its box is unticked.
+    void disarmStart();
     void forgetMissedStart();
     // Starts the stop's count from now.
     void startStopCount();
