@@ -109,16 +109,17 @@ public:
                 value = name.substr(equals + 1);
                 name.resize(equals);
             }
-            const auto spec = std::find_if(specs.begin(), specs.end(),
-                                           [&name](const OptionSpec& s) { return s.name == name; });
-            if (name.empty() || spec == specs.end()) {
+            const auto known =
+                std::find_if(specs.begin(), specs.end(),
+                             [&name](const OptionSpec& s) { return s.name == name; });
+            if (name.empty() || known == specs.end()) {
                 error = QStringLiteral("unknown option '%1' (see --help)").arg(text(argument));
                 return false;
             }
             if (name == "h") {
                 name = "help";
             }
-            if (!spec->takesValue) {
+            if (!known->takesValue) {
                 if (value) {
                     error = QStringLiteral("--%1 takes no value").arg(text(name));
                     return false;
