@@ -134,16 +134,21 @@ void BM_RenderFlatEnvelope(benchmark::State& state) {
 }
 BENCHMARK(BM_RenderFlatEnvelope)->Arg(4096);
 
-// A long sleep fade (10 and 30 minutes) rendered whole beside the same sound without it, from the
-// same seed in the same buffers: the level at the fade's quarter points (10 s about each) as a
-// fraction of the plain sound's, against the square of what is left (0.5625, 0.25, 0.0625), and
-// what the fade costs in render time (faded_s against plain_s).
-void BM_SleepFadeLong(benchmark::State& state) {
+// A long sleep fade or rise (10 and 30 minutes) rendered whole beside the same sound without it,
+// from the same seed in the same buffers: the level at its quarter points (10 s about each) as a
+// fraction of the plain sound's, against the square of what is left (0.5625, 0.25, 0.0625) or done
+// (0.0625, 0.25, 0.5625), and what it costs in render time (faded_s against plain_s).
+void BM_LongFade(benchmark::State& state) {
     const uint32_t frames = static_cast<uint32_t>(state.range(0)) * 60 * 44100;
     constexpr uint32_t kBlock = 4096;
     constexpr uint32_t kStart = 44100;  // past the fade-in
     constexpr uint32_t kHalfWindow = 5 * 44100;
-    const LiveRendering live{SleepFade{kStart + frames, frames}, nullptr};
+    LiveRendering live;
+    if (state.range(1) == 0) {
+        live.sleepFade = SleepFade{kStart + frames, frames};
+    } else {
+        live.rise = Rise{kStart + frames, frames};
+    }
     Preferences prefs;
     double sums[3][2] = {};  // per quarter point: faded, plain
     double seconds[2] = {};
@@ -186,7 +191,14 @@ void BM_SleepFadeLong(benchmark::State& state) {
     state.counters["plain_s"] = seconds[0] / state.iterations();
     state.counters["faded_s"] = seconds[1] / state.iterations();
 }
-BENCHMARK(BM_SleepFadeLong)->Arg(10)->Arg(30)->Iterations(1)->Unit(benchmark::kSecond);
+// Second argument: 0 the sleep fade, 1 the rise.
+BENCHMARK(BM_LongFade)
+    ->Args({10, 0})
+    ->Args({30, 0})
+    ->Args({10, 1})
+    ->Args({30, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 // The random source against the C library's random(), which locks on every call.
 void BM_RandomSource(benchmark::State& state) {
