@@ -126,7 +126,9 @@ TEST_F(PulseHardwareTest, routing_movesThePlayingStreamAndReportsWhereItPlays) {
     EXPECT_EQ(hardware.getCurrentDevice(unit, device), 0);
     EXPECT_EQ(device, testSink);
     EXPECT_EQ(hardware.setCurrentDevice(unit, second.index), 0);
-    EXPECT_EQ(stream.sink(), second.index);
+    // PipeWire's server answers the move before its graph has relinked the stream, and now and then
+    // the stream's listing still names the old sink for a moment.
+    EXPECT_TRUE(testing::eventually([&] { return stream.sink() == second.index; }));
     EXPECT_EQ(unit.preferred, "brinesong_second");  // kept for a stream made anew
     EXPECT_EQ(hardware.getCurrentDevice(unit, device), 0);
     EXPECT_EQ(device, second.index);
