@@ -8,11 +8,11 @@
 #include <QVersionNumber>
 #include <cstdio>
 
-#include "WavePicture.h"
 #include "audio/OutputDeviceSelection.h"
 #include "platform/Localization.h"
 #include "platform/SettingsStore.h"
 #include "synth/RandomSource.h"
+#include "window/WavePicture.h"
 
 namespace brinesong {
 

@@ -14,17 +14,17 @@
 #include <QObject>
 #include <memory>
 
-#include "ExportFlow.h"
-#include "MainWindowView.h"
-#include "PlaybackStatusText.h"
-#include "PreferencesPanel.h"
-#include "PresetChooser.h"
-#include "Scheduler.h"
-#include "Settings.h"
-#include "TrayMenu.h"
 #include "audio/PlaybackEngine.h"
+#include "model/PlaybackStatusText.h"
+#include "model/Settings.h"
 #include "synth/RenderTap.h"
 #include "synth/Renderer.h"
+#include "window/ExportFlow.h"
+#include "window/MainWindowView.h"
+#include "window/PreferencesPanel.h"
+#include "window/PresetChooser.h"
+#include "window/Scheduler.h"
+#include "window/TrayMenu.h"
 
 namespace brinesong {
 

@@ -3,9 +3,10 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "CommandLine.h"
 #include "Controller.h"
 #include "audio/OutputDeviceSelection.h"
+#include "cli/CommandLine.h"
+#include "model/ProgramTexts.h"
 #include "platform/Localization.h"
 #include "platform/MprisPlayer.h"
 #include "platform/PulseConnection.h"

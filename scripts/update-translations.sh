@@ -20,7 +20,7 @@ if [ "${1:-}" = --check ]; then
 fi
 for language in en de; do
   "$lupdate" -silent -no-obsolete -locations none -source-language en -target-language "$language" \
-    -I . app platform resources/interfaces -ts "$out/brinesong_$language.ts"
+    -I . app cli model window platform resources/interfaces -ts "$out/brinesong_$language.ts"
 done
 # English: a text is its own translation, except where the table already says otherwise.
 perl -0pi -e 's{<source>([^<]*)</source>(\s*)<translation type="unfinished"></translation>}{<source>$1</source>$2<translation>$1</translation>}gs' \

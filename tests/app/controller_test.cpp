@@ -21,13 +21,13 @@
 #include <memory>
 
 #include "app/Controller.h"
-#include "app/HelpPanel.h"
-#include "app/PresetChooser.h"
-#include "app/Settings.h"
+#include "model/Settings.h"
 #include "platform/Localization.h"
 #include "platform/PulseOutputUnit.h"
 #include "platform/SettingsStore.h"
 #include "support/StderrCapture.h"
+#include "window/HelpPanel.h"
+#include "window/PresetChooser.h"
 
 using namespace brinesong;
 

@@ -11,9 +11,8 @@
 #include <memory>
 
 #include "app/Controller.h"
-#include "app/HelpPanel.h"
-#include "app/Settings.h"
 #include "audio/OutputDeviceSelection.h"
+#include "model/Settings.h"
 #include "platform/Localization.h"
 #include "platform/PulseConnection.h"
 #include "platform/PulseHardware.h"
@@ -22,6 +21,7 @@
 #include "platform/SettingsStore.h"
 #include "support/MonitorRecorder.h"
 #include "support/ServerTools.h"
+#include "window/HelpPanel.h"
 
 using namespace brinesong;
 using brinesong::testing::LoadedSink;

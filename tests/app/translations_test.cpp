@@ -23,10 +23,10 @@
 #include <algorithm>
 
 #include "app/Controller.h"
-#include "app/HelpPanel.h"
 #include "platform/Localization.h"
 #include "platform/PulseOutputUnit.h"
 #include "platform/SettingsStore.h"
+#include "window/HelpPanel.h"
 
 using namespace brinesong;
 

@@ -5,7 +5,7 @@
 
 #include <QTemporaryDir>
 
-#include "app/Settings.h"
+#include "model/Settings.h"
 #include "platform/SettingsStore.h"
 #include "support/MonitorRecorder.h"
 #include "support/ServerTools.h"

@@ -21,12 +21,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "CommandLine.h"
-#include "CommandSupport.h"
-#include "DeviceCommand.h"
-#include "PlaybackStatusText.h"
 #include "audio/OutputDeviceSelection.h"
 #include "audio/PlaybackEngine.h"
+#include "cli/CommandLine.h"
+#include "cli/DeviceCommand.h"
+#include "model/PlaybackStatusText.h"
+#include "model/SoundSetup.h"
 #include "platform/PulseConnection.h"
 #include "platform/PulseHardware.h"
 #include "platform/PulseOutputUnit.h"

@@ -14,7 +14,7 @@
 #include <QString>
 #include <vector>
 
-#include "Presets.h"
+#include "model/Presets.h"
 
 class QComboBox;
 class QPushButton;

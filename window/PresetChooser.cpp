@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
-#include "Settings.h"
+#include "model/Settings.h"
 #include "platform/Localization.h"
 #include "synth/Preferences.h"
 

@@ -11,6 +11,7 @@
 
 #include "export/ExportFormat.h"
 #include "export/ExportJob.h"
+#include "model/ProgramTexts.h"
 
 namespace brinesong {
 
@@ -298,10 +299,6 @@ QString usageText() {
         .arg(formatNames())
         .arg(static_cast<double>(kMaxExportMinutes))
         .arg(static_cast<double>(kExportLengthPresets[0]));
-}
-
-QString programVersion() {
-    return QStringLiteral(BRINESONG_VERSION);
 }
 
 QString versionText() {

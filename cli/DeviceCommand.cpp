@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include "CommandLine.h"
-#include "Settings.h"
+#include "cli/CommandLine.h"
+#include "model/Settings.h"
 #include "platform/PulseConnection.h"
 #include "platform/PulseHardware.h"
 #include "platform/SettingsStore.h"

@@ -58,7 +58,7 @@
 #include <functional>
 #include <optional>
 
-#include "Settings.h"
+#include "model/Settings.h"
 
 class QCheckBox;
 class QComboBox;

@@ -24,12 +24,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "HelpPanel.h"
-#include "InterfaceLoader.h"
-#include "Scheduler.h"
-#include "WavePicture.h"
-#include "WindowKeys.h"
 #include "platform/Localization.h"
+#include "window/HelpPanel.h"
+#include "window/InterfaceLoader.h"
+#include "window/Scheduler.h"
+#include "window/WavePicture.h"
+#include "window/WindowKeys.h"
 
 namespace brinesong {
 

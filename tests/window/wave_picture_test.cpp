@@ -6,8 +6,8 @@
 #include <QVBoxLayout>
 #include <QtTest>
 
-#include "app/WaveHistory.h"
-#include "app/WavePicture.h"
+#include "window/WaveHistory.h"
+#include "window/WavePicture.h"
 
 using namespace brinesong;
 

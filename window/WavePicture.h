@@ -17,8 +17,8 @@
 #include <limits>
 #include <vector>
 
-#include "WaveHistory.h"
 #include "synth/RenderTap.h"
+#include "window/WaveHistory.h"
 
 namespace brinesong {
 

@@ -13,10 +13,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "InterfaceLoader.h"
-#include "PresetChooser.h"
-#include "WindowKeys.h"
 #include "platform/Localization.h"
+#include "window/InterfaceLoader.h"
+#include "window/PresetChooser.h"
+#include "window/WindowKeys.h"
 
 namespace brinesong {
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "model/SoundSetup.h"
+
 namespace brinesong {
 
 // Exit statuses of the command line.
@@ -19,24 +21,6 @@ inline constexpr int kExitBadUsage = 2;  // an option was refused; nothing was t
 // The longest --play: the end is kept on the steady clock, in nanoseconds, which holds about 290
 // years; this leaves room for the clock's own count since boot.
 inline constexpr double kMaxPlayMinutes = 1e8;
-
-// Settings given on the command line; what is absent comes from the saved settings.
-struct SoundOptions {
-    std::optional<double> volume;  // percent
-    std::optional<double> lightWave;
-    std::optional<double> heavyWave;
-    std::optional<double> ascent;
-    std::optional<double> descent;
-    std::optional<double> waveInterval;
-    std::optional<bool> boostSoundLevel;
-    std::optional<bool> amplitudeGenerator;
-    std::optional<uint32_t> seed;
-    // --preset: the wave settings of this preset (a shipped preset's English or translated name,
-    // or one of the user's), under the settings given beside it.
-    std::optional<QString> preset;
-    std::optional<float> minutes;  // single precision, as the length field reads it; for --play,
-                                   // how long to play before the stop is requested
-};
 
 struct CommandLine {
     enum class Mode { Window, Help, Version, Export, Play, ListDevices, ListPresets };
@@ -72,8 +56,6 @@ struct ParseOutcome {
 ParseOutcome parseCommandLine(const std::vector<std::string>& arguments);
 
 QString usageText();
-// The program's version, "0.1.0": the build's project version, the one place it is written.
-QString programVersion();
 // "brinesong 0.1.0": the program's name and version.
 QString versionText();
 

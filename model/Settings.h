@@ -8,7 +8,7 @@
 #include <QString>
 #include <QTime>
 
-#include "Presets.h"
+#include "model/Presets.h"
 #include "platform/SettingsStore.h"
 #include "synth/Preferences.h"
 

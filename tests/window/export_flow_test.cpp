@@ -25,13 +25,13 @@
 #include <QtTest>
 #include <mutex>
 
-#include "app/ExportFlow.h"
 #include "export/AiffWriter.h"
 #include "export/ExportJob.h"
 #include "platform/Localization.h"
 #include "platform/PortalFileChooser.h"
 #include "support/Files.h"
 #include "synth/Renderer.h"
+#include "window/ExportFlow.h"
 
 using namespace brinesong;
 

@@ -7,10 +7,10 @@
 #include <QScreen>
 #include <cstdio>
 
-#include "CommandLine.h"
-#include "InterfaceLoader.h"
-#include "MainWindowView.h"
+#include "model/ProgramTexts.h"
 #include "platform/Localization.h"
+#include "window/InterfaceLoader.h"
+#include "window/MainWindowView.h"
 
 namespace brinesong {
 

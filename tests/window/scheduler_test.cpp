@@ -11,10 +11,10 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/Scheduler.h"
 #include "platform/ResumeWatcher.h"
 #include "platform/SleepInhibitor.h"
 #include "support/SleepServiceStandIns.h"
+#include "window/Scheduler.h"
 
 using namespace brinesong;
 using brinesong::testing::LogindStandIn;

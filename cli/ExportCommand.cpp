@@ -13,9 +13,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "CommandLine.h"
-#include "CommandSupport.h"
+#include "cli/CommandLine.h"
 #include "export/ExportJob.h"
+#include "model/ProgramTexts.h"
+#include "model/SoundSetup.h"
 #include "platform/TerminationSignals.h"
 #include "synth/Preferences.h"
 #include "synth/Renderer.h"

@@ -9,10 +9,10 @@
 #include <QtTest>
 #include <vector>
 
-#include "app/InterfaceLoader.h"
-#include "app/PreferencesPanel.h"
 #include "support/StderrCapture.h"
 #include "synth/Renderer.h"
+#include "window/InterfaceLoader.h"
+#include "window/PreferencesPanel.h"
 
 using namespace brinesong;
 

@@ -26,11 +26,11 @@
 #include <cmath>
 #include <thread>
 
-#include "CommandSupport.h"
-#include "InterfaceLoader.h"
 #include "export/ExportFormat.h"
 #include "export/ExportJob.h"
+#include "model/ProgramTexts.h"
 #include "platform/Localization.h"
+#include "window/InterfaceLoader.h"
 
 namespace brinesong {
 

@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The sound the commands make: the saved settings (read, never written), then a preset, then the
+// settings given on the command line.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <optional>
+
+namespace brinesong {
+
+class Preferences;
+class Renderer;
+
+// Settings given on the command line; what is absent comes from the saved settings.
+struct SoundOptions {
+    std::optional<double> volume;  // percent
+    std::optional<double> lightWave;
+    std::optional<double> heavyWave;
+    std::optional<double> ascent;
+    std::optional<double> descent;
+    std::optional<double> waveInterval;
+    std::optional<bool> boostSoundLevel;
+    std::optional<bool> amplitudeGenerator;
+    std::optional<uint32_t> seed;
+    // --preset: the wave settings of this preset (a shipped preset's English or translated name,
+    // or one of the user's), under the settings given beside it.
+    std::optional<QString> preset;
+    std::optional<float> minutes;  // single precision, as the length field reads it; for --play,
+                                   // how long to play before the stop is requested
+};
+
+// Gives the model and the renderer the saved settings (read, never written), then the preset
+// named by --preset, then the settings given on the command line, and seeds the random source
+// from --seed or the entropy source. False, with a line on standard error, when --preset names no
+// preset: the command is refused before it touches anything.
+bool prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer);
+
+// Says on standard error, a line each, which of the user's presets were left out as unreadable.
+void printPresetNotes(const QStringList& notes);
+
+}  // namespace brinesong
