@@ -211,7 +211,9 @@ void Controller::applicationWillTerminate() {
 }
 
 void Controller::saveSettings() {
-    settings_.volume = view_.sliderVolume().value_or(renderer_.volume.load());
+    // The gain itself, not the slider's whole percent: the slider changes it only when the user
+    // moves it, so a stored fraction is written back as it was read.
+    settings_.volume = renderer_.volume.load();
     const QTime startTime = scheduler_.startTimeOfDay();
     if (startTime.isValid()) {
         settings_.startTime = startTime;

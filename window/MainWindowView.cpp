@@ -194,8 +194,10 @@ void MainWindowView::volumeSliderChanged() {
 void MainWindowView::setVolume(double volume) {
     // From outside (the media player on the bus): a value that is not a number would mute the
     // sound, and the mute would be saved.
-    if (volumeSlider && std::isfinite(volume)) {
-        volumeSlider->setValue(static_cast<int>(std::lround(100.0 * std::clamp(volume, 0.0, 1.0))));
+    if (std::isfinite(volume)) {
+        volume = std::clamp(volume, 0.0, 1.0);
+        showVolume(volume);
+        actions_.volumeChanged(volume);
     }
 }
 
@@ -205,13 +207,6 @@ void MainWindowView::showVolume(double volume) {
         volumeSlider->setValue(static_cast<int>(std::lround(100.0 * volume)));
         updating_ = false;
     }
-}
-
-std::optional<double> MainWindowView::sliderVolume() const {
-    if (!volumeSlider) {
-        return std::nullopt;
-    }
-    return volumeSlider->value() / 100.0;
 }
 
 void MainWindowView::setShowWaves(bool show) {

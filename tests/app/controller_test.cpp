@@ -391,6 +391,22 @@ private slots:
         QVERIFY(!again.controller.preferencesPanel().keepAwakeCheckbox->isChecked());
     }
 
+    // A hand-written file comes back unchanged, though the volume slider cannot show 37.5.
+    void quit_noChangeByTheUser_writesBackWhatWasStored() {
+        const QString stored = QStringLiteral(
+            "VolumeKey=37.5\nLightWaveKey=62\nHeavyWaveKey=80\nAscentKey=40\nDescentKey=30\n"
+            "kWaveIntervalKey=70\nKelvane.Brinesong.BoostSoundLevelKey=true\nKelvane.Brinesong."
+            "AmplitudeGeneratorKey=false\nKelvane.Brinesong.OutputSourceNameKey=Headphones");
+        QFile file(storePath);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[General]\n" + stored.toUtf8()) > 0);
+        file.close();
+        Launched(storePath).controller.showPreferences();  // and quits
+        const QSettings written(storePath, QSettings::IniFormat);
+        for (const QString& line : stored.split('\n')) {
+            QCOMPARE(written.value(line.section('=', 0, 0)).toString(), line.section('=', 1));
+        }
+    }
+
     // Presets chosen, changed, saved under names of every kind, renamed, overwritten and deleted
     // are in the settings file after the quit, and the next launch finds them, and the current
     // one, as they were.
