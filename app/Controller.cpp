@@ -152,6 +152,8 @@ void Controller::loadSettings() {
     if (!store_.isWritable()) {
         view_.setUnwritableSettingsFile(store_.fileName());
     }
+    // First, so the frame the window had when last closed is the one it opens with.
+    view_.setShowWaves(settings_.showWaves);
     if (!settings_.windowFrame.isEmpty()) {
         view_.window->restoreGeometry(settings_.windowFrame);
     }
@@ -160,7 +162,6 @@ void Controller::loadSettings() {
     scheduler_.setMinutes(settings_.minutes);
     scheduler_.setFadeMinutes(settings_.fadeMinutes);
     scheduler_.setRiseMinutes(settings_.riseMinutes);
-    view_.setShowWaves(settings_.showWaves);
     settings_.applyWaveSettings(Preferences::sharedInstance());
     for (const QString& note : settings_.presetNotes) {
         std::fprintf(stderr, "brinesong: %s\n", qPrintable(note));

@@ -211,8 +211,25 @@ void MainWindowView::showVolume(double volume) {
 
 void MainWindowView::setShowWaves(bool show) {
     showWaves_ = show;
-    if (wavesFrame) {
+    if (wavesFrame && wavesFrame->isVisibleTo(window) != show) {
+        const int height = window->height();
         wavesFrame->setVisible(show);
+        // Nothing else in the window takes more height than it asks for: the window gives up the
+        // picture's height with it, rather than leave a blank area, and takes it back with it.
+        if (!(window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) {
+            // The size hints and the least height count the picture as it was until the
+            // layouts run again.
+            wavesFrame->parentWidget()->updateGeometry();
+            window->layout()->activate();
+            if (show) {
+                window->resize(window->width(),
+                               std::max(height + wavesHeight_, window->minimumHeight()));
+            } else {
+                const int natural = window->sizeHint().height();
+                wavesHeight_ = std::max(0, height - natural);
+                window->resize(window->width(), natural);
+            }
+        }
     }
     if (showWavesAction && showWavesAction->isChecked() != show) {
         showWavesAction->setChecked(show);

@@ -84,7 +84,8 @@ public:
     // fraction of a percent stays the program's: the slider hands on only what the user sets.
     void showVolume(double volume);
 
-    // Shows or hides the picture of the waves, as the View menu's item does.
+    // Shows or hides the picture of the waves, as the View menu's item does; the window's height
+    // follows.
     void setShowWaves(bool show);
     bool showWaves() const { return showWaves_; }
 
@@ -131,6 +132,7 @@ private:
     QString soundStatus_;
     QString unwritableSettingsFile_;
     bool showWaves_ = true;
+    int wavesHeight_ = 0;    // what the window gave up when the picture was last hidden
     bool updating_ = false;  // set while the program itself moves the volume slider
 };
 

@@ -328,6 +328,7 @@ private slots:
     }
 
     void quit_afterChanges_writesEveryKeyWithItsType() {
+        int shownHeight = 0;
         {
             Launched app(storePath);
             Controller& c = app.controller;
@@ -343,8 +344,10 @@ private slots:
             v.fadeChoice->setCurrentIndex(v.fadeChoice->findData(15));
             v.riseChoice->setCurrentIndex(v.riseChoice->findData(10));
             QVERIFY(v.wavesFrame->isVisibleTo(v.window));
+            shownHeight = v.window->height();
             v.showWavesAction->trigger();  // the View menu's item hides the picture
             QVERIFY(!v.wavesFrame->isVisibleTo(v.window));
+            QTRY_COMPARE(v.window->height(), v.window->sizeHint().height());  // nothing left blank
             Preferences::sharedInstance().setLightWave(62.7);
             Preferences::sharedInstance().setBoostSoundLevel(true);
             // The panel's checkbox, as the user clears it.
@@ -387,6 +390,8 @@ private slots:
         QCOMPARE(again.controller.view().riseChoice->currentData().toInt(), 10);
         QVERIFY(!again.controller.view().showWavesAction->isChecked());
         QVERIFY(!again.controller.view().wavesFrame->isVisibleTo(again.controller.view().window));
+        again.controller.view().showWavesAction->trigger();
+        QTRY_COMPARE(again.controller.view().window->height(), shownHeight);
         again.controller.showPreferences();
         QVERIFY(!again.controller.preferencesPanel().keepAwakeCheckbox->isChecked());
     }
