@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <QAbstractSlider>
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -557,6 +558,8 @@ private slots:
         QMenu* presets = tray->actions()[2]->menu();
         QVERIFY(presets);
         QCOMPARE(presets->actions().size(), int(shippedPresets().size()));
+        const QActionGroup* group = presets->actions()[0]->actionGroup();  // radio items
+        QVERIFY(group && group->isExclusive() && group->actions() == presets->actions());
         QVERIFY(!menuItem(presets, QStringLiteral("Storm"))->isChecked());
         menuItem(presets, QStringLiteral("Storm"))->trigger();
         QVERIFY(WaveValues::of(Preferences::sharedInstance()).sameAs(shippedPresets()[2].values));
