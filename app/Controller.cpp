@@ -152,6 +152,8 @@ void Controller::loadSettings() {
     if (!store_.isWritable()) {
         view_.setUnwritableSettingsFile(store_.fileName());
     }
+    // First, so the frame the window had when last closed is the one it opens with.
+    view_.setShowWaves(settings_.showWaves);
     if (!settings_.windowFrame.isEmpty()) {
         view_.window->restoreGeometry(settings_.windowFrame);
     }
@@ -160,7 +162,6 @@ void Controller::loadSettings() {
     scheduler_.setMinutes(settings_.minutes);
     scheduler_.setFadeMinutes(settings_.fadeMinutes);
     scheduler_.setRiseMinutes(settings_.riseMinutes);
-    view_.setShowWaves(settings_.showWaves);
     settings_.applyWaveSettings(Preferences::sharedInstance());
     for (const QString& note : settings_.presetNotes) {
         std::fprintf(stderr, "brinesong: %s\n", qPrintable(note));
@@ -211,7 +212,9 @@ void Controller::applicationWillTerminate() {
 }
 
 void Controller::saveSettings() {
-    settings_.volume = view_.sliderVolume().value_or(renderer_.volume.load());
+    // The gain itself, not the slider's whole percent: the slider changes it only when the user
+    // moves it, so a stored fraction is written back as it was read.
+    settings_.volume = renderer_.volume.load();
     const QTime startTime = scheduler_.startTimeOfDay();
     if (startTime.isValid()) {
         settings_.startTime = startTime;

@@ -88,8 +88,9 @@ public:
     const PreferencesPanel& preferencesPanel() const { return preferencesPanel_; }
     PresetChooser& presets() { return presetChooser_; }
 
-    // The playback gain, 0.0 to 1.0. Setting it moves the slider, as a user would; a value beyond
-    // the range is held to it, and one that is not finite is ignored.
+    // The playback gain, 0.0 to 1.0, as exact as it was set or stored (the slider shows it to the
+    // nearest percent). Setting it moves the slider, as a user would; a value beyond the range is
+    // held to it, and one that is not finite is ignored.
     double volume() const { return renderer_.volume.load(); }
     void setVolume(double volume) { view_.setVolume(volume); }
 

@@ -194,8 +194,10 @@ void MainWindowView::volumeSliderChanged() {
 void MainWindowView::setVolume(double volume) {
     // From outside (the media player on the bus): a value that is not a number would mute the
     // sound, and the mute would be saved.
-    if (volumeSlider && std::isfinite(volume)) {
-        volumeSlider->setValue(static_cast<int>(std::lround(100.0 * std::clamp(volume, 0.0, 1.0))));
+    if (std::isfinite(volume)) {
+        volume = std::clamp(volume, 0.0, 1.0);
+        showVolume(volume);
+        actions_.volumeChanged(volume);
     }
 }
 
@@ -207,17 +209,27 @@ void MainWindowView::showVolume(double volume) {
     }
 }
 
-std::optional<double> MainWindowView::sliderVolume() const {
-    if (!volumeSlider) {
-        return std::nullopt;
-    }
-    return volumeSlider->value() / 100.0;
-}
-
 void MainWindowView::setShowWaves(bool show) {
     showWaves_ = show;
-    if (wavesFrame) {
+    if (wavesFrame && wavesFrame->isVisibleTo(window) != show) {
+        const int height = window->height();
         wavesFrame->setVisible(show);
+        // Nothing else in the window takes more height than it asks for: the window gives up the
+        // picture's height with it, rather than leave a blank area, and takes it back with it.
+        if (!(window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) {
+            // The size hints and the least height count the picture as it was until the
+            // layouts run again.
+            wavesFrame->parentWidget()->updateGeometry();
+            window->layout()->activate();
+            if (show) {
+                window->resize(window->width(),
+                               std::max(height + wavesHeight_, window->minimumHeight()));
+            } else {
+                const int natural = window->sizeHint().height();
+                wavesHeight_ = std::max(0, height - natural);
+                window->resize(window->width(), natural);
+            }
+        }
     }
     if (showWavesAction && showWavesAction->isChecked() != show) {
         showWavesAction->setChecked(show);

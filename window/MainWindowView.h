@@ -11,7 +11,6 @@
 #include <QObject>
 #include <QPointer>
 #include <functional>
-#include <optional>
 
 class QAction;
 class QCheckBox;
@@ -39,7 +38,7 @@ struct WindowActions {
     std::function<void()> cancel;
     std::function<void()> saveAs;
     std::function<void()> showPreferences;
-    // The volume slider was moved, by the user or through setVolume: the gain, 0.0 to 1.0.
+    // The user moved the volume slider, or setVolume set the volume: the gain, 0.0 to 1.0.
     std::function<void(double volume)> volumeChanged;
 };
 
@@ -77,15 +76,16 @@ public:
 
     // The slider's action: hands its value on as the volume.
     void volumeSliderChanged();
-    // Moves the slider as a user would: the volume follows. A value beyond 0.0 to 1.0 is held to
-    // it, and one that is not finite is ignored.
+    // Sets the volume as a user moving the slider would, to `volume` exactly (the slider shows
+    // it to the nearest percent). A value beyond 0.0 to 1.0 is held to it, and one that is not
+    // finite is ignored.
     void setVolume(double volume);
-    // Moves the slider to `volume` without handing it on (the program has it already).
+    // Moves the slider to `volume` without handing it on (the program has it already). A
+    // fraction of a percent stays the program's: the slider hands on only what the user sets.
     void showVolume(double volume);
-    // The slider's value as a gain; none without a slider.
-    std::optional<double> sliderVolume() const;
 
-    // Shows or hides the picture of the waves, as the View menu's item does.
+    // Shows or hides the picture of the waves, as the View menu's item does; the window's height
+    // follows.
     void setShowWaves(bool show);
     bool showWaves() const { return showWaves_; }
 
@@ -132,6 +132,7 @@ private:
     QString soundStatus_;
     QString unwritableSettingsFile_;
     bool showWaves_ = true;
+    int wavesHeight_ = 0;    // what the window gave up when the picture was last hidden
     bool updating_ = false;  // set while the program itself moves the volume slider
 };
 

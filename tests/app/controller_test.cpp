@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <QAbstractSlider>
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -328,6 +329,7 @@ private slots:
     }
 
     void quit_afterChanges_writesEveryKeyWithItsType() {
+        int shownHeight = 0;
         {
             Launched app(storePath);
             Controller& c = app.controller;
@@ -343,8 +345,10 @@ private slots:
             v.fadeChoice->setCurrentIndex(v.fadeChoice->findData(15));
             v.riseChoice->setCurrentIndex(v.riseChoice->findData(10));
             QVERIFY(v.wavesFrame->isVisibleTo(v.window));
+            shownHeight = v.window->height();
             v.showWavesAction->trigger();  // the View menu's item hides the picture
             QVERIFY(!v.wavesFrame->isVisibleTo(v.window));
+            QTRY_COMPARE(v.window->height(), v.window->sizeHint().height());  // nothing left blank
             Preferences::sharedInstance().setLightWave(62.7);
             Preferences::sharedInstance().setBoostSoundLevel(true);
             // The panel's checkbox, as the user clears it.
@@ -387,8 +391,26 @@ private slots:
         QCOMPARE(again.controller.view().riseChoice->currentData().toInt(), 10);
         QVERIFY(!again.controller.view().showWavesAction->isChecked());
         QVERIFY(!again.controller.view().wavesFrame->isVisibleTo(again.controller.view().window));
+        again.controller.view().showWavesAction->trigger();
+        QTRY_COMPARE(again.controller.view().window->height(), shownHeight);
         again.controller.showPreferences();
         QVERIFY(!again.controller.preferencesPanel().keepAwakeCheckbox->isChecked());
+    }
+
+    // A hand-written file comes back unchanged, though the volume slider cannot show 37.5.
+    void quit_noChangeByTheUser_writesBackWhatWasStored() {
+        const QString stored = QStringLiteral(
+            "VolumeKey=37.5\nLightWaveKey=62\nHeavyWaveKey=80\nAscentKey=40\nDescentKey=30\n"
+            "kWaveIntervalKey=70\nKelvane.Brinesong.BoostSoundLevelKey=true\nKelvane.Brinesong."
+            "AmplitudeGeneratorKey=false\nKelvane.Brinesong.OutputSourceNameKey=Headphones");
+        QFile file(storePath);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[General]\n" + stored.toUtf8()) > 0);
+        file.close();
+        Launched(storePath).controller.showPreferences();  // and quits
+        const QSettings written(storePath, QSettings::IniFormat);
+        for (const QString& line : stored.split('\n')) {
+            QCOMPARE(written.value(line.section('=', 0, 0)).toString(), line.section('=', 1));
+        }
     }
 
     // Presets chosen, changed, saved under names of every kind, renamed, overwritten and deleted
@@ -536,6 +558,8 @@ private slots:
         QMenu* presets = tray->actions()[2]->menu();
         QVERIFY(presets);
         QCOMPARE(presets->actions().size(), int(shippedPresets().size()));
+        const QActionGroup* group = presets->actions()[0]->actionGroup();  // radio items
+        QVERIFY(group && group->isExclusive() && group->actions() == presets->actions());
         QVERIFY(!menuItem(presets, QStringLiteral("Storm"))->isChecked());
         menuItem(presets, QStringLiteral("Storm"))->trigger();
         QVERIFY(WaveValues::of(Preferences::sharedInstance()).sameAs(shippedPresets()[2].values));
