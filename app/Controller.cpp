@@ -194,10 +194,13 @@ void Controller::applicationWillTerminate() {
     terminated_ = true;
     // A playback waiting for the server or a device will not start now.
     engine_.cancelWaitToPlay();
-    // A just-started export worker may not hold the render lock yet, so the lock alone does not
-    // tell whether an export runs.
+    // A just-started export worker or playback wait thread may not hold the render lock yet, so
+    // the lock alone does not tell whether sound is being produced: a playback whose wait thread
+    // took the lock only after this looked would never be asked to stop, and the wait for it
+    // below would last for ever.
     const bool exporting = exportFlow_.workerRunning();
-    if (exporting || !engine_.renderLock.try_lock()) {
+    const bool playing = engine_.isPlaying();
+    if (exporting || playing || !engine_.renderLock.try_lock()) {
         // A playback or an export is producing sound: end it and wait until it has ended.
         engine_.requestStop();
         exportFlow_.requestAbort();
