@@ -28,7 +28,8 @@ class QTimeEdit;
 namespace brinesong {
 
 class RenderTap;
-class Scheduler;
+class Schedule;
+class ScheduleControls;
 class WavePicture;
 
 // What the window asks of the program.
@@ -46,9 +47,9 @@ struct WindowActions {
 class MainWindowView : public QObject {
     Q_OBJECT
 public:
-    // `scheduler` gets the schedule's fields and tells when its start text changes; `tap` feeds
-    // the picture of the waves.
-    MainWindowView(WindowActions actions, Scheduler& scheduler, RenderTap& tap,
+    // `schedule` gets the schedule's controls bound to it and tells when its texts change; `tap`
+    // feeds the picture of the waves.
+    MainWindowView(WindowActions actions, Schedule& schedule, RenderTap& tap,
                    QObject* parent = nullptr);
     // The window goes with the view.
     ~MainWindowView() override;
@@ -114,6 +115,9 @@ public:
     QAction* quitAction = nullptr;
     QPointer<QMessageBox> aboutBox;  // while it is open
 
+    // The schedule's controls bound to the schedule, once loaded.
+    ScheduleControls* scheduleControls = nullptr;
+
 signals:
     // The status line now reads `line` (without the note on unwritable settings).
     void statusLineChanged(const QString& line);
@@ -127,7 +131,7 @@ private:
     void showStatusLine();
 
     WindowActions actions_;
-    Scheduler& scheduler_;
+    Schedule& schedule_;
     RenderTap& tap_;
     QString soundStatus_;
     QString unwritableSettingsFile_;

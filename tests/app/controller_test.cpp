@@ -40,7 +40,7 @@ const QDateTime kMorning(QDate(2026, 3, 14), QTime(7, 0, 0));
 struct Launched {
     explicit Launched(const QString& storePath, QDateTime now = kMorning)
         : Launched(
-              storePath, [now] { return now; }, Scheduler::kMinuteMs) {}
+              storePath, [now] { return now; }, Schedule::kMinuteMs) {}
     Launched(const QString& storePath, Clock clock, int minuteMs)
         : store(storePath), controller(unit, store, std::move(clock), minuteMs) {
         launched = controller.awakeFromNib();
@@ -244,8 +244,8 @@ private slots:
         QCOMPARE(v.dateText->date(), kMorning.date().addDays(1));
         QCOMPARE(v.timeText->time(), QTime(8, 0, 0));
         QCOMPARE(v.minutesText->value(), 0);  // held to the field's range
-        QCOMPARE(c.scheduler().fadeMinutes(), 0);
-        QCOMPARE(c.scheduler().riseMinutes(), 0);
+        QCOMPARE(c.schedule().fadeMinutes(), 0);
+        QCOMPARE(c.schedule().riseMinutes(), 0);
         const Preferences& p = Preferences::sharedInstance();
         QCOMPARE(p.lightWave(), 62.0);
         QCOMPARE(p.heavyWave(), 100.0);
@@ -339,7 +339,7 @@ private slots:
             v.timeText->setSelectedSection(QDateTimeEdit::MinuteSection);
             QTest::keyClicks(v.timeText, QStringLiteral("45"));
             v.minutesText->setValue(20);
-            QCOMPARE(c.scheduler().fadeMinutes(), 0);  // off by default
+            QCOMPARE(c.schedule().fadeMinutes(), 0);  // off by default
             v.fadeChoice->setCurrentIndex(v.fadeChoice->findData(15));
             v.riseChoice->setCurrentIndex(v.riseChoice->findData(10));
             QVERIFY(v.wavesFrame->isVisibleTo(v.window));
@@ -554,8 +554,8 @@ private slots:
         menuItem(timer, QStringLiteral("Stop in 30 minutes"))->trigger();
         QVERIFY(v.stopCheckbox->isChecked());
         QCOMPARE(v.minutesText->value(), 30);
-        QVERIFY(c.scheduler().willStop());
-        QCOMPARE(c.scheduler().fadeMinutes(), 15);
+        QVERIFY(c.schedule().willStop());
+        QCOMPARE(c.schedule().fadeMinutes(), 15);
         QVERIFY2(v.timeLeftText->text().contains(QStringLiteral("fading out over the last 15")),
                  qPrintable(v.timeLeftText->text()));
         timer = c.trayMenu().applicationDockMenu()->actions()[3]->menu();
@@ -563,7 +563,7 @@ private slots:
         QVERIFY(!menuItem(timer, QStringLiteral("Stop in 15 minutes"))->isChecked());
         menuItem(timer, QStringLiteral("Don't stop"))->trigger();
         QVERIFY(!v.stopCheckbox->isChecked());
-        QVERIFY(!c.scheduler().willStop());
+        QVERIFY(!c.schedule().willStop());
     }
 
     void quit_storedDeviceName_keptForTheDeviceList() {
@@ -695,7 +695,7 @@ private slots:
         {
             QDateTime now = kMorning;
             Launched app(
-                storePath, [&now] { return now; }, Scheduler::kMinuteMs);
+                storePath, [&now] { return now; }, Schedule::kMinuteMs);
             Controller& c = app.controller;
             MainWindowView& v = c.view();
             const QString waiting = QStringLiteral("Waiting for the sound server");
@@ -713,7 +713,7 @@ private slots:
             v.minutesText->setValue(1);
             v.stopCheckbox->click();
             now = now.addSecs(60);
-            c.scheduler().stopTimerFired();
+            c.schedule().checkStop();
             QVERIFY(!c.isPlaying());
             QCOMPARE(v.playStopButton->text(), QStringLiteral("Start Brinesong"));
             QCOMPARE(v.statusText->text(), waiting);
@@ -798,13 +798,13 @@ private slots:
         v.dateText->setDate(kMorning.date());
         v.timeText->setTime(QTime(7, 30, 0));
         v.startCheckbox->click();
-        QVERIFY(c.scheduler().willStart());
+        QVERIFY(c.schedule().willStart());
         // The status line and the tray say when it comes.
         QVERIFY2(v.statusText->text().endsWith(QStringLiteral(" · Starts in 0:30")),
                  qPrintable(v.statusText->text()));
         QVERIFY(c.trayMenu().toolTip().endsWith(QStringLiteral(" · Starts in 0:30")));
         bool firedWhileSaving = false;
-        connect(&c.scheduler(), &Scheduler::startFired, this, [&] {
+        connect(&c.schedule(), &Schedule::startFired, this, [&] {
             firedWhileSaving = c.isSaving();
             c.exportFlow().cancelButton();
         });
@@ -818,7 +818,7 @@ private slots:
         QVERIFY(ended.wait(60000));
         QVERIFY(firedWhileSaving);
         QVERIFY(!v.startCheckbox->isChecked());
-        QVERIFY(!c.scheduler().willStart());
+        QVERIFY(!c.schedule().willStart());
         QVERIFY(!c.isPlaying());
     }
 

@@ -1,0 +1,82 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ScheduleTexts.h"
+
+#include <QLocale>
+#include <QRegularExpression>
+#include <QTimeZone>
+#include <algorithm>
+
+#include "platform/Localization.h"
+
+namespace brinesong {
+
+QString scheduleDateFormat() {
+    QString format = QLocale().dateFormat(QLocale::ShortFormat);
+    if (!format.contains(QLatin1String("yyyy"))) {
+        format.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+    }
+    return format;
+}
+
+QString scheduleTimeFormat() {
+    static const QRegularExpression seconds(QStringLiteral("[:.]?s{1,2}"));
+    return QLocale().timeFormat(QLocale::ShortFormat).remove(seconds).trimmed();
+}
+
+QString startsText(const QDateTime& now, const QDateTime& start) {
+    const QDateTime local = start.toTimeZone(now.timeZone());
+    const QLocale locale;
+    if (local.date() == now.date() || local <= now) {
+        // Whole minutes, rounded up: "in 0:00" only once it is due.
+        const qint64 minutes = std::max<qint64>(0, (now.msecsTo(local) + 59999) / 60000);
+        return Texts::tr("Starts in %1:%2")
+            .arg(minutes / 60)
+            .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    }
+    if (local.date() == now.date().addDays(1)) {
+        return Texts::tr("Starts tomorrow at %1")
+            .arg(locale.toString(local.time(), scheduleTimeFormat()));
+    }
+    return Texts::tr("Starts on %1 at %2")
+        .arg(locale.toString(local.date(), scheduleDateFormat()),
+             locale.toString(local.time(), scheduleTimeFormat()));
+}
+
+QString missedStartText(const QDateTime& missed) {
+    return Texts::tr("The start at %1 was missed while the computer slept")
+        .arg(QLocale().toString(missed.time(), scheduleTimeFormat()));
+}
+
+QString risingText(const QDateTime& now, const QDateTime& fullLevel) {
+    // To the nearest minute, as the times of the schedule are set.
+    const QDateTime shown = fullLevel.toTimeZone(now.timeZone()).addSecs(30);
+    return Texts::tr("Fading in, full level at %1")
+        .arg(QLocale().toString(shown.time(), scheduleTimeFormat()));
+}
+
+QString stopWaitsText(int minutes, int fadeMinutes) {
+    return fadeMinutes > 0
+               ? Texts::tr("Stops %1 min after the sound starts, fading out over the last %2 min")
+                     .arg(minutes)
+                     .arg(std::min(fadeMinutes, std::max(1, minutes)))
+               : Texts::tr("Stops %1 min after the sound starts").arg(minutes);
+}
+
+QString stopCountdownText(const QDateTime& now, const QDateTime& due, const QDateTime& fadeBegins) {
+    const auto until = [&now](const QDateTime& when) {
+        const qint64 seconds = std::max<qint64>(0, (now.msecsTo(when) + 999) / 1000);
+        return QStringLiteral("%1:%2:%3")
+            .arg(seconds / 3600)
+            .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+            .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    };
+    if (fadeBegins.isNull()) {
+        return Texts::tr("Stops in %1").arg(until(due));
+    }
+    if (now < fadeBegins) {
+        return Texts::tr("Fade-out begins in %1, stops in %2").arg(until(fadeBegins), until(due));
+    }
+    return Texts::tr("Fading out, stops in %1").arg(until(due));
+}
+
+}  // namespace brinesong

@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What the schedule says, and the formats its date and time show in: the locale's short ones,
+// the year in full and the time of day to the minute.
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+namespace brinesong {
+
+// The locale's short date format with the year in full: two digits would leave the century to
+// guess.
+QString scheduleDateFormat();
+// The locale's short time format without seconds.
+QString scheduleTimeFormat();
+
+// When an armed start comes, from `now`: "Starts in 2:14", "Starts tomorrow at 21:22".
+QString startsText(const QDateTime& now, const QDateTime& start);
+// The start at `missed` was dropped, found too late.
+QString missedStartText(const QDateTime& missed);
+// The sound rising now reaches full level at `fullLevel`.
+QString risingText(const QDateTime& now, const QDateTime& fullLevel);
+// An armed stop that waits for the sound to start.
+QString stopWaitsText(int minutes, int fadeMinutes);
+// An armed stop counting down to `due`; its fade begins at `fadeBegins` (null: none).
+QString stopCountdownText(const QDateTime& now, const QDateTime& due, const QDateTime& fadeBegins);
+
+}  // namespace brinesong
