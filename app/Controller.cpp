@@ -61,7 +61,7 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
     connect(&exportFlow_, &ExportFlow::savingChanged, &view_, &MainWindowView::validateMenus);
     // The first to hear of a change: the button and the menus are right before anyone else looks.
     connect(this, &Controller::playStateChanged, &view_, &MainWindowView::showPlayState);
-    // An armed stop counts from the start of the sound.
+    // The sound starting or stopping is the user's next action after a missed start.
     connect(this, &Controller::playStateChanged, &schedule_, &Schedule::playStateChanged);
     connect(&view_, &MainWindowView::statusLineChanged, this, [this](const QString& line) {
         trayMenu_.setToolTip(QStringLiteral("Brinesong: %1").arg(line));

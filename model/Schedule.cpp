@@ -169,24 +169,13 @@ void Schedule::setRiseMinutes(int minutes) {
     }
 }
 
-void Schedule::playStateChanged(bool playing) {
+void Schedule::playStateChanged(bool) {
     forgetMissedStart();
-    if (!stopTicked_ || playing == stop_.armed()) {
-        return;
-    }
-    if (playing) {
-        stop_.arm(minutes_);
-    } else {
-        // The playback ended before the stop came: the stop counts again from the next start.
-        stop_.disarm();
-    }
-    updateSleepFade();
-    updateTexts();
 }
 
 void Schedule::updateStop() {
     stop_.disarm();
-    if (stopTicked_ && host_.isPlaying()) {
+    if (stopTicked_) {
         stop_.arm(minutes_);
     }
     updateSleepFade();
@@ -197,7 +186,9 @@ void Schedule::stopDue() {
     stopTicked_ = false;
     emit changed();
     if (host_.isPlaying()) {
-        host_.playStop();
+        host_.playStop();  // its fade, if any, runs to its end with it
+    } else {
+        updateSleepFade();  // nothing to fade: no later sound may start faded
     }
     updateTexts();
 }
@@ -236,7 +227,7 @@ void Schedule::updateTexts() {
     if (riseEnd_.isValid() && !(host_.riseSecondsLeft && host_.riseSecondsLeft() > 0.0)) {
         riseEnd_ = {};  // full level reached
     }
-    if (!stopTicked_ && !start_.armed() && riseEnd_.isNull()) {
+    if (!stop_.armed() && !start_.armed() && riseEnd_.isNull()) {
         textTimer_->stop();
     } else if (!textTimer_->isActive()) {
         textTimer_->start();
@@ -252,16 +243,20 @@ void Schedule::updateTexts() {
         const QString rising = risingText(now, riseEnd_);
         start = start.isEmpty() ? rising : QStringLiteral("%1 · %2").arg(rising, start);
     }
-    QString stop;
-    if (stopTicked_) {
-        stop = stop_.armed() ? stopCountdownText(now, stop_.dueAt(), fadeBegins())
-                             : stopWaitsText(minutes_, fadeMinutes_);
-    }
+    const QString stop =
+        stop_.armed() ? stopCountdownText(now, stop_.dueAt(), fadeBegins()) : QString();
     if (start != startText_ || stop != stopText_) {
         startText_ = start;
         stopText_ = stop;
         emit textsChanged();
     }
+}
+
+QString Schedule::statusText() const {
+    if (startText_.isEmpty() || stopText_.isEmpty()) {
+        return startText_ + stopText_;
+    }
+    return QStringLiteral("%1 · %2").arg(startText_, stopText_);
 }
 
 }  // namespace brinesong

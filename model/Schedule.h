@@ -10,10 +10,12 @@
 // held back until an export's sheet closed would begin at a time nobody chose); with a fade-in
 // chosen, the sound rises from silence over those minutes instead of the short fade-in.
 //
-// The stop counts its minutes while the sound plays: ticked during a playback, from the moment it
-// is ticked (a sleep timer); ticked while nothing plays, from the next start, whoever starts it.
-// A playback that ends before the stop comes leaves it ticked, to count again from the next
-// start. A fade-out chosen beside it is planned to end when the check that stops the sound comes.
+// The stop counts its minutes from the moment it is armed (ticked, or its minutes changed while
+// ticked), whether or not the sound plays, as a sleep timer: at the first minute check at or after
+// its time it unticks and, if the sound plays, stops it with its fade-out; if nothing plays, it
+// only unticks. It acts once per arming. A fade-out chosen beside it is planned to end when the
+// check that stops the sound comes, and handed on at once: a sound started after the arming takes
+// it up, and it is heard only if the sound plays.
 //
 // The values are the user's: what the settings held is kept as it stands until the user changes
 // it. A start missed while the computer slept is said (startText()) until the user's next action:
@@ -101,18 +103,18 @@ public:
 
     bool willStart() const { return start_.armed(); }
     bool willStop() const { return stopTicked_; }
-    // The armed stop counts down; armed and not counting, it waits for the sound to start.
-    bool stopCounting() const { return stopTicked_ && stop_.armed(); }
     QDateTime startsAt() const { return start_.at(); }       // when armed
-    QDateTime stopTime() const { return stop_.stopTime(); }  // while the stop counts
+    QDateTime stopTime() const { return stop_.stopTime(); }  // while the stop is armed
     // When the armed stop's fade begins; null when it has none.
     QDateTime fadeBegins() const { return stop_.fadeBegins(fadeMinutes_); }
 
     // When the armed start comes, or that the last one was missed, and when the sound rising now
     // reaches full level; else empty. For the window's status line.
     QString startText() const { return startText_; }
-    // What the ticked stop will do and when; else empty.
+    // When the ticked stop falls due, and its fade begins; else empty.
     QString stopText() const { return stopText_; }
+    // Both, for the status line.
+    QString statusText() const;
 
 signals:
     // A value changed, by the user or the program (a start fired or missed, a stop fallen due).

@@ -54,14 +54,6 @@ QString risingText(const QDateTime& now, const QDateTime& fullLevel) {
         .arg(QLocale().toString(shown.time(), scheduleTimeFormat()));
 }
 
-QString stopWaitsText(int minutes, int fadeMinutes) {
-    return fadeMinutes > 0
-               ? Texts::tr("Stops %1 min after the sound starts, fading out over the last %2 min")
-                     .arg(minutes)
-                     .arg(std::min(fadeMinutes, std::max(1, minutes)))
-               : Texts::tr("Stops %1 min after the sound starts").arg(minutes);
-}
-
 QString stopCountdownText(const QDateTime& now, const QDateTime& due, const QDateTime& fadeBegins) {
     const auto until = [&now](const QDateTime& when) {
         const qint64 seconds = std::max<qint64>(0, (now.msecsTo(when) + 999) / 1000);

@@ -20,8 +20,6 @@ QString startsText(const QDateTime& now, const QDateTime& start);
 QString missedStartText(const QDateTime& missed);
 // The sound rising now reaches full level at `fullLevel`.
 QString risingText(const QDateTime& now, const QDateTime& fullLevel);
-// An armed stop that waits for the sound to start.
-QString stopWaitsText(int minutes, int fadeMinutes);
 // An armed stop counting down to `due`; its fade begins at `fadeBegins` (null: none).
 QString stopCountdownText(const QDateTime& now, const QDateTime& due, const QDateTime& fadeBegins);
 

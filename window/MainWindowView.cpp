@@ -265,9 +265,9 @@ void MainWindowView::setUnwritableSettingsFile(const QString& fileName) {
 
 void MainWindowView::showStatusLine() {
     QString line = soundStatus_;
-    const QString start = schedule_.startText();
-    if (!start.isEmpty()) {
-        line = QStringLiteral("%1 · %2").arg(line, start);
+    const QString schedule = schedule_.statusText();
+    if (!schedule.isEmpty()) {
+        line = QStringLiteral("%1 · %2").arg(line, schedule);
     }
     if (statusText) {
         if (!unwritableSettingsFile_.isEmpty()) {

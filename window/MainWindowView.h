@@ -127,7 +127,7 @@ private:
     bool windowKey(const QKeyEvent& key);
     // A field that takes typed text has the focus: Space is a character there.
     static bool textFieldFocused();
-    // The sound's status, then when an armed start comes.
+    // The sound's status, then what the schedule will do.
     void showStatusLine();
 
     WindowActions actions_;

@@ -330,49 +330,50 @@ private slots:
         QCOMPARE(checks.size(), 1);
     }
 
-    // Ticked together in the evening, "Start at" and "Stop after" play for the minutes given:
-    // the stop waits for the start and counts from it. A playback ended by hand before its stop
-    // leaves the stop waiting for the next start.
-    void stopArmedWhileStopped_countsFromTheStart_andAgainAfterAnEarlyEnd() {
+    // Ticked together at 21:00 for a start at 08:00 and a stop after 45 minutes: the stop counts
+    // from its tick, falls due at 21:45 with nothing playing and only unticks, dropping the fade
+    // planned with it; the morning's sound then plays on.
+    void startAndStopTickedInTheEvening_theStopFallsDueFirstAndOnlyUnticks() {
         Fixture f;
         f.schedule->setMinutes(45);
+        f.schedule->setFadeMinutes(10);
         f.tickStop();
-        QVERIFY(f.schedule->willStop());
-        QVERIFY(!f.schedule->stopCounting());
-        QCOMPARE(f.schedule->stopText(), QStringLiteral("Stops 45 min after the sound starts"));
-        const QDateTime at = f.clock->time.addSecs(80 * 60);
-        f.setStart(at);
+        QCOMPARE(f.fades.last(), (std::pair{45 * kMinuteMs / 1000.0, 10 * kMinuteMs / 1000.0}));
+        const QDateTime morning(f.clock->time.date().addDays(1), QTime(8, 0));
+        f.setStart(morning);
         f.tickStart();
-        f.advance(60 * 60);  // 45 minutes from the arming have passed: no stop without a sound
-        QVERIFY(f.clockReadAgain());
-        QVERIFY(f.requests.isEmpty());
-        QVERIFY(f.schedule->stopTicked());
-
-        f.clock->time = at;
-        QTRY_VERIFY(f.schedule->stopCounting());
-        QCOMPARE(f.requests, QList<QDateTime>{at});
-        QCOMPARE(f.schedule->stopTime(), at.addSecs(45 * 60));
-        QCOMPARE(f.schedule->stopText(), QStringLiteral("Stops in 0:45:00"));
+        QCOMPARE(f.schedule->stopTime(), f.clock->time.addSecs(45 * 60));
         f.advance(45 * 60);
-        QTRY_COMPARE(f.requests.size(), 2);
-        QCOMPARE(f.requests[1], at.addSecs(45 * 60));
-        QVERIFY(!f.playing);
-        QVERIFY(!f.schedule->stopTicked());
+        QTRY_VERIFY(!f.schedule->stopTicked());
+        QVERIFY(f.requests.isEmpty());
+        QCOMPARE(f.fades.last(), (std::pair{0.0, 0.0}));
+        f.clock->time = morning;
+        QTRY_COMPARE(f.requests, QList<QDateTime>{morning});
+        QVERIFY(f.timersDueWithin(3 * kMinuteMs));
+        QCOMPARE(f.requests.size(), 1);
+    }
 
+    // Ticked during a playback that is stopped by hand and started again, the stop keeps its
+    // time and acts once: the playback running then stops, and a later one plays on.
+    void stopTicked_playbackRestarted_keepsItsTimeAndFiresOnce() {
+        Fixture f;
+        f.playing = true;
         f.schedule->setMinutes(10);
         f.tickStop();
-        f.setPlaying(true);
-        QTRY_VERIFY(f.schedule->stopCounting());
-        f.advance(5 * 60);
+        const QDateTime due = f.clock->time.addSecs(10 * 60);
+        f.advance(3 * 60);
         f.setPlaying(false);
-        QTRY_VERIFY(!f.schedule->stopCounting());
-        QVERIFY(f.schedule->stopTicked());
-        QCOMPARE(f.schedule->stopText(), QStringLiteral("Stops 10 min after the sound starts"));
-        f.advance(60 * 60);
-        QTest::qWait(10 * kMinuteMs);  // time for a wrong stop (cannot fail a passing run)
-        QCOMPARE(f.requests.size(), 2);
+        f.advance(60);
         f.setPlaying(true);
-        QTRY_COMPARE(f.schedule->stopTime(), f.clock->time.addSecs(10 * 60));
+        QVERIFY(f.timersDueWithin(2 * kMinuteMs));
+        QCOMPARE(f.schedule->stopTime(), due);
+        f.clock->time = due;
+        QTRY_COMPARE(f.requests, QList<QDateTime>{due});
+        QVERIFY(!f.schedule->stopTicked());
+        f.setPlaying(true);
+        f.advance(20 * 60);
+        QVERIFY(f.timersDueWithin(3 * kMinuteMs));
+        QCOMPARE(f.requests.size(), 1);
     }
 
     void minutesEdited_whileArmed_restartsTheDelayFromTheEdit() {
@@ -456,15 +457,10 @@ private slots:
         QCOMPARE(f.fades.size(), 1);
 
         // A fade longer than the delay takes all of it; choosing none or disarming drops it.
-        // Armed while nothing plays, the stop has no fade until the sound starts.
+        // Ticked while nothing plays, the fade is planned at once, for a sound started later.
+        QVERIFY(!f.playing);
         f.schedule->setMinutes(5);
         f.tickStop();
-        QVERIFY(lastFade(0.0, 0.0));
-        QCOMPARE(
-            f.schedule->stopText(),
-            QStringLiteral("Stops 5 min after the sound starts, fading out over the last 5 min"));
-        f.setPlaying(true);
-        QTRY_VERIFY(f.schedule->stopCounting());
         QVERIFY(lastFade(5 * kMinute, 5 * kMinute));
         QCOMPARE(f.schedule->stopText(), QStringLiteral("Fading out, stops in 0:05:00"));
         f.schedule->setFadeMinutes(0);
