@@ -38,7 +38,7 @@ Schedule::Schedule(Clock clock, ScheduleHost host, int minuteMs, QObject* parent
 }
 
 void Schedule::showNextStart(QTime timeOfDay) {
-    time_ = QTime(timeOfDay.hour(), timeOfDay.minute());
+    time_ = timeOfDay;
     date_ = nextDateShowing(clock_(), time_);
     emit changed();
 }

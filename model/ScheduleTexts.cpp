@@ -18,9 +18,17 @@ QString scheduleDateFormat() {
     return format;
 }
 
-QString scheduleTimeFormat() {
+QString scheduleTimeFormat(bool withSeconds) {
     static const QRegularExpression seconds(QStringLiteral("[:.]?s{1,2}"));
-    return QLocale().timeFormat(QLocale::ShortFormat).remove(seconds).trimmed();
+    QString format = QLocale().timeFormat(QLocale::ShortFormat).remove(seconds).trimmed();
+    if (withSeconds) {
+        format.replace(QLatin1String("mm"), QLatin1String("mm:ss"));
+    }
+    return format;
+}
+
+QString timeOfDayText(QTime time) {
+    return QLocale().toString(time, scheduleTimeFormat(time.second() != 0));
 }
 
 QString startsText(const QDateTime& now, const QDateTime& start) {
@@ -34,17 +42,15 @@ QString startsText(const QDateTime& now, const QDateTime& start) {
             .arg(minutes % 60, 2, 10, QLatin1Char('0'));
     }
     if (local.date() == now.date().addDays(1)) {
-        return Texts::tr("Starts tomorrow at %1")
-            .arg(locale.toString(local.time(), scheduleTimeFormat()));
+        return Texts::tr("Starts tomorrow at %1").arg(timeOfDayText(local.time()));
     }
     return Texts::tr("Starts on %1 at %2")
-        .arg(locale.toString(local.date(), scheduleDateFormat()),
-             locale.toString(local.time(), scheduleTimeFormat()));
+        .arg(locale.toString(local.date(), scheduleDateFormat()), timeOfDayText(local.time()));
 }
 
 QString missedStartText(const QDateTime& missed) {
     return Texts::tr("The start at %1 was missed while the computer slept")
-        .arg(QLocale().toString(missed.time(), scheduleTimeFormat()));
+        .arg(timeOfDayText(missed.time()));
 }
 
 QString risingText(const QDateTime& now, const QDateTime& fullLevel) {

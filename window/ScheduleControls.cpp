@@ -10,6 +10,7 @@
 #include <QTimeEdit>
 #include <QTimer>
 #include <algorithm>
+#include <limits>
 
 #include "model/Schedule.h"
 #include "model/ScheduleTexts.h"
@@ -71,6 +72,8 @@ ScheduleControls::ScheduleControls(Schedule& schedule, QDateEdit* dateText, QTim
                 [this] { startEditFinished(timeText_); });
     }
     if (minutesText_) {
+        // Any whole number the schedule takes: 0 or fewer fall due at the first check.
+        minutesText_->setRange(std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
         connect(minutesText_, &QSpinBox::valueChanged, this, [this](int minutes) {
             if (!updating_) {
                 schedule_.setMinutes(minutes);
@@ -112,6 +115,8 @@ void ScheduleControls::show() {
         dateText_->setDate(schedule_.startDate());
     }
     if (timeText_ && timeText_->time() != schedule_.startTime()) {
+        // Its seconds show where it has any: a start saved with seconds comes at them.
+        timeText_->setDisplayFormat(scheduleTimeFormat(schedule_.startTime().second() != 0));
         timeText_->setTime(schedule_.startTime());
     }
     if (minutesText_ && minutesText_->value() != schedule_.minutes()) {

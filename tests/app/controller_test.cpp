@@ -243,7 +243,7 @@ private slots:
         QCOMPARE(v.volumeSlider->value(), 100);
         QCOMPARE(v.dateText->date(), kMorning.date().addDays(1));
         QCOMPARE(v.timeText->time(), QTime(8, 0, 0));
-        QCOMPARE(v.minutesText->value(), 0);  // held to the field's range
+        QCOMPARE(v.minutesText->value(), -3);  // due at the first check, as stored
         QCOMPARE(c.schedule().fadeMinutes(), 0);
         QCOMPARE(c.schedule().riseMinutes(), 0);
         const Preferences& p = Preferences::sharedInstance();
@@ -268,7 +268,7 @@ private slots:
         }
     }
 
-    void minutesField_takesOnlyWholeMinutesInItsRange() {
+    void minutesField_takesAnyWholeNumber() {
         Launched app(storePath);
         QSpinBox* minutes = app.controller.view().minutesText;
         minutes->selectAll();
@@ -276,13 +276,35 @@ private slots:
         QCOMPARE(minutes->value(), 45);
         minutes->selectAll();
         QTest::keyClicks(minutes, QStringLiteral("-7"));
-        QVERIFY(minutes->value() >= 0);
+        QCOMPARE(app.controller.schedule().minutes(), -7);
         minutes->selectAll();
-        QTest::keyClicks(minutes, QStringLiteral("20"));
-        QCOMPARE(minutes->value(), 20);
+        QTest::keyClicks(minutes, QStringLiteral("2147483647"));
         app.controller.applicationWillTerminate();
         QCOMPARE(QSettings(storePath, QSettings::IniFormat).value(keys::kMinutes).toString(),
-                 QStringLiteral("20"));
+                 QStringLiteral("2147483647"));
+    }
+
+    // The schedule's stored values are the user's: a launch and a quit that touch nothing write
+    // them back as they were, seconds and minutes no field used to hold included.
+    void quit_untouchedSchedule_writesItsStoredValuesBack() {
+        for (const int minutes : {2000, -5}) {
+            {
+                SettingsStore seed(storePath);
+                seed.setInteger(8, keys::kHour);
+                seed.setInteger(0, keys::kMinute);
+                seed.setInteger(30, keys::kSecond);
+                seed.setInteger(minutes, keys::kMinutes);
+                QVERIFY(seed.synchronize());
+            }
+            {
+                Launched app(storePath);
+                QCOMPARE(app.controller.view().timeText->time(), QTime(8, 0, 30));
+                QCOMPARE(app.controller.view().minutesText->value(), minutes);
+            }
+            QSettings raw(storePath, QSettings::IniFormat);
+            QCOMPARE(raw.value(keys::kSecond).toString(), QStringLiteral("30"));
+            QCOMPARE(raw.value(keys::kMinutes).toInt(), minutes);
+        }
     }
 
     // A file damaged before launch is replaced whole at quit, and that write is no failure.

@@ -2,6 +2,7 @@
 #include <QTimeZone>
 #include <QTimer>
 #include <QtTest>
+#include <limits>
 #include <memory>
 
 #include "model/Schedule.h"
@@ -123,10 +124,12 @@ private slots:
         QVERIFY(!f.schedule->willStart());
     }
 
-    void startChecked_timeAhead_startsAtItNotBefore() {
+    // A start saved with seconds keeps them and comes at them.
+    void startChecked_timeAhead_startsAtItsSecondNotBefore() {
         Fixture f;
-        const QDateTime at = f.clock->time.addSecs(120);
-        f.setStart(at);
+        const QDateTime at = f.clock->time.addSecs(150);
+        f.schedule->showNextStart(at.time());
+        QCOMPARE(f.schedule->startTime(), QTime(21, 2, 30));
         f.tickStart();
         QVERIFY(f.clockReadAgain());
         f.clock->time = at.addSecs(-1);
@@ -318,16 +321,26 @@ private slots:
         QVERIFY(!f.schedule->willStop());
     }
 
-    void stopChecked_zero_stopsAtTheFirstCheck() {
+    // Any whole number of minutes: 0 or fewer fall due at the first check, and the largest is a
+    // time ahead, not one wrapped into the past.
+    void stopChecked_zeroOrNegative_stopsAtTheFirstCheck_largeOnesLieAhead() {
+        for (const int minutes : {0, -5, std::numeric_limits<int>::min()}) {
+            Fixture f;
+            f.playing = true;
+            f.schedule->setMinutes(minutes);
+            QSignalSpy checks(f.schedule.get(), &Schedule::stopChecked);
+            f.tickStop();
+            QVERIFY(f.requests.isEmpty());  // not at arming: at the first check
+            QVERIFY(checks.wait());
+            QCOMPARE(f.requests.size(), 1);
+            QCOMPARE(checks.size(), 1);
+        }
         Fixture f;
-        f.playing = true;
-        f.schedule->setMinutes(0);
-        QSignalSpy checks(f.schedule.get(), &Schedule::stopChecked);
-        f.tickStop();
-        QVERIFY(f.requests.isEmpty());  // not at arming: at the first check
-        QVERIFY(checks.wait());
-        QCOMPARE(f.requests.size(), 1);
-        QCOMPARE(checks.size(), 1);
+        for (const int minutes : {2000, std::numeric_limits<int>::max()}) {
+            f.schedule->setMinutes(minutes);
+            f.schedule->setStopTicked(true);
+            QCOMPARE(f.schedule->stopTime(), f.clock->time.addSecs(minutes * 60LL));
+        }
     }
 
     // Ticked together at 21:00 for a start at 08:00 and a stop after 45 minutes: the stop counts

@@ -36,7 +36,6 @@ struct Fixture {
                                                            {},
                                                            {},
                                                            {}});
-        minutes.setRange(0, 1440);  // as the main window has it
         controls = std::make_unique<ScheduleControls>(*schedule, &date, &time, &minutes, &startBox,
                                                       &stopBox, &timeLeft, &fade, &rise);
     }
@@ -160,15 +159,21 @@ private slots:
         }
     }
 
-    // Armed for 09:00 at 07:30 through the real time field, shown in the locale's short format:
-    // the hour typed as "07" is no start at 07:00, the time is taken when entered; an arrow step
-    // is taken once it rests, and a time passed on the way by steps waits for Return.
+    // Armed for 09:00 at 07:30 through the real time field, shown in the locale's short format
+    // (with seconds where the time has them), the stop's minutes as they were stored: the hour
+    // typed as "07" is no start at 07:00, the time is taken when entered; an arrow step is taken
+    // once it rests, and a time passed on the way by steps waits for Return.
     void startEditedWhileArmed_takesTheEnteredTimeNotEachKeystrokeOrStep() {
         const QDate today(2026, 3, 14);
         Fixture f(QDateTime(today, QTime(7, 30)));
-        f.setStart(QDateTime(today, QTime(9, 0)));
+        f.schedule->showNextStart(QTime(9, 0));
         QCOMPARE(f.time.text(), QStringLiteral("09:00"));
         QCOMPARE(f.date.text(), QStringLiteral("14/03/2026"));
+        f.schedule->showNextStart(QTime(9, 0, 30));
+        QCOMPARE(f.time.text(), QStringLiteral("09:00:30"));
+        f.schedule->setMinutes(-5);
+        QCOMPARE(f.minutes.value(), -5);
+        f.setStart(QDateTime(today, QTime(9, 0)));
         f.startBox.click();
         f.time.show();
         f.time.activateWindow();
