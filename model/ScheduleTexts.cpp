@@ -31,21 +31,44 @@ QString timeOfDayText(QTime time) {
     return QLocale().toString(time, scheduleTimeFormat(time.second() != 0));
 }
 
-QString startsText(const QDateTime& now, const QDateTime& start) {
-    const QDateTime local = start.toTimeZone(now.timeZone());
-    const QLocale locale;
+QString durationText(qint64 seconds) {
+    if (seconds < 60) {
+        return Texts::tr("%1 s").arg(std::max<qint64>(0, seconds));
+    }
+    const qint64 minutes = (seconds + 59) / 60;
+    if (minutes < 60) {
+        return Texts::tr("%1 min").arg(minutes);
+    }
+    if (minutes < 24 * 60) {
+        return minutes % 60 == 0 ? Texts::tr("%1 h").arg(minutes / 60)
+                                 : Texts::tr("%1 h %2 min").arg(minutes / 60).arg(minutes % 60);
+    }
+    const qint64 hours = (minutes + 59) / 60;
+    return hours % 24 == 0 ? Texts::tr("%1 d").arg(hours / 24)
+                           : Texts::tr("%1 d %2 h").arg(hours / 24).arg(hours % 24);
+}
+
+QString whenText(const QDateTime& now, const QDateTime& when, bool withSeconds) {
+    const QDateTime local = when.toTimeZone(now.timeZone());
+    const QTime time =
+        withSeconds ? local.time() : QTime(local.time().hour(), local.time().minute());
+    QString moment;
     if (local.date() == now.date() || local <= now) {
-        // Whole minutes, rounded up: "in 0:00" only once it is due.
-        const qint64 minutes = std::max<qint64>(0, (now.msecsTo(local) + 59999) / 60000);
-        return Texts::tr("Starts in %1:%2")
-            .arg(minutes / 60)
-            .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+        moment = Texts::tr("at %1").arg(timeOfDayText(time));
+    } else if (local.date() == now.date().addDays(1)) {
+        moment = Texts::tr("tomorrow at %1").arg(timeOfDayText(time));
+    } else {
+        moment =
+            Texts::tr("on %1 at %2")
+                .arg(QLocale().toString(local.date(), scheduleDateFormat()), timeOfDayText(time));
     }
-    if (local.date() == now.date().addDays(1)) {
-        return Texts::tr("Starts tomorrow at %1").arg(timeOfDayText(local.time()));
-    }
-    return Texts::tr("Starts on %1 at %2")
-        .arg(locale.toString(local.date(), scheduleDateFormat()), timeOfDayText(local.time()));
+    // Whole seconds rounded up: "in 0 s" only once it is due.
+    const qint64 left = std::max<qint64>(0, (now.msecsTo(local) + 999) / 1000);
+    return Texts::tr("%1 (in %2)").arg(moment, durationText(left));
+}
+
+QString startsText(const QDateTime& now, const QDateTime& start) {
+    return Texts::tr("Starts %1").arg(whenText(now, start, true));
 }
 
 QString missedStartText(const QDateTime& missed) {
@@ -61,20 +84,14 @@ QString risingText(const QDateTime& now, const QDateTime& fullLevel) {
 }
 
 QString stopCountdownText(const QDateTime& now, const QDateTime& due, const QDateTime& fadeBegins) {
-    const auto until = [&now](const QDateTime& when) {
-        const qint64 seconds = std::max<qint64>(0, (now.msecsTo(when) + 999) / 1000);
-        return QStringLiteral("%1:%2:%3")
-            .arg(seconds / 3600)
-            .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
-            .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-    };
     if (fadeBegins.isNull()) {
-        return Texts::tr("Stops in %1").arg(until(due));
+        return Texts::tr("Stops %1").arg(whenText(now, due));
     }
     if (now < fadeBegins) {
-        return Texts::tr("Fade-out begins in %1, stops in %2").arg(until(fadeBegins), until(due));
+        return Texts::tr("Fade-out begins %1, stops %2")
+            .arg(whenText(now, fadeBegins), whenText(now, due));
     }
-    return Texts::tr("Fading out, stops in %1").arg(until(due));
+    return Texts::tr("Fading out, stops %1").arg(whenText(now, due));
 }
 
 }  // namespace brinesong

@@ -140,10 +140,6 @@
         <translation>OK</translation>
     </message>
     <message>
-        <source>Stops in %1</source>
-        <translation>Hält an in %1</translation>
-    </message>
-    <message>
         <source>DockMenu</source>
         <translation>Dock-Menü</translation>
     </message>
@@ -218,14 +214,6 @@ Möchten Sie die Datei ersetzen?</translation>
         <translation>Über %1 Min. ausblenden</translation>
     </message>
     <message>
-        <source>Fade-out begins in %1, stops in %2</source>
-        <translation>Ausblenden beginnt in %1, hält an in %2</translation>
-    </message>
-    <message>
-        <source>Fading out, stops in %1</source>
-        <translation>Blendet aus, hält an in %1</translation>
-    </message>
-    <message>
         <source>The last 30 seconds of each channel: the wave envelope as a line, the level as an area</source>
         <translation>Die letzten 30 Sekunden jedes Kanals: die Wellenhüllkurve als Linie, der Pegel als Fläche</translation>
     </message>
@@ -268,18 +256,6 @@ Möchten Sie die Datei ersetzen?</translation>
     <message>
         <source>%2 is a FIFO or a device, and a %1 file cannot be written to one: its header is completed at the end, which needs a file that can seek.</source>
         <translation>%2 ist ein FIFO oder ein Gerät, und eine %1-Datei kann nicht dorthin geschrieben werden: Ihr Kopf wird erst am Ende vervollständigt, wozu eine Datei nötig ist, in der man springen kann.</translation>
-    </message>
-    <message>
-        <source>Starts in %1:%2</source>
-        <translation>Startet in %1:%2</translation>
-    </message>
-    <message>
-        <source>Starts tomorrow at %1</source>
-        <translation>Startet morgen um %1</translation>
-    </message>
-    <message>
-        <source>Starts on %1 at %2</source>
-        <translation>Startet am %1 um %2</translation>
     </message>
     <message>
         <source>About Brinesong</source>
@@ -584,6 +560,62 @@ Möchten Sie die Datei ersetzen?</translation>
     <message>
         <source>Minutes before the stop, counted from the moment Stop after is ticked</source>
         <translation>Minuten bis zum Anhalten, gezählt ab dem Moment, in dem „Anhalten nach“ angekreuzt wird</translation>
+    </message>
+    <message>
+        <source>%1 s</source>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 Min.</translation>
+    </message>
+    <message>
+        <source>%1 h</source>
+        <translation>%1 Std.</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation>%1 Std. %2 Min.</translation>
+    </message>
+    <message>
+        <source>%1 d</source>
+        <translation>%1 Tg.</translation>
+    </message>
+    <message>
+        <source>%1 d %2 h</source>
+        <translation>%1 Tg. %2 Std.</translation>
+    </message>
+    <message>
+        <source>at %1</source>
+        <translation>um %1</translation>
+    </message>
+    <message>
+        <source>tomorrow at %1</source>
+        <translation>morgen um %1</translation>
+    </message>
+    <message>
+        <source>on %1 at %2</source>
+        <translation>am %1 um %2</translation>
+    </message>
+    <message>
+        <source>%1 (in %2)</source>
+        <translation>%1 (in %2)</translation>
+    </message>
+    <message>
+        <source>Starts %1</source>
+        <translation>Startet %1</translation>
+    </message>
+    <message>
+        <source>Stops %1</source>
+        <translation>Anhalten %1</translation>
+    </message>
+    <message>
+        <source>Fade-out begins %1, stops %2</source>
+        <translation>Ausblenden ab %1, Anhalten %2</translation>
+    </message>
+    <message>
+        <source>Fading out, stops %1</source>
+        <translation>Blendet aus, Anhalten %1</translation>
     </message>
 </context>
 </TS>

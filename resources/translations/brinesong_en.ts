@@ -140,10 +140,6 @@
         <translation>OK</translation>
     </message>
     <message>
-        <source>Stops in %1</source>
-        <translation>Stops in %1</translation>
-    </message>
-    <message>
         <source>DockMenu</source>
         <translation>DockMenu</translation>
     </message>
@@ -218,14 +214,6 @@ Do you want to replace it?</translation>
         <translation>Fade out over %1 min</translation>
     </message>
     <message>
-        <source>Fade-out begins in %1, stops in %2</source>
-        <translation>Fade-out begins in %1, stops in %2</translation>
-    </message>
-    <message>
-        <source>Fading out, stops in %1</source>
-        <translation>Fading out, stops in %1</translation>
-    </message>
-    <message>
         <source>The last 30 seconds of each channel: the wave envelope as a line, the level as an area</source>
         <translation>The last 30 seconds of each channel: the wave envelope as a line, the level as an area</translation>
     </message>
@@ -268,18 +256,6 @@ Do you want to replace it?</translation>
     <message>
         <source>%2 is a FIFO or a device, and a %1 file cannot be written to one: its header is completed at the end, which needs a file that can seek.</source>
         <translation>%2 is a FIFO or a device, and a %1 file cannot be written to one: its header is completed at the end, which needs a file that can seek.</translation>
-    </message>
-    <message>
-        <source>Starts in %1:%2</source>
-        <translation>Starts in %1:%2</translation>
-    </message>
-    <message>
-        <source>Starts tomorrow at %1</source>
-        <translation>Starts tomorrow at %1</translation>
-    </message>
-    <message>
-        <source>Starts on %1 at %2</source>
-        <translation>Starts on %1 at %2</translation>
     </message>
     <message>
         <source>About Brinesong</source>
@@ -584,6 +560,62 @@ Do you want to replace it?</translation>
     <message>
         <source>Minutes before the stop, counted from the moment Stop after is ticked</source>
         <translation>Minutes before the stop, counted from the moment Stop after is ticked</translation>
+    </message>
+    <message>
+        <source>%1 s</source>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 min</translation>
+    </message>
+    <message>
+        <source>%1 h</source>
+        <translation>%1 h</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation>%1 h %2 min</translation>
+    </message>
+    <message>
+        <source>%1 d</source>
+        <translation>%1 d</translation>
+    </message>
+    <message>
+        <source>%1 d %2 h</source>
+        <translation>%1 d %2 h</translation>
+    </message>
+    <message>
+        <source>at %1</source>
+        <translation>at %1</translation>
+    </message>
+    <message>
+        <source>tomorrow at %1</source>
+        <translation>tomorrow at %1</translation>
+    </message>
+    <message>
+        <source>on %1 at %2</source>
+        <translation>on %1 at %2</translation>
+    </message>
+    <message>
+        <source>%1 (in %2)</source>
+        <translation>%1 (in %2)</translation>
+    </message>
+    <message>
+        <source>Starts %1</source>
+        <translation>Starts %1</translation>
+    </message>
+    <message>
+        <source>Stops %1</source>
+        <translation>Stops %1</translation>
+    </message>
+    <message>
+        <source>Fade-out begins %1, stops %2</source>
+        <translation>Fade-out begins %1, stops %2</translation>
+    </message>
+    <message>
+        <source>Fading out, stops %1</source>
+        <translation>Fading out, stops %1</translation>
     </message>
 </context>
 </TS>

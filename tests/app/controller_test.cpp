@@ -579,8 +579,9 @@ private slots:
         QVERIFY(c.schedule().willStop());
         QCOMPARE(c.schedule().fadeMinutes(), 15);
         // Ticked while nothing plays, it counts from the tick, and the status line says so.
-        QCOMPARE(v.timeLeftText->text(),
-                 QStringLiteral("Fade-out begins in 0:15:00, stops in 0:30:00"));
+        QCOMPARE(
+            v.timeLeftText->text(),
+            QStringLiteral("Fade-out begins at 07:15 (in 15 min), stops at 07:30 (in 30 min)"));
         QVERIFY(c.trayMenu().toolTip().endsWith(v.timeLeftText->text()));
         timer = c.trayMenu().applicationDockMenu()->actions()[3]->menu();
         QVERIFY(menuItem(timer, QStringLiteral("Stop in 30 minutes"))->isChecked());
@@ -824,9 +825,9 @@ private slots:
         v.startCheckbox->click();
         QVERIFY(c.schedule().willStart());
         // The status line and the tray say when it comes.
-        QVERIFY2(v.statusText->text().endsWith(QStringLiteral(" · Starts in 0:30")),
+        QVERIFY2(v.statusText->text().endsWith(QStringLiteral(" · Starts at 07:30 (in 30 min)")),
                  qPrintable(v.statusText->text()));
-        QVERIFY(c.trayMenu().toolTip().endsWith(QStringLiteral(" · Starts in 0:30")));
+        QVERIFY(c.trayMenu().toolTip().endsWith(QStringLiteral(" · Starts at 07:30 (in 30 min)")));
         bool firedWhileSaving = false;
         connect(&c.schedule(), &Schedule::startFired, this, [&] {
             firedWhileSaving = c.isSaving();

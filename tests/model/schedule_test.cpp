@@ -143,8 +143,8 @@ private slots:
         QVERIFY(!f.schedule->startTicked());
     }
 
-    // What the status line says of an armed start: one later today counts down in hours and
-    // minutes, one tomorrow or later names its day and time.
+    // What the status line says of an armed start: its time, its day when not today, and how
+    // long until then in units no one reads as a clock (1 min 15 s is "2 min", never "0:02").
     void startText_saysWhenItComes() {
         const QLocale before;
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
@@ -154,21 +154,25 @@ private slots:
         QSignalSpy changed(f.schedule.get(), &Schedule::textsChanged);
         QCOMPARE(f.schedule->startText(), QString());
         f.tickStart();
-        QCOMPARE(f.schedule->startText(), QStringLiteral("Starts in 9:46"));
+        QCOMPARE(f.schedule->startText(), QStringLiteral("Starts at 21:22 (in 9 h 46 min)"));
         QCOMPARE(changed.size(), 1);
         f.clock->time = QDateTime(today, QTime(19, 7, 1));  // 2:14:59 to go
-        QTRY_COMPARE(f.schedule->startText(), QStringLiteral("Starts in 2:15"));
+        QTRY_COMPARE(f.schedule->startText(), QStringLiteral("Starts at 21:22 (in 2 h 15 min)"));
         f.clock->time = QDateTime(today, QTime(19, 8));
-        QTRY_COMPARE(f.schedule->startText(), QStringLiteral("Starts in 2:14"));
+        QTRY_COMPARE(f.schedule->startText(), QStringLiteral("Starts at 21:22 (in 2 h 14 min)"));
+        f.clock->time = QDateTime(today, QTime(21, 20, 45));
+        QTRY_COMPARE(f.schedule->startText(), QStringLiteral("Starts at 21:22 (in 2 min)"));
 
         f.tickStart();
         QCOMPARE(f.schedule->startText(), QString());
         f.clock->time = QDateTime(today, QTime(21, 30));
         f.schedule->showNextStart(QTime(21, 22));
         f.tickStart();
-        QCOMPARE(f.schedule->startText(), QStringLiteral("Starts tomorrow at 21:22"));
+        QCOMPARE(f.schedule->startText(),
+                 QStringLiteral("Starts tomorrow at 21:22 (in 23 h 52 min)"));
         f.setStart(QDateTime(today.addDays(6), QTime(21, 22)));
-        QTRY_COMPARE(f.schedule->startText(), QStringLiteral("Starts on 20/03/2026 at 21:22"));
+        QTRY_COMPARE(f.schedule->startText(),
+                     QStringLiteral("Starts on 20/03/2026 at 21:22 (in 6 d)"));
         QLocale::setDefault(before);
     }
 
@@ -437,9 +441,9 @@ private slots:
         f.playing = true;
         f.schedule->setMinutes(45);
         f.tickStop();
-        QCOMPARE(f.schedule->stopText(), QStringLiteral("Stops in 0:45:00"));
+        QCOMPARE(f.schedule->stopText(), QStringLiteral("Stops at 21:45 (in 45 min)"));
         f.advance(44 * 60 + 30);
-        QTRY_COMPARE(f.schedule->stopText(), QStringLiteral("Stops in 0:00:30"));
+        QTRY_COMPARE(f.schedule->stopText(), QStringLiteral("Stops at 21:45 (in 30 s)"));
         f.tickStop();
         QCOMPARE(f.schedule->stopText(), QString());
     }
@@ -459,10 +463,12 @@ private slots:
         f.tickStop();
         QCOMPARE(f.fades.size(), 1);
         QVERIFY(lastFade(45 * kMinute, 10 * kMinute));
-        QCOMPARE(f.schedule->stopText(),
-                 QStringLiteral("Fade-out begins in 0:35:00, stops in 0:45:00"));
+        QCOMPARE(
+            f.schedule->stopText(),
+            QStringLiteral("Fade-out begins at 21:35 (in 35 min), stops at 21:45 (in 45 min)"));
         f.advance(36 * 60);
-        QTRY_COMPARE(f.schedule->stopText(), QStringLiteral("Fading out, stops in 0:09:00"));
+        QTRY_COMPARE(f.schedule->stopText(),
+                     QStringLiteral("Fading out, stops at 21:45 (in 9 min)"));
 
         // The stop is carried out as ever, and the fade is left to its end.
         f.advance(9 * 60);
@@ -475,10 +481,10 @@ private slots:
         f.schedule->setMinutes(5);
         f.tickStop();
         QVERIFY(lastFade(5 * kMinute, 5 * kMinute));
-        QCOMPARE(f.schedule->stopText(), QStringLiteral("Fading out, stops in 0:05:00"));
+        QCOMPARE(f.schedule->stopText(), QStringLiteral("Fading out, stops at 21:50 (in 5 min)"));
         f.schedule->setFadeMinutes(0);
         QVERIFY(lastFade(0.0, 0.0));
-        QCOMPARE(f.schedule->stopText(), QStringLiteral("Stops in 0:05:00"));
+        QCOMPARE(f.schedule->stopText(), QStringLiteral("Stops at 21:50 (in 5 min)"));
         f.schedule->setFadeMinutes(1);
         QVERIFY(lastFade(5 * kMinute, 1 * kMinute));
         f.tickStop();

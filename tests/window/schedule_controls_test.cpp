@@ -132,7 +132,7 @@ private slots:
             if (wake < seven.time()) {
                 QVERIFY(f.requests.isEmpty());
                 QVERIFY(f.startBox.isChecked());
-                QCOMPARE(f.schedule->startText(), QStringLiteral("Starts in 0:30"));
+                QCOMPARE(f.schedule->startText(), QStringLiteral("Starts at 07:00 (in 30 min)"));
                 QVERIFY(desktop.held());
                 f.startBox.click();
                 QTRY_VERIFY(desktop.logind.released(0));
@@ -152,7 +152,8 @@ private slots:
                 // Ticked again, it waits for the next 07:00 rather than starting now.
                 QCOMPARE(f.date.date(), seven.date().addDays(1));
                 f.startBox.click();
-                QCOMPARE(f.schedule->startText(), QStringLiteral("Starts tomorrow at 07:00"));
+                QCOMPARE(f.schedule->startText(),
+                         QStringLiteral("Starts tomorrow at 07:00 (in 21 h 30 min)"));
                 QVERIFY(f.requests.isEmpty());
                 QTRY_COMPARE(desktop.logind.calls.size(), 2);
             }
