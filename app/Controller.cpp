@@ -163,6 +163,7 @@ void Controller::loadSettings() {
     schedule_.setMinutes(settings_.minutes);
     schedule_.setFadeMinutes(settings_.fadeMinutes);
     schedule_.setRiseMinutes(settings_.riseMinutes);
+    schedule_.setRepeatsDaily(settings_.repeatStart);
     view_.setShowWaves(settings_.showWaves);
     settings_.applyWaveSettings(Preferences::sharedInstance());
     for (const QString& note : settings_.presetNotes) {
@@ -222,6 +223,7 @@ void Controller::saveSettings() {
     settings_.minutes = schedule_.minutes();
     settings_.fadeMinutes = schedule_.fadeMinutes();
     settings_.riseMinutes = schedule_.riseMinutes();
+    settings_.repeatStart = schedule_.repeatsDaily();
     settings_.showWaves = view_.showWaves();
     settings_.exportFolder = exportFlow_.lastFolder();
     settings_.takeWaveSettings(Preferences::sharedInstance());

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Schedule.h"
 
+#include <QStringList>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -81,9 +82,7 @@ void Schedule::armStart(bool holdPast) {
 }
 
 void Schedule::startDue() {
-    startTicked_ = false;
-    startEditPending_ = false;
-    emit changed();
+    takeFiredStart();
     // A start due during an export or while the sound plays is dropped, not postponed.
     if (!host_.isSaving() && !host_.isPlaying()) {
         if (riseMinutes_ > 0 && host_.startRising) {
@@ -97,14 +96,19 @@ void Schedule::startDue() {
 }
 
 void Schedule::startMissed(const QDateTime& at) {
-    startTicked_ = false;
-    startEditPending_ = false;
-    // Ticked again, the start comes at the next such time, not at once for a date now past.
-    date_ = start_.date();
     missedStart_ = at;
-    emit changed();
+    takeFiredStart();
     updateTexts();
     emit startFired();
+}
+
+void Schedule::takeFiredStart() {
+    // Repeating, the start stays armed for the next day; either way its date has moved on.
+    startTicked_ = start_.armed();
+    startEditPending_ = false;
+    date_ = start_.date();
+    time_ = start_.time();
+    emit changed();
 }
 
 void Schedule::forgetMissedStart() {
@@ -165,6 +169,14 @@ void Schedule::setRiseMinutes(int minutes) {
     const int rise = fadeChoice(minutes);
     if (rise != riseMinutes_) {
         riseMinutes_ = rise;
+        emit changed();
+    }
+}
+
+void Schedule::setRepeatsDaily(bool repeats) {
+    forgetMissedStart();
+    if (repeats != start_.repeatsDaily()) {
+        start_.setRepeatsDaily(repeats);
         emit changed();
     }
 }
@@ -233,20 +245,22 @@ void Schedule::updateTexts() {
         textTimer_->start();
     }
     const QDateTime now = clock_();
-    QString start;
-    if (start_.armed()) {
-        start = startsText(now, start_.at());
-    } else if (missedStart_.isValid()) {
-        start = missedStartText(missedStart_);
-    }
+    // A start missed while repeating is said beside the next one.
+    QStringList start;
     if (riseEnd_.isValid()) {
-        const QString rising = risingText(now, riseEnd_);
-        start = start.isEmpty() ? rising : QStringLiteral("%1 · %2").arg(rising, start);
+        start << risingText(now, riseEnd_);
+    }
+    if (missedStart_.isValid()) {
+        start << missedStartText(missedStart_);
+    }
+    if (start_.armed()) {
+        start << startsText(now, start_.at());
     }
     const QString stop =
         stop_.armed() ? stopCountdownText(now, stop_.dueAt(), fadeBegins()) : QString();
-    if (start != startText_ || stop != stopText_) {
-        startText_ = start;
+    const QString startText = start.join(QStringLiteral(" · "));
+    if (startText != startText_ || stop != stopText_) {
+        startText_ = startText;
         stopText_ = stop;
         emit textsChanged();
     }

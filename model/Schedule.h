@@ -17,6 +17,10 @@
 // check that stops the sound comes, and handed on at once: a sound started after the arming takes
 // it up, and it is heard only if the sound plays.
 //
+// "Start at" can repeat every day: a start that fires (or is missed) then moves its date to the
+// next day and stays ticked. Without it, a start fires once and is unticked, its date moved to the
+// next day all the same, so ticking it again waits for that day rather than starting at once.
+//
 // The values are the user's: what the settings held is kept as it stands until the user changes
 // it. A start missed while the computer slept is said (startText()) until the user's next action:
 // the sound starting or stopping, or a value of the schedule changed.
@@ -73,6 +77,7 @@ public:
     bool stopTicked() const { return stopTicked_; }
     int fadeMinutes() const { return fadeMinutes_; }
     int riseMinutes() const { return riseMinutes_; }
+    bool repeatsDaily() const { return start_.repeatsDaily(); }
 
     // The user's actions. Each is also the user's next action after a missed start.
     // The start's date or time changed; while the start is ticked it is taken by takeStartEdit.
@@ -90,6 +95,7 @@ public:
     // kFadeChoices is off.
     void setFadeMinutes(int minutes);
     void setRiseMinutes(int minutes);
+    void setRepeatsDaily(bool repeats);
 
     // The sound started (true) or its playback ended (false), as the window announces it.
     void playStateChanged(bool playing);
@@ -132,6 +138,7 @@ private:
     void armStart(bool holdPast);
     void startDue();
     void startMissed(const QDateTime& at);
+    void takeFiredStart();
     void forgetMissedStart();
     void updateStop();
     void stopDue();

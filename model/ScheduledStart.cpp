@@ -74,17 +74,31 @@ void ScheduledStart::decide() {
 
 void ScheduledStart::finish(bool wasMissed) {
     const QDateTime at = at_;
-    armed_ = false;
+    const QDateTime now = clock_();
+    // The next day its time comes, never this one again (a start fired at its very second would
+    // otherwise be due once more).
+    QDate next = nextDateShowing(now, time_);
+    if (next <= date_) {
+        next = date_.addDays(1);
+    }
+    date_ = next;
     held_ = false;
     timer_->stop();
+    if (repeats_) {
+        at_ = instantShowing(now, date_, time_);
+        dueFrom_ = at_;
+        wait();
+    } else {
+        armed_ = false;
+    }
     if (wasMissed) {
-        // Armed again, it waits for the next day its time comes, not for this one now past.
-        date_ = nextDateShowing(clock_(), time_);
         emit missed(at);
     } else {
         emit due(at);
     }
-    emit armedChanged(false);
+    if (!armed_) {
+        emit armedChanged(false);
+    }
 }
 
 }  // namespace brinesong

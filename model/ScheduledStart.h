@@ -11,8 +11,9 @@
 // kLatestStartMinutes or more behind its time (the computer slept through it, or the clock was set
 // past it), it is not played hours late: it is missed.
 //
-// A start fires once per arming. A missed one moves its date to the next day its time comes, so
-// arming it again waits for that.
+// A start fires once per arming: fired or missed, it is disarmed and its date moves to the next
+// day its time comes, so arming it again waits for that rather than coming at once. Repeating
+// daily, it stays armed for that next day instead.
 #pragma once
 
 #include <QDateTime>
@@ -41,6 +42,8 @@ public:
     // Arms for the next time the clocks show `timeOfDay`: today, or tomorrow once it has passed.
     void armNext(QTime timeOfDay);
     void disarm();
+    void setRepeatsDaily(bool repeats) { repeats_ = repeats; }
+    bool repeatsDaily() const { return repeats_; }
 
     // The computer woke from sleep: an armed start is decided now from the wall clock.
     void resumed();
@@ -48,13 +51,13 @@ public:
     bool armed() const { return armed_; }
     // Armed for a time already past that waits to be armed again.
     bool held() const { return armed_ && held_; }
-    // The date and time armed last (moved on after a miss), and the instant they name.
+    // The date and time armed last (moved on after a firing), and the instant they name.
     QDate date() const { return date_; }
     QTime time() const { return time_; }
     QDateTime at() const { return at_; }
 
 signals:
-    // The start comes now; `at` is when it was set for.
+    // The start comes now; `at` is when it was set for. Its date has moved on by then.
     void due(const QDateTime& at);
     // Found too late: dropped.
     void missed(const QDateTime& at);
@@ -76,6 +79,7 @@ private:
     QDateTime dueFrom_;  // when it is first due: its time, or its arming if later
     bool armed_ = false;
     bool held_ = false;
+    bool repeats_ = false;
 };
 
 }  // namespace brinesong

@@ -81,6 +81,7 @@ bool MainWindowView::load() {
     timeText = outlet<QTimeEdit>(root, "timeText");
     startCheckbox = outlet<QCheckBox>(root, "startCheckbox");
     stopCheckbox = outlet<QCheckBox>(root, "stopCheckbox");
+    repeatCheckbox = outlet<QCheckBox>(root, "repeatCheckbox");
     timeLeftText = outlet<QLabel>(root, "timeLeftText");
     statusText = outlet<QLabel>(root, "statusText");
     fadeChoice = outlet<QComboBox>(root, "fadeChoice");
@@ -101,9 +102,9 @@ bool MainWindowView::load() {
     quitAction = root->findChild<QAction*>(QStringLiteral("quitAction"));
     window->setWindowIcon(applicationIcon());
     playStopButton->setText(Texts::tr("Start Brinesong"));
-    scheduleControls =
-        new ScheduleControls(schedule_, dateText, timeText, minutesText, startCheckbox,
-                             stopCheckbox, timeLeftText, fadeChoice, riseChoice, window);
+    scheduleControls = new ScheduleControls(schedule_, dateText, timeText, minutesText,
+                                            startCheckbox, stopCheckbox, timeLeftText, fadeChoice,
+                                            riseChoice, repeatCheckbox, window);
     HelpPanel::sharedInstance().parentWindow = window;
     return true;
 }

@@ -100,6 +100,7 @@ public:
     QTimeEdit* timeText = nullptr;
     QCheckBox* startCheckbox = nullptr;
     QCheckBox* stopCheckbox = nullptr;
+    QCheckBox* repeatCheckbox = nullptr;  // "Start at" every day
     QLabel* timeLeftText = nullptr;
     QLabel* statusText = nullptr;  // one line: what is happening with the sound
     QComboBox* fadeChoice = nullptr;

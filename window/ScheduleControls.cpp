@@ -40,7 +40,8 @@ void showFade(QComboBox* choice, int minutes) {
 ScheduleControls::ScheduleControls(Schedule& schedule, QDateEdit* dateText, QTimeEdit* timeText,
                                    QSpinBox* minutesText, QCheckBox* startCheckbox,
                                    QCheckBox* stopCheckbox, QLabel* timeLeftText,
-                                   QComboBox* fadeChoice, QComboBox* riseChoice, QObject* parent)
+                                   QComboBox* fadeChoice, QComboBox* riseChoice,
+                                   QCheckBox* repeatCheckbox, QObject* parent)
     : QObject(parent),
       schedule_(schedule),
       dateText_(dateText),
@@ -51,6 +52,7 @@ ScheduleControls::ScheduleControls(Schedule& schedule, QDateEdit* dateText, QTim
       timeLeftText_(timeLeftText),
       fadeChoice_(fadeChoice),
       riseChoice_(riseChoice),
+      repeatCheckbox_(repeatCheckbox),
       settleTimer_(new QTimer(this)) {
     settleTimer_->setSingleShot(true);
     settleTimer_->setInterval(kSettleMs);
@@ -86,6 +88,9 @@ ScheduleControls::ScheduleControls(Schedule& schedule, QDateEdit* dateText, QTim
     }
     if (stopCheckbox_) {
         connect(stopCheckbox_, &QCheckBox::clicked, &schedule_, &Schedule::setStopTicked);
+    }
+    if (repeatCheckbox_) {
+        connect(repeatCheckbox_, &QCheckBox::clicked, &schedule_, &Schedule::setRepeatsDaily);
     }
     if (fadeChoice_) {
         offerFades(fadeChoice_, Texts::tr("No fade-out"), Texts::tr("Fade out over %1 min"));
@@ -127,6 +132,9 @@ void ScheduleControls::show() {
     }
     if (stopCheckbox_) {
         stopCheckbox_->setChecked(schedule_.stopTicked());
+    }
+    if (repeatCheckbox_) {
+        repeatCheckbox_->setChecked(schedule_.repeatsDaily());
     }
     showFade(fadeChoice_, schedule_.fadeMinutes());
     showFade(riseChoice_, schedule_.riseMinutes());

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's schedule controls bound to the schedule (model/Schedule): the start's date and
-// time fields, its box and fade-in, the stop's box, minutes and fade-out, and the line that says
-// what the stop will do. The controls show what the schedule holds and hand it what the user
-// changes; a value the program shows is never handed back. They hold no rule of their own, only
-// when an edit is complete: while the start is ticked, typed text is taken when entered (Return,
-// or the field left), arrow steps and the wheel once they have rested for kSettleMs; leaving the
-// date for the time, or the time for the date, is still the same edit.
+// time fields, its box, its fade-in and whether it repeats every day, the stop's box, minutes and
+// fade-out, and the line that says what the stop will do. The controls show what the schedule holds
+// and hand it what the user changes; a value the program shows is never handed back. They hold no
+// rule of their own, only when an edit is complete: while the start is ticked, typed text is taken
+// when entered (Return, or the field left), arrow steps and the wheel once they have rested for
+// kSettleMs; leaving the date for the time, or the time for the date, is still the same edit.
 #pragma once
 
 #include <QObject>
@@ -35,7 +35,8 @@ public:
     ScheduleControls(Schedule& schedule, QDateEdit* dateText, QTimeEdit* timeText,
                      QSpinBox* minutesText, QCheckBox* startCheckbox, QCheckBox* stopCheckbox,
                      QLabel* timeLeftText, QComboBox* fadeChoice = nullptr,
-                     QComboBox* riseChoice = nullptr, QObject* parent = nullptr);
+                     QComboBox* riseChoice = nullptr, QCheckBox* repeatCheckbox = nullptr,
+                     QObject* parent = nullptr);
 
     // Text typed into the date or time field and not yet entered is what the field shows: the
     // schedule takes it (the quit saves it).
@@ -59,6 +60,7 @@ private:
     QLabel* timeLeftText_;
     QComboBox* fadeChoice_;
     QComboBox* riseChoice_;
+    QCheckBox* repeatCheckbox_;
     QTimer* settleTimer_;
     bool updating_ = false;  // set while the controls show the schedule's values
 };

@@ -364,6 +364,7 @@ private slots:
             QCOMPARE(c.schedule().fadeMinutes(), 0);  // off by default
             v.fadeChoice->setCurrentIndex(v.fadeChoice->findData(15));
             v.riseChoice->setCurrentIndex(v.riseChoice->findData(10));
+            v.repeatCheckbox->click();
             QVERIFY(v.wavesFrame->isVisibleTo(v.window));
             v.showWavesAction->trigger();  // the View menu's item hides the picture
             QVERIFY(!v.wavesFrame->isVisibleTo(v.window));
@@ -394,6 +395,7 @@ private slots:
         QCOMPARE(raw.value(keys::kKeepAwake).toString(), QStringLiteral("false"));
         QCOMPARE(raw.value(keys::kFadeMinutes).toString(), QStringLiteral("15"));
         QCOMPARE(raw.value(keys::kRiseMinutes).toString(), QStringLiteral("10"));
+        QCOMPARE(raw.value(keys::kRepeatStart).toString(), QStringLiteral("true"));
         QCOMPARE(raw.value(keys::kShowWaves).toString(), QStringLiteral("false"));
         QVERIFY(!raw.contains(keys::kOutputSourceName));
         QVERIFY(raw.contains(QStringLiteral("BrinesongWindow")));
@@ -407,6 +409,7 @@ private slots:
         QVERIFY(!again.controller.keepAwake());
         QCOMPARE(again.controller.view().fadeChoice->currentData().toInt(), 15);
         QCOMPARE(again.controller.view().riseChoice->currentData().toInt(), 10);
+        QVERIFY(again.controller.view().repeatCheckbox->isChecked());
         QVERIFY(!again.controller.view().showWavesAction->isChecked());
         QVERIFY(!again.controller.view().wavesFrame->isVisibleTo(again.controller.view().window));
         again.controller.showPreferences();

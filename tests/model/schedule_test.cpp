@@ -302,6 +302,43 @@ private slots:
         QTRY_COMPARE(f.requests.size(), 1);
     }
 
+    // Repeating, a start that fires moves to the next day and stays armed, and so does one
+    // missed while the computer slept, said beside the next. Without it, a fired start is unticked
+    // with its date moved on all the same: ticked again the next evening, it waits for the morning.
+    void repeatingStart_staysArmedForTheNextDay_aOneOffMovesItsDateToo() {
+        Fixture f;
+        const QDateTime seven(f.clock->time.date().addDays(1), QTime(7, 0));
+        f.schedule->setRepeatsDaily(true);
+        f.setStart(seven);
+        f.tickStart();
+        QSignalSpy armed(f.schedule.get(), &Schedule::startArmedChanged);
+        f.clock->time = seven;
+        QTRY_COMPARE(f.requests, QList<QDateTime>{seven});
+        QVERIFY(f.schedule->startTicked());
+        QCOMPARE(f.schedule->startsAt(), seven.addDays(1));
+        QCOMPARE(f.schedule->startDate(), seven.date().addDays(1));
+        f.setPlaying(false);
+        f.clock->time = seven.addDays(1).addSecs(150 * 60);
+        QTRY_COMPARE(f.schedule->startsAt(), seven.addDays(2));
+        QVERIFY(f.schedule->startTicked());
+        QVERIFY(
+            f.schedule->startText().startsWith(QStringLiteral("The start at 07:00 was missed")));
+        QCOMPARE(f.requests.size(), 1);
+        QVERIFY(armed.isEmpty());  // the computer was kept awake throughout
+
+        f.schedule->setRepeatsDaily(false);
+        f.clock->time = seven.addDays(2);
+        QTRY_COMPARE(f.requests.size(), 2);
+        QVERIFY(!f.schedule->startTicked());
+        QCOMPARE(f.schedule->startDate(), seven.date().addDays(3));
+        f.setPlaying(false);
+        f.advance(14 * 60 * 60);
+        f.tickStart();
+        QVERIFY(f.timersDueWithin(3 * kMinuteMs));
+        QCOMPARE(f.requests.size(), 2);
+        QVERIFY(f.schedule->willStart());
+    }
+
     // Each minute check sees the clock as the test set it: the first check at or after the stop
     // time carries the stop out, none before.
     void stopChecked_twoMinutes_stopsAtTheFirstCheckAtItsTime() {
