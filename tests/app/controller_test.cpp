@@ -225,8 +225,8 @@ private slots:
             seed.setFloat(150.0f, keys::kVolume);
             seed.setInteger(8, keys::kHour);
             seed.setInteger(0, keys::kMinute);
-            seed.setInteger(0, keys::kSecond);
-            seed.setInteger(-3, keys::kMinutes);
+            seed.setInteger(30, keys::kSecond);
+            seed.setInteger(-5, keys::kMinutes);
             seed.setInteger(62, keys::kLightWave);
             seed.setInteger(200, keys::kHeavyWave);  // out of range: the default stays
             seed.setBool(true, keys::kBoostSoundLevel);
@@ -235,15 +235,15 @@ private slots:
             seed.setInteger(-5, keys::kRiseMinutes);  // likewise
             QVERIFY(seed.synchronize());
         }
-        Launched app(storePath, QDateTime(kMorning.date(), QTime(8, 0, 1)));
+        Launched app(storePath, QDateTime(kMorning.date(), QTime(8, 0, 31)));
         Controller& c = app.controller;
         MainWindowView& v = c.view();
         QVERIFY(!c.firstLaunch());
         QCOMPARE(c.renderer().volume.load(), 1.0);
         QCOMPARE(v.volumeSlider->value(), 100);
         QCOMPARE(v.dateText->date(), kMorning.date().addDays(1));
-        QCOMPARE(v.timeText->time(), QTime(8, 0, 0));
-        QCOMPARE(v.minutesText->value(), -3);  // due at the first check, as stored
+        QCOMPARE(v.timeText->time(), QTime(8, 0, 30));  // the start keeps its seconds
+        QCOMPARE(v.minutesText->value(), -5);           // due at the first check, as stored
         QCOMPARE(c.schedule().fadeMinutes(), 0);
         QCOMPARE(c.schedule().riseMinutes(), 0);
         const Preferences& p = Preferences::sharedInstance();
@@ -253,6 +253,11 @@ private slots:
         QVERIFY(!p.amplitudeGenerator());
         c.applicationDidFinishLaunching();
         QVERIFY(!HelpPanel::sharedInstance().window);
+        // Untouched, they are written back as they were.
+        c.applicationWillTerminate();
+        QSettings raw(storePath, QSettings::IniFormat);
+        QCOMPARE(raw.value(keys::kSecond).toString(), QStringLiteral("30"));
+        QCOMPARE(raw.value(keys::kMinutes).toString(), QStringLiteral("-5"));
     }
 
     // A stored volume no slider could have given counts as none: the sound is not silenced.
@@ -282,29 +287,6 @@ private slots:
         app.controller.applicationWillTerminate();
         QCOMPARE(QSettings(storePath, QSettings::IniFormat).value(keys::kMinutes).toString(),
                  QStringLiteral("2147483647"));
-    }
-
-    // The schedule's stored values are the user's: a launch and a quit that touch nothing write
-    // them back as they were, seconds and minutes no field used to hold included.
-    void quit_untouchedSchedule_writesItsStoredValuesBack() {
-        for (const int minutes : {2000, -5}) {
-            {
-                SettingsStore seed(storePath);
-                seed.setInteger(8, keys::kHour);
-                seed.setInteger(0, keys::kMinute);
-                seed.setInteger(30, keys::kSecond);
-                seed.setInteger(minutes, keys::kMinutes);
-                QVERIFY(seed.synchronize());
-            }
-            {
-                Launched app(storePath);
-                QCOMPARE(app.controller.view().timeText->time(), QTime(8, 0, 30));
-                QCOMPARE(app.controller.view().minutesText->value(), minutes);
-            }
-            QSettings raw(storePath, QSettings::IniFormat);
-            QCOMPARE(raw.value(keys::kSecond).toString(), QStringLiteral("30"));
-            QCOMPARE(raw.value(keys::kMinutes).toInt(), minutes);
-        }
     }
 
     // A file damaged before launch is replaced whole at quit, and that write is no failure.
