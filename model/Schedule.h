@@ -97,7 +97,8 @@ public:
     void setRiseMinutes(int minutes);
     void setRepeatsDaily(bool repeats);
 
-    // The sound started (true) or its playback ended (false), as the window announces it.
+    // The sound started (true) or its playback ended (false), as the window announces it: the
+    // user's next action after a missed start. The stop counts on regardless.
     void playStateChanged(bool playing);
     // The computer woke from sleep: an armed start is decided now from the wall clock.
     void resumed();
