@@ -19,6 +19,7 @@
 #include "platform/SleepInhibitor.h"
 #include "platform/TerminationSignals.h"
 #include "platform/WindowPlatform.h"
+#include "window/ScheduleControls.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ void joinTheDesktop(brinesong::Controller& controller) {
                      &SleepInhibitor::setPlaying);
     QObject::connect(&controller, &Controller::keepAwakeChanged, inhibitor,
                      &SleepInhibitor::setEnabled);
-    joinSleepServices(controller.scheduler(), *inhibitor, *new ResumeWatcher(&controller));
+    joinSleepServices(controller.schedule(), *inhibitor, *new ResumeWatcher(&controller));
     // After the termination sequence, which ends the sound but no longer reports it.
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, inhibitor,
                      &SleepInhibitor::releaseAtQuit);

@@ -27,7 +27,8 @@ class QTimeEdit;
 namespace brinesong {
 
 class RenderTap;
-class Scheduler;
+class Schedule;
+class ScheduleControls;
 class WavePicture;
 
 // What the window asks of the program.
@@ -45,9 +46,9 @@ struct WindowActions {
 class MainWindowView : public QObject {
     Q_OBJECT
 public:
-    // `scheduler` gets the schedule's fields and tells when its start text changes; `tap` feeds
-    // the picture of the waves.
-    MainWindowView(WindowActions actions, Scheduler& scheduler, RenderTap& tap,
+    // `schedule` gets the schedule's controls bound to it and tells when its texts change; `tap`
+    // feeds the picture of the waves.
+    MainWindowView(WindowActions actions, Schedule& schedule, RenderTap& tap,
                    QObject* parent = nullptr);
     // The window goes with the view.
     ~MainWindowView() override;
@@ -99,6 +100,7 @@ public:
     QTimeEdit* timeText = nullptr;
     QCheckBox* startCheckbox = nullptr;
     QCheckBox* stopCheckbox = nullptr;
+    QCheckBox* repeatCheckbox = nullptr;  // "Start at" every day
     QLabel* timeLeftText = nullptr;
     QLabel* statusText = nullptr;  // one line: what is happening with the sound
     QComboBox* fadeChoice = nullptr;
@@ -114,6 +116,9 @@ public:
     QAction* quitAction = nullptr;
     QPointer<QMessageBox> aboutBox;  // while it is open
 
+    // The schedule's controls bound to the schedule, once loaded.
+    ScheduleControls* scheduleControls = nullptr;
+
 signals:
     // The status line now reads `line` (without the note on unwritable settings).
     void statusLineChanged(const QString& line);
@@ -123,11 +128,11 @@ private:
     bool windowKey(const QKeyEvent& key);
     // A field that takes typed text has the focus: Space is a character there.
     static bool textFieldFocused();
-    // The sound's status, then when an armed start comes.
+    // The sound's status, then what the schedule will do.
     void showStatusLine();
 
     WindowActions actions_;
-    Scheduler& scheduler_;
+    Schedule& schedule_;
     RenderTap& tap_;
     QString soundStatus_;
     QString unwritableSettingsFile_;
