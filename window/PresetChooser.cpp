@@ -51,10 +51,7 @@ bool PresetChooser::changed() const {
 
 QString PresetChooser::currentTitle() const {
     const Preset* preset = current();
-    if (!preset) {
-        return {};
-    }
-    return changed() ? Texts::tr("%1 (changed)").arg(preset->title()) : preset->title();
+    return preset ? preset->markedTitle(WaveValues::of(preferences_)) : QString();
 }
 
 bool PresetChooser::choose(const QString& name) {
@@ -275,6 +272,7 @@ void PresetChooser::showCurrent() {
     if (deleteButton_) {
         deleteButton_->setEnabled(users);
     }
+    emit presetsShown();
 }
 
 }  // namespace brinesong
