@@ -21,10 +21,6 @@ struct SuccessResult {
     int success = 0;
 };
 
-void onSuccess(pa_context*, int success, void* result) {
-    static_cast<SuccessResult*>(result)->success = success;
-}
-
 void onStreamSuccess(pa_stream*, int success, void* result) {
     static_cast<SuccessResult*>(result)->success = success;
 }
@@ -608,28 +604,6 @@ bool PulseOutputUnit::rerouteIfMadeElsewhere() {
     createStream();
     updateAvailability();
     return true;
-}
-
-int PulseOutputUnit::moveToSink(const std::string& sinkName) {
-    PulseConnection::Lock lock(connection_);
-    if (!streamReady()) {
-        lastError_.store(PA_ERR_BADSTATE, std::memory_order_relaxed);
-        return PA_ERR_BADSTATE;
-    }
-    SuccessResult result;
-    int status =
-        connection_.await(pa_context_move_sink_input_by_name(context_, pa_stream_get_index(stream_),
-                                                             sinkName.c_str(), &onSuccess, &result),
-                          kAnswerLimit);
-    if (status == 0 && !result.success) {
-        status = pa_context_errno(context_);
-    }
-    if (status == 0) {
-        preferredSink_ = sinkName;
-    } else {
-        lastError_.store(status, std::memory_order_relaxed);
-    }
-    return status;
 }
 
 uint32_t PulseOutputUnit::framesAhead() const {

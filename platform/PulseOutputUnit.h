@@ -104,9 +104,6 @@ public:
     void setRoutedByDeviceList(bool routed) override;
     void devicesSettled() override;
 
-    // Moves the stream, playing or not, to the sink of that name.
-    int moveToSink(const std::string& sinkName);
-
     // Diagnostics. Times the queue was rendered again and written over, since the unit was made.
     uint64_t rewrites() const { return writer_.rewrites(); }
     // Times the sink ran out of sound while a playback was still producing it.
