@@ -135,6 +135,15 @@ void PulseHardware::track(pa_operation* operation) {
 
 void PulseHardware::connectionReady(pa_context* context) {
     // Subscribed already (the connection does it first), so nothing changes unseen from here.
+    takeStock(context);
+}
+
+void PulseHardware::changesMissed(pa_context* context) {
+    // The stock taken replaces what was seen, and the device list hears that it changed.
+    takeStock(context);
+}
+
+void PulseHardware::takeStock(pa_context* context) {
     stock_.clear();
     taking_ = true;
     track(pa_context_get_server_info(context, &PulseHardwareEvents::onServerInfo, this));
@@ -146,13 +155,22 @@ void PulseHardware::stockTaken() {
         return;
     }
     taking_ = false;
+    std::vector<AudioDeviceID> gone;  // since the last stock, unseen (see changesMissed)
     {
         std::lock_guard lock(seenMutex_);
+        for (const auto& [index, sink] : seen_) {
+            if (stock_.count(index) == 0) {
+                gone.push_back(index);
+            }
+        }
         seen_ = std::move(stock_);
         listed_ = true;
         listedChanged_.notify_all();
     }
     stock_.clear();
+    for (AudioDeviceID device : gone) {
+        listeners_.forgetDevice(device);
+    }
     listeners_.notifyDevicesChanged();
 }
 

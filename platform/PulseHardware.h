@@ -104,8 +104,10 @@ private:
     void connectionLost() override;
     void serverEvent(pa_context* context, uint32_t facility, uint32_t type,
                      uint32_t index) override;
+    void changesMissed(pa_context* context) override;
 
     // Mainloop thread, lock held.
+    void takeStock(pa_context* context);
     void track(pa_operation* operation);
     void sinkSeen(const pa_sink_info* info);
     void stockTaken();

@@ -132,7 +132,9 @@ private:
     void updateAvailability();
     bool rerouteIfMadeElsewhere();
     int uncork();
-    void warmSendQueue();
+    int warmSendQueue();
+    void handOverRefusal();
+    void freeDeferEvents();
     void setAvailability(Availability availability);
     bool streamReady() const;
 
@@ -151,6 +153,7 @@ private:
     pa_context* context_ = nullptr;  // while the connection is ready
     pa_stream* stream_ = nullptr;
     pa_defer_event* kick_ = nullptr;
+    pa_defer_event* refusal_ = nullptr;  // a write was refused
     pa_time_event* streamRetry_ = nullptr;
     pa_operation* sinkQuery_ = nullptr;
     bool sinkFound_ = false;

@@ -41,6 +41,7 @@
 #include "tests/audio/TestPlaybackHost.h"
 
 #include <pulse/def.h>
+#include <pulse/stream.h>
 
 extern "C" {
 void* __libc_malloc(size_t);
@@ -56,6 +57,8 @@ constexpr int kMaxNames = 16;
 std::atomic<int> forbiddenCalls{0};
 std::atomic<const char*> forbiddenNames[kMaxNames];
 std::atomic<int> wakeups{0};
+// Writes of the unit's writer to refuse (see pa_stream_write below).
+std::atomic<int> writesToRefuse{0};
 
 void noteCall(const char* name) {
     if (brinesong::PulseStreamWriter::insideWriteCallback()) {
@@ -163,6 +166,21 @@ int poll(struct pollfd* fds, nfds_t n, int timeout) {
 int ppoll(struct pollfd* fds, nfds_t n, const struct timespec* timeout, const sigset_t* mask) {
     FORWARD(ppoll, int (*)(struct pollfd*, nfds_t, const struct timespec*, const sigset_t*), fds, n,
             timeout, mask);
+}
+
+// No server refuses a write on request: libpulse refuses only one that is malformed or made on a
+// stream that is not ready, which the program never makes. So the writer's writes are refused here,
+// as libpulse refuses them, while writesToRefuse is above 0.
+int pa_stream_write(pa_stream* stream, const void* data, size_t bytes, pa_free_cb_t free,
+                    int64_t offset, pa_seek_mode_t seek) {
+    static const auto real =
+        next<int (*)(pa_stream*, const void*, size_t, pa_free_cb_t, int64_t, pa_seek_mode_t)>(
+            "pa_stream_write");
+    if (brinesong::PulseStreamWriter::insideWriteCallback() && writesToRefuse.load() > 0) {
+        writesToRefuse.fetch_sub(1);
+        return -PA_ERR_BADSTATE;
+    }
+    return real(stream, data, bytes, free, offset, seek);
 }
 
 }  // extern "C"
@@ -537,6 +555,39 @@ TEST(PulseOutputUnitTest, changesWhilePlaying_glide_movingTheLoudnessNoMoreThanS
         // And it was made whole: the level after is the new one.
         EXPECT_NEAR(part * change.levelBefore, 1.0, 0.05) << change.what;
     }
+}
+
+// A write refused in the write callback is said once; the stream goes as a failed one does, and
+// the playback goes on on a stream made anew.
+TEST(PulseOutputUnitTest, refusedWrite_saidOnce_thePlaybackGoesOnOnANewStream) {
+    REQUIRE_SERVER();
+    Preferences preferences;
+    RandomSource random(11);
+    Renderer renderer(preferences, random);
+    PulseConnection connection;
+    PulseOutputUnit unit(connection);
+    TestHost host;
+    PlaybackEngine engine(renderer, unit, host);
+    engine.openAudioOutput();
+    ASSERT_TRUE(connection.start());
+    ASSERT_TRUE(unit.waitUntilReady(10s)) << unit.failureText();
+    const uint32_t refusing = unit.streamIndex();
+    ::testing::internal::CaptureStderr();
+    writesToRefuse = 1;
+    engine.playStop();
+    EXPECT_TRUE(host.pumpUntil(
+        [&] {
+            const uint32_t now = unit.streamIndex();
+            return now != OutputRouting::kNoStream && now != refusing && engine.isPlaying() &&
+                   engine.rendering()->frameCount.load() > 0;
+        },
+        30s));
+    engine.playStop();
+    EXPECT_TRUE(host.pumpUntil([&] { return !engine.isPlaying(); }));
+    engine.closeAudioOutput();
+    connection.close();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "brinesong: pa_stream_write failed: Bad state\n");
 }
 
 void noRender(void*, RendererData*) {}
