@@ -108,7 +108,7 @@ private:
 
     // Mainloop thread, lock held.
     void takeStock(pa_context* context);
-    void track(pa_operation* operation);
+    void track(pa_context* context, pa_operation* operation, const char* query);
     void sinkSeen(const pa_sink_info* info);
     void stockTaken();
 

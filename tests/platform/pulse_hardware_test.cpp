@@ -5,10 +5,8 @@
 // are tested in the window (tests/app/output_devices_test.cpp).
 #include "platform/PulseHardware.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <pulse/def.h>
-#include <pulse/subscribe.h>
 
 #include <algorithm>
 #include <atomic>
@@ -16,25 +14,6 @@
 #include <mutex>
 
 #include "support/ServerTools.h"
-
-namespace {
-std::atomic<bool> refuseSubscriptions{false};
-std::atomic<int> subscriptionsAsked{0};
-}  // namespace
-
-// No server refuses a subscription on request. While refuseSubscriptions is set, the program's
-// subscriptions go to the server with a facility no server knows, which it refuses.
-extern "C" pa_operation* pa_context_subscribe(pa_context* context, pa_subscription_mask_t mask,
-                                              pa_context_success_cb_t callback, void* userdata) {
-    using Subscribe =
-        pa_operation* (*)(pa_context*, pa_subscription_mask_t, pa_context_success_cb_t, void*);
-    static const auto real = reinterpret_cast<Subscribe>(dlsym(RTLD_NEXT, "pa_context_subscribe"));
-    subscriptionsAsked.fetch_add(1);
-    if (refuseSubscriptions.load()) {
-        mask = static_cast<pa_subscription_mask_t>(mask | 0x10000u);
-    }
-    return real(context, mask, callback, userdata);
-}
 
 namespace brinesong {
 namespace {
@@ -83,14 +62,12 @@ protected:
             GTEST_SKIP() << testing::kNoServer;
         }
         ASSERT_EQ(hardware.addHardwareListener(&Counter::onDevices, &counter), 0);
-        beforeStart();
         ASSERT_TRUE(connection.start());
         ASSERT_EQ(hardware.waitUntilListed(10s), 0);
         testSink = testing::sinkIndex(kTestSink);
         ASSERT_NE(testSink, UINT32_MAX);
     }
     void TearDown() override { hardware.removeAllListeners(&counter); }
-    virtual void beforeStart() {}
 
     bool contains(AudioDeviceID device) {
         std::vector<AudioDeviceID> devices;
@@ -192,38 +169,6 @@ TEST_F(PulseHardwareTest, notifications_loadAndUnloadTellTheDeviceListChanged_st
     second.unload();
     ASSERT_TRUE(counter.waitFor(before + 2));
     EXPECT_FALSE(contains(second.index));
-}
-
-class RefusedSubscriptionTest : public PulseHardwareTest {
-protected:
-    void beforeStart() override {
-        refuseSubscriptions = true;
-        ::testing::internal::CaptureStderr();
-    }
-    void TearDown() override {
-        refuseSubscriptions = false;
-        PulseHardwareTest::TearDown();
-    }
-};
-
-// Refused, the subscription is said once and asked for again; a sink loaded meanwhile goes unseen,
-// and once the subscription is granted the stock taken anew has it, and events are followed.
-TEST_F(RefusedSubscriptionTest, saidOnce_askedAgain_whatWasMissedIsReadOnceGranted) {
-    LoadedSink second("brinesong_second", "Second Sink", "Brinesong Tests");
-    EXPECT_TRUE(second.loaded());
-    const int asked = subscriptionsAsked.load();
-    EXPECT_TRUE(testing::eventually([&] { return subscriptionsAsked.load() >= asked + 2; }));
-    EXPECT_FALSE(contains(second.index));
-    const int before = counter.now();
-    refuseSubscriptions = false;
-    EXPECT_TRUE(counter.waitFor(before + 1));
-    EXPECT_TRUE(contains(second.index));
-    const uint32_t gone = second.index;
-    second.unload();
-    EXPECT_TRUE(counter.waitFor(before + 2));
-    EXPECT_FALSE(contains(gone));
-    const std::string log = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(log, "brinesong: pa_context_subscribe failed: Invalid argument\n");
 }
 
 }  // namespace
