@@ -105,7 +105,8 @@ int runPlayCommand(const CommandLine& command) {
 
     Preferences& preferences = Preferences::sharedInstance();
     Renderer renderer(preferences);
-    if (!prepareSound(command.sound, preferences, renderer)) {
+    Night night;
+    if (!prepareSound(command.sound, preferences, renderer, night)) {
         return kExitBadUsage;
     }
 
@@ -118,6 +119,7 @@ int runPlayCommand(const CommandLine& command) {
     CommandLineHost host;
     PlaybackEngine engine(renderer, unit, host);
     host.engine = &engine;
+    engine.setNight(std::move(night));  // its minutes count from the first sound
 
     engine.openAudioOutput();
     if (!engine.isOutputOpen() || !connection.start()) {

@@ -17,13 +17,24 @@ void printPresetNotes(const QStringList& notes) {
     }
 }
 
-bool prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer) {
+bool prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer,
+                  Night& night) {
     SettingsStore store;
     Settings saved;
     saved.load(store);
     saved.applyWaveSettings(preferences);
-    if (options.preset) {
+    if (options.preset || !options.then.empty()) {
         printPresetNotes(saved.presetNotes);
+    }
+    std::vector<size_t> missing;
+    night = nightOf(options.then, saved.presets, missing);
+    if (!missing.empty()) {
+        const ProgrammeStep& step = options.then[missing.front()];
+        std::fprintf(stderr, "brinesong: --then: no preset named '%s' (see --list-presets)\n",
+                     step.preset.toLocal8Bit().constData());
+        return false;
+    }
+    if (options.preset) {
         const Preset* preset = saved.presets.find(*options.preset);
         if (!preset) {
             std::fprintf(stderr, "brinesong: --preset: no preset named '%s' (see --list-presets)\n",
@@ -47,6 +58,15 @@ bool prepareSound(const SoundOptions& options, Preferences& preferences, Rendere
         preferences.setBoostSoundLevel(*options.boostSoundLevel);
     if (options.amplitudeGenerator)
         preferences.setAmplitudeGenerator(*options.amplitudeGenerator);
+    if (options.drift) {
+        preferences.setWander(*options.drift);
+    } else {
+        // The saved wander applies as the saved settings do; one that cannot be read is said.
+        if (saved.wanderUnreadable) {
+            printPresetNotes(saved.nightNotes.filter(keys::kWander));
+        }
+        preferences.setWander(saved.wander);
+    }
     if (options.seed) {
         sharedRandomSource().seed(*options.seed);
     } else {
