@@ -26,6 +26,7 @@ void Settings::load(SettingsStore& store) {
         {keys::kKeepAwake, defaults.keepAwake},
         {keys::kFadeMinutes, defaults.fadeMinutes},
         {keys::kRiseMinutes, defaults.riseMinutes},
+        {keys::kRepeatStart, defaults.repeatStart},
         {keys::kShowWaves, defaults.showWaves},
         {keys::kChangeOverSeconds, defaults.changeOverSeconds},
         {keys::kWander, defaults.wander},
@@ -54,6 +55,7 @@ void Settings::load(SettingsStore& store) {
     };
     fadeMinutes = choice(keys::kFadeMinutes, defaults.fadeMinutes);
     riseMinutes = choice(keys::kRiseMinutes, defaults.riseMinutes);
+    repeatStart = store.boolForKey(keys::kRepeatStart);
     changeOverSeconds = store.integerForKey(keys::kChangeOverSeconds);
     if (std::find(std::begin(kChangeOverChoices), std::end(kChangeOverChoices),
                   changeOverSeconds) == std::end(kChangeOverChoices)) {
@@ -100,6 +102,7 @@ bool Settings::save(SettingsStore& store) const {
     store.setInteger(minutes, keys::kMinutes);
     store.setInteger(fadeMinutes, keys::kFadeMinutes);
     store.setInteger(riseMinutes, keys::kRiseMinutes);
+    store.setBool(repeatStart, keys::kRepeatStart);
     store.setInteger(static_cast<int>(lightWave), keys::kLightWave);
     store.setInteger(static_cast<int>(heavyWave), keys::kHeavyWave);
     store.setInteger(static_cast<int>(ascent), keys::kAscent);

@@ -18,12 +18,12 @@ void printPresetNotes(const QStringList& notes) {
 }
 
 bool prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer,
-                  Night& night) {
+                  Night& night, PresetChoice* presets) {
     SettingsStore store;
     Settings saved;
     saved.load(store);
     saved.applyWaveSettings(preferences);
-    if (options.preset || !options.then.empty()) {
+    if (options.preset || presets || !options.then.empty()) {
         printPresetNotes(saved.presetNotes);
     }
     std::vector<size_t> missing;
@@ -42,6 +42,11 @@ bool prepareSound(const SoundOptions& options, Preferences& preferences, Rendere
             return false;
         }
         preset->values.applyTo(preferences);
+        saved.presetName = preset->name;
+    }
+    if (presets) {
+        presets->book = saved.presets;
+        presets->current = saved.presetName;
     }
     renderer.setVolume(options.volume ? *options.volume / 100.0 : saved.volume);
     if (options.lightWave)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "model/NightProgramme.h"
+#include "model/Presets.h"
 
 namespace brinesong {
 
@@ -39,13 +40,21 @@ struct SoundOptions {
     std::optional<double> drift;
 };
 
+// The presets as the player offers them on the bus, and the current one (as PresetBook::find
+// takes it; empty: none): the one --preset named, else the one the window saved as current.
+struct PresetChoice {
+    PresetBook book;
+    QString current;
+};
+
 // Gives the model and the renderer the saved settings (read, never written), then the preset
 // named by --preset, then the settings given on the command line, and seeds the random source
 // from --seed or the entropy source; and gives `night` the steps of --then. False, with a line on
 // standard error, when --preset or a step of --then names no preset: the command is refused before
-// it touches anything.
+// it touches anything. With `presets`, the saved presets go there, and the notes on the ones that
+// could not be read are printed in any case.
 bool prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer,
-                  Night& night);
+                  Night& night, PresetChoice* presets = nullptr);
 
 // Says on standard error, a line each, which of the user's presets (or other saved values) were
 // left out as unreadable.
