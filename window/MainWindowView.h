@@ -41,6 +41,7 @@ struct WindowActions {
     std::function<void()> showPreferences;
     // The user moved the volume slider, or setVolume set the volume: the gain, 0.0 to 1.0.
     std::function<void(double volume)> volumeChanged;
+    std::function<void()> showNightProgramme;
 };
 
 class MainWindowView : public QObject {
@@ -111,6 +112,7 @@ public:
     QAction* playStopAction = nullptr;
     QAction* exportAction = nullptr;
     QAction* preferencesAction = nullptr;
+    QAction* nightProgrammeAction = nullptr;
     QAction* helpAction = nullptr;
     QAction* aboutAction = nullptr;
     QAction* quitAction = nullptr;

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The preferences panel: the window side of the settings model. The presets with their commands
-// (which the controller's PresetChooser carries out), five sliders with whole-number texts, two
-// checkboxes, restore defaults, and the output-device pop-up, which draws the device list as it
-// stands and again at every change of the list or the selection.
+// (which the controller's PresetChooser carries out) and how a chosen preset glides in, five
+// sliders with whole-number texts, two checkboxes, the wander, restore defaults, and the
+// output-device pop-up, which draws the device list as it stands and again at every change of the
+// list or the selection.
 //
 // The panel is loaded at its first showing. Every change goes straight into the settings model,
 // which the renderer reads at every buffer, so the sound changes while it plays; nothing is saved
@@ -54,6 +55,10 @@ public:
     // leaves it alone.
     void setKeepAwake(bool keepAwake);
     bool keepAwake() const { return keepAwake_; }
+    // "Change over": the seconds a preset chosen while the sound plays glides in, one of
+    // kChangeOverChoices; shown here, changed by the user, kept by the controller.
+    void setChangeOverSeconds(int seconds);
+    int changeOverSeconds() const { return changeOverSeconds_; }
 
     // Brings every control in line with the settings.
     void updateUI();
@@ -78,6 +83,7 @@ public:
     void waveIntervalChanged();
     void boostSoundLevelChanged();
     void amplitudeGeneratorChanged();
+    void wanderChanged();
     void resetToDefault();
 
     // Outlets, empty until the panel is loaded.
@@ -103,6 +109,9 @@ public:
     QPushButton* savePresetAsButton = nullptr;
     QPushButton* renamePresetButton = nullptr;
     QPushButton* deletePresetButton = nullptr;
+    QComboBox* changeOverChoice = nullptr;
+    QSlider* wanderSlider = nullptr;  // whole points, 0 to 50
+    QLabel* wanderText = nullptr;
 
 signals:
     // The user ticked or cleared "Keep the computer awake while playing or waiting to start".
@@ -111,6 +120,10 @@ signals:
     void soundSettingsChanged();
     // F1 was pressed in the panel.
     void helpRequested();
+    // The user chose another "Change over".
+    void changeOverChosen(int seconds);
+    // The user moved the wander: the settings model holds it already.
+    void wanderMoved(double points);
 
 private:
     bool load();
@@ -128,6 +141,7 @@ private:
     // user's and written back.
     bool updating_ = false;
     bool keepAwake_ = true;
+    int changeOverSeconds_ = 5;
 };
 
 }  // namespace brinesong
