@@ -4,14 +4,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QHeaderView>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QSpinBox>
-#include <QTableWidget>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -39,7 +39,7 @@ NightPanel::~NightPanel() {
 }
 
 void NightPanel::showPanel() {
-    if (!stepsTable) {
+    if (!stepsArea) {
         if (!load()) {
             std::fprintf(stderr, "Failed to load Night.ui\n");
             QApplication::beep();
@@ -54,26 +54,20 @@ void NightPanel::showPanel() {
 
 bool NightPanel::load() {
     QWidget* root = loadInterface(QStringLiteral("Night"), parentWindow_);
-    QTableWidget* table = outlet<QTableWidget>(root, "stepsTable");
-    if (!table) {
+    QScrollArea* area = outlet<QScrollArea>(root, "stepsArea");
+    if (!area) {
         delete root;
         return false;
     }
     root->setWindowFlag(Qt::Window);
-    window = table->window();
+    window = area->window();
     connect(window, &QObject::destroyed, this, [this] { clearOutlets(); });
-    stepsTable = table;
+    stepsArea = area;
     nightEnabledCheckbox = outlet<QCheckBox>(root, "nightEnabledCheckbox");
     addStepButton = outlet<QPushButton>(root, "addStepButton");
     closeButton = outlet<QPushButton>(root, "closeButton");
     nightNotesText = outlet<QLabel>(root, "nightNotesText");
 
-    stepsTable->setColumnCount(kColumns);
-    stepsTable->setHorizontalHeaderLabels({Texts::tr("After (minutes)"),
-                                           Texts::tr("Glide (minutes)"), Texts::tr("Preset"),
-                                           QString()});
-    stepsTable->horizontalHeader()->setSectionResizeMode(kPresetColumn, QHeaderView::Stretch);
-    stepsTable->verticalHeader()->setVisible(false);
     if (nightEnabledCheckbox) {
         connect(nightEnabledCheckbox, &QCheckBox::toggled, this, &NightPanel::setProgrammeEnabled);
     }
@@ -81,7 +75,6 @@ bool NightPanel::load() {
         connect(addStepButton, &QPushButton::clicked, this, [this] {
             if (addStep()) {
                 // The new step's minutes, to be set first.
-                stepsTable->setFocus();
                 drawSteps(static_cast<int>(programme_.steps().size()) - 1);
             }
         });
@@ -108,7 +101,8 @@ bool NightPanel::load() {
 
 void NightPanel::clearOutlets() {
     nightEnabledCheckbox = nullptr;
-    stepsTable = nullptr;
+    stepsArea = nullptr;
+    fields_.clear();
     addStepButton = nullptr;
     closeButton = nullptr;
     nightNotesText = nullptr;
@@ -123,7 +117,7 @@ QStringList NightPanel::presetNames() const {
 }
 
 void NightPanel::presetsChanged() {
-    if (stepsTable && presetNames() != drawnNames_) {
+    if (stepsArea && presetNames() != drawnNames_) {
         drawStepsLater(-1, 0);
     }
 }
@@ -134,7 +128,7 @@ void NightPanel::programmeChanged() {
 }
 
 void NightPanel::drawSteps(int focusRow, int focusColumn) {
-    if (!stepsTable) {
+    if (!stepsArea) {
         return;
     }
     if (nightEnabledCheckbox) {
@@ -144,8 +138,19 @@ void NightPanel::drawSteps(int focusRow, int focusColumn) {
     drawnNames_ = presetNames();
     const std::vector<Preset> presets = presets_.all();
     const std::vector<ProgrammeStep>& steps = programme_.steps();
-    stepsTable->clearContents();
-    stepsTable->setRowCount(static_cast<int>(steps.size()));
+    // The rows anew, a grid under the columns' heads, each row named by a label of its own at its
+    // head (which names the preset's pop-up to a screen reader); the last drawing goes with its
+    // widget.
+    auto* rows = new QWidget;
+    auto* grid = new QGridLayout(rows);
+    grid->setColumnStretch(kPresetColumn + 1, 1);
+    grid->setRowStretch(static_cast<int>(steps.size()) + 1, 1);
+    const QString heads[] = {Texts::tr("After (minutes)"), Texts::tr("Glide (minutes)"),
+                             Texts::tr("Preset")};
+    for (int column = 0; column < kRemoveColumn; ++column) {
+        grid->addWidget(new QLabel(heads[column]), 0, column + 1);
+    }
+    fields_.clear();
     for (int row = 0; row < static_cast<int>(steps.size()); ++row) {
         const ProgrammeStep& step = steps[size_t(row)];
         const QString number = QString::number(row + 1);
@@ -173,7 +178,6 @@ void NightPanel::drawSteps(int focusRow, int focusColumn) {
                 [this, row](int value) { setStepGlide(row, value); });
 
         auto* preset = new QComboBox;
-        preset->setAccessibleName(Texts::tr("Step %1: preset").arg(number));
         preset->setAccessibleDescription(Texts::tr("The preset the step glides to"));
         for (const Preset& listed : presets) {
             preset->addItem(listed.title(), listed.name);
@@ -202,16 +206,19 @@ void NightPanel::drawSteps(int focusRow, int focusColumn) {
             }
         });
 
-        stepsTable->setCellWidget(row, kMinuteColumn, minute);
-        stepsTable->setCellWidget(row, kGlideColumn, glide);
-        stepsTable->setCellWidget(row, kPresetColumn, preset);
-        stepsTable->setCellWidget(row, kRemoveColumn, remove);
+        auto* name = new QLabel(Texts::tr("Step %1").arg(number));
+        name->setBuddy(preset);
+        grid->addWidget(name, row + 1, 0);
+        fields_.push_back({minute, glide, preset, remove});
+        for (int column = 0; column < kColumns; ++column) {
+            grid->addWidget(fields_.back()[size_t(column)], row + 1, column + 1);
+        }
     }
+    stepsArea->setWidget(rows);
     // Tab runs along each row, then to the next.
     QWidget* previous = nightEnabledCheckbox;
-    for (int row = 0; row < stepsTable->rowCount(); ++row) {
-        for (int column = 0; column < kColumns; ++column) {
-            QWidget* field = stepsTable->cellWidget(row, column);
+    for (const auto& fields : fields_) {
+        for (QWidget* field : fields) {
             if (previous) {
                 QWidget::setTabOrder(previous, field);
             }
@@ -221,15 +228,21 @@ void NightPanel::drawSteps(int focusRow, int focusColumn) {
     if (previous && addStepButton) {
         QWidget::setTabOrder(previous, addStepButton);
     }
-    stepsTable->resizeColumnsToContents();
-    if (QWidget* field = stepsTable->cellWidget(focusRow, focusColumn)) {
+    if (QWidget* field = stepField(focusRow, focusColumn)) {
         field->setFocus();
-        stepsTable->scrollTo(stepsTable->model()->index(focusRow, focusColumn));
+        stepsArea->ensureWidgetVisible(field);
     }
     if (addStepButton) {
         addStepButton->setEnabled(steps.size() < NightProgramme::kMostSteps);
     }
     showNotes();
+}
+
+QWidget* NightPanel::stepField(int row, int column) const {
+    if (row < 0 || row >= static_cast<int>(fields_.size()) || column < 0 || column >= kColumns) {
+        return nullptr;
+    }
+    return fields_[size_t(row)][size_t(column)];
 }
 
 void NightPanel::drawStepsLater(int focusRow, int focusColumn) {

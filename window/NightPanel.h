@@ -14,12 +14,14 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <array>
 #include <functional>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
 class QPushButton;
-class QTableWidget;
+class QScrollArea;
 class QWidget;
 
 namespace brinesong {
@@ -45,7 +47,7 @@ public:
     // call tries again.
     void showPanel();
     void setParentWindow(QWidget* parent) { parentWindow_ = parent; }
-    bool isLoaded() const { return stepsTable != nullptr; }
+    bool isLoaded() const { return stepsArea != nullptr; }
     QWidget* panelWindow() const { return window; }
 
     // The presets changed (one saved, renamed, deleted): the rows follow, when their names did.
@@ -65,10 +67,14 @@ public:
     // What the panel says below the steps: skipped steps, a failed save.
     QString notes() const;
 
-    // Outlets, empty until the panel is loaded. The rows' fields are the table's cell widgets.
+    // The field of step `row` in `column` (0 minute, 1 glide, 2 preset, 3 remove); none while
+    // the panel is not loaded or has no such row.
+    QWidget* stepField(int row, int column) const;
+
+    // Outlets, empty until the panel is loaded.
     QPointer<QWidget> window;
     QCheckBox* nightEnabledCheckbox = nullptr;
-    QTableWidget* stepsTable = nullptr;
+    QScrollArea* stepsArea = nullptr;  // holds the rows
     QPushButton* addStepButton = nullptr;
     QPushButton* closeButton = nullptr;
     QLabel* nightNotesText = nullptr;
@@ -94,6 +100,7 @@ private:
     QPointer<QWidget> parentWindow_;
     QString saveFailure_;     // why the last save failed; empty when it did not
     QStringList drawnNames_;  // the presets the rows were drawn with
+    std::vector<std::array<QWidget*, 4>> fields_;  // the rows as drawn
 };
 
 }  // namespace brinesong

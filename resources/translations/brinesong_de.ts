@@ -720,10 +720,6 @@ Möchten Sie die Datei ersetzen?</translation>
         <translation>Minuten, die das Meer zum Gleiten zur Voreinstellung braucht; 0 gleitet über eine Sekunde</translation>
     </message>
     <message>
-        <source>Step %1: preset</source>
-        <translation>Schritt %1: Voreinstellung</translation>
-    </message>
-    <message>
         <source>The preset the step glides to</source>
         <translation>Die Voreinstellung, zu der der Schritt gleitet</translation>
     </message>
@@ -778,6 +774,10 @@ Möchten Sie die Datei ersetzen?</translation>
     <message>
         <source>The last 30 seconds of each channel: the wave envelope as a line, the level as an area; a band along the foot where the settings glide</source>
         <translation>Die letzten 30 Sekunden jedes Kanals: die Wellenhüllkurve als Linie, der Pegel als Fläche; ein Band am Fuß, wo die Einstellungen gleiten</translation>
+    </message>
+    <message>
+        <source>Step %1</source>
+        <translation>Schritt %1</translation>
     </message>
 </context>
 </TS>

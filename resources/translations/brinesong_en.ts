@@ -720,10 +720,6 @@ Do you want to replace it?</translation>
         <translation>Minutes the sea takes to glide to the preset; 0 glides over a second</translation>
     </message>
     <message>
-        <source>Step %1: preset</source>
-        <translation>Step %1: preset</translation>
-    </message>
-    <message>
         <source>The preset the step glides to</source>
         <translation>The preset the step glides to</translation>
     </message>
@@ -778,6 +774,10 @@ Do you want to replace it?</translation>
     <message>
         <source>The last 30 seconds of each channel: the wave envelope as a line, the level as an area; a band along the foot where the settings glide</source>
         <translation>The last 30 seconds of each channel: the wave envelope as a line, the level as an area; a band along the foot where the settings glide</translation>
+    </message>
+    <message>
+        <source>Step %1</source>
+        <translation>Step %1</translation>
     </message>
 </context>
 </TS>

@@ -89,7 +89,7 @@ EXPECTED = {
          True),
         (SP, "Step 1: after minutes", "Schritt 1: nach Minuten", True),
         (SP, "Step 1: glide minutes", "Schritt 1: Übergangsminuten", True),
-        (CO, "Step 1: preset", "Schritt 1: Voreinstellung", True),
+        (CO, "Step 1", "Schritt 1", True),
         (B, "Remove step 1", "Schritt 1 entfernen", False),
         (B, "Add Step", "Schritt hinzufügen", True),
         (B, "Close", "Schließen", False),
