@@ -5,11 +5,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <algorithm>
@@ -79,23 +77,7 @@ bool NightPanel::load() {
             }
         });
     }
-    // Closed as any window is: its button, Ctrl+W, or Escape when nothing in it took the key (an
-    // open pop-up closes first). F1 asks for the help, as in the main window.
-    if (closeButton) {
-        connect(closeButton, &QPushButton::clicked, window, &QWidget::close);
-    }
-    connect(new QShortcut(QKeySequence::Close, window), &QShortcut::activated, window,
-            &QWidget::close);
-    connect(new QShortcut(QKeySequence::HelpContents, window), &QShortcut::activated, this,
-            &NightPanel::helpRequested);
-    new WindowKeys(window, [this](const QKeyEvent& key) {
-        if (key.key() != Qt::Key_Escape ||
-            (key.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
-            return false;
-        }
-        window->close();
-        return true;
-    });
+    bindPanelKeys(window, closeButton, [this] { emit helpRequested(); });
     return true;
 }
 

@@ -4,10 +4,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <cmath>
@@ -144,24 +142,8 @@ bool PreferencesPanel::load() {
         connect(resetToDefaultButton, &QPushButton::clicked, this,
                 &PreferencesPanel::resetToDefault);
     }
-    // Closed as any window is: its button, Ctrl+W, or Escape when nothing in it took the key (an
-    // open pop-up closes first). F1 asks for the help, as in the main window.
     closeButton = outlet<QPushButton>(root, "closeButton");
-    if (closeButton) {
-        connect(closeButton, &QPushButton::clicked, window, &QWidget::close);
-    }
-    connect(new QShortcut(QKeySequence::Close, window), &QShortcut::activated, window,
-            &QWidget::close);
-    connect(new QShortcut(QKeySequence::HelpContents, window), &QShortcut::activated, this,
-            &PreferencesPanel::helpRequested);
-    new WindowKeys(window, [this](const QKeyEvent& key) {
-        if (key.key() != Qt::Key_Escape ||
-            (key.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
-            return false;
-        }
-        window->close();
-        return true;
-    });
+    bindPanelKeys(window, closeButton, [this] { emit helpRequested(); });
     awakeFromNib();
     return true;
 }
