@@ -12,6 +12,7 @@
 #include "export/ExportFormat.h"
 #include "export/ExportJob.h"
 #include "model/ProgramTexts.h"
+#include "model/WallClock.h"
 
 namespace brinesong {
 
@@ -67,6 +68,7 @@ std::vector<OptionSpec> optionSpecs() {
         {"start", false},        {"stop", false},   {"preset", true},
         {"list-presets", false}, {"fade-in", true}, {"serve", false},
     };
+    specs.insert(specs.end(), {{"at", true}});
     for (const auto& option : kPercentOptions) {
         specs.push_back({option[0], true});
     }
@@ -241,10 +243,11 @@ QString usageText() {
                "  brinesong --export FILE [--format F] [--loop] [--minutes M] [--seed N] "
                "[--preset NAME]\n"
                "                   [SETTINGS]\n"
-               "  brinesong --play [--minutes M [--fade-out F]] [--fade-in F] [--device NAME] "
-               "[--seed N]\n"
-               "                   [--preset NAME] [SETTINGS]\n"
-               "  brinesong --serve [--fade-in F] [--device NAME] [--preset NAME] [SETTINGS]\n"
+               "  brinesong --play [--at HH:MM[:SS]] [--minutes M [--fade-out F]] [--fade-in F]\n"
+               "                   [--device NAME] [--seed N] [--preset NAME] [SETTINGS]\n"
+               "  brinesong --serve [--at HH:MM[:SS]] [--fade-in F] [--device NAME] [--preset "
+               "NAME]\n"
+               "                   [SETTINGS]\n"
                "  brinesong --list-devices | --list-presets\n"
                "  brinesong --help | --version\n"
                "A second window is never opened: the running one comes to the front.\n"
@@ -275,11 +278,18 @@ QString usageText() {
                "          light wave 75, heavy wave 100, ascent, descent and wave interval 50, "
                "boost off,\n"
                "          amplitude generator on)\n"
+               "--at HH:MM[:SS]  with --play or --serve, start the sound at the next such time "
+               "of day\n"
+               "              (24-hour clock; a start missed by 10 minutes or more is dropped; "
+               "default:\n"
+               "              --play at once, --serve at the first Play)\n"
                "--minutes M   with --export, the length in minutes, at most %2 (default: %3); "
                "with\n"
                "              --play, the minutes after which the sound fades out, at most "
-               "100000000\n"
-               "              (default: until interrupted)\n"
+               "100000000,\n"
+               "              counted from the launch, or with --at from the start (default: "
+               "until\n"
+               "              interrupted)\n"
                "--fade-out F  with --play --minutes: fade the sound out gently over its last F "
                "minutes\n"
                "              (at most M; default: the short fade of the play/stop button)\n"
@@ -431,6 +441,19 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
             return outcome;
         }
         command.fadeInMinutes = value;
+    }
+    if (parser.isSet("at")) {
+        if (!play && !serve) {
+            error = QStringLiteral("--at goes with --play or --serve");
+            return outcome;
+        }
+        command.at = parseTimeOfDay(parser.bytes("at"));
+        if (!command.at) {
+            error = refusal(QStringLiteral("at"),
+                            QStringLiteral("a time of day as HH:MM or HH:MM:SS (24-hour clock)"),
+                            parser.value("at"));
+            return outcome;
+        }
     }
     const bool listDevices = parser.isSet("list-devices");
     const bool listPresets = parser.isSet("list-presets");

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QTime>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -43,6 +44,9 @@ struct CommandLine {
     // --fade-in for --play and --serve: the first start rises from silence over these minutes
     // (fractions allowed; at most the --minutes given, if any).
     std::optional<double> fadeInMinutes;
+    // --at for --play and --serve: the sound starts at the next time the clock shows this time
+    // of day, under the schedule's rules; --minutes then count from that start.
+    std::optional<QTime> at;
     SoundOptions sound;
 };
 

@@ -121,6 +121,9 @@ TEST(CommandLineTest, badValues_areRefusedNamingTheOption) {
         {{"--serve", "--seed", "3"}, "--serve takes no --seed"},
         {{"--serve", "-platform", "offscreen"}, "-platform is an option of the window"},
         {{"--serve", "--fade-in", "-1"}, "--fade-in"},
+        // A start at a time of day is the players'.
+        {{"--export", "o", "--at", "07:00"}, "--at goes with --play or --serve"},
+        {{"--at", "07:00"}, "--at goes with --play or --serve"},
     };
     for (const Case& c : cases) {
         const ParseOutcome p = parse(c.args);
@@ -164,6 +167,26 @@ TEST(CommandLineTest, serve_takesThePlayersOptions) {
     EXPECT_EQ(*p.command.sound.preset, QStringLiteral("Storm"));
 }
 
+// --at takes the 24-hour clock's HH:MM or HH:MM:SS and nothing else.
+TEST(CommandLineTest, at_takesOnlyATimeOfDayOnThe24HourClock) {
+    const std::pair<const char*, QTime> taken[] = {
+        {"00:00", QTime(0, 0)}, {"07:05", QTime(7, 5)}, {"23:59:59", QTime(23, 59, 59)}};
+    for (const auto& [text, time] : taken) {
+        const ParseOutcome p = parse({"--play", "--at", text, "--minutes", "60"});
+        ASSERT_TRUE(p.ok) << text << ": " << p.error.toStdString();
+        EXPECT_EQ(*p.command.at, time) << text;
+    }
+    EXPECT_EQ(*parse({"--serve", "--at=06:30:15"}).command.at, QTime(6, 30, 15));
+    for (const char* text :
+         {"7:00", "24:00", "07:60", "07:00:60", "+7:00", "-07:00", " 07:00", "07:00 ", "07:00:00.5",
+          "07.00", "0700", "07:00:", "07:0a", "", "07:00:00:00"}) {
+        const ParseOutcome p = parse({"--play", "--at", text});
+        EXPECT_FALSE(p.ok) << text;
+        EXPECT_TRUE(p.error.startsWith(QStringLiteral("--at: expected a time of day")))
+            << p.error.toStdString();
+    }
+}
+
 TEST(CommandLineTest, noArgumentsOrTheLaunchersActions_openTheWindow) {
     const ParseOutcome p = parse({});
     ASSERT_TRUE(p.ok);
@@ -181,8 +204,9 @@ TEST(CommandLineTest, help_statesEachDefault) {
     const QString usage = usageText();
     EXPECT_TRUE(usage.contains(QStringLiteral("the length in minutes, at most 400 (default: 10)")))
         << usage.toStdString();
-    for (const char* option : {"--minutes M", "--fade-out F", "--fade-in F", "--format F", "--loop",
-                               "--seed N", "--device NAME", "--preset NAME", "SETTINGS:"}) {
+    for (const char* option :
+         {"--minutes M", "--fade-out F", "--fade-in F", "--format F", "--loop", "--seed N",
+          "--device NAME", "--preset NAME", "--at HH:MM[:SS]", "SETTINGS:"}) {
         const qsizetype at = usage.indexOf(QLatin1String("\n") + QLatin1String(option));
         ASSERT_GE(at, 0) << option;
         // The option's own lines, up to the next that begins without indent.

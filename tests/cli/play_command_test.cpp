@@ -3,7 +3,8 @@
 // parecord records the sink's monitor, and the recording is checked sample by sample: silence
 // before, the short fade-in, the level, the fade-out after the stop request, silence after.
 // `brinesong --serve` the same way, controlled by real media-player clients on a bus of the test's
-// own. The --play runs are kept off any session bus the test itself has.
+// own, and `brinesong --play --at` starting at its time. The --play runs are kept off any session
+// bus the test itself has.
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -13,7 +14,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -420,6 +423,44 @@ TEST(PlayCommandTest, fadeIn_levelRisesFromSilenceAsTheSquareOfWhatIsDone) {
             EXPECT_NEAR(levels[k], expected[k], 0.04) << "channel " << channel << " point " << k;
         }
     }
+}
+
+// --at a few seconds ahead: the player says when it starts and waits, the sink silent; the sound
+// comes at that second, and its minutes count from there (from the launch, they would have run
+// out before it).
+TEST(PlayCommandTest, at_silentUntilTheTime_thenPlaysItsMinutesFromThere) {
+    REQUIRE_SERVER();
+    testing::ScratchDir dir("brinesong-play-at");
+    MonitorRecorder recorder("brinesong_test", dir.file("monitor.wav"));
+    ASSERT_TRUE(recorder.waitForMoreFrames(kRate / 4));
+    using Clock = std::chrono::system_clock;
+    const std::time_t at = Clock::to_time_t(Clock::now()) + 4;  // 3 to 4 s from now
+    std::tm local{};
+    localtime_r(&at, &local);
+    char time[9], moment[20];
+    std::strftime(time, sizeof time, "%H:%M:%S", &local);
+    std::strftime(moment, sizeof moment, "%Y-%m-%d %H:%M:%S", &local);
+    Program player(testing::brinesong({"--play", "--at", time, "--minutes", "0.03", "--volume",
+                                       "50", "--amplitude-generator", "off"}),
+                   {{"XDG_CONFIG_HOME=" + dir.file("config"), testing::kNoSessionBus}});
+    const std::string waiting = std::string("brinesong: waiting to start the sound at ") + moment;
+    EXPECT_TRUE(testing::eventually([&] {
+        return player.err().find(waiting) != std::string::npos;
+    })) << player.err();
+    std::this_thread::sleep_until(Clock::from_time_t(at) - std::chrono::milliseconds(300));
+    const size_t beforeTheTime = recorder.recordedFrames();
+    EXPECT_EQ(player.wait(), 0) << player.err();
+    ASSERT_TRUE(recorder.waitForMoreFrames(kRate / 2));
+    EXPECT_EQ(recorder.stop(), 0);
+
+    const Recording r = recorder.read();
+    ASSERT_GT(r.frames(), beforeTheTime);
+    const auto [first, last] = soundingSpan(r);
+    EXPECT_GT(first, beforeTheTime);                  // nothing before its second
+    EXPECT_LT(first, beforeTheTime + kRate * 3 / 2);  // and the sound soon after it
+    // 1.8 s of sound: the minutes counted from the start.
+    EXPECT_GT(last - first, size_t(kRate) * 3 / 2);
+    EXPECT_LT(last - first, size_t(kRate) * 5 / 2);
 }
 
 // A signal ends the wait as it ends a playback; the minutes running out without a sound ever
