@@ -68,7 +68,7 @@ std::vector<OptionSpec> optionSpecs() {
         {"start", false},        {"stop", false},   {"preset", true},
         {"list-presets", false}, {"fade-in", true}, {"serve", false},
     };
-    specs.insert(specs.end(), {{"at", true}});
+    specs.insert(specs.end(), {{"at", true}, {"hidden", false}});
     for (const auto& option : kPercentOptions) {
         specs.push_back({option[0], true});
     }
@@ -239,7 +239,7 @@ QString formatNames() {
 QString usageText() {
     return QStringLiteral(
                "Usage:\n"
-               "  brinesong [--start | --stop]                open the window\n"
+               "  brinesong [--start | --stop] [--hidden]     open the window\n"
                "  brinesong --export FILE [--format F] [--loop] [--minutes M] [--seed N] "
                "[--preset NAME]\n"
                "                   [SETTINGS]\n"
@@ -254,6 +254,9 @@ QString usageText() {
                "--start       the window starts the sound: the running one, else a new one\n"
                "--stop        the running window stops the sound (else a new one opens, "
                "silent)\n"
+               "--hidden      start in the tray without showing the window, as \"Start at "
+               "login\" does\n"
+               "              (default: the window shows)\n"
                "--export FILE write the sound to FILE; needs neither a display nor a sound "
                "server\n"
                "--play        play the sound without a window, until interrupted (default) or "
@@ -473,6 +476,14 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
         command.windowAction =
             start ? CommandLine::WindowAction::Start : CommandLine::WindowAction::Stop;
     }
+    if (parser.isSet("hidden")) {
+        if (windowless) {
+            error = QStringLiteral(
+                "--hidden is for the window; --export, --play, --serve and the lists open none");
+            return outcome;
+        }
+        command.hidden = true;
+    }
     if (!qtOption.isEmpty() && windowless) {
         error = QStringLiteral(
                     "-%1 is an option of the window; --export, --play and the lists open "
@@ -537,7 +548,8 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
         }
     } else if (!std::all_of(parser.names().begin(), parser.names().end(),
                             [](const std::string& name) {
-                                return isQtWindowOption(name) || name == "start" || name == "stop";
+                                return isQtWindowOption(name) || name == "start" ||
+                                       name == "stop" || name == "hidden";
                             })) {
         error = QStringLiteral("nothing to do: give --export FILE or --play (see --help)");
         return outcome;

@@ -30,6 +30,9 @@ struct CommandLine {
     // as the launcher's actions ask it.
     enum class WindowAction { None, Start, Stop };
     WindowAction windowAction = WindowAction::None;
+    // --hidden: the window's program starts in the tray, its window not shown (as the autostart
+    // entry of "Start at login" runs it).
+    bool hidden = false;
     // FILE of --export as the bytes given: a name the locale cannot decode keeps its bytes.
     std::string exportPath;
     // --format for --export: a format's name as --help lists them; none to go by the extension.

@@ -121,9 +121,11 @@ TEST(CommandLineTest, badValues_areRefusedNamingTheOption) {
         {{"--serve", "--seed", "3"}, "--serve takes no --seed"},
         {{"--serve", "-platform", "offscreen"}, "-platform is an option of the window"},
         {{"--serve", "--fade-in", "-1"}, "--fade-in"},
-        // A start at a time of day is the players'.
+        // A start at a time of day is the players'; the program in the tray is the window's.
         {{"--export", "o", "--at", "07:00"}, "--at goes with --play or --serve"},
         {{"--at", "07:00"}, "--at goes with --play or --serve"},
+        {{"--serve", "--hidden"}, "--hidden is for the window"},
+        {{"--export", "o", "--hidden"}, "--hidden is for the window"},
     };
     for (const Case& c : cases) {
         const ParseOutcome p = parse(c.args);
@@ -197,6 +199,11 @@ TEST(CommandLineTest, noArgumentsOrTheLaunchersActions_openTheWindow) {
     EXPECT_EQ(start.command.mode, CommandLine::Mode::Window);
     EXPECT_EQ(start.command.windowAction, CommandLine::WindowAction::Start);
     EXPECT_EQ(parse({"--stop"}).command.windowAction, CommandLine::WindowAction::Stop);
+    EXPECT_FALSE(start.command.hidden);
+    const ParseOutcome hidden = parse({"--hidden"});
+    ASSERT_TRUE(hidden.ok) << hidden.error.toStdString();
+    EXPECT_EQ(hidden.command.mode, CommandLine::Mode::Window);
+    EXPECT_TRUE(hidden.command.hidden);
 }
 
 // --help says what an absent option means, the export's 10 minutes first of all.
@@ -206,7 +213,7 @@ TEST(CommandLineTest, help_statesEachDefault) {
         << usage.toStdString();
     for (const char* option :
          {"--minutes M", "--fade-out F", "--fade-in F", "--format F", "--loop", "--seed N",
-          "--device NAME", "--preset NAME", "--at HH:MM[:SS]", "SETTINGS:"}) {
+          "--device NAME", "--preset NAME", "--at HH:MM[:SS]", "--hidden", "SETTINGS:"}) {
         const qsizetype at = usage.indexOf(QLatin1String("\n") + QLatin1String(option));
         ASSERT_GE(at, 0) << option;
         // The option's own lines, up to the next that begins without indent.
