@@ -67,6 +67,7 @@ std::vector<OptionSpec> optionSpecs() {
         {"fade-out", true},      {"format", true},  {"loop", false},
         {"start", false},        {"stop", false},   {"preset", true},
         {"list-presets", false}, {"fade-in", true}, {"serve", false},
+        {"then", true},          {"drift", true},
     };
     specs.insert(specs.end(), {{"at", true}, {"hidden", false}});
     for (const auto& option : kPercentOptions) {
@@ -92,10 +93,11 @@ bool looksLikeOption(const std::string& argument) {
 }
 
 // The options as given, each with its value as the bytes of the argument (the last one counts
-// when an option is given twice). "--name=value" and "-name value" are taken too, as Qt's window
-// options are written with one dash. A value is never taken greedily: an argument that looks
-// like an option after one that takes a value is refused, so "--export --loop" cannot write a
-// file named "--loop.aif"; "--export=--loop" or "./--loop" say that such a name is meant.
+// when an option is given twice; `every` has them all, as --then is repeated). "--name=value" and
+// "-name value" are taken too, as Qt's window options are written with one dash. A value is never
+// taken greedily: an argument that looks like an option after one that takes a value is refused, so
+// "--export --loop" cannot write a file named "--loop.aif"; "--export=--loop" or "./--loop" say
+// that such a name is meant.
 class ParsedOptions {
 public:
     bool parse(const std::vector<std::string>& arguments, QString& error) {
@@ -146,6 +148,7 @@ public:
                 names_.push_back(name);
             }
             values_[name] = value.value_or(std::string());
+            every_[name].push_back(values_[name]);
         }
         return true;
     }
@@ -154,6 +157,15 @@ public:
     const std::vector<std::string>& names() const { return names_; }
     const std::string& bytes(const std::string& name) const { return values_.at(name); }
     QString value(const std::string& name) const { return text(bytes(name)); }
+    QStringList every(const std::string& name) const {
+        QStringList values;
+        if (const auto found = every_.find(name); found != every_.end()) {
+            for (const std::string& value : found->second) {
+                values << text(value);
+            }
+        }
+        return values;
+    }
 
 private:
     // For messages and for values that are text; paths stay bytes.
@@ -163,6 +175,7 @@ private:
 
     std::vector<std::string> names_;  // in the order first given
     std::map<std::string, std::string> values_;
+    std::map<std::string, std::vector<std::string>> every_;
 };
 
 QString refusal(const QString& option, const QString& expected, const QString& given) {
@@ -225,6 +238,33 @@ bool parseSeed(const QString& text, std::optional<uint32_t>& out, QString& error
     return true;
 }
 
+// A step of --then, "NAME@MINUTE[/GLIDE]": the name up to the last "@", as --preset takes it.
+bool parseStep(const QString& text, ProgrammeStep& step, QString& error) {
+    error = refusal(QStringLiteral("then"),
+                    QStringLiteral("NAME@MINUTE[/GLIDE] (a preset, the minutes from the start "
+                                   "and the glide's minutes)"),
+                    text);
+    const qsizetype at = text.lastIndexOf(QLatin1Char('@'));
+    if (at < 0) {
+        return false;
+    }
+    step.preset = text.left(at).trimmed();
+    const QString when = text.mid(at + 1);
+    const qsizetype slash = when.indexOf(QLatin1Char('/'));
+    const auto minutes = [](const QString& number, double& out) {
+        bool ok = false;
+        out = number.trimmed().toDouble(&ok);
+        return ok && out >= 0.0 && out <= kMaxPlayMinutes;
+    };
+    step.glideMinutes = NightProgramme::kDefaultGlideMinutes;
+    if (step.preset.isEmpty() || !minutes(slash < 0 ? when : when.left(slash), step.minute) ||
+        (slash >= 0 && !minutes(when.mid(slash + 1), step.glideMinutes))) {
+        return false;
+    }
+    error.clear();
+    return true;
+}
+
 // The formats' names as --format takes them: "aiff, wav, ...".
 QString formatNames() {
     QStringList names;
@@ -241,13 +281,12 @@ QString usageText() {
                "Usage:\n"
                "  brinesong [--start | --stop] [--hidden]     open the window\n"
                "  brinesong --export FILE [--format F] [--loop] [--minutes M] [--seed N] "
-               "[--preset NAME]\n"
+               "[NIGHT]\n"
                "                   [SETTINGS]\n"
                "  brinesong --play [--at HH:MM[:SS]] [--minutes M [--fade-out F]] [--fade-in F]\n"
-               "                   [--device NAME] [--seed N] [--preset NAME] [SETTINGS]\n"
-               "  brinesong --serve [--at HH:MM[:SS]] [--fade-in F] [--device NAME] [--preset "
-               "NAME]\n"
-               "                   [SETTINGS]\n"
+               "                   [--device NAME] [--seed N] [NIGHT] [SETTINGS]\n"
+               "  brinesong --serve [--at HH:MM[:SS]] [--fade-in F] [--device NAME] [NIGHT] "
+               "[SETTINGS]\n"
                "  brinesong --list-devices | --list-presets\n"
                "  brinesong --help | --version\n"
                "A second window is never opened: the running one comes to the front.\n"
@@ -273,6 +312,23 @@ QString usageText() {
                "--preset NAME the wave settings of a preset, as --list-presets names it (case "
                "does not\n"
                "              count; SETTINGS given beside it take precedence; default: none)\n"
+               "NIGHT: [--preset NAME] [--then NAME@MINUTE[/GLIDE]]... [--drift P]\n"
+               "--then NAME@MINUTE[/GLIDE]  MINUTE minutes from the start, glide over GLIDE "
+               "minutes\n"
+               "              (default 10) to the preset NAME (named as --preset takes it, up to "
+               "the\n"
+               "              last \"@\"); repeat it for more steps, in order of their minutes "
+               "(fractions\n"
+               "              allowed; not past --minutes; default: none, the sound stays as it "
+               "starts)\n"
+               "--drift P     let light wave, heavy wave, ascent, descent and wave interval "
+               "wander\n"
+               "              slowly, up to P points about their values (0 to 50; default: as "
+               "the\n"
+               "              window saved it, else 0)\n"
+               "  A night:    brinesong --play --preset \"Steady surf\" --then \"Slow "
+               "swell@60/20\"\n"
+               "                  --then \"Calm cove@420/30\" --drift 10\n"
                "SETTINGS: --volume P --light-wave P --heavy-wave P --ascent P --descent P\n"
                "          --wave-interval P --boost-sound-level on|off --amplitude-generator "
                "on|off\n"
@@ -491,6 +547,21 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
                     .arg(qtOption);
         return outcome;
     }
+    if (parser.isSet("then") || parser.isSet("drift")) {
+        const QString option =
+            parser.isSet("then") ? QStringLiteral("then") : QStringLiteral("drift");
+        if (!play && !exportFile && !serve) {
+            error = QStringLiteral("--%1 goes with --export, --play or --serve").arg(option);
+            return outcome;
+        }
+        if (command.loop) {
+            error = QStringLiteral(
+                        "--%1 does not go with --loop: a loop's end flows into its "
+                        "start, so the sound must not change on the way")
+                        .arg(option);
+            return outcome;
+        }
+    }
     if (listDevices || listPresets) {
         if (play || exportFile || (listDevices && listPresets)) {
             error = QStringLiteral("--%1 goes alone")
@@ -513,6 +584,50 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
             error = QStringLiteral("--preset: expected a preset's name (see --list-presets)");
             return outcome;
         }
+    }
+    if (parser.isSet("drift")) {
+        bool ok = false;
+        const double points = parser.value("drift").trimmed().toDouble(&ok);
+        if (!ok || !(points >= 0.0 && points <= Night::kMostWander)) {
+            error =
+                refusal(QStringLiteral("drift"), QStringLiteral("a number of points from 0 to 50"),
+                        parser.value("drift"));
+            return outcome;
+        }
+        sound.drift = points;
+    }
+    // The sound's length, which no step may lie past: an export's, or the minutes of a play (a
+    // served one has none).
+    std::optional<double> length;
+    if (exportFile) {
+        length = std::min(sound.minutes.value_or(kExportLengthPresets[0]), kMaxExportMinutes);
+    } else if (sound.minutes) {
+        length = *sound.minutes;
+    }
+    for (const QString& text : parser.every("then")) {
+        ProgrammeStep step;
+        if (!parseStep(text, step, error)) {
+            return outcome;
+        }
+        if (!sound.then.empty() && step.minute < sound.then.back().minute) {
+            error = QStringLiteral(
+                        "--then: '%1' comes before the step given before it (steps go "
+                        "in order of their minutes)")
+                        .arg(text);
+            return outcome;
+        }
+        if (length && step.minute > *length) {
+            error = QStringLiteral("--then: '%1' lies past the %2 minutes of the sound")
+                        .arg(text)
+                        .arg(*length);
+            return outcome;
+        }
+        if (sound.then.size() == NightProgramme::kMostSteps) {
+            error = QStringLiteral("--then: a night has at most %1 steps")
+                        .arg(NightProgramme::kMostSteps);
+            return outcome;
+        }
+        sound.then.push_back(std::move(step));
     }
     if (parser.isSet("device")) {
         if (!play && !serve) {

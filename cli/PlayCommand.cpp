@@ -217,8 +217,9 @@ int runPlayCommand(const CommandLine& command) {
 
     Preferences& preferences = Preferences::sharedInstance();
     Renderer renderer(preferences);
+    Night night;
     PresetChoice presets;
-    if (!prepareSound(command.sound, preferences, renderer, &presets)) {
+    if (!prepareSound(command.sound, preferences, renderer, night, &presets)) {
         return kExitBadUsage;
     }
 
@@ -231,6 +232,7 @@ int runPlayCommand(const CommandLine& command) {
     HeadlessPlayer host(serve, command.fadeInMinutes.value_or(0.0) * 60.0);
     PlaybackEngine engine(renderer, unit, host);
     host.engine = &engine;
+    engine.setNight(std::move(night));  // its minutes count from the first sound
 
     double latency = -1;
     const auto endRun = [&](int status) {

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QTime>
 
+#include "model/NightProgramme.h"
 #include "model/Presets.h"
 #include "platform/SettingsStore.h"
 #include "synth/Preferences.h"
@@ -39,6 +40,10 @@ inline const QString kExportFolder = QStringLiteral("Kelvane.Brinesong.ExportFol
 // The preset last chosen or saved: a shipped preset's English name, or the user's name for one of
 // their own; absent when there is none.
 inline const QString kPreset = QStringLiteral("Kelvane.Brinesong.PresetKey");
+// Seconds a preset chosen while the sound plays takes to glide in, one of kChangeOverChoices.
+inline const QString kChangeOverSeconds = QStringLiteral("Kelvane.Brinesong.ChangeOverSecondsKey");
+// Points the percent settings wander by, 0 to 50.
+inline const QString kWander = QStringLiteral("Kelvane.Brinesong.WanderKey");
 inline const QString kWindowFrame = QStringLiteral("BrinesongWindow");
 }  // namespace brinesong::keys
 
@@ -48,6 +53,8 @@ inline constexpr float kDefaultVolumePercent = 50.0f;
 // The lengths of the fade-in offered beside the scheduled start and of the fade-out beside the
 // scheduled stop, in minutes; 0 is off.
 inline constexpr int kFadeChoices[] = {0, 1, 5, 10, 15, 30};
+// The change-over's lengths in seconds: at once (the 40 ms any change takes), 5 s, 30 s, 2 minutes.
+inline constexpr int kChangeOverChoices[] = {0, 5, 30, 120};
 
 struct Settings {
     // The values of a first launch, which are also the store's registered defaults.
@@ -80,6 +87,13 @@ struct Settings {
     bool startAtLogin = false;
     // Set by load(): a line for each of the user's presets that could not be read.
     QStringList presetNotes;
+    int changeOverSeconds = 5;  // one of kChangeOverChoices
+    double wander = Preferences::kDefaultWander;
+    NightProgramme programme;
+    // Set by load(): a line for each value of the night (programme, wander) that could not be
+    // read; such a wander counts as 0 and is written back as read unless changed.
+    QStringList nightNotes;
+    bool wanderUnreadable = false;
     // Set by load(): the user's store held no volume, so this is the program's first launch.
     bool firstLaunch = true;
 

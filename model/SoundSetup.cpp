@@ -18,13 +18,21 @@ void printPresetNotes(const QStringList& notes) {
 }
 
 bool prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer,
-                  PresetChoice* presets) {
+                  Night& night, PresetChoice* presets) {
     SettingsStore store;
     Settings saved;
     saved.load(store);
     saved.applyWaveSettings(preferences);
-    if (options.preset || presets) {
+    if (options.preset || presets || !options.then.empty()) {
         printPresetNotes(saved.presetNotes);
+    }
+    std::vector<size_t> missing;
+    night = nightOf(options.then, saved.presets, missing);
+    if (!missing.empty()) {
+        const ProgrammeStep& step = options.then[missing.front()];
+        std::fprintf(stderr, "brinesong: --then: no preset named '%s' (see --list-presets)\n",
+                     step.preset.toLocal8Bit().constData());
+        return false;
     }
     if (options.preset) {
         const Preset* preset = saved.presets.find(*options.preset);
@@ -55,6 +63,15 @@ bool prepareSound(const SoundOptions& options, Preferences& preferences, Rendere
         preferences.setBoostSoundLevel(*options.boostSoundLevel);
     if (options.amplitudeGenerator)
         preferences.setAmplitudeGenerator(*options.amplitudeGenerator);
+    if (options.drift) {
+        preferences.setWander(*options.drift);
+    } else {
+        // The saved wander applies as the saved settings do; one that cannot be read is said.
+        if (saved.wanderUnreadable) {
+            printPresetNotes(saved.nightNotes.filter(keys::kWander));
+        }
+        preferences.setWander(saved.wander);
+    }
     if (options.seed) {
         sharedRandomSource().seed(*options.seed);
     } else {

@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # bash completion for brinesong                                  -*- shell-script -*-
 # Options, their values (on|off for the switches, files for --export, the output devices the sound
-# server offers for --device, the presets for --preset) and Qt's window options.
+# server offers for --device, the presets for --preset and --then) and Qt's window options.
 
 _brinesong() {
     local cur prev words cword
@@ -29,19 +29,21 @@ _brinesong() {
         COMPREPLY=($(compgen -W 'on off' -- "$cur"))
         return
         ;;
-    --device | --preset)
+    --device | --preset | --then)
         # One name a line, as the program lists them; each offered quoted for the shell, and
-        # matched against what was typed with its quoting taken off.
-        local list=--list-devices name typed=${cur#[\'\"]}
-        [[ $prev == --preset ]] && list=--list-presets
+        # matched against what was typed with its quoting taken off. A step of --then goes on
+        # with "@" and its minute.
+        local list=--list-devices name typed=${cur#[\'\"]} after=
+        [[ $prev == --device ]] || list=--list-presets
+        [[ $prev == --then ]] && after=@ && compopt -o nospace 2>/dev/null
         typed=${typed//\\/}
         COMPREPLY=()
         while IFS= read -r name; do
-            [[ $name == "$typed"* ]] && COMPREPLY+=("$(printf '%q' "$name")")
+            [[ $name == "$typed"* ]] && COMPREPLY+=("$(printf '%q' "$name")$after")
         done < <("${COMP_WORDS[0]}" $list 2>/dev/null)
         return
         ;;
-    --at | --minutes | --fade-out | --fade-in | --seed | --volume | --light-wave | --heavy-wave | --ascent | --descent | \
+    --at | --minutes | --fade-out | --fade-in | --drift | --seed | --volume | --light-wave | --heavy-wave | --ascent | --descent | \
         --wave-interval | -platform | -style | -stylesheet | -qwindowgeometry | -qwindowtitle | \
         -qwindowicon | -platformtheme | -platformpluginpath | -plugin | -display | -session)
         return
@@ -50,7 +52,7 @@ _brinesong() {
 
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '--export --format --loop --play --serve --list-devices --list-presets --preset
-            --minutes --fade-out --fade-in --device --seed
+            --then --drift --minutes --fade-out --fade-in --device --seed
             --volume --light-wave --heavy-wave --ascent --descent --wave-interval
             --boost-sound-level --amplitude-generator --start --stop --hidden --at --help --version' -- "$cur"))
     fi

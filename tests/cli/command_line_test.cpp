@@ -121,6 +121,19 @@ TEST(CommandLineTest, badValues_areRefusedNamingTheOption) {
         {{"--serve", "--seed", "3"}, "--serve takes no --seed"},
         {{"--serve", "-platform", "offscreen"}, "-platform is an option of the window"},
         {{"--serve", "--fade-in", "-1"}, "--fade-in"},
+        // A night's steps: well formed, in order, inside the sound, with what makes sound.
+        {{"--export", "o", "--then", "Storm"}, "--then: expected NAME@MINUTE[/GLIDE]"},
+        {{"--export", "o", "--then", " @3"}, "--then: expected NAME@MINUTE[/GLIDE]"},
+        {{"--export", "o", "--then", "Storm@soon"}, "--then: expected NAME@MINUTE[/GLIDE]"},
+        {{"--export", "o", "--then", "Storm@1/-2"}, "--then: expected NAME@MINUTE[/GLIDE]"},
+        {{"--export", "o", "--then", "Storm@nan"}, "--then: expected NAME@MINUTE[/GLIDE]"},
+        {{"--export", "o", "--then", "Storm@5", "--then", "Calm cove@2"}, "comes before"},
+        {{"--export", "o", "--then", "Storm@10.5"}, "lies past the 10 minutes"},
+        {{"--play", "--minutes", "5", "--then", "Storm@6"}, "lies past the 5 minutes"},
+        {{"--then", "Storm@1"}, "--then goes with --export, --play or --serve"},
+        {{"--export", "o", "--loop", "--then", "Storm@1"}, "--then does not go with --loop"},
+        {{"--export", "o", "--drift", "50.5"}, "--drift: expected a number of points"},
+        {{"--list-devices", "--drift", "5"}, "--drift goes with --export, --play or --serve"},
         // A start at a time of day is the players'; the program in the tray is the window's.
         {{"--export", "o", "--at", "07:00"}, "--at goes with --play or --serve"},
         {{"--at", "07:00"}, "--at goes with --play or --serve"},
@@ -150,6 +163,21 @@ TEST(CommandLineTest, fades_withPlay_takeFractionsUpToThePlayTime) {
     // A fade far past the old 32-bit frame range (about 27 hours) is placed like any other.
     EXPECT_TRUE(parse({"--play", "--minutes=100000", "--fade-out", "30"}).ok);
     EXPECT_EQ(*parse({"--play", "--minutes", "100000000"}).command.sound.minutes, 1e8f);
+}
+
+TEST(CommandLineTest, then_takesTheNameUpToTheLastAt_minutesAndGlidesWithFractions) {
+    const ParseOutcome p = parse(
+        {"--play", "--then", "Storm@0.5", "--then", "rain@dawn @ 600/0.25", "--drift", "12.5"});
+    ASSERT_TRUE(p.ok) << p.error.toStdString();
+    const std::vector<ProgrammeStep>& steps = p.command.sound.then;
+    ASSERT_EQ(steps.size(), 2u);
+    EXPECT_EQ(steps[0].preset, QStringLiteral("Storm"));
+    EXPECT_EQ(steps[0].minute, 0.5);
+    EXPECT_EQ(steps[0].glideMinutes, 10.0);
+    EXPECT_EQ(steps[1].preset, QStringLiteral("rain@dawn"));
+    EXPECT_EQ(steps[1].minute, 600.0);
+    EXPECT_EQ(steps[1].glideMinutes, 0.25);
+    EXPECT_EQ(*p.command.sound.drift, 12.5);
 }
 
 TEST(CommandLineTest, optionLikeFileName_takenOnlyWhenWrittenSo) {
@@ -211,9 +239,9 @@ TEST(CommandLineTest, help_statesEachDefault) {
     const QString usage = usageText();
     EXPECT_TRUE(usage.contains(QStringLiteral("the length in minutes, at most 400 (default: 10)")))
         << usage.toStdString();
-    for (const char* option :
-         {"--minutes M", "--fade-out F", "--fade-in F", "--format F", "--loop", "--seed N",
-          "--device NAME", "--preset NAME", "--at HH:MM[:SS]", "--hidden", "SETTINGS:"}) {
+    for (const char* option : {"--minutes M", "--fade-out F", "--fade-in F", "--format F", "--loop",
+                               "--seed N", "--device NAME", "--preset NAME", "--then NAME",
+                               "--drift P", "--at HH:MM[:SS]", "--hidden", "SETTINGS:"}) {
         const qsizetype at = usage.indexOf(QLatin1String("\n") + QLatin1String(option));
         ASSERT_GE(at, 0) << option;
         // The option's own lines, up to the next that begins without indent.

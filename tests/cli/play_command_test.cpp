@@ -215,8 +215,9 @@ void checkSound(const PlayRun& run) {
 // The recording is, frame for frame, the renderer driven directly with the stop handed over at
 // the frame the fade-out begins: the stop came while a second of sound was queued, and what was
 // queued past that frame was rendered again and written over without a seam. (PulseAudio passes a
-// lone stream to the sink unchanged; PipeWire's resampling does not.)
-void checkFramesAgainstRenderer(const PlayRun& run) {
+// lone stream to the sink unchanged; PipeWire's resampling does not.) With `night`, the renderer
+// runs through it, as an export of it does.
+void checkFramesAgainstRenderer(const PlayRun& run, const Night* night = nullptr) {
     const size_t endFrame = playedFrames(run.errors);
     ASSERT_GT(endFrame, size_t(kFade));
     // The end is 0.01 s after the hand-over, which lies where a render request of 441 frames
@@ -226,6 +227,7 @@ void checkFramesAgainstRenderer(const PlayRun& run) {
 
     ReferenceRenderer reference;
     RenderRun& sound = reference.run;
+    sound.setNight(night);
     std::vector<int16_t> left, right;
     std::vector<int16_t> l(kFade), r(kFade);
     while (left.size() < endFrame) {
@@ -275,6 +277,20 @@ TEST(PlayCommandTest, sigterm_fadesOutEndsAndExitsWith143) {
     checkSound(run);
     if (!testing::resampledServer()) {
         checkFramesAgainstRenderer(run);
+    }
+}
+
+// A night played is the night exported: a step 0.3 s in glides over the shortest glide, a second,
+// to a preset (the amplitude generator cross-fading in), and the recording is still, frame for
+// frame, the renderer's sound of that night.
+TEST(PlayCommandTest, night_playsTheFramesTheRendererMakesOfIt) {
+    REQUIRE_SERVER();
+    const PlayRun run =
+        playAndRecordWithoutDropouts({"--then", "Distant breakers@0.005/0"}, SIGTERM);
+    EXPECT_EQ(run.exitStatus, 128 + SIGTERM) << run.errors;
+    if (!testing::resampledServer()) {
+        const Night night({{13230, 44100, NightPoint::of(15, 85, 30, 20, 55, false, true)}});
+        checkFramesAgainstRenderer(run, &night);
     }
 }
 
