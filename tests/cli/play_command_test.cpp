@@ -452,16 +452,14 @@ TEST(PlayCommandTest, at_silentUntilTheTime_thenPlaysItsMinutesFromThere) {
     using Clock = std::chrono::system_clock;
     const std::time_t at = Clock::to_time_t(Clock::now()) + 4;  // 3 to 4 s from now
     std::tm local{};
-    localtime_r(&at, &local);
-    char time[9], moment[20];
-    std::strftime(time, sizeof time, "%H:%M:%S", &local);
-    std::strftime(moment, sizeof moment, "%Y-%m-%d %H:%M:%S", &local);
-    Program player(testing::brinesong({"--play", "--at", time, "--minutes", "0.03", "--volume",
-                                       "50", "--amplitude-generator", "off"}),
+    char moment[20];  // "2026-03-14 07:00:00", its time from the 12th byte on
+    std::strftime(moment, sizeof moment, "%Y-%m-%d %H:%M:%S", localtime_r(&at, &local));
+    Program player(testing::brinesong({"--play", "--at", moment + 11, "--minutes", "0.03",
+                                       "--volume", "50", "--amplitude-generator", "off"}),
                    {{"XDG_CONFIG_HOME=" + dir.file("config"), testing::kNoSessionBus}});
-    const std::string waiting = std::string("brinesong: waiting to start the sound at ") + moment;
     EXPECT_TRUE(testing::eventually([&] {
-        return player.err().find(waiting) != std::string::npos;
+        return player.err().find(std::string("waiting to start the sound at ") + moment) !=
+               std::string::npos;
     })) << player.err();
     std::this_thread::sleep_until(Clock::from_time_t(at) - std::chrono::milliseconds(300));
     const size_t beforeTheTime = recorder.recordedFrames();
