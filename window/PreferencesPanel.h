@@ -117,6 +117,7 @@ public:
 signals:
     // The user ticked or cleared "Keep the computer awake while playing or waiting to start".
     void keepAwakeChanged(bool keepAwake);
+    // Likewise "Keep playing when the window is closed".
     void keepPlayingWhenClosedChanged(bool keepPlaying);
     // The autostart entry was installed (true) or removed (false) as the user asked.
     void startAtLoginChanged(bool start);
