@@ -56,7 +56,8 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
       view_(WindowActions{[this] { return isPlaying(); }, [this] { return isSaving(); },
                           [this] { playStop(); }, [this] { cancel(); }, [this] { saveAs(); },
                           [this] { showPreferences(); },
-                          [this](double volume) { takeVolume(volume); }},
+                          [this](double volume) { takeVolume(volume); },
+                          [this] { return closesToTray(); }},
             schedule_, renderTap_) {
     engine_.setRenderTap(&renderTap_);
     connect(&exportFlow_, &ExportFlow::savingChanged, &view_, &MainWindowView::validateMenus);
@@ -84,6 +85,10 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
         settings_.keepAwake = keepAwake;
         emit keepAwakeChanged(keepAwake);
     });
+    connect(&preferencesPanel_, &PreferencesPanel::keepPlayingWhenClosedChanged, this,
+            [this](bool keepPlaying) { settings_.keepPlayingWhenClosed = keepPlaying; });
+    connect(&preferencesPanel_, &PreferencesPanel::startAtLoginChanged, this,
+            [this](bool start) { settings_.startAtLogin = start; });
 }
 
 Controller::~Controller() {
@@ -145,9 +150,11 @@ bool Controller::awakeFromNib() {
     view_.validateMenus();
     trayMenu_.showIcon(symbolicIcon());
     statusChanged();
-    view_.window->show();
-    view_.window->raise();
-    view_.window->activateWindow();
+    if (!startHidden_) {
+        view_.window->show();
+        view_.window->raise();
+        view_.window->activateWindow();
+    }
     return true;
 }
 
@@ -173,6 +180,8 @@ void Controller::loadSettings() {
     }
     presetChooser_.reload();
     preferencesPanel_.setKeepAwake(settings_.keepAwake);
+    preferencesPanel_.setKeepPlayingWhenClosed(settings_.keepPlayingWhenClosed);
+    preferencesPanel_.setStartAtLogin(settings_.startAtLogin);
     exportFlow_.setLastFolder(settings_.exportFolder);
     if (outputDevices_) {
         // The unit is open by now: route it to the saved device, else the default one.
@@ -187,7 +196,7 @@ void Controller::loadSettings() {
 }
 
 void Controller::applicationDidFinishLaunching() {
-    if (settings_.firstLaunch) {
+    if (settings_.firstLaunch && !startHidden_) {
         view_.showHelp();
     }
 }
@@ -261,6 +270,11 @@ void Controller::startRising(double seconds) {
     }
     engine_.startRising(seconds);
     view_.validateMenus();
+}
+
+bool Controller::closesToTray() const {
+    // Stopped, or with nothing to bring the window back, closing quits as it always did.
+    return settings_.keepPlayingWhenClosed && isPlaying() && trayMenu_.isInTray();
 }
 
 void Controller::cancel() {
