@@ -68,7 +68,7 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
                           [this] { playStop(); }, [this] { cancel(); }, [this] { saveAs(); },
                           [this] { showPreferences(); },
                           [this](double volume) { takeVolume(volume); },
-                          [this] { showNightProgramme(); }},
+                          [this] { return closesToTray(); }, [this] { showNightProgramme(); }},
             schedule_, renderTap_) {
     engine_.setRenderTap(&renderTap_);
     connect(&exportFlow_, &ExportFlow::savingChanged, &view_, &MainWindowView::validateMenus);
@@ -121,6 +121,10 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
         settings_.keepAwake = keepAwake;
         emit keepAwakeChanged(keepAwake);
     });
+    connect(&preferencesPanel_, &PreferencesPanel::keepPlayingWhenClosedChanged, this,
+            [this](bool keepPlaying) { settings_.keepPlayingWhenClosed = keepPlaying; });
+    connect(&preferencesPanel_, &PreferencesPanel::startAtLoginChanged, this,
+            [this](bool start) { settings_.startAtLogin = start; });
 }
 
 Controller::~Controller() {
@@ -183,9 +187,11 @@ bool Controller::awakeFromNib() {
     view_.validateMenus();
     trayMenu_.showIcon(symbolicIcon());
     statusChanged();
-    view_.window->show();
-    view_.window->raise();
-    view_.window->activateWindow();
+    if (!startHidden_) {
+        view_.window->show();
+        view_.window->raise();
+        view_.window->activateWindow();
+    }
     return true;
 }
 
@@ -213,6 +219,8 @@ void Controller::loadSettings() {
     presetChooser_.reload();
     preferencesPanel_.setKeepAwake(settings_.keepAwake);
     preferencesPanel_.setChangeOverSeconds(settings_.changeOverSeconds);
+    preferencesPanel_.setKeepPlayingWhenClosed(settings_.keepPlayingWhenClosed);
+    preferencesPanel_.setStartAtLogin(settings_.startAtLogin);
     exportFlow_.setLastFolder(settings_.exportFolder);
     if (outputDevices_) {
         // The unit is open by now: route it to the saved device, else the default one.
@@ -227,7 +235,7 @@ void Controller::loadSettings() {
 }
 
 void Controller::applicationDidFinishLaunching() {
-    if (settings_.firstLaunch) {
+    if (settings_.firstLaunch && !startHidden_) {
         view_.showHelp();
     }
 }
@@ -305,6 +313,11 @@ void Controller::startRising(double seconds) {
     prepareNight();
     engine_.startRising(seconds);
     view_.validateMenus();
+}
+
+bool Controller::closesToTray() const {
+    // Stopped, or with nothing to bring the window back, closing quits as it always did.
+    return settings_.keepPlayingWhenClosed && isPlaying() && trayMenu_.isInTray();
 }
 
 void Controller::cancel() {

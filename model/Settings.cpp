@@ -24,6 +24,8 @@ void Settings::load(SettingsStore& store) {
         {keys::kBoostSoundLevel, defaults.boostSoundLevel},
         {keys::kAmplitudeGenerator, defaults.amplitudeGenerator},
         {keys::kKeepAwake, defaults.keepAwake},
+        {keys::kKeepPlayingWhenClosed, defaults.keepPlayingWhenClosed},
+        {keys::kStartAtLogin, defaults.startAtLogin},
         {keys::kFadeMinutes, defaults.fadeMinutes},
         {keys::kRiseMinutes, defaults.riseMinutes},
         {keys::kRepeatStart, defaults.repeatStart},
@@ -70,6 +72,8 @@ void Settings::load(SettingsStore& store) {
     amplitudeGenerator = store.boolForKey(keys::kAmplitudeGenerator);
     outputDeviceName = store.stringForKey(keys::kOutputSourceName);
     keepAwake = store.boolForKey(keys::kKeepAwake);
+    keepPlayingWhenClosed = store.boolForKey(keys::kKeepPlayingWhenClosed);
+    startAtLogin = store.boolForKey(keys::kStartAtLogin);
     showWaves = store.boolForKey(keys::kShowWaves);
     windowFrame = QByteArray::fromBase64(store.stringForKey(keys::kWindowFrame).toLatin1());
     exportFolder = store.stringForKey(keys::kExportFolder);
@@ -116,6 +120,8 @@ bool Settings::save(SettingsStore& store) const {
         store.setString(outputDeviceName, keys::kOutputSourceName);
     }
     store.setBool(keepAwake, keys::kKeepAwake);
+    store.setBool(keepPlayingWhenClosed, keys::kKeepPlayingWhenClosed);
+    store.setBool(startAtLogin, keys::kStartAtLogin);
     store.setBool(showWaves, keys::kShowWaves);
     if (!windowFrame.isEmpty()) {
         store.setString(QString::fromLatin1(windowFrame.toBase64()), keys::kWindowFrame);

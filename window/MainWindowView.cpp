@@ -136,6 +136,7 @@ void MainWindowView::connectActions() {
     if (showWavesAction) {
         connect(showWavesAction, &QAction::toggled, this, &MainWindowView::setShowWaves);
     }
+    window->installEventFilter(this);
     // Escape and Space reach the sound only when nothing in the window took them first (an open
     // pop-up, a text field or a button keeps its own keys).
     new WindowKeys(window, [this](const QKeyEvent& key) { return windowKey(key); });
@@ -166,6 +167,25 @@ void MainWindowView::validateMenus() {
          {playStopAction, exportAction, preferencesAction, helpAction, quitAction}) {
         validateMenuItem(item);
     }
+}
+
+bool MainWindowView::eventFilter(QObject* watched, QEvent* event) {
+    // Only the user's close, through the window system: a quit closes every window first, and
+    // that close must go through.
+    if (watched != window || event->type() != QEvent::Close || !event->spontaneous() ||
+        !actions_.closesToTray || !actions_.closesToTray()) {
+        return false;
+    }
+    // The sound plays on, and the program with it: its tray icon and its player on the bus stay.
+    // Refused, the close does not count as the last window's, so nothing quits.
+    event->ignore();
+    for (QWidget* child : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child->isWindow() && child->isVisible()) {
+            child->hide();
+        }
+    }
+    window->hide();
+    return true;
 }
 
 bool MainWindowView::windowKey(const QKeyEvent& key) {

@@ -41,6 +41,9 @@ struct WindowActions {
     std::function<void()> showPreferences;
     // The user moved the volume slider, or setVolume set the volume: the gain, 0.0 to 1.0.
     std::function<void(double volume)> volumeChanged;
+    // Closing the window now leaves the program running in the tray instead of quitting. May be
+    // empty: closing quits.
+    std::function<bool()> closesToTray;
     std::function<void()> showNightProgramme;
 };
 
@@ -124,6 +127,10 @@ public:
 signals:
     // The status line now reads `line` (without the note on unwritable settings).
     void statusLineChanged(const QString& line);
+
+protected:
+    // The user closing the window, where it closes to the tray, hides it and its panels instead.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // A key no widget of the window took: Escape stops the sound, Space starts or stops it.
