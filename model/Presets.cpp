@@ -130,7 +130,9 @@ QString Preset::markedTitle(const WaveValues& now) const {
     return values.sameAs(now) ? title() : Texts::tr("%1 (changed)").arg(title());
 }
 
-void changeSeaTo(const WaveValues& values, Preferences& preferences, PlaybackEngine& engine) {
+void changeSeaTo(const WaveValues& values, Preferences& preferences, PlaybackEngine& engine,
+                 double changeOverSeconds) {
+    engine.glideSettings(changeOverSeconds);
     values.applyTo(preferences);
     engine.soundChanged();
 }

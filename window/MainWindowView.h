@@ -44,6 +44,7 @@ struct WindowActions {
     // Closing the window now leaves the program running in the tray instead of quitting. May be
     // empty: closing quits.
     std::function<bool()> closesToTray;
+    std::function<void()> showNightProgramme;
 };
 
 class MainWindowView : public QObject {
@@ -114,6 +115,7 @@ public:
     QAction* playStopAction = nullptr;
     QAction* exportAction = nullptr;
     QAction* preferencesAction = nullptr;
+    QAction* nightProgrammeAction = nullptr;
     QAction* helpAction = nullptr;
     QAction* aboutAction = nullptr;
     QAction* quitAction = nullptr;

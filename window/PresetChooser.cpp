@@ -60,7 +60,11 @@ bool PresetChooser::choose(const QString& name) {
         return false;
     }
     settings_.presetName = preset->name;
-    preset->values.applyTo(preferences_);
+    if (changeSea_) {
+        changeSea_(preset->values);
+    } else {
+        preset->values.applyTo(preferences_);
+    }
     showCurrent();
     emit applied();
     return true;
@@ -80,11 +84,13 @@ bool PresetChooser::saveCurrent() {
 }
 
 bool PresetChooser::renameCurrent(const QString& newName) {
-    if (!currentIsUsers() || !settings_.presets.rename(current()->name, newName)) {
+    const QString oldName = currentName();
+    if (!currentIsUsers() || !settings_.presets.rename(oldName, newName)) {
         return false;
     }
     settings_.presetName = newName.trimmed();
     fillChoices();
+    emit renamed(oldName, settings_.presetName);
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <functional>
 #include <vector>
 
 #include "model/Presets.h"
@@ -41,6 +42,11 @@ public:
     // Sets the wave settings to the preset's values and makes it the current one. False when there
     // is no such preset.
     bool choose(const QString& name);
+    // What sets the wave settings to a chosen preset's values (the sound glides to them); without
+    // one they are only set.
+    void setSeaChanger(std::function<void(const WaveValues&)> changeSea) {
+        changeSea_ = std::move(changeSea);
+    }
 
     // The user's own presets, from the current settings. Each false, with nothing changed, when
     // the name is refused (PresetBook::nameRefusal) or there is no current preset of the user's.
@@ -83,6 +89,8 @@ signals:
     void applied();
     // The presets, the current one or its mark may have changed: shown anew here, and on the bus.
     void presetsShown();
+    // One of the user's presets was renamed.
+    void renamed(const QString& from, const QString& to);
 
 private:
     const Preset* current() const;
@@ -102,6 +110,7 @@ private:
     QPointer<QPushButton> saveButton_;
     QPointer<QPushButton> renameButton_;
     QPointer<QPushButton> deleteButton_;
+    std::function<void(const WaveValues&)> changeSea_;
 };
 
 }  // namespace brinesong
