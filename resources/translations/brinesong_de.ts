@@ -593,5 +593,9 @@ Möchten Sie die Datei ersetzen?</translation>
         <source>Fading in, full level at %1</source>
         <translation>Blendet ein, volle Lautstärke um %1</translation>
     </message>
+    <message>
+        <source>%1 is a folder; choose a name for the file.</source>
+        <translation>%1 ist ein Ordner; wählen Sie einen Namen für die Datei.</translation>
+    </message>
 </context>
 </TS>

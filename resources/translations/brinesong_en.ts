@@ -593,5 +593,9 @@ Do you want to replace it?</translation>
         <source>Fading in, full level at %1</source>
         <translation>Fading in, full level at %1</translation>
     </message>
+    <message>
+        <source>%1 is a folder; choose a name for the file.</source>
+        <translation>%1 is a folder; choose a name for the file.</translation>
+    </message>
 </context>
 </TS>
