@@ -10,7 +10,6 @@
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
-#include <QDir>
 #include <QFile>
 #include <QTimer>
 #include <QUrl>
@@ -236,7 +235,8 @@ PortalFileChooser::Ending PortalFileChooser::readResponse(uint code, const QVari
         return Ending::Failed;
     }
     const QString path = uri.toLocalFile();
-    if (!QDir::isAbsolutePath(path) || path.contains(QChar(0))) {
+    // Qt takes ":/..." for an absolute path into its resources; the file system does not.
+    if (!path.startsWith(QLatin1Char('/')) || path.contains(QChar(0))) {
         return Ending::Failed;
     }
     answer = Answer{};

@@ -687,6 +687,22 @@ private slots:
                  QStringList{QStringLiteral("Keep.aif")});
     }
 
+    // Only an absolute local file is an answer; ":/" would be one of Qt's resources to Qt's own
+    // file classes, and a file relative to wherever the program runs when it is opened.
+    void portalResponse_namesNoFile_fails() {
+        PortalFileChooser::Answer answer;
+        const auto ending = [&answer](const QString& uri) {
+            return PortalFileChooser::readResponse(0, {{QStringLiteral("uris"), QStringList{uri}}},
+                                                   answer);
+        };
+        QCOMPARE(ending(QStringLiteral("file:///tmp/Surf.aif")), PortalFileChooser::Ending::Chosen);
+        QCOMPARE(answer.path, QStringLiteral("/tmp/Surf.aif"));
+        for (const char* uri : {"file::/Surf.aif", "file:///tmp/a%00b.aif", "Surf.aif",
+                                "https://example.org/Surf.aif", ""}) {
+            QVERIFY2(ending(QString::fromLatin1(uri)) == PortalFileChooser::Ending::Failed, uri);
+        }
+    }
+
     void lengthMinutes_fieldText() {
         QCOMPARE(ExportFlow::lengthMinutes(QStringLiteral("500")), 400.0f);
         QCOMPARE(ExportFlow::lengthMinutes(QStringLiteral("400")), 400.0f);
