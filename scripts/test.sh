@@ -10,8 +10,9 @@
 # checked for none). The servers and the display are stopped on every exit path, and the time each
 # stage took is printed at the end, also after a failure.
 #
-# The fuzzers run in the background, at the lowest priority, while the sound tests run: those
-# mostly wait on the sound server and leave a core idle.
+# The fuzzers run in the background, at the lowest priority, beside the sanitizer builds and the
+# package's, where a core is often idle (linking, lintian, apt); never beside the tests that play,
+# whose timing they could upset.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -67,30 +68,6 @@ checks() {
 }
 stage "format and licence checks" checks
 
-# The harnesses and what they test, with clang's libFuzzer, AddressSanitizer and UBSan.
-fuzz_build() {
-  CXX=clang++ build build-fuzz fuzzers -DBRINESONG_FUZZ=ON -DBRINESONG_TESTS=OFF \
-    -DBRINESONG_BENCH=OFF
-}
-stage "fuzzing build" fuzz_build
-fuzz() {  # each harness in turn, from a copy of its seeds; a finding stops the run
-  local harness name
-  for harness in fuzz/*.cpp; do
-    name=$(basename "$harness" .cpp)
-    mkdir -p "$services/corpus/$name"
-    (cd "$services" && exec nice -n 19 "$root/build-fuzz/fuzz/$name" -max_total_time="$fuzz_seconds" \
-      -print_final_stats=1 -artifact_prefix="$root/build-fuzz/$name-" "corpus/$name" \
-      "$root/fuzz/corpus/$name") > "$services/fuzz-$name.log" 2>&1 || {
-      tail -n 60 "$services/fuzz-$name.log"
-      echo "test.sh: $name found an input that fails; it is in build-fuzz/ (see README.md)" >&2
-      return 1
-    }
-    printf '  %-44s %s\n' "$name" "$(grep -m1 -o 'Done [0-9]* runs' "$services/fuzz-$name.log")"
-  done
-}
-stage "fuzzers ($fuzz_seconds s each, beside the sound tests)" fuzz > "$services/fuzz.log" 2>&1 &
-fuzz_pid=$!
-
 eval "$(scripts/pulse-server.sh start "$services/pulse")"
 # Xvfb picks a free display and reports its number, so two runs can share the machine.
 exec 3> "$services/display"
@@ -121,11 +98,29 @@ pipewire_tests() (
 )
 stage "PipeWire tests (label sound)" pipewire_tests
 
-fuzz_status=0
-wait "$fuzz_pid" || fuzz_status=$?
-fuzz_pid=""
-cat "$services/fuzz.log"
-[ "$fuzz_status" -eq 0 ] || exit 1
+# The harnesses and what they test, with clang's libFuzzer, AddressSanitizer and UBSan.
+fuzz_build() {
+  CXX=clang++ build build-fuzz fuzzers -DBRINESONG_FUZZ=ON -DBRINESONG_TESTS=OFF \
+    -DBRINESONG_BENCH=OFF
+}
+stage "fuzzing build" fuzz_build
+fuzz() {  # each harness in turn, from a copy of its seeds; a finding stops the run
+  local harness name
+  for harness in fuzz/*.cpp; do
+    name=$(basename "$harness" .cpp)
+    mkdir -p "$services/corpus/$name"
+    (cd "$services" && exec nice -n 19 "$root/build-fuzz/fuzz/$name" -max_total_time="$fuzz_seconds" \
+      -print_final_stats=1 -artifact_prefix="$root/build-fuzz/$name-" "corpus/$name" \
+      "$root/fuzz/corpus/$name") > "$services/fuzz-$name.log" 2>&1 || {
+      tail -n 60 "$services/fuzz-$name.log"
+      echo "test.sh: $name found an input that fails; it is in build-fuzz/ (see README.md)" >&2
+      return 1
+    }
+    printf '  %-44s %s\n' "$name" "$(grep -m1 -o 'Done [0-9]* runs' "$services/fuzz-$name.log")"
+  done
+}
+stage "fuzzers ($fuzz_seconds s each, beside the stages below)" fuzz > "$services/fuzz.log" 2>&1 &
+fuzz_pid=$!
 
 stage "AddressSanitizer build (core)" build build-asan all -DBRINESONG_CORE_ONLY=ON \
   -DBRINESONG_SANITIZE=address,undefined
@@ -138,3 +133,9 @@ stage "ThreadSanitizer tests" ctest --test-dir build-tsan --output-on-failure -j
 # The Debian package from a clean clone of HEAD, built without its tests (they ran above), through
 # lintian, installed and purged.
 stage "package build, lintian, install, purge" scripts/package-check.sh
+
+fuzz_status=0
+wait "$fuzz_pid" || fuzz_status=$?
+fuzz_pid=""
+cat "$services/fuzz.log"
+[ "$fuzz_status" -eq 0 ] || exit 1
