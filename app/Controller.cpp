@@ -5,6 +5,7 @@
 #include <QLibraryInfo>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QSignalBlocker>
 #include <QVersionNumber>
 #include <cstdio>
 
@@ -12,6 +13,7 @@
 #include "platform/Localization.h"
 #include "platform/SettingsStore.h"
 #include "synth/RandomSource.h"
+#include "window/ScheduleControls.h"
 #include "window/WavePicture.h"
 
 namespace brinesong {
@@ -28,19 +30,21 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
     : QObject(parent),
       renderer_(Preferences::sharedInstance()),
       engine_(renderer_, unit, *this),
-      scheduler_(std::move(clock),
-                 SchedulerHost{[this] { playStop(); }, [this] { return isPlaying(); },
-                               [this] { return isSaving(); },
-                               [this](double secondsToEnd, double seconds) {
-                                   if (seconds > 0.0) {
-                                       engine_.setSleepFade(secondsToEnd, seconds);
-                                   } else {
-                                       engine_.clearSleepFade();
-                                   }
-                               },
-                               [this](double seconds) { startRising(seconds); },
-                               [this] { return engine_.riseSecondsLeft(); }},
-                 minuteMs),
+      schedule_(std::move(clock),
+                ScheduleHost{[this] { playStop(); }, [this] { return isPlaying(); },
+                             [this] { return isSaving(); },
+                             [this](double secondsToEnd, double seconds) {
+                                 if (seconds > 0.0) {
+                                     engine_.setSleepFade(secondsToEnd, seconds);
+                                 } else {
+                                     engine_.clearSleepFade();
+                                 }
+                             },
+                             [this](double seconds) { startRising(seconds); },
+                             [this] { return engine_.riseSecondsLeft(); },
+                             // The window answers: a stop check waits for its dialog or menu.
+                             [] { return modalOrMenuRunning(); }},
+                minuteMs),
       exportFlow_(renderer_, engine_.renderLock, [this] { return isPlaying(); }),
       trayMenu_(TrayActions{[this] { return isPlaying(); }, [this] { return isSaving(); },
                             [this] { playStop(); }, [this] { showWindow(); },
@@ -53,13 +57,13 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
                           [this] { playStop(); }, [this] { cancel(); }, [this] { saveAs(); },
                           [this] { showPreferences(); },
                           [this](double volume) { takeVolume(volume); }},
-            scheduler_, renderTap_) {
+            schedule_, renderTap_) {
     engine_.setRenderTap(&renderTap_);
     connect(&exportFlow_, &ExportFlow::savingChanged, &view_, &MainWindowView::validateMenus);
     // The first to hear of a change: the button and the menus are right before anyone else looks.
     connect(this, &Controller::playStateChanged, &view_, &MainWindowView::showPlayState);
-    // An armed stop counts from the start of the sound.
-    connect(this, &Controller::playStateChanged, &scheduler_, &Scheduler::playStateChanged);
+    // The sound starting or stopping is the user's next action after a missed start.
+    connect(this, &Controller::playStateChanged, &schedule_, &Schedule::playStateChanged);
     connect(&view_, &MainWindowView::statusLineChanged, this, [this](const QString& line) {
         trayMenu_.setToolTip(QStringLiteral("Brinesong: %1").arg(line));
     });
@@ -152,15 +156,17 @@ void Controller::loadSettings() {
     if (!store_.isWritable()) {
         view_.setUnwritableSettingsFile(store_.fileName());
     }
+    // First, so the frame the window had when last closed is the one it opens with.
+    view_.setShowWaves(settings_.showWaves);
     if (!settings_.windowFrame.isEmpty()) {
         view_.window->restoreGeometry(settings_.windowFrame);
     }
     renderer_.setVolume(settings_.volume);
-    scheduler_.showNextStart(settings_.startTime);
-    scheduler_.setMinutes(settings_.minutes);
-    scheduler_.setFadeMinutes(settings_.fadeMinutes);
-    scheduler_.setRiseMinutes(settings_.riseMinutes);
-    view_.setShowWaves(settings_.showWaves);
+    schedule_.showNextStart(settings_.startTime);
+    schedule_.setMinutes(settings_.minutes);
+    schedule_.setFadeMinutes(settings_.fadeMinutes);
+    schedule_.setRiseMinutes(settings_.riseMinutes);
+    schedule_.setRepeatsDaily(settings_.repeatStart);
     settings_.applyWaveSettings(Preferences::sharedInstance());
     for (const QString& note : settings_.presetNotes) {
         std::fprintf(stderr, "brinesong: %s\n", qPrintable(note));
@@ -193,10 +199,13 @@ void Controller::applicationWillTerminate() {
     terminated_ = true;
     // A playback waiting for the server or a device will not start now.
     engine_.cancelWaitToPlay();
-    // A just-started export worker may not hold the render lock yet, so the lock alone does not
-    // tell whether an export runs.
+    // A just-started export worker or playback wait thread may not hold the render lock yet, so
+    // the lock alone does not tell whether sound is being produced: a playback whose wait thread
+    // took the lock only after this looked would never be asked to stop, and the wait for it
+    // below would last for ever.
     const bool exporting = exportFlow_.workerRunning();
-    if (exporting || !engine_.renderLock.try_lock()) {
+    const bool playing = engine_.isPlaying();
+    if (exporting || playing || !engine_.renderLock.try_lock()) {
         // A playback or an export is producing sound: end it and wait until it has ended.
         engine_.requestStop();
         exportFlow_.requestAbort();
@@ -211,18 +220,17 @@ void Controller::applicationWillTerminate() {
 }
 
 void Controller::saveSettings() {
-    settings_.volume = view_.sliderVolume().value_or(renderer_.volume.load());
-    const QTime startTime = scheduler_.startTimeOfDay();
-    if (startTime.isValid()) {
-        settings_.startTime = startTime;
+    // The gain itself, not the slider's whole percent: the slider changes it only when the user
+    // moves it, so a stored fraction is written back as it was read.
+    settings_.volume = renderer_.volume.load();
+    if (view_.scheduleControls) {
+        view_.scheduleControls->takeTypedText();
     }
-    settings_.minutes = scheduler_.minutes();
-    if (view_.fadeChoice) {
-        settings_.fadeMinutes = scheduler_.fadeMinutes();
-    }
-    if (view_.riseChoice) {
-        settings_.riseMinutes = scheduler_.riseMinutes();
-    }
+    settings_.startTime = schedule_.startTime();
+    settings_.minutes = schedule_.minutes();
+    settings_.fadeMinutes = schedule_.fadeMinutes();
+    settings_.riseMinutes = schedule_.riseMinutes();
+    settings_.repeatStart = schedule_.repeatsDaily();
     settings_.showWaves = view_.showWaves();
     settings_.exportFolder = exportFlow_.lastFolder();
     settings_.takeWaveSettings(Preferences::sharedInstance());
@@ -261,6 +269,21 @@ void Controller::cancel() {
     }
 }
 
+bool Controller::activatePreset(const QString& name) {
+    const Preset* preset = settings_.presets.find(name);
+    if (!preset) {
+        return false;
+    }
+    changeSeaTo(preset->values, Preferences::sharedInstance(), engine_);
+    {
+        // The settings are the preset's already: the chooser only makes it the current one.
+        const QSignalBlocker quiet(presetChooser_);
+        presetChooser_.choose(name);
+    }
+    preferencesPanel_.updateUI();
+    return true;
+}
+
 void Controller::takeVolume(double volume) {
     renderer_.setVolume(volume);
     engine_.soundChanged();
@@ -281,11 +304,11 @@ std::vector<TrayChoice> Controller::sleepTimerChoices() {
     std::vector<TrayChoice> choices;
     for (const int minutes : kSleepTimerChoices) {
         choices.push_back({Texts::tr("Stop in %1 minutes").arg(minutes),
-                           scheduler_.willStop() && scheduler_.minutes() == minutes,
-                           [this, minutes] { scheduler_.stopAfter(minutes); }});
+                           schedule_.willStop() && schedule_.minutes() == minutes,
+                           [this, minutes] { schedule_.stopAfter(minutes); }});
     }
-    choices.push_back({Texts::tr("Don't stop"), !scheduler_.willStop(),
-                       [this] { scheduler_.stopAfter(std::nullopt); }});
+    choices.push_back({Texts::tr("Don't stop"), !schedule_.willStop(),
+                       [this] { schedule_.stopAfter(std::nullopt); }});
     return choices;
 }
 
@@ -327,7 +350,7 @@ void Controller::statusChanged() {
     const std::string reason =
         status == PlaybackStatus::CannotPlay ? engine_.failureText() : engine_.outputFailureText();
     // A start, a stop, a wait for the server: whether the sound rises, and until when.
-    scheduler_.followRise();
+    schedule_.followRise();
     view_.showSoundStatus(playbackStatusText(status, reason));
     statusLog_.update(status, reason);
 }

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The program's life: launch and termination, the settings read at launch and written at
 // termination, the playback engine and its host, the export flow, and the owner of every part of
-// the window: its view (MainWindowView), the scheduler, the tray menu, the preferences and help
+// the window: its view (MainWindowView), the schedule, the tray menu, the preferences and help
 // panels.
 //
 // Every start or stop, from the button, the menu, the tray, Escape or Space, the media keys or the
-// scheduler, goes through `playStop`; the play state is the controller's own, and what follows it
+// schedule, goes through `playStop`; the play state is the controller's own, and what follows it
 // (the button, the menus, the tray, the media player on the bus, the sleep inhibitor) hears of
 // every change through `playStateChanged`. Settings are read once at launch and written once at
 // termination, as one `Settings` value.
@@ -16,6 +16,7 @@
 
 #include "audio/PlaybackEngine.h"
 #include "model/PlaybackStatusText.h"
+#include "model/Schedule.h"
 #include "model/Settings.h"
 #include "synth/RenderTap.h"
 #include "synth/Renderer.h"
@@ -23,7 +24,6 @@
 #include "window/MainWindowView.h"
 #include "window/PreferencesPanel.h"
 #include "window/PresetChooser.h"
-#include "window/Scheduler.h"
 #include "window/TrayMenu.h"
 
 namespace brinesong {
@@ -37,9 +37,9 @@ class Controller : public QObject, private PlaybackHost {
     Q_OBJECT
 public:
     // `store` is read at launch and written at termination; `clock` and `minuteMs` drive the
-    // scheduler (tests run it fast).
+    // schedule (tests run it fast).
     Controller(OutputUnit& unit, SettingsStore& store, Clock clock = systemClock(),
-               int minuteMs = Scheduler::kMinuteMs, QObject* parent = nullptr);
+               int minuteMs = Schedule::kMinuteMs, QObject* parent = nullptr);
     ~Controller() override;
 
     // The output-device list and the stream it routes; set before awakeFromNib. Without them the
@@ -64,6 +64,9 @@ public:
     // over `seconds` (real seconds), where playStop() fades it in over 10 ms.
     void startRising(double seconds);
     void cancel();
+    // Changes the sea to the preset `name` (as PresetBook::find takes it) and makes it the current
+    // one, as the media player's playlists ask. False when there is no such preset.
+    bool activatePreset(const QString& name);
     void showPreferences();
     void saveAs();
 
@@ -81,15 +84,16 @@ public:
 
     // The main window, and the parts of it that have classes of their own.
     MainWindowView& view() { return view_; }
-    Scheduler& scheduler() { return scheduler_; }
+    Schedule& schedule() { return schedule_; }
     ExportFlow& exportFlow() { return exportFlow_; }
     TrayMenu& trayMenu() { return trayMenu_; }
     PreferencesPanel& preferencesPanel() { return preferencesPanel_; }
     const PreferencesPanel& preferencesPanel() const { return preferencesPanel_; }
     PresetChooser& presets() { return presetChooser_; }
 
-    // The playback gain, 0.0 to 1.0. Setting it moves the slider, as a user would; a value beyond
-    // the range is held to it, and one that is not finite is ignored.
+    // The playback gain, 0.0 to 1.0, as exact as it was set or stored (the slider shows it to the
+    // nearest percent). Setting it moves the slider, as a user would; a value beyond the range is
+    // held to it, and one that is not finite is ignored.
     double volume() const { return renderer_.volume.load(); }
     void setVolume(double volume) { view_.setVolume(volume); }
 
@@ -124,7 +128,7 @@ private:
     Renderer renderer_;
     RenderTap renderTap_;
     PlaybackEngine engine_;
-    Scheduler scheduler_;
+    Schedule schedule_;
     ExportFlow exportFlow_;
     TrayMenu trayMenu_;
     PreferencesPanel preferencesPanel_;

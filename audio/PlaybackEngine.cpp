@@ -334,12 +334,11 @@ void PlaybackEngine::waitThread(std::shared_ptr<Playback> playback) {
                 }
             }
         }
-        // The unit is stopped before the play state says stopped: a start accepted in between
-        // would otherwise have its freshly started unit stopped under it, and its wait thread
-        // would wait for an end that no buffer ever sets.
-        if (state.load(std::memory_order_acquire) == 1) {
-            stopPlay();
-        }
+        // `state` is 1 here: only this thread ends this playback. The unit is stopped before the
+        // state says stopped, so that no start is accepted before the stop: one accepted first
+        // would have its freshly started unit stopped under it, and its wait thread would wait
+        // for an end that no buffer ever sets.
+        stopPlay();
         // Nothing renders into this playback any more: the next sound's draws go on from here.
         run.returnRandomSource();
         uint32_t expected = 1;

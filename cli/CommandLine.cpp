@@ -65,7 +65,7 @@ std::vector<OptionSpec> optionSpecs() {
         {"device", true},        {"minutes", true}, {"seed", true},
         {"fade-out", true},      {"format", true},  {"loop", false},
         {"start", false},        {"stop", false},   {"preset", true},
-        {"list-presets", false}, {"fade-in", true},
+        {"list-presets", false}, {"fade-in", true}, {"serve", false},
     };
     for (const auto& option : kPercentOptions) {
         specs.push_back({option[0], true});
@@ -244,6 +244,7 @@ QString usageText() {
                "  brinesong --play [--minutes M [--fade-out F]] [--fade-in F] [--device NAME] "
                "[--seed N]\n"
                "                   [--preset NAME] [SETTINGS]\n"
+               "  brinesong --serve [--fade-in F] [--device NAME] [--preset NAME] [SETTINGS]\n"
                "  brinesong --list-devices | --list-presets\n"
                "  brinesong --help | --version\n"
                "A second window is never opened: the running one comes to the front.\n"
@@ -254,7 +255,11 @@ QString usageText() {
                "server\n"
                "--play        play the sound without a window, until interrupted (default) or "
                "for M\n"
-               "              minutes\n"
+               "              minutes; a media player on the session bus, like the window\n"
+               "--serve       a media player without a window that waits, silent, for Play from "
+               "media\n"
+               "              keys, the desktop or a remote (MPRIS), and ends on Quit or a "
+               "signal\n"
                "--list-devices  print the names of the output devices, one a line\n"
                "--list-presets  print the names of the presets, one a line: those that come "
                "with\n"
@@ -281,7 +286,8 @@ QString usageText() {
                "--fade-in F   with --play: fade the sound in gently from silence over its first F "
                "minutes\n"
                "              (at most M if given; default: the short fade of the play/stop "
-               "button)\n"
+               "button);\n"
+               "              with --serve, at the first Play\n"
                "--format F    file format of the export: %1 (default: the one FILE's\n"
                "              extension names, else aiff, with \".aif\" appended)\n"
                "--loop        an export whose end flows into its start, to be played repeated\n"
@@ -323,6 +329,16 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
         command.mode = CommandLine::Mode::Version;
         outcome.ok = true;
         return outcome;
+    }
+    // The headless player waits for Play and ends only on Quit or a signal: it has no length, and
+    // it makes no file.
+    const bool serve = parser.isSet("serve");
+    for (const char* other : {"play", "export", "minutes", "fade-out", "seed", "format", "loop",
+                              "list-devices", "list-presets", "start", "stop"}) {
+        if (serve && parser.isSet(other)) {
+            error = QStringLiteral("--serve takes no --%1 (see --help)").arg(QLatin1String(other));
+            return outcome;
+        }
     }
     QString qtOption;
     for (const std::string& name : parser.names()) {
@@ -398,8 +414,8 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
         command.fadeOutMinutes = value;
     }
     if (parser.isSet("fade-in")) {
-        if (!play) {
-            error = QStringLiteral("--fade-in goes with --play");
+        if (!play && !serve) {
+            error = QStringLiteral("--fade-in goes with --play or --serve");
             return outcome;
         }
         bool ok = false;
@@ -418,7 +434,7 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
     }
     const bool listDevices = parser.isSet("list-devices");
     const bool listPresets = parser.isSet("list-presets");
-    const bool windowless = listDevices || listPresets || play || exportFile;
+    const bool windowless = listDevices || listPresets || play || exportFile || serve;
     const bool start = parser.isSet("start");
     if (start || parser.isSet("stop")) {
         if (start && parser.isSet("stop")) {
@@ -454,8 +470,8 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
         return outcome;
     }
     if (parser.isSet("preset")) {
-        if (!play && !exportFile) {
-            error = QStringLiteral("--preset goes with --export or --play");
+        if (!play && !exportFile && !serve) {
+            error = QStringLiteral("--preset goes with --export, --play or --serve");
             return outcome;
         }
         sound.preset = parser.value("preset").trimmed();
@@ -465,8 +481,8 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
         }
     }
     if (parser.isSet("device")) {
-        if (!play) {
-            error = QStringLiteral("--device goes with --play");
+        if (!play && !serve) {
+            error = QStringLiteral("--device goes with --play or --serve");
             return outcome;
         }
         command.device = parser.value("device");
@@ -477,6 +493,8 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (play) {
         command.mode = CommandLine::Mode::Play;
+    } else if (serve) {
+        command.mode = CommandLine::Mode::Serve;
     } else if (exportFile) {
         command.mode = CommandLine::Mode::Export;
         // The bytes as given: a name that is not valid in the locale's encoding still names

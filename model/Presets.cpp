@@ -10,6 +10,8 @@
 #include <memory>
 #include <tuple>
 
+#include "audio/PlaybackEngine.h"
+#include "platform/Localization.h"
 #include "platform/SettingsStore.h"
 #include "synth/Preferences.h"
 
@@ -122,6 +124,15 @@ bool WaveValues::sameAs(const WaveValues& other) const {
 
 QString Preset::title() const {
     return shipped ? QCoreApplication::translate("Brinesong", name.toUtf8().constData()) : name;
+}
+
+QString Preset::markedTitle(const WaveValues& now) const {
+    return values.sameAs(now) ? title() : Texts::tr("%1 (changed)").arg(title());
+}
+
+void changeSeaTo(const WaveValues& values, Preferences& preferences, PlaybackEngine& engine) {
+    values.applyTo(preferences);
+    engine.soundChanged();
 }
 
 const std::vector<Preset>& shippedPresets() {

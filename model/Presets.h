@@ -23,6 +23,7 @@
 
 namespace brinesong {
 
+class PlaybackEngine;
 class Preferences;
 class SettingsStore;
 
@@ -51,7 +52,15 @@ struct Preset {
 
     // The name as the window shows it: a shipped preset's in the user's language.
     QString title() const;
+    // The title as the choice shows the current preset: marked "(changed)" once the wave settings
+    // `now` differ from its values.
+    QString markedTitle(const WaveValues& now) const;
 };
+
+// Changes the sea to `values` while it may be playing. Today the sound follows as it follows any
+// changed setting, gliding over 40 ms; this is the one place a longer change-over glide from one
+// sea to the next takes over.
+void changeSeaTo(const WaveValues& values, Preferences& preferences, PlaybackEngine& engine);
 
 // The presets that come with the program, in the order they are offered.
 const std::vector<Preset>& shippedPresets();

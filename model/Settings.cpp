@@ -26,6 +26,7 @@ void Settings::load(SettingsStore& store) {
         {keys::kKeepAwake, defaults.keepAwake},
         {keys::kFadeMinutes, defaults.fadeMinutes},
         {keys::kRiseMinutes, defaults.riseMinutes},
+        {keys::kRepeatStart, defaults.repeatStart},
         {keys::kShowWaves, defaults.showWaves},
     });
 
@@ -52,6 +53,7 @@ void Settings::load(SettingsStore& store) {
     };
     fadeMinutes = choice(keys::kFadeMinutes, defaults.fadeMinutes);
     riseMinutes = choice(keys::kRiseMinutes, defaults.riseMinutes);
+    repeatStart = store.boolForKey(keys::kRepeatStart);
     lightWave = store.integerForKey(keys::kLightWave);
     heavyWave = store.integerForKey(keys::kHeavyWave);
     ascent = store.integerForKey(keys::kAscent);
@@ -80,6 +82,7 @@ bool Settings::save(SettingsStore& store) const {
     store.setInteger(minutes, keys::kMinutes);
     store.setInteger(fadeMinutes, keys::kFadeMinutes);
     store.setInteger(riseMinutes, keys::kRiseMinutes);
+    store.setBool(repeatStart, keys::kRepeatStart);
     store.setInteger(static_cast<int>(lightWave), keys::kLightWave);
     store.setInteger(static_cast<int>(heavyWave), keys::kHeavyWave);
     store.setInteger(static_cast<int>(ascent), keys::kAscent);

@@ -30,6 +30,7 @@ inline const QString kOutputSourceName = QStringLiteral("Kelvane.Brinesong.Outpu
 inline const QString kKeepAwake = QStringLiteral("Kelvane.Brinesong.KeepAwakeKey");
 inline const QString kFadeMinutes = QStringLiteral("Kelvane.Brinesong.FadeOutMinutesKey");
 inline const QString kRiseMinutes = QStringLiteral("Kelvane.Brinesong.FadeInMinutesKey");
+inline const QString kRepeatStart = QStringLiteral("Kelvane.Brinesong.RepeatStartKey");
 inline const QString kShowWaves = QStringLiteral("Kelvane.Brinesong.ShowWavesKey");
 inline const QString kExportFolder = QStringLiteral("Kelvane.Brinesong.ExportFolderKey");
 // The preset last chosen or saved: a shipped preset's English name, or the user's name for one of
@@ -50,8 +51,9 @@ struct Settings {
     double volume = kDefaultVolumePercent / 100.0;  // gain, 0.0 to 1.0; stored in percent
     QTime startTime{8, 0, 0};                       // the scheduled start's time of day
     int minutes = 45;                               // the scheduled stop's delay
-    int fadeMinutes = 0;  // the scheduled stop's fade-out, one of kFadeChoices; 0 is off
-    int riseMinutes = 0;  // the scheduled start's fade-in, likewise
+    int fadeMinutes = 0;       // the scheduled stop's fade-out, one of kFadeChoices; 0 is off
+    int riseMinutes = 0;       // the scheduled start's fade-in, likewise
+    bool repeatStart = false;  // "Start at" repeats every day
     // The wave settings in percent, stored as whole numbers. Values out of range are kept here
     // as read; the model's setters refuse them.
     double lightWave = Preferences::kDefaultLightWave;

@@ -17,13 +17,16 @@ void printPresetNotes(const QStringList& notes) {
     }
 }
 
-bool prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer) {
+bool prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer,
+                  PresetChoice* presets) {
     SettingsStore store;
     Settings saved;
     saved.load(store);
     saved.applyWaveSettings(preferences);
-    if (options.preset) {
+    if (options.preset || presets) {
         printPresetNotes(saved.presetNotes);
+    }
+    if (options.preset) {
         const Preset* preset = saved.presets.find(*options.preset);
         if (!preset) {
             std::fprintf(stderr, "brinesong: --preset: no preset named '%s' (see --list-presets)\n",
@@ -31,6 +34,11 @@ bool prepareSound(const SoundOptions& options, Preferences& preferences, Rendere
             return false;
         }
         preset->values.applyTo(preferences);
+        saved.presetName = preset->name;
+    }
+    if (presets) {
+        presets->book = saved.presets;
+        presets->current = saved.presetName;
     }
     renderer.setVolume(options.volume ? *options.volume / 100.0 : saved.volume);
     if (options.lightWave)

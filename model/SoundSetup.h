@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "model/Presets.h"
+
 namespace brinesong {
 
 class Preferences;
@@ -31,11 +33,20 @@ struct SoundOptions {
                                    // how long to play before the stop is requested
 };
 
+// The presets as the player offers them on the bus, and the current one (as PresetBook::find
+// takes it; empty: none): the one --preset named, else the one the window saved as current.
+struct PresetChoice {
+    PresetBook book;
+    QString current;
+};
+
 // Gives the model and the renderer the saved settings (read, never written), then the preset
 // named by --preset, then the settings given on the command line, and seeds the random source
 // from --seed or the entropy source. False, with a line on standard error, when --preset names no
-// preset: the command is refused before it touches anything.
-bool prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer);
+// preset: the command is refused before it touches anything. With `presets`, the saved presets go
+// there, and the notes on the ones that could not be read are printed in any case.
+bool prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer,
+                  PresetChoice* presets = nullptr);
 
 // Says on standard error, a line each, which of the user's presets were left out as unreadable.
 void printPresetNotes(const QStringList& notes);

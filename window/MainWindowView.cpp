@@ -24,10 +24,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "model/Schedule.h"
 #include "platform/Localization.h"
 #include "window/HelpPanel.h"
 #include "window/InterfaceLoader.h"
-#include "window/Scheduler.h"
+#include "window/ScheduleControls.h"
 #include "window/WavePicture.h"
 #include "window/WindowKeys.h"
 
@@ -55,10 +56,10 @@ QIcon symbolicIcon() {
                             QIcon(QStringLiteral(":/icons/org.kelvane.Brinesong-symbolic.svg")));
 }
 
-MainWindowView::MainWindowView(WindowActions actions, Scheduler& scheduler, RenderTap& tap,
+MainWindowView::MainWindowView(WindowActions actions, Schedule& schedule, RenderTap& tap,
                                QObject* parent)
-    : QObject(parent), actions_(std::move(actions)), scheduler_(scheduler), tap_(tap) {
-    connect(&scheduler_, &Scheduler::startTextChanged, this, &MainWindowView::showStatusLine);
+    : QObject(parent), actions_(std::move(actions)), schedule_(schedule), tap_(tap) {
+    connect(&schedule_, &Schedule::textsChanged, this, &MainWindowView::showStatusLine);
 }
 
 MainWindowView::~MainWindowView() {
@@ -80,6 +81,7 @@ bool MainWindowView::load() {
     timeText = outlet<QTimeEdit>(root, "timeText");
     startCheckbox = outlet<QCheckBox>(root, "startCheckbox");
     stopCheckbox = outlet<QCheckBox>(root, "stopCheckbox");
+    repeatCheckbox = outlet<QCheckBox>(root, "repeatCheckbox");
     timeLeftText = outlet<QLabel>(root, "timeLeftText");
     statusText = outlet<QLabel>(root, "statusText");
     fadeChoice = outlet<QComboBox>(root, "fadeChoice");
@@ -100,8 +102,9 @@ bool MainWindowView::load() {
     quitAction = root->findChild<QAction*>(QStringLiteral("quitAction"));
     window->setWindowIcon(applicationIcon());
     playStopButton->setText(Texts::tr("Start Brinesong"));
-    scheduler_.attach(dateText, timeText, minutesText, startCheckbox, stopCheckbox, timeLeftText,
-                      fadeChoice, riseChoice);
+    scheduleControls = new ScheduleControls(schedule_, dateText, timeText, minutesText,
+                                            startCheckbox, stopCheckbox, timeLeftText, fadeChoice,
+                                            riseChoice, repeatCheckbox, window);
     HelpPanel::sharedInstance().parentWindow = window;
     return true;
 }
@@ -194,8 +197,10 @@ void MainWindowView::volumeSliderChanged() {
 void MainWindowView::setVolume(double volume) {
     // From outside (the media player on the bus): a value that is not a number would mute the
     // sound, and the mute would be saved.
-    if (volumeSlider && std::isfinite(volume)) {
-        volumeSlider->setValue(static_cast<int>(std::lround(100.0 * std::clamp(volume, 0.0, 1.0))));
+    if (std::isfinite(volume)) {
+        volume = std::clamp(volume, 0.0, 1.0);
+        showVolume(volume);
+        actions_.volumeChanged(volume);
     }
 }
 
@@ -207,17 +212,27 @@ void MainWindowView::showVolume(double volume) {
     }
 }
 
-std::optional<double> MainWindowView::sliderVolume() const {
-    if (!volumeSlider) {
-        return std::nullopt;
-    }
-    return volumeSlider->value() / 100.0;
-}
-
 void MainWindowView::setShowWaves(bool show) {
     showWaves_ = show;
-    if (wavesFrame) {
+    if (wavesFrame && wavesFrame->isVisibleTo(window) != show) {
+        const int height = window->height();
         wavesFrame->setVisible(show);
+        // Nothing else in the window takes more height than it asks for: the window gives up the
+        // picture's height with it, rather than leave a blank area, and takes it back with it.
+        if (!(window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) {
+            // The size hints and the least height count the picture as it was until the
+            // layouts run again.
+            wavesFrame->parentWidget()->updateGeometry();
+            window->layout()->activate();
+            if (show) {
+                window->resize(window->width(),
+                               std::max(height + wavesHeight_, window->minimumHeight()));
+            } else {
+                const int natural = window->sizeHint().height();
+                wavesHeight_ = std::max(0, height - natural);
+                window->resize(window->width(), natural);
+            }
+        }
     }
     if (showWavesAction && showWavesAction->isChecked() != show) {
         showWavesAction->setChecked(show);
@@ -263,9 +278,9 @@ void MainWindowView::setUnwritableSettingsFile(const QString& fileName) {
 
 void MainWindowView::showStatusLine() {
     QString line = soundStatus_;
-    const QString start = scheduler_.startText();
-    if (!start.isEmpty()) {
-        line = QStringLiteral("%1 · %2").arg(line, start);
+    const QString schedule = schedule_.statusText();
+    if (!schedule.isEmpty()) {
+        line = QStringLiteral("%1 · %2").arg(line, schedule);
     }
     if (statusText) {
         if (!unwritableSettingsFile_.isEmpty()) {

@@ -11,7 +11,6 @@
 #include <QObject>
 #include <QPointer>
 #include <functional>
-#include <optional>
 
 class QAction;
 class QCheckBox;
@@ -28,7 +27,8 @@ class QTimeEdit;
 namespace brinesong {
 
 class RenderTap;
-class Scheduler;
+class Schedule;
+class ScheduleControls;
 class WavePicture;
 
 // What the window asks of the program.
@@ -39,16 +39,16 @@ struct WindowActions {
     std::function<void()> cancel;
     std::function<void()> saveAs;
     std::function<void()> showPreferences;
-    // The volume slider was moved, by the user or through setVolume: the gain, 0.0 to 1.0.
+    // The user moved the volume slider, or setVolume set the volume: the gain, 0.0 to 1.0.
     std::function<void(double volume)> volumeChanged;
 };
 
 class MainWindowView : public QObject {
     Q_OBJECT
 public:
-    // `scheduler` gets the schedule's fields and tells when its start text changes; `tap` feeds
-    // the picture of the waves.
-    MainWindowView(WindowActions actions, Scheduler& scheduler, RenderTap& tap,
+    // `schedule` gets the schedule's controls bound to it and tells when its texts change; `tap`
+    // feeds the picture of the waves.
+    MainWindowView(WindowActions actions, Schedule& schedule, RenderTap& tap,
                    QObject* parent = nullptr);
     // The window goes with the view.
     ~MainWindowView() override;
@@ -77,15 +77,16 @@ public:
 
     // The slider's action: hands its value on as the volume.
     void volumeSliderChanged();
-    // Moves the slider as a user would: the volume follows. A value beyond 0.0 to 1.0 is held to
-    // it, and one that is not finite is ignored.
+    // Sets the volume as a user moving the slider would, to `volume` exactly (the slider shows
+    // it to the nearest percent). A value beyond 0.0 to 1.0 is held to it, and one that is not
+    // finite is ignored.
     void setVolume(double volume);
-    // Moves the slider to `volume` without handing it on (the program has it already).
+    // Moves the slider to `volume` without handing it on (the program has it already). A
+    // fraction of a percent stays the program's: the slider hands on only what the user sets.
     void showVolume(double volume);
-    // The slider's value as a gain; none without a slider.
-    std::optional<double> sliderVolume() const;
 
-    // Shows or hides the picture of the waves, as the View menu's item does.
+    // Shows or hides the picture of the waves, as the View menu's item does; the window's height
+    // follows.
     void setShowWaves(bool show);
     bool showWaves() const { return showWaves_; }
 
@@ -99,6 +100,7 @@ public:
     QTimeEdit* timeText = nullptr;
     QCheckBox* startCheckbox = nullptr;
     QCheckBox* stopCheckbox = nullptr;
+    QCheckBox* repeatCheckbox = nullptr;  // "Start at" every day
     QLabel* timeLeftText = nullptr;
     QLabel* statusText = nullptr;  // one line: what is happening with the sound
     QComboBox* fadeChoice = nullptr;
@@ -114,6 +116,9 @@ public:
     QAction* quitAction = nullptr;
     QPointer<QMessageBox> aboutBox;  // while it is open
 
+    // The schedule's controls bound to the schedule, once loaded.
+    ScheduleControls* scheduleControls = nullptr;
+
 signals:
     // The status line now reads `line` (without the note on unwritable settings).
     void statusLineChanged(const QString& line);
@@ -123,15 +128,16 @@ private:
     bool windowKey(const QKeyEvent& key);
     // A field that takes typed text has the focus: Space is a character there.
     static bool textFieldFocused();
-    // The sound's status, then when an armed start comes.
+    // The sound's status, then what the schedule will do.
     void showStatusLine();
 
     WindowActions actions_;
-    Scheduler& scheduler_;
+    Schedule& schedule_;
     RenderTap& tap_;
     QString soundStatus_;
     QString unwritableSettingsFile_;
     bool showWaves_ = true;
+    int wavesHeight_ = 0;    // what the window gave up when the picture was last hidden
     bool updating_ = false;  // set while the program itself moves the volume slider
 };
 

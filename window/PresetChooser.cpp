@@ -3,6 +3,7 @@
 
 #include <QComboBox>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -12,6 +13,19 @@
 #include "synth/Preferences.h"
 
 namespace brinesong {
+
+namespace {
+
+// Window managers draw a dialog's title in bold between its icon and its buttons, and cut it
+// ("Renam... reset") where the dialog is narrower than that: the width that leaves it whole, with
+// room for an icon and three buttons of about a line each on both sides of a centred title.
+int widthForTitle(const QWidget& dialog, const QString& title) {
+    QFont bold = dialog.font();
+    bold.setBold(true);
+    return QFontMetrics(bold).horizontalAdvance(title) + 8 * dialog.fontMetrics().height();
+}
+
+}  // namespace
 
 PresetChooser::PresetChooser(Settings& settings, Preferences& preferences, QObject* parent)
     : QObject(parent), settings_(settings), preferences_(preferences) {}
@@ -37,10 +51,7 @@ bool PresetChooser::changed() const {
 
 QString PresetChooser::currentTitle() const {
     const Preset* preset = current();
-    if (!preset) {
-        return {};
-    }
-    return changed() ? Texts::tr("%1 (changed)").arg(preset->title()) : preset->title();
+    return preset ? preset->markedTitle(WaveValues::of(preferences_)) : QString();
 }
 
 bool PresetChooser::choose(const QString& name) {
@@ -95,6 +106,10 @@ QString PresetChooser::askName(const QString& title, const QString& label,
         dialog.setWindowTitle(title);
         dialog.setLabelText(why.isEmpty() ? label : why + QLatin1Char('\n') + label);
         dialog.setTextValue(name);
+        // The dialog's own least width is its layout's.
+        if (auto* field = dialog.findChild<QLineEdit*>()) {
+            field->setMinimumWidth(widthForTitle(dialog, title));
+        }
         dialog.setOkButtonText(Texts::tr("OK"));
         dialog.setCancelButtonText(Texts::tr("Cancel"));
         if (dialog.exec() != QDialog::Accepted) {
@@ -257,6 +272,7 @@ void PresetChooser::showCurrent() {
     if (deleteButton_) {
         deleteButton_->setEnabled(users);
     }
+    emit presetsShown();
 }
 
 }  // namespace brinesong

@@ -2,6 +2,7 @@
 #include "TrayMenu.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMenu>
@@ -96,11 +97,15 @@ QMenu* TrayMenu::applicationDockMenu() {
 void TrayMenu::addSubmenu(const QString& title, const std::vector<TrayChoice>& choices,
                           bool enabled) {
     auto* submenu = new QMenu(title, menu_.get());
+    // One choice of several, so radio items; an exclusive group is what makes them so, in Qt's
+    // menu and in the one a desktop's tray draws from it.
+    auto* group = new QActionGroup(submenu);
     for (const TrayChoice& choice : choices) {
         QAction* item = constructMenuItem(choice.title, choice.choose, enabled);
         item->setParent(submenu);
         item->setCheckable(true);
         item->setChecked(choice.ticked);
+        group->addAction(item);
         submenu->addAction(item);
     }
     submenu->menuAction()->setEnabled(enabled);

@@ -285,9 +285,15 @@ void WavePicture::paintEvent(QPaintEvent*) {
     painter.setPen(palette().color(QPalette::PlaceholderText));
     const int logicalStrip = static_cast<int>(stripHeight / ratio);
     const QRect left(4, 2, width() - 8, logicalStrip - 4);
-    painter.drawText(left, Qt::AlignLeft | Qt::AlignTop, Texts::tr("Left"));
-    painter.drawText(left.translated(0, height() - logicalStrip), Qt::AlignLeft | Qt::AlignTop,
-                     Texts::tr("Right"));
+    // Each channel's name stands on a patch of the background, so neither the line nor the area
+    // runs through its letters (the oldest second or two of the picture go under it).
+    const auto name = [&](const QRect& room, const QString& text) {
+        const QRect words = painter.boundingRect(room, Qt::AlignLeft | Qt::AlignTop, text);
+        painter.fillRect(words.adjusted(-2, -1, 2, 1), QColor(base));
+        painter.drawText(words, Qt::AlignLeft | Qt::AlignTop, text);
+    };
+    name(left, Texts::tr("Left"));
+    name(left.translated(0, height() - logicalStrip), Texts::tr("Right"));
 }
 
 void WavePicture::drawColumn(int x, const WaveHistory::Column& column, int stripHeight, int gap,

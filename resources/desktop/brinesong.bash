@@ -49,7 +49,7 @@ _brinesong() {
     esac
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '--export --format --loop --play --list-devices --list-presets --preset
+        COMPREPLY=($(compgen -W '--export --format --loop --play --serve --list-devices --list-presets --preset
             --minutes --fade-out --fade-in --device --seed
             --volume --light-wave --heavy-wave --ascent --descent --wave-interval
             --boost-sound-level --amplitude-generator --start --stop --help --version' -- "$cur"))

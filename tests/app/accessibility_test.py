@@ -57,6 +57,7 @@ EXPECTED = {
         (SP, "Start date", "Startdatum", False),
         (SP, "Start time", "Startzeit", False),
         (CO, "Fade-in", "Einblenden", True),
+        (CB, "Start every day", "Jeden Tag starten", True),
         (CB, "Stop after", "Anhalten nach", True),
         (SP, "Stop after, minutes", "Anhalten nach, Minuten", True),
         (CO, "Fade-out", "Ausblenden", True),

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <QAbstractSlider>
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -40,7 +41,7 @@ const QDateTime kMorning(QDate(2026, 3, 14), QTime(7, 0, 0));
 struct Launched {
     explicit Launched(const QString& storePath, QDateTime now = kMorning)
         : Launched(
-              storePath, [now] { return now; }, Scheduler::kMinuteMs) {}
+              storePath, [now] { return now; }, Schedule::kMinuteMs) {}
     Launched(const QString& storePath, Clock clock, int minuteMs)
         : store(storePath), controller(unit, store, std::move(clock), minuteMs) {
         launched = controller.awakeFromNib();
@@ -225,8 +226,8 @@ private slots:
             seed.setFloat(150.0f, keys::kVolume);
             seed.setInteger(8, keys::kHour);
             seed.setInteger(0, keys::kMinute);
-            seed.setInteger(0, keys::kSecond);
-            seed.setInteger(-3, keys::kMinutes);
+            seed.setInteger(30, keys::kSecond);
+            seed.setInteger(-5, keys::kMinutes);
             seed.setInteger(62, keys::kLightWave);
             seed.setInteger(200, keys::kHeavyWave);  // out of range: the default stays
             seed.setBool(true, keys::kBoostSoundLevel);
@@ -235,17 +236,17 @@ private slots:
             seed.setInteger(-5, keys::kRiseMinutes);  // likewise
             QVERIFY(seed.synchronize());
         }
-        Launched app(storePath, QDateTime(kMorning.date(), QTime(8, 0, 1)));
+        Launched app(storePath, QDateTime(kMorning.date(), QTime(8, 0, 31)));
         Controller& c = app.controller;
         MainWindowView& v = c.view();
         QVERIFY(!c.firstLaunch());
         QCOMPARE(c.renderer().volume.load(), 1.0);
         QCOMPARE(v.volumeSlider->value(), 100);
         QCOMPARE(v.dateText->date(), kMorning.date().addDays(1));
-        QCOMPARE(v.timeText->time(), QTime(8, 0, 0));
-        QCOMPARE(v.minutesText->value(), 0);  // held to the field's range
-        QCOMPARE(c.scheduler().fadeMinutes(), 0);
-        QCOMPARE(c.scheduler().riseMinutes(), 0);
+        QCOMPARE(v.timeText->time(), QTime(8, 0, 30));  // the start keeps its seconds
+        QCOMPARE(v.minutesText->value(), -5);           // due at the first check, as stored
+        QCOMPARE(c.schedule().fadeMinutes(), 0);
+        QCOMPARE(c.schedule().riseMinutes(), 0);
         const Preferences& p = Preferences::sharedInstance();
         QCOMPARE(p.lightWave(), 62.0);
         QCOMPARE(p.heavyWave(), 100.0);
@@ -253,6 +254,11 @@ private slots:
         QVERIFY(!p.amplitudeGenerator());
         c.applicationDidFinishLaunching();
         QVERIFY(!HelpPanel::sharedInstance().window);
+        // Untouched, they are written back as they were.
+        c.applicationWillTerminate();
+        QSettings raw(storePath, QSettings::IniFormat);
+        QCOMPARE(raw.value(keys::kSecond).toString(), QStringLiteral("30"));
+        QCOMPARE(raw.value(keys::kMinutes).toString(), QStringLiteral("-5"));
     }
 
     // A stored volume no slider could have given counts as none: the sound is not silenced.
@@ -268,7 +274,7 @@ private slots:
         }
     }
 
-    void minutesField_takesOnlyWholeMinutesInItsRange() {
+    void minutesField_takesAnyWholeNumber() {
         Launched app(storePath);
         QSpinBox* minutes = app.controller.view().minutesText;
         minutes->selectAll();
@@ -276,13 +282,12 @@ private slots:
         QCOMPARE(minutes->value(), 45);
         minutes->selectAll();
         QTest::keyClicks(minutes, QStringLiteral("-7"));
-        QVERIFY(minutes->value() >= 0);
+        QCOMPARE(app.controller.schedule().minutes(), -7);
         minutes->selectAll();
-        QTest::keyClicks(minutes, QStringLiteral("20"));
-        QCOMPARE(minutes->value(), 20);
+        QTest::keyClicks(minutes, QStringLiteral("2147483647"));
         app.controller.applicationWillTerminate();
         QCOMPARE(QSettings(storePath, QSettings::IniFormat).value(keys::kMinutes).toString(),
-                 QStringLiteral("20"));
+                 QStringLiteral("2147483647"));
     }
 
     // A file damaged before launch is replaced whole at quit, and that write is no failure.
@@ -328,6 +333,7 @@ private slots:
     }
 
     void quit_afterChanges_writesEveryKeyWithItsType() {
+        int shownHeight = 0;
         {
             Launched app(storePath);
             Controller& c = app.controller;
@@ -339,12 +345,15 @@ private slots:
             v.timeText->setSelectedSection(QDateTimeEdit::MinuteSection);
             QTest::keyClicks(v.timeText, QStringLiteral("45"));
             v.minutesText->setValue(20);
-            QCOMPARE(c.scheduler().fadeMinutes(), 0);  // off by default
+            QCOMPARE(c.schedule().fadeMinutes(), 0);  // off by default
             v.fadeChoice->setCurrentIndex(v.fadeChoice->findData(15));
             v.riseChoice->setCurrentIndex(v.riseChoice->findData(10));
+            v.repeatCheckbox->click();
             QVERIFY(v.wavesFrame->isVisibleTo(v.window));
+            shownHeight = v.window->height();
             v.showWavesAction->trigger();  // the View menu's item hides the picture
             QVERIFY(!v.wavesFrame->isVisibleTo(v.window));
+            QTRY_COMPARE(v.window->height(), v.window->sizeHint().height());  // nothing left blank
             Preferences::sharedInstance().setLightWave(62.7);
             Preferences::sharedInstance().setBoostSoundLevel(true);
             // The panel's checkbox, as the user clears it.
@@ -372,6 +381,7 @@ private slots:
         QCOMPARE(raw.value(keys::kKeepAwake).toString(), QStringLiteral("false"));
         QCOMPARE(raw.value(keys::kFadeMinutes).toString(), QStringLiteral("15"));
         QCOMPARE(raw.value(keys::kRiseMinutes).toString(), QStringLiteral("10"));
+        QCOMPARE(raw.value(keys::kRepeatStart).toString(), QStringLiteral("true"));
         QCOMPARE(raw.value(keys::kShowWaves).toString(), QStringLiteral("false"));
         QVERIFY(!raw.contains(keys::kOutputSourceName));
         QVERIFY(raw.contains(QStringLiteral("BrinesongWindow")));
@@ -385,10 +395,30 @@ private slots:
         QVERIFY(!again.controller.keepAwake());
         QCOMPARE(again.controller.view().fadeChoice->currentData().toInt(), 15);
         QCOMPARE(again.controller.view().riseChoice->currentData().toInt(), 10);
+        QVERIFY(again.controller.view().repeatCheckbox->isChecked());
         QVERIFY(!again.controller.view().showWavesAction->isChecked());
         QVERIFY(!again.controller.view().wavesFrame->isVisibleTo(again.controller.view().window));
+        again.controller.view().showWavesAction->trigger();
+        QTRY_COMPARE(again.controller.view().window->height(), shownHeight);
         again.controller.showPreferences();
         QVERIFY(!again.controller.preferencesPanel().keepAwakeCheckbox->isChecked());
+    }
+
+    // A hand-written file comes back unchanged, though the volume slider cannot show 37.5.
+    void quit_noChangeByTheUser_writesBackWhatWasStored() {
+        const QString stored = QStringLiteral(
+            "VolumeKey=37.5\nHourKey=7\nMinuteKey=15\nSecondKey=30\nMinutesKey=2000\n"
+            "LightWaveKey=62\nHeavyWaveKey=80\nAscentKey=40\nDescentKey=30\n"
+            "kWaveIntervalKey=70\nKelvane.Brinesong.BoostSoundLevelKey=true\nKelvane.Brinesong."
+            "AmplitudeGeneratorKey=false\nKelvane.Brinesong.OutputSourceNameKey=Headphones");
+        QFile file(storePath);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[General]\n" + stored.toUtf8()) > 0);
+        file.close();
+        Launched(storePath).controller.showPreferences();  // and quits
+        const QSettings written(storePath, QSettings::IniFormat);
+        for (const QString& line : stored.split('\n')) {
+            QCOMPARE(written.value(line.section('=', 0, 0)).toString(), line.section('=', 1));
+        }
     }
 
     // Presets chosen, changed, saved under names of every kind, renamed, overwritten and deleted
@@ -536,6 +566,8 @@ private slots:
         QMenu* presets = tray->actions()[2]->menu();
         QVERIFY(presets);
         QCOMPARE(presets->actions().size(), int(shippedPresets().size()));
+        const QActionGroup* group = presets->actions()[0]->actionGroup();  // radio items
+        QVERIFY(group && group->isExclusive() && group->actions() == presets->actions());
         QVERIFY(!menuItem(presets, QStringLiteral("Storm"))->isChecked());
         menuItem(presets, QStringLiteral("Storm"))->trigger();
         QVERIFY(WaveValues::of(Preferences::sharedInstance()).sameAs(shippedPresets()[2].values));
@@ -554,16 +586,19 @@ private slots:
         menuItem(timer, QStringLiteral("Stop in 30 minutes"))->trigger();
         QVERIFY(v.stopCheckbox->isChecked());
         QCOMPARE(v.minutesText->value(), 30);
-        QVERIFY(c.scheduler().willStop());
-        QCOMPARE(c.scheduler().fadeMinutes(), 15);
-        QVERIFY2(v.timeLeftText->text().contains(QStringLiteral("fading out over the last 15")),
-                 qPrintable(v.timeLeftText->text()));
+        QVERIFY(c.schedule().willStop());
+        QCOMPARE(c.schedule().fadeMinutes(), 15);
+        // Ticked while nothing plays, it counts from the tick, and the status line says so.
+        QCOMPARE(
+            v.timeLeftText->text(),
+            QStringLiteral("Fade-out begins at 07:15 (in 15 min), stops at 07:30 (in 30 min)"));
+        QVERIFY(c.trayMenu().toolTip().endsWith(v.timeLeftText->text()));
         timer = c.trayMenu().applicationDockMenu()->actions()[3]->menu();
         QVERIFY(menuItem(timer, QStringLiteral("Stop in 30 minutes"))->isChecked());
         QVERIFY(!menuItem(timer, QStringLiteral("Stop in 15 minutes"))->isChecked());
         menuItem(timer, QStringLiteral("Don't stop"))->trigger();
         QVERIFY(!v.stopCheckbox->isChecked());
-        QVERIFY(!c.scheduler().willStop());
+        QVERIFY(!c.schedule().willStop());
     }
 
     void quit_storedDeviceName_keptForTheDeviceList() {
@@ -695,7 +730,7 @@ private slots:
         {
             QDateTime now = kMorning;
             Launched app(
-                storePath, [&now] { return now; }, Scheduler::kMinuteMs);
+                storePath, [&now] { return now; }, Schedule::kMinuteMs);
             Controller& c = app.controller;
             MainWindowView& v = c.view();
             const QString waiting = QStringLiteral("Waiting for the sound server");
@@ -713,7 +748,7 @@ private slots:
             v.minutesText->setValue(1);
             v.stopCheckbox->click();
             now = now.addSecs(60);
-            c.scheduler().stopTimerFired();
+            c.schedule().checkStop();
             QVERIFY(!c.isPlaying());
             QCOMPARE(v.playStopButton->text(), QStringLiteral("Start Brinesong"));
             QCOMPARE(v.statusText->text(), waiting);
@@ -798,13 +833,13 @@ private slots:
         v.dateText->setDate(kMorning.date());
         v.timeText->setTime(QTime(7, 30, 0));
         v.startCheckbox->click();
-        QVERIFY(c.scheduler().willStart());
+        QVERIFY(c.schedule().willStart());
         // The status line and the tray say when it comes.
-        QVERIFY2(v.statusText->text().endsWith(QStringLiteral(" · Starts in 0:30")),
+        QVERIFY2(v.statusText->text().endsWith(QStringLiteral(" · Starts at 07:30 (in 30 min)")),
                  qPrintable(v.statusText->text()));
-        QVERIFY(c.trayMenu().toolTip().endsWith(QStringLiteral(" · Starts in 0:30")));
+        QVERIFY(c.trayMenu().toolTip().endsWith(QStringLiteral(" · Starts at 07:30 (in 30 min)")));
         bool firedWhileSaving = false;
-        connect(&c.scheduler(), &Scheduler::startFired, this, [&] {
+        connect(&c.schedule(), &Schedule::startFired, this, [&] {
             firedWhileSaving = c.isSaving();
             c.exportFlow().cancelButton();
         });
@@ -818,7 +853,7 @@ private slots:
         QVERIFY(ended.wait(60000));
         QVERIFY(firedWhileSaving);
         QVERIFY(!v.startCheckbox->isChecked());
-        QVERIFY(!c.scheduler().willStart());
+        QVERIFY(!c.schedule().willStart());
         QVERIFY(!c.isPlaying());
     }
 

@@ -110,9 +110,17 @@ TEST(CommandLineTest, badValues_areRefusedNamingTheOption) {
         {{"--stop", "--export", "o"}, "--stop is for the window"},
         {{"--start", "--volume", "5"}, "nothing to do"},
         // A preset goes with what makes sound; the lists go alone.
-        {{"--preset", "Storm"}, "--preset goes with --export or --play"},
+        {{"--preset", "Storm"}, "--preset goes with --export, --play or --serve"},
         {{"--export", "o", "--preset", " "}, "--preset: expected a preset's name"},
         {{"--list-presets", "--play"}, "--list-presets goes alone"},
+        // The headless player has no length and makes no file; its other options are --play's.
+        {{"--serve", "--minutes", "5"}, "--serve takes no --minutes"},
+        {{"--serve", "--export", "o"}, "--serve takes no --export"},
+        {{"--export", "o", "--serve"}, "--serve takes no --export"},
+        {{"--serve", "--play"}, "--serve takes no --play"},
+        {{"--serve", "--seed", "3"}, "--serve takes no --seed"},
+        {{"--serve", "-platform", "offscreen"}, "-platform is an option of the window"},
+        {{"--serve", "--fade-in", "-1"}, "--fade-in"},
     };
     for (const Case& c : cases) {
         const ParseOutcome p = parse(c.args);
@@ -144,6 +152,16 @@ TEST(CommandLineTest, optionLikeFileName_takenOnlyWhenWrittenSo) {
     EXPECT_EQ(parse({"-export=-x", "--loop"}).command.exportPath, "-x");
     EXPECT_EQ(parse({"--export", "./--loop"}).command.exportPath, "./--loop");
     EXPECT_EQ(parse({"--export", "-"}).command.exportPath, "-");
+}
+
+TEST(CommandLineTest, serve_takesThePlayersOptions) {
+    const ParseOutcome p =
+        parse({"--serve", "--fade-in", "20", "--device", "Speakers", "--preset", "Storm"});
+    ASSERT_TRUE(p.ok) << p.error.toStdString();
+    EXPECT_EQ(p.command.mode, CommandLine::Mode::Serve);
+    EXPECT_EQ(*p.command.fadeInMinutes, 20.0);
+    EXPECT_EQ(*p.command.device, QStringLiteral("Speakers"));
+    EXPECT_EQ(*p.command.sound.preset, QStringLiteral("Storm"));
 }
 
 TEST(CommandLineTest, noArgumentsOrTheLaunchersActions_openTheWindow) {

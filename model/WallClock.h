@@ -1,0 +1,26 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The wall clock the schedule reads, and the arithmetic of times of day on it. A time of day is
+// read in the clock's own time zone: a start is the first instant at which the clocks there show
+// its date and time, and a time that a daylight-saving change skips comes when they jump past it.
+#pragma once
+
+#include <QDate>
+#include <QDateTime>
+#include <QTime>
+#include <functional>
+
+namespace brinesong {
+
+// The wall clock, with its time zone. Tests inject one that moves only when they move it.
+using Clock = std::function<QDateTime()>;
+Clock systemClock();
+
+// The instant at which the clocks of `reference`'s time zone show `date` and `time`. A time of
+// day that a daylight-saving change skips there names the first instant after the gap.
+QDateTime instantShowing(const QDateTime& reference, QDate date, QTime time);
+
+// The date of the next occurrence of `timeOfDay` from `now`: today, unless `now` is strictly
+// later than today's, then tomorrow. A time in today's gap is today's until the clocks pass it.
+QDate nextDateShowing(const QDateTime& now, QTime timeOfDay);
+
+}  // namespace brinesong
