@@ -64,7 +64,10 @@ checks() {
   local unlicensed
   unlicensed=$(git ls-files '*.cpp' '*.h' '*.sh' '*.py' '*.ui' '*CMakeLists.txt' |
     xargs grep -L 'SPDX-License-Identifier: GPL-3.0-or-later' || true)
-  [ -z "$unlicensed" ] || { echo "test.sh: no SPDX-License-Identifier in:" $unlicensed >&2; exit 1; }
+  [ -z "$unlicensed" ] || {
+    echo "test.sh: no SPDX-License-Identifier in:" $unlicensed >&2
+    exit 1
+  }
 }
 stage "format and licence checks" checks
 
@@ -109,9 +112,10 @@ fuzz() {  # each harness in turn, from a copy of its seeds; a finding stops the 
   for harness in fuzz/*.cpp; do
     name=$(basename "$harness" .cpp)
     mkdir -p "$services/corpus/$name"
-    (cd "$services" && exec nice -n 19 "$root/build-fuzz/fuzz/$name" -max_total_time="$fuzz_seconds" \
-      -print_final_stats=1 -artifact_prefix="$root/build-fuzz/$name-" "corpus/$name" \
-      "$root/fuzz/corpus/$name") > "$services/fuzz-$name.log" 2>&1 || {
+    (cd "$services" && exec nice -n 19 "$root/build-fuzz/fuzz/$name" \
+      -max_total_time="$fuzz_seconds" -print_final_stats=1 \
+      -artifact_prefix="$root/build-fuzz/$name-" "corpus/$name" "$root/fuzz/corpus/$name") \
+      > "$services/fuzz-$name.log" 2>&1 || {
       tail -n 60 "$services/fuzz-$name.log"
       echo "test.sh: $name found an input that fails; it is in build-fuzz/ (see README.md)" >&2
       return 1
