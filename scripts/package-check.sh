@@ -19,7 +19,7 @@ git clone -q "$root" "$work/brinesong"
 # dpkg-buildpackage builds on one core unless told otherwise.
 if ! (cd "$work/brinesong" &&
   DEB_BUILD_OPTIONS="nocheck parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}" \
-    dpkg-buildpackage -us -uc -b -P nocheck) >"$work/build.log" 2>&1; then
+    dpkg-buildpackage -us -uc -b --build-profiles=nocheck) >"$work/build.log" 2>&1; then
   tail -n 80 "$work/build.log"
   fail "dpkg-buildpackage failed"
 fi
