@@ -242,7 +242,8 @@ void PresetBook::load(const SettingsStore& store, QStringList& notes) {
         entries[{numbered ? number : std::numeric_limits<qlonglong>::max(), entry}].insert(
             slash < 0 ? QString() : path.mid(slash + 1), store.objectForKey(key));
     }
-    for (const auto& [id, values] : entries) {
+    for (const auto& [id, entryValues] : entries) {
+        const QVariantMap& values = entryValues;  // a lambda can capture no binding in clang 14
         const auto leaveOut = [&, &entry = id.second](const QString& why) {
             notes << QStringLiteral("the preset %1/%2 in %3 is left out: %4")
                          .arg(kGroup, entry, store.fileName(), why);

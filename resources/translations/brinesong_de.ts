@@ -819,5 +819,9 @@ Möchten Sie die Datei ersetzen?</translation>
         <source>The last 30 seconds of each channel: the wave envelope as a line, the level as an area; a band along the foot where the settings glide</source>
         <translation>Die letzten 30 Sekunden jedes Kanals: die Wellenhüllkurve als Linie, der Pegel als Fläche; ein Band am Fuß, wo die Einstellungen gleiten</translation>
     </message>
+    <message>
+        <source>%1 is a folder; choose a name for the file.</source>
+        <translation>%1 ist ein Ordner; wählen Sie einen Namen für die Datei.</translation>
+    </message>
 </context>
 </TS>

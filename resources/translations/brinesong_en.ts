@@ -819,5 +819,9 @@ Do you want to replace it?</translation>
         <source>The last 30 seconds of each channel: the wave envelope as a line, the level as an area; a band along the foot where the settings glide</source>
         <translation>The last 30 seconds of each channel: the wave envelope as a line, the level as an area; a band along the foot where the settings glide</translation>
     </message>
+    <message>
+        <source>%1 is a folder; choose a name for the file.</source>
+        <translation>%1 is a folder; choose a name for the file.</translation>
+    </message>
 </context>
 </TS>
