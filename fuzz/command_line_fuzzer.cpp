@@ -9,19 +9,14 @@
 #include <vector>
 
 #include "cli/CommandLine.h"
+#include "fuzz/Require.h"
 
 using namespace brinesong;
 
 namespace {
 
-void require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
 void requirePercent(const std::optional<double>& value) {
-    require(!value || (*value >= 0.0 && *value <= 100.0));
+    REQUIRE(!value || (*value >= 0.0 && *value <= 100.0));
 }
 
 }  // namespace
@@ -42,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const ParseOutcome outcome = parseCommandLine(arguments);
     if (!outcome.ok) {
-        require(!outcome.error.isEmpty());
+        REQUIRE(!outcome.error.isEmpty());
         return 0;
     }
     const CommandLine& command = outcome.command;
@@ -51,12 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                 &sound.descent, &sound.waveInterval}) {
         requirePercent(*percent);
     }
-    require(!sound.minutes || (std::isfinite(*sound.minutes) && *sound.minutes >= 0.0f));
+    REQUIRE(!sound.minutes || (std::isfinite(*sound.minutes) && *sound.minutes >= 0.0f));
     for (const auto* fade : {&command.fadeInMinutes, &command.fadeOutMinutes}) {
-        require(!*fade || (std::isfinite(**fade) && **fade >= 0.0));
+        REQUIRE(!*fade || (std::isfinite(**fade) && **fade >= 0.0));
     }
     if (command.mode == CommandLine::Mode::Export) {
-        require(!command.exportPath.empty() && command.exportPath.back() != '/');
+        REQUIRE(!command.exportPath.empty() && command.exportPath.back() != '/');
     }
     return 0;
 }

@@ -2,8 +2,6 @@
 // The export's length as typed into the dialog's field (or answered by the desktop's dialog), in
 // the C locale and in German, which writes a decimal comma: whatever the text, it reads as a
 // length from 0 to 400 minutes or as none.
-//
-// Typed times of day get a harness of their own beside this one when a parser of them lands.
 #include <QLocale>
 #include <QString>
 #include <cmath>
@@ -11,6 +9,7 @@
 #include <cstdlib>
 
 #include "export/ExportJob.h"
+#include "fuzz/Require.h"
 #include "window/ExportFlow.h"
 
 using namespace brinesong;
@@ -20,9 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::German, QLocale::Germany)}) {
         QLocale::setDefault(locale);
         if (const std::optional<float> minutes = ExportFlow::lengthMinutes(text)) {
-            if (!std::isfinite(*minutes) || *minutes < 0.0f || *minutes > kMaxExportMinutes) {
-                std::abort();
-            }
+            REQUIRE(std::isfinite(*minutes) && *minutes >= 0.0f && *minutes <= kMaxExportMinutes);
         }
     }
     return 0;

@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "export/ExportJob.h"
+#include "fuzz/Require.h"
 #include "platform/PortalFileChooser.h"
 #include "window/ExportFlow.h"
 
@@ -69,15 +70,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         PortalFileChooser::Ending::Chosen) {
         return 0;
     }
-    if (answer.path.isEmpty() || !answer.path.startsWith(QLatin1Char('/')) ||
-        answer.path.contains(QChar(0))) {
-        std::abort();
-    }
+    REQUIRE(answer.path.startsWith(QLatin1Char('/')) && !answer.path.contains(QChar(0)));
     if (answer.choices.contains(QStringLiteral("length"))) {
         const auto minutes = ExportFlow::lengthMinutes(answer.choices.value("length"));
-        if (minutes && !(*minutes >= 0.0f && *minutes <= kMaxExportMinutes)) {
-            std::abort();
-        }
+        REQUIRE(!minutes || (*minutes >= 0.0f && *minutes <= kMaxExportMinutes));
     }
     return 0;
 }

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "fuzz/Require.h"
 #include "model/Settings.h"
 #include "platform/SettingsStore.h"
 
@@ -23,24 +24,39 @@ using namespace brinesong;
 
 namespace {
 
-void require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
+const QStringList& knownKeys() {
+    static const QStringList known{keys::kVolume,
+                                   keys::kHour,
+                                   keys::kMinute,
+                                   keys::kSecond,
+                                   keys::kMinutes,
+                                   keys::kLightWave,
+                                   keys::kHeavyWave,
+                                   keys::kAscent,
+                                   keys::kDescent,
+                                   keys::kWaveInterval,
+                                   keys::kBoostSoundLevel,
+                                   keys::kAmplitudeGenerator,
+                                   keys::kOutputSourceName,
+                                   keys::kKeepAwake,
+                                   keys::kFadeMinutes,
+                                   keys::kRiseMinutes,
+                                   keys::kShowWaves,
+                                   keys::kExportFolder,
+                                   keys::kPreset,
+                                   keys::kWindowFrame,
+                                   keys::kRepeatStart,
+                                   keys::kKeepPlayingWhenClosed,
+                                   keys::kStartAtLogin,
+                                   keys::kChangeOverSeconds,
+                                   keys::kWander};
+    return known;
 }
 
-const QStringList& knownKeys() {
-    static const QStringList known{keys::kVolume,           keys::kHour,
-                                   keys::kMinute,           keys::kSecond,
-                                   keys::kMinutes,          keys::kLightWave,
-                                   keys::kHeavyWave,        keys::kAscent,
-                                   keys::kDescent,          keys::kWaveInterval,
-                                   keys::kBoostSoundLevel,  keys::kAmplitudeGenerator,
-                                   keys::kOutputSourceName, keys::kKeepAwake,
-                                   keys::kFadeMinutes,      keys::kRiseMinutes,
-                                   keys::kShowWaves,        keys::kExportFolder,
-                                   keys::kPreset,           keys::kWindowFrame};
-    return known;
+// A key as the INI reader names it: "a//b/" and "a/b" are one key to it, so a file holding the
+// first form gets the second back when the program writes that setting.
+QString asTheReaderNamesIt(const QString& key) {
+    return key.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('/'));
 }
 
 bool samePresets(const PresetBook& a, const PresetBook& b) {
@@ -67,16 +83,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static qint64 count = 0;
     {
         QFile file(path);
-        require(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        REQUIRE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(reinterpret_cast<const char*>(data), qint64(size));
-        require(file.setFileTime(QDateTime::fromSecsSinceEpoch(++count),
+        REQUIRE(file.setFileTime(QDateTime::fromSecsSinceEpoch(++count),
                                  QFileDevice::FileModificationTime));
     }
     // The keys the program does not know are written back as they were read.
     const auto unknownKeys = [] {
         QStringList keys = QSettings(path, QSettings::IniFormat).allKeys();
+        for (QString& key : keys) {
+            key = asTheReaderNamesIt(key);
+        }
+        // The presets and the night programme are groups the program owns whole, a value stored
+        // at the group's own name included.
         keys.removeIf([](const QString& key) {
-            return key.startsWith(QLatin1String("Presets/")) || knownKeys().contains(key);
+            const QString group = key.section(QLatin1Char('/'), 0, 0);
+            return group == QLatin1String("Presets") || group == QLatin1String("Night") ||
+                   knownKeys().contains(key);
         });
         return keys;
     };
@@ -85,14 +108,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         SettingsStore store(path);
         read.load(store);
-        require(read.volume >= 0.0 && read.volume <= 1.0);
-        require(read.startTime.isValid());
+        REQUIRE(read.volume >= 0.0 && read.volume <= 1.0);
+        REQUIRE(read.startTime.isValid());
         for (const int minutes : {read.fadeMinutes, read.riseMinutes}) {
-            require(std::find(std::begin(kFadeChoices), std::end(kFadeChoices), minutes) !=
+            REQUIRE(std::find(std::begin(kFadeChoices), std::end(kFadeChoices), minutes) !=
                     std::end(kFadeChoices));
         }
         for (const Preset& preset : read.presets.userPresets()) {
-            require(read.presets.nameRefusal(preset.name, preset.name).isEmpty());
+            REQUIRE(read.presets.nameRefusal(preset.name, preset.name).isEmpty());
         }
         read.save(store);
     }
@@ -101,21 +124,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         SettingsStore store(path);
         again.load(store);
     }
-    require(again.startTime == read.startTime && again.minutes == read.minutes &&
+    REQUIRE(again.startTime == read.startTime && again.minutes == read.minutes &&
             again.fadeMinutes == read.fadeMinutes && again.riseMinutes == read.riseMinutes);
-    require(again.lightWave == read.lightWave && again.heavyWave == read.heavyWave &&
+    REQUIRE(again.lightWave == read.lightWave && again.heavyWave == read.heavyWave &&
             again.ascent == read.ascent && again.descent == read.descent &&
             again.waveInterval == read.waveInterval);
-    require(again.boostSoundLevel == read.boostSoundLevel &&
+    REQUIRE(again.boostSoundLevel == read.boostSoundLevel &&
             again.amplitudeGenerator == read.amplitudeGenerator &&
-            again.keepAwake == read.keepAwake && again.showWaves == read.showWaves);
-    require(again.outputDeviceName == read.outputDeviceName &&
+            again.keepAwake == read.keepAwake && again.showWaves == read.showWaves &&
+            again.repeatStart == read.repeatStart &&
+            again.keepPlayingWhenClosed == read.keepPlayingWhenClosed &&
+            again.startAtLogin == read.startAtLogin &&
+            again.changeOverSeconds == read.changeOverSeconds);
+    REQUIRE(again.outputDeviceName == read.outputDeviceName &&
             again.exportFolder == read.exportFolder && again.presetName == read.presetName);
-    require(samePresets(again.presets, read.presets));
-    require(std::abs(again.volume - read.volume) < 1e-6);
-    require(again.windowFrame == read.windowFrame);
+    REQUIRE(samePresets(again.presets, read.presets));
+    REQUIRE(std::abs(again.volume - read.volume) < 1e-6);
+    REQUIRE(again.windowFrame == read.windowFrame);
     const QStringList kept = unknownKeys();
-    require(std::all_of(unknown.begin(), unknown.end(),
+    REQUIRE(std::all_of(unknown.begin(), unknown.end(),
                         [&kept](const QString& key) { return kept.contains(key); }));
     return 0;
 }

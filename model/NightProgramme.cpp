@@ -188,8 +188,11 @@ void NightProgramme::load(const SettingsStore& store, QStringList& notes) {
     }
 
     std::vector<std::pair<ProgrammeStep, const QVariantMap*>> read;
-    for (const auto& [id, values] : entries) {
-        const QString& entry = id.second;
+    for (const auto& item : entries) {
+        // Not a structured binding: clang, which builds the fuzzers, does not let a lambda
+        // capture one.
+        const QString& entry = item.first.second;
+        const QVariantMap& values = item.second;
         const auto leaveOut = [&](const QString& why) {
             notes << QStringLiteral("the step %1/%2 in %3 is left out: %4")
                          .arg(kGroup, entry, file, why);
