@@ -5,6 +5,7 @@
 #include <QLibraryInfo>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QSessionManager>
 #include <QVersionNumber>
 #include <cstdio>
 
@@ -46,8 +47,8 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
                 minuteMs),
       exportFlow_(renderer_, engine_.renderLock, [this] { return isPlaying(); }),
       trayMenu_(TrayActions{[this] { return isPlaying(); }, [this] { return isSaving(); },
-                            [this] { playStop(); }, [this] { showWindow(); },
-                            [] { QCoreApplication::quit(); }, [this] { return presetChoices(); },
+                            [this] { playStop(); }, [this] { showWindow(); }, [this] { quit(); },
+                            [this] { return presetChoices(); },
                             [this] { return sleepTimerChoices(); }}),
       preferencesPanel_(Preferences::sharedInstance()),
       store_(store),
@@ -55,7 +56,7 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
       view_(WindowActions{[this] { return isPlaying(); }, [this] { return isSaving(); },
                           [this] { playStop(); }, [this] { cancel(); }, [this] { saveAs(); },
                           [this] { showPreferences(); },
-                          [this](double volume) { takeVolume(volume); }},
+                          [this](double volume) { takeVolume(volume); }, [this] { quit(); }},
             schedule_, renderTap_) {
     engine_.setRenderTap(&renderTap_);
     connect(&exportFlow_, &ExportFlow::savingChanged, &view_, &MainWindowView::validateMenus);
@@ -141,6 +142,13 @@ bool Controller::awakeFromNib() {
     // Closing the last window, the Quit command and the termination signals all end the event
     // loop; the termination sequence runs once it has.
     connect(qApp, &QCoreApplication::aboutToQuit, this, &Controller::applicationWillTerminate);
+    // The session ends: what can be written is written now, before the session ends the program.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] {
+        if (const QString failure = saveSettings(); !failure.isEmpty()) {
+            std::fprintf(stderr, "Failed to write the settings to %s: %s\n",
+                         qPrintable(store_.fileName()), qPrintable(failure));
+        }
+    });
     view_.validateMenus();
     trayMenu_.showIcon(symbolicIcon());
     statusChanged();
@@ -159,6 +167,8 @@ void Controller::loadSettings() {
     view_.setShowWaves(settings_.showWaves);
     if (!settings_.windowFrame.isEmpty()) {
         view_.window->restoreGeometry(settings_.windowFrame);
+        // Saved on a larger screen, or after a long name once widened the window.
+        view_.fitToScreen();
     }
     renderer_.setVolume(settings_.volume);
     schedule_.showNextStart(settings_.startTime);
@@ -167,10 +177,9 @@ void Controller::loadSettings() {
     schedule_.setRiseMinutes(settings_.riseMinutes);
     schedule_.setRepeatsDaily(settings_.repeatStart);
     settings_.applyWaveSettings(Preferences::sharedInstance());
-    for (const QString& note : settings_.presetNotes) {
-        std::fprintf(stderr, "brinesong: %s\n", qPrintable(note));
-    }
-    presetChooser_.reload();
+    // The presets left out are said in the panel, where the user looks for them.
+    presetChooser_.reload(settings_.presetNotes);
+    presetChooser_.setWriter(store_.fileName(), [this] { return settings_.savePresets(store_); });
     preferencesPanel_.setKeepAwake(settings_.keepAwake);
     exportFlow_.setLastFolder(settings_.exportFolder);
     if (outputDevices_) {
@@ -215,10 +224,29 @@ void Controller::applicationWillTerminate() {
     // The wait thread posts its last word after letting go of the lock.
     engine_.waitForWaitThreads();
     engine_.closeAudioOutput();
-    saveSettings();
+    if (savedAtQuit_) {
+        return;  // nothing has changed since
+    }
+    if (const QString failure = saveSettings(); !failure.isEmpty()) {
+        std::fprintf(stderr, "Failed to write the settings to %s: %s\n",
+                     qPrintable(store_.fileName()), qPrintable(failure));
+    }
 }
 
-void Controller::saveSettings() {
+bool Controller::quit() {
+    if (terminated_) {
+        return true;
+    }
+    const QString failure = saveSettings();
+    if (!failure.isEmpty() && !view_.askQuitAnyway(store_.fileName(), failure)) {
+        return false;
+    }
+    savedAtQuit_ = failure.isEmpty();
+    QCoreApplication::quit();
+    return true;
+}
+
+QString Controller::saveSettings() {
     // The gain itself, not the slider's whole percent: the slider changes it only when the user
     // moves it, so a stored fraction is written back as it was read.
     settings_.volume = renderer_.volume.load();
@@ -239,9 +267,7 @@ void Controller::saveSettings() {
     if (view_.window) {
         settings_.windowFrame = view_.window->saveGeometry();
     }
-    if (!settings_.save(store_)) {
-        std::fprintf(stderr, "Failed to write the settings to %s\n", qPrintable(store_.fileName()));
-    }
+    return settings_.save(store_);
 }
 
 void Controller::playStop() {

@@ -51,9 +51,12 @@ public:
     bool awakeFromNib();
     // Shows the help panel on a first launch.
     void applicationDidFinishLaunching();
-    // Ends any sound being produced, closes the output, writes the settings. Runs once; later
-    // calls do nothing.
+    // Ends any sound being produced, closes the output, writes the settings (a failure is
+    // logged with its reason). Runs once; later calls do nothing.
     void applicationWillTerminate();
+    // The user's Quit, from the window, its menu or the tray: the settings are written first, and
+    // when they cannot be, the user is told why and may stay. True when the program quits.
+    bool quit();
 
     // Brings the main window to the front, out of the tray or from under other windows.
     void showWindow() { view_.showWindow(); }
@@ -117,7 +120,8 @@ private:
     void statusChanged() override;
 
     void loadSettings();
-    void saveSettings();
+    // Brings the settings up to date and writes them; returns why they could not be written.
+    QString saveSettings();
     // The tray's submenus.
     std::vector<TrayChoice> presetChoices();
     std::vector<TrayChoice> sleepTimerChoices();
@@ -137,6 +141,7 @@ private:
     // Works on the presets and the current one's name in settings_.
     PresetChooser presetChooser_;
     bool terminated_ = false;
+    bool savedAtQuit_ = false;  // the user's Quit wrote the settings
     PlaybackStatusLog statusLog_;
     bool shownPlaying_ = false;  // the play state last announced
     OutputDeviceSelection* outputDevices_ = nullptr;

@@ -72,7 +72,24 @@ void Settings::load(SettingsStore& store) {
     presetName = preset ? preset->name : QString();
 }
 
-bool Settings::save(SettingsStore& store) const {
+QString Settings::save(SettingsStore& store) const {
+    return store.rewrite([this](SettingsStore& file) { write(file); });
+}
+
+QString Settings::savePresets(SettingsStore& store) const {
+    return store.rewrite([this](SettingsStore& file) { writePresets(file); });
+}
+
+void Settings::writePresets(SettingsStore& store) const {
+    if (presetName.isEmpty()) {
+        store.removeObjectForKey(keys::kPreset);
+    } else {
+        store.setString(presetName, keys::kPreset);
+    }
+    presets.write(store);
+}
+
+void Settings::write(SettingsStore& store) const {
     store.setFloat(static_cast<float>(volume * 100.0), keys::kVolume);
     if (startTime.isValid()) {
         store.setInteger(startTime.hour(), keys::kHour);
@@ -105,13 +122,7 @@ bool Settings::save(SettingsStore& store) const {
     } else {
         store.setString(exportFolder, keys::kExportFolder);
     }
-    if (presetName.isEmpty()) {
-        store.removeObjectForKey(keys::kPreset);
-    } else {
-        store.setString(presetName, keys::kPreset);
-    }
-    presets.write(store);
-    return store.synchronize();
+    writePresets(store);
 }
 
 void Settings::applyWaveSettings(Preferences& preferences) const {

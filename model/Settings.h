@@ -81,12 +81,21 @@ struct Settings {
     // so does a current preset that names none.
     void load(SettingsStore& store);
     // Writes every key (wave settings truncated toward zero; no device name or export folder
-    // removes its key) and the store to disk. False when the file could not be written.
-    bool save(SettingsStore& store) const;
+    // removes its key) and the store to disk, replacing the file whole. Returns why the file could
+    // not be written, empty when it was.
+    QString save(SettingsStore& store) const;
+    // Writes the user's presets and which one is current now, as saving a preset does; the rest
+    // of the file stays as the last quit left it. Returns why it could not, empty when it did.
+    QString savePresets(SettingsStore& store) const;
 
     // Hands the wave settings to the model through its setters, or takes them from it.
     void applyWaveSettings(Preferences& preferences) const;
     void takeWaveSettings(const Preferences& preferences);
+
+private:
+    // Sets every key in `store`, as save() writes them.
+    void write(SettingsStore& store) const;
+    void writePresets(SettingsStore& store) const;
 };
 
 }  // namespace brinesong

@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTextEdit>
@@ -128,9 +129,9 @@ void MainWindowView::connectActions() {
     connectAction(preferencesAction, actions_.showPreferences);
     connectAction(helpAction, [this] { showHelp(); });
     connectAction(aboutAction, [this] { showAbout(); });
-    if (quitAction) {
-        connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
-    }
+    connectAction(quitAction,
+                  actions_.quit ? actions_.quit : std::function<void()>(&QCoreApplication::quit));
+    window->installEventFilter(this);
     if (showWavesAction) {
         connect(showWavesAction, &QAction::toggled, this, &MainWindowView::setShowWaves);
     }
@@ -270,6 +271,43 @@ void MainWindowView::showSoundStatus(const QString& text) {
     soundStatus_ = text;
     showStatusLine();
     validateMenus();
+}
+
+bool MainWindowView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window && event->type() == QEvent::Close && actions_.quit) {
+        // The window stays until the program quits: the quit may not come (see askQuitAnyway).
+        event->ignore();
+        actions_.quit();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void MainWindowView::fitToScreen() {
+    const QScreen* screen = window->screen();
+    if (!screen) {
+        return;
+    }
+    const QRect available = screen->availableGeometry();
+    QRect frame = window->geometry();
+    frame.setSize(frame.size().boundedTo(available.size()));
+    frame.moveLeft(std::clamp(frame.left(), available.left(),
+                              available.left() + available.width() - frame.width()));
+    frame.moveTop(std::clamp(frame.top(), available.top(),
+                             available.top() + available.height() - frame.height()));
+    window->setGeometry(frame);
+}
+
+bool MainWindowView::askQuitAnyway(const QString& fileName, const QString& reason) {
+    QMessageBox box(QMessageBox::Warning, Texts::tr("Quit Brinesong"),
+                    Texts::tr("The settings cannot be saved: %1 cannot be written (%2).\nIf you "
+                              "quit now, the settings changed since the launch are lost.")
+                        .arg(QDir::toNativeSeparators(fileName), reason),
+                    QMessageBox::NoButton, window);
+    QPushButton* quit = box.addButton(Texts::tr("Quit Anyway"), QMessageBox::DestructiveRole);
+    box.setDefaultButton(box.addButton(Texts::tr("Cancel"), QMessageBox::RejectRole));
+    box.exec();
+    return box.clickedButton() == quit;
 }
 
 void MainWindowView::setUnwritableSettingsFile(const QString& fileName) {

@@ -41,6 +41,8 @@ struct WindowActions {
     std::function<void()> showPreferences;
     // The user moved the volume slider, or setVolume set the volume: the gain, 0.0 to 1.0.
     std::function<void(double volume)> volumeChanged;
+    // The user asked to quit: the Quit command, or the window's close button.
+    std::function<void()> quit;
 };
 
 class MainWindowView : public QObject {
@@ -72,6 +74,11 @@ public:
 
     // Brings the window to the front, out of the tray or from under other windows.
     void showWindow();
+    // Makes the window fit the screen it is on, as a frame restored from another screen may not.
+    void fitToScreen();
+    // The settings cannot be written (to `fileName`, for `reason`): asks whether to quit all the
+    // same. True to quit.
+    bool askQuitAnyway(const QString& fileName, const QString& reason);
     void showHelp();
     void showAbout();
 
@@ -122,6 +129,10 @@ public:
 signals:
     // The status line now reads `line` (without the note on unwritable settings).
     void statusLineChanged(const QString& line);
+
+protected:
+    // The window's close button asks to quit, as the Quit command does.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // A key no widget of the window took: Escape stops the sound, Space starts or stops it.

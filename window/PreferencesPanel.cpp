@@ -78,10 +78,11 @@ bool PreferencesPanel::load() {
     savePresetAsButton = outlet<QPushButton>(root, "savePresetAsButton");
     renamePresetButton = outlet<QPushButton>(root, "renamePresetButton");
     deletePresetButton = outlet<QPushButton>(root, "deletePresetButton");
+    presetNotesText = outlet<QLabel>(root, "presetNotesText");
     if (presets_) {
         presets_->attachChoice(presetChoice);
         presets_->attachCommands(window, savePresetButton, savePresetAsButton, renamePresetButton,
-                                 deletePresetButton);
+                                 deletePresetButton, presetNotesText);
     }
 
     auto connectSlider = [this](QSlider* control, void (PreferencesPanel::*action)()) {
@@ -154,6 +155,7 @@ void PreferencesPanel::clearOutlets() {
     closeButton = nullptr;
     presetChoice = nullptr;
     savePresetButton = savePresetAsButton = renamePresetButton = deletePresetButton = nullptr;
+    presetNotesText = nullptr;
 }
 
 void PreferencesPanel::awakeFromNib() {

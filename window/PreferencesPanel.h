@@ -103,6 +103,7 @@ public:
     QPushButton* savePresetAsButton = nullptr;
     QPushButton* renamePresetButton = nullptr;
     QPushButton* deletePresetButton = nullptr;
+    QLabel* presetNotesText = nullptr;  // which of the user's presets could not be read
 
 signals:
     // The user ticked or cleared "Keep the computer awake while playing or waiting to start".
