@@ -182,6 +182,10 @@ void Controller::loadSettings() {
     presetChooser_.setWriter(store_.fileName(), [this] { return settings_.savePresets(store_); });
     preferencesPanel_.setKeepAwake(settings_.keepAwake);
     exportFlow_.setLastFolder(settings_.exportFolder);
+    if (settings_.exportMinutes) {
+        exportFlow_.setChosenMinutes(*settings_.exportMinutes);
+    }
+    exportFlow_.setChosenFormat(settings_.exportFormat);
     if (outputDevices_) {
         // The unit is open by now: route it to the saved device, else the default one.
         outputDevices_->setAudioOutput(outputRouting_);
@@ -260,6 +264,10 @@ QString Controller::saveSettings() {
     settings_.repeatStart = schedule_.repeatsDaily();
     settings_.showWaves = view_.showWaves();
     settings_.exportFolder = exportFlow_.lastFolder();
+    if (const std::optional<float> minutes = exportFlow_.chosenMinutes()) {
+        settings_.exportMinutes = minutes;
+    }
+    settings_.exportFormat = exportFlow_.chosenFormat();
     settings_.takeWaveSettings(Preferences::sharedInstance());
     if (outputDevices_) {
         settings_.outputDeviceName = QString::fromStdString(outputDevices_->outputDeviceName());

@@ -3,6 +3,7 @@
 
 #include <QVariantMap>
 #include <algorithm>
+#include <cmath>
 
 namespace brinesong {
 
@@ -66,6 +67,11 @@ void Settings::load(SettingsStore& store) {
     showWaves = store.boolForKey(keys::kShowWaves);
     windowFrame = QByteArray::fromBase64(store.stringForKey(keys::kWindowFrame).toLatin1());
     exportFolder = store.stringForKey(keys::kExportFolder);
+    bool lengthRead = false;
+    const float length = store.objectForKey(keys::kExportMinutes).toFloat(&lengthRead);
+    exportMinutes = lengthRead && std::isfinite(length) && length >= 0.0f ? std::optional(length)
+                                                                          : std::nullopt;
+    exportFormat = store.stringForKey(keys::kExportFormat);
     presetNotes.clear();
     presets.load(store, presetNotes);
     const Preset* preset = presets.find(store.stringForKey(keys::kPreset));
@@ -121,6 +127,12 @@ void Settings::write(SettingsStore& store) const {
         store.removeObjectForKey(keys::kExportFolder);
     } else {
         store.setString(exportFolder, keys::kExportFolder);
+    }
+    if (exportMinutes) {
+        store.setFloat(*exportMinutes, keys::kExportMinutes);
+    }
+    if (!exportFormat.isEmpty()) {
+        store.setString(exportFormat, keys::kExportFormat);
     }
     writePresets(store);
 }

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QTime>
+#include <optional>
 
 #include "model/Presets.h"
 #include "platform/SettingsStore.h"
@@ -33,6 +34,9 @@ inline const QString kRiseMinutes = QStringLiteral("Kelvane.Brinesong.FadeInMinu
 inline const QString kRepeatStart = QStringLiteral("Kelvane.Brinesong.RepeatStartKey");
 inline const QString kShowWaves = QStringLiteral("Kelvane.Brinesong.ShowWavesKey");
 inline const QString kExportFolder = QStringLiteral("Kelvane.Brinesong.ExportFolderKey");
+// The export dialog's length in minutes and format (as --format names it), as last chosen.
+inline const QString kExportMinutes = QStringLiteral("Kelvane.Brinesong.ExportMinutesKey");
+inline const QString kExportFormat = QStringLiteral("Kelvane.Brinesong.ExportFormatKey");
 // The preset last chosen or saved: a shipped preset's English name, or the user's name for one of
 // their own; absent when there is none.
 inline const QString kPreset = QStringLiteral("Kelvane.Brinesong.PresetKey");
@@ -72,6 +76,9 @@ struct Settings {
     QString presetName;        // the current preset, as PresetBook::find takes it; empty: none
     // Set by load(): a line for each of the user's presets that could not be read.
     QStringList presetNotes;
+    // The export dialog's length and format as last chosen; none, or empty, when none is stored.
+    std::optional<float> exportMinutes;
+    QString exportFormat;
     // Set by load(): the user's store held no volume, so this is the program's first launch.
     bool firstLaunch = true;
 

@@ -377,6 +377,8 @@ private slots:
             QTRY_COMPARE(v.window->height(), v.window->sizeHint().height());  // nothing left blank
             Preferences::sharedInstance().setLightWave(62.7);
             Preferences::sharedInstance().setBoostSoundLevel(true);
+            c.exportFlow().setChosenFormat(QStringLiteral("flac"));
+            c.exportFlow().lengthComboBox->setCurrentText(QStringLiteral("12.5"));
             // The panel's checkbox, as the user clears it.
             QSignalSpy keepAwake(&c, &Controller::keepAwakeChanged);
             c.showPreferences();
@@ -414,6 +416,8 @@ private slots:
         QCOMPARE(again.controller.view().timeText->time(), QTime(6, 45));
         QCOMPARE(Preferences::sharedInstance().lightWave(), 62.0);
         QVERIFY(!again.controller.keepAwake());
+        QCOMPARE(again.controller.exportFlow().chosenFormat(), QStringLiteral("flac"));
+        QCOMPARE(again.controller.exportFlow().chosenMinutes().value_or(0), 12.5f);
         QCOMPARE(again.controller.view().fadeChoice->currentData().toInt(), 15);
         QCOMPARE(again.controller.view().riseChoice->currentData().toInt(), 10);
         QVERIFY(again.controller.view().repeatCheckbox->isChecked());
