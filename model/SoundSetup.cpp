@@ -1,6 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "SoundSetup.h"
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <cstdio>
 
 #include "model/Settings.h"
@@ -17,14 +22,44 @@ void printPresetNotes(const QStringList& notes) {
     }
 }
 
+void printPresetNotesOnce(const QStringList& notes) {
+    if (notes.isEmpty()) {
+        return;
+    }
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    const QByteArray said =
+        QCryptographicHash::hash(notes.join(QLatin1Char('\n')).toUtf8(), QCryptographicHash::Sha256)
+            .toHex();
+    const QString saidFile = folder + QStringLiteral("/preset-notes");
+    QFile last(saidFile);
+    if (last.open(QIODevice::ReadOnly) && last.readAll() == said) {
+        return;
+    }
+    printPresetNotes(notes);
+    QDir().mkpath(folder);
+    QSaveFile mark(saidFile);
+    if (mark.open(QIODevice::WriteOnly)) {
+        mark.write(said);
+        mark.commit();
+    }
+}
+
 bool prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer) {
     SettingsStore store;
     Settings saved;
     saved.load(store);
     saved.applyWaveSettings(preferences);
     if (options.preset) {
-        printPresetNotes(saved.presetNotes);
+        printPresetNotesOnce(saved.presetNotes);
         const Preset* preset = saved.presets.find(*options.preset);
+        if (!preset && !store.readFailure().isEmpty()) {
+            std::fprintf(stderr,
+                         "brinesong: --preset: the settings file %s cannot be read (%s), so your "
+                         "own presets are unknown\n",
+                         store.fileName().toLocal8Bit().constData(),
+                         store.readFailure().toLocal8Bit().constData());
+            return false;
+        }
         if (!preset) {
             std::fprintf(stderr, "brinesong: --preset: no preset named '%s' (see --list-presets)\n",
                          options.preset->toLocal8Bit().constData());

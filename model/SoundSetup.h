@@ -34,10 +34,14 @@ struct SoundOptions {
 // Gives the model and the renderer the saved settings (read, never written), then the preset
 // named by --preset, then the settings given on the command line, and seeds the random source
 // from --seed or the entropy source. False, with a line on standard error, when --preset names no
-// preset: the command is refused before it touches anything.
+// preset, or names none of the shipped ones while the settings file cannot be read: the command is
+// refused before it touches anything.
 bool prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer);
 
 // Says on standard error, a line each, which of the user's presets were left out as unreadable.
 void printPresetNotes(const QStringList& notes);
+// The same, unless the run before that had notes said these very ones: a file that has not changed
+// is not complained about at every run. Which ones were said last is kept in the user's cache.
+void printPresetNotesOnce(const QStringList& notes);
 
 }  // namespace brinesong

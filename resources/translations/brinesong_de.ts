@@ -667,5 +667,9 @@ Wenn Sie jetzt beenden, gehen die seit dem Start geänderten Einstellungen verlo
         <source>its new contents cannot be made in %1</source>
         <translation>ihr neuer Inhalt kann nicht in %1 erstellt werden</translation>
     </message>
+    <message>
+        <source>%1 is a block device (a disk or a partition): nothing is exported to one, as that would overwrite what it holds.</source>
+        <translation>%1 ist ein blockorientiertes Gerät (ein Datenträger oder eine Partition): Dorthin wird nichts exportiert, denn das würde seinen Inhalt überschreiben.</translation>
+    </message>
 </context>
 </TS>

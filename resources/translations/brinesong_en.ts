@@ -667,5 +667,9 @@ If you quit now, the settings changed since the launch are lost.</translation>
         <source>its new contents cannot be made in %1</source>
         <translation>its new contents cannot be made in %1</translation>
     </message>
+    <message>
+        <source>%1 is a block device (a disk or a partition): nothing is exported to one, as that would overwrite what it holds.</source>
+        <translation>%1 is a block device (a disk or a partition): nothing is exported to one, as that would overwrite what it holds.</translation>
+    </message>
 </context>
 </TS>
