@@ -16,19 +16,27 @@ namespace brinesong {
 
 namespace {
 
-// The file's bytes, or why they cannot be read; none and no reason when there is no file.
-QByteArray readWhole(const QString& path, QString& failure) {
-    const QFileInfo info(path);
+// Opens the file for reading, or says why it cannot be read; no reason when there is no file.
+bool openToRead(QFile& file, QString& failure) {
+    const QFileInfo info(file.fileName());
     if (!info.exists()) {
-        return {};
+        return false;
     }
     if (info.isDir()) {
         failure = Texts::tr("a folder stands in its place");
-        return {};
+        return false;
     }
-    QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         failure = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+// The file's bytes, or why they cannot be read; none and no reason when there is no file.
+QByteArray readWhole(const QString& path, QString& failure) {
+    QFile file(path);
+    if (!openToRead(file, failure)) {
         return {};
     }
     QByteArray bytes = file.readAll();
@@ -44,12 +52,14 @@ SettingsStore::SettingsStore()
     : settings_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
                                             QStringLiteral("Kelvane"),
                                             QStringLiteral("Brinesong"))) {
-    readWhole(fileName(), readFailure_);
+    QFile file(fileName());
+    openToRead(file, readFailure_);
 }
 
 SettingsStore::SettingsStore(const QString& path)
     : settings_(std::make_unique<QSettings>(path, QSettings::IniFormat)) {
-    readWhole(fileName(), readFailure_);
+    QFile file(fileName());
+    openToRead(file, readFailure_);
 }
 
 SettingsStore::~SettingsStore() = default;
