@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QSessionManager>
+#include <QSignalBlocker>
 #include <QVersionNumber>
 #include <cstdio>
 
@@ -300,6 +301,21 @@ void Controller::cancel() {
     if (isPlaying()) {
         playStop();
     }
+}
+
+bool Controller::activatePreset(const QString& name) {
+    const Preset* preset = settings_.presets.find(name);
+    if (!preset) {
+        return false;
+    }
+    changeSeaTo(preset->values, Preferences::sharedInstance(), engine_);
+    {
+        // The settings are the preset's already: the chooser only makes it the current one.
+        const QSignalBlocker quiet(presetChooser_);
+        presetChooser_.choose(name);
+    }
+    preferencesPanel_.updateUI();
+    return true;
 }
 
 void Controller::takeVolume(double volume) {

@@ -67,6 +67,9 @@ public:
     // over `seconds` (real seconds), where playStop() fades it in over 10 ms.
     void startRising(double seconds);
     void cancel();
+    // Changes the sea to the preset `name` (as PresetBook::find takes it) and makes it the current
+    // one, as the media player's playlists ask. False when there is no such preset.
+    bool activatePreset(const QString& name);
     void showPreferences();
     void saveAs();
 

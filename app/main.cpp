@@ -33,17 +33,40 @@ void nameApplication() {
 // inhibitor also holds while a scheduled start waits, and a wake from sleep decides the start.
 void joinTheDesktop(brinesong::Controller& controller) {
     using namespace brinesong;
+    PresetChooser& presets = controller.presets();
     auto* player = new MprisPlayer(
         MediaPlayerActions{
             [&controller] { return controller.isPlaying(); },
-            [&controller] { controller.playStop(); }, [&controller] { controller.showWindow(); },
-            [] { QCoreApplication::quit(); }, [&controller] { return controller.volume(); },
-            [&controller](double volume) { controller.setVolume(volume); }},
+            [&controller] {
+                if (!controller.isPlaying()) {
+                    controller.playStop();
+                }
+            },
+            [&controller] {
+                if (controller.isPlaying()) {
+                    controller.playStop();
+                }
+            },
+            [&controller] { controller.showWindow(); }, [] { QCoreApplication::quit(); },
+            [&controller] { return controller.volume(); },
+            [&controller](double volume) { controller.setVolume(volume); },
+            [&presets] { return presets.currentTitle(); },
+            [&presets] {
+                std::vector<MediaPlaylist> playlists;
+                for (const PresetChooser::Item& item : presets.items()) {
+                    playlists.push_back({item.name, item.title});
+                }
+                return playlists;
+            },
+            [&presets] { return presets.currentName(); },
+            [&controller](const QString& name) { return controller.activatePreset(name); }},
         &controller);
+    // A headless player may hold the name already: this one then takes an instance's name.
     player->registerOnBus();
     QObject::connect(&controller, &Controller::playStateChanged, player,
                      &MprisPlayer::playStateChanged);
     QObject::connect(&controller, &Controller::volumeChanged, player, &MprisPlayer::volumeChanged);
+    QObject::connect(&presets, &PresetChooser::presetsShown, player, &MprisPlayer::presetsChanged);
 
     auto* inhibitor = new SleepInhibitor(&controller);
     inhibitor->setEnabled(controller.keepAwake());
@@ -150,6 +173,7 @@ int main(int argc, char* argv[]) {
             return runListDevicesCommand();
         case CommandLine::Mode::Export:
         case CommandLine::Mode::Play:
+        case CommandLine::Mode::Serve:
         case CommandLine::Mode::ListPresets:
             break;
     }
@@ -159,7 +183,8 @@ int main(int argc, char* argv[]) {
     if (parsed.command.mode == CommandLine::Mode::ListPresets) {
         return runListPresetsCommand();
     }
-    if (parsed.command.mode == CommandLine::Mode::Play) {
+    if (parsed.command.mode == CommandLine::Mode::Play ||
+        parsed.command.mode == CommandLine::Mode::Serve) {
         return runPlayCommand(parsed.command);
     }
     return runExportCommand(parsed.command);

@@ -138,9 +138,10 @@ bool PlaybackEngine::start(double riseSeconds) {
         return false;
     }
     failure_.clear();
-    // A new start: nothing of an earlier rise carries over.
+    // A new start: nothing of an earlier rise or night carries over.
     riseSeconds_ = riseSeconds > 0.0 ? riseSeconds : 0.0;
     riseEndsAt_ = 0.0;
+    nightBegun_ = false;
     startOrWait();
     return true;
 }
@@ -218,6 +219,27 @@ SleepFade PlaybackEngine::sleepFade() const {
     return playback_ ? playback_->sleepFade.stored() : SleepFade{};
 }
 
+void PlaybackEngine::setNight(Night night) {
+    night_ = std::move(night);
+}
+
+void PlaybackEngine::glideSettings(double seconds) {
+    if (!isPlaying() || !playback_) {
+        return;
+    }
+    const double shortest = static_cast<double>(Night::kShortestGlideFrames);
+    const double frames = seconds > 0.0 ? std::clamp(std::round(seconds * Renderer::kSampleRate),
+                                                     shortest, static_cast<double>(0xFFFFFFFFu))
+                                        : 0.0;
+    const uint64_t asked = playback_->changeOver.load(std::memory_order_relaxed) >> 32;
+    playback_->changeOver.store(((asked + 1) << 32) | static_cast<uint64_t>(frames),
+                                std::memory_order_release);
+}
+
+double PlaybackEngine::nightSeconds() const {
+    return isPlaying() && nightBegun_ ? std::max(0.0, clock_() - nightBeganAt_) : 0.0;
+}
+
 double PlaybackEngine::riseSecondsLeft() const {
     if (!isPlaying() || riseEndsAt_ == 0.0) {
         return 0.0;
@@ -273,6 +295,20 @@ bool PlaybackEngine::startPlay() {
         riseEndsAt_ = now + riseSeconds_;
     }
     playback->rise = riseFrom(now);
+    // The night begins with the first sound of its start; a sound started again goes on where it
+    // stands, on the same wander path.
+    playback->night = night_;
+    int64_t origin = 0;
+    if (!nightBegun_) {
+        nightBegun_ = true;
+        nightBeganAt_ = now;
+        nightSeed_ = playback->rendering.wanderSeed();
+    } else {
+        origin = static_cast<int64_t>(std::clamp(
+            std::round((now - nightBeganAt_) * Renderer::kSampleRate), 0.0, std::ldexp(1.0, 62)));
+    }
+    playback->rendering.setNight(&playback->night, origin);
+    playback->rendering.setWanderSeed(nightSeed_);
     outputLost_.store(false, std::memory_order_relaxed);
     // The unit is stopped (it was, when `state` became 0): nothing renders into the last
     // playback any more, and it may go.
@@ -334,12 +370,11 @@ void PlaybackEngine::waitThread(std::shared_ptr<Playback> playback) {
                 }
             }
         }
-        // The unit is stopped before the play state says stopped: a start accepted in between
-        // would otherwise have its freshly started unit stopped under it, and its wait thread
-        // would wait for an end that no buffer ever sets.
-        if (state.load(std::memory_order_acquire) == 1) {
-            stopPlay();
-        }
+        // `state` is 1 here: only this thread ends this playback. The unit is stopped before the
+        // state says stopped, so that no start is accepted before the stop: one accepted first
+        // would have its freshly started unit stopped under it, and its wait thread would wait
+        // for an end that no buffer ever sets.
+        stopPlay();
         // Nothing renders into this playback any more: the next sound's draws go on from here.
         run.returnRandomSource();
         uint32_t expected = 1;
@@ -435,7 +470,8 @@ void PlaybackEngine::outputRenderCallback(void* context, RendererData* request) 
     playback->rendering.saveCheckpoint(
         playback->checkpoints[playback->checkpointsSaved % kCheckpoints]);
     ++playback->checkpointsSaved;
-    const LiveRendering live{playback->sleepFade.read(), engine.tap_, true, playback->rise};
+    const LiveRendering live{playback->sleepFade.read(), engine.tap_, true, playback->rise,
+                             playback->changeOver.load(std::memory_order_acquire)};
     playback->rendering.renderWave(request, live);
 }
 

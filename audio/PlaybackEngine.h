@@ -21,6 +21,10 @@
 // Times are read from a steady clock (the system's, unless one is given): a wall clock stepped
 // back during a stop cannot keep the engine "playing" silence.
 //
+// A night (synth/Night.h) runs with every start: its steps count from the start's first sound, and
+// a playback started again after the server came back goes on where the night then stands, on the
+// same wander path. A change-over glides the settings heard to the ones just set, while it plays.
+//
 // A unit that fails to start leaves nothing running: `state` goes back to 0 at once and the host
 // hears didStop() instead of didStart(), so the next click tries again.
 //
@@ -139,6 +143,18 @@ public:
     // lies ahead).
     SleepFade sleepFade() const;
 
+    // Main thread: the steps of the night every start runs through from then on (none: a plain
+    // sound); a playback running now keeps its own.
+    void setNight(Night night);
+    // Main thread: the next change of the wave settings, to be made just after this call, glides
+    // from the settings heard to the new ones over `seconds` (at least a second), or at 0 at once
+    // as any change does; steps of the night after it glide on from there. Then soundChanged(),
+    // so what is queued takes it too. Nothing when no playback runs.
+    void glideSettings(double seconds);
+    // Main thread: seconds since the night of the playback running now began (its first sound);
+    // 0 when nothing plays.
+    double nightSeconds() const;
+
     // Main thread: the control state of the playback running now, or of the last one until the
     // next starts; none before the first.
     const RenderRun* rendering() const;
@@ -195,7 +211,10 @@ private:
         RenderRun rendering;
         double startTime = 0.0;  // on the engine's clock; set before the unit starts
         Rise rise;               // likewise, and fixed from then on
+        Night night;             // likewise
         SleepFadeSlot sleepFade;
+        // The change-overs asked for, as LiveRendering::changeOver; main thread writes.
+        std::atomic<uint64_t> changeOver{0};
         // The rendering's state at the start of the latest render requests, oldest overwritten
         // first; written and read only on the audio thread.
         RenderCheckpoint checkpoints[kCheckpoints];
@@ -243,6 +262,12 @@ private:
     // ends on the engine's clock, 0 until its sound first starts.
     double riseSeconds_ = 0.0;
     double riseEndsAt_ = 0.0;
+    // The night of every start (main thread only), and where the one wanted now began on the
+    // engine's clock and what its wander is drawn from, once its sound first started.
+    Night night_;
+    bool nightBegun_ = false;
+    double nightBeganAt_ = 0.0;
+    uint64_t nightSeed_ = 0;
     RenderTap* tap_ = nullptr;
 
     std::mutex threadsMutex_;

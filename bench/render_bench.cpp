@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <vector>
 
 #include "export/ExportLoop.h"
@@ -199,6 +201,121 @@ BENCHMARK(BM_LongFade)
     ->Args({30, 1})
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
+
+// Seconds of processor time this thread has used: what a render costs, whatever else the machine
+// runs meanwhile.
+double threadSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// A night against the plain sound, rendered side by side from the same seed in turns of a block
+// each (so both meet the same load on a shared machine), timed in the thread's processor time:
+// every 4 minutes a step to the next of the five shipped presets gliding over 2 minutes, so half
+// the night glides, and the five percent settings wandering 20 points. First argument: minutes;
+// second: 0 live playback's requests of 441 frames with its glide, 1 export blocks with both
+// channels on one thread. night_per_plain is what a frame of the night costs against one of the
+// plain sound.
+void BM_Night(benchmark::State& state) {
+    const int64_t minutes = state.range(0);
+    const bool exportBlocks = state.range(1) != 0;
+    const uint32_t block = exportBlocks ? kExportBlock : 441;
+    const NightPoint presets[] = {NightPoint::of(50, 35, 70, 70, 5, false, true),
+                                  NightPoint::of(75, 100, 50, 50, 45, false, true),
+                                  NightPoint::of(100, 100, 100, 85, 0, true, true),
+                                  NightPoint::of(15, 85, 30, 20, 55, false, true),
+                                  NightPoint::of(40, 100, 0, 0, 100, false, true)};
+    std::vector<NightStep> steps;
+    for (int64_t m = 4; m < minutes; m += 4) {
+        steps.push_back({m * 60 * 44100, 2 * 60 * 44100, presets[(m / 4) % 5]});
+    }
+    const Night night(std::move(steps));
+    double seconds[2] = {};
+    for (auto _ : state) {
+        Preferences plainSettings, nightSettings;
+        nightSettings.setWander(20);
+        RandomSource plainRandom(1), nightRandom(1);
+        Renderer plainRenderer(plainSettings, plainRandom),
+            nightRenderer(nightSettings, nightRandom);
+        RenderRun plain(plainRenderer, Renderer::kLiveFade),
+            withNight(nightRenderer, Renderer::kLiveFade);
+        withNight.setNight(&night);
+        std::vector<int16_t> left(block), right(block);
+        const LiveRendering live{SleepFade{}, nullptr, true};
+        const uint64_t frames = static_cast<uint64_t>(minutes) * 60 * 44100;
+        while (plain.frameCount < frames) {
+            for (int n = 0; n < 2; ++n) {
+                RenderRun& run = n == 0 ? plain : withNight;
+                const uint32_t count = exportBlocks ? block : 44100 / block * block;
+                const double begin = threadSeconds();
+                for (uint32_t done = 0; done < count; done += block) {
+                    AudioBufferList list{
+                        2, {{1, block * 2, left.data()}, {1, block * 2, right.data()}}};
+                    RendererData request{nullptr, nullptr, 0, block, &list};
+                    if (exportBlocks) {
+                        run.renderWave(&request);
+                    } else {
+                        run.renderWave(&request, live);
+                    }
+                    benchmark::DoNotOptimize(left.data());
+                }
+                seconds[n] += threadSeconds() - begin;
+            }
+        }
+    }
+    state.counters["plain_s"] = seconds[0] / state.iterations();
+    state.counters["night_s"] = seconds[1] / state.iterations();
+    state.counters["night_per_plain"] = seconds[1] / seconds[0];
+}
+BENCHMARK(BM_Night)->Args({30, 0})->Args({30, 1})->Iterations(1)->Unit(benchmark::kSecond);
+
+// A night of 400 minutes, the longest export, rendered whole in export blocks on two threads: the
+// process's resident memory (kB) an hour in, when every kind of step has come (and the code for it
+// been paged in), and at its end.
+void BM_NightMemory(benchmark::State& state) {
+    const auto residentKilobytes = [] {
+        long pages = 0, resident = 0;
+        if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) {
+                resident = 0;
+            }
+            std::fclose(statm);
+        }
+        return static_cast<double>(resident) * 4.0;
+    };
+    std::vector<NightStep> steps;
+    for (int64_t m = 10; m < 400; m += 10) {
+        steps.push_back({m * 60 * 44100, 5 * 60 * 44100,
+                         NightPoint::of(double(m % 100), 100, 50, 50, 50, m % 20 == 0, true)});
+    }
+    const Night night(std::move(steps));
+    Preferences prefs;
+    prefs.setWander(30);
+    RandomSource random(3);
+    Renderer renderer(prefs, random);
+    std::vector<int16_t> left(kExportBlock), right(kExportBlock);
+    double before = 0, after = 0;
+    for (auto _ : state) {
+        RenderRun run(renderer, Renderer::kExportFade, 400 * 60);
+        run.setNight(&night);
+        ParallelRenderer both(run);
+        while (run.frameCount < uint64_t{400} * 60 * 44100) {
+            if (before == 0 && run.frameCount >= 60 * 60 * 44100) {
+                before = residentKilobytes();
+            }
+            AudioBufferList list{
+                2, {{1, kExportBlock * 2, left.data()}, {1, kExportBlock * 2, right.data()}}};
+            RendererData request{nullptr, nullptr, 0, kExportBlock, &list};
+            both.renderWave(&request);
+            benchmark::DoNotOptimize(left.data());
+        }
+        after = residentKilobytes();
+    }
+    state.counters["rss_minute_60_kB"] = before;
+    state.counters["rss_minute_400_kB"] = after;
+}
+BENCHMARK(BM_NightMemory)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 // The random source against the C library's random(), which locks on every call.
 void BM_RandomSource(benchmark::State& state) {

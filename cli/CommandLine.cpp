@@ -65,7 +65,8 @@ std::vector<OptionSpec> optionSpecs() {
         {"device", true},        {"minutes", true}, {"seed", true},
         {"fade-out", true},      {"format", true},  {"loop", false},
         {"start", false},        {"stop", false},   {"preset", true},
-        {"list-presets", false}, {"fade-in", true},
+        {"list-presets", false}, {"fade-in", true}, {"serve", false},
+        {"then", true},          {"drift", true},
     };
     for (const auto& option : kPercentOptions) {
         specs.push_back({option[0], true});
@@ -90,10 +91,11 @@ bool looksLikeOption(const std::string& argument) {
 }
 
 // The options as given, each with its value as the bytes of the argument (the last one counts
-// when an option is given twice). "--name=value" and "-name value" are taken too, as Qt's window
-// options are written with one dash. A value is never taken greedily: an argument that looks
-// like an option after one that takes a value is refused, so "--export --loop" cannot write a
-// file named "--loop.aif"; "--export=--loop" or "./--loop" say that such a name is meant.
+// when an option is given twice; `every` has them all, as --then is repeated). "--name=value" and
+// "-name value" are taken too, as Qt's window options are written with one dash. A value is never
+// taken greedily: an argument that looks like an option after one that takes a value is refused, so
+// "--export --loop" cannot write a file named "--loop.aif"; "--export=--loop" or "./--loop" say
+// that such a name is meant.
 class ParsedOptions {
 public:
     bool parse(const std::vector<std::string>& arguments, QString& error) {
@@ -144,6 +146,7 @@ public:
                 names_.push_back(name);
             }
             values_[name] = value.value_or(std::string());
+            every_[name].push_back(values_[name]);
         }
         return true;
     }
@@ -152,6 +155,15 @@ public:
     const std::vector<std::string>& names() const { return names_; }
     const std::string& bytes(const std::string& name) const { return values_.at(name); }
     QString value(const std::string& name) const { return text(bytes(name)); }
+    QStringList every(const std::string& name) const {
+        QStringList values;
+        if (const auto found = every_.find(name); found != every_.end()) {
+            for (const std::string& value : found->second) {
+                values << text(value);
+            }
+        }
+        return values;
+    }
 
 private:
     // For messages and for values that are text; paths stay bytes.
@@ -161,6 +173,7 @@ private:
 
     std::vector<std::string> names_;  // in the order first given
     std::map<std::string, std::string> values_;
+    std::map<std::string, std::vector<std::string>> every_;
 };
 
 QString refusal(const QString& option, const QString& expected, const QString& given) {
@@ -223,6 +236,33 @@ bool parseSeed(const QString& text, std::optional<uint32_t>& out, QString& error
     return true;
 }
 
+// A step of --then, "NAME@MINUTE[/GLIDE]": the name up to the last "@", as --preset takes it.
+bool parseStep(const QString& text, ProgrammeStep& step, QString& error) {
+    error = refusal(QStringLiteral("then"),
+                    QStringLiteral("NAME@MINUTE[/GLIDE] (a preset, the minutes from the start "
+                                   "and the glide's minutes)"),
+                    text);
+    const qsizetype at = text.lastIndexOf(QLatin1Char('@'));
+    if (at < 0) {
+        return false;
+    }
+    step.preset = text.left(at).trimmed();
+    const QString when = text.mid(at + 1);
+    const qsizetype slash = when.indexOf(QLatin1Char('/'));
+    const auto minutes = [](const QString& number, double& out) {
+        bool ok = false;
+        out = number.trimmed().toDouble(&ok);
+        return ok && out >= 0.0 && out <= kMaxPlayMinutes;
+    };
+    step.glideMinutes = NightProgramme::kDefaultGlideMinutes;
+    if (step.preset.isEmpty() || !minutes(slash < 0 ? when : when.left(slash), step.minute) ||
+        (slash >= 0 && !minutes(when.mid(slash + 1), step.glideMinutes))) {
+        return false;
+    }
+    error.clear();
+    return true;
+}
+
 // The formats' names as --format takes them: "aiff, wav, ...".
 QString formatNames() {
     QStringList names;
@@ -239,11 +279,12 @@ QString usageText() {
                "Usage:\n"
                "  brinesong [--start | --stop]                open the window\n"
                "  brinesong --export FILE [--format F] [--loop] [--minutes M] [--seed N] "
-               "[--preset NAME]\n"
+               "[NIGHT]\n"
                "                   [SETTINGS]\n"
                "  brinesong --play [--minutes M [--fade-out F]] [--fade-in F] [--device NAME] "
                "[--seed N]\n"
-               "                   [--preset NAME] [SETTINGS]\n"
+               "                   [NIGHT] [SETTINGS]\n"
+               "  brinesong --serve [--fade-in F] [--device NAME] [NIGHT] [SETTINGS]\n"
                "  brinesong --list-devices | --list-presets\n"
                "  brinesong --help | --version\n"
                "A second window is never opened: the running one comes to the front.\n"
@@ -254,7 +295,11 @@ QString usageText() {
                "server\n"
                "--play        play the sound without a window, until interrupted (default) or "
                "for M\n"
-               "              minutes\n"
+               "              minutes; a media player on the session bus, like the window\n"
+               "--serve       a media player without a window that waits, silent, for Play from "
+               "media\n"
+               "              keys, the desktop or a remote (MPRIS), and ends on Quit or a "
+               "signal\n"
                "--list-devices  print the names of the output devices, one a line\n"
                "--list-presets  print the names of the presets, one a line: those that come "
                "with\n"
@@ -262,6 +307,23 @@ QString usageText() {
                "--preset NAME the wave settings of a preset, as --list-presets names it (case "
                "does not\n"
                "              count; SETTINGS given beside it take precedence; default: none)\n"
+               "NIGHT: [--preset NAME] [--then NAME@MINUTE[/GLIDE]]... [--drift P]\n"
+               "--then NAME@MINUTE[/GLIDE]  MINUTE minutes from the start, glide over GLIDE "
+               "minutes\n"
+               "              (default 10) to the preset NAME (named as --preset takes it, up to "
+               "the\n"
+               "              last \"@\"); repeat it for more steps, in order of their minutes "
+               "(fractions\n"
+               "              allowed; not past --minutes; default: none, the sound stays as it "
+               "starts)\n"
+               "--drift P     let light wave, heavy wave, ascent, descent and wave interval "
+               "wander\n"
+               "              slowly, up to P points about their values (0 to 50; default: as "
+               "the\n"
+               "              window saved it, else 0)\n"
+               "  A night:    brinesong --play --preset \"Steady surf\" --then \"Slow "
+               "swell@60/20\"\n"
+               "                  --then \"Calm cove@420/30\" --drift 10\n"
                "SETTINGS: --volume P --light-wave P --heavy-wave P --ascent P --descent P\n"
                "          --wave-interval P --boost-sound-level on|off --amplitude-generator "
                "on|off\n"
@@ -281,7 +343,8 @@ QString usageText() {
                "--fade-in F   with --play: fade the sound in gently from silence over its first F "
                "minutes\n"
                "              (at most M if given; default: the short fade of the play/stop "
-               "button)\n"
+               "button);\n"
+               "              with --serve, at the first Play\n"
                "--format F    file format of the export: %1 (or an extension\n"
                "              of one: ogg is opus; default: the one FILE's extension names, else\n"
                "              aiff, with \".aif\" appended)\n"
@@ -324,6 +387,16 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
         command.mode = CommandLine::Mode::Version;
         outcome.ok = true;
         return outcome;
+    }
+    // The headless player waits for Play and ends only on Quit or a signal: it has no length, and
+    // it makes no file.
+    const bool serve = parser.isSet("serve");
+    for (const char* other : {"play", "export", "minutes", "fade-out", "seed", "format", "loop",
+                              "list-devices", "list-presets", "start", "stop"}) {
+        if (serve && parser.isSet(other)) {
+            error = QStringLiteral("--serve takes no --%1 (see --help)").arg(QLatin1String(other));
+            return outcome;
+        }
     }
     QString qtOption;
     for (const std::string& name : parser.names()) {
@@ -404,8 +477,8 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
         command.fadeOutMinutes = value;
     }
     if (parser.isSet("fade-in")) {
-        if (!play) {
-            error = QStringLiteral("--fade-in goes with --play");
+        if (!play && !serve) {
+            error = QStringLiteral("--fade-in goes with --play or --serve");
             return outcome;
         }
         bool ok = false;
@@ -424,7 +497,7 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
     }
     const bool listDevices = parser.isSet("list-devices");
     const bool listPresets = parser.isSet("list-presets");
-    const bool windowless = listDevices || listPresets || play || exportFile;
+    const bool windowless = listDevices || listPresets || play || exportFile || serve;
     const bool start = parser.isSet("start");
     if (start || parser.isSet("stop")) {
         if (start && parser.isSet("stop")) {
@@ -447,6 +520,21 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
                     .arg(qtOption);
         return outcome;
     }
+    if (parser.isSet("then") || parser.isSet("drift")) {
+        const QString option =
+            parser.isSet("then") ? QStringLiteral("then") : QStringLiteral("drift");
+        if (!play && !exportFile && !serve) {
+            error = QStringLiteral("--%1 goes with --export, --play or --serve").arg(option);
+            return outcome;
+        }
+        if (command.loop) {
+            error = QStringLiteral(
+                        "--%1 does not go with --loop: a loop's end flows into its "
+                        "start, so the sound must not change on the way")
+                        .arg(option);
+            return outcome;
+        }
+    }
     if (listDevices || listPresets) {
         if (play || exportFile || (listDevices && listPresets)) {
             error = QStringLiteral("--%1 goes alone")
@@ -460,8 +548,8 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
         return outcome;
     }
     if (parser.isSet("preset")) {
-        if (!play && !exportFile) {
-            error = QStringLiteral("--preset goes with --export or --play");
+        if (!play && !exportFile && !serve) {
+            error = QStringLiteral("--preset goes with --export, --play or --serve");
             return outcome;
         }
         sound.preset = parser.value("preset").trimmed();
@@ -470,9 +558,53 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
             return outcome;
         }
     }
+    if (parser.isSet("drift")) {
+        bool ok = false;
+        const double points = parser.value("drift").trimmed().toDouble(&ok);
+        if (!ok || !(points >= 0.0 && points <= Night::kMostWander)) {
+            error =
+                refusal(QStringLiteral("drift"), QStringLiteral("a number of points from 0 to 50"),
+                        parser.value("drift"));
+            return outcome;
+        }
+        sound.drift = points;
+    }
+    // The sound's length, which no step may lie past: an export's, or the minutes of a play (a
+    // served one has none).
+    std::optional<double> length;
+    if (exportFile) {
+        length = std::min(sound.minutes.value_or(kExportLengthPresets[0]), kMaxExportMinutes);
+    } else if (sound.minutes) {
+        length = *sound.minutes;
+    }
+    for (const QString& text : parser.every("then")) {
+        ProgrammeStep step;
+        if (!parseStep(text, step, error)) {
+            return outcome;
+        }
+        if (!sound.then.empty() && step.minute < sound.then.back().minute) {
+            error = QStringLiteral(
+                        "--then: '%1' comes before the step given before it (steps go "
+                        "in order of their minutes)")
+                        .arg(text);
+            return outcome;
+        }
+        if (length && step.minute > *length) {
+            error = QStringLiteral("--then: '%1' lies past the %2 minutes of the sound")
+                        .arg(text)
+                        .arg(*length);
+            return outcome;
+        }
+        if (sound.then.size() == NightProgramme::kMostSteps) {
+            error = QStringLiteral("--then: a night has at most %1 steps")
+                        .arg(NightProgramme::kMostSteps);
+            return outcome;
+        }
+        sound.then.push_back(std::move(step));
+    }
     if (parser.isSet("device")) {
-        if (!play) {
-            error = QStringLiteral("--device goes with --play");
+        if (!play && !serve) {
+            error = QStringLiteral("--device goes with --play or --serve");
             return outcome;
         }
         command.device = parser.value("device");
@@ -483,6 +615,8 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (play) {
         command.mode = CommandLine::Mode::Play;
+    } else if (serve) {
+        command.mode = CommandLine::Mode::Serve;
     } else if (exportFile) {
         command.mode = CommandLine::Mode::Export;
         // The bytes as given: a name that is not valid in the locale's encoding still names

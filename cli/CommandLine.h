@@ -23,7 +23,7 @@ inline constexpr int kExitBadUsage = 2;  // an option was refused; nothing was t
 inline constexpr double kMaxPlayMinutes = 1e8;
 
 struct CommandLine {
-    enum class Mode { Window, Help, Version, Export, Play, ListDevices, ListPresets };
+    enum class Mode { Window, Help, Version, Export, Play, Serve, ListDevices, ListPresets };
     Mode mode = Mode::Window;
     // --start or --stop: what the window (the running one, else a new one) does with the sound,
     // as the launcher's actions ask it.
@@ -35,13 +35,13 @@ struct CommandLine {
     std::optional<QString> format;
     // --loop for --export: a file whose end flows into its start.
     bool loop = false;
-    // --device for --play: the output device's name as --list-devices prints it.
+    // --device for --play and --serve: the output device's name as --list-devices prints it.
     std::optional<QString> device;
     // --fade-out for --play --minutes: the sound fades to silence over these last minutes of
     // the play time (fractions allowed, at most the --minutes given).
     std::optional<double> fadeOutMinutes;
-    // --fade-in for --play: the sound rises from silence over these first minutes (fractions
-    // allowed; at most the --minutes given, if any).
+    // --fade-in for --play and --serve: the first start rises from silence over these minutes
+    // (fractions allowed; at most the --minutes given, if any).
     std::optional<double> fadeInMinutes;
     SoundOptions sound;
 };
@@ -62,9 +62,11 @@ QString versionText();
 // Runs an export command; returns the process's exit status.
 int runExportCommand(const CommandLine& command);
 
-// Plays until SIGINT or SIGTERM, or until the minutes have passed, then stops as the play/stop
-// button does and returns once the playback has faded out and ended: 0 after the minutes,
-// 128 + the signal after a signal, 1 when there is no sound.
+// --play plays until SIGINT or SIGTERM, until the minutes have passed, or until Quit over the
+// bus, then stops as the play/stop button does and returns once the playback has faded out and
+// ended: 0 after the minutes or Quit, 128 + the signal after a signal, 1 when there is no sound.
+// --serve starts stopped, plays when asked over the bus, and ends the same way, but only on Quit
+// or a signal; without a session bus it returns 1 at once. Both are media players on the bus.
 int runPlayCommand(const CommandLine& command);
 
 // Prints the output devices' names, one a line, in the order of the preferences' pop-up: 0, or 1

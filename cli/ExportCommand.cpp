@@ -73,7 +73,8 @@ private:
 int runExportCommand(const CommandLine& command) {
     Preferences& preferences = Preferences::sharedInstance();
     Renderer renderer(preferences);
-    if (!prepareSound(command.sound, preferences, renderer)) {
+    Night night;
+    if (!prepareSound(command.sound, preferences, renderer, night)) {
         return kExitBadUsage;
     }
 
@@ -82,6 +83,7 @@ int runExportCommand(const CommandLine& command) {
     const std::string& path = target.path;
     ExportOptions options;
     options.loop = command.loop;
+    options.night = &night;
     const float minutes = command.sound.minutes.value_or(kExportLengthPresets[0]);
     if (minutes > kMaxExportMinutes) {
         std::fprintf(stderr, "brinesong: --minutes %g is more than %g; capped to %g\n",

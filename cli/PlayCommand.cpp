@@ -1,13 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// `brinesong --play`: live playback without a window. The stop, whether the minutes ran out or a
-// signal came, is requested exactly as the play/stop button requests it, and the program leaves
-// only once the wait thread has ended the playback, so the fade-out is heard to the end.
+// `brinesong --play` and `brinesong --serve`: live playback without a window, as a media player on
+// the session bus. --play starts at once and ends when the minutes run out, on Quit over the bus or
+// on a signal; --serve starts stopped, waits for Play and ends only on Quit or a signal. Between,
+// media keys, the desktop and remotes pause it (Pause and Stop fade out and keep the program), play
+// it again (with the short fade-in), set its volume (with the glide) and change its preset.
+// Every stop is requested exactly as the play/stop button requests it, and the program leaves only
+// once the wait thread has ended the playback, so the fade-out is heard to the end.
 //
 // It runs on the same event loop and the same connection to the sound server as the window: a
 // server that is not there yet, or that goes away, is waited for (and said so on standard error);
 // the sound starts, or starts again with its fade-in, when the server is back. The minutes count
-// from the launch, outages included; minutes that run out before the sound ever reached a server
-// are a failure. Nothing here waits for the server, so a signal is always answered at once.
+// from the launch, outages and pauses included; minutes that run out before the sound ever reached
+// a server are a failure. Nothing here waits for the server, so a signal is always answered at
+// once.
 //
 // BRINESONG_PLAY_REPORT=1 in the environment prints, at exit, what the stream did: frames
 // played, underruns, the buffer sizes the server granted and the latency when the stop was asked;
@@ -20,13 +25,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "audio/OutputDeviceSelection.h"
 #include "audio/PlaybackEngine.h"
 #include "cli/CommandLine.h"
 #include "cli/DeviceCommand.h"
 #include "model/PlaybackStatusText.h"
+#include "model/Presets.h"
 #include "model/SoundSetup.h"
+#include "platform/MprisPlayer.h"
 #include "platform/PulseConnection.h"
 #include "platform/PulseHardware.h"
 #include "platform/PulseOutputUnit.h"
@@ -42,25 +50,87 @@ namespace {
 // The longest single wait of the minutes' timer.
 constexpr std::chrono::milliseconds kLongestStep = std::chrono::hours(1);
 
-// The command line's main thread is the event loop's: tasks posted by the wait thread and the
-// sound server's thread run there.
-class CommandLineHost : public PlaybackHost {
+// The player without a window: what the command line asks (the start of --play, the end of the
+// minutes, a signal) and what the bus asks (Play, Pause, Stop, Quit) meet here, on the command
+// line's main thread, which is the event loop's: tasks posted by the wait thread and the sound
+// server's thread run there too.
+class HeadlessPlayer : public PlaybackHost {
 public:
+    // `riseSeconds`: the first start rises from silence over them (0: the short fade-in).
+    HeadlessPlayer(bool serve, double riseSeconds) : serve_(serve), riseSeconds_(riseSeconds) {}
+
+    // Sound plays, or is wanted and waits for the server.
+    bool isPlaying() const { return engine->isPlaying() || engine->isWaitingToPlay(); }
+    bool ending() const { return ending_; }
+
+    // Starts the sound; after a pause whose fade-out still runs, once it has ended.
+    void play() {
+        if (ending_) {
+            return;
+        }
+        if (pausing_) {
+            resumeAfterPause_ = true;
+            return;
+        }
+        if (isPlaying()) {
+            return;
+        }
+        // Starts now, or as soon as the server has its devices routed; a rise begins with the
+        // sound.
+        if (const double rise = std::exchange(riseSeconds_, 0.0); rise > 0.0) {
+            engine->startRising(rise);
+        } else {
+            engine->playStop();
+        }
+    }
+
+    // The stop request, as the button makes it, or the end of a wait; the program goes on.
+    void pause() {
+        resumeAfterPause_ = false;
+        if (ending_ || pausing_ || !isPlaying()) {
+            return;
+        }
+        pausing_ = true;
+        engine->playStop();
+    }
+
+    // The end of the run: the sound fades out, then the event loop ends with `status`.
+    void end(int status) {
+        if (ending_) {
+            return;
+        }
+        ending_ = true;
+        exitStatus_ = status;
+        if (!isPlaying()) {
+            exitLater();
+        } else if (!pausing_) {  // else the pause's fade-out already runs, and its end is the end
+            engine->playStop();
+        }
+    }
+
+    // PlaybackHost.
     void postToMainThread(std::function<void()> task) override {
         QMetaObject::invokeMethod(&receiver_, std::move(task), Qt::QueuedConnection);
     }
-    void didStart() override {}
+    void didStart() override { player->playStateChanged(); }
     void didStop() override {
-        if (!stopRequested) {
-            // Not asked for: the sound cannot be started at all.
-            exitStatus = kExitFailure;
+        if (!std::exchange(pausing_, false) && !ending_) {
+            // Not asked for: the sound cannot be started at all. A server waiting for Play stays.
             std::fprintf(stderr, "brinesong: cannot start the sound: %s\n",
                          engine->failureText().c_str());
+            if (!serve_) {
+                ending_ = true;
+                exitStatus_ = kExitFailure;
+            }
         }
-        // Queued: a start refused at once comes before the event loop runs.
-        const int status = exitStatus;
-        QMetaObject::invokeMethod(
-            &receiver_, [status] { QCoreApplication::exit(status); }, Qt::QueuedConnection);
+        if (ending_) {
+            exitLater();
+            return;
+        }
+        player->playStateChanged();
+        if (std::exchange(resumeAfterPause_, false)) {
+            play();
+        }
     }
     void statusChanged() override {
         const PlaybackStatus status = engine->status();
@@ -73,6 +143,7 @@ public:
         } else if (!reason.empty()) {
             lastTrouble = reason;
         }
+        player->playStateChanged();
     }
 
     // Why nothing sounded, for the line at exit.
@@ -87,25 +158,41 @@ public:
         return "the sound server could not be reached (" + lastTrouble + ")";
     }
 
+    // Set before anything starts.
     PlaybackEngine* engine = nullptr;
-    bool stopRequested = false;
-    int exitStatus = kExitOk;
+    MprisPlayer* player = nullptr;
     bool sounded = false;     // a playback has started on the server at least once
     std::string lastTrouble;  // the server's words for the latest trouble
     PlaybackStatusLog log;
 
 private:
+    // Queued: a start refused at once comes before the event loop runs.
+    void exitLater() {
+        QMetaObject::invokeMethod(
+            &receiver_, [status = exitStatus_] { QCoreApplication::exit(status); },
+            Qt::QueuedConnection);
+    }
+
+    const bool serve_;
+    double riseSeconds_;
+    bool pausing_ = false;           // a pause's stop was requested, and has not ended yet
+    bool resumeAfterPause_ = false;  // Play came while it had not
+    bool ending_ = false;
+    int exitStatus_ = kExitOk;
     QObject receiver_;
 };
 
 }  // namespace
 
 int runPlayCommand(const CommandLine& command) {
+    const bool serve = command.mode == CommandLine::Mode::Serve;
     const bool report = std::getenv("BRINESONG_PLAY_REPORT") != nullptr;
 
     Preferences& preferences = Preferences::sharedInstance();
     Renderer renderer(preferences);
-    if (!prepareSound(command.sound, preferences, renderer)) {
+    Night night;
+    PresetChoice presets;
+    if (!prepareSound(command.sound, preferences, renderer, night, &presets)) {
         return kExitBadUsage;
     }
 
@@ -115,9 +202,78 @@ int runPlayCommand(const CommandLine& command) {
     QtMainThreadQueue queue;
     OutputDeviceSelection selection(hardware, queue);
     const CommandLineOutputDevice device(selection, unit, command.device);
-    CommandLineHost host;
+    HeadlessPlayer host(serve, command.fadeInMinutes.value_or(0.0) * 60.0);
     PlaybackEngine engine(renderer, unit, host);
     host.engine = &engine;
+    engine.setNight(std::move(night));  // its minutes count from the first sound
+
+    double latency = -1;
+    const auto endRun = [&](int status) {
+        if (report && !host.ending() && engine.isPlaying()) {
+            latency = unit.latencySeconds();
+        }
+        host.end(status);
+    };
+    // Before the player's name is on the bus, so a signal sent as soon as it can be seen is
+    // answered.
+    onTerminationSignals(*QCoreApplication::instance(), [&](int signalNumber) {
+        if (host.ending()) {
+            std::fprintf(stderr, "brinesong: interrupted again; quitting without the fade-out\n");
+            std::_Exit(128 + signalNumber);
+        }
+        endRun(128 + signalNumber);
+    });
+
+    const auto currentPreset = [&presets]() -> const Preset* {
+        return presets.current.isEmpty() ? nullptr : presets.book.find(presets.current);
+    };
+    MprisPlayer player(MediaPlayerActions{
+        [&host] { return host.isPlaying(); },
+        [&host] { host.play(); },
+        [&host] { host.pause(); },
+        {},  // no window to raise
+        [&endRun] { endRun(kExitOk); },
+        [&renderer] { return renderer.volume.load(); },
+        [&](double volume) {
+            renderer.setVolume(volume);
+            engine.soundChanged();
+            host.player->volumeChanged();
+        },
+        [&] {
+            const Preset* preset = currentPreset();
+            return preset ? preset->markedTitle(WaveValues::of(preferences)) : QString();
+        },
+        [&presets] {
+            std::vector<MediaPlaylist> playlists;
+            for (const Preset& preset : presets.book.all()) {
+                playlists.push_back({preset.name, preset.title()});
+            }
+            return playlists;
+        },
+        [&] {
+            const Preset* preset = currentPreset();
+            return preset ? preset->name : QString();
+        },
+        [&](const QString& name) {
+            const Preset* preset = presets.book.find(name);
+            if (!preset) {
+                return false;
+            }
+            changeSeaTo(preset->values, preferences, engine);
+            presets.current = preset->name;
+            return true;
+        }});
+    host.player = &player;
+    // Before the sound output opens: a --serve that nothing could start touches no device.
+    if (!player.registerOnBus()) {
+        if (serve) {
+            std::fprintf(stderr, "brinesong: --serve waits for Play over the session bus: %s\n",
+                         player.failure().toLocal8Bit().constData());
+            return kExitFailure;
+        }
+        std::fprintf(stderr, "brinesong: nothing but a signal can control this playback: %s\n",
+                     player.failure().toLocal8Bit().constData());
+    }
 
     engine.openAudioOutput();
     if (!engine.isOutputOpen() || !connection.start()) {
@@ -125,30 +281,12 @@ int runPlayCommand(const CommandLine& command) {
         return kExitFailure;
     }
 
-    double latency = -1;
-    auto requestStop = [&](int signalNumber) {
-        if (host.stopRequested) {
-            return;
-        }
-        host.stopRequested = true;
-        host.exitStatus = signalNumber != 0 ? 128 + signalNumber : kExitOk;
-        if (report && engine.isPlaying()) {
-            latency = unit.latencySeconds();
-        }
-        engine.playStop();  // the stop request, as the button makes it; or the end of a wait
-    };
-    onTerminationSignals(*QCoreApplication::instance(), [&](int signalNumber) {
-        if (host.stopRequested) {
-            std::fprintf(stderr, "brinesong: interrupted again; quitting without the fade-out\n");
-            std::_Exit(128 + signalNumber);
-        }
-        requestStop(signalNumber);
-    });
     // The end of the minutes on the steady clock. A timer waits at most kLongestStep at a time
     // (its interval is an int of milliseconds) and measures what is left anew at each step.
     using Steady = std::chrono::steady_clock;
     Steady::time_point end{};
     QTimer minutes;
+    bool minutesRanOut = false;
     if (command.sound.minutes) {
         using namespace std::chrono;
         end = Steady::now() +
@@ -163,7 +301,8 @@ int runPlayCommand(const CommandLine& command) {
             if (Steady::now() < end) {
                 minutes.start(nextStep());
             } else {
-                requestStop(0);
+                minutesRanOut = true;
+                endRun(kExitOk);
             }
         });
         minutes.start(nextStep());
@@ -174,15 +313,14 @@ int runPlayCommand(const CommandLine& command) {
         // ends where the play time does, and the stop request then finds silence to end.
         engine.setSleepFade(*command.sound.minutes * 60.0, *command.fadeOutMinutes * 60.0);
     }
-    // Starts now, or as soon as the server has its devices routed; a rise begins with the sound.
-    if (command.fadeInMinutes && *command.fadeInMinutes > 0.0) {
-        engine.startRising(*command.fadeInMinutes * 60.0);
-    } else {
-        engine.playStop();
+    // --serve waits for Play.
+    if (!serve) {
+        host.play();
     }
     int status = QCoreApplication::exec();
     engine.waitForWaitThreads();
-    if (status == kExitOk && !host.sounded && command.sound.minutes.value_or(0.0f) > 0.0f) {
+    if (status == kExitOk && minutesRanOut && !host.sounded &&
+        command.sound.minutes.value_or(0.0f) > 0.0f) {
         // The minutes ran out without the sound ever reaching a server: that is no success
         // (unless no sound was asked for).
         std::fprintf(stderr, "brinesong: no sound was played: %s\n", host.neverSounded().c_str());

@@ -191,6 +191,7 @@ bool runExportLoop(Renderer& renderer, float length, BlockEncoder& encoder,
     // into.
     RenderRun run(renderer, options.loop ? 0.0 : Renderer::kExportFade,
                   options.loop ? 0.0 : static_cast<double>(length));
+    run.setNight(options.night);
     // The next sound's draws go on from where this one's ended, however it ends.
     struct HandBack {
         RenderRun& run;

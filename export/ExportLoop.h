@@ -51,6 +51,9 @@ struct ExportOptions {
     bool loop = false;
     // Render the right channel on a second thread (the samples are the same either way).
     bool parallelChannels = true;
+    // The steps of the night the export runs through, counted from its first frame; none (or
+    // null) for the plain sound. Must outlive the call.
+    const Night* night = nullptr;
 };
 
 inline constexpr uint32_t kExportBlockFrames = 122880;  // 2.786 s of sound per block

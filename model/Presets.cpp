@@ -10,6 +10,8 @@
 #include <memory>
 #include <tuple>
 
+#include "audio/PlaybackEngine.h"
+#include "platform/Localization.h"
 #include "platform/SettingsStore.h"
 #include "synth/Preferences.h"
 
@@ -172,6 +174,16 @@ QString Preset::title() const {
 
 QStringList Preset::names() const {
     return shipped ? namesInEveryLanguage(name) : QStringList{name};
+}
+
+QString Preset::markedTitle(const WaveValues& now) const {
+    const QString shown = elidedName(title());
+    return values.sameAs(now) ? shown : Texts::tr("%1 (changed)").arg(shown);
+}
+
+void changeSeaTo(const WaveValues& values, Preferences& preferences, PlaybackEngine& engine) {
+    values.applyTo(preferences);
+    engine.soundChanged();
 }
 
 const std::vector<Preset>& shippedPresets() {

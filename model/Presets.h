@@ -30,6 +30,7 @@
 
 namespace brinesong {
 
+class PlaybackEngine;
 class Preferences;
 class SettingsStore;
 
@@ -63,7 +64,15 @@ struct Preset {
     // Every name a typed name is taken as: a shipped preset's in every language the program
     // speaks, English first; the user's own name for one of theirs.
     QStringList names() const;
+    // The title as the choice shows the current preset: marked "(changed)" once the wave settings
+    // `now` differ from its values.
+    QString markedTitle(const WaveValues& now) const;
 };
+
+// Changes the sea to `values` while it may be playing. Today the sound follows as it follows any
+// changed setting, gliding over 40 ms; this is the one place a longer change-over glide from one
+// sea to the next takes over.
+void changeSeaTo(const WaveValues& values, Preferences& preferences, PlaybackEngine& engine);
 
 // The presets that come with the program, in the order they are offered.
 const std::vector<Preset>& shippedPresets();

@@ -29,6 +29,8 @@ void Settings::load(SettingsStore& store) {
         {keys::kRiseMinutes, defaults.riseMinutes},
         {keys::kRepeatStart, defaults.repeatStart},
         {keys::kShowWaves, defaults.showWaves},
+        {keys::kChangeOverSeconds, defaults.changeOverSeconds},
+        {keys::kWander, defaults.wander},
     });
 
     float percent = store.floatForKey(keys::kVolume);
@@ -55,6 +57,11 @@ void Settings::load(SettingsStore& store) {
     fadeMinutes = choice(keys::kFadeMinutes, defaults.fadeMinutes);
     riseMinutes = choice(keys::kRiseMinutes, defaults.riseMinutes);
     repeatStart = store.boolForKey(keys::kRepeatStart);
+    changeOverSeconds = store.integerForKey(keys::kChangeOverSeconds);
+    if (std::find(std::begin(kChangeOverChoices), std::end(kChangeOverChoices),
+                  changeOverSeconds) == std::end(kChangeOverChoices)) {
+        changeOverSeconds = defaults.changeOverSeconds;
+    }
     lightWave = store.integerForKey(keys::kLightWave);
     heavyWave = store.integerForKey(keys::kHeavyWave);
     ascent = store.integerForKey(keys::kAscent);
@@ -74,6 +81,19 @@ void Settings::load(SettingsStore& store) {
     exportFormat = store.stringForKey(keys::kExportFormat);
     presetNotes.clear();
     presets.load(store, presetNotes);
+    nightNotes.clear();
+    programme.load(store, nightNotes);
+    bool readable = false;
+    const QString storedWander = store.objectForKey(keys::kWander).toString().trimmed();
+    wander = storedWander.toDouble(&readable);
+    wanderUnreadable = !readable || !(wander >= 0.0 && wander <= Night::kMostWander);
+    if (wanderUnreadable) {
+        wander = defaults.wander;
+        nightNotes << QStringLiteral(
+                          "%1 in %2 is '%3', not a number of points from 0 to 50; "
+                          "the settings do not wander")
+                          .arg(keys::kWander, store.fileName(), storedWander);
+    }
     const Preset* preset = presets.find(store.stringForKey(keys::kPreset));
     presetName = preset ? preset->name : QString();
 }
@@ -135,6 +155,11 @@ void Settings::write(SettingsStore& store) const {
         store.setString(exportFormat, keys::kExportFormat);
     }
     writePresets(store);
+    store.setInteger(changeOverSeconds, keys::kChangeOverSeconds);
+    if (!wanderUnreadable || wander != Preferences::kDefaultWander) {
+        store.setObject(wander, keys::kWander);
+    }
+    programme.write(store);
 }
 
 void Settings::applyWaveSettings(Preferences& preferences) const {

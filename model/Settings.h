@@ -9,6 +9,7 @@
 #include <QTime>
 #include <optional>
 
+#include "model/NightProgramme.h"
 #include "model/Presets.h"
 #include "platform/SettingsStore.h"
 #include "synth/Preferences.h"
@@ -40,6 +41,10 @@ inline const QString kExportFormat = QStringLiteral("Kelvane.Brinesong.ExportFor
 // The preset last chosen or saved: a shipped preset's English name, or the user's name for one of
 // their own; absent when there is none.
 inline const QString kPreset = QStringLiteral("Kelvane.Brinesong.PresetKey");
+// Seconds a preset chosen while the sound plays takes to glide in, one of kChangeOverChoices.
+inline const QString kChangeOverSeconds = QStringLiteral("Kelvane.Brinesong.ChangeOverSecondsKey");
+// Points the percent settings wander by, 0 to 50.
+inline const QString kWander = QStringLiteral("Kelvane.Brinesong.WanderKey");
 inline const QString kWindowFrame = QStringLiteral("BrinesongWindow");
 }  // namespace brinesong::keys
 
@@ -49,6 +54,8 @@ inline constexpr float kDefaultVolumePercent = 50.0f;
 // The lengths of the fade-in offered beside the scheduled start and of the fade-out beside the
 // scheduled stop, in minutes; 0 is off.
 inline constexpr int kFadeChoices[] = {0, 1, 5, 10, 15, 30};
+// The change-over's lengths in seconds: at once (the 40 ms any change takes), 5 s, 30 s, 2 minutes.
+inline constexpr int kChangeOverChoices[] = {0, 5, 30, 120};
 
 struct Settings {
     // The values of a first launch, which are also the store's registered defaults.
@@ -79,6 +86,13 @@ struct Settings {
     // The export dialog's length and format as last chosen; none, or empty, when none is stored.
     std::optional<float> exportMinutes;
     QString exportFormat;
+    int changeOverSeconds = 5;  // one of kChangeOverChoices
+    double wander = Preferences::kDefaultWander;
+    NightProgramme programme;
+    // Set by load(): a line for each value of the night (programme, wander) that could not be
+    // read; such a wander counts as 0 and is written back as read unless changed.
+    QStringList nightNotes;
+    bool wanderUnreadable = false;
     // Set by load(): the user's store held no volume, so this is the program's first launch.
     bool firstLaunch = true;
 

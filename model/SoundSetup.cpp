@@ -44,28 +44,49 @@ void printPresetNotesOnce(const QStringList& notes) {
     }
 }
 
-bool prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer) {
+bool prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer,
+                  Night& night, PresetChoice* presets) {
     SettingsStore store;
     Settings saved;
     saved.load(store);
     saved.applyWaveSettings(preferences);
-    if (options.preset) {
+    // The player on the bus lists the presets, and says which were left out each time it starts;
+    // a run that takes a preset says so only when the notes differ from what the last one said.
+    if (presets) {
+        printPresetNotes(saved.presetNotes);
+    } else if (options.preset || !options.then.empty()) {
         printPresetNotesOnce(saved.presetNotes);
-        const Preset* preset = saved.presets.find(*options.preset);
-        if (!preset && !store.readFailure().isEmpty()) {
+    }
+    // A name of the user's is unknown when the file cannot be read, not missing from it.
+    const auto refuseUnknown = [&store](const char* option, const QString& name) {
+        if (!store.readFailure().isEmpty()) {
             std::fprintf(stderr,
-                         "brinesong: --preset: the settings file %s cannot be read (%s), so your "
-                         "own presets are unknown\n",
-                         store.fileName().toLocal8Bit().constData(),
+                         "brinesong: --%s: the settings file %s cannot be read (%s), so your own "
+                         "presets are unknown\n",
+                         option, store.fileName().toLocal8Bit().constData(),
                          store.readFailure().toLocal8Bit().constData());
-            return false;
+        } else {
+            std::fprintf(stderr, "brinesong: --%s: no preset named '%s' (see --list-presets)\n",
+                         option, name.toLocal8Bit().constData());
         }
+        return false;
+    };
+    std::vector<size_t> missing;
+    night = nightOf(options.then, saved.presets, missing);
+    if (!missing.empty()) {
+        return refuseUnknown("then", options.then[missing.front()].preset);
+    }
+    if (options.preset) {
+        const Preset* preset = saved.presets.find(*options.preset);
         if (!preset) {
-            std::fprintf(stderr, "brinesong: --preset: no preset named '%s' (see --list-presets)\n",
-                         options.preset->toLocal8Bit().constData());
-            return false;
+            return refuseUnknown("preset", *options.preset);
         }
         preset->values.applyTo(preferences);
+        saved.presetName = preset->name;
+    }
+    if (presets) {
+        presets->book = saved.presets;
+        presets->current = saved.presetName;
     }
     renderer.setVolume(options.volume ? *options.volume / 100.0 : saved.volume);
     if (options.lightWave)
@@ -82,6 +103,15 @@ bool prepareSound(const SoundOptions& options, Preferences& preferences, Rendere
         preferences.setBoostSoundLevel(*options.boostSoundLevel);
     if (options.amplitudeGenerator)
         preferences.setAmplitudeGenerator(*options.amplitudeGenerator);
+    if (options.drift) {
+        preferences.setWander(*options.drift);
+    } else {
+        // The saved wander applies as the saved settings do; one that cannot be read is said.
+        if (saved.wanderUnreadable) {
+            printPresetNotes(saved.nightNotes.filter(keys::kWander));
+        }
+        preferences.setWander(saved.wander);
+    }
     if (options.seed) {
         sharedRandomSource().seed(*options.seed);
     } else {

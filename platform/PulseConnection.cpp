@@ -13,6 +13,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "platform/PulseCalls.h"
+
 namespace brinesong {
 
 namespace {
@@ -83,12 +85,7 @@ struct PulseConnectionEvents {
                 self->backOff_ = PulseConnection::kFirstRetry;
                 // Subscribed before any client takes stock, so that no change falls between.
                 pa_context_set_subscribe_callback(context, &onEvent, self);
-                const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
-                                                                      PA_SUBSCRIPTION_MASK_SERVER);
-                if (pa_operation* operation =
-                        pa_context_subscribe(context, mask, nullptr, nullptr)) {
-                    pa_operation_unref(operation);
-                }
+                self->subscribe();
                 self->setState(PulseConnection::State::Ready);
                 for (PulseConnection::Client* client : self->clients_) {
                     client->connectionReady(context);
@@ -116,6 +113,33 @@ struct PulseConnectionEvents {
         for (PulseConnection::Client* client : self->clients_) {
             client->serverEvent(context, facility, kind, index);
         }
+    }
+
+    static void onSubscribed(pa_context* context, int success, void* userdata) {
+        auto* self = static_cast<PulseConnection*>(userdata);
+        if (context != self->context_) {
+            return;
+        }
+        if (!success) {
+            self->subscriptionRefused(pa_context_errno(context));
+            return;
+        }
+        self->resubscribeBackOff_ = PulseConnection::kFirstRetry;
+        self->refusalSaid_ = false;
+        if (self->changesMissed_) {
+            self->changesMissed_ = false;
+            for (PulseConnection::Client* client : self->clients_) {
+                client->changesMissed(context);
+            }
+        }
+    }
+
+    static void onResubscribe(pa_mainloop_api* api, pa_time_event* event, const struct timeval*,
+                              void* userdata) {
+        auto* self = static_cast<PulseConnection*>(userdata);
+        api->time_free(event);
+        self->resubscribe_ = nullptr;
+        self->subscribe();
     }
 
     static void onRetry(pa_mainloop_api* api, pa_time_event* event, const struct timeval*,
@@ -292,7 +316,42 @@ void PulseConnection::lose(int error) {
     scheduleRetry();
 }
 
+// Lock held, the context ready. The clients follow the server through its events: a refused
+// subscription is said once and asked again after a back-off, and once granted the clients take
+// stock anew of what they may have missed.
+void PulseConnection::subscribe() {
+    const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
+                                                          PA_SUBSCRIPTION_MASK_SERVER);
+    if (pa_operation* operation =
+            pa_context_subscribe(context_, mask, &PulseConnectionEvents::onSubscribed, this)) {
+        pa_operation_unref(operation);
+        return;
+    }
+    subscriptionRefused(pa_context_errno(context_));
+}
+
+void PulseConnection::subscriptionRefused(int error) {
+    changesMissed_ = true;
+    if (!refusalSaid_) {
+        refusalSaid_ = true;
+        logFailure("pa_context_subscribe", error != 0 ? error : PA_ERR_UNKNOWN);
+    }
+    if (resubscribe_ || state() == State::Closed) {
+        return;
+    }
+    resubscribe_ =
+        startTimer(api(), resubscribeBackOff_, &PulseConnectionEvents::onResubscribe, this);
+    resubscribeBackOff_ = std::min(resubscribeBackOff_ * 2, kLongestRetry);
+}
+
 void PulseConnection::dropContext() {
+    if (resubscribe_) {
+        api()->time_free(resubscribe_);
+        resubscribe_ = nullptr;
+    }
+    changesMissed_ = false;
+    refusalSaid_ = false;
+    resubscribeBackOff_ = kFirstRetry;
     if (!context_) {
         return;
     }
@@ -308,10 +367,7 @@ void PulseConnection::scheduleRetry() {
     if (retry_) {
         return;
     }
-    struct timeval when;
-    pa_gettimeofday(&when);
-    pa_timeval_add(&when, static_cast<pa_usec_t>(backOff_.count()) * PA_USEC_PER_MSEC);
-    retry_ = api()->time_new(api(), &when, &PulseConnectionEvents::onRetry, this);
+    retry_ = startTimer(api(), backOff_, &PulseConnectionEvents::onRetry, this);
     backOff_ = std::min(backOff_ * 2, kLongestRetry);
 }
 
@@ -322,15 +378,15 @@ int PulseConnection::await(pa_operation* operation, std::chrono::milliseconds li
     }
     pa_operation_set_state_callback(operation, &PulseConnectionEvents::onOperationState, mainloop_);
     PulseConnectionEvents::Deadline deadline{mainloop_};
-    struct timeval when;
-    pa_gettimeofday(&when);
-    pa_timeval_add(&when, static_cast<pa_usec_t>(limit.count()) * PA_USEC_PER_MSEC);
-    pa_time_event* timer =
-        api()->time_new(api(), &when, &PulseConnectionEvents::onDeadline, &deadline);
+    pa_time_event* timer = startTimer(api(), limit, &PulseConnectionEvents::onDeadline, &deadline);
+    // Without a timer the wait could not be bounded: the answer is not waited for.
+    deadline.passed = timer == nullptr;
     while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING && !deadline.passed) {
         pa_threaded_mainloop_wait(mainloop_);
     }
-    api()->time_free(timer);
+    if (timer) {
+        api()->time_free(timer);
+    }
     int status = 0;
     switch (pa_operation_get_state(operation)) {
         case PA_OPERATION_DONE:

@@ -13,7 +13,9 @@
 // Clients hear, on the mainloop's thread with its lock held, when the context is ready (set up
 // what needs the server), when it is lost or an attempt failed (drop everything made on the old
 // context: it cannot be used again), and the server's sink and server events, to which the
-// connection subscribes before any client takes stock, so that no change falls between.
+// connection subscribes before any client takes stock, so that no change falls between. A
+// subscription the server refuses is said once and asked for again with the same back-off; once
+// granted, the clients hear that they may have missed changes.
 //
 // Every pa_* call is made under the mainloop's lock (Lock); waits for the server's answers are
 // bounded (await), so a server that stops answering holds up nobody for long.
@@ -57,6 +59,9 @@ public:
                                  uint32_t index) {
             (void)context, (void)facility, (void)type, (void)index;
         }
+        // The server's events went unheard for a while (the subscription was refused and has now
+        // been granted): what was read from the server may be out of date. Lock held.
+        virtual void changesMissed(pa_context* context) { (void)context; }
     };
 
     // Holds the mainloop's lock. Not on the mainloop's own thread, where it is held already.
@@ -119,6 +124,8 @@ private:
     friend struct PulseConnectionEvents;
     void connectNow();     // mainloop thread, lock held
     void lose(int error);  // mainloop thread, lock held
+    void subscribe();      // lock held
+    void subscriptionRefused(int error);
     void dropContext();
     void scheduleRetry();
     void setState(State state);
@@ -127,6 +134,11 @@ private:
     pa_context* context_ = nullptr;
     pa_time_event* retry_ = nullptr;
     std::chrono::milliseconds backOff_{kFirstRetry};
+    // A refused subscription, asked again (lock held).
+    pa_time_event* resubscribe_ = nullptr;
+    std::chrono::milliseconds resubscribeBackOff_{kFirstRetry};
+    bool changesMissed_ = false;
+    bool refusalSaid_ = false;
     int probesSkipped_ = 0;
     std::vector<Client*> clients_;  // lock held
     std::atomic<State> state_{State::Idle};

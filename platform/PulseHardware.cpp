@@ -31,6 +31,11 @@ PulseHardware::Sink sinkFromInfo(const pa_sink_info* info) {
     return sink;
 }
 
+// What the failure of each query says.
+constexpr const char* kAskingForTheDefault = "asking for the default sink";
+constexpr const char* kListingSinks = "listing the sound server's sinks";
+constexpr const char* kLookingAtASink = "looking at a new or changed sink";
+
 // The server's stand-in for "no device" (see the header).
 bool isStandIn(const pa_sink_info* info) {
     return info->name && std::strcmp(info->name, "auto_null") == 0;
@@ -54,9 +59,10 @@ struct PulseHardwareEvents {
         }
     }
 
-    static void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
+    static void onServerInfo(pa_context* context, const pa_server_info* info, void* userdata) {
         auto* self = static_cast<PulseHardware*>(userdata);
         if (!info) {
+            logListError(context, kAskingForTheDefault);  // the last default stands
             return;
         }
         std::lock_guard lock(self->seenMutex_);
@@ -78,7 +84,7 @@ struct PulseHardwareEvents {
             case ListStep::Error:
                 // What came is the stock all the same, so that nobody waits for more; the
                 // server's events bring the sinks that were left out as they change.
-                logListError(context, "listing the sound server's sinks");
+                logListError(context, kListingSinks);
                 self->stockTaken();
                 return;
         }
@@ -96,7 +102,7 @@ struct PulseHardwareEvents {
             case ListStep::Error:
                 // No such sink: it went again before the answer, and its removal follows.
                 if (pa_context_errno(context) != PA_ERR_NOENTITY) {
-                    logListError(context, "looking at a new or changed sink");
+                    logListError(context, kLookingAtASink);
                 }
                 return;
         }
@@ -125,8 +131,10 @@ const char* PulseHardware::errorText(int status) {
 
 // --- The stock, on the mainloop's thread with its lock held ---------------------------------
 
-void PulseHardware::track(pa_operation* operation) {
+// A query that could not even be asked is said; the context is failing, and its loss follows.
+void PulseHardware::track(pa_context* context, pa_operation* operation, const char* query) {
     if (!operation) {
+        logListError(context, query);
         return;
     }
     pending_.insert(operation);
@@ -135,10 +143,21 @@ void PulseHardware::track(pa_operation* operation) {
 
 void PulseHardware::connectionReady(pa_context* context) {
     // Subscribed already (the connection does it first), so nothing changes unseen from here.
+    takeStock(context);
+}
+
+void PulseHardware::changesMissed(pa_context* context) {
+    // The stock taken replaces what was seen, and the device list hears that it changed.
+    takeStock(context);
+}
+
+void PulseHardware::takeStock(pa_context* context) {
     stock_.clear();
     taking_ = true;
-    track(pa_context_get_server_info(context, &PulseHardwareEvents::onServerInfo, this));
-    track(pa_context_get_sink_info_list(context, &PulseHardwareEvents::onStockSink, this));
+    track(context, pa_context_get_server_info(context, &PulseHardwareEvents::onServerInfo, this),
+          kAskingForTheDefault);
+    track(context, pa_context_get_sink_info_list(context, &PulseHardwareEvents::onStockSink, this),
+          kListingSinks);
 }
 
 void PulseHardware::stockTaken() {
@@ -146,13 +165,22 @@ void PulseHardware::stockTaken() {
         return;
     }
     taking_ = false;
+    std::vector<AudioDeviceID> gone;  // since the last stock, unseen (see changesMissed)
     {
         std::lock_guard lock(seenMutex_);
+        for (const auto& [index, sink] : seen_) {
+            if (stock_.count(index) == 0) {
+                gone.push_back(index);
+            }
+        }
         seen_ = std::move(stock_);
         listed_ = true;
         listedChanged_.notify_all();
     }
     stock_.clear();
+    for (AudioDeviceID device : gone) {
+        listeners_.forgetDevice(device);
+    }
     listeners_.notifyDevicesChanged();
 }
 
@@ -182,7 +210,9 @@ void PulseHardware::connectionLost() {
 void PulseHardware::serverEvent(pa_context* context, uint32_t facility, uint32_t type,
                                 uint32_t index) {
     if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
-        track(pa_context_get_server_info(context, &PulseHardwareEvents::onServerInfo, this));
+        track(context,
+              pa_context_get_server_info(context, &PulseHardwareEvents::onServerInfo, this),
+              kAskingForTheDefault);
         return;
     }
     if (facility != PA_SUBSCRIPTION_EVENT_SINK) {
@@ -202,8 +232,9 @@ void PulseHardware::serverEvent(pa_context* context, uint32_t facility, uint32_t
         return;
     }
     // New or changed: look at it. The answer comes after the stock's, as it was asked after it.
-    track(
-        pa_context_get_sink_info_by_index(context, index, &PulseHardwareEvents::onSinkSeen, this));
+    track(context,
+          pa_context_get_sink_info_by_index(context, index, &PulseHardwareEvents::onSinkSeen, this),
+          kLookingAtASink);
 }
 
 void PulseHardware::sinkSeen(const pa_sink_info* info) {

@@ -104,9 +104,11 @@ private:
     void connectionLost() override;
     void serverEvent(pa_context* context, uint32_t facility, uint32_t type,
                      uint32_t index) override;
+    void changesMissed(pa_context* context) override;
 
     // Mainloop thread, lock held.
-    void track(pa_operation* operation);
+    void takeStock(pa_context* context);
+    void track(pa_context* context, pa_operation* operation, const char* query);
     void sinkSeen(const pa_sink_info* info);
     void stockTaken();
 

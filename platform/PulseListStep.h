@@ -7,7 +7,7 @@
 
 #include <pulse/pulseaudio.h>
 
-#include <cstdio>
+#include "platform/PulseCalls.h"
 
 namespace brinesong {
 
@@ -28,8 +28,7 @@ ListStep listStep(int eol, const Info* info) {
 // Writes the server's words for a failed query to standard error, in one line: "brinesong:
 // `query` failed: ...". Only where nobody else reports the failure, so it is told once.
 inline void logListError(pa_context* context, const char* query) {
-    std::fprintf(stderr, "brinesong: %s failed: %s\n", query,
-                 pa_strerror(pa_context_errno(context)));
+    logFailure(query, pa_context_errno(context));
 }
 
 }  // namespace brinesong

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "platform/PulseCalls.h"
 #include "platform/PulseListStep.h"
 
 namespace brinesong {
@@ -20,10 +21,6 @@ static_assert(PulseStreamWriter::kMaxChunkFrames == PulseOutputUnit::kTargetFram
 struct SuccessResult {
     int success = 0;
 };
-
-void onSuccess(pa_context*, int success, void* result) {
-    static_cast<SuccessResult*>(result)->success = success;
-}
 
 void onStreamSuccess(pa_stream*, int success, void* result) {
     static_cast<SuccessResult*>(result)->success = success;
@@ -44,9 +41,20 @@ struct PulseOutputUnitEvents {
                         attributes->tlength / PulseOutputUnit::kBytesPerFrame,
                         std::memory_order_relaxed);
                 }
-                unit->warmSendQueue();
+                if (const int status = unit->warmSendQueue()) {
+                    unit->streamFailed(status);
+                    break;
+                }
                 if (!unit->awaitingRoute_ && unit->rerouteIfMadeElsewhere()) {
                     break;
+                }
+                unit->rerouting_ = false;
+                // A start that came while the stream was made anew plays now.
+                if (unit->started_ && !unit->uncorked_) {
+                    if (const int status = unit->uncork()) {
+                        unit->streamFailed(status);
+                        break;
+                    }
                 }
                 unit->updateAvailability();
                 break;
@@ -113,17 +121,37 @@ struct PulseOutputUnitEvents {
         }
         if (success) {
             unit->writer_.rewrite(stream);
+            unit->handOverRefusal();
         }
         if (unit->rewriteAgain_ && !unit->rewriteDelay_) {
             // Changes keep coming (a slider being dragged): the next rewrite waits a little, so
             // a drag costs a few rewrites a second rather than one after another.
-            struct timeval when;
-            pa_gettimeofday(&when);
-            pa_timeval_add(&when, static_cast<pa_usec_t>(PulseOutputUnit::kRewriteSpacing.count()) *
-                                      PA_USEC_PER_MSEC);
-            pa_mainloop_api* api = unit->connection_.api();
-            unit->rewriteDelay_ = api->time_new(api, &when, &onRewriteDelay, self);
+            unit->rewriteDelay_ = startTimer(
+                unit->connection_.api(), PulseOutputUnit::kRewriteSpacing, &onRewriteDelay, self);
+            if (!unit->rewriteDelay_) {
+                unit->rewriteAgain_ = false;
+                unit->askWhereTheServerReads();  // without the spacing, then
+            }
         }
+    }
+
+    static void onWrite(pa_stream* stream, size_t bytes, void* self) {
+        auto* unit = static_cast<PulseOutputUnit*>(self);
+        unit->writer_.fill(stream, bytes);
+        unit->handOverRefusal();
+    }
+
+    // A write the writer had refused, outside the stream's callbacks: the stream can no longer
+    // be trusted with the sound and goes as a failed one does; a new one is made.
+    static void onRefusal(pa_mainloop_api* api, pa_defer_event* event, void* self) {
+        api->defer_enable(event, 0);
+        auto* unit = static_cast<PulseOutputUnit*>(self);
+        const int status = unit->writer_.takeRefusal();
+        if (status == 0 || !unit->stream_) {
+            return;
+        }
+        logFailure("pa_stream_write", status);
+        unit->streamFailed(status);
     }
 
     static void onKick(pa_mainloop_api* api, pa_defer_event* event, void* self) {
@@ -135,6 +163,7 @@ struct PulseOutputUnitEvents {
         const size_t writable = pa_stream_writable_size(unit->stream_);
         if (writable != static_cast<size_t>(-1)) {
             unit->writer_.fill(unit->stream_, writable);
+            unit->handOverRefusal();
         }
     }
 };
@@ -166,7 +195,14 @@ int PulseOutputUnit::open(RenderFunction render, RewindFunction rewind, NoticeFu
         PulseConnection::Lock lock(connection_);
         pa_mainloop_api* api = connection_.api();
         kick_ = api->defer_new(api, &PulseOutputUnitEvents::onKick, this);
+        refusal_ = api->defer_new(api, &PulseOutputUnitEvents::onRefusal, this);
+        if (!kick_ || !refusal_) {
+            freeDeferEvents();
+            lastError_.store(PA_ERR_INTERNAL, std::memory_order_relaxed);
+            return PA_ERR_INTERNAL;
+        }
         api->defer_enable(kick_, 0);
+        api->defer_enable(refusal_, 0);
         availability_.store(static_cast<int>(connection_.state() == PulseConnection::State::Waiting
                                                  ? Availability::NoServer
                                                  : Availability::Connecting));
@@ -193,14 +229,28 @@ int PulseOutputUnit::close() {
         cancelPending();
         // Callbacks are cleared before anything goes away, so none can run on a half-torn unit.
         dropStream();
-        if (kick_) {
-            connection_.api()->defer_free(kick_);
-            kick_ = nullptr;
-        }
+        freeDeferEvents();
         context_ = nullptr;
     }
     opened_ = false;
     return 0;
+}
+
+void PulseOutputUnit::freeDeferEvents() {
+    for (pa_defer_event** event : {&kick_, &refusal_}) {
+        if (*event) {
+            connection_.api()->defer_free(*event);
+            *event = nullptr;
+        }
+    }
+}
+
+// On the audio thread, after the writer has run: a refusal is handled on the loop's next turn,
+// outside the callback (that wakes the loop once, as a write does).
+void PulseOutputUnit::handOverRefusal() {
+    if (writer_.refused() != 0) {
+        connection_.api()->defer_enable(refusal_, 1);
+    }
 }
 
 // --- Connection and stream life, all on the mainloop's thread with its lock held ----------------
@@ -273,7 +323,7 @@ void PulseOutputUnit::connectStream(const char* sinkName) {
     }
     // Every callback is in place before the stream connects, so no event is missed.
     pa_stream_set_state_callback(stream_, &PulseOutputUnitEvents::onStreamState, this);
-    pa_stream_set_write_callback(stream_, &PulseStreamWriter::onWrite, &writer_);
+    pa_stream_set_write_callback(stream_, &PulseOutputUnitEvents::onWrite, this);
     pa_stream_set_underflow_callback(stream_, &PulseStreamWriter::onUnderflow, &writer_);
 
     pa_buffer_attr attributes;
@@ -307,7 +357,10 @@ void PulseOutputUnit::streamFailed(int error) {
 
 void PulseOutputUnit::dropStream() {
     started_ = false;
+    uncorked_ = false;
+    rerouting_ = false;
     writer_.halt();
+    writer_.takeRefusal();  // it concerned this stream
     if (timingQuery_) {
         pa_operation_cancel(timingQuery_);
         pa_operation_unref(timingQuery_);
@@ -349,11 +402,9 @@ void PulseOutputUnit::scheduleStreamRetry() {
     if (streamRetry_ || !context_) {
         return;
     }
-    struct timeval when;
-    pa_gettimeofday(&when);
-    pa_timeval_add(&when, static_cast<pa_usec_t>(kStreamRetry.count()) * PA_USEC_PER_MSEC);
-    streamRetry_ = connection_.api()->time_new(connection_.api(), &when,
-                                               &PulseOutputUnitEvents::onStreamRetry, this);
+    // Without the timer, a sink that appears still brings the retry (serverEvent).
+    streamRetry_ =
+        startTimer(connection_.api(), kStreamRetry, &PulseOutputUnitEvents::onStreamRetry, this);
 }
 
 void PulseOutputUnit::updateAvailability() {
@@ -362,6 +413,8 @@ void PulseOutputUnit::updateAvailability() {
     } else if (streamReady()) {
         // Ready to play once any device list has routed the new stream.
         setAvailability(awaitingRoute_ ? Availability::Connecting : Availability::Ready);
+    } else if (rerouting_) {
+        // Made anew for the chosen sink: a start meanwhile waits the moment for it.
     } else if (availability() != Availability::NoDevice) {
         setAvailability(Availability::Connecting);  // a stream on its way
     }
@@ -398,13 +451,23 @@ int PulseOutputUnit::start() {
         return PA_ERR_BADSTATE;
     }
     PulseConnection::Lock lock(connection_);
+    if (started_) {
+        return 0;
+    }
+    if (rerouting_ && context_) {
+        started_ = true;  // the stream made anew for the chosen sink plays once it is ready
+        return 0;
+    }
     if (!streamReady() || availability() != Availability::Ready) {
         const int error = lastError_.load(std::memory_order_relaxed);
         return error != 0 ? error : PA_ERR_BADSTATE;
     }
-    if (started_) {
-        return 0;
-    }
+    const int status = uncork();
+    started_ = status == 0;
+    return status;
+}
+
+int PulseOutputUnit::uncork() {
     writer_.begin();
     // The server asked for the first fill while the stream was corked and asks again only once
     // that is consumed: the loop's thread fills it now, as it does every other fill.
@@ -418,7 +481,7 @@ int PulseOutputUnit::start() {
         return error != 0 ? error : PA_ERR_BADSTATE;
     }
     pa_operation_unref(operation);
-    started_ = true;
+    uncorked_ = true;
     return 0;
 }
 
@@ -444,6 +507,7 @@ int PulseOutputUnit::stop() {
     if (pa_operation* operation = pa_stream_cork(stream_, 1, nullptr, nullptr)) {
         pa_operation_unref(operation);
     }
+    uncorked_ = false;
     // Whatever is left must not sound at the next start.
     if (pa_operation* operation = pa_stream_flush(stream_, nullptr, nullptr)) {
         pa_operation_unref(operation);
@@ -513,14 +577,20 @@ void PulseOutputUnit::askWhereTheServerReads() {
 
 // libpulse allocates a send-queue entry whenever more sends are in flight than ever before, which
 // under load once happened inside the write callback: a new stream fills that free list up front.
-void PulseOutputUnit::warmSendQueue() {
+// A refused write is said and returned (PA_ERR_*): the stream cannot be written to.
+int PulseOutputUnit::warmSendQueue() {
     const int16_t silence[kChannels] = {};
     for (int i = 0; i < kWarmSends; ++i) {
-        pa_stream_write(stream_, silence, sizeof silence, nullptr, 0, PA_SEEK_RELATIVE);
+        if (const int status =
+                pa_stream_write(stream_, silence, sizeof silence, nullptr, 0, PA_SEEK_RELATIVE)) {
+            logFailure("pa_stream_write", -status);
+            return -status;
+        }
     }
     if (pa_operation* operation = pa_stream_flush(stream_, nullptr, nullptr)) {
         pa_operation_unref(operation);
     }
+    return 0;
 }
 
 uint32_t PulseOutputUnit::streamIndex() const {
@@ -531,6 +601,13 @@ uint32_t PulseOutputUnit::streamIndex() const {
 void PulseOutputUnit::setPreferredDevice(const std::string& sinkName) {
     PulseConnection::Lock lock(connection_);
     preferredSink_ = sinkName;
+    if (uncorked_) {
+        return;  // it sounds: the caller moves it
+    }
+    // A choice is weighed against where the server says the stream is, not the sink it was made
+    // for: moved while it played, it may be elsewhere. One on its way is weighed once ready.
+    streamMadeFor_.clear();
+    rerouteIfMadeElsewhere();
 }
 
 std::string PulseOutputUnit::preferredDevice() const {
@@ -558,38 +635,26 @@ void PulseOutputUnit::devicesSettled() {
 }
 
 // PipeWire's PulseAudio server confirms a move before its session manager has made it, so a stream
-// moved just before its start is heard first on the old sink: one that has never played is made
-// afresh on the new sink instead. True when it was.
+// moved just before its start is heard first on the old sink (a period of 21 ms was measured): one
+// that does not sound is made afresh on the new sink instead. The unit stays available meanwhile,
+// and a start waits for the new stream. True when it was.
 bool PulseOutputUnit::rerouteIfMadeElsewhere() {
-    if (!streamReady() || started_ || streamMadeFor_ == preferredSink_) {
+    if (!streamReady() || uncorked_ || streamMadeFor_ == preferredSink_) {
         return false;
     }
+    // The server names the sink the stream is on, and follows its moves.
+    const char* on = pa_stream_get_device_name(stream_);
+    if (on != nullptr && preferredSink_ == on) {
+        streamMadeFor_ = preferredSink_;  // there already
+        return false;
+    }
+    const bool wasStarted = started_;
     dropStream();
+    started_ = wasStarted;
+    rerouting_ = true;
     createStream();
     updateAvailability();
     return true;
-}
-
-int PulseOutputUnit::moveToSink(const std::string& sinkName) {
-    PulseConnection::Lock lock(connection_);
-    if (!streamReady()) {
-        lastError_.store(PA_ERR_BADSTATE, std::memory_order_relaxed);
-        return PA_ERR_BADSTATE;
-    }
-    SuccessResult result;
-    int status =
-        connection_.await(pa_context_move_sink_input_by_name(context_, pa_stream_get_index(stream_),
-                                                             sinkName.c_str(), &onSuccess, &result),
-                          kAnswerLimit);
-    if (status == 0 && !result.success) {
-        status = pa_context_errno(context_);
-    }
-    if (status == 0) {
-        preferredSink_ = sinkName;
-    } else {
-        lastError_.store(status, std::memory_order_relaxed);
-    }
-    return status;
 }
 
 uint32_t PulseOutputUnit::framesAhead() const {

@@ -14,7 +14,9 @@
 // hears of every change and of a started stream's loss. A new stream goes to the sink it was last
 // routed to, if the server has it, else to the default; with a device list routing it, it plays
 // once the list has settled the route. Start and stop cork and uncork that one stream, so a start
-// costs nothing and the stream stays on the sink it was moved to.
+// costs nothing and the stream stays on the sink it was moved to. A sink chosen while the stream
+// does not sound gets a stream made anew there rather than a move (see rerouteIfMadeElsewhere);
+// one that sounds is moved.
 #pragma once
 
 #include <atomic>
@@ -102,9 +104,6 @@ public:
     void setRoutedByDeviceList(bool routed) override;
     void devicesSettled() override;
 
-    // Moves the stream, playing or not, to the sink of that name.
-    int moveToSink(const std::string& sinkName);
-
     // Diagnostics. Times the queue was rendered again and written over, since the unit was made.
     uint64_t rewrites() const { return writer_.rewrites(); }
     // Times the sink ran out of sound while a playback was still producing it.
@@ -132,7 +131,10 @@ private:
     void scheduleStreamRetry();
     void updateAvailability();
     bool rerouteIfMadeElsewhere();
-    void warmSendQueue();
+    int uncork();
+    int warmSendQueue();
+    void handOverRefusal();
+    void freeDeferEvents();
     void setAvailability(Availability availability);
     bool streamReady() const;
 
@@ -151,14 +153,18 @@ private:
     pa_context* context_ = nullptr;  // while the connection is ready
     pa_stream* stream_ = nullptr;
     pa_defer_event* kick_ = nullptr;
+    pa_defer_event* refusal_ = nullptr;  // a write was refused
     pa_time_event* streamRetry_ = nullptr;
     pa_operation* sinkQuery_ = nullptr;
     bool sinkFound_ = false;
     std::string preferredSink_;
-    std::string streamMadeFor_;  // the preferred sink when the stream was made
+    // The sink the stream was made for (the preferred one then), or found on when one was chosen.
+    std::string streamMadeFor_;
     bool routedByList_ = false;
     bool awaitingRoute_ = false;
-    bool started_ = false;  // uncorked by start(), until stop() or the stream's loss
+    bool started_ = false;    // by start(), until stop() or the stream's loss
+    bool uncorked_ = false;   // this stream has been uncorked since it was made or last stopped
+    bool rerouting_ = false;  // the stream is being made anew for a newly chosen sink
     bool everLost_ = false;
     pa_operation* timingQuery_ = nullptr;  // asked for a rewrite
     bool rewriteAgain_ = false;            // the sound changed again while it was asked

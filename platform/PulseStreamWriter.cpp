@@ -35,16 +35,13 @@ void PulseStreamWriter::setRenderer(OutputUnit::RenderFunction render,
 void PulseStreamWriter::begin() {
     running_.store(true, std::memory_order_relaxed);
     ended_.store(false, std::memory_order_relaxed);
+    refused_.store(0, std::memory_order_relaxed);
     framesWritten_ = 0;
     endFrame_ = 0;
 }
 
 void PulseStreamWriter::halt() {
     running_.store(false, std::memory_order_relaxed);
-}
-
-void PulseStreamWriter::onWrite(pa_stream* stream, size_t bytes, void* writer) {
-    static_cast<PulseStreamWriter*>(writer)->fill(stream, bytes);
 }
 
 void PulseStreamWriter::onUnderflow(pa_stream*, void* writer) {
@@ -102,11 +99,12 @@ void PulseStreamWriter::rewrite(pa_stream* stream) {
     }
     const uint64_t end = framesWritten_;
     framesWritten_ = from;
-    renderAndWrite(stream, end - from, -static_cast<int64_t>((end - from) * kBytesPerFrame));
-    rewrites_.fetch_add(1, std::memory_order_relaxed);
+    if (renderAndWrite(stream, end - from, -static_cast<int64_t>((end - from) * kBytesPerFrame))) {
+        rewrites_.fetch_add(1, std::memory_order_relaxed);
+    }
 }
 
-void PulseStreamWriter::renderAndWrite(pa_stream* stream, uint64_t frames, int64_t seekBytes) {
+bool PulseStreamWriter::renderAndWrite(pa_stream* stream, uint64_t frames, int64_t seekBytes) {
     while (frames > 0) {
         const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(frames, kMaxChunkFrames));
         frames -= chunk;
@@ -135,11 +133,19 @@ void PulseStreamWriter::renderAndWrite(pa_stream* stream, uint64_t frames, int64
             std::memset(out + 2 * rendered, 0, (step - rendered) * kBytesPerFrame);
             done += step;
         }
-        pa_stream_write(stream, interleaved_, chunk * kBytesPerFrame, nullptr, seekBytes,
-                        PA_SEEK_RELATIVE);
+        const int status = pa_stream_write(stream, interleaved_, chunk * kBytesPerFrame, nullptr,
+                                           seekBytes, PA_SEEK_RELATIVE);
+        if (status < 0) {
+            // Nothing of it was queued, and what the writer counts no longer matches the stream:
+            // it writes no more. The unit hears of it outside the callback.
+            refused_.store(-status, std::memory_order_relaxed);
+            running_.store(false, std::memory_order_relaxed);
+            return false;
+        }
         seekBytes = 0;
         framesWritten_ += chunk;
     }
+    return true;
 }
 
 }  // namespace brinesong

@@ -79,9 +79,12 @@ public:
     uint64_t rewrites() const { return rewrites_.load(std::memory_order_relaxed); }
     // Any thread. Times the sink ran out of sound while a playback was still producing it.
     uint64_t underruns() const { return underruns_.load(std::memory_order_relaxed); }
+    // A write libpulse refused: nothing more is written until the next begin(). Any thread;
+    // refused() peeks at its status (PA_ERR_*, 0 for none), takeRefusal() takes it once.
+    int refused() const { return refused_.load(std::memory_order_relaxed); }
+    int takeRefusal() { return refused_.exchange(0, std::memory_order_relaxed); }
 
-    // The stream's write and underflow callbacks; `writer` is the PulseStreamWriter.
-    static void onWrite(pa_stream* stream, size_t bytes, void* writer);
+    // The stream's underflow callback; `writer` is the PulseStreamWriter.
     static void onUnderflow(pa_stream* stream, void* writer);
 
     // True on the audio thread while it is inside fill() or rewrite() (tests watch what they
@@ -90,8 +93,8 @@ public:
 
 private:
     // Renders `frames` from the renderer's frame framesWritten_ on and writes them, the first
-    // write `seekBytes` from the write index.
-    void renderAndWrite(pa_stream* stream, uint64_t frames, int64_t seekBytes);
+    // write `seekBytes` from the write index. False when a write was refused.
+    bool renderAndWrite(pa_stream* stream, uint64_t frames, int64_t seekBytes);
 
     OutputUnit::RenderFunction render_ = nullptr;
     OutputUnit::RewindFunction rewind_ = nullptr;
@@ -104,6 +107,7 @@ private:
     std::atomic<bool> ended_{false};
     std::atomic<uint64_t> underruns_{0};
     std::atomic<uint64_t> rewrites_{0};
+    std::atomic<int> refused_{0};
     uint64_t framesWritten_ = 0;
     uint64_t endFrame_ = 0;
 

@@ -56,7 +56,7 @@ for file in /usr/bin/brinesong /usr/share/applications/org.kelvane.Brinesong.des
   /usr/share/icons/hicolor/scalable/apps/org.kelvane.Brinesong.svg \
   /usr/share/icons/hicolor/symbolic/apps/org.kelvane.Brinesong-symbolic.svg \
   /usr/share/man/man1/brinesong.1.gz /usr/share/bash-completion/completions/brinesong \
-  /usr/share/doc/brinesong/copyright; do
+  /usr/lib/systemd/user/brinesong.service /usr/share/doc/brinesong/copyright; do
   [ -f "$file" ] || fail "$file is not installed"
 done
 desktop-file-validate /usr/share/applications/org.kelvane.Brinesong.desktop ||
@@ -64,6 +64,11 @@ desktop-file-validate /usr/share/applications/org.kelvane.Brinesong.desktop ||
 appstreamcli validate --no-net /usr/share/metainfo/org.kelvane.Brinesong.metainfo.xml >/dev/null ||
   fail "appstreamcli validate"
 [ "$(man -w brinesong)" = /usr/share/man/man1/brinesong.1.gz ] || fail "man finds no brinesong page"
+# The user unit as systemd reads it, its manual page and program installed; and no user has it
+# enabled by the install.
+systemd-analyze verify /usr/lib/systemd/user/brinesong.service || fail "systemd-analyze verify"
+[ -z "$(find /etc/systemd/user -name brinesong.service 2>/dev/null)" ] ||
+  fail "the install enabled the user unit"
 # bash-completion loads the completion on first use, from where the package put it.
 bash -c '. /usr/share/bash-completion/bash_completion; _completion_loader brinesong
   complete -p brinesong' 2>/dev/null | grep -q _brinesong ||

@@ -45,7 +45,7 @@ void ParallelRenderer::start(RendererData* request) {
     // as the left. The generator states themselves belong to the channels' threads: the count is
     // taken from the frames started so far, not from them.
     const auto frames = static_cast<uint32_t>(span.end > span.start ? span.end - span.start : 0);
-    const uint64_t draws = drawsFor(pinkCounter_, frames, settings.amplitudeGenerator);
+    const uint64_t draws = run_.channelDraws(span, settings, pinkCounter_);
     pinkCounter_ = (pinkCounter_ + frames) & 0x7FFFFu;
     right.random.discard(draws);
     run_.randomSource() = right.random;

@@ -52,6 +52,12 @@ void Preferences::setDescent(double value) {
         view_->updateDescentText();
 }
 
+void Preferences::setWander(double value) {
+    if (value >= 0.0 && value <= 50.0) {
+        wander_.store(value, std::memory_order_relaxed);
+    }
+}
+
 void Preferences::setWaveInterval(double value) {
     storePercent(waveInterval_, value);
     if (view_)

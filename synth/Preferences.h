@@ -69,6 +69,13 @@ public:
         amplitudeGenerator_.store(value, std::memory_order_relaxed);
     }
 
+    // Wander: how far, in points, each of the five percent settings strays about its value in the
+    // course of a night (0 to 50; 0, the default, holds them still). Not one of the seven: a
+    // preset neither holds nor sets it. A value outside 0 to 50, or not a number, is ignored.
+    static constexpr double kDefaultWander = 0.0;
+    double wander() const { return wander_.load(std::memory_order_relaxed); }
+    void setWander(double value);
+
     // The panel that shows these settings, or none. Main thread only.
     void setView(PreferencesView* view) { view_ = view; }
     PreferencesView* view() const { return view_; }
@@ -83,6 +90,7 @@ private:
     std::atomic<double> waveInterval_;
     std::atomic<bool> boostSoundLevel_;
     std::atomic<bool> amplitudeGenerator_;
+    std::atomic<double> wander_{kDefaultWander};
     PreferencesView* view_ = nullptr;
 };
 

@@ -135,6 +135,16 @@ void RandomSource::discard(uint64_t count) {
     }
 }
 
+uint64_t RandomSource::fingerprint() const {
+    // The words oldest first, as the sequence goes on from them, folded in by a 64-bit mix.
+    uint64_t hash = 0x9E3779B97F4A7C15u;
+    for (int j = 0; j < kDegree; ++j) {
+        hash = (hash ^ table_[(front_ + j) % kDegree]) * 0xBF58476D1CE4E5B9u;
+        hash ^= hash >> 31;
+    }
+    return hash;
+}
+
 void RandomSource::seedFromEntropy() {
     uint32_t value = 0;
     if (getrandom(&value, sizeof value, 0) != static_cast<ssize_t>(sizeof value)) {

@@ -48,6 +48,11 @@ public:
     // the logarithm of `count`: what lets a second thread start where the first will end.
     void discard(uint64_t count);
 
+    // A number that stands for the point the sequence has reached, without moving it on: two
+    // sources give the same draws from here exactly when their fingerprints match (but for a
+    // rare collision). What a sound that must be drawn from its seed without drawing hashes.
+    uint64_t fingerprint() const;
+
 private:
     static constexpr int kDegree = 31;
     static constexpr int kSeparation = 3;

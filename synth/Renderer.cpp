@@ -64,6 +64,13 @@ struct GainShape {
 // frame and false after it; hi when it holds throughout.
 template <typename Predicate>
 uint64_t firstFailing(uint64_t lo, uint64_t hi, Predicate holds) {
+    // Most spans lie wholly on one side: a night renders many short ones.
+    if (lo < hi && !holds(lo)) {
+        return lo;
+    }
+    if (lo < hi && holds(hi - 1)) {
+        return hi;
+    }
     while (lo < hi) {
         const uint64_t mid = lo + (hi - lo) / 2;
         if (holds(mid)) {
@@ -92,7 +99,20 @@ WaveParameters deriveWaveParameters(double ascent, double descent, double waveIn
     return p;
 }
 
+WaveParameters parametersOf(const NightPoint& point) {
+    WaveParameters p = deriveWaveParameters(point.ascent, point.descent, point.waveInterval,
+                                            point.lightWave, point.heavyWave, true);
+    if (point.boost != 1.0) {
+        p.lightWeight *= point.boost;
+        p.heavyWeight *= point.boost;
+    }
+    return p;
+}
+
 namespace {
+
+// A night with no steps: what a change-over or the wander runs over alone.
+const Night kNoSteps;
 
 // The levels a request's settings set.
 GlideLevels levelsOf(const RenderSettings& settings) {
@@ -153,14 +173,6 @@ private:
 
 }  // namespace
 
-GlideLevels Glide::levelsAt(uint64_t f) const {
-    return GlideCurve(*this).at(f);
-}
-
-double Glide::sleepGainAt(uint64_t f) const {
-    return GlideCurve(*this).sleepGainAt(f);
-}
-
 double Glide::envelopeAt(double e, double share) {
     if (share == 1.0) {
         return e;
@@ -169,21 +181,26 @@ double Glide::envelopeAt(double e, double share) {
     return root * root;
 }
 
-void Glide::toward(const GlideLevels& target, const SleepFade& fade, uint64_t frame) {
+void Glide::toward(const GlideLevels& target, const SleepFade& fade, uint64_t frame,
+                   double wanderDepth, uint32_t changeOversTaken) {
     if (!set) {
         from = to = target;
         sleepFade = fade;
+        wander = wanderDepth;
+        changeOvers = changeOversTaken;
         set = true;
         return;
     }
-    if (target == to && fade == sleepFade) {
+    if (target == to && fade == sleepFade && wanderDepth == wander &&
+        changeOversTaken == changeOvers) {
         return;
     }
-    const uint64_t before = frame > 0 ? frame - 1 : 0;
-    from = levelsAt(before);
-    sleepFrom = sleepGainAt(before);
+    from = heard;
+    sleepFrom = heardSleep;
     to = target;
     sleepFade = fade;
+    wander = wanderDepth;
+    changeOvers = changeOversTaken;
     endFrame = frame + kFrames - 1;
 }
 
@@ -214,8 +231,14 @@ RenderRun::RenderRun(Renderer& renderer, Renderer::SoundStart start, double fade
       fadeInOut(fadeInOutSeconds),
       renderer_(renderer),
       sound_(start.sound),
-      random_(start.random) {
+      random_(start.random),
+      wanderSeed_(random_.fingerprint()) {
     resetWaveFunctions();
+}
+
+void RenderRun::setNight(const Night* night, int64_t origin) {
+    night_ = night;
+    nightOrigin_ = origin;
 }
 
 void RenderRun::resetWaveFunctions() {
@@ -231,6 +254,7 @@ void RenderRun::saveCheckpoint(RenderCheckpoint& checkpoint) const {
     checkpoint.channels[1] = waveStates_[1];
     checkpoint.random = random_;
     checkpoint.glide = glide_;
+    checkpoint.night = nightState_;
 }
 
 void RenderRun::restoreCheckpoint(const RenderCheckpoint& checkpoint) {
@@ -241,6 +265,7 @@ void RenderRun::restoreCheckpoint(const RenderCheckpoint& checkpoint) {
     waveStates_[1] = checkpoint.channels[1];
     random_ = checkpoint.random;
     glide_ = checkpoint.glide;
+    nightState_ = checkpoint.night;
 }
 
 void RenderRun::renderWave(RendererData* request) {
@@ -257,15 +282,21 @@ void RenderRun::renderWave(RendererData* request, const LiveRendering& live) {
                  &span.level, 1, live.sleepFade, live.rise);
     } else if (span.end > span.start) {
         // Both channels glide alike: one reading of the settings for the two.
+        takeUpChangeOver(live.changeOver, span.start);
         RenderSettings settings = currentSettings();
         settings.sleepFade = live.sleepFade;
         settings.rise = live.rise;
-        glide_.toward(levelsOf(settings), settings.sleepFade, span.start);
+        if (settings.wander > 0.0) {
+            settings.wanderPaths = wanderAt(nightFrame(span.start), wanderSeed_);  // for both
+        }
+        glide_.toward(levelsOf(settings), settings.sleepFade, span.start, settings.wander,
+                      nightState_.changeOversTaken);
         settings.glide = glide_;
         for (int c = 0; c < 2; ++c) {
             lastEnvelope_[c] = renderChannel(static_cast<int16_t*>(buffers->mBuffers[c].mData),
                                              span, c, random_, settings);
         }
+        noteHeard(span.end - 1, settings);
     }
     if (live.tap != nullptr && span.end > span.start) {
         publishToTap(*live.tap, *request, span.start, span.end);
@@ -336,13 +367,97 @@ RenderSpan RenderRun::beginRequest(RendererData* request) {
 RenderSettings RenderRun::currentSettings() const {
     const Preferences& prefs = renderer_.sharedPreferences;
     RenderSettings settings;
+    // Each setting read once: the parameters and the night's point agree.
+    const bool boost = prefs.boostSoundLevel();
     settings.amplitudeGenerator = prefs.amplitudeGenerator();
-    settings.wave =
-        deriveWaveParameters(prefs.ascent(), prefs.descent(), prefs.waveInterval(),
-                             prefs.lightWave(), prefs.heavyWave(), prefs.boostSoundLevel());
+    settings.base =
+        NightPoint::of(prefs.lightWave(), prefs.heavyWave(), prefs.ascent(), prefs.descent(),
+                       prefs.waveInterval(), boost, settings.amplitudeGenerator);
+    const NightPoint& base = settings.base;
+    settings.wave = deriveWaveParameters(base.ascent, base.descent, base.waveInterval,
+                                         base.lightWave, base.heavyWave, boost);
     settings.fade = fadeInOut.load(std::memory_order_relaxed);
     settings.volume = renderer_.volume.load(std::memory_order_relaxed);
+    settings.wander = prefs.wander();
+    settings.changeOver = nightState_.changeOver;
     return settings;
+}
+
+void RenderRun::takeUpChangeOver(uint64_t changeOver, uint64_t frame) {
+    const auto count = static_cast<uint32_t>(changeOver >> 32);
+    if (count == nightState_.changeOversTaken) {
+        return;
+    }
+    nightState_.changeOversTaken = count;
+    if (!glide_.set) {
+        return;  // nothing heard yet to glide from: the sound begins at the settings
+    }
+    nightState_.changeOver = SettingsGlide{
+        nightFrame(frame), static_cast<int64_t>(changeOver & 0xFFFFFFFFu), nightState_.heard, true};
+}
+
+void RenderRun::noteHeard(uint64_t last, const RenderSettings& settings) {
+    Glide glide = glide_;
+    if (nightShapes(RenderSpan{last, last + 1, {}}, settings)) {
+        Wander wander = settings.wanderPaths;
+        const Segment segment = segmentAt(nightFrame(last), settings, wander);
+        glide.to = GlideLevels{settings.volume, segment.wave.lightWeight, segment.wave.heavyWeight,
+                               segment.share};
+        nightState_.heard = segment.point;
+    } else {
+        nightState_.heard = settings.base;
+    }
+    const GlideCurve curve(glide);
+    glide_.heard = curve.at(last);
+    glide_.heardSleep = curve.sleepGainAt(last);
+}
+
+bool RenderRun::nightShapes(const RenderSpan& span, const RenderSettings& settings) const {
+    if (settings.wander > 0.0 || (night_ != nullptr && !night_->empty())) {
+        return true;
+    }
+    const SettingsGlide& changeOver = settings.changeOver;
+    return changeOver.set && nightFrame(span.start) < changeOver.startFrame + changeOver.frames;
+}
+
+RenderRun::Segment RenderRun::segmentAt(int64_t frame, const RenderSettings& settings,
+                                        Wander& wander) const {
+    const int64_t first = frame - frame % Night::kSegmentFrames;
+    Segment segment;
+    segment.point =
+        (night_ != nullptr ? *night_ : kNoSteps).pointAt(first, settings.base, settings.changeOver);
+    if (settings.wander > 0.0 && wander.stretch != first / Night::kWanderFrames) {
+        wander = wanderAt(first, wanderSeed_);
+    }
+    const NightPoint heard = wandered(segment.point, wander, settings.wander);
+    segment.wave = parametersOf(heard);
+    segment.share = heard.envelopeShare;
+    return segment;
+}
+
+uint64_t RenderRun::channelDraws(const RenderSpan& span, const RenderSettings& settings,
+                                 uint32_t pinkCounter) const {
+    if (span.end <= span.start) {
+        return 0;
+    }
+    if (!nightShapes(span, settings)) {
+        return drawsFor(pinkCounter, static_cast<uint32_t>(span.end - span.start),
+                        settings.amplitudeGenerator);
+    }
+    uint64_t draws = 0;
+    Wander wander = settings.wanderPaths;
+    for (uint64_t f = span.start; f < span.end;) {
+        const int64_t frame = nightFrame(f);
+        const uint64_t end = std::min<uint64_t>(
+            span.end,
+            f + static_cast<uint64_t>(Night::kSegmentFrames - frame % Night::kSegmentFrames));
+        const auto frames = static_cast<uint32_t>(end - f);
+        const bool envelope = segmentAt(frame, settings, wander).share > 0.0;
+        draws += drawsFor(pinkCounter, frames, envelope);
+        pinkCounter = (pinkCounter + frames) & 0x7FFFFu;
+        f = end;
+    }
+    return draws;
 }
 
 void RenderRun::render16(int16_t* out, uint64_t startFrame, uint64_t endFrame,
@@ -366,11 +481,14 @@ void RenderRun::render16(int16_t* out, uint64_t startFrame, uint64_t endFrame,
 
 double RenderRun::renderChannel(int16_t* out, const RenderSpan& span, int32_t index,
                                 RandomSource& random, const RenderSettings& settings) {
+    ChannelWaveState& channel = waveStates_[index == 0 ? 0 : 1];
+    if (nightShapes(span, settings)) {
+        return renderNightChannel(out, span, channel, random, settings);
+    }
     // Draws are made ahead a stretch at a time, which is much quicker than one by one: how many a
     // stretch takes is known before it renders (`drawsFor`).
     constexpr uint32_t kStretch = 2048;
     uint32_t draws[RandomSource::kHistory + 4 * kStretch];
-    ChannelWaveState& channel = waveStates_[index == 0 ? 0 : 1];
     double envelope = 1.0;
     for (uint64_t start = span.start; start < span.end; start += kStretch) {
         const auto frames = static_cast<uint32_t>(std::min<uint64_t>(span.end - start, kStretch));
@@ -383,6 +501,68 @@ double RenderRun::renderChannel(int16_t* out, const RenderSpan& span, int32_t in
             envelope = renderFrames<false>(out, stretch, settings, channel, source);
         }
         out += frames;
+    }
+    return envelope;
+}
+
+double RenderRun::renderNightChannel(int16_t* out, const RenderSpan& span,
+                                     ChannelWaveState& channel, RandomSource& random,
+                                     const RenderSettings& settings) {
+    // Segment by segment, each at its own settings, and segments alike in one piece (the night
+    // moves its settings only while a glide runs); the draws for a stretch of up to kPieces
+    // segments made ahead at once, as the plain sound's are.
+    constexpr int kPieces = 8;
+    constexpr auto kSegment = static_cast<uint64_t>(Night::kSegmentFrames);
+    uint32_t draws[RandomSource::kHistory + 4 * kPieces * kSegment];
+    Segment pieces[kPieces];
+    uint64_t ends[kPieces];
+    Wander wander = settings.wanderPaths;
+    RenderSettings at = settings;
+    double envelope = 1.0;
+    const auto alike = [](const Segment& a, const Segment& b) {
+        return a.share == b.share && a.wave.lightWeight == b.wave.lightWeight &&
+               a.wave.heavyWeight == b.wave.heavyWeight && a.wave.ascentRate == b.wave.ascentRate &&
+               a.wave.descentRate == b.wave.descentRate &&
+               a.wave.waveThreshold == b.wave.waveThreshold;
+    };
+    for (uint64_t start = span.start; start < span.end;) {
+        int count = 0;
+        uint64_t draw = 0;
+        uint32_t counter = channel.pink.counter;
+        for (uint64_t f = start; f < span.end && f - start < (kPieces - 1) * kSegment;) {
+            const int64_t frame = nightFrame(f);
+            const uint64_t end = std::min<uint64_t>(
+                span.end, f + kSegment - static_cast<uint64_t>(frame % Night::kSegmentFrames));
+            const Segment segment = segmentAt(frame, settings, wander);
+            if (count > 0 && alike(segment, pieces[count - 1])) {
+                ends[count - 1] = end;
+            } else if (count < kPieces) {
+                pieces[count] = segment;
+                ends[count++] = end;
+            } else {
+                break;
+            }
+            const auto frames = static_cast<uint32_t>(end - f);
+            draw += drawsFor(counter, frames, segment.share > 0.0);
+            counter = (counter + frames) & 0x7FFFFu;
+            f = end;
+        }
+        random.fill(draws, draw);
+        DrawBuffer source{draws + RandomSource::kHistory};
+        for (int i = 0; i < count; ++i) {
+            const RenderSpan piece{start, ends[i], span.level};
+            const Segment& segment = pieces[i];
+            at.wave = segment.wave;
+            at.envelopeShare = segment.share;
+            at.amplitudeGenerator = segment.share > 0.0;
+            // A glide under way goes to the levels of the segment.
+            at.glide.to = GlideLevels{settings.volume, segment.wave.lightWeight,
+                                      segment.wave.heavyWeight, segment.share};
+            envelope = at.amplitudeGenerator ? renderFrames<true>(out, piece, at, channel, source)
+                                             : renderFrames<false>(out, piece, at, channel, source);
+            out += ends[i] - start;
+            start = ends[i];
+        }
     }
     return envelope;
 }
@@ -415,12 +595,28 @@ double RenderRun::renderFrames(int16_t* out, const RenderSpan& span, const Rende
 
     const GainShape gain{settings.fade, span.level.endTime, span.level.framesPerSecond,
                          settings.volume};
+    const SleepFade& sleepFade = settings.sleepFade;
+
+    // A night's cross-fade of the wave envelope under way: its share blends each frame as a glide
+    // does.
+    if (kUseEnvelope && settings.envelopeShare != 1.0) {
+        const double share = settings.envelopeShare;
+        const double lightWeight = settings.wave.lightWeight;
+        const double heavyWeight = settings.wave.heavyWeight;
+        const auto blended = [&](uint64_t f, double pink, double brown, double envelope) {
+            const double mix = weighted(pink, brown, lightWeight, heavyWeight) *
+                               Glide::envelopeAt(envelope, share);
+            return gain.at(f) * sleepFade.gainAt(f) * rise.gainAt(f) * mix;
+        };
+        framesGliding<kUseEnvelope>(startFrame, endFrame, out, channel, source, settings.wave, e,
+                                    blended);
+        return e;
+    }
 
     // Frames between the fade-in and the fade-out take the volume as it stands; the gain formula
     // runs only inside the fades. The boundaries come from the same per-frame tests, so every
     // frame gets exactly the gain the formula would give it. The rise, where there is one, begins
     // the steady stretch later, and the sleep fade ends it sooner.
-    const SleepFade& sleepFade = settings.sleepFade;
     uint64_t steadyBegin =
         firstFailing(startFrame, endFrame, [&](uint64_t f) { return gain.fadingIn(f); });
     if (rise.active() && rise.endFrame > static_cast<int64_t>(steadyBegin)) {

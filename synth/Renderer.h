@@ -18,6 +18,10 @@
 // scheduled stop, and the tap that hands the window one record per buffer for its picture of the
 // waves. They come with the request (`LiveRendering`), so an export can never pick up any of them.
 //
+// A night (Night.h) moves the settings by itself: steps fixed when the sound starts, a change-over
+// asked for while it plays, the wander. Where none of them moves anything the frames are exactly
+// those of the settings as they stand, drawn as they always were.
+//
 // Frames are counted in 64 bits: a night that goes on past 2^32 frames (27 hours) goes on as it
 // was, with no second fade-in and with its stop's fade-out.
 //
@@ -28,6 +32,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "Night.h"
 #include "Preferences.h"
 #include "RandomSource.h"
 #include "RenderTap.h"
@@ -147,6 +152,9 @@ struct GlideLevels {
 // The levels are a pure function of the frame number and of this state, as the sleep fade's gain
 // is: a queue rendered again from a saved point inside a glide goes on with it exactly, and one
 // rendered again after a change glides from the levels of the frame before it, as heard.
+//
+// Under a night the levels a glide goes to move with the night's settings: the glide then ends in
+// the night's levels of each frame rather than in `to`, which stays what a change is told by.
 struct Glide {
     static constexpr uint32_t kFrames = 1764;  // 40 ms
 
@@ -156,16 +164,21 @@ struct Glide {
     SleepFade sleepFade;     // the fade the gain goes to, and follows from endFrame on
     uint64_t endFrame = 0;   // the glide's frames are the kFrames - 1 before this one
     bool set = false;        // false until the sound's first request sets the levels
+    // What the last frame rendered was given, which a glide begun at the next frame starts from.
+    GlideLevels heard;
+    double heardSleep = 1.0;
+    // Changes of the night that move its levels at once: its wander's depth, and change-overs.
+    double wander = 0.0;
+    uint32_t changeOvers = 0;
 
     bool glidesAt(uint64_t f) const { return f < endFrame && endFrame - f < kFrames; }
-    GlideLevels levelsAt(uint64_t f) const;
-    double sleepGainAt(uint64_t f) const;
     // The envelope's value `e` blended with the flat 1 by `share`.
     static double envelopeAt(double e, double share);
-    // At the first frame of a request: a glide from the levels of the frame before `frame` to
-    // `target` and `fade` begins at `frame`, unless the levels already go there. The sound's first
-    // request only sets them.
-    void toward(const GlideLevels& target, const SleepFade& fade, uint64_t frame);
+    // At the first frame of a request: a glide from the levels heard at the frame before `frame`
+    // to `target` and `fade` begins at `frame`, unless the levels already go there and the night
+    // changed nothing. The sound's first request only sets them.
+    void toward(const GlideLevels& target, const SleepFade& fade, uint64_t frame,
+                double wanderDepth = 0.0, uint32_t changeOversTaken = 0);
 };
 
 // What live playback adds to a render request.
@@ -174,6 +187,10 @@ struct LiveRendering {
     RenderTap* tap = nullptr;  // receives one record per buffer that sounded
     bool glide = false;        // changes glide (see Glide); an export's jump where the block begins
     Rise rise{};               // multiplies every other gain, the glides' too
+    // The change-overs asked for (Night.h): how many in the high 32 bits, the frames of the
+    // latest one's glide in the low. A count the sound has not taken up yet begins a change-over
+    // at the request's first frame.
+    uint64_t changeOver = 0;
 };
 
 // Generator parameters and source weights derived from the settings for one rendering call.
@@ -198,10 +215,22 @@ struct RenderSettings {
     WaveParameters wave;
     bool amplitudeGenerator;
     double volume;
-    double fade;          // seconds
-    SleepFade sleepFade;  // live playback only; an export never has one
-    Rise rise;            // likewise
-    Glide glide;          // likewise: an export's has no frames
+    double fade;                 // seconds
+    SleepFade sleepFade;         // live playback only; an export never has one
+    Rise rise;                   // likewise
+    Glide glide;                 // likewise: an export's has no frames
+    NightPoint base;             // the seven settings as they stand, that `wave` is derived from
+    double wander = 0.0;         // points
+    Wander wanderPaths;          // the wander where the request begins, when known
+    SettingsGlide changeOver;    // live playback's latest change-over
+    double envelopeShare = 1.0;  // under a night, the wave envelope's share in the sound
+};
+
+// What a night carries from one request of live playback to the next.
+struct NightState {
+    SettingsGlide changeOver;
+    uint32_t changeOversTaken = 0;
+    NightPoint heard;  // the settings, before wander, of the last frame rendered
 };
 
 // Everything the renderer carries from one frame to the next, taken at a buffer's first frame:
@@ -215,10 +244,14 @@ struct RenderCheckpoint {
     ChannelWaveState channels[2];
     RandomSource random;
     Glide glide;
+    NightState night;
 };
 
 WaveParameters deriveWaveParameters(double ascent, double descent, double waveInterval,
                                     double lightWave, double heavyWave, bool boostSoundLevel);
+// The same for a night's point, whose boost may lie between off and on: exactly
+// deriveWaveParameters where it is either.
+WaveParameters parametersOf(const NightPoint& point);
 
 // What every sound shares: the settings and the volume the user set, and the random source that
 // sounds draw from one after another. Holds nothing of a sound in progress.
@@ -278,6 +311,17 @@ public:
     // Every run begins with it.
     void resetWaveFunctions();
 
+    // The night this sound runs through, from before its first request: its steps (none: null;
+    // they must outlive the run) and the night's frame at the sound's frame 0, which is past 0
+    // for a sound started again in the middle of a night.
+    void setNight(const Night* night, int64_t origin = 0);
+    // What the wander's path is drawn from: by default the point the random source had reached
+    // when the sound began, so the same seed gives the same night; a sound started again in the
+    // middle of a night takes the first sound's.
+    uint64_t wanderSeed() const { return wanderSeed_; }
+    void setWanderSeed(uint64_t seed) { wanderSeed_ = seed; }
+    int64_t nightOrigin() const { return nightOrigin_; }
+
     // Fills both buffers of `request` for its frames, or fewer when the sound ends inside it (the
     // buffers' byte sizes are then lowered, to 0 once the end has passed). Turns a pending stop
     // request into an end time `fadeInOut` after the frames already rendered. `frameCount` always
@@ -295,10 +339,14 @@ public:
 
     // Renders `span` of channel `index` (0 left, else right) at `out` with draws from `random`.
     // Called for both channels with the same settings and, the right with a source moved on by
-    // the left's draws (`drawsFor`), the two may run on two threads at once. Returns the
+    // the left's draws (`channelDraws`), the two may run on two threads at once. Returns the
     // envelope's last value.
     double renderChannel(int16_t* out, const RenderSpan& span, int32_t index, RandomSource& random,
                          const RenderSettings& settings);
+    // The draws one channel takes for `span` from a pink-noise counter at `pinkCounter`, night
+    // included.
+    uint64_t channelDraws(const RenderSpan& span, const RenderSettings& settings,
+                          uint32_t pinkCounter) const;
 
     RandomSource& randomSource() { return random_; }
 
@@ -329,6 +377,26 @@ public:
 private:
     RenderRun(Renderer& renderer, Renderer::SoundStart start, double fadeInOut, double runLength);
 
+    // A segment's settings under the night at night frame `frame`: the night's point before
+    // wander, and the parameters and envelope share it gives with the wander. `wander` keeps the
+    // wander's last stretch, taken anew when the frame lies in another.
+    struct Segment {
+        NightPoint point;
+        WaveParameters wave;
+        double share;
+    };
+    Segment segmentAt(int64_t frame, const RenderSettings& settings, Wander& wander) const;
+    // Whether the night moves the settings anywhere in `span`; if not, its frames are the plain
+    // sound's and render as such.
+    bool nightShapes(const RenderSpan& span, const RenderSettings& settings) const;
+    int64_t nightFrame(uint64_t f) const { return static_cast<int64_t>(f) + nightOrigin_; }
+    double renderNightChannel(int16_t* out, const RenderSpan& span, ChannelWaveState& channel,
+                              RandomSource& random, const RenderSettings& settings);
+    // Live playback: begins the change-over asked for in `changeOver` at `frame`, if new.
+    void takeUpChangeOver(uint64_t changeOver, uint64_t frame);
+    // Live playback: notes what frame `last`, just rendered, was given.
+    void noteHeard(uint64_t last, const RenderSettings& settings);
+
     // Returns what the envelope gave for the last frame.
     template <bool kUseEnvelope>
     static double renderFrames(int16_t* out, const RenderSpan& span, const RenderSettings& settings,
@@ -343,6 +411,10 @@ private:
     ChannelWaveState waveStates_[2];
     double lastEnvelope_[2] = {1.0, 1.0};  // what each channel's envelope gave last
     Glide glide_;                          // live playback's, as of the next request's first frame
+    const Night* night_ = nullptr;
+    int64_t nightOrigin_ = 0;
+    uint64_t wanderSeed_;
+    NightState nightState_;  // live playback's, as of the next request's first frame
 };
 
 }  // namespace brinesong

@@ -65,11 +65,7 @@ bool PresetChooser::changed() const {
 
 QString PresetChooser::currentTitle() const {
     const Preset* preset = current();
-    if (!preset) {
-        return {};
-    }
-    const QString title = elidedName(preset->title());
-    return changed() ? Texts::tr("%1 (changed)").arg(title) : title;
+    return preset ? preset->markedTitle(WaveValues::of(preferences_)) : QString();
 }
 
 bool PresetChooser::choose(const QString& name) {
@@ -353,6 +349,7 @@ void PresetChooser::showCurrent() {
     if (deleteButton_) {
         deleteButton_->setEnabled(users);
     }
+    emit presetsShown();
 }
 
 }  // namespace brinesong

@@ -95,6 +95,8 @@ public:
 signals:
     // The wave settings were set from a preset: the panel and the sound follow.
     void applied();
+    // The presets, the current one or its mark may have changed: shown anew here, and on the bus.
+    void presetsShown();
 
 private:
     const Preset* current() const;

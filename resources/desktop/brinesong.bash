@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # bash completion for brinesong                                  -*- shell-script -*-
 # Options, their values (on|off for the switches, files for --export, the output devices the sound
-# server offers for --device, the presets for --preset) and Qt's window options.
+# server offers for --device, the presets for --preset and --then) and Qt's window options.
 
 _brinesong() {
     local cur prev words cword
@@ -29,13 +29,15 @@ _brinesong() {
         COMPREPLY=($(compgen -W 'on off' -- "$cur"))
         return
         ;;
-    --device | --preset)
+    --device | --preset | --then)
         # One name a line, as the program lists them; each offered quoted for the shell, and
         # matched against what was typed with its quoting taken off. A preset's name in any case,
         # and a shipped one's in every language the program speaks (BRINESONG_COMPLETE asks the
-        # program for those), as --preset takes them.
-        local list=--list-devices name typed=${cur#[\'\"]} fold=
-        [[ $prev == --preset ]] && list=--list-presets fold=1
+        # program for those), as --preset takes them. A step of --then goes on with "@" and its
+        # minute.
+        local list=--list-devices name typed=${cur#[\'\"]} after= fold=
+        [[ $prev == --device ]] || list=--list-presets fold=1
+        [[ $prev == --then ]] && after=@ && compopt -o nospace 2>/dev/null
         typed=${typed//\\/}
         COMPREPLY=()
         while IFS= read -r name; do
@@ -44,11 +46,11 @@ _brinesong() {
             else
                 [[ $name == "$typed"* ]] || continue
             fi
-            COMPREPLY+=("$(printf '%q' "$name")")
+            COMPREPLY+=("$(printf '%q' "$name")$after")
         done < <(BRINESONG_COMPLETE=1 "${COMP_WORDS[0]}" $list 2>/dev/null)
         return
         ;;
-    --minutes | --fade-out | --fade-in | --seed | --volume | --light-wave | --heavy-wave | --ascent | --descent | \
+    --minutes | --fade-out | --fade-in | --drift | --seed | --volume | --light-wave | --heavy-wave | --ascent | --descent | \
         --wave-interval | -platform | -style | -stylesheet | -qwindowgeometry | -qwindowtitle | \
         -qwindowicon | -platformtheme | -platformpluginpath | -plugin | -display | -session)
         return
@@ -56,8 +58,8 @@ _brinesong() {
     esac
 
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '--export --format --loop --play --list-devices --list-presets --preset
-            --minutes --fade-out --fade-in --device --seed
+        COMPREPLY=($(compgen -W '--export --format --loop --play --serve --list-devices --list-presets --preset
+            --then --drift --minutes --fade-out --fade-in --device --seed
             --volume --light-wave --heavy-wave --ascent --descent --wave-interval
             --boost-sound-level --amplitude-generator --start --stop --help --version' -- "$cur"))
     fi

@@ -7,9 +7,9 @@
 // On the desktop: without a display it says so in one line; Qt's options work; a second launch
 // brings the first to the front; a tray that starts after the program gets its icon; the media
 // player answers playerctl, with the sound on the test sink's monitor and the computer kept awake
-// meanwhile, and takes a volume over the bus only when it is a number; a German locale gets German
-// panels. The test runs under its own dbus-run-session, so
-// the bus is the test's alone.
+// meanwhile, takes a volume over the bus only when it is a number of its D-Bus type, and offers the
+// presets as playlists; a German locale gets German panels. The test runs under its own
+// dbus-run-session, so the bus is the test's alone.
 #include <signal.h>
 
 #include <QDBusConnection>
@@ -360,20 +360,44 @@ private slots:
 
         // The volume over the bus, as dbus-send sets it: a number is taken; one that is not, or
         // is infinite, is ignored rather than muting this session and, saved, every later one.
-        const auto setVolume = [](const std::string& value) {
-            return runProgram({"dbus-send", "--session", "--print-reply",
-                               "--dest=org.mpris.MediaPlayer2.brinesong", "/org/mpris/MediaPlayer2",
-                               "org.freedesktop.DBus.Properties.Set",
-                               "string:org.mpris.MediaPlayer2.Player", "string:Volume",
-                               "variant:double:" + value})
-                .status;
+        // A value of another D-Bus type is refused as such: a boolean is no volume.
+        const auto sendToPlayer = [](const std::vector<std::string>& message) {
+            std::vector<std::string> command{"dbus-send", "--session", "--print-reply",
+                                             "--dest=org.mpris.MediaPlayer2.brinesong",
+                                             "/org/mpris/MediaPlayer2"};
+            command.insert(command.end(), message.begin(), message.end());
+            return runProgram(command);
         };
-        QCOMPARE(setVolume("0.37"), 0);
+        const auto setVolume = [&sendToPlayer](const std::string& value) {
+            return sendToPlayer({"org.freedesktop.DBus.Properties.Set",
+                                 "string:org.mpris.MediaPlayer2.Player", "string:Volume",
+                                 "variant:" + value});
+        };
+        QCOMPARE(setVolume("double:0.37").status, 0);
         QCOMPARE(playerctl({"volume"}).toDouble(), 0.37);
         for (const char* notFinite : {"nan", "-nan", "inf", "-inf"}) {
-            QCOMPARE(setVolume(notFinite), 0);
+            QCOMPARE(setVolume(std::string("double:") + notFinite).status, 0);
             QCOMPARE(playerctl({"volume"}).toDouble(), 0.37);
         }
+        for (const char* wrongType : {"boolean:true", "string:1", "int32:1"}) {
+            const brinesong::testing::ProgramRun refused = setVolume(wrongType);
+            QVERIFY(refused.status != 0);
+            QVERIFY2(
+                refused.err.find("org.freedesktop.DBus.Error.InvalidArgs") != std::string::npos,
+                refused.err.c_str());
+            QCOMPARE(playerctl({"volume"}).toDouble(), 0.37);
+        }
+
+        // The presets as playlists: the third is "Storm"; activated, it becomes the current preset
+        // and the title.
+        QVERIFY(sendToPlayer({"org.mpris.MediaPlayer2.Playlists.GetPlaylists", "uint32:2",
+                              "uint32:1", "string:UserDefined", "boolean:false"})
+                    .out.find("\"Storm\"") != std::string::npos);
+        QCOMPARE(sendToPlayer({"org.mpris.MediaPlayer2.Playlists.ActivatePlaylist",
+                               "objpath:/org/kelvane/Brinesong/Preset/2"})
+                     .status,
+                 0);
+        QCOMPARE(playerctl({"metadata", "xesam:title"}), QStringLiteral("Storm"));
 
         // Quit over the bus ends the program as the Quit command does.
         const QDBusMessage quit = QDBusMessage::createMethodCall(
@@ -387,6 +411,9 @@ private slots:
         const QSettings written(configHome.filePath(QStringLiteral("Kelvane/Brinesong.ini")),
                                 QSettings::IniFormat);
         QCOMPARE(written.value(QStringLiteral("VolumeKey")).toString(), QStringLiteral("37"));
+        QCOMPARE(written.value(QStringLiteral("Kelvane.Brinesong.PresetKey")).toString(),
+                 QStringLiteral("Storm"));
+        QCOMPARE(written.value(QStringLiteral("LightWaveKey")).toString(), QStringLiteral("100"));
     }
 
     // The launcher's actions: "Play" and "Stop" over org.freedesktop.Application.ActivateAction,

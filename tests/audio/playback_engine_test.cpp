@@ -545,18 +545,25 @@ TEST_F(LongQueueTest, changesAndStop_renderTheQueueAgain_asTheRendererWithTheCha
         engine_.soundChanged();
     });
     waitForFrames(unit_.renderedFrames.load() + 8000);
+    change([&] {  // a change-over
+        engine_.glideSettings(1.0);
+        preferences_.setBoostSoundLevel(true);
+        preferences_.setHeavyWave(40);
+        engine_.soundChanged();
+    });
+    waitForFrames(unit_.renderedFrames.load() + 8000);
     change([&] { engine_.playStop(); });
     ASSERT_TRUE(host_.pumpUntilStopped(1));
     engine_.waitForWaitThreads();
 
     // Each rewrite went back into what was queued, not past it.
     const std::vector<FakeOutputUnit::Rewrite>& rewrites = unit_.rewrites;
-    ASSERT_EQ(rewrites.size(), 3u);
+    ASSERT_EQ(rewrites.size(), 4u);
     for (const FakeOutputUnit::Rewrite& rewrite : rewrites) {
         EXPECT_LT(rewrite.from + 4000u, rewrite.queuedTo);
     }
     // The stop took effect at its rewrite: the fade-out is the first 441 frames from there.
-    const uint64_t stopAt = rewrites[2].from;
+    const uint64_t stopAt = rewrites[3].from;
     EXPECT_GE(endFrame(), stopAt + 440);
     EXPECT_LE(endFrame(), stopAt + 441);
 
@@ -569,6 +576,7 @@ TEST_F(LongQueueTest, changesAndStop_renderTheQueueAgain_asTheRendererWithTheCha
     renderer.volume = kVolume;
     RenderRun reference(renderer, Renderer::kLiveFade);
     std::vector<int16_t> left, right;
+    uint64_t changeOvers = 0;
     const auto renderTo = [&](uint64_t frame) {
         while (reference.frameCount.load() < frame) {
             const uint32_t frames =
@@ -576,7 +584,8 @@ TEST_F(LongQueueTest, changesAndStop_renderTheQueueAgain_asTheRendererWithTheCha
             std::vector<int16_t> l(frames), r(frames);
             AudioBufferList list{2, {{1, frames * 2, l.data()}, {1, frames * 2, r.data()}}};
             RendererData request{nullptr, nullptr, 0, frames, &list};
-            reference.renderWave(&request, LiveRendering{SleepFade{}, nullptr, true});
+            reference.renderWave(&request,
+                                 LiveRendering{SleepFade{}, nullptr, true, {}, changeOvers});
             const uint32_t played = list.mBuffers[0].mDataByteSize / 2;
             left.insert(left.end(), l.begin(), l.begin() + played);
             right.insert(right.end(), r.begin(), r.begin() + played);
@@ -588,6 +597,10 @@ TEST_F(LongQueueTest, changesAndStop_renderTheQueueAgain_asTheRendererWithTheCha
     preferences.setAscent(90);
     preferences.setLightWave(20);
     renderTo(rewrites[2].from);
+    changeOvers = (uint64_t{1} << 32) | 44100u;
+    preferences.setBoostSoundLevel(true);
+    preferences.setHeavyWave(40);
+    renderTo(rewrites[3].from);
     reference.forceStop = true;
     renderTo(endFrame() + 1000);
 
@@ -677,8 +690,10 @@ TEST_F(PlaybackEngineTest, failingStopAndClose_areLoggedAndTheStateGoesOn) {
 }
 
 TEST_F(PlaybackEngineTest, serverGoneMidPlayback_endsAtOnce_thenStartsAfreshWhenItIsBack) {
+    engine_.setNight(Night({{44100 * 3600, 44100, NightPoint::of(preferences_)}}));
     engine_.playStop();
     waitForFrames(20000);
+    const uint64_t wanderSeed = rendering().wanderSeed();
     unit_.loseServer();
     // The wait thread ends the playback without waiting for an end time no buffer will set; the
     // host keeps showing a playback and hears of the wait.
@@ -696,6 +711,11 @@ TEST_F(PlaybackEngineTest, serverGoneMidPlayback_endsAtOnce_thenStartsAfreshWhen
     EXPECT_FALSE(engine_.isWaitingToPlay());
     EXPECT_EQ(engine_.status(), PlaybackStatus::Playing);
     EXPECT_EQ(unit_.starts, 2);
+    // The night goes on where it stands: about the first sound's frames in (less the unit's lead
+    // and a buffer it may render past it), on the same path.
+    EXPECT_GE(rendering().nightOrigin(), 20000 - 2048 - 0.04 * Renderer::kSampleRate);
+    EXPECT_LE(rendering().nightOrigin(), engine_.nightSeconds() * Renderer::kSampleRate);
+    EXPECT_EQ(rendering().wanderSeed(), wanderSeed);
     waitForFrames(3000);
     engine_.playStop();
     ASSERT_TRUE(host_.pumpUntilStopped(1));

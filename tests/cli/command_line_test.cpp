@@ -110,9 +110,30 @@ TEST(CommandLineTest, badValues_areRefusedNamingTheOption) {
         {{"--stop", "--export", "o"}, "--stop is for the window"},
         {{"--start", "--volume", "5"}, "nothing to do"},
         // A preset goes with what makes sound; the lists go alone.
-        {{"--preset", "Storm"}, "--preset goes with --export or --play"},
+        {{"--preset", "Storm"}, "--preset goes with --export, --play or --serve"},
         {{"--export", "o", "--preset", " "}, "--preset: expected a preset's name"},
         {{"--list-presets", "--play"}, "--list-presets goes alone"},
+        // The headless player has no length and makes no file; its other options are --play's.
+        {{"--serve", "--minutes", "5"}, "--serve takes no --minutes"},
+        {{"--serve", "--export", "o"}, "--serve takes no --export"},
+        {{"--export", "o", "--serve"}, "--serve takes no --export"},
+        {{"--serve", "--play"}, "--serve takes no --play"},
+        {{"--serve", "--seed", "3"}, "--serve takes no --seed"},
+        {{"--serve", "-platform", "offscreen"}, "-platform is an option of the window"},
+        {{"--serve", "--fade-in", "-1"}, "--fade-in"},
+        // A night's steps: well formed, in order, inside the sound, with what makes sound.
+        {{"--export", "o", "--then", "Storm"}, "--then: expected NAME@MINUTE[/GLIDE]"},
+        {{"--export", "o", "--then", " @3"}, "--then: expected NAME@MINUTE[/GLIDE]"},
+        {{"--export", "o", "--then", "Storm@soon"}, "--then: expected NAME@MINUTE[/GLIDE]"},
+        {{"--export", "o", "--then", "Storm@1/-2"}, "--then: expected NAME@MINUTE[/GLIDE]"},
+        {{"--export", "o", "--then", "Storm@nan"}, "--then: expected NAME@MINUTE[/GLIDE]"},
+        {{"--export", "o", "--then", "Storm@5", "--then", "Calm cove@2"}, "comes before"},
+        {{"--export", "o", "--then", "Storm@10.5"}, "lies past the 10 minutes"},
+        {{"--play", "--minutes", "5", "--then", "Storm@6"}, "lies past the 5 minutes"},
+        {{"--then", "Storm@1"}, "--then goes with --export, --play or --serve"},
+        {{"--export", "o", "--loop", "--then", "Storm@1"}, "--then does not go with --loop"},
+        {{"--export", "o", "--drift", "50.5"}, "--drift: expected a number of points"},
+        {{"--list-devices", "--drift", "5"}, "--drift goes with --export, --play or --serve"},
     };
     for (const Case& c : cases) {
         const ParseOutcome p = parse(c.args);
@@ -139,11 +160,36 @@ TEST(CommandLineTest, fades_withPlay_takeFractionsUpToThePlayTime) {
     EXPECT_EQ(*parse({"--play", "--minutes", "100000000"}).command.sound.minutes, 1e8f);
 }
 
+TEST(CommandLineTest, then_takesTheNameUpToTheLastAt_minutesAndGlidesWithFractions) {
+    const ParseOutcome p = parse(
+        {"--play", "--then", "Storm@0.5", "--then", "rain@dawn @ 600/0.25", "--drift", "12.5"});
+    ASSERT_TRUE(p.ok) << p.error.toStdString();
+    const std::vector<ProgrammeStep>& steps = p.command.sound.then;
+    ASSERT_EQ(steps.size(), 2u);
+    EXPECT_EQ(steps[0].preset, QStringLiteral("Storm"));
+    EXPECT_EQ(steps[0].minute, 0.5);
+    EXPECT_EQ(steps[0].glideMinutes, 10.0);
+    EXPECT_EQ(steps[1].preset, QStringLiteral("rain@dawn"));
+    EXPECT_EQ(steps[1].minute, 600.0);
+    EXPECT_EQ(steps[1].glideMinutes, 0.25);
+    EXPECT_EQ(*p.command.sound.drift, 12.5);
+}
+
 TEST(CommandLineTest, optionLikeFileName_takenOnlyWhenWrittenSo) {
     EXPECT_EQ(parse({"--export=--loop"}).command.exportPath, "--loop");
     EXPECT_EQ(parse({"-export=-x", "--loop"}).command.exportPath, "-x");
     EXPECT_EQ(parse({"--export", "./--loop"}).command.exportPath, "./--loop");
     EXPECT_EQ(parse({"--export", "-"}).command.exportPath, "-");
+}
+
+TEST(CommandLineTest, serve_takesThePlayersOptions) {
+    const ParseOutcome p =
+        parse({"--serve", "--fade-in", "20", "--device", "Speakers", "--preset", "Storm"});
+    ASSERT_TRUE(p.ok) << p.error.toStdString();
+    EXPECT_EQ(p.command.mode, CommandLine::Mode::Serve);
+    EXPECT_EQ(*p.command.fadeInMinutes, 20.0);
+    EXPECT_EQ(*p.command.device, QStringLiteral("Speakers"));
+    EXPECT_EQ(*p.command.sound.preset, QStringLiteral("Storm"));
 }
 
 TEST(CommandLineTest, noArgumentsOrTheLaunchersActions_openTheWindow) {
@@ -163,8 +209,9 @@ TEST(CommandLineTest, help_statesEachDefault) {
     const QString usage = usageText();
     EXPECT_TRUE(usage.contains(QStringLiteral("the length in minutes, at most 400 (default: 10)")))
         << usage.toStdString();
-    for (const char* option : {"--minutes M", "--fade-out F", "--fade-in F", "--format F", "--loop",
-                               "--seed N", "--device NAME", "--preset NAME", "SETTINGS:"}) {
+    for (const char* option :
+         {"--minutes M", "--fade-out F", "--fade-in F", "--format F", "--loop", "--seed N",
+          "--device NAME", "--preset NAME", "--then NAME", "--drift P", "SETTINGS:"}) {
         const qsizetype at = usage.indexOf(QLatin1String("\n") + QLatin1String(option));
         ASSERT_GE(at, 0) << option;
         // The option's own lines, up to the next that begins without indent.

@@ -15,13 +15,16 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
+#include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <utility>
 #include <vector>
 
 #include "export/ExportJob.h"
+#include "model/Presets.h"
 #include "support/Eventually.h"
 #include "support/ExportBlocks.h"
 #include "support/Files.h"
@@ -143,16 +146,17 @@ protected:
     QTemporaryDir dir_;
 };
 
-// What the renderer makes for an export of `minutes` with these settings. The length is
-// minutes x 60 in single precision, as the export computes it.
+// What the renderer makes for an export of `minutes` with these settings (and night). The length
+// is minutes x 60 in single precision, as the export computes it.
 testing::Recording expectedSamples(const Preferences& prefs, double volume, uint32_t seed,
-                                   float minutes) {
+                                   float minutes, const Night* night = nullptr) {
     const float seconds = minutes * 60.0f;
     const auto frames = static_cast<uint32_t>(static_cast<double>(seconds) * 44100.0);
     RandomSource random(seed);
     Renderer renderer(prefs, random);
     renderer.volume = volume;
     RenderRun run(renderer, Renderer::kExportFade, seconds);
+    run.setNight(night);
     testing::Recording out;
     testing::renderExportBlocks(run, frames, out);
     return out;
@@ -301,6 +305,44 @@ TEST_F(ExportCommandTest, presets_giveTheirSettingsAsTheOptionsWould_userPresets
     EXPECT_TRUE(contains(mine.err, "cannot be read")) << mine.err;
 }
 
+// A night's export: up to its first step it is the plain preset's export, byte for byte; after
+// the step's glide its level is the new preset's; throughout it is what the renderer makes of the
+// same night, frame for frame (the same each time, and what --play plays of it).
+TEST_F(ExportCommandTest, night_isThePlainExportUpToItsStep_thenAtTheNewPresetsLevel) {
+    const QStringList common{"--minutes", "0.25", "--seed", "21", "--volume", "50"};
+    ASSERT_EQ(
+        run(QStringList{"--export", path("cove.aif"), "--preset", "Calm cove"} + common).status, 0);
+    ASSERT_EQ(run(QStringList{"--export", path("storm.aif"), "--preset", "Storm"} + common).status,
+              0);
+    const ProgramRun night = run(QStringList{"--export", path("night.aif"), "--preset", "Calm cove",
+                                             "--then", "storm@0.05/0.02"} +
+                                 common);
+    ASSERT_EQ(night.status, 0) << night.err;
+    const testing::Recording cove = readSamples(path("cove.aif"));
+    const testing::Recording storm = readSamples(path("storm.aif"));
+    const testing::Recording changed = readSamples(path("night.aif"));
+
+    constexpr size_t kStep = 132300, kGlided = kStep + 52920, kFadeOut = 661500 - 88200;
+    ASSERT_EQ(changed.frames(), 661500u);
+    EXPECT_TRUE(std::equal(cove.left.begin(), cove.left.begin() + kStep, changed.left.begin()));
+    EXPECT_TRUE(std::equal(cove.right.begin(), cove.right.begin() + kStep, changed.right.begin()));
+    EXPECT_FALSE(std::equal(cove.left.begin() + kStep, cove.left.begin() + kGlided,
+                            changed.left.begin() + kStep));
+    const auto decibels = [](const testing::Recording& r, size_t from, size_t to) {
+        return 20 * std::log10(testing::rms(r.left, from, to) / 32767);
+    };
+    const double after = decibels(changed, kGlided, kFadeOut);
+    std::printf("level after the step %.1f dB; the storm %.1f dB, the cove %.1f dB\n", after,
+                decibels(storm, 88200, kFadeOut), decibels(cove, kGlided, kFadeOut));
+    EXPECT_NEAR(after, decibels(storm, 88200, kFadeOut), 4.0);
+    EXPECT_GT(after, decibels(cove, kGlided, kFadeOut) + 7.0);
+
+    Preferences calm;
+    shippedPresets()[0].values.applyTo(calm);  // Calm cove
+    const Night steps({{kStep, 52920, NightPoint::of(100, 100, 100, 85, 0, true, true)}});
+    EXPECT_TRUE(sameSound(changed, expectedSamples(calm, 0.5, 21, 0.25f, &steps)));
+}
+
 // Run in the test's folder, so that a refused option that wrote anything at all, a file named
 // after an option taken for FILE included, would leave it there.
 TEST_F(ExportCommandTest, refusedOptions_exitTwoBeforeAnyFileIsTouched) {
@@ -316,6 +358,8 @@ TEST_F(ExportCommandTest, refusedOptions_exitTwoBeforeAnyFileIsTouched) {
         {"--minutes", "0.01", "--export", "-x.wav"},
         {"--export", path("x"), "--preset", "No such preset"},
         {"--play", "--preset", "No such preset"},
+        {"--export", path("x"), "--then", "No such preset@1"},
+        {"--play", "--then", "Storm@1", "--then", "No such preset@2/1"},
     };
     testing::RunOptions here = options();
     here.directory = dir_.path().toStdString();

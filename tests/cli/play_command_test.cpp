@@ -2,6 +2,8 @@
 // `brinesong --play` end to end: the program plays into the private server's null sink while
 // parecord records the sink's monitor, and the recording is checked sample by sample: silence
 // before, the short fade-in, the level, the fade-out after the stop request, silence after.
+// `brinesong --serve` the same way, controlled by real media-player clients on a bus of the test's
+// own. The --play runs are kept off any session bus the test itself has.
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -88,7 +90,8 @@ PlayRun playAndRecord(const std::vector<std::string>& options, int stopSignal) {
                                        "100"};
     arguments.insert(arguments.end(), options.begin(), options.end());
     Program player(testing::brinesong(arguments),
-                   {{"XDG_CONFIG_HOME=" + dir.file("config"), "BRINESONG_PLAY_REPORT=1"}});
+                   {{"XDG_CONFIG_HOME=" + dir.file("config"), "BRINESONG_PLAY_REPORT=1",
+                     testing::kNoSessionBus}});
     EXPECT_TRUE(player.started());
     if (stopSignal != 0) {
         EXPECT_TRUE(recorder.waitForMoreFrames(kRate * 3 / 2));
@@ -209,8 +212,9 @@ void checkSound(const PlayRun& run) {
 // The recording is, frame for frame, the renderer driven directly with the stop handed over at
 // the frame the fade-out begins: the stop came while a second of sound was queued, and what was
 // queued past that frame was rendered again and written over without a seam. (PulseAudio passes a
-// lone stream to the sink unchanged; PipeWire's resampling does not.)
-void checkFramesAgainstRenderer(const PlayRun& run) {
+// lone stream to the sink unchanged; PipeWire's resampling does not.) With `night`, the renderer
+// runs through it, as an export of it does.
+void checkFramesAgainstRenderer(const PlayRun& run, const Night* night = nullptr) {
     const size_t endFrame = playedFrames(run.errors);
     ASSERT_GT(endFrame, size_t(kFade));
     // The end is 0.01 s after the hand-over, which lies where a render request of 441 frames
@@ -220,6 +224,7 @@ void checkFramesAgainstRenderer(const PlayRun& run) {
 
     ReferenceRenderer reference;
     RenderRun& sound = reference.run;
+    sound.setNight(night);
     std::vector<int16_t> left, right;
     std::vector<int16_t> l(kFade), r(kFade);
     while (left.size() < endFrame) {
@@ -269,6 +274,20 @@ TEST(PlayCommandTest, sigterm_fadesOutEndsAndExitsWith143) {
     checkSound(run);
     if (!testing::resampledServer()) {
         checkFramesAgainstRenderer(run);
+    }
+}
+
+// A night played is the night exported: a step 0.3 s in glides over the shortest glide, a second,
+// to a preset (the amplitude generator cross-fading in), and the recording is still, frame for
+// frame, the renderer's sound of that night.
+TEST(PlayCommandTest, night_playsTheFramesTheRendererMakesOfIt) {
+    REQUIRE_SERVER();
+    const PlayRun run =
+        playAndRecordWithoutDropouts({"--then", "Distant breakers@0.005/0"}, SIGTERM);
+    EXPECT_EQ(run.exitStatus, 128 + SIGTERM) << run.errors;
+    if (!testing::resampledServer()) {
+        const Night night({{13230, 44100, NightPoint::of(15, 85, 30, 20, 55, false, true)}});
+        checkFramesAgainstRenderer(run, &night);
     }
 }
 
@@ -422,8 +441,10 @@ TEST(PlayCommandTest, fadeIn_levelRisesFromSilenceAsTheSquareOfWhatIsDone) {
 // A signal ends the wait as it ends a playback; the minutes running out without a sound ever
 // played are a failure that says why.
 TEST(PlayCommandTest, unreachableServer_waitsForItSayingWhy_endsBySignalOrFailsAfterTheMinutes) {
-    const testing::RunOptions unreachable{{"PULSE_SERVER=unix:/nonexistent/brinesong/native"}};
-    const std::string waiting = "brinesong: waiting for the sound server (Connection refused)\n";
+    const testing::RunOptions unreachable{
+        {"PULSE_SERVER=unix:/nonexistent/brinesong/native", testing::kNoSessionBus}};
+    const std::string waiting = testing::kNoSessionBusLine +
+                                "brinesong: waiting for the sound server (Connection refused)\n";
     Program player(testing::brinesong({"--play", "--minutes", "1"}), unreachable);
     ASSERT_TRUE(testing::eventually([&] { return player.err() == waiting; })) << player.err();
     player.signal(SIGTERM);
@@ -478,6 +499,151 @@ TEST(PlayCommandTest, badOption_exits2BeforeTouchingTheServer) {
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err,
               "brinesong: --minutes: expected a number of minutes, 0 or more, got 'soon'\n");
+}
+
+// --serve is there to be controlled: without a session bus it says why and ends at once.
+TEST(PlayCommandTest, serve_withoutASessionBus_exits1SayingWhy) {
+    const testing::ProgramRun run = testing::runProgram(
+        testing::brinesong({"--serve"}),
+        {{"PULSE_SERVER=unix:/nonexistent/brinesong/native", testing::kNoSessionBus}});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "brinesong: --serve waits for Play over the session bus: no session bus (Failed to "
+              "connect to socket /nonexistent/brinesong/bus: No such file or directory)\n");
+}
+
+// A session bus of the test's own, for the players and their clients.
+class PrivateBus {
+public:
+    // The environment a program on this bus runs with.
+    std::string address() {
+        testing::eventually([this] { return daemon_.out().find('\n') != std::string::npos; });
+        const std::string out = daemon_.out();
+        return "DBUS_SESSION_BUS_ADDRESS=" + out.substr(0, out.find('\n'));
+    }
+    // Runs a client on the bus; its output, trimmed, or "(failed: ...)".
+    std::string client(const std::vector<std::string>& command) {
+        const testing::ProgramRun run = testing::runProgram(command, {{address()}});
+        if (run.status != 0) {
+            return "(failed: " + run.err + ")";
+        }
+        const size_t end = run.out.find_last_not_of(" \n");
+        return end == std::string::npos ? std::string() : run.out.substr(0, end + 1);
+    }
+    std::string playerctl(const std::string& command, const std::string& argument = {}) {
+        std::vector<std::string> line{"playerctl", "--player=brinesong", command};
+        if (!argument.empty()) {
+            line.push_back(argument);
+        }
+        return client(line);
+    }
+    // dbus-send to the player's object; `destination` is its bus name.
+    std::string call(const std::vector<std::string>& message,
+                     const std::string& destination = "org.mpris.MediaPlayer2.brinesong") {
+        std::vector<std::string> line{"dbus-send", "--session", "--print-reply",
+                                      "--dest=" + destination, "/org/mpris/MediaPlayer2"};
+        line.insert(line.end(), message.begin(), message.end());
+        return client(line);
+    }
+
+private:
+    Program daemon_{{"dbus-daemon", "--session", "--nofork", "--print-address=1"}};
+};
+
+// --serve through real media-player clients, as media keys, a desktop or a phone's remote reach
+// it: it waits in silence for Play, plays (heard on the monitor), plays softer when the volume goes
+// down (with the glide), pauses to silence and goes on running, plays again, takes a preset as its
+// playlist and title, and ends with its fade-out on Quit. A second player beside it takes an
+// instance's name, and a signal ends that one.
+TEST(PlayCommandTest, serve_playsPausesAndQuits_overTheBus_volumeAndPresetHeard) {
+    REQUIRE_SERVER();
+    PrivateBus bus;
+    testing::ScratchDir dir("brinesong-serve");
+    MonitorRecorder recorder("brinesong_test", dir.file("monitor.wav"));
+    ASSERT_TRUE(recorder.waitForMoreFrames(kRate / 4));
+    // A steady level, without the wave envelope, so that the volume's step stands out.
+    Program server(testing::brinesong({"--serve", "--volume", "50", "--amplitude-generator", "off",
+                                       "--heavy-wave", "100", "--light-wave", "75"}),
+                   {{bus.address(), "XDG_CONFIG_HOME=" + dir.file("config")}});
+    ASSERT_TRUE(testing::eventually([&] { return bus.playerctl("status") == "Stopped"; }))
+        << server.err();
+    ASSERT_TRUE(recorder.waitForMoreFrames(kRate / 2));
+    const size_t served = recorder.recordedFrames();  // silent until Play
+
+    const auto waitForStatus = [&](const std::string& status) {
+        return testing::eventually([&] { return bus.playerctl("status") == status; });
+    };
+    EXPECT_EQ(bus.playerctl("play"), "");
+    ASSERT_TRUE(waitForStatus("Playing"));
+    ASSERT_TRUE(recorder.waitForMoreFrames(kRate * 2));
+    const size_t loud = recorder.recordedFrames();
+    EXPECT_EQ(bus.playerctl("volume", "0.1"), "");
+    EXPECT_EQ(bus.playerctl("volume"), "0.100000");
+    ASSERT_TRUE(recorder.waitForMoreFrames(kRate * 3 / 2));
+    const size_t soft = recorder.recordedFrames();
+
+    EXPECT_EQ(bus.playerctl("pause"), "");
+    ASSERT_TRUE(waitForStatus("Stopped"));
+    ASSERT_TRUE(recorder.waitForMoreFrames(kRate));
+    const size_t paused = recorder.recordedFrames();
+    EXPECT_FALSE(server.ended());
+    EXPECT_EQ(bus.playerctl("play"), "");
+    ASSERT_TRUE(waitForStatus("Playing"));
+
+    // The presets by number, in the program's order; "Storm" is the third.
+    const std::string playlists =
+        bus.call({"org.mpris.MediaPlayer2.Playlists.GetPlaylists", "uint32:0", "uint32:100",
+                  "string:UserDefined", "boolean:false"});
+    const std::string storm = "/org/kelvane/Brinesong/Preset/2";
+    EXPECT_NE(playlists.find("object path \"" + storm + "\"\n         string \"Storm\""),
+              std::string::npos)
+        << playlists;
+    EXPECT_EQ(bus.call({"org.mpris.MediaPlayer2.Playlists.ActivatePlaylist", "objpath:" + storm})
+                  .find("(failed"),
+              std::string::npos);
+    EXPECT_EQ(bus.playerctl("metadata", "xesam:title"), "Storm");
+    const std::string active =
+        bus.call({"org.freedesktop.DBus.Properties.Get", "string:org.mpris.MediaPlayer2.Playlists",
+                  "string:ActivePlaylist"});
+    EXPECT_NE(active.find("boolean true"), std::string::npos) << active;
+    EXPECT_NE(active.find(storm), std::string::npos) << active;
+    ASSERT_TRUE(recorder.waitForMoreFrames(kRate));
+    const size_t stormy = recorder.recordedFrames();
+
+    Program second(testing::brinesong({"--serve"}),
+                   {{bus.address(), "XDG_CONFIG_HOME=" + dir.file("config")}});
+    const std::string instance =
+        "org.mpris.MediaPlayer2.brinesong.instance" + std::to_string(second.pid());
+    EXPECT_TRUE(testing::eventually([&] {
+        return bus.call({"org.mpris.MediaPlayer2.Player.Stop"}, instance).find("(failed") ==
+               std::string::npos;
+    }));
+    second.signal(SIGTERM);
+    EXPECT_EQ(second.wait(), 128 + SIGTERM) << second.err();
+
+    EXPECT_EQ(bus.call({"org.mpris.MediaPlayer2.Quit"}).find("(failed"), std::string::npos);
+    EXPECT_EQ(server.wait(), 0) << server.err();
+    ASSERT_TRUE(recorder.waitForMoreFrames(kRate / 2));
+    EXPECT_EQ(recorder.stop(), 0);
+
+    const Recording r = recorder.read();
+    ASSERT_GE(r.frames(), stormy);
+    const auto sounding = [&r](size_t from, size_t to) {
+        return testing::soundingSamples(
+            std::vector<int16_t>(r.left.begin() + from, r.left.begin() + to));
+    };
+    EXPECT_EQ(sounding(0, served), 0u);  // nothing before Play
+    // A stretch ends some 0.2 s before the mark that ends it, clear of the change it awaited;
+    // over 1.2 s the rumble's own wander stays well inside the volume's step.
+    const size_t margin = kRate / 5;
+    EXPECT_GT(sounding(loud - kRate, loud - margin), size_t(kRate) / 2);
+    const double ratio = rms(r.left, soft - kRate * 7 / 5, soft - margin) /
+                         rms(r.left, loud - kRate * 7 / 5, loud - margin);
+    std::printf("level after the volume went from 0.5 to 0.1: %.3f of before\n", ratio);
+    EXPECT_NEAR(ratio, 0.2, 0.1);
+    EXPECT_EQ(sounding(paused - kRate / 2, paused), 0u);  // silent while paused
+    EXPECT_GT(sounding(stormy - kRate / 2, stormy - margin), size_t(kRate) / 5);
+    EXPECT_EQ(sounding(r.frames() - kRate / 5, r.frames()), 0u);  // silent after Quit
 }
 
 }  // namespace

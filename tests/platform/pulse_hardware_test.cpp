@@ -5,8 +5,10 @@
 // are tested in the window (tests/app/output_devices_test.cpp).
 #include "platform/PulseHardware.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <pulse/def.h>
+#include <pulse/subscribe.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +16,17 @@
 #include <mutex>
 
 #include "support/ServerTools.h"
+
+// No server refuses a subscription on request: while this is set, the program's go to the server
+// with a facility no server knows, which it refuses.
+static std::atomic<bool> refuseSubscriptions{false};
+extern "C" pa_operation* pa_context_subscribe(pa_context* context, pa_subscription_mask_t mask,
+                                              pa_context_success_cb_t callback, void* userdata) {
+    static const auto real =
+        reinterpret_cast<decltype(&pa_context_subscribe)>(dlsym(RTLD_NEXT, "pa_context_subscribe"));
+    const auto unknown = static_cast<pa_subscription_mask_t>(refuseSubscriptions ? 0x10000 : 0);
+    return real(context, static_cast<pa_subscription_mask_t>(mask | unknown), callback, userdata);
+}
 
 namespace brinesong {
 namespace {
@@ -169,6 +182,22 @@ TEST_F(PulseHardwareTest, notifications_loadAndUnloadTellTheDeviceListChanged_st
     second.unload();
     ASSERT_TRUE(counter.waitFor(before + 2));
     EXPECT_FALSE(contains(second.index));
+}
+
+// Refused, the subscription is said once and asked for again; once granted, what was missed is
+// read.
+TEST_F(PulseHardwareTest, refusedSubscription_saidOnce_whatWasMissedIsReadOnceGranted) {
+    PulseConnection refused;
+    PulseHardware devices(refused);
+    ::testing::internal::CaptureStderr();
+    refuseSubscriptions = true;
+    EXPECT_TRUE(refused.start());
+    EXPECT_EQ(devices.waitUntilListed(10s), 0);
+    LoadedSink second("brinesong_second", "Second Sink", "Brinesong Tests");
+    refuseSubscriptions = false;
+    EXPECT_TRUE(testing::eventually([&] { return devices.hasStream(second.index, false) == 0; }));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "brinesong: pa_context_subscribe failed: Invalid argument\n");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The output unit against the private sound server the test script starts: what the write
-// callback calls, changes while the sound plays as the sink's monitor records them, moving the
-// stream, and a server that cannot be reached.
+// callback calls, changes while the sound plays as the sink's monitor records them, the stream's
+// buffer sizes and a refused write, and a server that cannot be reached.
 //
 // This program replaces malloc and friends, the pthread lock calls and the I/O calls with versions
 // that count the calls made on a thread that is inside the unit's writer (its write callback or a
@@ -41,6 +41,7 @@
 #include "tests/audio/TestPlaybackHost.h"
 
 #include <pulse/def.h>
+#include <pulse/stream.h>
 
 extern "C" {
 void* __libc_malloc(size_t);
@@ -56,6 +57,7 @@ constexpr int kMaxNames = 16;
 std::atomic<int> forbiddenCalls{0};
 std::atomic<const char*> forbiddenNames[kMaxNames];
 std::atomic<int> wakeups{0};
+std::atomic<bool> refuseAWrite{false};  // see pa_stream_write below
 
 void noteCall(const char* name) {
     if (brinesong::PulseStreamWriter::insideWriteCallback()) {
@@ -163,6 +165,17 @@ int poll(struct pollfd* fds, nfds_t n, int timeout) {
 int ppoll(struct pollfd* fds, nfds_t n, const struct timespec* timeout, const sigset_t* mask) {
     FORWARD(ppoll, int (*)(struct pollfd*, nfds_t, const struct timespec*, const sigset_t*), fds, n,
             timeout, mask);
+}
+
+// No server refuses a write on request: libpulse refuses one that is malformed or made on a stream
+// not ready, which the program never makes. So the writer's writes are refused here, as it does.
+int pa_stream_write(pa_stream* stream, const void* data, size_t bytes, pa_free_cb_t free,
+                    int64_t offset, pa_seek_mode_t seek) {
+    static const auto real = next<decltype(&pa_stream_write)>("pa_stream_write");
+    if (brinesong::PulseStreamWriter::insideWriteCallback() && refuseAWrite.exchange(false)) {
+        return -PA_ERR_BADSTATE;
+    }
+    return real(stream, data, bytes, free, offset, seek);
 }
 
 }  // extern "C"
@@ -362,6 +375,8 @@ testing::Recording playWithChanges(uint32_t seed, std::vector<SoundChange>& chan
     engine.playStop();
     EXPECT_TRUE(host.pumpUntilStopped(1));
     EXPECT_EQ(recorder.stop(), 0);
+    // Each change, and the stop, had the queue ahead of the sink rendered again.
+    EXPECT_GE(unit.rewrites(), changes.size() + 1);
     engine.closeAudioOutput();
     connection.close();
     return recorder.read();
@@ -539,7 +554,7 @@ uint64_t noRewind(void*, uint64_t) {
 }
 void noNotice(void*, OutputUnit::Notice) {}
 
-TEST(PulseOutputUnitTest, stream_hasTheAskedBufferSizesAndMovesBetweenSinksByName) {
+TEST(PulseOutputUnitTest, stream_hasTheAskedBufferSizes_aRefusedWriteIsSaidAndItIsMadeAnew) {
     REQUIRE_SERVER();
     PulseConnection connection;
     PulseOutputUnit unit(connection);
@@ -553,10 +568,17 @@ TEST(PulseOutputUnitTest, stream_hasTheAskedBufferSizesAndMovesBetweenSinksByNam
     EXPECT_LE(sizes.targetBytes, PulseOutputUnit::kTargetFrames * 4);
 
     EXPECT_EQ(unit.framesAhead(), 0u);  // nothing plays
-    EXPECT_EQ(unit.moveToSink("brinesong_test"), 0) << unit.failureText();
-    EXPECT_EQ(unit.preferredDevice(), "brinesong_test");
-    EXPECT_NE(unit.moveToSink("no_such_sink"), 0);
-    EXPECT_EQ(unit.failureText(), "No such entity");
+
+    const uint32_t refusing = unit.streamIndex();
+    ::testing::internal::CaptureStderr();
+    refuseAWrite = true;
+    EXPECT_EQ(unit.start(), 0);
+    EXPECT_TRUE(testing::eventually([&] {
+        return unit.availability() == OutputUnit::Availability::Ready &&
+               unit.streamIndex() != refusing && unit.streamIndex() != OutputRouting::kNoStream;
+    }));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "brinesong: pa_stream_write failed: Bad state\n");
     EXPECT_EQ(unit.close(), 0);
     EXPECT_EQ(unit.streamIndex(), OutputRouting::kNoStream);
 }

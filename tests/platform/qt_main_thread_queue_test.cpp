@@ -56,15 +56,18 @@ TEST_F(QtMainThreadQueueTest, postFromAnotherThread_runsOnTheMainThreadAfterTheD
 }
 
 TEST_F(QtMainThreadQueueTest, destroyedBeforeItRuns_theTaskIsDropped) {
-    std::atomic<int> runs{0};
+    int runs = 0, quits = 0;
+    const auto quit = [&] { ++quits, QCoreApplication::quit(); };
     auto queue = std::make_unique<QtMainThreadQueue>();
-    queue->postToMainThread([&] { ++runs; }, 0ms);
     queue->postToMainThread([&] { ++runs; }, 20ms);
-    spin(1);  // the delayed one has its timer now
-    EXPECT_EQ(runs, 1);
+    queue->postToMainThread(quit, 0ms);  // runs once the delayed one has its timer
+    spin(10000);                         // the limit only ends a hang
     queue.reset();
-    spin(60);
-    EXPECT_EQ(runs, 1);
+    QtMainThreadQueue later;  // started later and longer: a kept task would run before it
+    later.postToMainThread(quit, 40ms);
+    spin(10000);
+    EXPECT_EQ(quits, 2);
+    EXPECT_EQ(runs, 0);
 }
 
 }  // namespace

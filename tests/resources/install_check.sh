@@ -16,6 +16,7 @@ DESTDIR="$dest" cmake --install "$build" --prefix /usr >/dev/null
 root="$dest/usr"
 
 expected="bin/brinesong
+lib/systemd/user/brinesong.service
 share/applications/org.kelvane.Brinesong.desktop
 share/bash-completion/completions/brinesong
 share/icons/hicolor/128x128/apps/org.kelvane.Brinesong.png
@@ -57,6 +58,19 @@ grep -q '<project_license>GPL-3.0-or-later</project_license>' \
   "$root/share/metainfo/org.kelvane.Brinesong.metainfo.xml" || fail "the metainfo's project licence"
 grep -q '<metadata_license>CC0-1.0</metadata_license>' \
   "$root/share/metainfo/org.kelvane.Brinesong.metainfo.xml" || fail "the metainfo's metadata licence"
+
+# The user unit starts the installed program's headless player, and systemd takes it as it is (on
+# a copy that names the program where it lies here, and without looking for its manual page).
+unit="$root/lib/systemd/user/brinesong.service"
+grep -qx 'ExecStart=brinesong --serve' "$unit" || fail "the unit does not start brinesong --serve"
+grep -q '^WantedBy=default.target$' "$unit" || fail "the unit has no [Install] target"
+if command -v systemd-analyze >/dev/null; then
+  mkdir -p "$dest/verify"
+  sed "s|^ExecStart=brinesong |ExecStart=$root/bin/brinesong |" "$unit" >"$dest/verify/brinesong.service"
+  verified=$(systemd-analyze verify --man=no "$dest/verify/brinesong.service" 2>&1) ||
+    fail "systemd-analyze verify: $verified"
+  [ -z "$verified" ] || fail "systemd-analyze verify remarks: $verified"
+fi
 
 # Every warning groff and man can give, as a packager's lint would ask for them.
 warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \

@@ -32,6 +32,14 @@ struct RunOptions {
     std::string directory{};
 };
 
+// For `brinesong --play`: a session bus that is not there, in whatever environment the test runs,
+// and the line the player then begins its standard error with.
+inline const std::string kNoSessionBus =
+    "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/brinesong/bus";
+inline const std::string kNoSessionBusLine =
+    "brinesong: nothing but a signal can control this playback: no session bus (Failed to "
+    "connect to socket /nonexistent/brinesong/bus: No such file or directory)\n";
+
 class Program {
 public:
     explicit Program(std::vector<std::string> arguments, const RunOptions& options = {})

@@ -21,9 +21,15 @@ public:
 
     double runLength = 0, fadeInOut = 0.01, volume = 0.5;
     uint64_t frameCount = 0;
+    // A night: each frame at the settings of its segment, the envelope's share blended in.
+    const Night* night = nullptr;
+    double wander = 0;
+    uint64_t seed = 0;
+    int64_t origin = 0;
     bool forceStop = false, forceStopFinished = false;
-    // What the envelopes went through: the phases they were in, and whether one held at the top.
-    unsigned phasesSeen = 0;
+    // What the envelopes went through: the phases they were in, and whether one held at the top;
+    // under a night, the shares they had (1: none, 2: some, 4: all of the sound).
+    unsigned phasesSeen = 0, sharesSeen = 0;
     bool reachedTop = false;
 
     // Returns the number of frames written to each channel.
@@ -54,19 +60,28 @@ public:
 private:
     void channel(int index, uint64_t start, uint64_t end, int16_t* out) {
         ChannelWaveState& st = states_[index];
-        const WaveParameters p =
-            deriveWaveParameters(prefs_.ascent(), prefs_.descent(), prefs_.waveInterval(),
-                                 prefs_.lightWave(), prefs_.heavyWave(), prefs_.boostSoundLevel());
         for (uint64_t f = start; f < end; ++f) {
-            const double e = prefs_.amplitudeGenerator()
-                                 ? waveEnvelope(st.envelope, random_, p.ascentRate, p.descentRate,
-                                                p.waveThreshold)
-                                 : 1.0;
+            WaveParameters p = deriveWaveParameters(prefs_.ascent(), prefs_.descent(),
+                                                    prefs_.waveInterval(), prefs_.lightWave(),
+                                                    prefs_.heavyWave(), prefs_.boostSoundLevel());
+            double share = prefs_.amplitudeGenerator() ? 1.0 : 0.0;
+            if (night != nullptr) {
+                const int64_t n = int64_t(f) + origin, first = n - n % Night::kSegmentFrames;
+                const NightPoint at = wandered(night->pointAt(first, NightPoint::of(prefs_), {}),
+                                               first, wander, seed);
+                p = parametersOf(at);
+                share = at.envelopeShare;
+                sharesSeen |= share == 0 ? 1u : share == 1 ? 4u : 2u;
+            }
+            const double e = share > 0 ? waveEnvelope(st.envelope, random_, p.ascentRate,
+                                                      p.descentRate, p.waveThreshold)
+                                       : 1.0;
             phasesSeen |= 1u << st.envelope.phase;
             reachedTop = reachedTop || e == 1.0;
             const double pink = pinkNoise(st.pink, random_);
             const double brown = brownNoise(st.brown, random_);
-            const double mix = (p.lightWeight * pink + brown * p.heavyWeight) * e;
+            const double mix = (p.lightWeight * pink + brown * p.heavyWeight) *
+                               (share == 1 ? e : Glide::envelopeAt(e, share));
             const double t = double(f) / 44100.0, F = fadeInOut;
             double g;
             if (F > t) {
@@ -398,10 +413,10 @@ TEST(RendererTest, sleepFadeAndRise_scaleEachFrameByASquare_inAnyBufferSizes) {
 }
 
 // Renders requests of 441 frames until frame `to`, adding the left channel to `out`: live
-// playback's path, with its glide and `fade`, when `glide`.
+// playback's path, with its glide, `fade` and the change-overs asked for, when `glide`.
 void renderLeftUntil(Rig& rig, std::vector<int16_t>& out, uint64_t to, bool glide,
-                     SleepFade fade = {}) {
-    const LiveRendering live{fade, nullptr, true};
+                     SleepFade fade = {}, uint64_t changeOver = 0) {
+    const LiveRendering live{fade, nullptr, true, {}, changeOver};
     while (rig.run.frameCount < to) {
         rig.render(441, glide ? &live : nullptr);
         out.insert(out.end(), rig.left.begin(), rig.left.end());
@@ -496,6 +511,128 @@ TEST(RendererTest, liveChange_glidesFromTheLevelHeard_andRenderingAgainInsideItG
                            lightJump.begin() + lightEnd));
 }
 
+// A change-over: the settings heard glide to the ones just set, here a level that doubles (the
+// heavy wave alone, the boost switched on), from the first frame of the request that takes it up,
+// eased in and out with no step; from the end of the segment its glide ends in, the sound is
+// exactly the new settings'. Rendered again from a point saved inside it, it gives the same.
+TEST(RendererTest, liveChangeOver_glidesTheSettingsHeard_andRenderingAgainInsideItGivesTheSame) {
+    Preferences prefs, boosted;
+    for (Preferences* p : {&prefs, &boosted}) {
+        p->setLightWave(0);
+        p->setAmplitudeGenerator(false);
+    }
+    boosted.setBoostSoundLevel(true);
+    constexpr uint64_t kChange = 10 * 441, kInside = 60 * 441, kEnd = 150 * 441;
+    constexpr uint64_t kGlideEnd = kChange + 44100 + Night::kSegmentFrames;
+    Rig rig(prefs, 3), before(prefs, 3), after(boosted, 3);
+    std::vector<int16_t> glided, plain, doubled, again;
+    renderLeftUntil(before, plain, kEnd, false);
+    renderLeftUntil(after, doubled, kEnd, false);
+
+    renderLeftUntil(rig, glided, kChange, true);
+    prefs.setBoostSoundLevel(true);
+    const uint64_t changeOver = (uint64_t{1} << 32) | 44100u;
+    renderLeftUntil(rig, glided, kInside, true, {}, changeOver);
+    RenderCheckpoint inside;
+    rig.run.saveCheckpoint(inside);
+    renderLeftUntil(rig, glided, kEnd, true, {}, changeOver);
+    rig.run.restoreCheckpoint(inside);
+    again.assign(glided.begin(), glided.begin() + kInside);
+    renderLeftUntil(rig, again, kEnd, true, {}, changeOver);
+    EXPECT_EQ(again, glided);
+
+    EXPECT_TRUE(std::equal(plain.begin(), plain.begin() + kChange, glided.begin()));
+    EXPECT_TRUE(std::equal(doubled.begin() + kGlideEnd, doubled.end(), glided.begin() + kGlideEnd));
+    double gain = 1.0;
+    uint64_t previous = kChange;
+    for (uint64_t f = kChange; f < kEnd; ++f) {
+        if (std::abs(plain[f]) >= 4000) {
+            const double now = double(glided[f]) / plain[f];
+            // At most 1.5/44100 of the way a frame, taken a segment at a time; the samples'
+            // truncation moves the ratio by up to 3 of the plain sample.
+            const double rounding = 3.0 / std::abs(plain[f]);
+            ASSERT_GE(now, gain - rounding) << f;
+            ASSERT_LE(now - gain,
+                      1.5 / 44100 * double(f - previous + Night::kSegmentFrames) + rounding)
+                << f;
+            gain = now;
+            previous = f;
+        }
+    }
+    EXPECT_NEAR(gain, 2.0, 1e-3);
+}
+
+// What a night's settings do between the frames the tests below hold the renderer to: a step
+// begun inside the glide before it goes on from where that glide stands, without a jump, and ends
+// exactly at its preset; a change-over goes on from the settings heard to the ones set. The wander
+// begins at the settings, keeps within its depth and 0 to 100, and takes over ten minutes for a
+// full swing.
+TEST(RendererTest, nightSettings_glideOnFromWhereTheyStand_andWanderSlowlyWithinTheDepth) {
+    const NightPoint a = NightPoint::of(50, 35, 70, 70, 5, false, true);
+    const NightPoint b = NightPoint::of(100, 100, 100, 85, 0, true, true);
+    const NightPoint c = NightPoint::of(40, 100, 0, 0, 100, false, false);
+    const Night night({{51000, 100000, c}, {1000, 100000, b}});
+    const auto at = [&](int64_t n, const SettingsGlide& changeOver = {}) {
+        return night.pointAt(n, a, changeOver);
+    };
+    EXPECT_EQ(at(1000), a);
+    EXPECT_EQ(at(51000), glideBetween(a, b, 0.5));
+    EXPECT_EQ(at(151000), c);
+    for (int64_t n = 1000; n < 151000; ++n) {
+        ASSERT_LT(std::abs(at(n + 1).heavyWave - at(n).heavyWave), 1e-3) << n;
+        ASSERT_LT(std::abs(at(n + 1).envelopeShare - at(n).envelopeShare), 2e-5) << n;
+    }
+    const SettingsGlide changeOver{80000, 44100, at(79999), true};
+    EXPECT_EQ(at(80000, changeOver), at(79999));
+    EXPECT_EQ(at(124100, changeOver), a);
+
+    for (int setting = 0; setting < 5; ++setting) {
+        EXPECT_EQ(wanderPath(setting, 0, 9), 0.0);
+        double lowest = 0, highest = 0;
+        const int64_t minute = 60 * 44100;
+        for (int64_t n = 0; n < 600 * minute; n += minute) {
+            const double w = wanderPath(setting, n, 9);
+            ASSERT_LE(std::abs(w), 1.0);
+            ASSERT_LE(std::abs(wanderPath(setting, n + minute, 9) - w), 0.25)
+                << setting << " " << n;
+            lowest = std::min(lowest, w);
+            highest = std::max(highest, w);
+            const NightPoint moved = wandered(b, n, 50, 9);
+            ASSERT_TRUE(moved.lightWave <= 100 && moved.waveInterval >= 0 && moved.boost == 1.0);
+        }
+        EXPECT_GT(highest - lowest, 0.5) << setting;
+        EXPECT_NE(wanderPath(setting, 300 * minute, 9), wanderPath(setting, 300 * minute, 10));
+    }
+}
+
+// A night's steps and wander are, frame for frame, the formula at the settings of each frame's
+// segment, rendered in requests of any size: a glide between presets, a step begun inside it that
+// cross-fades the amplitude generator off, another that brings it back, and the wander at the
+// second hour of a night.
+TEST(RendererTest, nightOfGlidesAndWander_matchesTheFrameByFrameFormula) {
+    Preferences prefs;
+    prefs.setLightWave(50);
+    prefs.setHeavyWave(35);
+    prefs.setAscent(70);
+    prefs.setWaveInterval(5);
+    prefs.setWander(30);
+    constexpr int64_t kOrigin = 100LL * 60 * 44100;
+    const Night night({{kOrigin + 20000, 50000, NightPoint::of(100, 100, 100, 85, 0, true, true)},
+                       {kOrigin + 50000, 44100, NightPoint::of(40, 100, 0, 0, 100, false, false)},
+                       {kOrigin + 120000, 44100, NightPoint::of(15, 85, 30, 20, 55, false, true)}});
+    Rig rig(prefs, 77);
+    ReferenceRenderer ref(prefs, 77);
+    rig.run.setNight(&night, kOrigin);
+    ref.night = &night;
+    ref.wander = 30;
+    ref.seed = rig.run.wanderSeed();
+    ref.origin = kOrigin;
+    for (const uint32_t frames : {1000u, 4097u, 441u, 30001u, 50000u, 100000u}) {
+        expectSameAsReference(rig, ref, frames);
+    }
+    EXPECT_EQ(ref.sharesSeen, 0b111u);
+}
+
 TEST(RendererTest, tap_getsOneRecordPerSoundingBufferWithItsFrameLevelAndEnvelope) {
     Preferences prefs;
     RenderTap tap;
@@ -548,10 +685,13 @@ TEST(RendererTest, parallelChannels_renderExactlyWhatOneThreadRenders) {
         prefs.setAmplitudeGenerator(envelope);
         Rig one(prefs, 1234);
         Rig two(prefs, 1234);
+        // Without the envelope, a night brings it in halfway: the draws a block takes change.
+        const Night night({{200000, 100000, NightPoint::of(75, 100, 50, 50, 50, false, true)}});
         for (Rig* rig : {&one, &two}) {
             rig->run.fadeInOut = 2.0;
             rig->run.runLength = 13.5;  // 595,350 frames: past the wrap at 524,288, and the
                                         // end inside the fourth block
+            rig->run.setNight(envelope ? nullptr : &night);
         }
         ParallelRenderer parallel(two.run);
         EXPECT_TRUE(parallel.parallel());
