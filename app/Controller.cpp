@@ -57,7 +57,8 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
       view_(WindowActions{[this] { return isPlaying(); }, [this] { return isSaving(); },
                           [this] { playStop(); }, [this] { cancel(); }, [this] { saveAs(); },
                           [this] { showPreferences(); },
-                          [this](double volume) { takeVolume(volume); }, [this] { quit(); }},
+                          [this](double volume) { takeVolume(volume); },
+                          [this] { return closesToTray(); }, [this] { quit(); }},
             schedule_, renderTap_) {
     engine_.setRenderTap(&renderTap_);
     connect(&exportFlow_, &ExportFlow::savingChanged, &view_, &MainWindowView::validateMenus);
@@ -85,6 +86,10 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
         settings_.keepAwake = keepAwake;
         emit keepAwakeChanged(keepAwake);
     });
+    connect(&preferencesPanel_, &PreferencesPanel::keepPlayingWhenClosedChanged, this,
+            [this](bool keepPlaying) { settings_.keepPlayingWhenClosed = keepPlaying; });
+    connect(&preferencesPanel_, &PreferencesPanel::startAtLoginChanged, this,
+            [this](bool start) { settings_.startAtLogin = start; });
 }
 
 Controller::~Controller() {
@@ -153,9 +158,11 @@ bool Controller::awakeFromNib() {
     view_.validateMenus();
     trayMenu_.showIcon(symbolicIcon());
     statusChanged();
-    view_.window->show();
-    view_.window->raise();
-    view_.window->activateWindow();
+    if (!startHidden_) {
+        view_.window->show();
+        view_.window->raise();
+        view_.window->activateWindow();
+    }
     return true;
 }
 
@@ -182,6 +189,8 @@ void Controller::loadSettings() {
     presetChooser_.reload(settings_.presetNotes);
     presetChooser_.setWriter(store_.fileName(), [this] { return settings_.savePresets(store_); });
     preferencesPanel_.setKeepAwake(settings_.keepAwake);
+    preferencesPanel_.setKeepPlayingWhenClosed(settings_.keepPlayingWhenClosed);
+    preferencesPanel_.setStartAtLogin(settings_.startAtLogin);
     exportFlow_.setLastFolder(settings_.exportFolder);
     if (settings_.exportMinutes) {
         exportFlow_.setChosenMinutes(*settings_.exportMinutes);
@@ -200,7 +209,7 @@ void Controller::loadSettings() {
 }
 
 void Controller::applicationDidFinishLaunching() {
-    if (settings_.firstLaunch) {
+    if (settings_.firstLaunch && !startHidden_) {
         view_.showHelp();
     }
 }
@@ -295,6 +304,11 @@ void Controller::startRising(double seconds) {
     }
     engine_.startRising(seconds);
     view_.validateMenus();
+}
+
+bool Controller::closesToTray() const {
+    // Stopped, or with nothing to bring the window back, closing quits as it always did.
+    return settings_.keepPlayingWhenClosed && isPlaying() && trayMenu_.isInTray();
 }
 
 void Controller::cancel() {

@@ -46,6 +46,9 @@ public:
     // stored device name is kept as it was and the panel's pop-up stays empty.
     void setOutputDevices(OutputDeviceSelection* selection, OutputRouting* routing);
 
+    // Set before awakeFromNib: the program starts in the tray, its window not shown (and no help
+    // panel on a first launch), as "Start at login" starts it.
+    void setStartHidden(bool hidden) { startHidden_ = hidden; }
     // The launch sequence. False when the program cannot run (its window could not be loaded, or
     // the Qt it runs with is older than the one it was built with); the caller then exits.
     bool awakeFromNib();
@@ -102,6 +105,9 @@ public:
 
     // The preference "Keep the computer awake while playing or waiting to start".
     bool keepAwake() const { return settings_.keepAwake; }
+    // Closing the window now keeps the sound playing in the tray: "Keep playing when the window
+    // is closed" is ticked, the sound plays and the tray icon is in a tray.
+    bool closesToTray() const;
 
 signals:
     // The sound started (true) or its playback ended (false). The button, the menus, the media
@@ -145,6 +151,7 @@ private:
     PresetChooser presetChooser_;
     bool terminated_ = false;
     bool savedAtQuit_ = false;  // the user's Quit wrote the settings
+    bool startHidden_ = false;
     PlaybackStatusLog statusLog_;
     bool shownPlaying_ = false;  // the play state last announced
     OutputDeviceSelection* outputDevices_ = nullptr;

@@ -90,7 +90,7 @@ void doWindowAction(brinesong::Controller& controller, const QString& name) {
     }
 }
 
-int runWindow(int argc, char* argv[], brinesong::CommandLine::WindowAction action) {
+int runWindow(int argc, char* argv[], brinesong::CommandLine::WindowAction action, bool hidden) {
     using namespace brinesong;
     if (!displayNamed(argc, argv)) {
         std::fprintf(stderr, "%s\n", noDisplayMessage());
@@ -125,6 +125,7 @@ int runWindow(int argc, char* argv[], brinesong::CommandLine::WindowAction actio
     auto* deviceQueue = new QtMainThreadQueue;
     auto* devices = new OutputDeviceSelection(*hardware, *deviceQueue);
     controller->setOutputDevices(devices, unit);
+    controller->setStartHidden(hidden);
     if (!controller->awakeFromNib()) {
         return kExitFailure;
     }
@@ -162,7 +163,7 @@ int main(int argc, char* argv[]) {
     }
     switch (parsed.command.mode) {
         case CommandLine::Mode::Window:
-            return runWindow(argc, argv, parsed.command.windowAction);
+            return runWindow(argc, argv, parsed.command.windowAction, parsed.command.hidden);
         case CommandLine::Mode::Help:
             std::fputs(usageText().toLocal8Bit().constData(), stdout);
             return kExitOk;

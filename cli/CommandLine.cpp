@@ -12,6 +12,7 @@
 #include "export/ExportFormat.h"
 #include "export/ExportJob.h"
 #include "model/ProgramTexts.h"
+#include "model/WallClock.h"
 
 namespace brinesong {
 
@@ -68,6 +69,7 @@ std::vector<OptionSpec> optionSpecs() {
         {"list-presets", false}, {"fade-in", true}, {"serve", false},
         {"then", true},          {"drift", true},
     };
+    specs.insert(specs.end(), {{"at", true}, {"hidden", false}});
     for (const auto& option : kPercentOptions) {
         specs.push_back({option[0], true});
     }
@@ -277,20 +279,23 @@ QString formatNames() {
 QString usageText() {
     return QStringLiteral(
                "Usage:\n"
-               "  brinesong [--start | --stop]                open the window\n"
+               "  brinesong [--start | --stop] [--hidden]     open the window\n"
                "  brinesong --export FILE [--format F] [--loop] [--minutes M] [--seed N] "
                "[NIGHT]\n"
                "                   [SETTINGS]\n"
-               "  brinesong --play [--minutes M [--fade-out F]] [--fade-in F] [--device NAME] "
-               "[--seed N]\n"
-               "                   [NIGHT] [SETTINGS]\n"
-               "  brinesong --serve [--fade-in F] [--device NAME] [NIGHT] [SETTINGS]\n"
+               "  brinesong --play [--at HH:MM[:SS]] [--minutes M [--fade-out F]] [--fade-in F]\n"
+               "                   [--device NAME] [--seed N] [NIGHT] [SETTINGS]\n"
+               "  brinesong --serve [--at HH:MM[:SS]] [--fade-in F] [--device NAME] [NIGHT] "
+               "[SETTINGS]\n"
                "  brinesong --list-devices | --list-presets\n"
                "  brinesong --help | --version\n"
                "A second window is never opened: the running one comes to the front.\n"
                "--start       the window starts the sound: the running one, else a new one\n"
                "--stop        the running window stops the sound (else a new one opens, "
                "silent)\n"
+               "--hidden      start in the tray without showing the window, as \"Start at "
+               "login\" does\n"
+               "              (default: the window shows)\n"
                "--export FILE write the sound to FILE; needs neither a display nor a sound "
                "server\n"
                "--play        play the sound without a window, until interrupted (default) or "
@@ -332,11 +337,18 @@ QString usageText() {
                "          light wave 75, heavy wave 100, ascent, descent and wave interval 50, "
                "boost off,\n"
                "          amplitude generator on)\n"
+               "--at HH:MM[:SS]  with --play or --serve, start the sound at the next such time "
+               "of day\n"
+               "              (24-hour clock; a start missed by 10 minutes or more is dropped; "
+               "default:\n"
+               "              --play at once, --serve at the first Play)\n"
                "--minutes M   with --export, the length in minutes, at most %2 (default: %3); "
                "with\n"
                "              --play, the minutes after which the sound fades out, at most "
-               "100000000\n"
-               "              (default: until interrupted)\n"
+               "100000000,\n"
+               "              counted from the launch, or with --at from the start (default: "
+               "until\n"
+               "              interrupted)\n"
                "--fade-out F  with --play --minutes: fade the sound out gently over its last F "
                "minutes\n"
                "              (at most M; default: the short fade of the play/stop button)\n"
@@ -495,6 +507,19 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
         }
         command.fadeInMinutes = value;
     }
+    if (parser.isSet("at")) {
+        if (!play && !serve) {
+            error = QStringLiteral("--at goes with --play or --serve");
+            return outcome;
+        }
+        command.at = parseTimeOfDay(parser.bytes("at"));
+        if (!command.at) {
+            error = refusal(QStringLiteral("at"),
+                            QStringLiteral("a time of day as HH:MM or HH:MM:SS (24-hour clock)"),
+                            parser.value("at"));
+            return outcome;
+        }
+    }
     const bool listDevices = parser.isSet("list-devices");
     const bool listPresets = parser.isSet("list-presets");
     const bool windowless = listDevices || listPresets || play || exportFile || serve;
@@ -512,6 +537,14 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
         }
         command.windowAction =
             start ? CommandLine::WindowAction::Start : CommandLine::WindowAction::Stop;
+    }
+    if (parser.isSet("hidden")) {
+        if (windowless) {
+            error = QStringLiteral(
+                "--hidden is for the window; --export, --play, --serve and the lists open none");
+            return outcome;
+        }
+        command.hidden = true;
     }
     if (!qtOption.isEmpty() && windowless) {
         error = QStringLiteral(
@@ -636,7 +669,8 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
         }
     } else if (!std::all_of(parser.names().begin(), parser.names().end(),
                             [](const std::string& name) {
-                                return isQtWindowOption(name) || name == "start" || name == "stop";
+                                return isQtWindowOption(name) || name == "start" ||
+                                       name == "stop" || name == "hidden";
                             })) {
         error = QStringLiteral("nothing to do: give --export FILE or --play (see --help)");
         return outcome;

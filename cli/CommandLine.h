@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QTime>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,6 +30,9 @@ struct CommandLine {
     // as the launcher's actions ask it.
     enum class WindowAction { None, Start, Stop };
     WindowAction windowAction = WindowAction::None;
+    // --hidden: the window's program starts in the tray, its window not shown (as the autostart
+    // entry of "Start at login" runs it).
+    bool hidden = false;
     // FILE of --export as the bytes given: a name the locale cannot decode keeps its bytes.
     std::string exportPath;
     // --format for --export: a format's name as --help lists them; none to go by the extension.
@@ -43,6 +47,9 @@ struct CommandLine {
     // --fade-in for --play and --serve: the first start rises from silence over these minutes
     // (fractions allowed; at most the --minutes given, if any).
     std::optional<double> fadeInMinutes;
+    // --at for --play and --serve: the sound starts at the next time the clock shows this time
+    // of day, under the schedule's rules; --minutes then count from that start.
+    std::optional<QTime> at;
     SoundOptions sound;
 };
 

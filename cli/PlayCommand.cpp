@@ -14,6 +14,13 @@
 // a server are a failure. Nothing here waits for the server, so a signal is always answered at
 // once.
 //
+// With --at the sound starts at the next time the wall clock shows that time of day, by the rules
+// of the window's scheduled start (the same ScheduledStart): a time the clocks skip comes when
+// they jump past it, a wake from sleep decides it at once, and a start found 10 minutes late or
+// more is dropped (--play then ends with status 1; --serve goes on waiting for Play). Meanwhile
+// the player is Stopped on the bus, keeps the computer awake as the window's armed start does,
+// and a Play drops the armed start and starts at once. The minutes count from that start.
+//
 // BRINESONG_PLAY_REPORT=1 in the environment prints, at exit, what the stream did: frames
 // played, underruns, the buffer sizes the server granted and the latency when the stop was asked;
 // and how much of the minutes was left.
@@ -24,6 +31,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -33,12 +42,16 @@
 #include "cli/DeviceCommand.h"
 #include "model/PlaybackStatusText.h"
 #include "model/Presets.h"
+#include "model/ScheduledStart.h"
+#include "model/Settings.h"
 #include "model/SoundSetup.h"
 #include "platform/MprisPlayer.h"
 #include "platform/PulseConnection.h"
 #include "platform/PulseHardware.h"
 #include "platform/PulseOutputUnit.h"
 #include "platform/QtMainThreadQueue.h"
+#include "platform/ResumeWatcher.h"
+#include "platform/SleepInhibitor.h"
 #include "platform/TerminationSignals.h"
 #include "synth/Preferences.h"
 #include "synth/Renderer.h"
@@ -63,10 +76,14 @@ public:
     bool isPlaying() const { return engine->isPlaying() || engine->isWaitingToPlay(); }
     bool ending() const { return ending_; }
 
-    // Starts the sound; after a pause whose fade-out still runs, once it has ended.
+    // Starts the sound; after a pause whose fade-out still runs, once it has ended. A start armed
+    // for later is dropped: it has come early.
     void play() {
         if (ending_) {
             return;
+        }
+        if (armedStart) {
+            armedStart->disarm();
         }
         if (pausing_) {
             resumeAfterPause_ = true;
@@ -74,6 +91,12 @@ public:
         }
         if (isPlaying()) {
             return;
+        }
+        if (!begun_) {
+            begun_ = true;
+            if (firstStart) {
+                firstStart();
+            }
         }
         // Starts now, or as soon as the server has its devices routed; a rise begins with the
         // sound.
@@ -161,6 +184,9 @@ public:
     // Set before anything starts.
     PlaybackEngine* engine = nullptr;
     MprisPlayer* player = nullptr;
+    ScheduledStart* armedStart = nullptr;  // --at; none without it
+    // Runs once, just before the first start asks for the sound.
+    std::function<void()> firstStart;
     bool sounded = false;     // a playback has started on the server at least once
     std::string lastTrouble;  // the server's words for the latest trouble
     PlaybackStatusLog log;
@@ -178,6 +204,7 @@ private:
     bool pausing_ = false;           // a pause's stop was requested, and has not ended yet
     bool resumeAfterPause_ = false;  // Play came while it had not
     bool ending_ = false;
+    bool begun_ = false;  // the sound has been asked for once
     int exitStatus_ = kExitOk;
     QObject receiver_;
 };
@@ -281,40 +308,72 @@ int runPlayCommand(const CommandLine& command) {
         return kExitFailure;
     }
 
-    // The end of the minutes on the steady clock. A timer waits at most kLongestStep at a time
-    // (its interval is an int of milliseconds) and measures what is left anew at each step.
+    // The end of the minutes on the steady clock, counted from the first start. A timer waits at
+    // most kLongestStep at a time (its interval is an int of milliseconds) and measures what is
+    // left anew at each step.
     using Steady = std::chrono::steady_clock;
     Steady::time_point end{};
     QTimer minutes;
     bool minutesRanOut = false;
-    if (command.sound.minutes) {
-        using namespace std::chrono;
-        end = Steady::now() +
-              duration_cast<Steady::duration>(duration<double>(*command.sound.minutes * 60.0));
-        const auto nextStep = [&end] {
-            return std::clamp(ceil<milliseconds>(end - Steady::now()), milliseconds(0),
-                              kLongestStep);
-        };
-        minutes.setSingleShot(true);
-        minutes.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&minutes, &QTimer::timeout, [&] {
-            if (Steady::now() < end) {
-                minutes.start(nextStep());
-            } else {
-                minutesRanOut = true;
-                endRun(kExitOk);
+    host.firstStart = [&] {
+        if (command.sound.minutes) {
+            using namespace std::chrono;
+            end = Steady::now() +
+                  duration_cast<Steady::duration>(duration<double>(*command.sound.minutes * 60.0));
+            const auto nextStep = [&end] {
+                return std::clamp(ceil<milliseconds>(end - Steady::now()), milliseconds(0),
+                                  kLongestStep);
+            };
+            minutes.setSingleShot(true);
+            minutes.setTimerType(Qt::PreciseTimer);
+            QObject::connect(&minutes, &QTimer::timeout, [&, nextStep] {
+                if (Steady::now() < end) {
+                    minutes.start(nextStep());
+                } else {
+                    minutesRanOut = true;
+                    endRun(kExitOk);
+                }
+            });
+            minutes.start(nextStep());
+        }
+        if (command.fadeOutMinutes && *command.fadeOutMinutes > 0.0 && command.sound.minutes) {
+            // Planned before the start, so the first buffer already knows where the fade lies;
+            // it ends where the play time does, and the stop request then finds silence to end.
+            engine.setSleepFade(*command.sound.minutes * 60.0, *command.fadeOutMinutes * 60.0);
+        }
+    };
+
+    // --at: armed for its time, the computer kept awake meanwhile (unless the window's preference
+    // says not to) and a wake from sleep heard, as for the window's schedule.
+    ScheduledStart start(systemClock());
+    std::unique_ptr<SleepInhibitor> inhibitor;
+    std::unique_ptr<ResumeWatcher> resume;
+    if (command.at) {
+        host.armedStart = &start;
+        QObject::connect(&start, &ScheduledStart::due, [&host] { host.play(); });
+        QObject::connect(&start, &ScheduledStart::missed, [&](const QDateTime& at) {
+            std::fprintf(stderr,
+                         "brinesong: the start at %s was missed while the computer slept or its "
+                         "clock was set past it; it is dropped\n",
+                         qPrintable(at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
+            if (!serve) {
+                endRun(kExitFailure);
             }
         });
-        minutes.start(nextStep());
-    }
-
-    if (command.fadeOutMinutes && *command.fadeOutMinutes > 0.0 && command.sound.minutes) {
-        // Planned before the start, so the first buffer already knows where the fade lies; it
-        // ends where the play time does, and the stop request then finds silence to end.
-        engine.setSleepFade(*command.sound.minutes * 60.0, *command.fadeOutMinutes * 60.0);
-    }
-    // --serve waits for Play.
-    if (!serve) {
+        SettingsStore store;
+        Settings saved;
+        saved.load(store);
+        inhibitor = std::make_unique<SleepInhibitor>();
+        inhibitor->setEnabled(saved.keepAwake);
+        QObject::connect(&start, &ScheduledStart::armedChanged, inhibitor.get(),
+                         &SleepInhibitor::setStartArmed);
+        resume = std::make_unique<ResumeWatcher>();
+        QObject::connect(resume.get(), &ResumeWatcher::resumed, &start, &ScheduledStart::resumed);
+        start.armNext(*command.at);
+        std::fprintf(stderr, "brinesong: waiting to start the sound at %s\n",
+                     qPrintable(start.at().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
+    } else if (!serve) {
+        // --serve waits for Play.
         host.play();
     }
     int status = QCoreApplication::exec();

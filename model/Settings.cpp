@@ -25,6 +25,8 @@ void Settings::load(SettingsStore& store) {
         {keys::kBoostSoundLevel, defaults.boostSoundLevel},
         {keys::kAmplitudeGenerator, defaults.amplitudeGenerator},
         {keys::kKeepAwake, defaults.keepAwake},
+        {keys::kKeepPlayingWhenClosed, defaults.keepPlayingWhenClosed},
+        {keys::kStartAtLogin, defaults.startAtLogin},
         {keys::kFadeMinutes, defaults.fadeMinutes},
         {keys::kRiseMinutes, defaults.riseMinutes},
         {keys::kRepeatStart, defaults.repeatStart},
@@ -71,6 +73,8 @@ void Settings::load(SettingsStore& store) {
     amplitudeGenerator = store.boolForKey(keys::kAmplitudeGenerator);
     outputDeviceName = store.stringForKey(keys::kOutputSourceName);
     keepAwake = store.boolForKey(keys::kKeepAwake);
+    keepPlayingWhenClosed = store.boolForKey(keys::kKeepPlayingWhenClosed);
+    startAtLogin = store.boolForKey(keys::kStartAtLogin);
     showWaves = store.boolForKey(keys::kShowWaves);
     windowFrame = QByteArray::fromBase64(store.stringForKey(keys::kWindowFrame).toLatin1());
     exportFolder = store.stringForKey(keys::kExportFolder);
@@ -139,6 +143,8 @@ void Settings::write(SettingsStore& store) const {
         store.setString(outputDeviceName, keys::kOutputSourceName);
     }
     store.setBool(keepAwake, keys::kKeepAwake);
+    store.setBool(keepPlayingWhenClosed, keys::kKeepPlayingWhenClosed);
+    store.setBool(startAtLogin, keys::kStartAtLogin);
     store.setBool(showWaves, keys::kShowWaves);
     if (!windowFrame.isEmpty()) {
         store.setString(QString::fromLatin1(windowFrame.toBase64()), keys::kWindowFrame);

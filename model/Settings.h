@@ -30,6 +30,9 @@ inline const QString kAmplitudeGenerator =
     QStringLiteral("Kelvane.Brinesong.AmplitudeGeneratorKey");
 inline const QString kOutputSourceName = QStringLiteral("Kelvane.Brinesong.OutputSourceNameKey");
 inline const QString kKeepAwake = QStringLiteral("Kelvane.Brinesong.KeepAwakeKey");
+inline const QString kKeepPlayingWhenClosed =
+    QStringLiteral("Kelvane.Brinesong.KeepPlayingWhenClosedKey");
+inline const QString kStartAtLogin = QStringLiteral("Kelvane.Brinesong.StartAtLoginKey");
 inline const QString kFadeMinutes = QStringLiteral("Kelvane.Brinesong.FadeOutMinutesKey");
 inline const QString kRiseMinutes = QStringLiteral("Kelvane.Brinesong.FadeInMinutesKey");
 inline const QString kRepeatStart = QStringLiteral("Kelvane.Brinesong.RepeatStartKey");
@@ -81,6 +84,11 @@ struct Settings {
     QString exportFolder;      // the folder of the last export from the window; empty: none yet
     PresetBook presets;        // the user's own presets beside the shipped ones
     QString presetName;        // the current preset, as PresetBook::find takes it; empty: none
+    // "Keep playing when the window is closed": where a tray is, closing the window while the
+    // sound plays leaves it playing there.
+    bool keepPlayingWhenClosed = true;
+    // "Start at login": the autostart entry is installed.
+    bool startAtLogin = false;
     // Set by load(): a line for each of the user's presets that could not be read.
     QStringList presetNotes;
     // The export dialog's length and format as last chosen; none, or empty, when none is stored.

@@ -35,4 +35,28 @@ QDate nextDateShowing(const QDateTime& now, QTime timeOfDay) {
     return now > instantShowing(now, today, timeOfDay) ? today.addDays(1) : today;
 }
 
+std::optional<QTime> parseTimeOfDay(std::string_view text) {
+    if (text.size() != 5 && text.size() != 8) {
+        return std::nullopt;
+    }
+    // Two digits at `at`, below `limit`; -1 for anything else.
+    const auto field = [text](size_t at, int limit) {
+        const char tens = text[at];
+        const char ones = text[at + 1];
+        if (tens < '0' || tens > '9' || ones < '0' || ones > '9') {
+            return -1;
+        }
+        const int value = (tens - '0') * 10 + (ones - '0');
+        return value < limit ? value : -1;
+    };
+    const int hour = field(0, 24);
+    const int minute = field(3, 60);
+    const int second = text.size() == 8 ? field(6, 60) : 0;
+    if (hour < 0 || minute < 0 || second < 0 || text[2] != ':' ||
+        (text.size() == 8 && text[5] != ':')) {
+        return std::nullopt;
+    }
+    return QTime(hour, minute, second);
+}
+
 }  // namespace brinesong

@@ -8,6 +8,8 @@
 #include <QDateTime>
 #include <QTime>
 #include <functional>
+#include <optional>
+#include <string_view>
 
 namespace brinesong {
 
@@ -22,5 +24,10 @@ QDateTime instantShowing(const QDateTime& reference, QDate date, QTime time);
 // The date of the next occurrence of `timeOfDay` from `now`: today, unless `now` is strictly
 // later than today's, then tomorrow. A time in today's gap is today's until the clocks pass it.
 QDate nextDateShowing(const QDateTime& now, QTime timeOfDay);
+
+// A time of day as the command line takes it: "HH:MM" or "HH:MM:SS" on the 24-hour clock, two
+// digits each, and nothing else: no sign, space, fraction, leap second or 24:00. None for any
+// other bytes. A pure function of its input, so it can be fuzzed.
+std::optional<QTime> parseTimeOfDay(std::string_view text);
 
 }  // namespace brinesong

@@ -131,10 +131,10 @@ void MainWindowView::connectActions() {
     connectAction(aboutAction, [this] { showAbout(); });
     connectAction(quitAction,
                   actions_.quit ? actions_.quit : std::function<void()>(&QCoreApplication::quit));
-    window->installEventFilter(this);
     if (showWavesAction) {
         connect(showWavesAction, &QAction::toggled, this, &MainWindowView::setShowWaves);
     }
+    window->installEventFilter(this);
     // Escape and Space reach the sound only when nothing in the window took them first (an open
     // pop-up, a text field or a button keeps its own keys).
     new WindowKeys(window, [this](const QKeyEvent& key) { return windowKey(key); });
@@ -165,6 +165,34 @@ void MainWindowView::validateMenus() {
          {playStopAction, exportAction, preferencesAction, helpAction, quitAction}) {
         validateMenuItem(item);
     }
+}
+
+bool MainWindowView::eventFilter(QObject* watched, QEvent* event) {
+    // Only the user's close, through the window system: a quit closes every window first, and
+    // that close must go through.
+    if (watched != window || event->type() != QEvent::Close || !event->spontaneous()) {
+        return false;
+    }
+    if (!actions_.closesToTray || !actions_.closesToTray()) {
+        if (!actions_.quit) {
+            return false;
+        }
+        // The user's Quit, as the command's: the window stays until the program quits, which it
+        // may not (see askQuitAnyway).
+        event->ignore();
+        actions_.quit();
+        return true;
+    }
+    // The sound plays on, and the program with it: its tray icon and its player on the bus stay.
+    // Refused, the close does not count as the last window's, so nothing quits.
+    event->ignore();
+    for (QWidget* child : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child->isWindow() && child->isVisible()) {
+            child->hide();
+        }
+    }
+    window->hide();
+    return true;
 }
 
 bool MainWindowView::windowKey(const QKeyEvent& key) {
@@ -271,16 +299,6 @@ void MainWindowView::showSoundStatus(const QString& text) {
     soundStatus_ = text;
     showStatusLine();
     validateMenus();
-}
-
-bool MainWindowView::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == window && event->type() == QEvent::Close && actions_.quit) {
-        // The window stays until the program quits: the quit may not come (see askQuitAnyway).
-        event->ignore();
-        actions_.quit();
-        return true;
-    }
-    return QObject::eventFilter(watched, event);
 }
 
 void MainWindowView::fitToScreen() {

@@ -41,6 +41,9 @@ struct WindowActions {
     std::function<void()> showPreferences;
     // The user moved the volume slider, or setVolume set the volume: the gain, 0.0 to 1.0.
     std::function<void(double volume)> volumeChanged;
+    // Closing the window now leaves the program running in the tray instead of quitting. May be
+    // empty: closing quits.
+    std::function<bool()> closesToTray;
     // The user asked to quit: the Quit command, or the window's close button.
     std::function<void()> quit;
 };
@@ -131,7 +134,7 @@ signals:
     void statusLineChanged(const QString& line);
 
 protected:
-    // The window's close button asks to quit, as the Quit command does.
+    // The user's close: to the tray where the window closes to it, else a Quit, as the command's.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/Autostart.h"
 #include "platform/Localization.h"
 #include "window/InterfaceLoader.h"
 #include "window/PresetChooser.h"
@@ -73,6 +74,9 @@ bool PreferencesPanel::load() {
     mAudioOutputPopUpButton = outlet<QComboBox>(root, "mAudioOutputPopUpButton");
     resetToDefaultButton = outlet<QPushButton>(root, "resetToDefaultButton");
     keepAwakeCheckbox = outlet<QCheckBox>(root, "keepAwakeCheckbox");
+    keepPlayingCheckbox = outlet<QCheckBox>(root, "keepPlayingCheckbox");
+    startAtLoginCheckbox = outlet<QCheckBox>(root, "startAtLoginCheckbox");
+    startAtLoginProblem = outlet<QLabel>(root, "startAtLoginProblem");
     presetChoice = outlet<QComboBox>(root, "presetChoice");
     savePresetButton = outlet<QPushButton>(root, "savePresetButton");
     savePresetAsButton = outlet<QPushButton>(root, "savePresetAsButton");
@@ -110,14 +114,33 @@ bool PreferencesPanel::load() {
     };
     connectCheckbox(boostSoundLevelCheckbox, &PreferencesPanel::boostSoundLevelChanged);
     connectCheckbox(amplitudeGeneratorCheckbox, &PreferencesPanel::amplitudeGeneratorChanged);
-    if (keepAwakeCheckbox) {
-        keepAwakeCheckbox->setChecked(keepAwake_);
-        connect(keepAwakeCheckbox, &QCheckBox::toggled, this, [this](bool checked) {
-            if (!updating_ && checked != keepAwake_) {
-                keepAwake_ = checked;
-                emit keepAwakeChanged(checked);
+    // The preferences that are no wave settings: the box shows the value held, and only the
+    // user's change of it is reported.
+    auto connectPreference = [this](QCheckBox* box, bool& value,
+                                    void (PreferencesPanel::*changed)(bool)) {
+        if (box) {
+            box->setChecked(value);
+            connect(box, &QCheckBox::toggled, this, [this, &value, changed](bool checked) {
+                if (!updating_ && checked != value) {
+                    value = checked;
+                    emit(this->*changed)(checked);
+                }
+            });
+        }
+    };
+    connectPreference(keepAwakeCheckbox, keepAwake_, &PreferencesPanel::keepAwakeChanged);
+    connectPreference(keepPlayingCheckbox, keepPlaying_,
+                      &PreferencesPanel::keepPlayingWhenClosedChanged);
+    if (startAtLoginCheckbox) {
+        startAtLoginCheckbox->setChecked(startAtLogin_);
+        connect(startAtLoginCheckbox, &QCheckBox::toggled, this, [this](bool checked) {
+            if (!updating_ && checked != startAtLogin_) {
+                startAtLoginToggled(checked);
             }
         });
+    }
+    if (startAtLoginProblem) {
+        startAtLoginProblem->hide();
     }
     if (resetToDefaultButton) {
         connect(resetToDefaultButton, &QPushButton::clicked, this,
@@ -150,7 +173,8 @@ void PreferencesPanel::clearOutlets() {
     lightWaveText = heavyWaveText = ascentText = descentText = waveIntervalText = nullptr;
     boostSoundLevelCheckbox = amplitudeGeneratorCheckbox = nullptr;
     mAudioOutputPopUpButton = nullptr;
-    keepAwakeCheckbox = nullptr;
+    keepAwakeCheckbox = keepPlayingCheckbox = startAtLoginCheckbox = nullptr;
+    startAtLoginProblem = nullptr;
     resetToDefaultButton = nullptr;
     closeButton = nullptr;
     presetChoice = nullptr;
@@ -211,12 +235,43 @@ void PreferencesPanel::showWhole(QLabel* text, double percent) {
     }
 }
 
+void PreferencesPanel::showPreference(QCheckBox* box, bool value) {
+    if (box) {
+        updating_ = true;
+        box->setChecked(value);
+        updating_ = false;
+    }
+}
+
 void PreferencesPanel::setKeepAwake(bool keepAwake) {
     keepAwake_ = keepAwake;
-    if (keepAwakeCheckbox) {
-        updating_ = true;
-        keepAwakeCheckbox->setChecked(keepAwake);
-        updating_ = false;
+    showPreference(keepAwakeCheckbox, keepAwake);
+}
+
+void PreferencesPanel::setKeepPlayingWhenClosed(bool keepPlaying) {
+    keepPlaying_ = keepPlaying;
+    showPreference(keepPlayingCheckbox, keepPlaying);
+}
+
+void PreferencesPanel::setStartAtLogin(bool start) {
+    startAtLogin_ = start;
+    showPreference(startAtLoginCheckbox, start);
+}
+
+void PreferencesPanel::startAtLoginToggled(bool start) {
+    const QString failure = setAutostartEntry(start, QCoreApplication::applicationFilePath());
+    if (failure.isEmpty()) {
+        startAtLogin_ = start;
+        if (startAtLoginProblem) {
+            startAtLoginProblem->hide();
+        }
+        emit startAtLoginChanged(start);
+        return;
+    }
+    showPreference(startAtLoginCheckbox, startAtLogin_);
+    if (startAtLoginProblem) {
+        startAtLoginProblem->setText(Texts::tr("Brinesong cannot start at login: %1").arg(failure));
+        startAtLoginProblem->show();
     }
 }
 

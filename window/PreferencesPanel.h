@@ -54,6 +54,13 @@ public:
     // leaves it alone.
     void setKeepAwake(bool keepAwake);
     bool keepAwake() const { return keepAwake_; }
+    // "Keep playing when the window is closed" (on unless turned off), shown and reported alike.
+    void setKeepPlayingWhenClosed(bool keepPlaying);
+    bool keepPlayingWhenClosed() const { return keepPlaying_; }
+    // "Start at login" (off unless turned on): ticking it installs the autostart entry, unticking
+    // removes it. A failure is said in the panel, and the box goes back to what is installed.
+    void setStartAtLogin(bool start);
+    bool startAtLogin() const { return startAtLogin_; }
 
     // Brings every control in line with the settings.
     void updateUI();
@@ -96,6 +103,9 @@ public:
     QCheckBox* amplitudeGeneratorCheckbox = nullptr;
     QComboBox* mAudioOutputPopUpButton = nullptr;
     QCheckBox* keepAwakeCheckbox = nullptr;
+    QCheckBox* keepPlayingCheckbox = nullptr;
+    QCheckBox* startAtLoginCheckbox = nullptr;
+    QLabel* startAtLoginProblem = nullptr;  // why the autostart entry could not be changed
     QPushButton* resetToDefaultButton = nullptr;
     QPushButton* closeButton = nullptr;
     QComboBox* presetChoice = nullptr;
@@ -108,6 +118,10 @@ public:
 signals:
     // The user ticked or cleared "Keep the computer awake while playing or waiting to start".
     void keepAwakeChanged(bool keepAwake);
+    // Likewise "Keep playing when the window is closed".
+    void keepPlayingWhenClosedChanged(bool keepPlaying);
+    // The autostart entry was installed (true) or removed (false) as the user asked.
+    void startAtLoginChanged(bool start);
     // A setting that shapes the sound was changed here (a slider, a check box, the defaults).
     void soundSettingsChanged();
     // F1 was pressed in the panel.
@@ -120,6 +134,9 @@ private:
     static void setSlider(QSlider* slider, double percent);
     static double sliderPercent(const QSlider* slider);
     static void showWhole(QLabel* text, double percent);
+    // Shows `value` in `box`, not as the user's change.
+    void showPreference(QCheckBox* box, bool value);
+    void startAtLoginToggled(bool start);
 
     Preferences& preferences_;
     QPointer<QWidget> parentWindow_;
@@ -129,6 +146,8 @@ private:
     // user's and written back.
     bool updating_ = false;
     bool keepAwake_ = true;
+    bool keepPlaying_ = true;
+    bool startAtLogin_ = false;
 };
 
 }  // namespace brinesong

@@ -56,6 +56,10 @@ void TrayMenu::createIcon() {
     trayIcon_->show();
 }
 
+bool TrayMenu::isInTray() const {
+    return trayIcon_ && trayIcon_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 void TrayMenu::setToolTip(const QString& text) {
     toolTip_ = text;
     if (trayIcon_) {

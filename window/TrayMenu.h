@@ -52,6 +52,8 @@ public:
     // Shows the icon now, or as soon as a tray is there.
     void showIcon(const QIcon& icon);
     QSystemTrayIcon* trayIcon() const { return trayIcon_; }
+    // The icon is in a tray now, where it can bring the window back.
+    bool isInTray() const;
     // The icon's tooltip: what is happening with the sound.
     void setToolTip(const QString& text);
     const QString& toolTip() const { return toolTip_; }

@@ -50,7 +50,7 @@ _brinesong() {
         done < <(BRINESONG_COMPLETE=1 "${COMP_WORDS[0]}" $list 2>/dev/null)
         return
         ;;
-    --minutes | --fade-out | --fade-in | --drift | --seed | --volume | --light-wave | --heavy-wave | --ascent | --descent | \
+    --at | --minutes | --fade-out | --fade-in | --drift | --seed | --volume | --light-wave | --heavy-wave | --ascent | --descent | \
         --wave-interval | -platform | -style | -stylesheet | -qwindowgeometry | -qwindowtitle | \
         -qwindowicon | -platformtheme | -platformpluginpath | -plugin | -display | -session)
         return
@@ -61,7 +61,7 @@ _brinesong() {
         COMPREPLY=($(compgen -W '--export --format --loop --play --serve --list-devices --list-presets --preset
             --then --drift --minutes --fade-out --fade-in --device --seed
             --volume --light-wave --heavy-wave --ascent --descent --wave-interval
-            --boost-sound-level --amplitude-generator --start --stop --help --version' -- "$cur"))
+            --boost-sound-level --amplitude-generator --start --stop --hidden --at --help --version' -- "$cur"))
     fi
 } &&
     complete -F _brinesong brinesong

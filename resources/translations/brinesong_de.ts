@@ -594,26 +594,6 @@ Möchten Sie die Datei ersetzen?</translation>
         <translation>Blendet aus, Anhalten %1</translation>
     </message>
     <message>
-        <source>&lt;h3&gt;Brinesong&lt;/h3&gt;
-&lt;p&gt;Brinesong makes the sound of surf as it plays: nothing is recorded, every wave is new.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Start Brinesong&lt;/b&gt; starts the sound with a short fade-in; the same button, the Playback menu or Space stops it (Space works anywhere but in the date, time and minutes fields). Escape stops it too, once no list is open.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;The picture of the waves&lt;/b&gt; shows the last 30 seconds of each channel: the line is the wave, the area the level heard, from &amp;#8722;60 dB at the foot of each channel to 0 dB (full scale) at its head. It stands still while nothing plays, and each playback begins a little apart from the last. &lt;i&gt;View &amp;gt; Wave Picture&lt;/i&gt; hides it.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Preferences&lt;/b&gt; shape the waves while they play: the light and heavy wave levels, how fast each wave rises and falls, and how far apart the waves come. They also choose the output device.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Presets&lt;/b&gt; keep the wave settings under a name: choose one above the volume, in the preferences or in the tray icon&apos;s menu. Five come with Brinesong; &lt;i&gt;Save As...&lt;/i&gt; in the preferences keeps the current settings as a preset of your own, which you can save again, rename or delete. Once a setting differs from the chosen preset, it reads &lt;i&gt;(changed)&lt;/i&gt;; choosing it again brings its settings back.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Schedule&lt;/b&gt;: tick &lt;i&gt;Start at&lt;/i&gt; to start at a date and time; the status line says when it comes. With &lt;i&gt;Every day&lt;/i&gt; it comes again each day at that time and stays ticked; without it, it comes once, and its date moves on to the next day. Tick &lt;i&gt;Stop after&lt;/i&gt; to stop the sound a number of minutes from the moment it is ticked, whether it plays yet or not; if nothing plays then, the box is only unticked. The status line says when it falls due. Beside it, a &lt;i&gt;fade-out&lt;/i&gt; lets the sound die away gently over its last minutes. Beside the start, a &lt;i&gt;fade-in&lt;/i&gt; wakes you gently: a scheduled start rises from silence over the minutes chosen, and the status line says when it reaches full level.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Export Sound File&lt;/b&gt; writes the sound to a file of up to 400 minutes, in one of five formats: AIFF, WAV, FLAC, Ogg Opus or MP3 (choose the file type, or type its extension). &lt;i&gt;Seamless loop&lt;/i&gt; makes a file whose end flows into its start, for a player to repeat without a seam.&lt;/p&gt;
-&lt;p&gt;The &lt;b&gt;tray icon&lt;/b&gt; shows the window when clicked; its menu starts or stops the sound, chooses a preset, and sets a sleep timer: &lt;i&gt;Stop in 15, 30, 60 or 90 minutes&lt;/i&gt; ticks &lt;i&gt;Stop after&lt;/i&gt; with those minutes (and the chosen fade-out), &lt;i&gt;Don&apos;t stop&lt;/i&gt; unticks it. Media keys, the desktop&apos;s media controls and the launcher&apos;s &lt;i&gt;Play&lt;/i&gt; and &lt;i&gt;Stop&lt;/i&gt; start and stop the sound too. While it plays, and while a ticked &lt;i&gt;Start at&lt;/i&gt; waits for its time, the computer does not go to sleep, unless &lt;i&gt;Keep the computer awake while playing or waiting to start&lt;/i&gt; is turned off in the preferences. If the computer sleeps through the start all the same (a lid closed), the start still comes when it wakes less than 10 minutes late; later than that it is left out, and the status line says so.&lt;/p&gt;</source>
-        <translation>&lt;h3&gt;Brinesong&lt;/h3&gt;
-&lt;p&gt;Brinesong erzeugt das Rauschen der Brandung, während es spielt: Nichts ist aufgenommen, jede Welle ist neu.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Brandung starten&lt;/b&gt; startet den Klang mit einem kurzen Einblenden; dieselbe Taste, das Menü Wiedergabe oder die Leertaste hält ihn an (die Leertaste wirkt überall außer in den Feldern für Datum, Uhrzeit und Minuten). Auch die Escape-Taste hält ihn an, sobald keine Liste offen ist.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Das Wellenbild&lt;/b&gt; zeigt die letzten 30 Sekunden jedes Kanals: Die Linie ist die Welle, die Fläche der gehörte Pegel, von &amp;#8722;60 dB am Fuß jedes Kanals bis 0 dB (Vollaussteuerung) an seinem Kopf. Es steht still, solange nichts spielt, und jede Wiedergabe beginnt ein wenig abgesetzt von der vorigen. &lt;i&gt;Ansicht &amp;gt; Wellenbild&lt;/i&gt; blendet es aus.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Einstellungen&lt;/b&gt; formen die Wellen, während sie spielen: die Stärke der leichten und der schweren Wellen, wie schnell jede Welle steigt und fällt und wie weit die Wellen auseinander kommen. Dort wird auch das Ausgabegerät gewählt.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Voreinstellungen&lt;/b&gt; bewahren die Welleneinstellungen unter einem Namen auf: Wählen Sie eine über der Lautstärke, in den Einstellungen oder im Menü des Symbols im Benachrichtigungsfeld. Fünf bringt Brinesong mit; &lt;i&gt;Speichern unter …&lt;/i&gt; in den Einstellungen bewahrt die aktuellen Einstellungen als eigene Voreinstellung auf, die Sie erneut speichern, umbenennen oder löschen können. Sobald eine Einstellung von der gewählten Voreinstellung abweicht, steht &lt;i&gt;(geändert)&lt;/i&gt; dabei; wählen Sie sie erneut, kehren ihre Einstellungen zurück.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Zeitplan&lt;/b&gt;: Kreuzen Sie &lt;i&gt;Starten um&lt;/i&gt; an, um zu einem Datum und einer Uhrzeit zu starten; die Statuszeile sagt, wann. Mit &lt;i&gt;Jeden Tag&lt;/i&gt; kommt der Start jeden Tag zu dieser Uhrzeit wieder und bleibt angekreuzt; ohne kommt er einmal, und sein Datum rückt auf den nächsten Tag vor. Kreuzen Sie &lt;i&gt;Anhalten nach&lt;/i&gt; an, um den Klang eine Anzahl Minuten ab dem Moment des Ankreuzens anzuhalten, ob er schon spielt oder nicht; spielt dann nichts, wird nur das Kreuz weggenommen. Die Statuszeile sagt, wann es so weit ist. Daneben lässt das &lt;i&gt;Ausblenden&lt;/i&gt; den Klang über seine letzten Minuten sanft verklingen. Neben dem Start weckt Sie das &lt;i&gt;Einblenden&lt;/i&gt; sanft: ein geplanter Start steigt über die gewählten Minuten aus der Stille an, und die Statuszeile sagt, wann die volle Lautstärke erreicht ist.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Klangdatei exportieren&lt;/b&gt; schreibt den Klang in eine Datei von bis zu 400 Minuten, in einem von fünf Formaten: AIFF, WAV, FLAC, Ogg Opus oder MP3 (wählen Sie den Dateityp oder geben Sie seine Endung ein). &lt;i&gt;Nahtlose Schleife&lt;/i&gt; macht eine Datei, deren Ende in ihren Anfang übergeht, sodass ein Player sie ohne Naht wiederholen kann.&lt;/p&gt;
-&lt;p&gt;Ein Klick auf das &lt;b&gt;Symbol im Benachrichtigungsfeld&lt;/b&gt; zeigt das Fenster; sein Menü startet oder stoppt den Klang, wählt eine Voreinstellung und stellt einen Sleep-Timer: &lt;i&gt;In 15, 30, 60 oder 90 Minuten anhalten&lt;/i&gt; kreuzt &lt;i&gt;Anhalten nach&lt;/i&gt; mit diesen Minuten (und dem gewählten Ausblenden) an, &lt;i&gt;Nicht anhalten&lt;/i&gt; nimmt das Kreuz weg. Medientasten, die Mediensteuerung des Desktops und die Aktionen &lt;i&gt;Abspielen&lt;/i&gt; und &lt;i&gt;Anhalten&lt;/i&gt; des Starters starten und stoppen den Klang ebenfalls. Während er spielt und solange ein angekreuztes &lt;i&gt;Starten um&lt;/i&gt; auf seine Zeit wartet, geht der Computer nicht in den Ruhezustand, es sei denn, &lt;i&gt;Computer während der Wiedergabe und bis zum geplanten Start wach halten&lt;/i&gt; ist in den Einstellungen ausgeschaltet. Schläft der Computer trotzdem über den Start hinweg (ein zugeklappter Deckel), kommt der Start noch, wenn er weniger als 10 Minuten zu spät aufwacht; später entfällt er, und die Statuszeile sagt es.&lt;/p&gt;</translation>
-    </message>
-    <message>
         <source>Every day</source>
         <translation>Jeden Tag</translation>
     </message>
@@ -626,8 +606,72 @@ Möchten Sie die Datei ersetzen?</translation>
         <translation>Jeden Tag starten</translation>
     </message>
     <message>
+        <source>Keep playing when the window is closed</source>
+        <translation>Weiterspielen, wenn das Fenster geschlossen wird</translation>
+    </message>
+    <message>
+        <source>Where the desktop has a tray, closing the window while the sound plays leaves it playing; the tray icon brings the window back or quits</source>
+        <translation>Wo der Desktop ein Benachrichtigungsfeld hat, spielt der Klang weiter, wenn das Fenster während der Wiedergabe geschlossen wird; das Symbol im Benachrichtigungsfeld holt das Fenster zurück oder beendet das Programm</translation>
+    </message>
+    <message>
+        <source>Where the desktop has a tray, closing the window while the sound plays leaves it playing in the tray</source>
+        <translation>Wo der Desktop ein Benachrichtigungsfeld hat, spielt der Klang nach dem Schließen des Fensters während der Wiedergabe im Benachrichtigungsfeld weiter</translation>
+    </message>
+    <message>
+        <source>Start at login</source>
+        <translation>Bei der Anmeldung starten</translation>
+    </message>
+    <message>
+        <source>Starts Brinesong in the tray, without its window, each time you log in</source>
+        <translation>Startet Brinesong bei jeder Anmeldung im Benachrichtigungsfeld, ohne sein Fenster</translation>
+    </message>
+    <message>
+        <source>Brinesong cannot start at login: %1</source>
+        <translation>Brinesong kann nicht bei der Anmeldung starten: %1</translation>
+    </message>
+    <message>
+        <source>%1 cannot be removed: %2</source>
+        <translation>%1 kann nicht entfernt werden: %2</translation>
+    </message>
+    <message>
+        <source>the program&apos;s path cannot be written into %1</source>
+        <translation>der Pfad des Programms kann nicht in %1 geschrieben werden</translation>
+    </message>
+    <message>
+        <source>%1 cannot be written: its folder cannot be made</source>
+        <translation>%1 kann nicht geschrieben werden: sein Ordner kann nicht angelegt werden</translation>
+    </message>
+    <message>
+        <source>%1 cannot be written: %2</source>
+        <translation>%1 kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt;Brinesong&lt;/h3&gt;
+&lt;p&gt;Brinesong makes the sound of surf as it plays: nothing is recorded, every wave is new.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Start Brinesong&lt;/b&gt; starts the sound with a short fade-in; the same button, the Playback menu or Space stops it (Space works anywhere but in the date, time and minutes fields). Escape stops it too, once no list is open.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;The picture of the waves&lt;/b&gt; shows the last 30 seconds of each channel: the line is the wave, the area the level heard, from &amp;#8722;60 dB at the foot of each channel to 0 dB (full scale) at its head. It stands still while nothing plays, and each playback begins a little apart from the last. &lt;i&gt;View &amp;gt; Wave Picture&lt;/i&gt; hides it.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Preferences&lt;/b&gt; shape the waves while they play: the light and heavy wave levels, how fast each wave rises and falls, and how far apart the waves come. They also choose the output device.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Presets&lt;/b&gt; keep the wave settings under a name: choose one above the volume, in the preferences or in the tray icon&apos;s menu. Five come with Brinesong; &lt;i&gt;Save As...&lt;/i&gt; in the preferences keeps the current settings as a preset of your own, which you can save again, rename or delete. Once a setting differs from the chosen preset, it reads &lt;i&gt;(changed)&lt;/i&gt;; choosing it again brings its settings back.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Schedule&lt;/b&gt;: tick &lt;i&gt;Start at&lt;/i&gt; to start at a date and time; the status line says when it comes. With &lt;i&gt;Every day&lt;/i&gt; it comes again each day at that time and stays ticked; without it, it comes once, and its date moves on to the next day. Tick &lt;i&gt;Stop after&lt;/i&gt; to stop the sound a number of minutes from the moment it is ticked, whether it plays yet or not; if nothing plays then, the box is only unticked. The status line says when it falls due. Beside it, a &lt;i&gt;fade-out&lt;/i&gt; lets the sound die away gently over its last minutes. Beside the start, a &lt;i&gt;fade-in&lt;/i&gt; wakes you gently: a scheduled start rises from silence over the minutes chosen, and the status line says when it reaches full level.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Export Sound File&lt;/b&gt; writes the sound to a file of up to 400 minutes, in one of five formats: AIFF, WAV, FLAC, Ogg Opus or MP3 (choose the file type, or type its extension). &lt;i&gt;Seamless loop&lt;/i&gt; makes a file whose end flows into its start, for a player to repeat without a seam.&lt;/p&gt;
+&lt;p&gt;The &lt;b&gt;tray icon&lt;/b&gt; shows the window when clicked; its menu starts or stops the sound, chooses a preset, and sets a sleep timer: &lt;i&gt;Stop in 15, 30, 60 or 90 minutes&lt;/i&gt; ticks &lt;i&gt;Stop after&lt;/i&gt; with those minutes (and the chosen fade-out), &lt;i&gt;Don&apos;t stop&lt;/i&gt; unticks it. Media keys, the desktop&apos;s media controls and the launcher&apos;s &lt;i&gt;Play&lt;/i&gt; and &lt;i&gt;Stop&lt;/i&gt; start and stop the sound too. Where the desktop has a tray, closing the window while the sound plays leaves it playing there, unless &lt;i&gt;Keep playing when the window is closed&lt;/i&gt; is turned off in the preferences; &lt;i&gt;Start at login&lt;/i&gt; there starts Brinesong in the tray each time you log in. While it plays, and while a ticked &lt;i&gt;Start at&lt;/i&gt; waits for its time, the computer does not go to sleep, unless &lt;i&gt;Keep the computer awake while playing or waiting to start&lt;/i&gt; is turned off in the preferences. If the computer sleeps through the start all the same (a lid closed), the start still comes when it wakes less than 10 minutes late; later than that it is left out, and the status line says so.&lt;/p&gt;</source>
+        <translation>&lt;h3&gt;Brinesong&lt;/h3&gt;
+&lt;p&gt;Brinesong erzeugt das Rauschen der Brandung, während es spielt: Nichts ist aufgenommen, jede Welle ist neu.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Brandung starten&lt;/b&gt; startet den Klang mit einem kurzen Einblenden; dieselbe Taste, das Menü Wiedergabe oder die Leertaste hält ihn an (die Leertaste wirkt überall außer in den Feldern für Datum, Uhrzeit und Minuten). Auch die Escape-Taste hält ihn an, sobald keine Liste offen ist.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Das Wellenbild&lt;/b&gt; zeigt die letzten 30 Sekunden jedes Kanals: Die Linie ist die Welle, die Fläche der gehörte Pegel, von &amp;#8722;60 dB am Fuß jedes Kanals bis 0 dB (Vollaussteuerung) an seinem Kopf. Es steht still, solange nichts spielt, und jede Wiedergabe beginnt ein wenig abgesetzt von der vorigen. &lt;i&gt;Ansicht &amp;gt; Wellenbild&lt;/i&gt; blendet es aus.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Einstellungen&lt;/b&gt; formen die Wellen, während sie spielen: die Stärke der leichten und der schweren Wellen, wie schnell jede Welle steigt und fällt und wie weit die Wellen auseinander kommen. Dort wird auch das Ausgabegerät gewählt.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Voreinstellungen&lt;/b&gt; bewahren die Welleneinstellungen unter einem Namen auf: Wählen Sie eine über der Lautstärke, in den Einstellungen oder im Menü des Symbols im Benachrichtigungsfeld. Fünf bringt Brinesong mit; &lt;i&gt;Speichern unter …&lt;/i&gt; in den Einstellungen bewahrt die aktuellen Einstellungen als eigene Voreinstellung auf, die Sie erneut speichern, umbenennen oder löschen können. Sobald eine Einstellung von der gewählten Voreinstellung abweicht, steht &lt;i&gt;(geändert)&lt;/i&gt; dabei; wählen Sie sie erneut, kehren ihre Einstellungen zurück.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Zeitplan&lt;/b&gt;: Kreuzen Sie &lt;i&gt;Starten um&lt;/i&gt; an, um zu einem Datum und einer Uhrzeit zu starten; die Statuszeile sagt, wann. Mit &lt;i&gt;Jeden Tag&lt;/i&gt; kommt der Start jeden Tag zu dieser Uhrzeit wieder und bleibt angekreuzt; ohne kommt er einmal, und sein Datum rückt auf den nächsten Tag vor. Kreuzen Sie &lt;i&gt;Anhalten nach&lt;/i&gt; an, um den Klang eine Anzahl Minuten ab dem Moment des Ankreuzens anzuhalten, ob er schon spielt oder nicht; spielt dann nichts, wird nur das Kreuz weggenommen. Die Statuszeile sagt, wann es so weit ist. Daneben lässt das &lt;i&gt;Ausblenden&lt;/i&gt; den Klang über seine letzten Minuten sanft verklingen. Neben dem Start weckt Sie das &lt;i&gt;Einblenden&lt;/i&gt; sanft: ein geplanter Start steigt über die gewählten Minuten aus der Stille an, und die Statuszeile sagt, wann die volle Lautstärke erreicht ist.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Klangdatei exportieren&lt;/b&gt; schreibt den Klang in eine Datei von bis zu 400 Minuten, in einem von fünf Formaten: AIFF, WAV, FLAC, Ogg Opus oder MP3 (wählen Sie den Dateityp oder geben Sie seine Endung ein). &lt;i&gt;Nahtlose Schleife&lt;/i&gt; macht eine Datei, deren Ende in ihren Anfang übergeht, sodass ein Player sie ohne Naht wiederholen kann.&lt;/p&gt;
+&lt;p&gt;Ein Klick auf das &lt;b&gt;Symbol im Benachrichtigungsfeld&lt;/b&gt; zeigt das Fenster; sein Menü startet oder stoppt den Klang, wählt eine Voreinstellung und stellt einen Sleep-Timer: &lt;i&gt;In 15, 30, 60 oder 90 Minuten anhalten&lt;/i&gt; kreuzt &lt;i&gt;Anhalten nach&lt;/i&gt; mit diesen Minuten (und dem gewählten Ausblenden) an, &lt;i&gt;Nicht anhalten&lt;/i&gt; nimmt das Kreuz weg. Medientasten, die Mediensteuerung des Desktops und die Aktionen &lt;i&gt;Abspielen&lt;/i&gt; und &lt;i&gt;Anhalten&lt;/i&gt; des Starters starten und stoppen den Klang ebenfalls. Wo der Desktop ein Benachrichtigungsfeld hat, spielt der Klang dort weiter, wenn das Fenster während der Wiedergabe geschlossen wird, es sei denn, &lt;i&gt;Weiterspielen, wenn das Fenster geschlossen wird&lt;/i&gt; ist in den Einstellungen ausgeschaltet; &lt;i&gt;Bei der Anmeldung starten&lt;/i&gt; startet Brinesong bei jeder Anmeldung im Benachrichtigungsfeld. Während er spielt und solange ein angekreuztes &lt;i&gt;Starten um&lt;/i&gt; auf seine Zeit wartet, geht der Computer nicht in den Ruhezustand, es sei denn, &lt;i&gt;Computer während der Wiedergabe und bis zum geplanten Start wach halten&lt;/i&gt; ist in den Einstellungen ausgeschaltet. Schläft der Computer trotzdem über den Start hinweg (ein zugeklappter Deckel), kommt der Start noch, wenn er weniger als 10 Minuten zu spät aufwacht; später entfällt er, und die Statuszeile sagt es.&lt;/p&gt;</translation>
+    </message>
+    <message>
         <source>A preset&apos;s name cannot hold control characters, such as line breaks, tabs or marks that turn the direction of text.</source>
         <translation>Der Name einer Voreinstellung kann keine Steuerzeichen enthalten, etwa Zeilenumbrüche, Tabulatoren oder Zeichen, die die Schreibrichtung umkehren.</translation>
+    </message>
+    <message>
+        <source>%1 is a block device (a disk or a partition): nothing is exported to one, as that would overwrite what it holds.</source>
+        <translation>%1 ist ein blockorientiertes Gerät (ein Datenträger oder eine Partition): Dorthin wird nichts exportiert, denn das würde seinen Inhalt überschreiben.</translation>
     </message>
     <message>
         <source>Quit Brinesong</source>
@@ -666,10 +710,6 @@ Wenn Sie jetzt beenden, gehen die seit dem Start geänderten Einstellungen verlo
     <message>
         <source>its new contents cannot be made in %1</source>
         <translation>ihr neuer Inhalt kann nicht in %1 erstellt werden</translation>
-    </message>
-    <message>
-        <source>%1 is a block device (a disk or a partition): nothing is exported to one, as that would overwrite what it holds.</source>
-        <translation>%1 ist ein blockorientiertes Gerät (ein Datenträger oder eine Partition): Dorthin wird nichts exportiert, denn das würde seinen Inhalt überschreiben.</translation>
     </message>
 </context>
 </TS>

@@ -386,6 +386,11 @@ private slots:
             c.preferencesPanel().keepAwakeCheckbox->click();
             QCOMPARE(keepAwake.size(), 1);
             QVERIFY(!c.keepAwake());
+            // On, and off, by default.
+            QVERIFY(c.preferencesPanel().keepPlayingCheckbox->isChecked());
+            c.preferencesPanel().keepPlayingCheckbox->click();
+            QVERIFY(!c.preferencesPanel().startAtLoginCheckbox->isChecked());
+            c.preferencesPanel().startAtLoginCheckbox->click();
             c.applicationWillTerminate();
         }
         QSettings raw(storePath, QSettings::IniFormat);
@@ -402,6 +407,8 @@ private slots:
         QCOMPARE(raw.value(keys::kBoostSoundLevel).toString(), QStringLiteral("true"));
         QCOMPARE(raw.value(keys::kAmplitudeGenerator).toString(), QStringLiteral("true"));
         QCOMPARE(raw.value(keys::kKeepAwake).toString(), QStringLiteral("false"));
+        QCOMPARE(raw.value(keys::kKeepPlayingWhenClosed).toString(), QStringLiteral("false"));
+        QCOMPARE(raw.value(keys::kStartAtLogin).toString(), QStringLiteral("true"));
         QCOMPARE(raw.value(keys::kFadeMinutes).toString(), QStringLiteral("15"));
         QCOMPARE(raw.value(keys::kRiseMinutes).toString(), QStringLiteral("10"));
         QCOMPARE(raw.value(keys::kRepeatStart).toString(), QStringLiteral("true"));
@@ -427,6 +434,8 @@ private slots:
         QTRY_COMPARE(again.controller.view().window->height(), shownHeight);
         again.controller.showPreferences();
         QVERIFY(!again.controller.preferencesPanel().keepAwakeCheckbox->isChecked());
+        QVERIFY(!again.controller.preferencesPanel().keepPlayingCheckbox->isChecked());
+        QVERIFY(again.controller.preferencesPanel().startAtLoginCheckbox->isChecked());
     }
 
     // A hand-written file comes back unchanged, though the volume slider cannot show 37.5.

@@ -5,11 +5,11 @@
 // windows go to the build tree for a person to look at.
 //
 // On the desktop: without a display it says so in one line; Qt's options work; a second launch
-// brings the first to the front; a tray that starts after the program gets its icon; the media
-// player answers playerctl, with the sound on the test sink's monitor and the computer kept awake
-// meanwhile, takes a volume over the bus only when it is a number of its D-Bus type, and offers the
-// presets as playlists; a German locale gets German panels. The test runs under its own
-// dbus-run-session, so the bus is the test's alone.
+// brings the first to the front; a tray that starts after the program gets its icon, and keeps the
+// sound playing when the window is closed; the media player answers playerctl, with the sound on
+// the test sink's monitor and the computer kept awake meanwhile, takes a volume over the bus only
+// when it is a number of its D-Bus type, and offers the presets as playlists; a German locale gets
+// German panels. The test runs under its own dbus-run-session, so the bus is the test's alone.
 #include <signal.h>
 
 #include <QDBusConnection>
@@ -148,6 +148,12 @@ QString playerctl(std::vector<std::string> arguments) {
 
 constexpr size_t kQuarterSecond = 44100 / 4;
 
+// Asks the window to close, as a window manager's close button does.
+bool closeWindow(const QString& windowId) {
+    return runProgram({BRINESONG_CLOSE_WINDOW, windowId.toStdString()}, displayOptions()).status ==
+           0;
+}
+
 bool grab(const QString& file, const QString& windowId = QString()) {
     std::vector<std::string> command{BRINESONG_SCREEN_GRAB,
                                      (kShots + QLatin1Char('/') + file).toStdString()};
@@ -220,7 +226,10 @@ private slots:
         QCOMPARE(first->wait(), 128 + SIGTERM);
     }
 
-    void trayStartedAfterTheProgram_iconDocks_clickShowsWindow_menuQuits() {
+    // A tray that starts after the program gets its icon, and a click on it brings the window
+    // to the front. Closing the window while the sound plays leaves it playing in the tray, the
+    // player on the bus; the icon brings the window back, and its menu quits.
+    void trayStartedAfterTheProgram_iconDocks_closedWhilePlayingKeepsPlaying_menuQuits() {
         if (QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty()) {
             QSKIP("trayer is missing: scripts/install-deps.sh test installs it");
         }
@@ -238,17 +247,27 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!(icon = trayIconWindow()).isEmpty(), 30000);
         QVERIFY(grab(QStringLiteral("tray.png")));
 
+        const auto clickIcon = [&icon](const QString& button) {
+            return xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), icon,
+                            QStringLiteral("11"), QStringLiteral("11"), QStringLiteral("click"),
+                            button});
+        };
         QTRY_VERIFY(stackedAbove(help, main));
-        QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), icon,
-                         QStringLiteral("11"), QStringLiteral("11"), QStringLiteral("click"),
-                         QStringLiteral("1")}));
+        QVERIFY(clickIcon(QStringLiteral("1")));
         QTRY_VERIFY(stackedAbove(main, help));
 
-        // The menu's last item quits through the usual termination.
+        QCOMPARE(playerctl({"play"}), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(playerctl({"status"}), QStringLiteral("Playing"), 10000);
+        QVERIFY(closeWindow(main));
+        QTRY_VERIFY(windowsTitled(QStringLiteral("Brinesong")).isEmpty());
+        QVERIFY(windowsTitled(QStringLiteral("Brinesong Help")).isEmpty());  // its panels too
+        QCOMPARE(playerctl({"status"}), QStringLiteral("Playing"));
+        QVERIFY(clickIcon(QStringLiteral("1")));
+        QTRY_COMPARE(windowsTitled(QStringLiteral("Brinesong")), QStringList{main});
+
+        // The menu's last item quits through the usual termination, playing or not.
         const int windows = programWindows().size();
-        QVERIFY(xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), icon,
-                         QStringLiteral("11"), QStringLiteral("11"), QStringLiteral("click"),
-                         QStringLiteral("3")}));
+        QVERIFY(clickIcon(QStringLiteral("3")));
         QTRY_COMPARE(programWindows().size(), windows + 1);  // the menu is open
         QVERIFY(grab(QStringLiteral("tray-menu.png")));
         QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return")}));
@@ -419,9 +438,10 @@ private slots:
     // The launcher's actions: "Play" and "Stop" over org.freedesktop.Application.ActivateAction,
     // called with gdbus as any desktop would, then as the desktop entry runs them (brinesong
     // --start and --stop): a second launch hands them to the running window, and --start with
-    // none running opens one that plays. The sound is heard on the test sink's monitor; the
-    // play state is read over the media player interface.
-    void launcherActions_playAndStopOverTheBus_orStartingTheProgram() {
+    // none running opens one that plays (closing it without a tray quits). The sound is heard on
+    // the test sink's monitor; the play state is read over the media player interface. Then
+    // --hidden, as the autostart entry launches it.
+    void launcherActions_playAndStopOverTheBus_orStartingTheProgram_orHidden() {
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER")) {
             QSKIP("no sound server: run under scripts/test.sh");
         }
@@ -471,6 +491,17 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(busNameOwned(QStringLiteral("org.mpris.MediaPlayer2.brinesong")),
                                  30000);
         QTRY_COMPARE_WITH_TIMEOUT(playerctl({"status"}), QStringLiteral("Playing"), 10000);
+        // Without a tray, closing the window quits, the sound playing or not.
+        QVERIFY(closeWindow(waitForWindow(QStringLiteral("Brinesong"))));
+        QCOMPARE(program->wait(), 0);
+
+        // As "Start at login" runs it: the player on the bus, no window.
+        program = std::make_unique<Program>(brinesong::testing::brinesong({"--hidden"}),
+                                            displayOptions(configHome.path()));
+        QTRY_VERIFY_WITH_TIMEOUT(busNameOwned(QStringLiteral("org.mpris.MediaPlayer2.brinesong")),
+                                 30000);
+        QTest::qWait(500);
+        QVERIFY(windowsTitled(QStringLiteral("Brinesong")).isEmpty());
         program->signal(SIGTERM);
         QCOMPARE(program->wait(), 128 + SIGTERM);
     }

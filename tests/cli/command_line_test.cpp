@@ -134,6 +134,11 @@ TEST(CommandLineTest, badValues_areRefusedNamingTheOption) {
         {{"--export", "o", "--loop", "--then", "Storm@1"}, "--then does not go with --loop"},
         {{"--export", "o", "--drift", "50.5"}, "--drift: expected a number of points"},
         {{"--list-devices", "--drift", "5"}, "--drift goes with --export, --play or --serve"},
+        // A start at a time of day is the players'; the program in the tray is the window's.
+        {{"--export", "o", "--at", "07:00"}, "--at goes with --play or --serve"},
+        {{"--at", "07:00"}, "--at goes with --play or --serve"},
+        {{"--serve", "--hidden"}, "--hidden is for the window"},
+        {{"--export", "o", "--hidden"}, "--hidden is for the window"},
     };
     for (const Case& c : cases) {
         const ParseOutcome p = parse(c.args);
@@ -192,6 +197,20 @@ TEST(CommandLineTest, serve_takesThePlayersOptions) {
     EXPECT_EQ(*p.command.sound.preset, QStringLiteral("Storm"));
 }
 
+// --at takes the 24-hour clock's HH:MM or HH:MM:SS and nothing else.
+TEST(CommandLineTest, at_takesOnlyATimeOfDayOnThe24HourClock) {
+    EXPECT_EQ(parse({"--play", "--at", "00:00", "--minutes", "60"}).command.at, QTime(0, 0));
+    EXPECT_EQ(parse({"--serve", "--at=23:59:59"}).command.at, QTime(23, 59, 59));
+    for (const char* text :
+         {"7:00", "24:00", "07:60", "07:00:60", "+7:00", "-07:00", " 07:00", "07:00 ", "07:00:00.5",
+          "07.00", "0700", "07:00:", "07:0a", "", "07:00:00:00"}) {
+        const ParseOutcome p = parse({"--play", "--at", text});
+        EXPECT_FALSE(p.ok) << text;
+        EXPECT_TRUE(p.error.startsWith(QStringLiteral("--at: expected a time of day")))
+            << p.error.toStdString();
+    }
+}
+
 TEST(CommandLineTest, noArgumentsOrTheLaunchersActions_openTheWindow) {
     const ParseOutcome p = parse({});
     ASSERT_TRUE(p.ok);
@@ -202,6 +221,7 @@ TEST(CommandLineTest, noArgumentsOrTheLaunchersActions_openTheWindow) {
     EXPECT_EQ(start.command.mode, CommandLine::Mode::Window);
     EXPECT_EQ(start.command.windowAction, CommandLine::WindowAction::Start);
     EXPECT_EQ(parse({"--stop"}).command.windowAction, CommandLine::WindowAction::Stop);
+    EXPECT_TRUE(parse({"--hidden"}).command.hidden);
 }
 
 // --help says what an absent option means, the export's 10 minutes first of all.
@@ -209,9 +229,9 @@ TEST(CommandLineTest, help_statesEachDefault) {
     const QString usage = usageText();
     EXPECT_TRUE(usage.contains(QStringLiteral("the length in minutes, at most 400 (default: 10)")))
         << usage.toStdString();
-    for (const char* option :
-         {"--minutes M", "--fade-out F", "--fade-in F", "--format F", "--loop", "--seed N",
-          "--device NAME", "--preset NAME", "--then NAME", "--drift P", "SETTINGS:"}) {
+    for (const char* option : {"--minutes M", "--fade-out F", "--fade-in F", "--format F", "--loop",
+                               "--seed N", "--device NAME", "--preset NAME", "--then NAME",
+                               "--drift P", "--at HH:MM[:SS]", "--hidden", "SETTINGS:"}) {
         const qsizetype at = usage.indexOf(QLatin1String("\n") + QLatin1String(option));
         ASSERT_GE(at, 0) << option;
         // The option's own lines, up to the next that begins without indent.

@@ -3,7 +3,8 @@
 // parecord records the sink's monitor, and the recording is checked sample by sample: silence
 // before, the short fade-in, the level, the fade-out after the stop request, silence after.
 // `brinesong --serve` the same way, controlled by real media-player clients on a bus of the test's
-// own. The --play runs are kept off any session bus the test itself has.
+// own, and `brinesong --play --at` starting at its time. The --play runs are kept off any session
+// bus the test itself has.
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -13,7 +14,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -436,6 +439,42 @@ TEST(PlayCommandTest, fadeIn_levelRisesFromSilenceAsTheSquareOfWhatIsDone) {
             EXPECT_NEAR(levels[k], expected[k], 0.04) << "channel " << channel << " point " << k;
         }
     }
+}
+
+// --at a few seconds ahead: the player says when it starts and waits, the sink silent; the sound
+// comes at that second, and its minutes count from there (from the launch, they would have run
+// out before it).
+TEST(PlayCommandTest, at_silentUntilTheTime_thenPlaysItsMinutesFromThere) {
+    REQUIRE_SERVER();
+    testing::ScratchDir dir("brinesong-play-at");
+    MonitorRecorder recorder("brinesong_test", dir.file("monitor.wav"));
+    ASSERT_TRUE(recorder.waitForMoreFrames(kRate / 4));
+    using Clock = std::chrono::system_clock;
+    const std::time_t at = Clock::to_time_t(Clock::now()) + 4;  // 3 to 4 s from now
+    std::tm local{};
+    char moment[20];  // "2026-03-14 07:00:00", its time from the 12th byte on
+    std::strftime(moment, sizeof moment, "%Y-%m-%d %H:%M:%S", localtime_r(&at, &local));
+    Program player(testing::brinesong({"--play", "--at", moment + 11, "--minutes", "0.03",
+                                       "--volume", "50", "--amplitude-generator", "off"}),
+                   {{"XDG_CONFIG_HOME=" + dir.file("config"), testing::kNoSessionBus}});
+    EXPECT_TRUE(testing::eventually([&] {
+        return player.err().find(std::string("waiting to start the sound at ") + moment) !=
+               std::string::npos;
+    })) << player.err();
+    std::this_thread::sleep_until(Clock::from_time_t(at) - std::chrono::milliseconds(300));
+    const size_t beforeTheTime = recorder.recordedFrames();
+    EXPECT_EQ(player.wait(), 0) << player.err();
+    ASSERT_TRUE(recorder.waitForMoreFrames(kRate / 2));
+    EXPECT_EQ(recorder.stop(), 0);
+
+    const Recording r = recorder.read();
+    ASSERT_GT(r.frames(), beforeTheTime);
+    const auto [first, last] = soundingSpan(r);
+    EXPECT_GT(first, beforeTheTime);                  // nothing before its second
+    EXPECT_LT(first, beforeTheTime + kRate * 3 / 2);  // and the sound soon after it
+    // 1.8 s of sound: the minutes counted from the start.
+    EXPECT_GT(last - first, size_t(kRate) * 3 / 2);
+    EXPECT_LT(last - first, size_t(kRate) * 5 / 2);
 }
 
 // A signal ends the wait as it ends a playback; the minutes running out without a sound ever

@@ -154,6 +154,45 @@ private slots:
         }
     }
 
+    // "Start at login" installs the autostart entry, which starts the program in the tray, and
+    // unticked removes it. Where the entry cannot be written the panel says why, and the box
+    // stays as it was.
+    void startAtLogin_entryInstalledAndRemoved_failureSaidInThePanel() {
+        Preferences preferences;
+        PreferencesPanel panel(preferences);
+        QSignalSpy changed(&panel, &PreferencesPanel::startAtLoginChanged);
+        panel.showPanel();
+        const QString folder =
+            qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/autostart");
+        const QString entry = folder + QStringLiteral("/org.kelvane.Brinesong.desktop");
+
+        panel.startAtLoginCheckbox->click();
+        QCOMPARE(changed.size(), 1);
+        QFile written(entry);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(written.readAll());
+        QVERIFY2(text.contains(QStringLiteral("\nExec=\"%1\" --hidden\n")
+                                   .arg(QCoreApplication::applicationFilePath())),
+                 qPrintable(text));
+        panel.startAtLoginCheckbox->click();
+        QCOMPARE(changed.size(), 2);
+        QVERIFY(!changed.last().at(0).toBool());
+        QVERIFY(!QFile::exists(entry));
+
+        // A file stands where the folder goes.
+        QVERIFY(QDir(folder).removeRecursively());
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        panel.startAtLoginCheckbox->click();
+        QCOMPARE(changed.size(), 2);
+        QVERIFY(!panel.startAtLoginCheckbox->isChecked());
+        QVERIFY(panel.startAtLoginProblem->isVisible());
+        QVERIFY2(panel.startAtLoginProblem->text().contains(folder),
+                 qPrintable(panel.startAtLoginProblem->text()));
+        QVERIFY(blocker.remove());
+    }
+
     void showPanel_descriptionMissing_logsAndRetriesLater() {
         QTemporaryDir folder;
         setInterfaceDirectory(folder.path());
