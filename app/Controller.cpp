@@ -2,12 +2,14 @@
 #include "Controller.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLibraryInfo>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QSessionManager>
 #include <QSignalBlocker>
 #include <QVersionNumber>
+#include <cmath>
 #include <cstdio>
 
 #include "audio/OutputDeviceSelection.h"
@@ -31,7 +33,7 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
     : QObject(parent),
       renderer_(Preferences::sharedInstance()),
       engine_(renderer_, unit, *this),
-      schedule_(std::move(clock),
+      schedule_(clock,
                 ScheduleHost{[this] { playStop(); }, [this] { return isPlaying(); },
                              [this] { return isSaving(); },
                              [this](double secondsToEnd, double seconds) {
@@ -47,18 +49,27 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
                              [] { return modalOrMenuRunning(); }},
                 minuteMs),
       exportFlow_(renderer_, engine_.renderLock, [this] { return isPlaying(); }),
-      trayMenu_(TrayActions{[this] { return isPlaying(); }, [this] { return isSaving(); },
-                            [this] { playStop(); }, [this] { showWindow(); }, [this] { quit(); },
-                            [this] { return presetChoices(); },
-                            [this] { return sleepTimerChoices(); }}),
+      trayMenu_(TrayActions{
+          [this] { return isPlaying(); }, [this] { return isSaving(); }, [this] { playStop(); },
+          [this] { showWindow(); }, [this] { quit(); }, [this] { return presetChoices(); },
+          [this] { return sleepTimerChoices(); }, [this] { showNightProgramme(); }}),
       preferencesPanel_(Preferences::sharedInstance()),
       store_(store),
+      clock_(std::move(clock)),
       presetChooser_(settings_, Preferences::sharedInstance()),
+      nightPanel_(settings_.programme, settings_.presets,
+                  [this] {
+                      return settings_.programme.save(store_)
+                                 ? QString()
+                                 : Texts::tr("%1 cannot be written.")
+                                       .arg(QDir::toNativeSeparators(store_.fileName()));
+                  }),
       view_(WindowActions{[this] { return isPlaying(); }, [this] { return isSaving(); },
                           [this] { playStop(); }, [this] { cancel(); }, [this] { saveAs(); },
                           [this] { showPreferences(); },
                           [this](double volume) { takeVolume(volume); },
-                          [this] { return closesToTray(); }, [this] { quit(); }},
+                          [this] { return closesToTray(); }, [this] { quit(); },
+                          [this] { showNightProgramme(); }},
             schedule_, renderTap_) {
     engine_.setRenderTap(&renderTap_);
     connect(&exportFlow_, &ExportFlow::savingChanged, &view_, &MainWindowView::validateMenus);
@@ -69,16 +80,41 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
     connect(&view_, &MainWindowView::statusLineChanged, this, [this](const QString& line) {
         trayMenu_.setToolTip(QStringLiteral("Brinesong: %1").arg(line));
     });
-    // A change is heard at once: a playback renders what it has queued again.
-    connect(&preferencesPanel_, &PreferencesPanel::soundSettingsChanged, this,
-            [this] { engine_.soundChanged(); });
+    // A change is heard at once: a playback renders what it has queued again. Under a night it
+    // takes over from the steps that hold the sound, at once.
+    connect(&preferencesPanel_, &PreferencesPanel::soundSettingsChanged, this, [this] {
+        if (!nightPlan_.steps.empty()) {
+            engine_.glideSettings(0.0);
+        }
+        engine_.soundChanged();
+    });
+    connect(&preferencesPanel_, &PreferencesPanel::wanderMoved, this, [this](double points) {
+        settings_.wander = points;
+        settings_.wanderUnreadable = false;
+        engine_.soundChanged();
+    });
+    connect(&preferencesPanel_, &PreferencesPanel::changeOverChosen, this,
+            [this](int seconds) { settings_.changeOverSeconds = seconds; });
+    // Every way of choosing a preset glides to it over the chosen change-over.
+    presetChooser_.setSeaChanger([this](const WaveValues& values) {
+        changeSeaTo(values, Preferences::sharedInstance(), engine_, settings_.changeOverSeconds);
+    });
     // A slider that moves away from the preset's values marks it changed.
     connect(&preferencesPanel_, &PreferencesPanel::soundSettingsChanged, &presetChooser_,
             &PresetChooser::settingsChanged);
-    connect(&presetChooser_, &PresetChooser::applied, this, [this] {
-        preferencesPanel_.updateUI();
-        engine_.soundChanged();
-    });
+    connect(&presetChooser_, &PresetChooser::applied, &preferencesPanel_,
+            &PreferencesPanel::updateUI);
+    // The steps follow the presets: a renamed one is renamed in them, a deleted one shows missing.
+    connect(&presetChooser_, &PresetChooser::presetsShown, &nightPanel_,
+            &NightPanel::presetsChanged);
+    connect(&presetChooser_, &PresetChooser::renamed, this,
+            [this](const QString& from, const QString& to) {
+                settings_.programme.presetRenamed(from, to);
+                nightPanel_.programmeChanged();
+            });
+    connect(&nightPanel_, &NightPanel::helpRequested, &view_, &MainWindowView::showHelp);
+    nightTimer_.setInterval(1000);
+    connect(&nightTimer_, &QTimer::timeout, this, &Controller::followNight);
     preferencesPanel_.setPresetChooser(&presetChooser_);
     connect(&preferencesPanel_, &PreferencesPanel::helpRequested, &view_,
             &MainWindowView::showHelp);
@@ -137,6 +173,7 @@ bool Controller::awakeFromNib() {
         connect(this, &Controller::playStateChanged, view_.wavePicture, &WavePicture::setPlaying);
     }
     preferencesPanel_.setParentWindow(view_.window);
+    nightPanel_.setParentWindow(view_.window);
     presetChooser_.attachChoice(view_.presetChoice);
     if (!exportFlow_.load(view_.window)) {
         std::fprintf(stderr, "Failed to load the export sheets\n");
@@ -185,10 +222,15 @@ void Controller::loadSettings() {
     schedule_.setRiseMinutes(settings_.riseMinutes);
     schedule_.setRepeatsDaily(settings_.repeatStart);
     settings_.applyWaveSettings(Preferences::sharedInstance());
+    Preferences::sharedInstance().setWander(settings_.wander);
+    for (const QString& note : settings_.nightNotes) {
+        std::fprintf(stderr, "brinesong: %s\n", qPrintable(note));
+    }
     // The presets left out are said in the panel, where the user looks for them.
     presetChooser_.reload(settings_.presetNotes);
     presetChooser_.setWriter(store_.fileName(), [this] { return settings_.savePresets(store_); });
     preferencesPanel_.setKeepAwake(settings_.keepAwake);
+    preferencesPanel_.setChangeOverSeconds(settings_.changeOverSeconds);
     preferencesPanel_.setKeepPlayingWhenClosed(settings_.keepPlayingWhenClosed);
     preferencesPanel_.setStartAtLogin(settings_.startAtLogin);
     exportFlow_.setLastFolder(settings_.exportFolder);
@@ -294,6 +336,9 @@ void Controller::playStop() {
     if (isSaving() && !isPlaying()) {
         return;
     }
+    if (!isPlaying()) {
+        prepareNight();
+    }
     engine_.playStop();
     view_.validateMenus();
 }
@@ -302,6 +347,7 @@ void Controller::startRising(double seconds) {
     if (isSaving() || isPlaying()) {
         return;
     }
+    prepareNight();
     engine_.startRising(seconds);
     view_.validateMenus();
 }
@@ -322,9 +368,8 @@ bool Controller::activatePreset(const QString& name) {
     if (!preset) {
         return false;
     }
-    changeSeaTo(preset->values, Preferences::sharedInstance(), engine_);
     {
-        // The settings are the preset's already: the chooser only makes it the current one.
+        // The bus that asked hears of it through its answer.
         const QSignalBlocker quiet(presetChooser_);
         presetChooser_.choose(name);
     }
@@ -364,6 +409,51 @@ void Controller::showPreferences() {
     preferencesPanel_.showPanel();
 }
 
+void Controller::showNightProgramme() {
+    nightPanel_.showPanel();
+}
+
+void Controller::prepareNight() {
+    QStringList notes;
+    engine_.setNight(settings_.programme.night(settings_.presets, notes));
+    for (const QString& note : notes) {
+        std::fprintf(stderr, "brinesong: %s\n", qPrintable(note));
+    }
+    nightPlan_ = settings_.programme.plan(settings_.presets);
+    nightStep_ = -1;
+}
+
+void Controller::followNight() {
+    if (!engine_.isPlaying()) {
+        return;  // waiting for the server: the night goes on where it stands when it is back
+    }
+    const double seconds = engine_.nightSeconds();
+    const int step = nightPlan_.stepAt(seconds);
+    if (step > nightStep_) {
+        nightStep_ = step;
+        // The step holds the sound from its first frame on, whatever the settings say: setting
+        // them to its preset is not heard, and shows where the sea is going.
+        if (const Preset* preset = settings_.presets.find(nightPlan_.steps[size_t(step)].preset)) {
+            settings_.presetName = preset->name;
+            preset->values.applyTo(Preferences::sharedInstance());
+            presetChooser_.settingsChanged();
+            preferencesPanel_.updateUI();
+        }
+    }
+    const QString text =
+        nightPlan_.nextText(seconds, nightBegan_, clock_(), presetChooser_.currentTitle());
+    if (text != nightText_) {
+        nightText_ = text;
+        showStatus();
+    }
+}
+
+void Controller::showStatus() {
+    view_.showSoundStatus(nightText_.isEmpty()
+                              ? soundStatus_
+                              : QStringLiteral("%1 · %2").arg(soundStatus_, nightText_));
+}
+
 void Controller::saveAs() {
     exportFlow_.saveAs();
 }
@@ -377,6 +467,12 @@ void Controller::postToMainThread(std::function<void()> task) {
 void Controller::didStart() {
     if (!shownPlaying_) {
         shownPlaying_ = true;
+        if (!nightPlan_.steps.empty()) {
+            // Its steps' times of day are reckoned from here, so they stay put while it runs.
+            nightBegan_ = clock_().addMSecs(-std::llround(engine_.nightSeconds() * 1000.0));
+            nightTimer_.start();
+            followNight();
+        }
         emit playStateChanged(true);
     }
 }
@@ -384,6 +480,9 @@ void Controller::didStart() {
 void Controller::didStop() {
     if (shownPlaying_) {
         shownPlaying_ = false;
+        nightTimer_.stop();
+        nightText_.clear();
+        showStatus();
         emit playStateChanged(false);
     }
 }
@@ -399,7 +498,22 @@ void Controller::statusChanged() {
         status == PlaybackStatus::CannotPlay ? engine_.failureText() : engine_.outputFailureText();
     // A start, a stop, a wait for the server: whether the sound rises, and until when.
     schedule_.followRise();
-    view_.showSoundStatus(playbackStatusText(status, reason));
+    soundStatus_ = playbackStatusText(status, reason);
+    showStatus();
+    // Said at each sound of a night, the first and one started again after the server came back:
+    // where the night stands, and what comes next.
+    const bool sounding = status == PlaybackStatus::Playing && engine_.isPlaying();
+    if (sounding && !nightSounding_ && !nightPlan_.steps.empty()) {
+        const double seconds = engine_.nightSeconds();
+        const size_t next = static_cast<size_t>(nightPlan_.stepAt(seconds) + 1);
+        std::fprintf(stderr, "brinesong: the night plays from %.1f s on; next: %s\n", seconds,
+                     next < nightPlan_.steps.size()
+                         ? qPrintable(QStringLiteral("%1 at minute %2")
+                                          .arg(nightPlan_.steps[next].preset)
+                                          .arg(nightPlan_.steps[next].startSeconds / 60.0))
+                         : "nothing more");
+    }
+    nightSounding_ = sounding;
     statusLog_.update(status, reason);
 }
 

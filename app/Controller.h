@@ -8,10 +8,16 @@
 // schedule, goes through `playStop`; the play state is the controller's own, and what follows it
 // (the button, the menus, the tray, the media player on the bus, the sleep inhibitor) hears of
 // every change through `playStateChanged`. Settings are read once at launch and written once at
-// termination, as one `Settings` value.
+// termination, as one `Settings` value; the night programme is written at once when it changes.
+//
+// Every start runs the night programme as it then stands. While it runs the window follows it:
+// the status line and the tray say what comes next, and as each step begins its preset becomes
+// the current one, so the panel shows where the sea is going and a slider moved then is heard
+// from there (a change-over at once: the steps before it no longer hold the sound).
 #pragma once
 
 #include <QObject>
+#include <QTimer>
 #include <memory>
 
 #include "audio/PlaybackEngine.h"
@@ -22,6 +28,7 @@
 #include "synth/Renderer.h"
 #include "window/ExportFlow.h"
 #include "window/MainWindowView.h"
+#include "window/NightPanel.h"
 #include "window/PreferencesPanel.h"
 #include "window/PresetChooser.h"
 #include "window/TrayMenu.h"
@@ -74,6 +81,7 @@ public:
     // one, as the media player's playlists ask. False when there is no such preset.
     bool activatePreset(const QString& name);
     void showPreferences();
+    void showNightProgramme();
     void saveAs();
 
     // Sound plays, or is wanted and waits for the server or a device: the play/stop command
@@ -96,6 +104,7 @@ public:
     PreferencesPanel& preferencesPanel() { return preferencesPanel_; }
     const PreferencesPanel& preferencesPanel() const { return preferencesPanel_; }
     PresetChooser& presets() { return presetChooser_; }
+    NightPanel& nightPanel() { return nightPanel_; }
 
     // The playback gain, 0.0 to 1.0, as exact as it was set or stored (the slider shows it to the
     // nearest percent). Setting it moves the slider, as a user would; a value beyond the range is
@@ -131,6 +140,12 @@ private:
     void loadSettings();
     // Brings the settings up to date and writes them; returns why they could not be written.
     QString saveSettings();
+    // Before a start: the engine gets the night programme as it stands.
+    void prepareNight();
+    // While a night runs: makes each step's preset current as it begins, and says what comes next.
+    void followNight();
+    // The status line: the sound's status, then what the night does next.
+    void showStatus();
     // The tray's submenus.
     std::vector<TrayChoice> presetChoices();
     std::vector<TrayChoice> sleepTimerChoices();
@@ -144,11 +159,20 @@ private:
     PreferencesPanel preferencesPanel_;
 
     SettingsStore& store_;
+    Clock clock_;
     // As read at launch; brought up to date and written at termination. The stored output device
     // stays as it was when there is no device list.
     Settings settings_;
     // Works on the presets and the current one's name in settings_.
     PresetChooser presetChooser_;
+    NightPanel nightPanel_;
+    NightPlan nightPlan_;   // of the sound running now, or about to start
+    int nightStep_ = -1;    // the step of nightPlan_ last followed
+    QDateTime nightBegan_;  // on the schedule's clock: the first sound of nightPlan_'s night
+    QString nightText_;
+    QString soundStatus_;         // the status line's account of the sound, without the night
+    QTimer nightTimer_;           // while a night runs
+    bool nightSounding_ = false;  // the sound played at the engine's last word
     bool terminated_ = false;
     bool savedAtQuit_ = false;  // the user's Quit wrote the settings
     bool startHidden_ = false;

@@ -286,7 +286,7 @@ int runPlayCommand(const CommandLine& command) {
             if (!preset) {
                 return false;
             }
-            changeSeaTo(preset->values, preferences, engine);
+            changeSeaTo(preset->values, preferences, engine, presets.changeOverSeconds);
             presets.current = preset->name;
             return true;
         }});

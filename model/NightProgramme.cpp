@@ -7,6 +7,8 @@
 #include <map>
 
 #include "model/Presets.h"
+#include "model/ScheduleTexts.h"
+#include "platform/Localization.h"
 #include "platform/SettingsStore.h"
 
 namespace brinesong {
@@ -108,6 +110,45 @@ Night NightProgramme::night(const PresetBook& presets, QStringList& notes) const
                      .arg(steps_[i].preset);
     }
     return night;
+}
+
+NightPlan NightProgramme::plan(const PresetBook& presets) const {
+    NightPlan plan;
+    if (!enabled_) {
+        return plan;
+    }
+    const double shortest = static_cast<double>(Night::kShortestGlideFrames) / 44100.0;
+    for (const ProgrammeStep& step : steps_) {
+        if (const Preset* preset = presets.find(step.preset)) {
+            plan.steps.push_back({step.minute * 60.0, std::max(step.glideMinutes * 60.0, shortest),
+                                  preset->name, preset->title()});
+        }
+    }
+    return plan;
+}
+
+int NightPlan::stepAt(double seconds) const {
+    int at = -1;
+    while (at + 1 < static_cast<int>(steps.size()) && steps[at + 1].startSeconds <= seconds) {
+        ++at;
+    }
+    return at;
+}
+
+QString NightPlan::nextText(double seconds, const QDateTime& began, const QDateTime& now,
+                            const QString& current) const {
+    const size_t next = static_cast<size_t>(stepAt(seconds) + 1);
+    if (next >= steps.size()) {
+        return {};
+    }
+    // To the nearest second: a step reckoned at 23:44:59.9 comes at 23:45.
+    QDateTime at = began.addMSecs(std::llround(steps[next].startSeconds * 1000.0));
+    at = at.addMSecs(at.time().msec() >= 500 ? 1000 - at.time().msec() : -at.time().msec());
+    const QString when = whenText(now, at);
+    if (current.isEmpty()) {
+        return Texts::tr("Next: %1 %2").arg(steps[next].title, when);
+    }
+    return Texts::tr("%1 → %2 %3").arg(current, steps[next].title, when);
 }
 
 void NightProgramme::load(const SettingsStore& store, QStringList& notes) {
@@ -233,8 +274,8 @@ void NightProgramme::write(SettingsStore& store) const {
 }
 
 bool NightProgramme::save(SettingsStore& store) const {
-    write(store);
-    return store.synchronize();
+    // The group now, the rest of the file as the last quit left it, the file replaced whole.
+    return store.rewrite([this](SettingsStore& file) { write(file); }).isEmpty();
 }
 
 }  // namespace brinesong

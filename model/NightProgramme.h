@@ -13,6 +13,7 @@
 // the programme, is shown as such, and is skipped when the night runs, with a note.
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -39,6 +40,26 @@ struct ProgrammeStep {
 Night nightOf(const std::vector<ProgrammeStep>& steps, const PresetBook& presets,
               std::vector<size_t>& missing);
 
+// A night as it runs, for the window to follow and to say what comes next: the steps whose
+// presets exist, in seconds from the night's first sound.
+struct NightPlan {
+    struct Step {
+        double startSeconds = 0.0;
+        double glideSeconds = 0.0;  // at least the renderer's shortest glide
+        QString preset;             // as PresetBook::find takes it
+        QString title;              // as the window shows it
+    };
+    std::vector<Step> steps;
+
+    // The last step begun `seconds` into the night; -1 before the first.
+    int stepAt(double seconds) const;
+    // What comes next `seconds` into the night that began (its first sound) at `began`, seen at
+    // `now`: "Storm → Steady surf at 23:45 (in 45 min)" from `current`, the title of what plays
+    // now, or "Next: Steady surf at ..." without one; empty when no step lies ahead.
+    QString nextText(double seconds, const QDateTime& began, const QDateTime& now,
+                     const QString& current) const;
+};
+
 class NightProgramme {
 public:
     static constexpr size_t kMostSteps = Night::kMostSteps;
@@ -62,6 +83,8 @@ public:
     // The night a start runs through: none when switched off; a step whose preset is missing is
     // skipped and said in a line added to `notes`.
     Night night(const PresetBook& presets, QStringList& notes) const;
+    // The same night as the window follows it: none when switched off, no missing presets.
+    NightPlan plan(const PresetBook& presets) const;
 
     // Reads the group from `store`; each value that cannot be read is left out and said in a line
     // added to `notes`.

@@ -181,7 +181,9 @@ QString Preset::markedTitle(const WaveValues& now) const {
     return values.sameAs(now) ? shown : Texts::tr("%1 (changed)").arg(shown);
 }
 
-void changeSeaTo(const WaveValues& values, Preferences& preferences, PlaybackEngine& engine) {
+void changeSeaTo(const WaveValues& values, Preferences& preferences, PlaybackEngine& engine,
+                 double changeOverSeconds) {
+    engine.glideSettings(changeOverSeconds);
     values.applyTo(preferences);
     engine.soundChanged();
 }

@@ -69,10 +69,12 @@ struct Preset {
     QString markedTitle(const WaveValues& now) const;
 };
 
-// Changes the sea to `values` while it may be playing. Today the sound follows as it follows any
-// changed setting, gliding over 40 ms; this is the one place a longer change-over glide from one
-// sea to the next takes over.
-void changeSeaTo(const WaveValues& values, Preferences& preferences, PlaybackEngine& engine);
+// Changes the sea to `values` while it may be playing: a playback glides from the settings heard
+// to them over `changeOverSeconds` (the saved "Change over"; 0: at once, over the 40 ms any
+// change takes), and a night's steps after it glide on from there. Every way of choosing a preset
+// comes here.
+void changeSeaTo(const WaveValues& values, Preferences& preferences, PlaybackEngine& engine,
+                 double changeOverSeconds);
 
 // The presets that come with the program, in the order they are offered.
 const std::vector<Preset>& shippedPresets();

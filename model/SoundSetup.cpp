@@ -87,6 +87,7 @@ bool prepareSound(const SoundOptions& options, Preferences& preferences, Rendere
     if (presets) {
         presets->book = saved.presets;
         presets->current = saved.presetName;
+        presets->changeOverSeconds = saved.changeOverSeconds;
     }
     renderer.setVolume(options.volume ? *options.volume / 100.0 : saved.volume);
     if (options.lightWave)

@@ -41,10 +41,12 @@ struct SoundOptions {
 };
 
 // The presets as the player offers them on the bus, and the current one (as PresetBook::find
-// takes it; empty: none): the one --preset named, else the one the window saved as current.
+// takes it; empty: none): the one --preset named, else the one the window saved as current; and
+// how a preset chosen there glides in.
 struct PresetChoice {
     PresetBook book;
     QString current;
+    int changeOverSeconds = 0;  // the saved "Change over" a preset chosen while playing takes
 };
 
 // Gives the model and the renderer the saved settings (read, never written), then the preset

@@ -122,6 +122,23 @@ NightPoint Night::pointAt(int64_t n, const NightPoint& base,
     return glideBetween(point, step.target, progress(step.startFrame, step.glideFrames, n));
 }
 
+bool Night::glidesAt(int64_t n, const SettingsGlide& changeOver) const {
+    const bool changedOver = changeOver.set && changeOver.startFrame <= n;
+    if (changedOver && n < changeOver.startFrame + changeOver.frames) {
+        return true;
+    }
+    for (const NightStep& step : steps_) {
+        if (step.startFrame > n) {
+            break;
+        }
+        if ((!changedOver || step.startFrame > changeOver.startFrame) &&
+            n < step.startFrame + step.glideFrames) {
+            return true;
+        }
+    }
+    return false;
+}
+
 double wanderPath(int setting, int64_t n, uint64_t seed) {
     const int64_t spacing = kWanderMinutes[setting] * 60 * 44100;
     const int64_t q = n / spacing;

@@ -84,6 +84,9 @@ public:
     // stand) up to the first step, each step gliding from what is in force when it begins, and
     // `changeOver`, when set and begun, in place of the steps before it.
     NightPoint pointAt(int64_t n, const NightPoint& base, const SettingsGlide& changeOver) const;
+    // Whether the settings are gliding at night frame `n`, by a step or by `changeOver`: what the
+    // window's picture marks. A step the change-over took the place of glides no more.
+    bool glidesAt(int64_t n, const SettingsGlide& changeOver) const;
 
 private:
     std::vector<NightStep> steps_;

@@ -26,6 +26,7 @@ struct TapRecord {
     uint32_t frames = 0;     // frames of the buffer that sounded
     float envelope[2] = {};  // wave envelope after the buffer's last frame, 0.1 to 1.0 (1.0 flat)
     float level[2] = {};     // root mean square of the buffer's samples, full scale 1.0
+    bool gliding = false;    // a glide of the night (a step or a change-over) ran at its end
 };
 
 class RenderTap {
@@ -44,6 +45,7 @@ public:
         slot.sound.store(record.sound, std::memory_order_release);
         slot.frame.store(record.frame, std::memory_order_release);
         slot.frames.store(record.frames, std::memory_order_release);
+        slot.gliding.store(record.gliding, std::memory_order_release);
         for (int c = 0; c < 2; ++c) {
             slot.envelope[c].store(record.envelope[c], std::memory_order_release);
             slot.level[c].store(record.level[c], std::memory_order_release);
@@ -71,6 +73,7 @@ public:
             r.sound = slot.sound.load(std::memory_order_acquire);
             r.frame = slot.frame.load(std::memory_order_acquire);
             r.frames = slot.frames.load(std::memory_order_acquire);
+            r.gliding = slot.gliding.load(std::memory_order_acquire);
             for (int c = 0; c < 2; ++c) {
                 r.envelope[c] = slot.envelope[c].load(std::memory_order_acquire);
                 r.level[c] = slot.level[c].load(std::memory_order_acquire);
@@ -93,6 +96,7 @@ private:
         std::atomic<uint32_t> sound{0};
         std::atomic<uint64_t> frame{0};
         std::atomic<uint32_t> frames{0};
+        std::atomic<bool> gliding{false};
         std::atomic<float> envelope[2] = {};
         std::atomic<float> level[2] = {};
     };

@@ -309,6 +309,10 @@ void RenderRun::publishToTap(RenderTap& tap, const RendererData& request, uint64
     record.sound = sound_;
     record.frame = startFrame;
     record.frames = static_cast<uint32_t>(endFrame - startFrame);
+    if (night_ != nullptr || nightState_.changeOver.set) {
+        record.gliding = (night_ != nullptr ? *night_ : kNoSteps)
+                             .glidesAt(nightFrame(endFrame - 1), nightState_.changeOver);
+    }
     for (int c = 0; c < 2; ++c) {
         const auto* samples = static_cast<const int16_t*>(request.ioData->mBuffers[c].mData);
         double sum = 0.0;

@@ -98,6 +98,7 @@ bool MainWindowView::load() {
     playStopAction = root->findChild<QAction*>(QStringLiteral("playStopAction"));
     exportAction = root->findChild<QAction*>(QStringLiteral("exportAction"));
     preferencesAction = root->findChild<QAction*>(QStringLiteral("preferencesAction"));
+    nightProgrammeAction = root->findChild<QAction*>(QStringLiteral("nightProgrammeAction"));
     helpAction = root->findChild<QAction*>(QStringLiteral("helpAction"));
     aboutAction = root->findChild<QAction*>(QStringLiteral("aboutAction"));
     quitAction = root->findChild<QAction*>(QStringLiteral("quitAction"));
@@ -127,6 +128,7 @@ void MainWindowView::connectActions() {
     connectAction(playStopAction, actions_.playStop);
     connectAction(exportAction, actions_.saveAs);
     connectAction(preferencesAction, actions_.showPreferences);
+    connectAction(nightProgrammeAction, actions_.showNightProgramme);
     connectAction(helpAction, [this] { showHelp(); });
     connectAction(aboutAction, [this] { showAbout(); });
     connectAction(quitAction,

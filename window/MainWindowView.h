@@ -46,6 +46,7 @@ struct WindowActions {
     std::function<bool()> closesToTray;
     // The user asked to quit: the Quit command, or the window's close button.
     std::function<void()> quit;
+    std::function<void()> showNightProgramme;
 };
 
 class MainWindowView : public QObject {
@@ -121,6 +122,7 @@ public:
     QAction* playStopAction = nullptr;
     QAction* exportAction = nullptr;
     QAction* preferencesAction = nullptr;
+    QAction* nightProgrammeAction = nullptr;
     QAction* helpAction = nullptr;
     QAction* aboutAction = nullptr;
     QAction* quitAction = nullptr;

@@ -4,15 +4,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <cmath>
 #include <cstdio>
 
+#include "model/Settings.h"
 #include "platform/Autostart.h"
 #include "platform/Localization.h"
 #include "window/InterfaceLoader.h"
@@ -83,6 +82,9 @@ bool PreferencesPanel::load() {
     renamePresetButton = outlet<QPushButton>(root, "renamePresetButton");
     deletePresetButton = outlet<QPushButton>(root, "deletePresetButton");
     presetNotesText = outlet<QLabel>(root, "presetNotesText");
+    changeOverChoice = outlet<QComboBox>(root, "changeOverChoice");
+    wanderSlider = outlet<QSlider>(root, "wanderSlider");
+    wanderText = outlet<QLabel>(root, "wanderText");
     if (presets_) {
         presets_->attachChoice(presetChoice);
         presets_->attachCommands(window, savePresetButton, savePresetAsButton, renamePresetButton,
@@ -103,6 +105,24 @@ bool PreferencesPanel::load() {
     connectSlider(ascentSlider, &PreferencesPanel::ascentChanged);
     connectSlider(descentSlider, &PreferencesPanel::descentChanged);
     connectSlider(waveIntervalSlider, &PreferencesPanel::waveIntervalChanged);
+    connectSlider(wanderSlider, &PreferencesPanel::wanderChanged);
+    if (changeOverChoice) {
+        for (const int seconds : kChangeOverChoices) {
+            changeOverChoice->addItem(seconds == 0   ? Texts::tr("At once")
+                                      : seconds < 60 ? Texts::tr("%1 seconds").arg(seconds)
+                                                     : Texts::tr("%1 minutes").arg(seconds / 60),
+                                      seconds);
+        }
+        setChangeOverSeconds(changeOverSeconds_);
+        // Only the user's choice: showing the stored one is not one.
+        connect(changeOverChoice, &QComboBox::activated, this, [this](int index) {
+            const int seconds = changeOverChoice->itemData(index).toInt();
+            if (seconds != changeOverSeconds_) {
+                changeOverSeconds_ = seconds;
+                emit changeOverChosen(seconds);
+            }
+        });
+    }
     auto connectCheckbox = [this](QCheckBox* control, void (PreferencesPanel::*action)()) {
         if (control) {
             connect(control, &QCheckBox::toggled, this, [this, action] {
@@ -146,24 +166,8 @@ bool PreferencesPanel::load() {
         connect(resetToDefaultButton, &QPushButton::clicked, this,
                 &PreferencesPanel::resetToDefault);
     }
-    // Closed as any window is: its button, Ctrl+W, or Escape when nothing in it took the key (an
-    // open pop-up closes first). F1 asks for the help, as in the main window.
     closeButton = outlet<QPushButton>(root, "closeButton");
-    if (closeButton) {
-        connect(closeButton, &QPushButton::clicked, window, &QWidget::close);
-    }
-    connect(new QShortcut(QKeySequence::Close, window), &QShortcut::activated, window,
-            &QWidget::close);
-    connect(new QShortcut(QKeySequence::HelpContents, window), &QShortcut::activated, this,
-            &PreferencesPanel::helpRequested);
-    new WindowKeys(window, [this](const QKeyEvent& key) {
-        if (key.key() != Qt::Key_Escape ||
-            (key.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
-            return false;
-        }
-        window->close();
-        return true;
-    });
+    bindPanelKeys(window, closeButton, [this] { emit helpRequested(); });
     awakeFromNib();
     return true;
 }
@@ -180,6 +184,9 @@ void PreferencesPanel::clearOutlets() {
     presetChoice = nullptr;
     savePresetButton = savePresetAsButton = renamePresetButton = deletePresetButton = nullptr;
     presetNotesText = nullptr;
+    changeOverChoice = nullptr;
+    wanderSlider = nullptr;
+    wanderText = nullptr;
 }
 
 void PreferencesPanel::awakeFromNib() {
@@ -275,6 +282,14 @@ void PreferencesPanel::startAtLoginToggled(bool start) {
     }
 }
 
+void PreferencesPanel::setChangeOverSeconds(int seconds) {
+    changeOverSeconds_ = seconds;
+    if (changeOverChoice) {
+        const QSignalBlocker blocker(changeOverChoice);
+        changeOverChoice->setCurrentIndex(changeOverChoice->findData(seconds));
+    }
+}
+
 void PreferencesPanel::updateUI() {
     updating_ = true;
     setSlider(lightWaveSlider, preferences_.lightWave());
@@ -287,6 +302,10 @@ void PreferencesPanel::updateUI() {
     updateWaveIntervalText();
     updateAscentText();
     updateDescentText();
+    if (wanderSlider) {
+        wanderSlider->setValue(static_cast<int>(std::lround(preferences_.wander())));
+    }
+    showWhole(wanderText, preferences_.wander());
     if (boostSoundLevelCheckbox) {
         boostSoundLevelCheckbox->setChecked(preferences_.boostSoundLevel());
     }
@@ -343,6 +362,13 @@ void PreferencesPanel::descentChanged() {
 void PreferencesPanel::waveIntervalChanged() {
     preferences_.setWaveInterval(sliderPercent(waveIntervalSlider));
     emit soundSettingsChanged();
+}
+
+// Not one of the seven: it moves them about their values, so a change is no change-over.
+void PreferencesPanel::wanderChanged() {
+    preferences_.setWander(wanderSlider->value());
+    showWhole(wanderText, preferences_.wander());
+    emit wanderMoved(preferences_.wander());
 }
 
 void PreferencesPanel::boostSoundLevelChanged() {

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The preferences panel: the window side of the settings model. The presets with their commands
-// (which the controller's PresetChooser carries out), five sliders with whole-number texts, two
-// checkboxes, restore defaults, and the output-device pop-up, which draws the device list as it
-// stands and again at every change of the list or the selection.
+// (which the controller's PresetChooser carries out) and how a chosen preset glides in, five
+// sliders with whole-number texts, two checkboxes, the wander, restore defaults, and the
+// output-device pop-up, which draws the device list as it stands and again at every change of the
+// list or the selection.
 //
 // The panel is loaded at its first showing. Every change goes straight into the settings model,
 // which the renderer reads at every buffer, so the sound changes while it plays; nothing is saved
@@ -54,6 +55,10 @@ public:
     // leaves it alone.
     void setKeepAwake(bool keepAwake);
     bool keepAwake() const { return keepAwake_; }
+    // "Change over": the seconds a preset chosen while the sound plays glides in, one of
+    // kChangeOverChoices; shown here, changed by the user, kept by the controller.
+    void setChangeOverSeconds(int seconds);
+    int changeOverSeconds() const { return changeOverSeconds_; }
     // "Keep playing when the window is closed" (on unless turned off), shown and reported alike.
     void setKeepPlayingWhenClosed(bool keepPlaying);
     bool keepPlayingWhenClosed() const { return keepPlaying_; }
@@ -85,6 +90,7 @@ public:
     void waveIntervalChanged();
     void boostSoundLevelChanged();
     void amplitudeGeneratorChanged();
+    void wanderChanged();
     void resetToDefault();
 
     // Outlets, empty until the panel is loaded.
@@ -114,6 +120,9 @@ public:
     QPushButton* renamePresetButton = nullptr;
     QPushButton* deletePresetButton = nullptr;
     QLabel* presetNotesText = nullptr;  // which of the user's presets could not be read
+    QComboBox* changeOverChoice = nullptr;
+    QSlider* wanderSlider = nullptr;  // whole points, 0 to 50
+    QLabel* wanderText = nullptr;
 
 signals:
     // The user ticked or cleared "Keep the computer awake while playing or waiting to start".
@@ -126,6 +135,10 @@ signals:
     void soundSettingsChanged();
     // F1 was pressed in the panel.
     void helpRequested();
+    // The user chose another "Change over".
+    void changeOverChosen(int seconds);
+    // The user moved the wander: the settings model holds it already.
+    void wanderMoved(double points);
 
 private:
     bool load();
@@ -146,6 +159,7 @@ private:
     // user's and written back.
     bool updating_ = false;
     bool keepAwake_ = true;
+    int changeOverSeconds_ = 5;
     bool keepPlaying_ = true;
     bool startAtLogin_ = false;
 };

@@ -74,7 +74,11 @@ bool PresetChooser::choose(const QString& name) {
         return false;
     }
     settings_.presetName = preset->name;
-    preset->values.applyTo(preferences_);
+    if (changeSea_) {
+        changeSea_(preset->values);
+    } else {
+        preset->values.applyTo(preferences_);
+    }
     showCurrent();
     emit applied();
     return true;
@@ -95,13 +99,18 @@ bool PresetChooser::saveCurrent() {
 }
 
 bool PresetChooser::renameCurrent(const QString& newName) {
-    return commit([&] {
-        if (!currentIsUsers() || !settings_.presets.rename(current()->name, newName)) {
+    const QString oldName = currentName();
+    const bool renamedNow = commit([&] {
+        if (!currentIsUsers() || !settings_.presets.rename(oldName, newName)) {
             return false;
         }
         settings_.presetName = newName.trimmed();
         return true;
     });
+    if (renamedNow) {
+        emit renamed(oldName, settings_.presetName);
+    }
+    return renamedNow;
 }
 
 bool PresetChooser::deleteCurrent() {

@@ -47,6 +47,11 @@ public:
     // Sets the wave settings to the preset's values and makes it the current one. False when there
     // is no such preset.
     bool choose(const QString& name);
+    // What sets the wave settings to a chosen preset's values (the sound glides to them); without
+    // one they are only set.
+    void setSeaChanger(std::function<void(const WaveValues&)> changeSea) {
+        changeSea_ = std::move(changeSea);
+    }
 
     // The user's own presets, from the current settings. Each false, with nothing changed, when
     // the name is refused (PresetBook::nameRefusal) or there is no current preset of the user's.
@@ -97,6 +102,8 @@ signals:
     void applied();
     // The presets, the current one or its mark may have changed: shown anew here, and on the bus.
     void presetsShown();
+    // One of the user's presets was renamed.
+    void renamed(const QString& from, const QString& to);
 
 private:
     const Preset* current() const;
@@ -125,6 +132,7 @@ private:
     QStringList notes_;
     QString fileName_;
     std::function<QString()> write_;
+    std::function<void(const WaveValues&)> changeSea_;
 };
 
 }  // namespace brinesong

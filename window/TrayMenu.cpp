@@ -92,6 +92,10 @@ QMenu* TrayMenu::applicationDockMenu() {
     if (actions_.sleepTimer) {
         addSubmenu(Texts::tr("Sleep Timer"), actions_.sleepTimer(), true);
     }
+    if (actions_.showNightProgramme) {
+        menu_->addAction(
+            constructMenuItem(Texts::tr("Night Programme..."), actions_.showNightProgramme, true));
+    }
     menu_->addSeparator();
     menu_->addAction(constructMenuItem(Texts::tr("Show Brinesong"), actions_.showWindow, true));
     menu_->addAction(constructMenuItem(Texts::tr("Quit"), actions_.quit, true));

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The tray icon and its menu, the desktop's equivalent of a dock menu: the item that starts or
-// stops the sound, the presets and a sleep timer (each a submenu of radio items, one choice), then
-// the two a dock always offers: show the window, and quit. The menu is rebuilt each time it opens,
-// so its titles, ticks and enabled states are those of that moment. A click on the icon shows and
-// raises the window.
+// stops the sound, the presets and a sleep timer (each a submenu of radio items, one choice), the
+// night programme, then the two a dock always offers: show the window, and quit. The menu is
+// rebuilt each time it opens, so its titles, ticks and enabled states are those of that moment. A
+// click on the icon shows and raises the window.
 //
 // The icon is shown also when the tray comes after the program: an X11 tray is docked into when it
 // appears, and a D-Bus tray is waited for before Qt is first asked about trays (it asks only once).
@@ -41,6 +41,8 @@ struct TrayActions {
     // choices. Either may be empty, and then its submenu is left out.
     std::function<std::vector<TrayChoice>()> presets;
     std::function<std::vector<TrayChoice>()> sleepTimer;
+    // Opens the night programme's panel; none leaves its item out.
+    std::function<void()> showNightProgramme;
 };
 
 class TrayMenu : public QObject {

@@ -37,6 +37,7 @@ void WaveHistory::add(const TapRecord& record) {
     Entry& entry = entries_[count_ % kCapacity];
     entry.position = position;
     entry.frames = record.frames;
+    entry.gliding = record.gliding;
     for (int c = 0; c < 2; ++c) {
         entry.envelope[c] = record.envelope[c];
         entry.level[c] = record.level[c];
@@ -73,6 +74,7 @@ WaveHistory::Column WaveHistory::column(uint64_t from, uint64_t to) const {
             out.envelopeHigh[c] = std::max(out.envelopeHigh[c], e.envelope[c]);
             out.level[c] = std::max(out.level[c], e.level[c]);
         }
+        out.gliding = out.gliding || e.gliding;
         out.sounded = true;
     }
     return out;

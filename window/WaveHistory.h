@@ -28,7 +28,8 @@ public:
         bool sounded = false;       // any record falls into the column
         float envelopeLow[2] = {};  // the envelope's range over the column, per channel
         float envelopeHigh[2] = {};
-        float level[2] = {};  // the highest buffer level in the column
+        float level[2] = {};   // the highest buffer level in the column
+        bool gliding = false;  // a glide of the night ran in any record of the column
     };
 
     WaveHistory();
@@ -50,6 +51,7 @@ private:
         uint32_t frames;
         float envelope[2];
         float level[2];
+        bool gliding;
     };
     const Entry& at(uint64_t n) const { return entries_[n % kCapacity]; }
 

@@ -50,6 +50,13 @@ QColor levelAreaColour(const QPalette& palette) {
     return QColor(mixed(palette.color(QPalette::Base), palette.color(QPalette::Highlight), 0.55));
 }
 
+QColor glideBandColour(const QPalette& palette) {
+    return palette.color(QPalette::Highlight);
+}
+
+// The glide band's height in logical pixels: a tick's, clear of most of the level area.
+constexpr int kBandHeight = 3;
+
 WaveLegend::WaveLegend(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     setAccessibleName(text());
@@ -63,19 +70,25 @@ QString WaveLegend::areaWords() {
     return Texts::tr("level heard (%1 to 0 dB)").arg(floorText());
 }
 
+QString WaveLegend::bandWords() {
+    return Texts::tr("glide");
+}
+
 QString WaveLegend::floorText() {
     return QStringLiteral("\u2212%1").arg(-kLevelFloorDb);
 }
 
 QString WaveLegend::text() {
-    return Texts::tr("The line is the wave, the area the level heard, from %1 to 0 dB")
+    return Texts::tr(
+               "The line is the wave, the area the level heard, from %1 to 0 dB; a band along "
+               "the foot marks where the settings glide")
         .arg(floorText());
 }
 
 QSize WaveLegend::sizeHint() const {
     const QFontMetrics metrics(font());
-    return {2 * kSwatchWidth + 6 * kLegendSpacing + metrics.horizontalAdvance(lineWords()) +
-                metrics.horizontalAdvance(areaWords()),
+    return {3 * kSwatchWidth + 9 * kLegendSpacing + metrics.horizontalAdvance(lineWords()) +
+                metrics.horizontalAdvance(areaWords()) + metrics.horizontalAdvance(bandWords()),
             metrics.height() + 2};
 }
 
@@ -101,6 +114,12 @@ void WaveLegend::paintEvent(QPaintEvent*) {
     x += kSwatchWidth + kLegendSpacing;
     painter.drawText(QRect(x, 0, width() - x, height()), Qt::AlignLeft | Qt::AlignVCenter,
                      areaWords());
+    x += metrics.horizontalAdvance(areaWords()) + 3 * kLegendSpacing;
+    painter.fillRect(QRect(x, middle + swatchHeight / 2 - kBandHeight, kSwatchWidth, kBandHeight),
+                     glideBandColour(palette()));
+    x += kSwatchWidth + kLegendSpacing;
+    painter.drawText(QRect(x, 0, width() - x, height()), Qt::AlignLeft | Qt::AlignVCenter,
+                     bandWords());
 }
 
 WavePicture::WavePicture(QWidget* parent) : QWidget(parent), buffer_(kReadBatch) {
@@ -121,7 +140,7 @@ WavePicture::WavePicture(QWidget* parent) : QWidget(parent), buffer_(kReadBatch)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setToolTip(
         Texts::tr("The last 30 seconds of each channel: the wave envelope as a line, the level as "
-                  "an area"));
+                  "an area; a band along the foot where the settings glide"));
     setAccessibleName(Texts::tr("Picture of the waves"));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
@@ -242,9 +261,10 @@ void WavePicture::paintEvent(QPaintEvent*) {
     const QRgb level = levelAreaColour(palette()).rgb();
     const QRgb line = waveLineColour(palette()).rgb();
     const QRgb rule = palette().color(QPalette::Mid).rgb();
+    const QRgb band = glideBandColour(palette()).rgb();
+    const std::array<QRgb, 5> colours{base, level, line, rule, band};
     const bool fresh = cache_.size() != QSize(w, h) || cache_.devicePixelRatio() != ratio ||
-                       cachedColours_ != std::array<QRgb, 4>{base, level, line, rule} ||
-                       complete < cachedColumns_ ||
+                       cachedColours_ != colours || complete < cachedColumns_ ||
                        complete - cachedColumns_ >= static_cast<uint64_t>(w);
     const int gap = std::max(1, static_cast<int>(std::lround(ratio)));
     const int stripHeight = (h - gap) / 2;
@@ -259,7 +279,7 @@ void WavePicture::paintEvent(QPaintEvent*) {
             cache_ = QImage(w, h, QImage::Format_RGB32);
         }
         cache_.setDevicePixelRatio(ratio);
-        cachedColours_ = {base, level, line, rule};
+        cachedColours_ = colours;
         for (int x = 0; x < w; ++x) {
             drawColumn(x, columnAt(rightEdge - w + x), stripHeight, gap, ratio);
         }
@@ -298,7 +318,7 @@ void WavePicture::paintEvent(QPaintEvent*) {
 
 void WavePicture::drawColumn(int x, const WaveHistory::Column& column, int stripHeight, int gap,
                              qreal ratio) {
-    const auto& [base, levelColour, lineColour, rule] = cachedColours_;
+    const auto& [base, levelColour, lineColour, rule, band] = cachedColours_;
     const int h = cache_.height();
     auto* bits = reinterpret_cast<QRgb*>(cache_.bits());
     const qsizetype stride = cache_.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
@@ -333,6 +353,12 @@ void WavePicture::drawColumn(int x, const WaveHistory::Column& column, int strip
         const int high = rowOf(column.envelopeHigh[channel]);
         const int low = rowOf(column.envelopeLow[channel]);
         fillRun(high - thickness / 2, low + (thickness - 1) / 2, lineColour);
+    }
+    if (column.gliding) {
+        const int bandRows = std::max(1, static_cast<int>(std::lround(kBandHeight * ratio)));
+        for (int y = std::max(0, h - bandRows); y < h; ++y) {
+            bits[y * stride + x] = band;
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's live picture of the waves: for each channel, the wave envelope (a line, 0 to
-// 1) and the level of what is heard (an area, 60 dB up to full scale) over the last 30 seconds.
+// 1) and the level of what is heard (an area, 60 dB up to full scale) over the last 30 seconds;
+// a band along its foot marks where the settings glided (a step of the night, a change-over).
 // It scrolls while the sound plays and stands still when it stops, so the ascent, descent and
 // wave-interval settings can be watched at work.
 //
@@ -25,9 +26,11 @@ namespace brinesong {
 // The colours of the picture's marks, from the palette.
 QColor waveLineColour(const QPalette& palette);
 QColor levelAreaColour(const QPalette& palette);
+QColor glideBandColour(const QPalette& palette);
 
 // A line beneath the picture that says what its marks are: the line is the wave, the area the
-// level heard, on a scale of -60 dB at the foot of each channel to 0 dB (full scale) at its head.
+// level heard, on a scale of -60 dB at the foot of each channel to 0 dB (full scale) at its head,
+// and the band along the picture's foot a glide of the night.
 class WaveLegend : public QWidget {
     Q_OBJECT
 public:
@@ -37,6 +40,7 @@ public:
     // The words beside the line's swatch and the area's.
     static QString lineWords();
     static QString areaWords();
+    static QString bandWords();
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -83,7 +87,8 @@ private:
     void updateReading();
     bool canBeSeen() const;
     static uint64_t framesPerColumn(int columns);
-    // Draws column `x` of the kept picture, both channels, with the kept colours.
+    // Draws column `x` of the kept picture, both channels and the glide band, with the kept
+    // colours.
     void drawColumn(int x, const WaveHistory::Column& column, int stripHeight, int gap,
                     qreal ratio);
 
@@ -95,10 +100,10 @@ private:
     bool finalRead_ = false;     // one more read after the sound stopped
     uint64_t shownColumns_ = 0;  // complete columns at the last repaint request
     // The picture as last painted: its columns up to cachedColumns_ (the newest at the right
-    // edge), in these colours (base, level, line, rule).
+    // edge), in these colours (base, level, line, rule, glide band).
     QImage cache_;
     uint64_t cachedColumns_ = 0;
-    std::array<QRgb, 4> cachedColours_{};
+    std::array<QRgb, 5> cachedColours_{};
     uint64_t rewrittenColumn_ = std::numeric_limits<uint64_t>::max();  // first column to redraw
     QWidget* watchedWindow_ = nullptr;
     int paints_ = 0;

@@ -3,6 +3,8 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QPushButton>
+#include <QShortcut>
 #include <QWidget>
 
 namespace brinesong {
@@ -34,6 +36,24 @@ bool WindowKeys::eventFilter(QObject* watched, QEvent* event) {
         return action_(*key);
     }
     return QObject::eventFilter(watched, event);
+}
+
+void bindPanelKeys(QWidget* window, QPushButton* closeButton, std::function<void()> help) {
+    if (closeButton) {
+        QObject::connect(closeButton, &QPushButton::clicked, window, &QWidget::close);
+    }
+    QObject::connect(new QShortcut(QKeySequence::Close, window), &QShortcut::activated, window,
+                     &QWidget::close);
+    QObject::connect(new QShortcut(QKeySequence::HelpContents, window), &QShortcut::activated,
+                     window, std::move(help));
+    new WindowKeys(window, [window](const QKeyEvent& key) {
+        if (key.key() != Qt::Key_Escape ||
+            (key.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+            return false;
+        }
+        window->close();
+        return true;
+    });
 }
 
 }  // namespace brinesong

@@ -11,6 +11,7 @@
 #include <functional>
 
 class QKeyEvent;
+class QPushButton;
 class QWidget;
 
 namespace brinesong {
@@ -33,5 +34,9 @@ private:
     int popupKey_ = 0;
     quint64 popupKeyTime_ = 0;
 };
+
+// A panel closes as any window does: by `closeButton` (if any), Ctrl+W, or Escape when nothing in
+// it took the key (an open pop-up closes first); F1 runs `help`, as in the main window.
+void bindPanelKeys(QWidget* window, QPushButton* closeButton, std::function<void()> help);
 
 }  // namespace brinesong

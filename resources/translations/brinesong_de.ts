@@ -214,10 +214,6 @@ Möchten Sie die Datei ersetzen?</translation>
         <translation>Über %1 Min. ausblenden</translation>
     </message>
     <message>
-        <source>The last 30 seconds of each channel: the wave envelope as a line, the level as an area</source>
-        <translation>Die letzten 30 Sekunden jedes Kanals: die Wellenhüllkurve als Linie, der Pegel als Fläche</translation>
-    </message>
-    <message>
         <source>Left</source>
         <translation>Links</translation>
     </message>
@@ -276,10 +272,6 @@ Möchten Sie die Datei ersetzen?</translation>
     <message>
         <source>level heard (%1 to 0 dB)</source>
         <translation>gehörter Pegel (%1 bis 0 dB)</translation>
-    </message>
-    <message>
-        <source>The line is the wave, the area the level heard, from %1 to 0 dB</source>
-        <translation>Die Linie ist die Welle, die Fläche der gehörte Pegel, von %1 bis 0 dB</translation>
     </message>
     <message>
         <source>Export Sound File...</source>
@@ -649,21 +641,179 @@ Möchten Sie die Datei ersetzen?</translation>
         <source>&lt;h3&gt;Brinesong&lt;/h3&gt;
 &lt;p&gt;Brinesong makes the sound of surf as it plays: nothing is recorded, every wave is new.&lt;/p&gt;
 &lt;p&gt;&lt;b&gt;Start Brinesong&lt;/b&gt; starts the sound with a short fade-in; the same button, the Playback menu or Space stops it (Space works anywhere but in the date, time and minutes fields). Escape stops it too, once no list is open.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;The picture of the waves&lt;/b&gt; shows the last 30 seconds of each channel: the line is the wave, the area the level heard, from &amp;#8722;60 dB at the foot of each channel to 0 dB (full scale) at its head. It stands still while nothing plays, and each playback begins a little apart from the last. &lt;i&gt;View &amp;gt; Wave Picture&lt;/i&gt; hides it.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;The picture of the waves&lt;/b&gt; shows the last 30 seconds of each channel: the line is the wave, the area the level heard, from &amp;#8722;60 dB at the foot of each channel to 0 dB (full scale) at its head, and a band along its foot marks where the settings glide. It stands still while nothing plays, and each playback begins a little apart from the last. &lt;i&gt;View &amp;gt; Wave Picture&lt;/i&gt; hides it.&lt;/p&gt;
 &lt;p&gt;&lt;b&gt;Preferences&lt;/b&gt; shape the waves while they play: the light and heavy wave levels, how fast each wave rises and falls, and how far apart the waves come. They also choose the output device.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Presets&lt;/b&gt; keep the wave settings under a name: choose one above the volume, in the preferences or in the tray icon&apos;s menu. Five come with Brinesong; &lt;i&gt;Save As...&lt;/i&gt; in the preferences keeps the current settings as a preset of your own, which you can save again, rename or delete. Once a setting differs from the chosen preset, it reads &lt;i&gt;(changed)&lt;/i&gt;; choosing it again brings its settings back.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Presets&lt;/b&gt; keep the wave settings under a name: choose one above the volume, in the preferences or in the tray icon&apos;s menu. Five come with Brinesong; &lt;i&gt;Save As...&lt;/i&gt; in the preferences keeps the current settings as a preset of your own, which you can save again, rename or delete. Once a setting differs from the chosen preset, it reads &lt;i&gt;(changed)&lt;/i&gt;; choosing it again brings its settings back. A preset chosen while the sound plays glides in over the &lt;i&gt;Change over&lt;/i&gt; set beside the presets (at once, 5 or 30 seconds, or 2 minutes); a single slider is always heard at once. &lt;i&gt;Wander&lt;/i&gt; lets the five wave settings stray slowly about their values, up to 50 points, over tens of minutes.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Night Programme&lt;/b&gt; (Playback menu, or the tray icon&apos;s menu) changes the sea through the night on its own: each step glides to a preset, beginning a number of minutes after the start and taking the minutes you give. It runs with every start, from the button, the schedule, the tray or the media keys, and goes on where it stood if the sound server comes back; untick it to keep the steps without running them. Changes are saved at once and count from the next start. The status line and the tray icon say what comes next; as a step begins, its preset becomes the current one. A step whose preset was deleted reads &lt;i&gt;(missing)&lt;/i&gt; and is skipped.&lt;/p&gt;
 &lt;p&gt;&lt;b&gt;Schedule&lt;/b&gt;: tick &lt;i&gt;Start at&lt;/i&gt; to start at a date and time; the status line says when it comes. With &lt;i&gt;Every day&lt;/i&gt; it comes again each day at that time and stays ticked; without it, it comes once, and its date moves on to the next day. Tick &lt;i&gt;Stop after&lt;/i&gt; to stop the sound a number of minutes from the moment it is ticked, whether it plays yet or not; if nothing plays then, the box is only unticked. The status line says when it falls due. Beside it, a &lt;i&gt;fade-out&lt;/i&gt; lets the sound die away gently over its last minutes. Beside the start, a &lt;i&gt;fade-in&lt;/i&gt; wakes you gently: a scheduled start rises from silence over the minutes chosen, and the status line says when it reaches full level.&lt;/p&gt;
 &lt;p&gt;&lt;b&gt;Export Sound File&lt;/b&gt; writes the sound to a file of up to 400 minutes, in one of five formats: AIFF, WAV, FLAC, Ogg Opus or MP3 (choose the file type, or type its extension). &lt;i&gt;Seamless loop&lt;/i&gt; makes a file whose end flows into its start, for a player to repeat without a seam.&lt;/p&gt;
 &lt;p&gt;The &lt;b&gt;tray icon&lt;/b&gt; shows the window when clicked; its menu starts or stops the sound, chooses a preset, and sets a sleep timer: &lt;i&gt;Stop in 15, 30, 60 or 90 minutes&lt;/i&gt; ticks &lt;i&gt;Stop after&lt;/i&gt; with those minutes (and the chosen fade-out), &lt;i&gt;Don&apos;t stop&lt;/i&gt; unticks it. Media keys, the desktop&apos;s media controls and the launcher&apos;s &lt;i&gt;Play&lt;/i&gt; and &lt;i&gt;Stop&lt;/i&gt; start and stop the sound too. Where the desktop has a tray, closing the window while the sound plays leaves it playing there, unless &lt;i&gt;Keep playing when the window is closed&lt;/i&gt; is turned off in the preferences; &lt;i&gt;Start at login&lt;/i&gt; there starts Brinesong in the tray each time you log in. While it plays, and while a ticked &lt;i&gt;Start at&lt;/i&gt; waits for its time, the computer does not go to sleep, unless &lt;i&gt;Keep the computer awake while playing or waiting to start&lt;/i&gt; is turned off in the preferences. If the computer sleeps through the start all the same (a lid closed), the start still comes when it wakes less than 10 minutes late; later than that it is left out, and the status line says so.&lt;/p&gt;</source>
         <translation>&lt;h3&gt;Brinesong&lt;/h3&gt;
 &lt;p&gt;Brinesong erzeugt das Rauschen der Brandung, während es spielt: Nichts ist aufgenommen, jede Welle ist neu.&lt;/p&gt;
 &lt;p&gt;&lt;b&gt;Brandung starten&lt;/b&gt; startet den Klang mit einem kurzen Einblenden; dieselbe Taste, das Menü Wiedergabe oder die Leertaste hält ihn an (die Leertaste wirkt überall außer in den Feldern für Datum, Uhrzeit und Minuten). Auch die Escape-Taste hält ihn an, sobald keine Liste offen ist.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Das Wellenbild&lt;/b&gt; zeigt die letzten 30 Sekunden jedes Kanals: Die Linie ist die Welle, die Fläche der gehörte Pegel, von &amp;#8722;60 dB am Fuß jedes Kanals bis 0 dB (Vollaussteuerung) an seinem Kopf. Es steht still, solange nichts spielt, und jede Wiedergabe beginnt ein wenig abgesetzt von der vorigen. &lt;i&gt;Ansicht &amp;gt; Wellenbild&lt;/i&gt; blendet es aus.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Das Wellenbild&lt;/b&gt; zeigt die letzten 30 Sekunden jedes Kanals: Die Linie ist die Welle, die Fläche der gehörte Pegel, von &amp;#8722;60 dB am Fuß jedes Kanals bis 0 dB (Vollaussteuerung) an seinem Kopf, und ein Band an seinem Fuß zeigt, wo die Einstellungen gleiten. Es steht still, solange nichts spielt, und jede Wiedergabe beginnt ein wenig abgesetzt von der vorigen. &lt;i&gt;Ansicht &amp;gt; Wellenbild&lt;/i&gt; blendet es aus.&lt;/p&gt;
 &lt;p&gt;&lt;b&gt;Einstellungen&lt;/b&gt; formen die Wellen, während sie spielen: die Stärke der leichten und der schweren Wellen, wie schnell jede Welle steigt und fällt und wie weit die Wellen auseinander kommen. Dort wird auch das Ausgabegerät gewählt.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Voreinstellungen&lt;/b&gt; bewahren die Welleneinstellungen unter einem Namen auf: Wählen Sie eine über der Lautstärke, in den Einstellungen oder im Menü des Symbols im Benachrichtigungsfeld. Fünf bringt Brinesong mit; &lt;i&gt;Speichern unter …&lt;/i&gt; in den Einstellungen bewahrt die aktuellen Einstellungen als eigene Voreinstellung auf, die Sie erneut speichern, umbenennen oder löschen können. Sobald eine Einstellung von der gewählten Voreinstellung abweicht, steht &lt;i&gt;(geändert)&lt;/i&gt; dabei; wählen Sie sie erneut, kehren ihre Einstellungen zurück.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Voreinstellungen&lt;/b&gt; bewahren die Welleneinstellungen unter einem Namen auf: Wählen Sie eine über der Lautstärke, in den Einstellungen oder im Menü des Symbols im Benachrichtigungsfeld. Fünf bringt Brinesong mit; &lt;i&gt;Speichern unter …&lt;/i&gt; in den Einstellungen bewahrt die aktuellen Einstellungen als eigene Voreinstellung auf, die Sie erneut speichern, umbenennen oder löschen können. Sobald eine Einstellung von der gewählten Voreinstellung abweicht, steht &lt;i&gt;(geändert)&lt;/i&gt; dabei; wählen Sie sie erneut, kehren ihre Einstellungen zurück. Eine Voreinstellung, die Sie wählen, während der Klang spielt, gleitet über den &lt;i&gt;Übergang&lt;/i&gt; herein, der neben den Voreinstellungen eingestellt wird (sofort, 5 oder 30 Sekunden oder 2 Minuten); ein einzelner Regler ist immer sofort zu hören. &lt;i&gt;Wandern&lt;/i&gt; lässt die fünf Welleneinstellungen langsam um ihre Werte schweifen, um bis zu 50 Punkte, über Dutzende von Minuten.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Nachtprogramm&lt;/b&gt; (Menü Wiedergabe oder das Menü des Symbols im Benachrichtigungsfeld) verändert das Meer im Lauf der Nacht von selbst: Jeder Schritt gleitet zu einer Voreinstellung, beginnt eine Anzahl Minuten nach dem Start und dauert die Minuten, die Sie angeben. Es läuft bei jedem Start, ob über die Taste, den Zeitplan, das Benachrichtigungsfeld oder die Medientasten, und geht dort weiter, wo es stand, wenn der Soundserver zurückkommt; nehmen Sie das Häkchen weg, bleiben die Schritte erhalten, ohne zu laufen. Änderungen werden sofort gespeichert und gelten ab dem nächsten Start. Die Statuszeile und das Symbol im Benachrichtigungsfeld sagen, was als Nächstes kommt; sobald ein Schritt beginnt, wird seine Voreinstellung die aktuelle. Ein Schritt, dessen Voreinstellung gelöscht wurde, zeigt &lt;i&gt;(fehlt)&lt;/i&gt; und wird übersprungen.&lt;/p&gt;
 &lt;p&gt;&lt;b&gt;Zeitplan&lt;/b&gt;: Kreuzen Sie &lt;i&gt;Starten um&lt;/i&gt; an, um zu einem Datum und einer Uhrzeit zu starten; die Statuszeile sagt, wann. Mit &lt;i&gt;Jeden Tag&lt;/i&gt; kommt der Start jeden Tag zu dieser Uhrzeit wieder und bleibt angekreuzt; ohne kommt er einmal, und sein Datum rückt auf den nächsten Tag vor. Kreuzen Sie &lt;i&gt;Anhalten nach&lt;/i&gt; an, um den Klang eine Anzahl Minuten ab dem Moment des Ankreuzens anzuhalten, ob er schon spielt oder nicht; spielt dann nichts, wird nur das Kreuz weggenommen. Die Statuszeile sagt, wann es so weit ist. Daneben lässt das &lt;i&gt;Ausblenden&lt;/i&gt; den Klang über seine letzten Minuten sanft verklingen. Neben dem Start weckt Sie das &lt;i&gt;Einblenden&lt;/i&gt; sanft: ein geplanter Start steigt über die gewählten Minuten aus der Stille an, und die Statuszeile sagt, wann die volle Lautstärke erreicht ist.&lt;/p&gt;
 &lt;p&gt;&lt;b&gt;Klangdatei exportieren&lt;/b&gt; schreibt den Klang in eine Datei von bis zu 400 Minuten, in einem von fünf Formaten: AIFF, WAV, FLAC, Ogg Opus oder MP3 (wählen Sie den Dateityp oder geben Sie seine Endung ein). &lt;i&gt;Nahtlose Schleife&lt;/i&gt; macht eine Datei, deren Ende in ihren Anfang übergeht, sodass ein Player sie ohne Naht wiederholen kann.&lt;/p&gt;
 &lt;p&gt;Ein Klick auf das &lt;b&gt;Symbol im Benachrichtigungsfeld&lt;/b&gt; zeigt das Fenster; sein Menü startet oder stoppt den Klang, wählt eine Voreinstellung und stellt einen Sleep-Timer: &lt;i&gt;In 15, 30, 60 oder 90 Minuten anhalten&lt;/i&gt; kreuzt &lt;i&gt;Anhalten nach&lt;/i&gt; mit diesen Minuten (und dem gewählten Ausblenden) an, &lt;i&gt;Nicht anhalten&lt;/i&gt; nimmt das Kreuz weg. Medientasten, die Mediensteuerung des Desktops und die Aktionen &lt;i&gt;Abspielen&lt;/i&gt; und &lt;i&gt;Anhalten&lt;/i&gt; des Starters starten und stoppen den Klang ebenfalls. Wo der Desktop ein Benachrichtigungsfeld hat, spielt der Klang dort weiter, wenn das Fenster während der Wiedergabe geschlossen wird, es sei denn, &lt;i&gt;Weiterspielen, wenn das Fenster geschlossen wird&lt;/i&gt; ist in den Einstellungen ausgeschaltet; &lt;i&gt;Bei der Anmeldung starten&lt;/i&gt; startet Brinesong bei jeder Anmeldung im Benachrichtigungsfeld. Während er spielt und solange ein angekreuztes &lt;i&gt;Starten um&lt;/i&gt; auf seine Zeit wartet, geht der Computer nicht in den Ruhezustand, es sei denn, &lt;i&gt;Computer während der Wiedergabe und bis zum geplanten Start wach halten&lt;/i&gt; ist in den Einstellungen ausgeschaltet. Schläft der Computer trotzdem über den Start hinweg (ein zugeklappter Deckel), kommt der Start noch, wenn er weniger als 10 Minuten zu spät aufwacht; später entfällt er, und die Statuszeile sagt es.&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>Night Programme...</source>
+        <translation>Nachtprogramm …</translation>
+    </message>
+    <message>
+        <source>Night Programme</source>
+        <translation>Nachtprogramm</translation>
+    </message>
+    <message>
+        <source>Each step glides the sea to a preset, a number of minutes after the sound starts. Changes count from the next start.</source>
+        <translation>Jeder Schritt lässt das Meer zu einer Voreinstellung gleiten, eine Anzahl Minuten nach dem Start des Klangs. Änderungen gelten ab dem nächsten Start.</translation>
+    </message>
+    <message>
+        <source>Run the night programme with every start</source>
+        <translation>Nachtprogramm bei jedem Start ausführen</translation>
+    </message>
+    <message>
+        <source>Off, the steps are kept but the sound stays as it is set</source>
+        <translation>Ausgeschaltet bleiben die Schritte erhalten, aber der Klang bleibt, wie er eingestellt ist</translation>
+    </message>
+    <message>
+        <source>Steps of the night</source>
+        <translation>Schritte der Nacht</translation>
+    </message>
+    <message>
+        <source>One row a step, in order of its minutes: after how many minutes it begins, how many minutes it glides, and the preset it glides to</source>
+        <translation>Eine Zeile je Schritt, nach Minuten geordnet: nach wie vielen Minuten er beginnt, wie viele Minuten er gleitet und zu welcher Voreinstellung</translation>
+    </message>
+    <message>
+        <source>Add Step</source>
+        <translation>Schritt hinzufügen</translation>
+    </message>
+    <message>
+        <source>Adds a step after the last one</source>
+        <translation>Fügt einen Schritt nach dem letzten hinzu</translation>
+    </message>
+    <message>
+        <source>Change over</source>
+        <translation>Übergang</translation>
+    </message>
+    <message>
+        <source>How long a preset chosen while the sound plays takes to glide in; moving a single slider is always heard at once</source>
+        <translation>Wie lange eine Voreinstellung, die während der Wiedergabe gewählt wird, zum Hereingleiten braucht; ein einzelner verschobener Regler ist immer sofort zu hören</translation>
+    </message>
+    <message>
+        <source>How long a preset chosen while the sound plays takes to glide in</source>
+        <translation>Wie lange eine Voreinstellung, die während der Wiedergabe gewählt wird, zum Hereingleiten braucht</translation>
+    </message>
+    <message>
+        <source>Wander</source>
+        <translation>Wandern</translation>
+    </message>
+    <message>
+        <source>How far, in points from 0 to 50, the five wave settings stray about their values in the course of a night; 0 holds them still</source>
+        <translation>Wie weit die fünf Welleneinstellungen im Lauf einer Nacht um ihre Werte schweifen, in Punkten von 0 bis 50; 0 hält sie fest</translation>
+    </message>
+    <message>
+        <source>How far the five wave settings stray about their values in the course of a night, slowly, over tens of minutes; heard at once while the sound plays</source>
+        <translation>Wie weit die fünf Welleneinstellungen im Lauf einer Nacht um ihre Werte schweifen, langsam, über Dutzende von Minuten; während der Wiedergabe sofort zu hören</translation>
+    </message>
+    <message>
+        <source>%1 cannot be written.</source>
+        <translation>%1 kann nicht geschrieben werden.</translation>
+    </message>
+    <message>
+        <source>Next: %1 %2</source>
+        <translation>Als Nächstes: %1 %2</translation>
+    </message>
+    <message>
+        <source>%1 → %2 %3</source>
+        <translation>%1 → %2 %3</translation>
+    </message>
+    <message>
+        <source>After (minutes)</source>
+        <translation>Nach (Minuten)</translation>
+    </message>
+    <message>
+        <source>Glide (minutes)</source>
+        <translation>Gleiten (Minuten)</translation>
+    </message>
+    <message>
+        <source>Step %1: after minutes</source>
+        <translation>Schritt %1: nach Minuten</translation>
+    </message>
+    <message>
+        <source>Minutes from the start of the sound at which the step begins</source>
+        <translation>Minuten ab dem Start des Klangs, nach denen der Schritt beginnt</translation>
+    </message>
+    <message>
+        <source>Step %1: glide minutes</source>
+        <translation>Schritt %1: Übergangsminuten</translation>
+    </message>
+    <message>
+        <source>Minutes the sea takes to glide to the preset; 0 glides over a second</source>
+        <translation>Minuten, die das Meer zum Gleiten zur Voreinstellung braucht; 0 gleitet über eine Sekunde</translation>
+    </message>
+    <message>
+        <source>The preset the step glides to</source>
+        <translation>Die Voreinstellung, zu der der Schritt gleitet</translation>
+    </message>
+    <message>
+        <source>%1 (missing)</source>
+        <translation>%1 (fehlt)</translation>
+    </message>
+    <message>
+        <source>No preset has this name any more: the step is skipped</source>
+        <translation>Keine Voreinstellung trägt mehr diesen Namen: Der Schritt wird übersprungen</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Entfernen</translation>
+    </message>
+    <message>
+        <source>Remove step %1</source>
+        <translation>Schritt %1 entfernen</translation>
+    </message>
+    <message>
+        <source>Step %1</source>
+        <translation>Schritt %1</translation>
+    </message>
+    <message>
+        <source>A step whose preset is missing is skipped.</source>
+        <translation>Ein Schritt, dessen Voreinstellung fehlt, wird übersprungen.</translation>
+    </message>
+    <message>
+        <source>The night programme could not be saved: %1</source>
+        <translation>Das Nachtprogramm konnte nicht gespeichert werden: %1</translation>
+    </message>
+    <message>
+        <source>A night has at most %1 steps.</source>
+        <translation>Eine Nacht hat höchstens %1 Schritte.</translation>
+    </message>
+    <message>
+        <source>At once</source>
+        <translation>Sofort</translation>
+    </message>
+    <message>
+        <source>%1 seconds</source>
+        <translation>%1 Sekunden</translation>
+    </message>
+    <message>
+        <source>%1 minutes</source>
+        <translation>%1 Minuten</translation>
+    </message>
+    <message>
+        <source>glide</source>
+        <translation>Gleiten</translation>
+    </message>
+    <message>
+        <source>The line is the wave, the area the level heard, from %1 to 0 dB; a band along the foot marks where the settings glide</source>
+        <translation>Die Linie ist die Welle, die Fläche der gehörte Pegel, von %1 bis 0 dB; ein Band am Fuß zeigt, wo die Einstellungen gleiten</translation>
+    </message>
+    <message>
+        <source>The last 30 seconds of each channel: the wave envelope as a line, the level as an area; a band along the foot where the settings glide</source>
+        <translation>Die letzten 30 Sekunden jedes Kanals: die Wellenhüllkurve als Linie, der Pegel als Fläche; ein Band am Fuß, wo die Einstellungen gleiten</translation>
     </message>
     <message>
         <source>A preset&apos;s name cannot hold control characters, such as line breaks, tabs or marks that turn the direction of text.</source>

@@ -214,10 +214,6 @@ Do you want to replace it?</translation>
         <translation>Fade out over %1 min</translation>
     </message>
     <message>
-        <source>The last 30 seconds of each channel: the wave envelope as a line, the level as an area</source>
-        <translation>The last 30 seconds of each channel: the wave envelope as a line, the level as an area</translation>
-    </message>
-    <message>
         <source>Left</source>
         <translation>Left</translation>
     </message>
@@ -276,10 +272,6 @@ Do you want to replace it?</translation>
     <message>
         <source>level heard (%1 to 0 dB)</source>
         <translation>level heard (%1 to 0 dB)</translation>
-    </message>
-    <message>
-        <source>The line is the wave, the area the level heard, from %1 to 0 dB</source>
-        <translation>The line is the wave, the area the level heard, from %1 to 0 dB</translation>
     </message>
     <message>
         <source>Export Sound File...</source>
@@ -649,21 +641,179 @@ Do you want to replace it?</translation>
         <source>&lt;h3&gt;Brinesong&lt;/h3&gt;
 &lt;p&gt;Brinesong makes the sound of surf as it plays: nothing is recorded, every wave is new.&lt;/p&gt;
 &lt;p&gt;&lt;b&gt;Start Brinesong&lt;/b&gt; starts the sound with a short fade-in; the same button, the Playback menu or Space stops it (Space works anywhere but in the date, time and minutes fields). Escape stops it too, once no list is open.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;The picture of the waves&lt;/b&gt; shows the last 30 seconds of each channel: the line is the wave, the area the level heard, from &amp;#8722;60 dB at the foot of each channel to 0 dB (full scale) at its head. It stands still while nothing plays, and each playback begins a little apart from the last. &lt;i&gt;View &amp;gt; Wave Picture&lt;/i&gt; hides it.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;The picture of the waves&lt;/b&gt; shows the last 30 seconds of each channel: the line is the wave, the area the level heard, from &amp;#8722;60 dB at the foot of each channel to 0 dB (full scale) at its head, and a band along its foot marks where the settings glide. It stands still while nothing plays, and each playback begins a little apart from the last. &lt;i&gt;View &amp;gt; Wave Picture&lt;/i&gt; hides it.&lt;/p&gt;
 &lt;p&gt;&lt;b&gt;Preferences&lt;/b&gt; shape the waves while they play: the light and heavy wave levels, how fast each wave rises and falls, and how far apart the waves come. They also choose the output device.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Presets&lt;/b&gt; keep the wave settings under a name: choose one above the volume, in the preferences or in the tray icon&apos;s menu. Five come with Brinesong; &lt;i&gt;Save As...&lt;/i&gt; in the preferences keeps the current settings as a preset of your own, which you can save again, rename or delete. Once a setting differs from the chosen preset, it reads &lt;i&gt;(changed)&lt;/i&gt;; choosing it again brings its settings back.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Presets&lt;/b&gt; keep the wave settings under a name: choose one above the volume, in the preferences or in the tray icon&apos;s menu. Five come with Brinesong; &lt;i&gt;Save As...&lt;/i&gt; in the preferences keeps the current settings as a preset of your own, which you can save again, rename or delete. Once a setting differs from the chosen preset, it reads &lt;i&gt;(changed)&lt;/i&gt;; choosing it again brings its settings back. A preset chosen while the sound plays glides in over the &lt;i&gt;Change over&lt;/i&gt; set beside the presets (at once, 5 or 30 seconds, or 2 minutes); a single slider is always heard at once. &lt;i&gt;Wander&lt;/i&gt; lets the five wave settings stray slowly about their values, up to 50 points, over tens of minutes.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Night Programme&lt;/b&gt; (Playback menu, or the tray icon&apos;s menu) changes the sea through the night on its own: each step glides to a preset, beginning a number of minutes after the start and taking the minutes you give. It runs with every start, from the button, the schedule, the tray or the media keys, and goes on where it stood if the sound server comes back; untick it to keep the steps without running them. Changes are saved at once and count from the next start. The status line and the tray icon say what comes next; as a step begins, its preset becomes the current one. A step whose preset was deleted reads &lt;i&gt;(missing)&lt;/i&gt; and is skipped.&lt;/p&gt;
 &lt;p&gt;&lt;b&gt;Schedule&lt;/b&gt;: tick &lt;i&gt;Start at&lt;/i&gt; to start at a date and time; the status line says when it comes. With &lt;i&gt;Every day&lt;/i&gt; it comes again each day at that time and stays ticked; without it, it comes once, and its date moves on to the next day. Tick &lt;i&gt;Stop after&lt;/i&gt; to stop the sound a number of minutes from the moment it is ticked, whether it plays yet or not; if nothing plays then, the box is only unticked. The status line says when it falls due. Beside it, a &lt;i&gt;fade-out&lt;/i&gt; lets the sound die away gently over its last minutes. Beside the start, a &lt;i&gt;fade-in&lt;/i&gt; wakes you gently: a scheduled start rises from silence over the minutes chosen, and the status line says when it reaches full level.&lt;/p&gt;
 &lt;p&gt;&lt;b&gt;Export Sound File&lt;/b&gt; writes the sound to a file of up to 400 minutes, in one of five formats: AIFF, WAV, FLAC, Ogg Opus or MP3 (choose the file type, or type its extension). &lt;i&gt;Seamless loop&lt;/i&gt; makes a file whose end flows into its start, for a player to repeat without a seam.&lt;/p&gt;
 &lt;p&gt;The &lt;b&gt;tray icon&lt;/b&gt; shows the window when clicked; its menu starts or stops the sound, chooses a preset, and sets a sleep timer: &lt;i&gt;Stop in 15, 30, 60 or 90 minutes&lt;/i&gt; ticks &lt;i&gt;Stop after&lt;/i&gt; with those minutes (and the chosen fade-out), &lt;i&gt;Don&apos;t stop&lt;/i&gt; unticks it. Media keys, the desktop&apos;s media controls and the launcher&apos;s &lt;i&gt;Play&lt;/i&gt; and &lt;i&gt;Stop&lt;/i&gt; start and stop the sound too. Where the desktop has a tray, closing the window while the sound plays leaves it playing there, unless &lt;i&gt;Keep playing when the window is closed&lt;/i&gt; is turned off in the preferences; &lt;i&gt;Start at login&lt;/i&gt; there starts Brinesong in the tray each time you log in. While it plays, and while a ticked &lt;i&gt;Start at&lt;/i&gt; waits for its time, the computer does not go to sleep, unless &lt;i&gt;Keep the computer awake while playing or waiting to start&lt;/i&gt; is turned off in the preferences. If the computer sleeps through the start all the same (a lid closed), the start still comes when it wakes less than 10 minutes late; later than that it is left out, and the status line says so.&lt;/p&gt;</source>
         <translation>&lt;h3&gt;Brinesong&lt;/h3&gt;
 &lt;p&gt;Brinesong makes the sound of surf as it plays: nothing is recorded, every wave is new.&lt;/p&gt;
 &lt;p&gt;&lt;b&gt;Start Brinesong&lt;/b&gt; starts the sound with a short fade-in; the same button, the Playback menu or Space stops it (Space works anywhere but in the date, time and minutes fields). Escape stops it too, once no list is open.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;The picture of the waves&lt;/b&gt; shows the last 30 seconds of each channel: the line is the wave, the area the level heard, from &amp;#8722;60 dB at the foot of each channel to 0 dB (full scale) at its head. It stands still while nothing plays, and each playback begins a little apart from the last. &lt;i&gt;View &amp;gt; Wave Picture&lt;/i&gt; hides it.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;The picture of the waves&lt;/b&gt; shows the last 30 seconds of each channel: the line is the wave, the area the level heard, from &amp;#8722;60 dB at the foot of each channel to 0 dB (full scale) at its head, and a band along its foot marks where the settings glide. It stands still while nothing plays, and each playback begins a little apart from the last. &lt;i&gt;View &amp;gt; Wave Picture&lt;/i&gt; hides it.&lt;/p&gt;
 &lt;p&gt;&lt;b&gt;Preferences&lt;/b&gt; shape the waves while they play: the light and heavy wave levels, how fast each wave rises and falls, and how far apart the waves come. They also choose the output device.&lt;/p&gt;
-&lt;p&gt;&lt;b&gt;Presets&lt;/b&gt; keep the wave settings under a name: choose one above the volume, in the preferences or in the tray icon&apos;s menu. Five come with Brinesong; &lt;i&gt;Save As...&lt;/i&gt; in the preferences keeps the current settings as a preset of your own, which you can save again, rename or delete. Once a setting differs from the chosen preset, it reads &lt;i&gt;(changed)&lt;/i&gt;; choosing it again brings its settings back.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Presets&lt;/b&gt; keep the wave settings under a name: choose one above the volume, in the preferences or in the tray icon&apos;s menu. Five come with Brinesong; &lt;i&gt;Save As...&lt;/i&gt; in the preferences keeps the current settings as a preset of your own, which you can save again, rename or delete. Once a setting differs from the chosen preset, it reads &lt;i&gt;(changed)&lt;/i&gt;; choosing it again brings its settings back. A preset chosen while the sound plays glides in over the &lt;i&gt;Change over&lt;/i&gt; set beside the presets (at once, 5 or 30 seconds, or 2 minutes); a single slider is always heard at once. &lt;i&gt;Wander&lt;/i&gt; lets the five wave settings stray slowly about their values, up to 50 points, over tens of minutes.&lt;/p&gt;
+&lt;p&gt;&lt;b&gt;Night Programme&lt;/b&gt; (Playback menu, or the tray icon&apos;s menu) changes the sea through the night on its own: each step glides to a preset, beginning a number of minutes after the start and taking the minutes you give. It runs with every start, from the button, the schedule, the tray or the media keys, and goes on where it stood if the sound server comes back; untick it to keep the steps without running them. Changes are saved at once and count from the next start. The status line and the tray icon say what comes next; as a step begins, its preset becomes the current one. A step whose preset was deleted reads &lt;i&gt;(missing)&lt;/i&gt; and is skipped.&lt;/p&gt;
 &lt;p&gt;&lt;b&gt;Schedule&lt;/b&gt;: tick &lt;i&gt;Start at&lt;/i&gt; to start at a date and time; the status line says when it comes. With &lt;i&gt;Every day&lt;/i&gt; it comes again each day at that time and stays ticked; without it, it comes once, and its date moves on to the next day. Tick &lt;i&gt;Stop after&lt;/i&gt; to stop the sound a number of minutes from the moment it is ticked, whether it plays yet or not; if nothing plays then, the box is only unticked. The status line says when it falls due. Beside it, a &lt;i&gt;fade-out&lt;/i&gt; lets the sound die away gently over its last minutes. Beside the start, a &lt;i&gt;fade-in&lt;/i&gt; wakes you gently: a scheduled start rises from silence over the minutes chosen, and the status line says when it reaches full level.&lt;/p&gt;
 &lt;p&gt;&lt;b&gt;Export Sound File&lt;/b&gt; writes the sound to a file of up to 400 minutes, in one of five formats: AIFF, WAV, FLAC, Ogg Opus or MP3 (choose the file type, or type its extension). &lt;i&gt;Seamless loop&lt;/i&gt; makes a file whose end flows into its start, for a player to repeat without a seam.&lt;/p&gt;
 &lt;p&gt;The &lt;b&gt;tray icon&lt;/b&gt; shows the window when clicked; its menu starts or stops the sound, chooses a preset, and sets a sleep timer: &lt;i&gt;Stop in 15, 30, 60 or 90 minutes&lt;/i&gt; ticks &lt;i&gt;Stop after&lt;/i&gt; with those minutes (and the chosen fade-out), &lt;i&gt;Don&apos;t stop&lt;/i&gt; unticks it. Media keys, the desktop&apos;s media controls and the launcher&apos;s &lt;i&gt;Play&lt;/i&gt; and &lt;i&gt;Stop&lt;/i&gt; start and stop the sound too. Where the desktop has a tray, closing the window while the sound plays leaves it playing there, unless &lt;i&gt;Keep playing when the window is closed&lt;/i&gt; is turned off in the preferences; &lt;i&gt;Start at login&lt;/i&gt; there starts Brinesong in the tray each time you log in. While it plays, and while a ticked &lt;i&gt;Start at&lt;/i&gt; waits for its time, the computer does not go to sleep, unless &lt;i&gt;Keep the computer awake while playing or waiting to start&lt;/i&gt; is turned off in the preferences. If the computer sleeps through the start all the same (a lid closed), the start still comes when it wakes less than 10 minutes late; later than that it is left out, and the status line says so.&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>Night Programme...</source>
+        <translation>Night Programme...</translation>
+    </message>
+    <message>
+        <source>Night Programme</source>
+        <translation>Night Programme</translation>
+    </message>
+    <message>
+        <source>Each step glides the sea to a preset, a number of minutes after the sound starts. Changes count from the next start.</source>
+        <translation>Each step glides the sea to a preset, a number of minutes after the sound starts. Changes count from the next start.</translation>
+    </message>
+    <message>
+        <source>Run the night programme with every start</source>
+        <translation>Run the night programme with every start</translation>
+    </message>
+    <message>
+        <source>Off, the steps are kept but the sound stays as it is set</source>
+        <translation>Off, the steps are kept but the sound stays as it is set</translation>
+    </message>
+    <message>
+        <source>Steps of the night</source>
+        <translation>Steps of the night</translation>
+    </message>
+    <message>
+        <source>One row a step, in order of its minutes: after how many minutes it begins, how many minutes it glides, and the preset it glides to</source>
+        <translation>One row a step, in order of its minutes: after how many minutes it begins, how many minutes it glides, and the preset it glides to</translation>
+    </message>
+    <message>
+        <source>Add Step</source>
+        <translation>Add Step</translation>
+    </message>
+    <message>
+        <source>Adds a step after the last one</source>
+        <translation>Adds a step after the last one</translation>
+    </message>
+    <message>
+        <source>Change over</source>
+        <translation>Change over</translation>
+    </message>
+    <message>
+        <source>How long a preset chosen while the sound plays takes to glide in; moving a single slider is always heard at once</source>
+        <translation>How long a preset chosen while the sound plays takes to glide in; moving a single slider is always heard at once</translation>
+    </message>
+    <message>
+        <source>How long a preset chosen while the sound plays takes to glide in</source>
+        <translation>How long a preset chosen while the sound plays takes to glide in</translation>
+    </message>
+    <message>
+        <source>Wander</source>
+        <translation>Wander</translation>
+    </message>
+    <message>
+        <source>How far, in points from 0 to 50, the five wave settings stray about their values in the course of a night; 0 holds them still</source>
+        <translation>How far, in points from 0 to 50, the five wave settings stray about their values in the course of a night; 0 holds them still</translation>
+    </message>
+    <message>
+        <source>How far the five wave settings stray about their values in the course of a night, slowly, over tens of minutes; heard at once while the sound plays</source>
+        <translation>How far the five wave settings stray about their values in the course of a night, slowly, over tens of minutes; heard at once while the sound plays</translation>
+    </message>
+    <message>
+        <source>%1 cannot be written.</source>
+        <translation>%1 cannot be written.</translation>
+    </message>
+    <message>
+        <source>Next: %1 %2</source>
+        <translation>Next: %1 %2</translation>
+    </message>
+    <message>
+        <source>%1 → %2 %3</source>
+        <translation>%1 → %2 %3</translation>
+    </message>
+    <message>
+        <source>After (minutes)</source>
+        <translation>After (minutes)</translation>
+    </message>
+    <message>
+        <source>Glide (minutes)</source>
+        <translation>Glide (minutes)</translation>
+    </message>
+    <message>
+        <source>Step %1: after minutes</source>
+        <translation>Step %1: after minutes</translation>
+    </message>
+    <message>
+        <source>Minutes from the start of the sound at which the step begins</source>
+        <translation>Minutes from the start of the sound at which the step begins</translation>
+    </message>
+    <message>
+        <source>Step %1: glide minutes</source>
+        <translation>Step %1: glide minutes</translation>
+    </message>
+    <message>
+        <source>Minutes the sea takes to glide to the preset; 0 glides over a second</source>
+        <translation>Minutes the sea takes to glide to the preset; 0 glides over a second</translation>
+    </message>
+    <message>
+        <source>The preset the step glides to</source>
+        <translation>The preset the step glides to</translation>
+    </message>
+    <message>
+        <source>%1 (missing)</source>
+        <translation>%1 (missing)</translation>
+    </message>
+    <message>
+        <source>No preset has this name any more: the step is skipped</source>
+        <translation>No preset has this name any more: the step is skipped</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Remove</translation>
+    </message>
+    <message>
+        <source>Remove step %1</source>
+        <translation>Remove step %1</translation>
+    </message>
+    <message>
+        <source>Step %1</source>
+        <translation>Step %1</translation>
+    </message>
+    <message>
+        <source>A step whose preset is missing is skipped.</source>
+        <translation>A step whose preset is missing is skipped.</translation>
+    </message>
+    <message>
+        <source>The night programme could not be saved: %1</source>
+        <translation>The night programme could not be saved: %1</translation>
+    </message>
+    <message>
+        <source>A night has at most %1 steps.</source>
+        <translation>A night has at most %1 steps.</translation>
+    </message>
+    <message>
+        <source>At once</source>
+        <translation>At once</translation>
+    </message>
+    <message>
+        <source>%1 seconds</source>
+        <translation>%1 seconds</translation>
+    </message>
+    <message>
+        <source>%1 minutes</source>
+        <translation>%1 minutes</translation>
+    </message>
+    <message>
+        <source>glide</source>
+        <translation>glide</translation>
+    </message>
+    <message>
+        <source>The line is the wave, the area the level heard, from %1 to 0 dB; a band along the foot marks where the settings glide</source>
+        <translation>The line is the wave, the area the level heard, from %1 to 0 dB; a band along the foot marks where the settings glide</translation>
+    </message>
+    <message>
+        <source>The last 30 seconds of each channel: the wave envelope as a line, the level as an area; a band along the foot where the settings glide</source>
+        <translation>The last 30 seconds of each channel: the wave envelope as a line, the level as an area; a band along the foot where the settings glide</translation>
     </message>
     <message>
         <source>A preset&apos;s name cannot hold control characters, such as line breaks, tabs or marks that turn the direction of text.</source>

@@ -5,8 +5,8 @@
 # the private session bus dbus-run-session gives this test, accessibility turned on the way a
 # screen reader turns it on (the accessibility bus's ScreenReaderEnabled).
 #
-# In English and in German: every control of the main window, the preferences panel, the help
-# panel and the export dialog's own fields has a name, the ones listed below the exact name, the
+# In English and in German: every control of the main window, the preferences panel, the night
+# programme's panel, the help panel and the export dialog's own fields has a name, the ones listed below the exact name, the
 # ones that need it a description; no two controls of one window share a name; the picture of the
 # waves is an image with a name and a description. Pressing the play button through its AT-SPI
 # action starts the sound (heard on the test sink's monitor, silent before) and renames the button
@@ -68,11 +68,13 @@ EXPECTED = {
         (B, "Save As...", "Speichern unter …", True),
         (B, "Rename...", "Umbenennen …", True),
         (B, "Delete...", "Löschen …", True),
+        (CO, "Change over", "Übergang", True),
         (SL, "Light wave", "Leichte Welle", True),
         (SL, "Heavy wave", "Schwere Welle", True),
         (SL, "Ascent", "Anstieg", True),
         (SL, "Descent", "Abfall", True),
         (SL, "Wave interval", "Wellenabstand", True),
+        (SL, "Wander", "Wandern", True),
         (CB, "Boost sound level", "Pegel anheben", True),
         (CB, "Amplitude generator", "Amplitudengenerator", True),
         (CO, "Output device", "Ausgabegerät", False),
@@ -82,6 +84,17 @@ EXPECTED = {
          "Weiterspielen, wenn das Fenster geschlossen wird", True),
         (CB, "Start at login", "Bei der Anmeldung starten", True),
         (B, "Restore Defaults", "Standardwerte", True),
+        (B, "Close", "Schließen", False),
+    ],
+    # With the one step the test stores before the launch.
+    ("Night Programme", "Nachtprogramm"): [
+        (CB, "Run the night programme with every start", "Nachtprogramm bei jedem Start ausführen",
+         True),
+        (SP, "Step 1: after minutes", "Schritt 1: nach Minuten", True),
+        (SP, "Step 1: glide minutes", "Schritt 1: Übergangsminuten", True),
+        (CO, "Step 1", "Schritt 1", True),
+        (B, "Remove step 1", "Schritt 1 entfernen", False),
+        (B, "Add Step", "Schritt hinzufügen", True),
         (B, "Close", "Schließen", False),
     ],
     ("Brinesong Help", "Brinesong-Hilfe"): [
@@ -283,6 +296,10 @@ class AccessibilityTest(unittest.TestCase):
         self.assertEqual(twice, [], "names used twice in " + title)
 
     def check_windows(self, language):
+        config = os.path.join(self.folder.name, "config", "Kelvane")
+        os.makedirs(config)
+        with open(os.path.join(config, "Brinesong.ini"), "w") as ini:
+            ini.write("[Night]\n1\\preset=Storm\n1\\minute=30\n")
         program = Window(language, self.folder.name)
         try:
             # A first launch shows the help panel by itself.
@@ -299,6 +316,9 @@ class AccessibilityTest(unittest.TestCase):
                      "de": ("Einstellungen …", "Klangdatei exportieren …")}[language]
             press(program.control(main, pyatspi.ROLE_MENU_ITEM, items[0]))
             self.check_window(program, ("Preferences", "Einstellungen"), language)
+            press(program.control(main, pyatspi.ROLE_MENU_ITEM,
+                                  "Night Programme..." if language == "en" else "Nachtprogramm …"))
+            self.check_window(program, ("Night Programme", "Nachtprogramm"), language)
             # The export is offered only while nothing plays.
             export = program.control(main, pyatspi.ROLE_MENU_ITEM, items[1])
             eventually(lambda: export.getState().contains(pyatspi.STATE_SENSITIVE),

@@ -32,7 +32,9 @@
 #include "platform/SettingsStore.h"
 #include "support/StderrCapture.h"
 #include "window/HelpPanel.h"
+#include "window/NightPanel.h"
 #include "window/PresetChooser.h"
+#include "window/WavePicture.h"
 
 using namespace brinesong;
 
@@ -724,6 +726,113 @@ private slots:
         QVERIFY(!c.schedule().willStop());
     }
 
+    // The programme is edited in its own panel (reached from the tray), kept in order of its
+    // minutes and written at once; it follows the presets' names; a failed write is said there.
+    void nightProgramme_editedInItsPanel_savedAtOnce_followsPresetNames() {
+        Launched app(storePath);
+        Controller& c = app.controller;
+        const auto stored = [this](const char* key) {
+            return QSettings(storePath, QSettings::IniFormat).value(QLatin1String(key)).toString();
+        };
+        QVERIFY(c.presets().saveAs(QStringLiteral("Mine")));
+        menuItem(c.trayMenu().applicationDockMenu(), QStringLiteral("Night Programme..."))
+            ->trigger();
+        NightPanel& night = c.nightPanel();
+        QVERIFY(night.panelWindow()->isVisible());
+        night.addStepButton->click();  // minute 30
+        night.addStepButton->click();  // minute 60
+        const auto cell = [&night](int row, int column) { return night.stepField(row, column); };
+        auto* preset = qobject_cast<QComboBox*>(cell(1, 2));
+        const int mine = preset->findData(QStringLiteral("Mine"));
+        preset->setCurrentIndex(mine);
+        emit preset->activated(mine);
+        qobject_cast<QSpinBox*>(cell(1, 0))->setValue(10);  // now before the other
+        QTRY_COMPARE(qobject_cast<QComboBox*>(cell(0, 2))->currentText(), QStringLiteral("Mine"));
+        QCOMPARE(qobject_cast<QSpinBox*>(cell(1, 0))->value(), 30);
+        QCOMPARE(stored("Night/1/preset"), QStringLiteral("Mine"));
+        QCOMPARE(stored("Night/1/minute"), QStringLiteral("10"));
+        QCOMPARE(stored("Night/2/preset"), shippedPresets().front().name);
+        QCOMPARE(stored("Night/2/glide"), QStringLiteral("10"));
+
+        QVERIFY(c.presets().renameCurrent(QStringLiteral("Ours")));
+        QCOMPARE(stored("Night/1/preset"), QStringLiteral("Ours"));
+        QVERIFY(c.presets().deleteCurrent());
+        QTRY_COMPARE(qobject_cast<QComboBox*>(cell(0, 2))->currentText(),
+                     QStringLiteral("Ours (missing)"));
+        QVERIFY2(night.nightNotesText->text().contains(QStringLiteral("skipped")),
+                 qPrintable(night.nightNotesText->text()));
+        night.nightEnabledCheckbox->click();
+        QCOMPARE(stored("Night/enabled"), QStringLiteral("false"));
+        qobject_cast<QPushButton*>(cell(0, 3))->click();
+        QTRY_VERIFY(cell(0, 0) && !cell(1, 0));
+        QVERIFY(stored("Night/2/preset").isEmpty());
+
+        QVERIFY(QFile::remove(storePath) && QDir().mkpath(storePath));  // now it cannot be written
+        qobject_cast<QSpinBox*>(cell(0, 1))->setValue(20);
+        QVERIFY2(night.nightNotesText->text().contains(QStringLiteral("could not be saved")) &&
+                     night.nightNotesText->text().contains(storePath),
+                 qPrintable(night.nightNotesText->text()));
+    }
+
+    // A night set in the window runs through a scheduled start: the status line says what comes
+    // next, a preset chosen while it plays glides in (the picture marks it), and a change-over and
+    // the wander chosen in the preferences are kept.
+    void nightProgramme_scheduledStart_statusSaysWhatComesNext_presetGlidesIn() {
+        if (!soundServerAvailable()) {
+            QSKIP("no PulseAudio server: run under scripts/test.sh");
+        }
+        {
+            QSettings seed(storePath, QSettings::IniFormat);
+            seed.setValue(QStringLiteral("Night/1/preset"), QStringLiteral("Steady surf"));
+            seed.setValue(QStringLiteral("Night/1/minute"), 30);
+            seed.setValue(QStringLiteral("Night/2/preset"), QStringLiteral("Gone"));
+            seed.setValue(QStringLiteral("Night/2/minute"), 20);
+        }
+        StderrCapture errors;
+        Launched app(storePath);
+        Controller& c = app.controller;
+        MainWindowView& v = c.view();
+        QVERIFY(c.presets().choose(QStringLiteral("Calm cove")));
+        v.dateText->setDate(kMorning.date());
+        v.timeText->setTime(kMorning.time());
+        v.startCheckbox->click();  // due now: starts at once
+        QTRY_VERIFY(c.isPlaying());
+        const QString next =
+            QStringLiteral("Playing · Calm cove → Steady surf at 07:30 (in 30 min)");
+        QTRY_VERIFY2(v.statusText->text() == next, qPrintable(v.statusText->text()));
+        QVERIFY(c.trayMenu().toolTip().endsWith(next));
+        QVERIFY(errors.text().contains(QStringLiteral("'Gone', which no longer exists")));
+        QTRY_VERIFY(c.playbackEngine().nightSeconds() > 0.0);
+        const WaveHistory& heard = v.wavePicture->history();
+        QTRY_VERIFY(heard.end() > 44100 / 2);
+        QVERIFY(!heard.column(0, heard.end()).gliding);  // no step has begun
+
+        c.showPreferences();
+        PreferencesPanel& panel = c.preferencesPanel();
+        QCOMPARE(panel.changeOverChoice->currentData().toInt(), 5);
+        const int storm = v.presetChoice->findText(QStringLiteral("Storm"));
+        v.presetChoice->setCurrentIndex(storm);
+        emit v.presetChoice->activated(storm);
+        QTRY_VERIFY(heard.column(0, heard.end()).gliding);
+        QTRY_VERIFY2(v.statusText->text().startsWith(QStringLiteral("Playing · Storm → ")),
+                     qPrintable(v.statusText->text()));
+
+        const int halfMinute = panel.changeOverChoice->findData(30);
+        panel.changeOverChoice->setCurrentIndex(halfMinute);
+        emit panel.changeOverChoice->activated(halfMinute);
+        panel.wanderSlider->setValue(20);
+        QCOMPARE(Preferences::sharedInstance().wander(), 20.0);
+        QCOMPARE(panel.wanderText->text(), QStringLiteral("20"));
+        c.playStop();
+        QTRY_VERIFY(!c.isPlaying());
+        QTRY_COMPARE(v.statusText->text(), QStringLiteral("Stopped"));
+        c.applicationWillTerminate();
+        const QSettings saved(storePath, QSettings::IniFormat);
+        QCOMPARE(saved.value(keys::kChangeOverSeconds).toInt(), 30);
+        QCOMPARE(saved.value(keys::kWander).toDouble(), 20.0);
+        Preferences::sharedInstance().setWander(0.0);
+    }
+
     void quit_storedDeviceName_keptForTheDeviceList() {
         {
             SettingsStore seed(storePath);
@@ -753,18 +862,19 @@ private slots:
         QCOMPARE(v.playStopAction->text(), QStringLiteral("Stop"));
         QVERIFY(v.playStopAction->isEnabled());
         QVERIFY(!v.exportAction->isEnabled());
-        // The tray's menu: play/stop, the presets and the sleep timer, then what a dock always
-        // offers.
+        // The tray's menu: play/stop, the presets, the sleep timer and the night programme, then
+        // what a dock always offers.
         QMenu* tray = c.trayMenu().applicationDockMenu();
-        QCOMPARE(tray->actions().size(), 7);
+        QCOMPARE(tray->actions().size(), 8);
         QCOMPARE(tray->actions()[0]->text(), QStringLiteral("Stop"));
         QVERIFY(tray->actions()[0]->isEnabled());
         QVERIFY(tray->actions()[1]->isSeparator());
         QCOMPARE(tray->actions()[2]->text(), QStringLiteral("Presets"));
         QCOMPARE(tray->actions()[3]->text(), QStringLiteral("Sleep Timer"));
-        QVERIFY(tray->actions()[4]->isSeparator());
-        QCOMPARE(tray->actions()[5]->text(), QStringLiteral("Show Brinesong"));
-        QCOMPARE(tray->actions()[6]->text(), QStringLiteral("Quit"));
+        QCOMPARE(tray->actions()[4]->text(), QStringLiteral("Night Programme..."));
+        QVERIFY(tray->actions()[5]->isSeparator());
+        QCOMPARE(tray->actions()[6]->text(), QStringLiteral("Show Brinesong"));
+        QCOMPARE(tray->actions()[7]->text(), QStringLiteral("Quit"));
         c.saveAs();  // offered only while stopped
         QVERIFY(!c.isSaving());
 
@@ -787,7 +897,7 @@ private slots:
         QCOMPARE(v.playStopAction->text(), QStringLiteral("Start"));
         QVERIFY(v.exportAction->isEnabled());
         tray = c.trayMenu().applicationDockMenu();
-        QCOMPARE(tray->actions().size(), 7);  // refilled, not added to
+        QCOMPARE(tray->actions().size(), 8);  // refilled, not added to
         QCOMPARE(tray->actions()[0]->text(), QStringLiteral("Start"));
 
         // The tray item starts it like the button.

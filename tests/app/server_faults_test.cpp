@@ -363,15 +363,41 @@ TEST_F(ServerFaultsTest, play_frozenServer_atLaunchAndMidPlay_sigtermEndsItAtOnc
     server->thaw();
 }
 
+// Where the night stood at each sound the window started, as it says so: seconds into it, and
+// the step that comes next.
+std::vector<std::pair<double, std::string>> nightSaid(const std::string& err) {
+    std::vector<std::pair<double, std::string>> said;
+    const std::regex line(R"(brinesong: the night plays from ([0-9.]+) s on; next: ([^\n]*))");
+    for (std::sregex_iterator it(err.begin(), err.end(), line), end; it != end; ++it) {
+        said.emplace_back(std::stod((*it)[1]), (*it)[2]);
+    }
+    return said;
+}
+
+// A night set in the window goes on where it stood after the server came back.
 TEST_F(ServerFaultsTest, window_sinksUnloadedThenServerKilled_soundBack_quitWritesSettings) {
     if (!haveDisplay()) {
         GTEST_SKIP() << kNoDisplay;
+    }
+    {
+        QSettings seed(settingsFile(), QSettings::IniFormat);
+        seed.setValue(QStringLiteral("Night/1/preset"), QStringLiteral("Storm"));
+        seed.setValue(QStringLiteral("Night/1/minute"), 30);
     }
     server->start();
     const std::string window = playInWindow();
     ASSERT_FALSE(window.empty());
     unloadEverySinkAndLoadOneAgain();
     killAndRestartTheServer();
+    const auto night = nightSaid(said());
+    ASSERT_GE(night.size(), 2u) << said();
+    EXPECT_LT(night.front().first, 1.0);
+    EXPECT_GT(night.back().first, night.front().first + 1.0) << said();
+    for (const auto& [seconds, next] : night) {
+        EXPECT_EQ(next, "Storm at minute 30");
+    }
+    std::printf("[ figures  ] the night went on from %.1f s after the server came back\n",
+                night.back().first);
     quitBySignal();
     const QSettings saved(settingsFile(), QSettings::IniFormat);
     EXPECT_EQ(saved.value(QStringLiteral("VolumeKey")).toString(), QStringLiteral("50"));

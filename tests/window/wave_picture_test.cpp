@@ -158,10 +158,12 @@ private slots:
             QVERIFY2(at(x, strip + int(ratio)) == text, qPrintable(where));
             QVERIFY2(at(w / 4, strip * 9 / 10) == base, qPrintable(where));
 
-            // Ten seconds more with the envelope at 0.8: the picture scrolls on, keeping what
-            // it drew, and draws the new columns.
+            // Ten seconds more with the envelope at 0.8, the last five of them gliding: the
+            // picture scrolls on, keeping what it drew, and draws the new columns.
             for (uint32_t frame = 15 * 44100; frame < 25 * 44100; frame += 441) {
-                tap.publish(record(1, frame, 0.8f, 0.1f));
+                TapRecord r = record(1, frame, 0.8f, 0.1f);
+                r.gliding = frame >= 20 * 44100;
+                tap.publish(r);
             }
             picture.readTap();
             const QImage later = picture.grab().toImage();
@@ -171,6 +173,12 @@ private slots:
             const int high = int(std::lround(0.2 * (strip - 1)));
             QVERIFY2(QColor(later.pixel(x, high)) == text, qPrintable(where));
             QVERIFY2(QColor(later.pixel(x, middle)) != text, qPrintable(where));
+            // The glide's band along the foot, where it ran only.
+            const QColor highlight = palette.color(QPalette::Highlight);
+            const int foot = later.height() - 1;
+            QVERIFY2(QColor(later.pixel(x, foot)) == highlight, qPrintable(where));
+            QVERIFY2(QColor(later.pixel(x, foot - int(3 * ratio))) != highlight, qPrintable(where));
+            QVERIFY2(QColor(later.pixel(w / 2, foot)) != highlight, qPrintable(where));
 
             // The legend shows each mark in the picture's own colour, and says it in words.
             WaveLegend legend;
@@ -179,16 +187,19 @@ private slots:
             const QImage key = legend.grab().toImage();
             bool lineShown = false;
             bool areaShown = false;
+            bool bandShown = false;
             for (int ky = 0; ky < key.height(); ++ky) {
                 for (int kx = 0; kx < key.width(); ++kx) {
                     lineShown |= QColor(key.pixel(kx, ky)) == text;
                     areaShown |= QColor(key.pixel(kx, ky)) == area;
+                    bandShown |= QColor(key.pixel(kx, ky)) == highlight;
                 }
             }
-            QVERIFY2(lineShown && areaShown, qPrintable(where));
+            QVERIFY2(lineShown && areaShown && bandShown, qPrintable(where));
             QCOMPARE(legend.accessibleName(),
                      QStringLiteral("The line is the wave, the area the level heard, from "
-                                    "\u221260 to 0 dB"));
+                                    "\u221260 to 0 dB; a band along the foot marks where the "
+                                    "settings glide"));
         }
     }
 };
