@@ -13,8 +13,11 @@
 #include <QFile>
 #include <QTimer>
 #include <QUrl>
+#include <optional>
 
 namespace brinesong {
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -24,6 +27,23 @@ const QString kInterface = QStringLiteral("org.freedesktop.portal.FileChooser");
 const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
 // SaveFile returns as soon as the dialog is up; a portal that takes longer is not answering.
 constexpr int kCallTimeoutMs = 5000;
+
+// A value of a Response's results as `T`: as it came over the bus only when it has the signature
+// of a T, so that a value of another type is not read as one; else none.
+template <typename T>
+std::optional<T> resultAs(const QVariant& value, QLatin1StringView signature) {
+    if (value.userType() == qMetaTypeId<QDBusArgument>()) {
+        const auto argument = value.value<QDBusArgument>();
+        if (argument.currentSignature() != signature) {
+            return std::nullopt;
+        }
+        return qdbus_cast<T>(argument);
+    }
+    if (value.userType() == qMetaTypeId<T>()) {
+        return value.value<T>();
+    }
+    return std::nullopt;
+}
 
 }  // namespace
 
@@ -189,29 +209,49 @@ void PortalFileChooser::close() {
 
 void PortalFileChooser::response(uint code, const QVariantMap& results) {
     stopListening();
-    if (code == 1) {
-        emit cancelled();
-        return;
-    }
-    const QUrl uri(results.value(QStringLiteral("uris")).toStringList().value(0));
-    if (code != 0 || !uri.isLocalFile()) {
-        emit failed();
-        return;
-    }
     Answer answer;
-    answer.path = uri.toLocalFile();
-    const QVariant filter = results.value(QStringLiteral("current_filter"));
-    if (filter.userType() == qMetaTypeId<QDBusArgument>()) {
-        answer.filter = qdbus_cast<PortalFilter>(filter.value<QDBusArgument>()).name;
+    switch (readResponse(code, results, answer)) {
+        case Ending::Chosen:
+            emit chosen(answer);
+            break;
+        case Ending::Cancelled:
+            emit cancelled();
+            break;
+        case Ending::Failed:
+            emit failed();
+            break;
     }
-    const QVariant choices = results.value(QStringLiteral("choices"));
-    if (choices.userType() == qMetaTypeId<QDBusArgument>()) {
-        for (const PortalChoiceOption& choice :
-             qdbus_cast<QList<PortalChoiceOption>>(choices.value<QDBusArgument>())) {
+}
+
+PortalFileChooser::Ending PortalFileChooser::readResponse(uint code, const QVariantMap& results,
+                                                          Answer& answer) {
+    if (code == 1) {
+        return Ending::Cancelled;
+    }
+    const QUrl uri(resultAs<QStringList>(results.value(QStringLiteral("uris")), "as"_L1)
+                       .value_or(QStringList())
+                       .value(0));
+    if (code != 0 || !uri.isLocalFile()) {
+        return Ending::Failed;
+    }
+    const QString path = uri.toLocalFile();
+    // Qt takes ":/..." for an absolute path into its resources; the file system does not.
+    if (!path.startsWith(QLatin1Char('/')) || path.contains(QChar(0))) {
+        return Ending::Failed;
+    }
+    answer = Answer{};
+    answer.path = path;
+    if (const auto filter = resultAs<PortalFilter>(results.value(QStringLiteral("current_filter")),
+                                                   "(sa(us))"_L1)) {
+        answer.filter = filter->name;
+    }
+    if (const auto choices = resultAs<QList<PortalChoiceOption>>(
+            results.value(QStringLiteral("choices")), "a(ss)"_L1)) {
+        for (const PortalChoiceOption& choice : *choices) {
             answer.choices.insert(choice.id, choice.label);
         }
     }
-    emit chosen(answer);
+    return Ending::Chosen;
 }
 
 void PortalFileChooser::listen(const QString& path) {

@@ -69,6 +69,14 @@ public:
         QString filter;                  // the name of the filter chosen; empty when not told
         QMap<QString, QString> choices;  // choice id to option id ("true"/"false": a check box)
     };
+    // How a request ended, as its Response tells it.
+    enum class Ending { Chosen, Cancelled, Failed };
+
+    // Reads a Response: Chosen with `answer` filled, Cancelled, or Failed for any other end and
+    // for an answer that names no file to write: a URI that is not a local file, a path that is
+    // not absolute, or one holding a NUL ("%00" decodes to one, and the name would be cut short
+    // there when the file is opened). The results may hold the bus's types or plain ones.
+    static Ending readResponse(uint code, const QVariantMap& results, Answer& answer);
 
     explicit PortalFileChooser(QObject* parent = nullptr);
     // Closes a dialog still open.

@@ -5,7 +5,8 @@
 #   install-deps.sh run    building and running the program
 #   install-deps.sh test   that, and what the tests need (a private sound server, a virtual
 #                          display, a private session bus, the desktop validators, readers, a
-#                          screen reader's client library, what builds and lints the package)
+#                          screen reader's client library, what builds and lints the package,
+#                          clang's libFuzzer for the fuzzing harnesses)
 # The program itself never gets a sound server package: the user's desktop has one (PulseAudio or
 # PipeWire), and a second one would compete with it. Only the tests start a private server.
 set -euo pipefail
@@ -17,7 +18,7 @@ run_packages=(
   libpulse-dev libsndfile1-dev libsoxr-dev
 )
 test_packages=(
-  clang-format libgtest-dev libgmock-dev libbenchmark-dev
+  clang-format libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev procps
   pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber
   sox libsox-fmt-pulse sndfile-programs ffmpeg
   xvfb xauth x11-apps x11-utils xdotool imagemagick time trayer weston

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package as a Debian 12 user makes it: built with `dpkg-buildpackage -us -uc -b` in a
-# clean clone of HEAD (what is not committed is not in it), its source and binary packages checked
+# clean clone of HEAD (what is not committed is not in it), on every core and without its tests
+# (scripts/test.sh has run them all before it calls this), its source and binary packages checked
 # with lintian (no error, no warning), then installed with apt, its files checked where they belong
 # and the installed program run, and purged, leaving none of its files. The install is skipped
 # where a brinesong package is installed already, so that nobody's own install is touched.
@@ -15,13 +16,13 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 
 git clone -q "$root" "$work/brinesong"
-# The build's own tests run without the sound server and display of the test script.
-if ! (cd "$work/brinesong" && env -u PULSE_SERVER -u BRINESONG_XVFB_DISPLAY \
-  dpkg-buildpackage -us -uc -b) >"$work/build.log" 2>&1; then
+# dpkg-buildpackage builds on one core unless told otherwise.
+if ! (cd "$work/brinesong" &&
+  DEB_BUILD_OPTIONS="nocheck parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}" \
+    dpkg-buildpackage -us -uc -b --build-profiles=nocheck) >"$work/build.log" 2>&1; then
   tail -n 80 "$work/build.log"
   fail "dpkg-buildpackage failed"
 fi
-grep -E '^[0-9]+% tests passed' "$work/build.log" || fail "the build ran no tests"
 # A packager's build does not stop on a warning, so it is looked for here.
 if grep -E '^[^ ]+:[0-9]+:[0-9]+: warning:' "$work/build.log"; then
   fail "the compiler warned in the package build"

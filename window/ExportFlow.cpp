@@ -330,8 +330,7 @@ void ExportFlow::openPortal(const QString& folder, const QString& name) {
     // The length is chosen from the presets and the length last typed in Qt's dialog, if that
     // was another; the desktop's dialog has no field to type one.
     PortalChoice length{QStringLiteral("length"), Texts::tr("Length in minutes:"), {}, {}};
-    const float current =
-        lengthMinutes(lengthComboBox->currentText()).value_or(kExportLengthPresets[0]);
+    const float current = offeredLength();
     std::vector<float> lengths(std::begin(kExportLengthPresets), std::end(kExportLengthPresets));
     if (std::find(lengths.begin(), lengths.end(), current) == lengths.end()) {
         lengths.insert(std::upper_bound(lengths.begin(), lengths.end(), current), current);
@@ -352,16 +351,42 @@ void ExportFlow::openPortal(const QString& folder, const QString& name) {
     portal_.saveFile(request);
 }
 
+float ExportFlow::offeredLength() const {
+    return lengthMinutes(lengthComboBox->currentText()).value_or(kExportLengthPresets[0]);
+}
+
 void ExportFlow::portalChosen(const PortalFileChooser::Answer& answer) {
     if (!saving_) {
         return;
     }
-    // What was chosen stays chosen for the next dialog, of either kind.
-    bool ok = false;
-    const float minutes = answer.choices.value(QStringLiteral("length")).toFloat(&ok);
-    if (ok) {
-        lengthComboBox->setCurrentText(QLocale().toString(double(minutes)));
+    // A refused answer opens the desktop's dialog again where it was, with nothing written.
+    const QFileInfo chosen(answer.path);
+    const auto refuse = [this](const QString& why, const QString& folder, const QString& name) {
+        QMessageBox box(QMessageBox::Warning, Texts::tr("Export Sound File"), why, QMessageBox::Ok,
+                        window_);
+        box.button(QMessageBox::Ok)->setText(Texts::tr("OK"));
+        box.exec();
+        openPortal(folder, name);
+    };
+    // The length is one of those offered, as far as the portal goes; anything else it answers is
+    // held to what the length field takes. No answer keeps the one offered.
+    const auto length = answer.choices.constFind(QStringLiteral("length"));
+    const std::optional<float> minutes =
+        length == answer.choices.cend() ? offeredLength() : lengthMinutes(*length);
+    if (!minutes) {
+        refuse(Texts::tr("The length must be a number of minutes (up to 400)."),
+               chosen.absolutePath(), chosen.fileName());
+        return;
     }
+    // A folder would become a hidden ".aif" inside it, or a file beside it of its name.
+    if (answer.path.endsWith(QLatin1Char('/')) || chosen.isDir()) {
+        const QString folder = QDir::cleanPath(answer.path);
+        refuse(Texts::tr("%1 is a folder; choose a name for the file.").arg(folder), folder,
+               defaultName());
+        return;
+    }
+    // What was chosen stays chosen for the next dialog, of either kind.
+    lengthComboBox->setCurrentText(QLocale().toString(double(*minutes)));
     if (loopCheckBox && answer.choices.contains(QStringLiteral("loop"))) {
         loopCheckBox->setChecked(answer.choices.value(QStringLiteral("loop")) ==
                                  QLatin1String("true"));
@@ -374,7 +399,6 @@ void ExportFlow::portalChosen(const PortalFileChooser::Answer& answer) {
     // another name (the extension rule's) is asked about here. A refusal, or a No, opens the
     // dialog again where it was.
     if (!confirmTarget(path, *format, path == answer.path, window_)) {
-        const QFileInfo chosen(answer.path);
         openPortal(chosen.absolutePath(), chosen.fileName());
         return;
     }

@@ -142,6 +142,8 @@ private:
                        QWidget* parent);
     void openSavePanel(const QString& folder, const QString& name);
     void openPortal(const QString& folder, const QString& name);
+    // The length the desktop's dialog offers as chosen: the field's, else the first preset.
+    float offeredLength() const;
     void portalChosen(const PortalFileChooser::Answer& answer);
     // The file is chosen: writes it, and returns when the export has ended.
     void exportTo(const QString& path, const ExportFormat* format);

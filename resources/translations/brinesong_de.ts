@@ -816,6 +816,10 @@ Möchten Sie die Datei ersetzen?</translation>
         <translation>Die letzten 30 Sekunden jedes Kanals: die Wellenhüllkurve als Linie, der Pegel als Fläche; ein Band am Fuß, wo die Einstellungen gleiten</translation>
     </message>
     <message>
+        <source>%1 is a folder; choose a name for the file.</source>
+        <translation>%1 ist ein Ordner; wählen Sie einen Namen für die Datei.</translation>
+    </message>
+    <message>
         <source>A preset&apos;s name cannot hold control characters, such as line breaks, tabs or marks that turn the direction of text.</source>
         <translation>Der Name einer Voreinstellung kann keine Steuerzeichen enthalten, etwa Zeilenumbrüche, Tabulatoren oder Zeichen, die die Schreibrichtung umkehren.</translation>
     </message>

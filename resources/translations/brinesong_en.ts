@@ -816,6 +816,10 @@ Do you want to replace it?</translation>
         <translation>The last 30 seconds of each channel: the wave envelope as a line, the level as an area; a band along the foot where the settings glide</translation>
     </message>
     <message>
+        <source>%1 is a folder; choose a name for the file.</source>
+        <translation>%1 is a folder; choose a name for the file.</translation>
+    </message>
+    <message>
         <source>A preset&apos;s name cannot hold control characters, such as line breaks, tabs or marks that turn the direction of text.</source>
         <translation>A preset&apos;s name cannot hold control characters, such as line breaks, tabs or marks that turn the direction of text.</translation>
     </message>

@@ -634,6 +634,75 @@ private slots:
         QTRY_VERIFY(!f.flow.saving());
     }
 
+    // What the portal answers is held to what the dialog's fields take: a length that is no
+    // number of minutes and a folder are refused with a message, and the portal asks again where
+    // it was; a URI with an encoded NUL (which would cut the name short at the NUL) is no file,
+    // and Qt's dialog asks instead. A file already there is left as it was throughout.
+    void portal_refusedAnswers_writeNothing() {
+        FileChooserStandIn portal;
+        QVERIFY(portal.registered());
+        QTemporaryDir chosen;
+        const QString keep = chosen.filePath(QStringLiteral("Keep.aif"));
+        writeFile(keep, "the user's own");
+        Fixture f;
+        QTRY_VERIFY(f.flow.usesPortal());
+        QStringList said;
+        QuestionAnswerer ok(QMessageBox::Ok, &said);
+        const auto answer = [](const QString& uri, const QString& length) {
+            return QVariantMap{
+                {QStringLiteral("uris"), QStringList{uri}},
+                {QStringLiteral("choices"), QVariant::fromValue(QList<PortalChoiceOption>{
+                                                {QStringLiteral("length"), length}})}};
+        };
+        const QString keepUri = QUrl::fromLocalFile(keep).toString();
+        f.flow.saveAs();
+        QTRY_COMPARE(portal.requests.size(), 1);
+        int refused = 0;
+        for (const char* length : {"nan", "-5", ""}) {
+            portal.answer(0, answer(keepUri, QString::fromLatin1(length)));
+            ++refused;
+            QTRY_COMPARE(said.size(), refused);
+            QTRY_COMPARE(portal.requests.size(), refused + 1);
+            QCOMPARE(said.last(),
+                     QStringLiteral("The length must be a number of minutes (up to 400)."));
+            const QVariantMap asked = portal.requests.last().options;
+            QCOMPARE(asked.value(QStringLiteral("current_name")).toString(),
+                     QStringLiteral("Keep.aif"));
+            QCOMPARE(asked.value(QStringLiteral("current_folder")).toByteArray(),
+                     QFile::encodeName(chosen.path()) + '\0');
+        }
+        portal.answer(
+            0, answer(QUrl::fromLocalFile(chosen.path() + '/').toString(), QStringLiteral("0.05")));
+        QTRY_COMPARE(said.size(), 4);
+        QCOMPARE(said.last(),
+                 chosen.path() + QStringLiteral(" is a folder; choose a name for the file."));
+        QTRY_COMPARE(portal.requests.size(), 5);
+        portal.answer(0, answer(keepUri + QStringLiteral("%00.flac"), QStringLiteral("0.05")));
+        QTRY_VERIFY(f.flow.savePanel()->isVisible());
+        f.flow.savePanel()->reject();
+        QTRY_VERIFY(!f.flow.saving());
+        QCOMPARE(said.size(), 4);
+        QCOMPARE(readFile(keep), QByteArray("the user's own"));
+        QCOMPARE(QDir(chosen.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("Keep.aif")});
+    }
+
+    // Only an absolute local file is an answer; ":/" would be one of Qt's resources to Qt's own
+    // file classes, and a file relative to wherever the program runs when it is opened.
+    void portalResponse_namesNoFile_fails() {
+        PortalFileChooser::Answer answer;
+        const auto ending = [&answer](const QString& uri) {
+            return PortalFileChooser::readResponse(0, {{QStringLiteral("uris"), QStringList{uri}}},
+                                                   answer);
+        };
+        QCOMPARE(ending(QStringLiteral("file:///tmp/Surf.aif")), PortalFileChooser::Ending::Chosen);
+        QCOMPARE(answer.path, QStringLiteral("/tmp/Surf.aif"));
+        for (const char* uri : {"file::/Surf.aif", "file:///tmp/a%00b.aif", "Surf.aif",
+                                "https://example.org/Surf.aif", ""}) {
+            QVERIFY2(ending(QString::fromLatin1(uri)) == PortalFileChooser::Ending::Failed, uri);
+        }
+    }
+
     void lengthMinutes_fieldText() {
         QCOMPARE(ExportFlow::lengthMinutes(QStringLiteral("500")), 400.0f);
         QCOMPARE(ExportFlow::lengthMinutes(QStringLiteral("400")), 400.0f);

@@ -1,0 +1,127 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The settings file as the program reads it at launch: the input is the INI file's bytes, read
+// through the settings store into every setting and the user's presets. What is read holds only
+// values the program can use, and writing it back and reading that again gives the same settings:
+// a launch and a quit never change what the user set.
+#include <unistd.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+
+#include "model/Settings.h"
+#include "platform/SettingsStore.h"
+
+using namespace brinesong;
+
+namespace {
+
+void require(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+const QStringList& knownKeys() {
+    static const QStringList known{keys::kVolume,           keys::kHour,
+                                   keys::kMinute,           keys::kSecond,
+                                   keys::kMinutes,          keys::kLightWave,
+                                   keys::kHeavyWave,        keys::kAscent,
+                                   keys::kDescent,          keys::kWaveInterval,
+                                   keys::kBoostSoundLevel,  keys::kAmplitudeGenerator,
+                                   keys::kOutputSourceName, keys::kKeepAwake,
+                                   keys::kFadeMinutes,      keys::kRiseMinutes,
+                                   keys::kShowWaves,        keys::kExportFolder,
+                                   keys::kPreset,           keys::kWindowFrame};
+    return known;
+}
+
+bool samePresets(const PresetBook& a, const PresetBook& b) {
+    const auto& x = a.userPresets();
+    const auto& y = b.userPresets();
+    return std::equal(x.begin(), x.end(), y.begin(), y.end(), [](const Preset& p, const Preset& q) {
+        return p.name == q.name && p.values.sameAs(q.values);
+    });
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // The store writes as it does for the user, through a file synced to the disk: in memory,
+    // where there is such a file system, that costs nothing.
+    static QTemporaryDir folder((QFileInfo(QStringLiteral("/dev/shm")).isWritable()
+                                     ? QStringLiteral("/dev/shm")
+                                     : QDir::tempPath()) +
+                                QStringLiteral("/brinesong-fuzz-XXXXXX"));
+    static const QString path = folder.filePath(QStringLiteral("Brinesong.ini"));
+    // The INI reader keeps what it read of a file for as long as its time and size look unchanged:
+    // each input gets a time of its own. (A new name each time would fill that cache instead, and
+    // the leak check would then look through it after every input.)
+    static qint64 count = 0;
+    {
+        QFile file(path);
+        require(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(reinterpret_cast<const char*>(data), qint64(size));
+        require(file.setFileTime(QDateTime::fromSecsSinceEpoch(++count),
+                                 QFileDevice::FileModificationTime));
+    }
+    // The keys the program does not know are written back as they were read, under the names the
+    // INI writer gives them: a key read as "/a//b" is written "a/b" at any write. (A second read in
+    // this process is answered from what the reader kept of the file while it looks unchanged,
+    // which hid that before the store wrote the file through a copy.)
+    const auto unknownKeys = [] {
+        QStringList keys = QSettings(path, QSettings::IniFormat).allKeys();
+        for (QString& key : keys) {
+            key = key.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('/'));
+        }
+        keys.removeIf([](const QString& key) {
+            return key.startsWith(QLatin1String("Presets/")) || knownKeys().contains(key);
+        });
+        return keys;
+    };
+    const QStringList unknown = unknownKeys();
+    Settings read;
+    {
+        SettingsStore store(path);
+        read.load(store);
+        require(read.volume >= 0.0 && read.volume <= 1.0);
+        require(read.startTime.isValid());
+        for (const int minutes : {read.fadeMinutes, read.riseMinutes}) {
+            require(std::find(std::begin(kFadeChoices), std::end(kFadeChoices), minutes) !=
+                    std::end(kFadeChoices));
+        }
+        for (const Preset& preset : read.presets.userPresets()) {
+            require(read.presets.nameRefusal(preset.name, preset.name).isEmpty());
+        }
+        read.save(store);
+    }
+    Settings again;
+    {
+        SettingsStore store(path);
+        again.load(store);
+    }
+    require(again.startTime == read.startTime && again.minutes == read.minutes &&
+            again.fadeMinutes == read.fadeMinutes && again.riseMinutes == read.riseMinutes);
+    require(again.lightWave == read.lightWave && again.heavyWave == read.heavyWave &&
+            again.ascent == read.ascent && again.descent == read.descent &&
+            again.waveInterval == read.waveInterval);
+    require(again.boostSoundLevel == read.boostSoundLevel &&
+            again.amplitudeGenerator == read.amplitudeGenerator &&
+            again.keepAwake == read.keepAwake && again.showWaves == read.showWaves);
+    require(again.outputDeviceName == read.outputDeviceName &&
+            again.exportFolder == read.exportFolder && again.presetName == read.presetName);
+    require(samePresets(again.presets, read.presets));
+    require(std::abs(again.volume - read.volume) < 1e-6);
+    require(again.windowFrame == read.windowFrame);
+    const QStringList kept = unknownKeys();
+    require(std::all_of(unknown.begin(), unknown.end(),
+                        [&kept](const QString& key) { return kept.contains(key); }));
+    return 0;
+}
