@@ -6,6 +6,7 @@
 #include <QLibraryInfo>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QSessionManager>
 #include <QSignalBlocker>
 #include <QVersionNumber>
 #include <cmath>
@@ -48,11 +49,10 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
                              [] { return modalOrMenuRunning(); }},
                 minuteMs),
       exportFlow_(renderer_, engine_.renderLock, [this] { return isPlaying(); }),
-      trayMenu_(TrayActions{[this] { return isPlaying(); }, [this] { return isSaving(); },
-                            [this] { playStop(); }, [this] { showWindow(); },
-                            [] { QCoreApplication::quit(); }, [this] { return presetChoices(); },
-                            [this] { return sleepTimerChoices(); },
-                            [this] { showNightProgramme(); }}),
+      trayMenu_(TrayActions{
+          [this] { return isPlaying(); }, [this] { return isSaving(); }, [this] { playStop(); },
+          [this] { showWindow(); }, [this] { quit(); }, [this] { return presetChoices(); },
+          [this] { return sleepTimerChoices(); }, [this] { showNightProgramme(); }}),
       preferencesPanel_(Preferences::sharedInstance()),
       store_(store),
       clock_(std::move(clock)),
@@ -68,7 +68,8 @@ Controller::Controller(OutputUnit& unit, SettingsStore& store, Clock clock, int 
                           [this] { playStop(); }, [this] { cancel(); }, [this] { saveAs(); },
                           [this] { showPreferences(); },
                           [this](double volume) { takeVolume(volume); },
-                          [this] { return closesToTray(); }, [this] { showNightProgramme(); }},
+                          [this] { return closesToTray(); }, [this] { quit(); },
+                          [this] { showNightProgramme(); }},
             schedule_, renderTap_) {
     engine_.setRenderTap(&renderTap_);
     connect(&exportFlow_, &ExportFlow::savingChanged, &view_, &MainWindowView::validateMenus);
@@ -184,6 +185,13 @@ bool Controller::awakeFromNib() {
     // Closing the last window, the Quit command and the termination signals all end the event
     // loop; the termination sequence runs once it has.
     connect(qApp, &QCoreApplication::aboutToQuit, this, &Controller::applicationWillTerminate);
+    // The session ends: what can be written is written now, before the session ends the program.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] {
+        if (const QString failure = saveSettings(); !failure.isEmpty()) {
+            std::fprintf(stderr, "Failed to write the settings to %s: %s\n",
+                         qPrintable(store_.fileName()), qPrintable(failure));
+        }
+    });
     view_.validateMenus();
     trayMenu_.showIcon(symbolicIcon());
     statusChanged();
@@ -204,6 +212,8 @@ void Controller::loadSettings() {
     view_.setShowWaves(settings_.showWaves);
     if (!settings_.windowFrame.isEmpty()) {
         view_.window->restoreGeometry(settings_.windowFrame);
+        // Saved on a larger screen, or after a long name once widened the window.
+        view_.fitToScreen();
     }
     renderer_.setVolume(settings_.volume);
     schedule_.showNextStart(settings_.startTime);
@@ -213,15 +223,21 @@ void Controller::loadSettings() {
     schedule_.setRepeatsDaily(settings_.repeatStart);
     settings_.applyWaveSettings(Preferences::sharedInstance());
     Preferences::sharedInstance().setWander(settings_.wander);
-    for (const QString& note : settings_.presetNotes + settings_.nightNotes) {
+    for (const QString& note : settings_.nightNotes) {
         std::fprintf(stderr, "brinesong: %s\n", qPrintable(note));
     }
-    presetChooser_.reload();
+    // The presets left out are said in the panel, where the user looks for them.
+    presetChooser_.reload(settings_.presetNotes);
+    presetChooser_.setWriter(store_.fileName(), [this] { return settings_.savePresets(store_); });
     preferencesPanel_.setKeepAwake(settings_.keepAwake);
     preferencesPanel_.setChangeOverSeconds(settings_.changeOverSeconds);
     preferencesPanel_.setKeepPlayingWhenClosed(settings_.keepPlayingWhenClosed);
     preferencesPanel_.setStartAtLogin(settings_.startAtLogin);
     exportFlow_.setLastFolder(settings_.exportFolder);
+    if (settings_.exportMinutes) {
+        exportFlow_.setChosenMinutes(*settings_.exportMinutes);
+    }
+    exportFlow_.setChosenFormat(settings_.exportFormat);
     if (outputDevices_) {
         // The unit is open by now: route it to the saved device, else the default one.
         outputDevices_->setAudioOutput(outputRouting_);
@@ -264,10 +280,29 @@ void Controller::applicationWillTerminate() {
     // The wait thread posts its last word after letting go of the lock.
     engine_.waitForWaitThreads();
     engine_.closeAudioOutput();
-    saveSettings();
+    if (savedAtQuit_) {
+        return;  // nothing has changed since
+    }
+    if (const QString failure = saveSettings(); !failure.isEmpty()) {
+        std::fprintf(stderr, "Failed to write the settings to %s: %s\n",
+                     qPrintable(store_.fileName()), qPrintable(failure));
+    }
 }
 
-void Controller::saveSettings() {
+bool Controller::quit() {
+    if (terminated_) {
+        return true;
+    }
+    const QString failure = saveSettings();
+    if (!failure.isEmpty() && !view_.askQuitAnyway(store_.fileName(), failure)) {
+        return false;
+    }
+    savedAtQuit_ = failure.isEmpty();
+    QCoreApplication::quit();
+    return true;
+}
+
+QString Controller::saveSettings() {
     // The gain itself, not the slider's whole percent: the slider changes it only when the user
     // moves it, so a stored fraction is written back as it was read.
     settings_.volume = renderer_.volume.load();
@@ -281,6 +316,10 @@ void Controller::saveSettings() {
     settings_.repeatStart = schedule_.repeatsDaily();
     settings_.showWaves = view_.showWaves();
     settings_.exportFolder = exportFlow_.lastFolder();
+    if (const std::optional<float> minutes = exportFlow_.chosenMinutes()) {
+        settings_.exportMinutes = minutes;
+    }
+    settings_.exportFormat = exportFlow_.chosenFormat();
     settings_.takeWaveSettings(Preferences::sharedInstance());
     if (outputDevices_) {
         settings_.outputDeviceName = QString::fromStdString(outputDevices_->outputDeviceName());
@@ -288,9 +327,7 @@ void Controller::saveSettings() {
     if (view_.window) {
         settings_.windowFrame = view_.window->saveGeometry();
     }
-    if (!settings_.save(store_)) {
-        std::fprintf(stderr, "Failed to write the settings to %s\n", qPrintable(store_.fileName()));
-    }
+    return settings_.save(store_);
 }
 
 void Controller::playStop() {

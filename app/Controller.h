@@ -61,9 +61,12 @@ public:
     bool awakeFromNib();
     // Shows the help panel on a first launch.
     void applicationDidFinishLaunching();
-    // Ends any sound being produced, closes the output, writes the settings. Runs once; later
-    // calls do nothing.
+    // Ends any sound being produced, closes the output, writes the settings (a failure is
+    // logged with its reason). Runs once; later calls do nothing.
     void applicationWillTerminate();
+    // The user's Quit, from the window, its menu or the tray: the settings are written first, and
+    // when they cannot be, the user is told why and may stay. True when the program quits.
+    bool quit();
 
     // Brings the main window to the front, out of the tray or from under other windows.
     void showWindow() { view_.showWindow(); }
@@ -135,7 +138,8 @@ private:
     void statusChanged() override;
 
     void loadSettings();
-    void saveSettings();
+    // Brings the settings up to date and writes them; returns why they could not be written.
+    QString saveSettings();
     // Before a start: the engine gets the night programme as it stands.
     void prepareNight();
     // While a night runs: makes each step's preset current as it begins, and says what comes next.
@@ -170,6 +174,7 @@ private:
     QTimer nightTimer_;           // while a night runs
     bool nightSounding_ = false;  // the sound played at the engine's last word
     bool terminated_ = false;
+    bool savedAtQuit_ = false;  // the user's Quit wrote the settings
     bool startHidden_ = false;
     PlaybackStatusLog statusLog_;
     bool shownPlaying_ = false;  // the play state last announced

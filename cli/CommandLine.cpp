@@ -357,8 +357,9 @@ QString usageText() {
                "              (at most M if given; default: the short fade of the play/stop "
                "button);\n"
                "              with --serve, at the first Play\n"
-               "--format F    file format of the export: %1 (default: the one FILE's\n"
-               "              extension names, else aiff, with \".aif\" appended)\n"
+               "--format F    file format of the export: %1 (or an extension\n"
+               "              of one: ogg is opus; default: the one FILE's extension names, else\n"
+               "              aiff, with \".aif\" appended)\n"
                "--loop        an export whose end flows into its start, to be played repeated\n"
                "              (default: off, the file fades in and out)\n"
                "--seed N      seed of the random source, for a reproducible sound (default: "
@@ -453,13 +454,18 @@ ParseOutcome parseCommandLine(const std::vector<std::string>& arguments) {
         return outcome;
     }
     if (parser.isSet("format")) {
-        const QString format = parser.value("format").trimmed();
-        if (!formatNamed(format.toStdString())) {
+        const std::string name = parser.value("format").trimmed().toStdString();
+        // A format's extension names it too ("ogg" is Opus), as it does in a file's name.
+        const ExportFormat* format = formatNamed(name);
+        if (!format && !name.empty() && name.find_first_of("./") == std::string::npos) {
+            format = formatOfPath("." + name);
+        }
+        if (!format) {
             error = refusal(QStringLiteral("format"), QStringLiteral("one of ") + formatNames(),
                             parser.value("format"));
             return outcome;
         }
-        command.format = format;
+        command.format = QString::fromUtf8(format->name.data(), qsizetype(format->name.size()));
     }
     command.loop = parser.isSet("loop");
     if (exportFile && play) {

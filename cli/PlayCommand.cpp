@@ -273,7 +273,7 @@ int runPlayCommand(const CommandLine& command) {
         [&presets] {
             std::vector<MediaPlaylist> playlists;
             for (const Preset& preset : presets.book.all()) {
-                playlists.push_back({preset.name, preset.title()});
+                playlists.push_back({preset.name, elidedName(preset.title())});
             }
             return playlists;
         },

@@ -55,6 +55,9 @@ TargetRefusal refusalOfKind(mode_t kind, const ExportFormat& format) {
     if (S_ISREG(kind)) {
         return TargetRefusal::None;
     }
+    if (S_ISBLK(kind)) {
+        return TargetRefusal::BlockDevice;
+    }
     if (!S_ISFIFO(kind) && !S_ISCHR(kind)) {
         return TargetRefusal::NotAFile;
     }
@@ -175,7 +178,7 @@ bool TargetFile::open(const std::string& path, const ExportFormat& format,
     if (exists) {
         refusal_ = refusalOfKind(info.st_mode, format);
         if (refusal_ != TargetRefusal::None) {
-            errno = refusal_ == TargetRefusal::NotAFile ? ENXIO : ESPIPE;
+            errno = refusal_ == TargetRefusal::CannotSeek ? ESPIPE : ENXIO;
             return false;
         }
     }

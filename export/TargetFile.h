@@ -21,8 +21,9 @@ struct ExportFormat;
 // Why a target is refused before anything is opened.
 enum class TargetRefusal {
     None,
-    NotAFile,    // neither a regular file, a FIFO nor a character device: a socket, a block device
-    CannotSeek,  // a FIFO or a device, for a format whose header is completed at the end (WAV)
+    NotAFile,     // neither a regular file, a FIFO nor a device: a socket
+    BlockDevice,  // a disk or a partition, whose contents an export would overwrite
+    CannotSeek,   // a FIFO or a device, for a format whose header is completed at the end (WAV)
 };
 
 class TargetFile {

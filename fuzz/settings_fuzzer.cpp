@@ -53,8 +53,7 @@ const QStringList& knownKeys() {
     return known;
 }
 
-// A key as the INI reader names it: "a//b/" and "a/b" are one key to it, so a file holding the
-// first form gets the second back when the program writes that setting.
+// A key as the INI reader names it: "a//b/" and "a/b" are one key to it.
 QString asTheReaderNamesIt(const QString& key) {
     return key.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('/'));
 }
@@ -88,7 +87,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         REQUIRE(file.setFileTime(QDateTime::fromSecsSinceEpoch(++count),
                                  QFileDevice::FileModificationTime));
     }
-    // The keys the program does not know are written back as they were read.
+    // The keys the program does not know are written back as they were read, under the names the
+    // INI writer gives them: a key read as "/a//b" is written "a/b" at any write. (A second read in
+    // this process is answered from what the reader kept of the file while it looks unchanged,
+    // which hid that before the store wrote the file through a copy.)
     const auto unknownKeys = [] {
         QStringList keys = QSettings(path, QSettings::IniFormat).allKeys();
         for (QString& key : keys) {

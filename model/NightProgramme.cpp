@@ -277,8 +277,8 @@ void NightProgramme::write(SettingsStore& store) const {
 }
 
 bool NightProgramme::save(SettingsStore& store) const {
-    write(store);
-    return store.synchronize();
+    // The group now, the rest of the file as the last quit left it, the file replaced whole.
+    return store.rewrite([this](SettingsStore& file) { write(file); }).isEmpty();
 }
 
 }  // namespace brinesong

@@ -21,6 +21,7 @@ namespace {
 
 const QString kGroup = QStringLiteral("Presets");
 const QString kName = QStringLiteral("name");
+const QString kSize = QStringLiteral("size");  // an array's length, as QSettings writes arrays
 const char* const kPercentKeys[] = {"lightWave", "heavyWave", "ascent", "descent", "waveInterval"};
 const char* const kSwitchKeys[] = {"boostSoundLevel", "amplitudeGenerator"};
 
@@ -44,8 +45,9 @@ const ShippedPreset kShipped[] = {
     {QT_TRANSLATE_NOOP("Brinesong", "Slow swell"), {40, 100, 0, 0, 100, false, true}},
 };
 
-bool sameText(const QString& a, const QString& b) {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
+// The form in which names are compared: case does not count.
+QString folded(const QString& name) {
+    return name.trimmed().toCaseFolded();
 }
 
 // A shipped preset's names in every language the program carries, English first.
@@ -78,11 +80,55 @@ QStringList namesInEveryLanguage(const QString& english) {
     return names;
 }
 
+// Every name of the shipped presets, in every language the program carries, folded: the position
+// of the preset each stands for.
+const QHash<QString, size_t>& shippedNames() {
+    static const QHash<QString, size_t> names = [] {
+        QHash<QString, size_t> byName;
+        const std::vector<Preset>& presets = shippedPresets();
+        for (size_t i = 0; i < presets.size(); ++i) {
+            for (const QString& name : namesInEveryLanguage(presets[i].name)) {
+                byName.insert(folded(name), i);
+            }
+        }
+        return byName;
+    }();
+    return names;
+}
+
+// A character that moves a terminal's cursor, rings it, starts an escape sequence, breaks a line,
+// or turns the direction of the text after it (embeddings, overrides and isolates).
+bool isControl(QChar c) {
+    const char16_t u = c.unicode();
+    return c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+           c == QChar::ParagraphSeparator || (u >= 0x202A && u <= 0x202E) ||
+           (u >= 0x2066 && u <= 0x2069);
+}
+
 bool hasControlCharacter(const QString& name) {
-    return std::any_of(name.begin(), name.end(), [](QChar c) {
-        return c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
-               c == QChar::ParagraphSeparator;
-    });
+    return std::any_of(name.begin(), name.end(), isControl);
+}
+
+// A value read from the file as a note may quote it: its control characters written as "\u{1b}",
+// so a hand-made value cannot rewrite the terminal the note reaches.
+QString printable(const QString& value) {
+    QString shown;
+    for (const QChar c : value) {
+        if (isControl(c)) {
+            shown += QStringLiteral("\\u{%1}").arg(int(c.unicode()), 0, 16);
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+bool isKnownKey(const QString& key) {
+    return key == kName ||
+           std::any_of(std::begin(kPercentKeys), std::end(kPercentKeys),
+                       [&key](const char* known) { return key == QLatin1String(known); }) ||
+           std::any_of(std::begin(kSwitchKeys), std::end(kSwitchKeys),
+                       [&key](const char* known) { return key == QLatin1String(known); });
 }
 
 // A value as text; a list is what a hand-written value with a comma reads as.
@@ -126,8 +172,13 @@ QString Preset::title() const {
     return shipped ? QCoreApplication::translate("Brinesong", name.toUtf8().constData()) : name;
 }
 
+QStringList Preset::names() const {
+    return shipped ? namesInEveryLanguage(name) : QStringList{name};
+}
+
 QString Preset::markedTitle(const WaveValues& now) const {
-    return values.sameAs(now) ? title() : Texts::tr("%1 (changed)").arg(title());
+    const QString shown = elidedName(title());
+    return values.sameAs(now) ? shown : Texts::tr("%1 (changed)").arg(shown);
 }
 
 void changeSeaTo(const WaveValues& values, Preferences& preferences, PlaybackEngine& engine,
@@ -141,11 +192,27 @@ const std::vector<Preset>& shippedPresets() {
     static const std::vector<Preset> presets = [] {
         std::vector<Preset> list;
         for (const ShippedPreset& preset : kShipped) {
-            list.push_back({QString::fromLatin1(preset.name), preset.values, true});
+            list.push_back({QString::fromLatin1(preset.name), preset.values, true, {}});
         }
         return list;
     }();
     return presets;
+}
+
+QString elidedName(const QString& name) {
+    // About as wide as the shipped names' pop-up at its widest, in most fonts and scripts.
+    constexpr qsizetype kHead = 32;
+    constexpr qsizetype kTail = 15;
+    if (name.size() <= kHead + kTail + 1) {
+        return name;
+    }
+    // Never half a character: a pair of surrogates stays whole on either side of the cut.
+    const qsizetype head = name.at(kHead - 1).isHighSurrogate() ? kHead - 1 : kHead;
+    qsizetype tail = name.size() - kTail;
+    if (name.at(tail).isLowSurrogate()) {
+        ++tail;
+    }
+    return name.left(head) + QChar(0x2026) + name.mid(tail);
 }
 
 std::vector<Preset> PresetBook::all() const {
@@ -155,18 +222,23 @@ std::vector<Preset> PresetBook::all() const {
 }
 
 const Preset* PresetBook::find(const QString& name) const {
-    const QString wanted = name.trimmed();
-    for (const Preset& preset : shippedPresets()) {
-        if (namesInEveryLanguage(preset.name).contains(wanted, Qt::CaseInsensitive)) {
-            return &preset;
-        }
+    const QString wanted = folded(name);
+    if (const auto shipped = shippedNames().constFind(wanted); shipped != shippedNames().cend()) {
+        return &shippedPresets()[*shipped];
     }
-    for (const Preset& preset : user_) {
-        if (sameText(preset.name, wanted)) {
-            return &preset;
-        }
+    return findUsers(wanted);
+}
+
+const Preset* PresetBook::findUsers(const QString& name) const {
+    const auto at = index_.constFind(folded(name));
+    return at == index_.cend() ? nullptr : &user_[*at];
+}
+
+void PresetBook::reindex() {
+    index_.clear();
+    for (size_t i = 0; i < user_.size(); ++i) {
+        index_.insert(folded(user_[i].name), i);
     }
-    return nullptr;
 }
 
 QString PresetBook::nameRefusal(const QString& name, const QString& renaming) const {
@@ -184,7 +256,9 @@ QString PresetBook::refusal(const QString& name, const QString& renaming, bool t
     }
     if (hasControlCharacter(wanted)) {
         return say(
-            QT_TRANSLATE_NOOP("Brinesong", "A preset's name cannot hold a line break or a tab."));
+            QT_TRANSLATE_NOOP("Brinesong",
+                              "A preset's name cannot hold control characters, such as "
+                              "line breaks, tabs or marks that turn the direction of text."));
     }
     const Preset* taken = find(wanted);
     if (taken && taken->shipped) {
@@ -192,61 +266,80 @@ QString PresetBook::refusal(const QString& name, const QString& renaming, bool t
                                      "\"%1\" is the name of a preset that comes with Brinesong."))
             .arg(translated ? taken->title() : taken->name);
     }
-    if (taken && !sameText(taken->name, renaming.trimmed())) {
+    if (taken && folded(taken->name) != folded(renaming)) {
         return say(QT_TRANSLATE_NOOP("Brinesong", "There is already a preset named \"%1\"."))
-            .arg(taken->name);
+            .arg(elidedName(taken->name));
     }
     return {};
 }
 
 bool PresetBook::save(const QString& name, const WaveValues& values) {
     const QString wanted = name.trimmed();
-    for (Preset& preset : user_) {
-        if (sameText(preset.name, wanted)) {
-            preset.values = values;
-            return true;
-        }
+    if (const auto at = index_.constFind(folded(wanted)); at != index_.cend()) {
+        user_[*at].values = values;
+        return true;
     }
     if (!nameRefusal(wanted).isEmpty()) {
         return false;
     }
-    user_.push_back({wanted, values, false});
+    index_.insert(folded(wanted), user_.size());
+    user_.push_back({wanted, values, false, {}});
     return true;
 }
 
 bool PresetBook::rename(const QString& name, const QString& newName) {
-    const auto preset = std::find_if(user_.begin(), user_.end(),
-                                     [&](const Preset& p) { return sameText(p.name, name); });
-    if (preset == user_.end() || !nameRefusal(newName, preset->name).isEmpty()) {
+    const auto at = index_.constFind(folded(name));
+    if (at == index_.cend() || !nameRefusal(newName, user_[*at].name).isEmpty()) {
         return false;
     }
-    preset->name = newName.trimmed();
+    const size_t position = *at;
+    index_.erase(at);
+    user_[position].name = newName.trimmed();
+    index_.insert(folded(newName), position);
     return true;
 }
 
 bool PresetBook::remove(const QString& name) {
-    return std::erase_if(user_, [&](const Preset& p) { return sameText(p.name, name); }) > 0;
+    const auto at = index_.constFind(folded(name));
+    if (at == index_.cend()) {
+        return false;
+    }
+    user_.erase(user_.begin() + qsizetype(*at));
+    reindex();
+    return true;
 }
 
 void PresetBook::load(const SettingsStore& store, QStringList& notes) {
     user_.clear();
+    index_.clear();
     unreadable_.clear();
+    groupValues_.clear();
+    sized_ = false;
     // The entries' values by entry, in the order of their numbers (hand-made names after them).
     std::map<std::pair<qlonglong, QString>, QVariantMap> entries;
     for (const QString& key : store.keysUnder(kGroup)) {
         const QString path = key.mid(kGroup.size() + 1);
         const qsizetype slash = path.indexOf(QLatin1Char('/'));
-        const QString entry = slash < 0 ? path : path.left(slash);
+        if (slash < 0) {
+            // A value of the group itself, no entry: the size an array carries is written anew.
+            if (path == kSize) {
+                sized_ = true;
+            } else {
+                groupValues_.insert(path, store.objectForKey(key));
+            }
+            continue;
+        }
+        const QString entry = path.left(slash);
         bool numbered = false;
         const qlonglong number = entry.toLongLong(&numbered);
         entries[{numbered ? number : std::numeric_limits<qlonglong>::max(), entry}].insert(
-            slash < 0 ? QString() : path.mid(slash + 1), store.objectForKey(key));
+            path.mid(slash + 1), store.objectForKey(key));
     }
     for (const auto& [id, entryValues] : entries) {
         const QVariantMap& values = entryValues;  // a lambda can capture no binding in clang 14
         const auto leaveOut = [&, &entry = id.second](const QString& why) {
             notes << QStringLiteral("the preset %1/%2 in %3 is left out: %4")
-                         .arg(kGroup, entry, store.fileName(), why);
+                         .arg(kGroup, printable(entry), store.fileName(), why);
             unreadable_.push_back(values);
         };
         const QString name = text(values.value(kName)).trimmed();
@@ -254,7 +347,7 @@ void PresetBook::load(const SettingsStore& store, QStringList& notes) {
             leaveOut(QStringLiteral("it has no name"));
             continue;
         }
-        Preset preset{name, {}, false};
+        Preset preset{name, {}, false, {}};
         QString problem;
         double* percents[] = {&preset.values.lightWave, &preset.values.heavyWave,
                               &preset.values.ascent, &preset.values.descent,
@@ -267,8 +360,8 @@ void PresetBook::load(const SettingsStore& store, QStringList& notes) {
             if (!values.contains(key)) {
                 problem = QStringLiteral("%1 is missing").arg(key);
             } else if (!ok || !(percent >= 0.0 && percent <= 100.0)) {
-                problem =
-                    QStringLiteral("%1 is '%2', not a percentage from 0 to 100").arg(key, stored);
+                problem = QStringLiteral("%1 is '%2', not a percentage from 0 to 100")
+                              .arg(key, printable(stored));
             } else {
                 *percents[i] = percent;
             }
@@ -284,7 +377,8 @@ void PresetBook::load(const SettingsStore& store, QStringList& notes) {
             } else if (stored == QLatin1String("false") || stored == QLatin1String("0")) {
                 *switches[i] = false;
             } else {
-                problem = QStringLiteral("%1 is '%2', not true or false").arg(key, stored);
+                problem =
+                    QStringLiteral("%1 is '%2', not true or false").arg(key, printable(stored));
             }
         }
         if (problem.isEmpty()) {
@@ -294,6 +388,12 @@ void PresetBook::load(const SettingsStore& store, QStringList& notes) {
             leaveOut(problem);
             continue;
         }
+        for (auto it = values.cbegin(); it != values.cend(); ++it) {
+            if (!isKnownKey(it.key())) {
+                preset.unknown.insert(it.key(), it.value());
+            }
+        }
+        index_.insert(folded(preset.name), user_.size());
         user_.push_back(std::move(preset));
     }
 }
@@ -312,12 +412,21 @@ void PresetBook::write(SettingsStore& store) const {
         }
         store.setBool(v.boostSoundLevel, entry + QString::fromLatin1(kSwitchKeys[0]));
         store.setBool(v.amplitudeGenerator, entry + QString::fromLatin1(kSwitchKeys[1]));
+        for (auto it = preset.unknown.cbegin(); it != preset.unknown.cend(); ++it) {
+            store.setObject(it.value(), entry + it.key());
+        }
     }
     for (const QVariantMap& values : unreadable_) {
-        const QString entry = QStringLiteral("%1/%2").arg(kGroup).arg(++number);
+        const QString entry = QStringLiteral("%1/%2/").arg(kGroup).arg(++number);
         for (auto it = values.cbegin(); it != values.cend(); ++it) {
-            store.setObject(it.value(), it.key().isEmpty() ? entry : entry + '/' + it.key());
+            store.setObject(it.value(), entry + it.key());
         }
+    }
+    for (auto it = groupValues_.cbegin(); it != groupValues_.cend(); ++it) {
+        store.setObject(it.value(), kGroup + QLatin1Char('/') + it.key());
+    }
+    if (sized_) {
+        store.setInteger(number, kGroup + QLatin1Char('/') + kSize);
     }
 }
 

@@ -10,12 +10,19 @@
 //
 // In the file each of the user's presets is a numbered group holding its name as a value, so a
 // name may hold any character a value can ("/", "=", "[", "#", spaces, any script); only line
-// breaks and other control characters are refused, as `--list-presets` prints one name a line.
+// breaks and other control characters are refused, the marks that turn the direction of text
+// included, as `--list-presets` prints one name a line and a name reaches terminals and titles.
 // The percentages are kept as whole numbers, as the other settings are. An entry that cannot be
 // read (a missing or unreadable value, a value out of range, no name, a name already taken) is
-// left out with a note on standard error and written back as it was, so nothing is lost.
+// left out with a note and written back as it was, so nothing is lost; so are the keys of an entry
+// or of the group that this program does not know. The group's "size" (which an array written by
+// other means carries) is written anew with the number of entries, where the file had one.
+//
+// Reading, finding and checking a name take time in proportion to the number of presets, not its
+// square: the user's names are indexed by their case-folded form.
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
@@ -49,9 +56,14 @@ struct Preset {
     QString name;  // a shipped preset's English name; the user's name for their own
     WaveValues values;
     bool shipped = false;
+    // Keys of the preset's entry in the file that this program does not know, as read.
+    QVariantMap unknown;
 
     // The name as the window shows it: a shipped preset's in the user's language.
     QString title() const;
+    // Every name a typed name is taken as: a shipped preset's in every language the program
+    // speaks, English first; the user's own name for one of theirs.
+    QStringList names() const;
     // The title as the choice shows the current preset: marked "(changed)" once the wave settings
     // `now` differ from its values.
     QString markedTitle(const WaveValues& now) const;
@@ -66,6 +78,10 @@ void changeSeaTo(const WaveValues& values, Preferences& preferences, PlaybackEng
 
 // The presets that come with the program, in the order they are offered.
 const std::vector<Preset>& shippedPresets();
+
+// A name as menus, pop-ups, titles and messages show it: a long one shortened in its middle to
+// "beginning…end", so that a name of any length fits the screen; a short one as it is.
+QString elidedName(const QString& name);
 
 class PresetBook {
 public:
@@ -97,9 +113,15 @@ public:
 private:
     // nameRefusal's sentence, in the user's language or, for a note on standard error, English.
     QString refusal(const QString& name, const QString& renaming, bool translated) const;
+    // The user's preset of that name, in any case; none when there is none.
+    const Preset* findUsers(const QString& name) const;
+    void reindex();
 
     std::vector<Preset> user_;
+    QHash<QString, size_t> index_;         // user_'s positions by case-folded name
     std::vector<QVariantMap> unreadable_;  // entries left out at load, kept to be written back
+    QVariantMap groupValues_;              // values of the group itself, not of an entry, as read
+    bool sized_ = false;                   // the group held a "size"
 };
 
 }  // namespace brinesong

@@ -17,6 +17,12 @@ QString targetRefusalText(TargetRefusal refusal, const QString& name, const Expo
                    "%1 is neither a file, a FIFO nor a device: nothing can be exported to it.")
             .arg(name);
     }
+    if (refusal == TargetRefusal::BlockDevice) {
+        return Texts::tr(
+                   "%1 is a block device (a disk or a partition): nothing is exported to one, as "
+                   "that would overwrite what it holds.")
+            .arg(name);
+    }
     return Texts::tr(
                "%2 is a FIFO or a device, and a %1 file cannot be written to one: its header "
                "is completed at the end, which needs a file that can seek.")

@@ -3,6 +3,7 @@
 
 #include <QVariantMap>
 #include <algorithm>
+#include <cmath>
 
 namespace brinesong {
 
@@ -77,6 +78,11 @@ void Settings::load(SettingsStore& store) {
     showWaves = store.boolForKey(keys::kShowWaves);
     windowFrame = QByteArray::fromBase64(store.stringForKey(keys::kWindowFrame).toLatin1());
     exportFolder = store.stringForKey(keys::kExportFolder);
+    bool lengthRead = false;
+    const float length = store.objectForKey(keys::kExportMinutes).toFloat(&lengthRead);
+    exportMinutes = lengthRead && std::isfinite(length) && length >= 0.0f ? std::optional(length)
+                                                                          : std::nullopt;
+    exportFormat = store.stringForKey(keys::kExportFormat);
     presetNotes.clear();
     presets.load(store, presetNotes);
     nightNotes.clear();
@@ -96,7 +102,24 @@ void Settings::load(SettingsStore& store) {
     presetName = preset ? preset->name : QString();
 }
 
-bool Settings::save(SettingsStore& store) const {
+QString Settings::save(SettingsStore& store) const {
+    return store.rewrite([this](SettingsStore& file) { write(file); });
+}
+
+QString Settings::savePresets(SettingsStore& store) const {
+    return store.rewrite([this](SettingsStore& file) { writePresets(file); });
+}
+
+void Settings::writePresets(SettingsStore& store) const {
+    if (presetName.isEmpty()) {
+        store.removeObjectForKey(keys::kPreset);
+    } else {
+        store.setString(presetName, keys::kPreset);
+    }
+    presets.write(store);
+}
+
+void Settings::write(SettingsStore& store) const {
     store.setFloat(static_cast<float>(volume * 100.0), keys::kVolume);
     if (startTime.isValid()) {
         store.setInteger(startTime.hour(), keys::kHour);
@@ -131,18 +154,18 @@ bool Settings::save(SettingsStore& store) const {
     } else {
         store.setString(exportFolder, keys::kExportFolder);
     }
-    if (presetName.isEmpty()) {
-        store.removeObjectForKey(keys::kPreset);
-    } else {
-        store.setString(presetName, keys::kPreset);
+    if (exportMinutes) {
+        store.setFloat(*exportMinutes, keys::kExportMinutes);
     }
-    presets.write(store);
+    if (!exportFormat.isEmpty()) {
+        store.setString(exportFormat, keys::kExportFormat);
+    }
+    writePresets(store);
     store.setInteger(changeOverSeconds, keys::kChangeOverSeconds);
     if (!wanderUnreadable || wander != Preferences::kDefaultWander) {
         store.setObject(wander, keys::kWander);
     }
     programme.write(store);
-    return store.synchronize();
 }
 
 void Settings::applyWaveSettings(Preferences& preferences) const {

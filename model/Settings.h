@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QTime>
+#include <optional>
 
 #include "model/NightProgramme.h"
 #include "model/Presets.h"
@@ -37,6 +38,9 @@ inline const QString kRiseMinutes = QStringLiteral("Kelvane.Brinesong.FadeInMinu
 inline const QString kRepeatStart = QStringLiteral("Kelvane.Brinesong.RepeatStartKey");
 inline const QString kShowWaves = QStringLiteral("Kelvane.Brinesong.ShowWavesKey");
 inline const QString kExportFolder = QStringLiteral("Kelvane.Brinesong.ExportFolderKey");
+// The export dialog's length in minutes and format (as --format names it), as last chosen.
+inline const QString kExportMinutes = QStringLiteral("Kelvane.Brinesong.ExportMinutesKey");
+inline const QString kExportFormat = QStringLiteral("Kelvane.Brinesong.ExportFormatKey");
 // The preset last chosen or saved: a shipped preset's English name, or the user's name for one of
 // their own; absent when there is none.
 inline const QString kPreset = QStringLiteral("Kelvane.Brinesong.PresetKey");
@@ -87,6 +91,9 @@ struct Settings {
     bool startAtLogin = false;
     // Set by load(): a line for each of the user's presets that could not be read.
     QStringList presetNotes;
+    // The export dialog's length and format as last chosen; none, or empty, when none is stored.
+    std::optional<float> exportMinutes;
+    QString exportFormat;
     int changeOverSeconds = 5;  // one of kChangeOverChoices
     double wander = Preferences::kDefaultWander;
     NightProgramme programme;
@@ -103,12 +110,21 @@ struct Settings {
     // so does a current preset that names none.
     void load(SettingsStore& store);
     // Writes every key (wave settings truncated toward zero; no device name or export folder
-    // removes its key) and the store to disk. False when the file could not be written.
-    bool save(SettingsStore& store) const;
+    // removes its key) and the store to disk, replacing the file whole. Returns why the file could
+    // not be written, empty when it was.
+    QString save(SettingsStore& store) const;
+    // Writes the user's presets and which one is current now, as saving a preset does; the rest
+    // of the file stays as the last quit left it. Returns why it could not, empty when it did.
+    QString savePresets(SettingsStore& store) const;
 
     // Hands the wave settings to the model through its setters, or takes them from it.
     void applyWaveSettings(Preferences& preferences) const;
     void takeWaveSettings(const Preferences& preferences);
+
+private:
+    // Sets every key in `store`, as save() writes them.
+    void write(SettingsStore& store) const;
+    void writePresets(SettingsStore& store) const;
 };
 
 }  // namespace brinesong

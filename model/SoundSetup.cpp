@@ -1,6 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "SoundSetup.h"
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <cstdio>
 
 #include "model/Settings.h"
@@ -17,29 +22,64 @@ void printPresetNotes(const QStringList& notes) {
     }
 }
 
+void printPresetNotesOnce(const QStringList& notes) {
+    if (notes.isEmpty()) {
+        return;
+    }
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    const QByteArray said =
+        QCryptographicHash::hash(notes.join(QLatin1Char('\n')).toUtf8(), QCryptographicHash::Sha256)
+            .toHex();
+    const QString saidFile = folder + QStringLiteral("/preset-notes");
+    QFile last(saidFile);
+    if (last.open(QIODevice::ReadOnly) && last.readAll() == said) {
+        return;
+    }
+    printPresetNotes(notes);
+    QDir().mkpath(folder);
+    QSaveFile mark(saidFile);
+    if (mark.open(QIODevice::WriteOnly)) {
+        mark.write(said);
+        mark.commit();
+    }
+}
+
 bool prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer,
                   Night& night, PresetChoice* presets) {
     SettingsStore store;
     Settings saved;
     saved.load(store);
     saved.applyWaveSettings(preferences);
-    if (options.preset || presets || !options.then.empty()) {
+    // The player on the bus lists the presets, and says which were left out each time it starts;
+    // a run that takes a preset says so only when the notes differ from what the last one said.
+    if (presets) {
         printPresetNotes(saved.presetNotes);
+    } else if (options.preset || !options.then.empty()) {
+        printPresetNotesOnce(saved.presetNotes);
     }
+    // A name of the user's is unknown when the file cannot be read, not missing from it.
+    const auto refuseUnknown = [&store](const char* option, const QString& name) {
+        if (!store.readFailure().isEmpty()) {
+            std::fprintf(stderr,
+                         "brinesong: --%s: the settings file %s cannot be read (%s), so your own "
+                         "presets are unknown\n",
+                         option, store.fileName().toLocal8Bit().constData(),
+                         store.readFailure().toLocal8Bit().constData());
+        } else {
+            std::fprintf(stderr, "brinesong: --%s: no preset named '%s' (see --list-presets)\n",
+                         option, name.toLocal8Bit().constData());
+        }
+        return false;
+    };
     std::vector<size_t> missing;
     night = nightOf(options.then, saved.presets, missing);
     if (!missing.empty()) {
-        const ProgrammeStep& step = options.then[missing.front()];
-        std::fprintf(stderr, "brinesong: --then: no preset named '%s' (see --list-presets)\n",
-                     step.preset.toLocal8Bit().constData());
-        return false;
+        return refuseUnknown("then", options.then[missing.front()].preset);
     }
     if (options.preset) {
         const Preset* preset = saved.presets.find(*options.preset);
         if (!preset) {
-            std::fprintf(stderr, "brinesong: --preset: no preset named '%s' (see --list-presets)\n",
-                         options.preset->toLocal8Bit().constData());
-            return false;
+            return refuseUnknown("preset", *options.preset);
         }
         preset->values.applyTo(preferences);
         saved.presetName = preset->name;

@@ -52,14 +52,18 @@ struct PresetChoice {
 // Gives the model and the renderer the saved settings (read, never written), then the preset
 // named by --preset, then the settings given on the command line, and seeds the random source
 // from --seed or the entropy source; and gives `night` the steps of --then. False, with a line on
-// standard error, when --preset or a step of --then names no preset: the command is refused before
-// it touches anything. With `presets`, the saved presets go there, and the notes on the ones that
-// could not be read are printed in any case.
+// standard error, when --preset or a step of --then names no preset, or names none of the shipped
+// ones while the settings file cannot be read: the command is refused before it touches anything.
+// With `presets`, the saved presets go there, and the notes on the ones that could not be read are
+// printed in any case; a run that takes a preset prints them once (printPresetNotesOnce).
 bool prepareSound(const SoundOptions& options, Preferences& preferences, Renderer& renderer,
                   Night& night, PresetChoice* presets = nullptr);
 
 // Says on standard error, a line each, which of the user's presets (or other saved values) were
 // left out as unreadable.
 void printPresetNotes(const QStringList& notes);
+// The same, unless the run before that had notes said these very ones: a file that has not changed
+// is not complained about at every run. Which ones were said last is kept in the user's cache.
+void printPresetNotesOnce(const QStringList& notes);
 
 }  // namespace brinesong

@@ -3,19 +3,64 @@
 
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
+#include <QTemporaryDir>
 #include <cmath>
 
+#include "platform/Localization.h"
+
 namespace brinesong {
+
+namespace {
+
+// Opens the file for reading, or says why it cannot be read; no reason when there is no file.
+bool openToRead(QFile& file, QString& failure) {
+    const QFileInfo info(file.fileName());
+    if (!info.exists()) {
+        return false;
+    }
+    if (info.isDir()) {
+        failure = Texts::tr("a folder stands in its place");
+        return false;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        failure = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+// The file's bytes, or why they cannot be read; none and no reason when there is no file.
+QByteArray readWhole(const QString& path, QString& failure) {
+    QFile file(path);
+    if (!openToRead(file, failure)) {
+        return {};
+    }
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        failure = file.errorString();
+    }
+    return bytes;
+}
+
+}  // namespace
 
 SettingsStore::SettingsStore()
     : settings_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
                                             QStringLiteral("Kelvane"),
-                                            QStringLiteral("Brinesong"))) {}
+                                            QStringLiteral("Brinesong"))) {
+    QFile file(fileName());
+    openToRead(file, readFailure_);
+}
 
 SettingsStore::SettingsStore(const QString& path)
-    : settings_(std::make_unique<QSettings>(path, QSettings::IniFormat)) {}
+    : settings_(std::make_unique<QSettings>(path, QSettings::IniFormat)) {
+    QFile file(fileName());
+    openToRead(file, readFailure_);
+}
 
 SettingsStore::~SettingsStore() = default;
 
@@ -111,6 +156,60 @@ bool SettingsStore::isWritable() const {
     const QString folder = QFileInfo(settings_->fileName()).absolutePath();
     return settings_->isWritable() &&
            ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
+}
+
+QString SettingsStore::rewrite(const std::function<void(SettingsStore& file)>& changes) {
+    // The file the name stands for, where a link points to one: the link stays.
+    const QFileInfo named(fileName());
+    const QString path = !named.isSymLink()                    ? named.absoluteFilePath()
+                         : named.canonicalFilePath().isEmpty() ? named.symLinkTarget()
+                                                               : named.canonicalFilePath();
+    const QFileInfo info(path);
+    if (info.exists() && !info.isDir() && !info.isFile()) {
+        // A device or a FIFO would be replaced by a file of its name.
+        return Texts::tr("it is not a regular file");
+    }
+    QString failure;
+    const QByteArray onDisk = readWhole(path, failure);
+    if (!failure.isEmpty()) {
+        return failure;  // what cannot be read is not replaced
+    }
+    // The settings store writes only files: the new contents are made in a copy of the file where
+    // a full or read-only disk of the user's does not reach, then written over the file at once.
+    QTemporaryDir scratch;
+    if (!scratch.isValid()) {
+        return Texts::tr("no scratch folder can be made: %1").arg(scratch.errorString());
+    }
+    const QString copyPath = scratch.filePath(QStringLiteral("Brinesong.ini"));
+    {
+        QFile copy(copyPath);
+        if (!copy.open(QIODevice::WriteOnly) || copy.write(onDisk) != onDisk.size() ||
+            !copy.flush()) {
+            return copy.errorString();
+        }
+    }
+    {
+        SettingsStore copy(copyPath);
+        changes(copy);
+        if (!copy.synchronize()) {
+            return Texts::tr("its new contents cannot be made in %1").arg(scratch.path());
+        }
+    }
+    QString unused;
+    const QByteArray contents = readWhole(copyPath, unused);
+    QDir().mkpath(info.absolutePath());  // as the first write of a new user's settings needs
+    QSaveFile file(path);
+    // Unbuffered: a buffered write that fails as the file is committed is not seen by the commit,
+    // which would then rename a truncated file over the settings (Qt 6.4).
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        return file.errorString();
+    }
+    if (file.write(contents) != contents.size()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return reason;
+    }
+    return file.commit() ? QString() : file.errorString();
 }
 
 bool SettingsStore::synchronize() {

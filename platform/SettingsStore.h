@@ -4,8 +4,8 @@
 //
 // Typed getters fall back to the registered default when a key is absent or its stored text does
 // not read as the type asked for (for a number, also when it reads as NaN or infinity). Writes
-// reach the disk only at `synchronize`, which replaces the file as a whole, so a crash never leaves
-// it half-written.
+// reach the disk only at `synchronize` or `rewrite`, which replace the file as a whole, so a crash
+// never leaves it half-written.
 #pragma once
 
 #include <QSettings>
@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <QVariantMap>
+#include <functional>
 #include <memory>
 
 namespace brinesong {
@@ -26,6 +27,9 @@ public:
     ~SettingsStore();
 
     QString fileName() const;
+    // Why the file could not be read when this store was made (it is unreadable, or a folder
+    // stands in its place); empty when it was read, or is not there yet.
+    QString readFailure() const { return readFailure_; }
 
     void registerDefaults(const QVariantMap& defaults);
 
@@ -58,9 +62,18 @@ public:
     // file's folder when it is missing, as the first write would.
     bool isWritable() const;
 
+    // Writes the file now: `changes` is given the file as it stands on disk (not as this store read
+    // it), sets or removes the keys it writes (whole groups, as a rule), and the result replaces
+    // the file whole, through a new file renamed over it. Every key `changes` leaves alone stays as
+    // it is on disk, so settings written only at quit stay as the last quit left them. Returns why
+    // the file could not be written (the system's reason), empty when it was; a failure leaves
+    // the file as it was. What this store reads is unchanged by it.
+    QString rewrite(const std::function<void(SettingsStore& file)>& changes);
+
 private:
     std::unique_ptr<QSettings> settings_;
     QVariantMap defaults_;
+    QString readFailure_;
 };
 
 }  // namespace brinesong

@@ -270,6 +270,30 @@ QString ExportFlow::startFolder() const {
     return QDir::homePath();
 }
 
+std::optional<float> ExportFlow::chosenMinutes() const {
+    return lengthComboBox ? lengthMinutes(lengthComboBox->currentText()) : std::nullopt;
+}
+
+void ExportFlow::setChosenMinutes(float minutes) {
+    if (lengthComboBox) {
+        lengthComboBox->setCurrentText(QLocale().toString(double(minutes)));
+    }
+}
+
+QString ExportFlow::chosenFormat() const {
+    return savePanel_ ? QString::fromUtf8(listedFormat()->name.data(),
+                                          qsizetype(listedFormat()->name.size()))
+                      : QString();
+}
+
+void ExportFlow::setChosenFormat(const QString& name) {
+    const auto formats = exportFormats();
+    const auto format = std::find(formats.begin(), formats.end(), formatNamed(name.toStdString()));
+    if (savePanel_ && !name.isEmpty() && format != formats.end()) {
+        selectListedFilter(savePanel_->nameFilters().value(int(format - formats.begin())));
+    }
+}
+
 void ExportFlow::openSavePanel(const QString& folder, const QString& name) {
     savePanel_->setDirectory(folder);
     savePanel_->selectFile(name);
@@ -397,6 +421,7 @@ void ExportFlow::exportTo(const QString& path, const ExportFormat* format) {
     const bool loop = loopCheckBox && loopCheckBox->isChecked();
     lastPath_ = path;
     lastFolder_ = QFileInfo(path).absolutePath();
+    setChosenFormat(QString::fromUtf8(format->name.data(), qsizetype(format->name.size())));
 
     saveStatusText->setText(Texts::tr("Saving %1...").arg(QFileInfo(path).fileName()));
     saveProgress->setValue(0);

@@ -95,6 +95,13 @@ public:
     // Where the dialog opens: the last folder while it is there, else the user's music folder
     // where there is one, else home.
     QString startFolder() const;
+    // The length and the format the dialog offers: as last chosen (the format of the last export),
+    // kept from one run to the next in the settings. No length while the field holds none; the
+    // format by the name --format takes. A format of no such name is ignored.
+    std::optional<float> chosenMinutes() const;
+    void setChosenMinutes(float minutes);
+    QString chosenFormat() const;
+    void setChosenFormat(const QString& name);
 
     // Outlets.
     QComboBox* lengthComboBox = nullptr;

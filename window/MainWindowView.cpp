@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTextEdit>
@@ -130,9 +131,8 @@ void MainWindowView::connectActions() {
     connectAction(nightProgrammeAction, actions_.showNightProgramme);
     connectAction(helpAction, [this] { showHelp(); });
     connectAction(aboutAction, [this] { showAbout(); });
-    if (quitAction) {
-        connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
-    }
+    connectAction(quitAction,
+                  actions_.quit ? actions_.quit : std::function<void()>(&QCoreApplication::quit));
     if (showWavesAction) {
         connect(showWavesAction, &QAction::toggled, this, &MainWindowView::setShowWaves);
     }
@@ -172,9 +172,18 @@ void MainWindowView::validateMenus() {
 bool MainWindowView::eventFilter(QObject* watched, QEvent* event) {
     // Only the user's close, through the window system: a quit closes every window first, and
     // that close must go through.
-    if (watched != window || event->type() != QEvent::Close || !event->spontaneous() ||
-        !actions_.closesToTray || !actions_.closesToTray()) {
+    if (watched != window || event->type() != QEvent::Close || !event->spontaneous()) {
         return false;
+    }
+    if (!actions_.closesToTray || !actions_.closesToTray()) {
+        if (!actions_.quit) {
+            return false;
+        }
+        // The user's Quit, as the command's: the window stays until the program quits, which it
+        // may not (see askQuitAnyway).
+        event->ignore();
+        actions_.quit();
+        return true;
     }
     // The sound plays on, and the program with it: its tray icon and its player on the bus stay.
     // Refused, the close does not count as the last window's, so nothing quits.
@@ -292,6 +301,33 @@ void MainWindowView::showSoundStatus(const QString& text) {
     soundStatus_ = text;
     showStatusLine();
     validateMenus();
+}
+
+void MainWindowView::fitToScreen() {
+    const QScreen* screen = window->screen();
+    if (!screen) {
+        return;
+    }
+    const QRect available = screen->availableGeometry();
+    QRect frame = window->geometry();
+    frame.setSize(frame.size().boundedTo(available.size()));
+    frame.moveLeft(std::clamp(frame.left(), available.left(),
+                              available.left() + available.width() - frame.width()));
+    frame.moveTop(std::clamp(frame.top(), available.top(),
+                             available.top() + available.height() - frame.height()));
+    window->setGeometry(frame);
+}
+
+bool MainWindowView::askQuitAnyway(const QString& fileName, const QString& reason) {
+    QMessageBox box(QMessageBox::Warning, Texts::tr("Quit Brinesong"),
+                    Texts::tr("The settings cannot be saved: %1 cannot be written (%2).\nIf you "
+                              "quit now, the settings changed since the launch are lost.")
+                        .arg(QDir::toNativeSeparators(fileName), reason),
+                    QMessageBox::NoButton, window);
+    QPushButton* quit = box.addButton(Texts::tr("Quit Anyway"), QMessageBox::DestructiveRole);
+    box.setDefaultButton(box.addButton(Texts::tr("Cancel"), QMessageBox::RejectRole));
+    box.exec();
+    return box.clickedButton() == quit;
 }
 
 void MainWindowView::setUnwritableSettingsFile(const QString& fileName) {

@@ -44,6 +44,8 @@ struct WindowActions {
     // Closing the window now leaves the program running in the tray instead of quitting. May be
     // empty: closing quits.
     std::function<bool()> closesToTray;
+    // The user asked to quit: the Quit command, or the window's close button.
+    std::function<void()> quit;
     std::function<void()> showNightProgramme;
 };
 
@@ -76,6 +78,11 @@ public:
 
     // Brings the window to the front, out of the tray or from under other windows.
     void showWindow();
+    // Makes the window fit the screen it is on, as a frame restored from another screen may not.
+    void fitToScreen();
+    // The settings cannot be written (to `fileName`, for `reason`): asks whether to quit all the
+    // same. True to quit.
+    bool askQuitAnyway(const QString& fileName, const QString& reason);
     void showHelp();
     void showAbout();
 
@@ -129,7 +136,7 @@ signals:
     void statusLineChanged(const QString& line);
 
 protected:
-    // The user closing the window, where it closes to the tray, hides it and its panels instead.
+    // The user's close: to the tray where the window closes to it, else a Quit, as the command's.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -81,13 +81,14 @@ bool PreferencesPanel::load() {
     savePresetAsButton = outlet<QPushButton>(root, "savePresetAsButton");
     renamePresetButton = outlet<QPushButton>(root, "renamePresetButton");
     deletePresetButton = outlet<QPushButton>(root, "deletePresetButton");
+    presetNotesText = outlet<QLabel>(root, "presetNotesText");
     changeOverChoice = outlet<QComboBox>(root, "changeOverChoice");
     wanderSlider = outlet<QSlider>(root, "wanderSlider");
     wanderText = outlet<QLabel>(root, "wanderText");
     if (presets_) {
         presets_->attachChoice(presetChoice);
         presets_->attachCommands(window, savePresetButton, savePresetAsButton, renamePresetButton,
-                                 deletePresetButton);
+                                 deletePresetButton, presetNotesText);
     }
 
     auto connectSlider = [this](QSlider* control, void (PreferencesPanel::*action)()) {
@@ -182,6 +183,7 @@ void PreferencesPanel::clearOutlets() {
     closeButton = nullptr;
     presetChoice = nullptr;
     savePresetButton = savePresetAsButton = renamePresetButton = deletePresetButton = nullptr;
+    presetNotesText = nullptr;
     changeOverChoice = nullptr;
     wanderSlider = nullptr;
     wanderText = nullptr;

@@ -119,6 +119,7 @@ public:
     QPushButton* savePresetAsButton = nullptr;
     QPushButton* renamePresetButton = nullptr;
     QPushButton* deletePresetButton = nullptr;
+    QLabel* presetNotesText = nullptr;  // which of the user's presets could not be read
     QComboBox* changeOverChoice = nullptr;
     QSlider* wanderSlider = nullptr;  // whole points, 0 to 50
     QLabel* wanderText = nullptr;

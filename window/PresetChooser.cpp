@@ -2,7 +2,9 @@
 #include "PresetChooser.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -23,6 +25,18 @@ int widthForTitle(const QWidget& dialog, const QString& title) {
     QFont bold = dialog.font();
     bold.setBold(true);
     return QFontMetrics(bold).horizontalAdvance(title) + 8 * dialog.fontMetrics().height();
+}
+
+// The pop-up item that carries the "(changed)" mark, kept on the pop-up: only that one's text
+// changes when the mark moves, however many presets there are.
+const char* const kMarkedItem = "brinesongMarkedItem";
+
+// A preset's title as a pop-up item shows it, and its tooltip: the whole title where it is
+// shortened.
+void setItem(QComboBox* box, int index, const QString& title) {
+    const QString shown = elidedName(title);
+    box->setItemText(index, shown);
+    box->setItemData(index, shown == title ? QVariant() : QVariant(title), Qt::ToolTipRole);
 }
 
 }  // namespace
@@ -71,12 +85,13 @@ bool PresetChooser::choose(const QString& name) {
 }
 
 bool PresetChooser::saveAs(const QString& name) {
-    if (!settings_.presets.save(name, WaveValues::of(preferences_))) {
-        return false;
-    }
-    settings_.presetName = settings_.presets.find(name)->name;
-    fillChoices();
-    return true;
+    return commit([&] {
+        if (!settings_.presets.save(name, WaveValues::of(preferences_))) {
+            return false;
+        }
+        settings_.presetName = settings_.presets.find(name)->name;
+        return true;
+    });
 }
 
 bool PresetChooser::saveCurrent() {
@@ -85,22 +100,66 @@ bool PresetChooser::saveCurrent() {
 
 bool PresetChooser::renameCurrent(const QString& newName) {
     const QString oldName = currentName();
-    if (!currentIsUsers() || !settings_.presets.rename(oldName, newName)) {
-        return false;
+    const bool renamedNow = commit([&] {
+        if (!currentIsUsers() || !settings_.presets.rename(oldName, newName)) {
+            return false;
+        }
+        settings_.presetName = newName.trimmed();
+        return true;
+    });
+    if (renamedNow) {
+        emit renamed(oldName, settings_.presetName);
     }
-    settings_.presetName = newName.trimmed();
-    fillChoices();
-    emit renamed(oldName, settings_.presetName);
-    return true;
+    return renamedNow;
 }
 
 bool PresetChooser::deleteCurrent() {
-    if (!currentIsUsers() || !settings_.presets.remove(current()->name)) {
+    return commit([&] {
+        if (!currentIsUsers() || !settings_.presets.remove(current()->name)) {
+            return false;
+        }
+        settings_.presetName.clear();
+        return true;
+    });
+}
+
+void PresetChooser::setWriter(const QString& fileName, std::function<QString()> write) {
+    fileName_ = fileName;
+    write_ = std::move(write);
+}
+
+QMessageBox* PresetChooser::failureAlert() const {
+    return failureAlert_;
+}
+
+bool PresetChooser::commit(const std::function<bool()>& change) {
+    const PresetBook before = settings_.presets;
+    const QString beforeName = settings_.presetName;
+    if (!change()) {
         return false;
     }
-    settings_.presetName.clear();
+    const QString failure = write_ ? write_() : QString();
+    if (failure.isEmpty()) {
+        fillChoices();
+        return true;
+    }
+    // A preset the file does not hold would be lost at the next quit, or at a crash before it:
+    // the user is told now, where they acted, and the presets stay as the file has them.
+    settings_.presets = before;
+    settings_.presetName = beforeName;
     fillChoices();
-    return true;
+    delete failureAlert_.data();
+    auto* alert = new QMessageBox(
+        QMessageBox::Warning, Texts::tr("Presets"),
+        Texts::tr("The presets cannot be saved: %1 cannot be written (%2). They stay as they were.")
+            .arg(QDir::toNativeSeparators(fileName_), failure),
+        QMessageBox::Ok, commandWindow_);
+    alert->button(QMessageBox::Ok)->setText(Texts::tr("OK"));
+    alert->setWindowModality(Qt::WindowModal);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    failureAlert_ = alert;
+    alert->open();  // nothing waits for it
+    return false;
 }
 
 QString PresetChooser::askName(const QString& title, const QString& label,
@@ -150,9 +209,9 @@ void PresetChooser::askSaveAs() {
         return;
     }
     if (const Preset* taken = settings_.presets.find(name); taken && !taken->shipped) {
-        if (!confirm(
-                Texts::tr("Replace the preset \"%1\" with the current settings?").arg(taken->name),
-                Texts::tr("Replace"))) {
+        if (!confirm(Texts::tr("Replace the preset \"%1\" with the current settings?")
+                         .arg(elidedName(taken->name)),
+                     Texts::tr("Replace"))) {
             return;
         }
     }
@@ -173,7 +232,8 @@ void PresetChooser::askRename() {
 
 void PresetChooser::askDelete() {
     if (currentIsUsers() &&
-        confirm(Texts::tr("Delete the preset \"%1\"?").arg(current()->name), Texts::tr("Delete"))) {
+        confirm(Texts::tr("Delete the preset \"%1\"?").arg(elidedName(current()->name)),
+                Texts::tr("Delete"))) {
         deleteCurrent();
     }
 }
@@ -195,11 +255,13 @@ void PresetChooser::attachChoice(QComboBox* box) {
 }
 
 void PresetChooser::attachCommands(QWidget* window, QPushButton* save, QPushButton* saveAs,
-                                   QPushButton* rename, QPushButton* remove) {
+                                   QPushButton* rename, QPushButton* remove, QLabel* notes) {
     commandWindow_ = window;
     saveButton_ = save;
     renameButton_ = rename;
     deleteButton_ = remove;
+    notesText_ = notes;
+    showNotes();
     const auto attach = [this](QPushButton* button, void (PresetChooser::*command)()) {
         if (button) {
             connect(button, &QPushButton::clicked, this, [this, command] { (this->*command)(); });
@@ -218,7 +280,7 @@ std::vector<PresetChooser::Item> PresetChooser::items() const {
     std::vector<Item> list;
     const QString currentName = this->currentName();
     for (const Preset& preset : settings_.presets.all()) {
-        list.push_back({preset.title(), preset.name, preset.name == currentName});
+        list.push_back({elidedName(preset.title()), preset.name, preset.name == currentName});
     }
     return list;
 }
@@ -227,8 +289,22 @@ void PresetChooser::settingsChanged() {
     showCurrent();
 }
 
-void PresetChooser::reload() {
+void PresetChooser::reload(const QStringList& notes) {
+    notes_ = notes;
+    showNotes();
     fillChoices();
+}
+
+void PresetChooser::showNotes() {
+    if (!notesText_) {
+        return;
+    }
+    notesText_->setVisible(!notes_.isEmpty());
+    notesText_->setText(
+        Texts::tr("Some presets in the settings file cannot be read: they are left "
+                  "out here, and kept in the file as they are."));
+    notesText_->setToolTip(notes_.join(QLatin1Char('\n')));
+    notesText_->setAccessibleDescription(notes_.join(QLatin1Char('\n')));
 }
 
 void PresetChooser::fillChoices() {
@@ -239,11 +315,13 @@ void PresetChooser::fillChoices() {
         }
         const QSignalBlocker blocker(box);
         box->clear();
+        box->setProperty(kMarkedItem, -1);
         for (const Preset& preset : presets) {
             if (!preset.shipped && box->count() == int(shippedPresets().size())) {
                 box->insertSeparator(box->count());
             }
-            box->addItem(preset.title(), preset.name);
+            box->addItem(QString(), preset.name);
+            setItem(box, box->count() - 1, preset.title());
         }
     }
     showCurrent();
@@ -256,16 +334,18 @@ void PresetChooser::showCurrent() {
             continue;
         }
         const QSignalBlocker blocker(box);
-        // Only the current item carries the mark.
-        for (int i = 0; i < box->count(); ++i) {
-            if (const Preset* listed = settings_.presets.find(box->itemData(i).toString())) {
-                box->setItemText(i, listed->title());
+        // Only the current item carries the mark: the one that carried it gets its title back.
+        const int marked = box->property(kMarkedItem).toInt();
+        if (marked >= 0 && marked < box->count()) {
+            if (const Preset* listed = settings_.presets.find(box->itemData(marked).toString())) {
+                setItem(box, marked, listed->title());
             }
         }
         const int index = preset ? box->findData(preset->name) : -1;
         if (index >= 0) {
             box->setItemText(index, currentTitle());
         }
+        box->setProperty(kMarkedItem, index);
         box->setCurrentIndex(index);
     }
     const bool users = currentIsUsers();

@@ -5,8 +5,11 @@
 // from its values (as whole numbers, as they are stored and shown); choosing it again restores
 // them.
 //
-// It works on the settings the controller read at launch and writes at quit (the user's presets
-// and which one is current); nothing is written here. Main thread only.
+// It works on the settings the controller read at launch (the user's presets and which one is
+// current). A preset saved, renamed or deleted is written to the settings file at once, through
+// the writer the controller gives; when the file cannot be written, the presets are as they were
+// before, and an alert on the panel says why. Long names are shown shortened in their middle.
+// Main thread only.
 #pragma once
 
 #include <QObject>
@@ -18,6 +21,8 @@
 #include "model/Presets.h"
 
 class QComboBox;
+class QLabel;
+class QMessageBox;
 class QPushButton;
 class QWidget;
 
@@ -56,6 +61,12 @@ public:
     bool renameCurrent(const QString& newName);
     bool deleteCurrent();  // the settings stay as they are; no preset is current then
 
+    // What writes the presets to the settings file at `fileName` at once: returns why it could
+    // not, empty when it did. Without one nothing is written.
+    void setWriter(const QString& fileName, std::function<QString()> write);
+    // The alert that said why the presets could not be written, while it is open.
+    QMessageBox* failureAlert() const;
+
     // The same, asking the user: the name in a dialog (again, saying why, after a refused one),
     // and whether to replace a preset of that name or delete the current one.
     void askSaveAs();
@@ -66,9 +77,10 @@ public:
     // change; the user's choice in it is taken.
     void attachChoice(QComboBox* box);
     // The preferences panel's commands; the dialogs they open belong to `window`. Each button is
-    // enabled when its command can be carried out.
+    // enabled when its command can be carried out. `notes` (optional) says which of the user's
+    // presets in the settings file could not be read.
     void attachCommands(QWidget* window, QPushButton* save, QPushButton* saveAs,
-                        QPushButton* rename, QPushButton* remove);
+                        QPushButton* rename, QPushButton* remove, QLabel* notes = nullptr);
 
     // For the tray's submenu: each preset's title and name, the current one marked.
     struct Item {
@@ -82,7 +94,8 @@ public:
     // follows.
     void settingsChanged();
     // The presets or the current one were set from the settings file: every pop-up is refilled.
-    void reload();
+    // `notes` are the lines about the presets left out as unreadable, which the panel shows.
+    void reload(const QStringList& notes = {});
 
 signals:
     // The wave settings were set from a preset: the panel and the sound follow.
@@ -99,6 +112,10 @@ private:
     QString askName(const QString& title, const QString& label, const QString& suggestion,
                     const QString& renaming);
     bool confirm(const QString& text, const QString& action);
+    // Carries out `change` on the presets and writes them; when that fails, undoes the change and
+    // says why. False when the change was refused or undone.
+    bool commit(const std::function<bool()>& change);
+    void showNotes();
     // Refills every pop-up, or only shows the mark and the buttons' states.
     void fillChoices();
     void showCurrent();
@@ -110,6 +127,11 @@ private:
     QPointer<QPushButton> saveButton_;
     QPointer<QPushButton> renameButton_;
     QPointer<QPushButton> deleteButton_;
+    QPointer<QLabel> notesText_;
+    QPointer<QMessageBox> failureAlert_;
+    QStringList notes_;
+    QString fileName_;
+    std::function<QString()> write_;
     std::function<void(const WaveValues&)> changeSea_;
 };
 

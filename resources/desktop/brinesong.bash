@@ -22,7 +22,7 @@ _brinesong() {
         return
         ;;
     --format)
-        COMPREPLY=($(compgen -W 'aiff wav flac opus mp3' -- "$cur"))
+        COMPREPLY=($(compgen -W 'aiff wav flac opus ogg mp3' -- "$cur"))
         return
         ;;
     --boost-sound-level | --amplitude-generator)
@@ -31,16 +31,23 @@ _brinesong() {
         ;;
     --device | --preset | --then)
         # One name a line, as the program lists them; each offered quoted for the shell, and
-        # matched against what was typed with its quoting taken off. A step of --then goes on
-        # with "@" and its minute.
-        local list=--list-devices name typed=${cur#[\'\"]} after=
-        [[ $prev == --device ]] || list=--list-presets
+        # matched against what was typed with its quoting taken off. A preset's name in any case,
+        # and a shipped one's in every language the program speaks (BRINESONG_COMPLETE asks the
+        # program for those), as --preset takes them. A step of --then goes on with "@" and its
+        # minute.
+        local list=--list-devices name typed=${cur#[\'\"]} after= fold=
+        [[ $prev == --device ]] || list=--list-presets fold=1
         [[ $prev == --then ]] && after=@ && compopt -o nospace 2>/dev/null
         typed=${typed//\\/}
         COMPREPLY=()
         while IFS= read -r name; do
-            [[ $name == "$typed"* ]] && COMPREPLY+=("$(printf '%q' "$name")$after")
-        done < <("${COMP_WORDS[0]}" $list 2>/dev/null)
+            if [[ $fold ]]; then
+                [[ ${name,,} == "${typed,,}"* ]] || continue
+            else
+                [[ $name == "$typed"* ]] || continue
+            fi
+            COMPREPLY+=("$(printf '%q' "$name")$after")
+        done < <(BRINESONG_COMPLETE=1 "${COMP_WORDS[0]}" $list 2>/dev/null)
         return
         ;;
     --at | --minutes | --fade-out | --fade-in | --drift | --seed | --volume | --light-wave | --heavy-wave | --ascent | --descent | \

@@ -490,10 +490,6 @@ Möchten Sie die Datei ersetzen?</translation>
         <translation>Eine Voreinstellung braucht einen Namen.</translation>
     </message>
     <message>
-        <source>A preset&apos;s name cannot hold a line break or a tab.</source>
-        <translation>Der Name einer Voreinstellung kann keinen Zeilenumbruch und keinen Tabulator enthalten.</translation>
-    </message>
-    <message>
         <source>&quot;%1&quot; is the name of a preset that comes with Brinesong.</source>
         <translation>„%1“ ist der Name einer Voreinstellung, die Brinesong mitbringt.</translation>
     </message>
@@ -822,6 +818,52 @@ Möchten Sie die Datei ersetzen?</translation>
     <message>
         <source>%1 is a folder; choose a name for the file.</source>
         <translation>%1 ist ein Ordner; wählen Sie einen Namen für die Datei.</translation>
+    </message>
+    <message>
+        <source>A preset&apos;s name cannot hold control characters, such as line breaks, tabs or marks that turn the direction of text.</source>
+        <translation>Der Name einer Voreinstellung kann keine Steuerzeichen enthalten, etwa Zeilenumbrüche, Tabulatoren oder Zeichen, die die Schreibrichtung umkehren.</translation>
+    </message>
+    <message>
+        <source>%1 is a block device (a disk or a partition): nothing is exported to one, as that would overwrite what it holds.</source>
+        <translation>%1 ist ein blockorientiertes Gerät (ein Datenträger oder eine Partition): Dorthin wird nichts exportiert, denn das würde seinen Inhalt überschreiben.</translation>
+    </message>
+    <message>
+        <source>Quit Brinesong</source>
+        <translation>Brinesong beenden</translation>
+    </message>
+    <message>
+        <source>The settings cannot be saved: %1 cannot be written (%2).
+If you quit now, the settings changed since the launch are lost.</source>
+        <translation>Die Einstellungen können nicht gesichert werden: %1 kann nicht geschrieben werden (%2).
+Wenn Sie jetzt beenden, gehen die seit dem Start geänderten Einstellungen verloren.</translation>
+    </message>
+    <message>
+        <source>Quit Anyway</source>
+        <translation>Trotzdem beenden</translation>
+    </message>
+    <message>
+        <source>The presets cannot be saved: %1 cannot be written (%2). They stay as they were.</source>
+        <translation>Die Voreinstellungen können nicht gesichert werden: %1 kann nicht geschrieben werden (%2). Sie bleiben, wie sie waren.</translation>
+    </message>
+    <message>
+        <source>Some presets in the settings file cannot be read: they are left out here, and kept in the file as they are.</source>
+        <translation>Einige Voreinstellungen in der Einstellungsdatei können nicht gelesen werden: Sie fehlen hier und bleiben in der Datei, wie sie sind.</translation>
+    </message>
+    <message>
+        <source>a folder stands in its place</source>
+        <translation>an ihrer Stelle steht ein Ordner</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>sie ist keine gewöhnliche Datei</translation>
+    </message>
+    <message>
+        <source>no scratch folder can be made: %1</source>
+        <translation>kein Arbeitsordner kann angelegt werden: %1</translation>
+    </message>
+    <message>
+        <source>its new contents cannot be made in %1</source>
+        <translation>ihr neuer Inhalt kann nicht in %1 erstellt werden</translation>
     </message>
 </context>
 </TS>

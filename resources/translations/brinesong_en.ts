@@ -490,10 +490,6 @@ Do you want to replace it?</translation>
         <translation>A preset needs a name.</translation>
     </message>
     <message>
-        <source>A preset&apos;s name cannot hold a line break or a tab.</source>
-        <translation>A preset&apos;s name cannot hold a line break or a tab.</translation>
-    </message>
-    <message>
         <source>&quot;%1&quot; is the name of a preset that comes with Brinesong.</source>
         <translation>&quot;%1&quot; is the name of a preset that comes with Brinesong.</translation>
     </message>
@@ -822,6 +818,52 @@ Do you want to replace it?</translation>
     <message>
         <source>%1 is a folder; choose a name for the file.</source>
         <translation>%1 is a folder; choose a name for the file.</translation>
+    </message>
+    <message>
+        <source>A preset&apos;s name cannot hold control characters, such as line breaks, tabs or marks that turn the direction of text.</source>
+        <translation>A preset&apos;s name cannot hold control characters, such as line breaks, tabs or marks that turn the direction of text.</translation>
+    </message>
+    <message>
+        <source>%1 is a block device (a disk or a partition): nothing is exported to one, as that would overwrite what it holds.</source>
+        <translation>%1 is a block device (a disk or a partition): nothing is exported to one, as that would overwrite what it holds.</translation>
+    </message>
+    <message>
+        <source>Quit Brinesong</source>
+        <translation>Quit Brinesong</translation>
+    </message>
+    <message>
+        <source>The settings cannot be saved: %1 cannot be written (%2).
+If you quit now, the settings changed since the launch are lost.</source>
+        <translation>The settings cannot be saved: %1 cannot be written (%2).
+If you quit now, the settings changed since the launch are lost.</translation>
+    </message>
+    <message>
+        <source>Quit Anyway</source>
+        <translation>Quit Anyway</translation>
+    </message>
+    <message>
+        <source>The presets cannot be saved: %1 cannot be written (%2). They stay as they were.</source>
+        <translation>The presets cannot be saved: %1 cannot be written (%2). They stay as they were.</translation>
+    </message>
+    <message>
+        <source>Some presets in the settings file cannot be read: they are left out here, and kept in the file as they are.</source>
+        <translation>Some presets in the settings file cannot be read: they are left out here, and kept in the file as they are.</translation>
+    </message>
+    <message>
+        <source>a folder stands in its place</source>
+        <translation>a folder stands in its place</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>it is not a regular file</translation>
+    </message>
+    <message>
+        <source>no scratch folder can be made: %1</source>
+        <translation>no scratch folder can be made: %1</translation>
+    </message>
+    <message>
+        <source>its new contents cannot be made in %1</source>
+        <translation>its new contents cannot be made in %1</translation>
     </message>
 </context>
 </TS>

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include <sys/mount.h>
+
 #include <QAbstractSlider>
 #include <QActionGroup>
 #include <QCheckBox>
@@ -11,6 +13,8 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScreen>
 #include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
@@ -147,6 +151,23 @@ QAction* menuItem(QMenu* menu, const QString& title) {
     const auto item =
         std::find_if(items.begin(), items.end(), [&](QAction* a) { return a->text() == title; });
     return item == items.end() ? nullptr : *item;
+}
+
+// Answers the next message box that opens with the button titled `button`; its text goes to `text`.
+void answerMessage(const QString& button, QString* text) {
+    QTimer::singleShot(0, [button, text] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            answerMessage(button, text);  // not open yet
+            return;
+        }
+        *text = box->text();
+        for (QAbstractButton* b : box->buttons()) {
+            if (b->text() == button) {
+                b->click();
+            }
+        }
+    });
 }
 
 // Answers the modal dialogs that open from now on, one text each, as a user types a name and
@@ -330,7 +351,7 @@ private slots:
             v.volumeSlider->setValue(64);
             c.applicationWillTerminate();
         }
-        QVERIFY(errors.text().contains(QStringLiteral("Failed to write the settings")));
+        QVERIFY(errors.text().contains(QStringLiteral("a folder stands in its place")));
         QVERIFY(QFileInfo(storePath).isDir());
     }
 
@@ -358,6 +379,8 @@ private slots:
             QTRY_COMPARE(v.window->height(), v.window->sizeHint().height());  // nothing left blank
             Preferences::sharedInstance().setLightWave(62.7);
             Preferences::sharedInstance().setBoostSoundLevel(true);
+            c.exportFlow().setChosenFormat(QStringLiteral("flac"));
+            c.exportFlow().lengthComboBox->setCurrentText(QStringLiteral("12.5"));
             // The panel's checkbox, as the user clears it.
             QSignalSpy keepAwake(&c, &Controller::keepAwakeChanged);
             c.showPreferences();
@@ -402,6 +425,8 @@ private slots:
         QCOMPARE(again.controller.view().timeText->time(), QTime(6, 45));
         QCOMPARE(Preferences::sharedInstance().lightWave(), 62.0);
         QVERIFY(!again.controller.keepAwake());
+        QCOMPARE(again.controller.exportFlow().chosenFormat(), QStringLiteral("flac"));
+        QCOMPARE(again.controller.exportFlow().chosenMinutes().value_or(0), 12.5f);
         QCOMPARE(again.controller.view().fadeChoice->currentData().toInt(), 15);
         QCOMPARE(again.controller.view().riseChoice->currentData().toInt(), 10);
         QVERIFY(again.controller.view().repeatCheckbox->isChecked());
@@ -466,8 +491,10 @@ private slots:
             panel.lightWaveSlider->setValue(505);
 
             // Names that are taken, in any case or language, or that are no names, are refused.
-            for (const QString& taken : {QStringLiteral("storm"), QStringLiteral("STURM"),
-                                         QStringLiteral("  "), QStringLiteral("a\nb")}) {
+            for (const QString& taken :
+                 {QStringLiteral("storm"), QStringLiteral("STURM"), QStringLiteral("  "),
+                  QStringLiteral("a\nb"), QStringLiteral("\x1b]0;title\a"),
+                  QStringLiteral("left\u202Eright")}) {
                 QVERIFY2(!presets.saveAs(taken), qPrintable(taken));
             }
             QVERIFY(presets.saveAs(odd));
@@ -512,8 +539,9 @@ private slots:
         QCOMPARE(model.lightWave(), 50.0);
     }
 
-    // Entries that cannot be read are left out with a note each, beside the good ones, and are
-    // written back as they were.
+    // Entries that cannot be read are left out with a note each in the panel, beside the good
+    // ones, and are written back as they were; so are keys no entry of this program holds, and an
+    // array's size is written anew.
     void presets_damagedEntries_leftOutWithANote_keptInTheFile() {
         const auto entry = [](int number, const QString& name, const QString& values) {
             QString lines = QStringLiteral("%1\\name=%2\n").arg(number).arg(name);
@@ -526,15 +554,16 @@ private slots:
             "lightWave=10 heavyWave=20 ascent=30 descent=40 waveInterval=50 boostSoundLevel=true "
             "amplitudeGenerator=false");
         QString ini =
-            QStringLiteral("[General]\nKelvane.Brinesong.PresetKey=good TWO\n[Presets]\n");
-        ini += entry(1, QStringLiteral("Good one"), good);
-        ini += entry(2, QStringLiteral("Not a number"), QString(good).replace("=10", "=abc"));
+            QStringLiteral("[General]\nKelvane.Brinesong.PresetKey=good TWO\n[Presets]\nsize=3\n");
+        ini += entry(1, QStringLiteral("Good one"), good + " volume=80 comment=rainy");
+        ini += entry(2, QStringLiteral("Not a number"), QString(good).replace("=10", "=a\x1b[2Jc"));
         ini += entry(3, QStringLiteral("Missing"), QString(good).remove("descent=40 "));
         ini += entry(4, QStringLiteral("Out of range"), QString(good).replace("=30", "=250"));
         ini += QStringLiteral("5\\lightWave=10\n");
         ini += entry(6, QStringLiteral("GOOD ONE"), good);
         ini += entry(7, QStringLiteral("Storm"), good);
         ini += entry(8, QStringLiteral("Good two"), QString(good).replace("=50", "=5"));
+        ini += entry(9, QStringLiteral("Evil\u202E"), good);
         {
             QFile file(storePath);
             QVERIFY(file.open(QIODevice::WriteOnly));
@@ -543,7 +572,8 @@ private slots:
         const QStringList everyEntry{QStringLiteral("Good one"),     QStringLiteral("Good two"),
                                      QStringLiteral("Not a number"), QStringLiteral("Missing"),
                                      QStringLiteral("Out of range"), QString(),
-                                     QStringLiteral("GOOD ONE"),     QStringLiteral("Storm")};
+                                     QStringLiteral("GOOD ONE"),     QStringLiteral("Storm"),
+                                     QStringLiteral("Evil\u202E")};
         for (int launch = 0; launch < 2; ++launch) {
             StderrCapture errors;
             {
@@ -552,19 +582,103 @@ private slots:
                          (QStringList{QStringLiteral("Good one"), QStringLiteral("Good two")}));
                 QCOMPARE(app.controller.presets().currentName(), QStringLiteral("Good two"));
                 QCOMPARE(Preferences::sharedInstance().waveInterval(), 50.0);  // not applied
+                app.controller.showPreferences();
+                const QLabel* said = app.controller.preferencesPanel().presetNotesText;
+                QVERIFY(said->isVisibleTo(said->window()));
+                const QString notes = said->toolTip();
+                // A value's control characters are written out, never sent to a terminal.
+                for (const char* note :
+                     {"lightWave is 'a\\u{1b}[2Jc'", "descent is missing", "ascent is '250'",
+                      "no name", "already a preset named \"Good one\"", "comes with Brinesong",
+                      "cannot hold control characters"}) {
+                    QVERIFY2(notes.contains(QLatin1String(note)), qPrintable(notes));
+                }
+                QCOMPARE(notes.count(QStringLiteral("is left out")), 7);
             }
-            const QString printed = errors.text();
-            for (const char* note :
-                 {"lightWave is 'abc'", "descent is missing", "ascent is '250'", "no name",
-                  "already a preset named \"Good one\"", "comes with Brinesong"}) {
-                QVERIFY2(printed.contains(QLatin1String(note)), qPrintable(printed));
-            }
-            QCOMPARE(printed.count(QStringLiteral("is left out")), 6);
+            QVERIFY2(!errors.text().contains(QStringLiteral("left out")),
+                     qPrintable(errors.text()));
             QCOMPARE(storedPresetNames(storePath), everyEntry);
         }
         QSettings raw(storePath, QSettings::IniFormat);
         QCOMPARE(raw.value(QStringLiteral("Presets/3/lightWave")).toString(),
-                 QStringLiteral("abc"));
+                 QStringLiteral("a\x1b[2Jc"));
+        QCOMPARE(raw.value(QStringLiteral("Presets/1/volume")).toString(), QStringLiteral("80"));
+        QCOMPARE(raw.value(QStringLiteral("Presets/1/comment")).toString(),
+                 QStringLiteral("rainy"));
+        QCOMPARE(raw.value(QStringLiteral("Presets/size")).toString(), QStringLiteral("9"));
+    }
+
+    // A preset saved is in the file at once, for the command line and against a crash, while the
+    // other settings wait for the quit. On a full disk the panel says why the preset cannot be
+    // saved, and keeps none that the file does not; a Quit from the window asks before it goes.
+    // The disk is a small tmpfs of the test's own.
+    void presets_writtenAtOnce_fullDiskSaidWhereTheUserActed() {
+        const QByteArray disk = QFile::encodeName(folder->filePath(QStringLiteral("disk")));
+        QVERIFY(QDir().mkpath(QFile::decodeName(disk)));
+        if (::mount("tmpfs", disk.constData(), "tmpfs", 0, "size=64k") != 0) {
+            QSKIP(qPrintable(QStringLiteral("a small tmpfs cannot be mounted here: %1")
+                                 .arg(QString::fromLocal8Bit(std::strerror(errno)))));
+        }
+        const auto unmount = qScopeGuard([&] { ::umount2(disk.constData(), MNT_DETACH); });
+        storePath = QFile::decodeName(disk) + QStringLiteral("/Brinesong.ini");
+        {
+            QFile file(storePath);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[General]\nVolumeKey=70\n"));
+        }
+        Launched app(storePath);
+        Controller& c = app.controller;
+        c.view().volumeSlider->setValue(20);
+        QVERIFY(c.presets().saveAs(QStringLiteral("Kept")));
+        QCOMPARE(storedPresetNames(storePath), QStringList{QStringLiteral("Kept")});
+        QCOMPARE(QSettings(storePath, QSettings::IniFormat).value(keys::kVolume).toString(),
+                 QStringLiteral("70"));
+
+        QFile filler(QFile::decodeName(disk) + QStringLiteral("/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(4096, 'x')) == 4096 && filler.flush()) {
+        }
+        QFile file(storePath);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray whole = file.readAll();
+        c.showPreferences();
+        QVERIFY(!c.presets().saveAs(QStringLiteral("Lost")));
+        const QMessageBox* alert = c.presets().failureAlert();
+        QVERIFY(alert && alert->isVisible());
+        QCOMPARE(alert->parentWidget(), c.preferencesPanel().panelWindow());
+        QVERIFY2(alert->text().contains(QStringLiteral("No space left on device")),
+                 qPrintable(alert->text()));
+        QCOMPARE(userPresetNames(c.presets()), QStringList{QStringLiteral("Kept")});
+        QCOMPARE(c.presets().currentName(), QStringLiteral("Kept"));
+        QCOMPARE(c.view().presetChoice->currentText(), QStringLiteral("Kept"));
+
+        QString said;
+        answerMessage(QStringLiteral("Cancel"), &said);
+        QVERIFY(!c.quit());  // the window stays
+        QVERIFY2(said.contains(QStringLiteral("No space left on device")), qPrintable(said));
+        answerMessage(QStringLiteral("Quit Anyway"), &said);
+        QVERIFY(c.quit());
+        QFile after(storePath);
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QCOMPARE(after.readAll(), whole);  // whole, as the last write left it
+    }
+
+    // A name of any length fits the screen: shortened in its middle in the pop-ups and the tray,
+    // whole in the tooltip; and a frame saved wider than the screen is fitted to it.
+    void longPresetName_shortenedEverywhere_windowFitsTheScreen() {
+        const QString name = QString(600, QLatin1Char('w')) + QStringLiteral("!");
+        {
+            Launched app(storePath);
+            QVERIFY(app.controller.presets().saveAs(name));
+            app.controller.view().window->setGeometry(0, 0, 32767, 400);  // as a long name made it
+        }
+        Launched app(storePath);
+        MainWindowView& v = app.controller.view();
+        QVERIFY(v.window->width() <= v.window->screen()->availableGeometry().width());
+        QCOMPARE(v.presetChoice->currentText(), elidedName(name));
+        QVERIFY(v.presetChoice->currentText().size() < 50);
+        QCOMPARE(v.presetChoice->itemData(v.presetChoice->currentIndex(), Qt::ToolTipRole), name);
+        QMenu* presets = app.controller.trayMenu().applicationDockMenu()->actions()[2]->menu();
+        QVERIFY(menuItem(presets, elidedName(name)));
     }
 
     // The tray's submenus: a preset in one click; "Stop in 30 minutes" ticks the stop with 30

@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -63,8 +64,8 @@ protected:
     QString path(const QString& name) const { return dir_.filePath(name); }
 
     testing::RunOptions options() const {
-        return {
-            {"XDG_CONFIG_HOME=" + path(QStringLiteral("config")).toStdString(), "LANG=C.UTF-8"}};
+        return {{"XDG_CONFIG_HOME=" + path(QStringLiteral("config")).toStdString(),
+                 "XDG_CACHE_HOME=" + path(QStringLiteral("cache")).toStdString(), "LANG=C.UTF-8"}};
     }
 
     static std::vector<std::string> arguments(const QStringList& args) {
@@ -206,7 +207,9 @@ TEST_F(ExportCommandTest, formats_byOptionOrExtension_readBackAsTheirKind) {
     ASSERT_EQ(run(QStringList{"--export", path("c"), "--format", "flac"} + common).status, 0);
     ASSERT_EQ(run(QStringList{"--export", path("d.aif"), "--format", "mp3"} + common).status, 0);
     ASSERT_EQ(run(QStringList{"--export", path("e.opus")} + common).status, 0);
-    EXPECT_EQ(names(dir_.path()), (QStringList{"a.aif", "b.WAV", "c.flac", "d.aif.mp3", "e.opus"}));
+    ASSERT_EQ(run(QStringList{"--export", path("f"), "--format", "ogg"} + common).status, 0);
+    EXPECT_EQ(names(dir_.path()),
+              (QStringList{"a.aif", "b.WAV", "c.flac", "d.aif.mp3", "e.opus", "f.opus"}));
     const auto probe = [](const QString& file) {
         return tool("ffprobe", {"-v", "error", "-show_entries",
                                 "stream=codec_name,channels,sample_rate", "-of", "csv=p=0", file});
@@ -215,6 +218,7 @@ TEST_F(ExportCommandTest, formats_byOptionOrExtension_readBackAsTheirKind) {
     EXPECT_EQ(probe(path("c.flac")), "flac,44100,2");
     EXPECT_EQ(probe(path("d.aif.mp3")), "mp3,44100,2");
     EXPECT_EQ(probe(path("e.opus")), "opus,48000,2");
+    EXPECT_EQ(probe(path("f.opus")), "opus,48000,2");
     const testing::Recording aiff = readSamples(path("a.aif"));
     EXPECT_EQ(aiff.frames(), exportFrameCount(exportSeconds(0.02f)));
     EXPECT_TRUE(sameSound(readSamples(path("b.WAV")), aiff));
@@ -260,6 +264,10 @@ TEST_F(ExportCommandTest, presets_giveTheirSettingsAsTheOptionsWould_userPresets
         "1\\amplitudeGenerator=true\n2\\name=Broken\n2\\lightWave=10\n0\\name=A first\n"
         "0\\lightWave=1\n0\\heavyWave=2\n0\\ascent=3\n0\\descent=4\n0\\waveInterval=5\n"
         "0\\boostSoundLevel=true\n0\\amplitudeGenerator=false\n");
+    // The unreadable entry is said by the first run that takes a preset, not by every one.
+    const QStringList once{"--export", path("n.aif"), "--minutes", "0.01", "--preset", "storm"};
+    EXPECT_TRUE(contains(run(once).err, "Presets/2"));
+    EXPECT_EQ(run(once).err, "");
     const auto same = [this](const QStringList& preset, const QStringList& values) {
         const QStringList common{"--minutes", "0.05", "--seed", "11"};
         ASSERT_EQ(run(QStringList{"--export", path("p.aif")} + preset + common).status, 0);
@@ -283,6 +291,18 @@ TEST_F(ExportCommandTest, presets_giveTheirSettingsAsTheOptionsWould_userPresets
                              "A first\nB: night/rain = [x] #\u00e4\n"));
     EXPECT_TRUE(contains(list.err, "Presets/2")) << list.err;
     EXPECT_EQ(std::count(list.err.begin(), list.err.end(), '\n'), 1) << list.err;
+
+    // A settings file that cannot be read (a folder in its place) is said, not taken for one
+    // without presets of the user's.
+    ASSERT_TRUE(QFile::remove(path("config/Kelvane/Brinesong.ini")));
+    ASSERT_TRUE(QDir().mkpath(path("config/Kelvane/Brinesong.ini")));
+    const ProgramRun unread = run({"--list-presets"});
+    EXPECT_EQ(unread.status, 1);
+    EXPECT_EQ(std::count(unread.out.begin(), unread.out.end(), '\n'), 5) << unread.out;
+    EXPECT_TRUE(contains(unread.err, "cannot be read")) << unread.err;
+    const ProgramRun mine = run({"--export", path("m.aif"), "--preset", "A first"});
+    EXPECT_EQ(mine.status, 2);
+    EXPECT_TRUE(contains(mine.err, "cannot be read")) << mine.err;
 }
 
 // A night's export: up to its first step it is the plain preset's export, byte for byte; after
@@ -332,7 +352,7 @@ TEST_F(ExportCommandTest, refusedOptions_exitTwoBeforeAnyFileIsTouched) {
         {"--export", path("x"), "--volume", "101"},
         {"--export", path("x"), "--no-such-option"},
         {"--export", path("x"), "--amplitude-generator", "maybe"},
-        {"--export", path("x"), "--format", "ogg"},
+        {"--export", path("x"), "--format", "vorbis"},
         {"--play", "--loop"},
         {"--export", "--loop", "--minutes", "0.01"},
         {"--minutes", "0.01", "--export", "-x.wav"},
@@ -441,6 +461,17 @@ TEST_F(ExportCommandTest, socketOrWavIntoAFifo_refusedAtOnce_andLeftAsTheyWere) 
     ASSERT_EQ(::lstat(fifo.toLocal8Bit().constData(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
     EXPECT_EQ(names(dir_.path()), (QStringList{"listening.aif", "pipe.wav"}));
+
+    // A disk is a device too, but one an export would overwrite. This node names a device of no
+    // driver, so nothing could be written through it whatever happened.
+    const QByteArray disk = path("disk.aif").toLocal8Bit();
+    if (::mknod(disk.constData(), S_IFBLK | 0600, makedev(240, 0)) == 0) {
+        r = run({"--export", path("disk.aif"), "--minutes", "0.1"});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(contains(r.err, "is a block device")) << r.err;
+        ASSERT_EQ(::lstat(disk.constData(), &info), 0);
+        EXPECT_TRUE(S_ISBLK(info.st_mode));
+    }
 }
 
 // Into a FIFO an MP3 is the stream a file gets, less the frame that holds the stream's tag (which

@@ -115,8 +115,8 @@ complete_line() {  # complete_line WORD... : the completions of the last word
 [ "$(complete_line brinesong --boost)" = "--boost-sound-level" ] || fail "completion of --boost"
 [ "$(complete_line brinesong --amplitude-generator o | tr '\n' ' ')" = "on off " ] ||
   fail "completion of the switch's values"
-# Preset names as the installed program lists them, quoted for the shell; the user's own from a
-# settings file of the check's own.
+# Preset names as the installed program takes them (in any case; the shipped ones in German too),
+# quoted for the shell; the user's own from a settings file of the check's own.
 mkdir -p "$dest/config/Kelvane"
 cat >"$dest/config/Kelvane/Brinesong.ini" <<'INI'
 [Presets]
@@ -129,8 +129,8 @@ cat >"$dest/config/Kelvane/Brinesong.ini" <<'INI'
 1\boostSoundLevel=false
 1\amplitudeGenerator=true
 INI
-presets=$(XDG_CONFIG_HOME="$dest/config" complete_line "$root/bin/brinesong" --play --preset St |
+presets=$(XDG_CONFIG_HOME="$dest/config" complete_line "$root/bin/brinesong" --play --preset st |
   tr '\n' ' ')
-[ "$presets" = 'Steady\ surf Storm Stormy\ night\ \(mine\) ' ] ||
+[ "$presets" = 'Steady\ surf Storm Sturm Stormy\ night\ \(mine\) ' ] ||
   fail "completion of the presets' names: $presets"
 echo "install_check: the install tree, the validators, the manual page and the completion pass"
