@@ -66,6 +66,36 @@ bool samePresets(const PresetBook& a, const PresetBook& b) {
     });
 }
 
+// The INI reader keeps what it read of a file for as long as its time and size look unchanged:
+// each file read here gets a time of its own. (A new name each time would fill that cache instead,
+// and the leak check would then look through it after every input.)
+QString freshCopy(const QString& from, const QString& to) {
+    static qint64 count = 0;
+    QFile::remove(to);
+    REQUIRE(QFile::copy(from, to));
+    QFile touched(to);
+    REQUIRE(touched.open(QIODevice::ReadWrite) &&
+            touched.setFileTime(QDateTime::fromSecsSinceEpoch(++count),
+                                QFileDevice::FileModificationTime));
+    return to;
+}
+
+// The keys of a file that neither the program nor these checks know.
+QStringList unknownKeys(const QString& file) {
+    QStringList keys = QSettings(file, QSettings::IniFormat).allKeys();
+    for (QString& key : keys) {
+        key = asTheReaderNamesIt(key);
+    }
+    // The presets and the night programme are groups the program owns whole, a value stored at
+    // the group's own name included.
+    keys.removeIf([](const QString& key) {
+        const QString group = key.section(QLatin1Char('/'), 0, 0);
+        return group == QLatin1String("Presets") || group == QLatin1String("Night") ||
+               knownKeys().contains(key);
+    });
+    return keys;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -75,37 +105,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                      ? QStringLiteral("/dev/shm")
                                      : QDir::tempPath()) +
                                 QStringLiteral("/brinesong-fuzz-XXXXXX"));
-    static const QString path = folder.filePath(QStringLiteral("Brinesong.ini"));
-    // The INI reader keeps what it read of a file for as long as its time and size look unchanged:
-    // each input gets a time of its own. (A new name each time would fill that cache instead, and
-    // the leak check would then look through it after every input.)
-    static qint64 count = 0;
+    const auto named = [](const char* name) { return folder.filePath(QString::fromLatin1(name)); };
     {
-        QFile file(path);
+        QFile file(named("Input.ini"));
         REQUIRE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(reinterpret_cast<const char*>(data), qint64(size));
-        REQUIRE(file.setFileTime(QDateTime::fromSecsSinceEpoch(++count),
-                                 QFileDevice::FileModificationTime));
+        REQUIRE(file.write(reinterpret_cast<const char*>(data), qint64(size)) == qint64(size));
     }
-    // The keys the program does not know are written back as they were read, under the names the
-    // INI writer gives them: a key read as "/a//b" is written "a/b" at any write. (A second read in
-    // this process is answered from what the reader kept of the file while it looks unchanged,
-    // which hid that before the store wrote the file through a copy.)
-    const auto unknownKeys = [] {
-        QStringList keys = QSettings(path, QSettings::IniFormat).allKeys();
-        for (QString& key : keys) {
-            key = asTheReaderNamesIt(key);
-        }
-        // The presets and the night programme are groups the program owns whole, a value stored
-        // at the group's own name included.
-        keys.removeIf([](const QString& key) {
-            const QString group = key.section(QLatin1Char('/'), 0, 0);
-            return group == QLatin1String("Presets") || group == QLatin1String("Night") ||
-                   knownKeys().contains(key);
-        });
-        return keys;
-    };
-    const QStringList unknown = unknownKeys();
+    const QString path = freshCopy(named("Input.ini"), named("Brinesong.ini"));
+    // The keys the program does not know are written back as the INI writer itself writes them
+    // back: a key read as "/a//b" is written "a/b" at any write, and one it cannot name again
+    // ("a//b/" in a section) is lost to any program that rewrites the file through it. So what
+    // the program must keep is what a rewrite by the writer alone keeps.
+    const QString plain = freshCopy(path, named("Plain.ini"));
+    {
+        QSettings rewritten(plain, QSettings::IniFormat);
+        rewritten.setValue(keys::kVolume, 50);
+    }
+    const QStringList unknown = unknownKeys(freshCopy(plain, named("Read.ini")));
     Settings read;
     {
         SettingsStore store(path);
@@ -121,9 +137,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         read.save(store);
     }
+    // What was written, read as a new launch reads it.
+    const QString written = freshCopy(path, named("Read.ini"));
     Settings again;
     {
-        SettingsStore store(path);
+        SettingsStore store(written);
         again.load(store);
     }
     REQUIRE(again.startTime == read.startTime && again.minutes == read.minutes &&
@@ -143,7 +161,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     REQUIRE(samePresets(again.presets, read.presets));
     REQUIRE(std::abs(again.volume - read.volume) < 1e-6);
     REQUIRE(again.windowFrame == read.windowFrame);
-    const QStringList kept = unknownKeys();
+    const QStringList kept = unknownKeys(written);
     REQUIRE(std::all_of(unknown.begin(), unknown.end(),
                         [&kept](const QString& key) { return kept.contains(key); }));
     return 0;
