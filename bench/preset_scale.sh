@@ -18,24 +18,8 @@ for tool in Xvfb xdotool; do
   command -v $tool >/dev/null || { echo "preset_scale: $tool is missing" >&2; exit 1; }
 done
 
-work=$(mktemp -d /tmp/brinesong-bench.XXXXXX)
-cleanup() {
-  [ -n "${program:-}" ] && kill "$program" 2>/dev/null || true
-  [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null || true
-  [ -n "${own_server:-}" ] && "$root/scripts/pulse-server.sh" stop "$work/pulse" || true
-  rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
-if [ -z "${PULSE_SERVER:-}" ]; then
-  eval "$("$root/scripts/pulse-server.sh" start "$work/pulse")"
-  own_server=1
-fi
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-exec 3>&-
-for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 "$work/display")"
+# shellcheck source=bench/desktop.sh
+. "$root/bench/desktop.sh"
 
 # A settings file with COUNT presets of the user's, of names and values that differ, and a stored
 # volume so the launch is no first one (no help panel over the window).

@@ -3,8 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
-#include <map>
 
 #include "model/Presets.h"
 #include "model/ScheduleTexts.h"
@@ -155,23 +153,9 @@ void NightProgramme::load(const SettingsStore& store, QStringList& notes) {
     steps_.clear();
     enabled_ = true;
     enabledAsRead_ = QVariant();
-    unknown_.clear();
     unreadable_.clear();
-    // The entries' values by entry, in the order of their numbers (hand-made names after them).
-    std::map<std::pair<qlonglong, QString>, QVariantMap> entries;
-    for (const QString& key : store.keysUnder(kGroup)) {
-        const QString path = key.mid(kGroup.size() + 1);
-        const qsizetype slash = path.indexOf(QLatin1Char('/'));
-        if (slash < 0) {
-            unknown_.insert(path, store.objectForKey(key));
-            continue;
-        }
-        const QString entry = path.left(slash);
-        bool numbered = false;
-        const qlonglong number = entry.toLongLong(&numbered);
-        entries[{numbered ? number : std::numeric_limits<qlonglong>::max(), entry}].insert(
-            path.mid(slash + 1), store.objectForKey(key));
-    }
+    SettingsStore::Entries entries = store.entriesUnder(kGroup);
+    unknown_ = std::move(entries.groupValues);
     const QString file = store.fileName();
     if (unknown_.contains(kEnabled)) {
         const QVariant stored = unknown_.take(kEnabled);
@@ -188,11 +172,9 @@ void NightProgramme::load(const SettingsStore& store, QStringList& notes) {
     }
 
     std::vector<std::pair<ProgrammeStep, const QVariantMap*>> read;
-    for (const auto& item : entries) {
-        // Not a structured binding: clang, which builds the fuzzers, does not let a lambda
-        // capture one.
-        const QString& entry = item.first.second;
-        const QVariantMap& values = item.second;
+    for (const SettingsStore::Entry& item : entries.entries) {
+        const QString& entry = item.name;
+        const QVariantMap& values = item.values;
         const auto leaveOut = [&](const QString& why) {
             notes << QStringLiteral("the step %1/%2 in %3 is left out: %4")
                          .arg(kGroup, entry, file, why);

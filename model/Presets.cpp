@@ -5,8 +5,6 @@
 #include <QDir>
 #include <QTranslator>
 #include <algorithm>
-#include <limits>
-#include <map>
 #include <memory>
 #include <tuple>
 
@@ -313,33 +311,15 @@ void PresetBook::load(const SettingsStore& store, QStringList& notes) {
     user_.clear();
     index_.clear();
     unreadable_.clear();
-    groupValues_.clear();
-    sized_ = false;
-    // The entries' values by entry, in the order of their numbers (hand-made names after them).
-    std::map<std::pair<qlonglong, QString>, QVariantMap> entries;
-    for (const QString& key : store.keysUnder(kGroup)) {
-        const QString path = key.mid(kGroup.size() + 1);
-        const qsizetype slash = path.indexOf(QLatin1Char('/'));
-        if (slash < 0) {
-            // A value of the group itself, no entry: the size an array carries is written anew.
-            if (path == kSize) {
-                sized_ = true;
-            } else {
-                groupValues_.insert(path, store.objectForKey(key));
-            }
-            continue;
-        }
-        const QString entry = path.left(slash);
-        bool numbered = false;
-        const qlonglong number = entry.toLongLong(&numbered);
-        entries[{numbered ? number : std::numeric_limits<qlonglong>::max(), entry}].insert(
-            path.mid(slash + 1), store.objectForKey(key));
-    }
-    for (const auto& [id, entryValues] : entries) {
-        const QVariantMap& values = entryValues;  // a lambda can capture no binding in clang 14
-        const auto leaveOut = [&, &entry = id.second](const QString& why) {
+    SettingsStore::Entries read = store.entriesUnder(kGroup);
+    // The size an array carries is written anew.
+    sized_ = read.groupValues.remove(kSize) > 0;
+    groupValues_ = std::move(read.groupValues);
+    for (const SettingsStore::Entry& entry : read.entries) {
+        const QVariantMap& values = entry.values;
+        const auto leaveOut = [&](const QString& why) {
             notes << QStringLiteral("the preset %1/%2 in %3 is left out: %4")
-                         .arg(kGroup, printable(entry), store.fileName(), why);
+                         .arg(kGroup, printable(entry.name), store.fileName(), why);
             unreadable_.push_back(values);
         };
         const QString name = text(values.value(kName)).trimmed();

@@ -9,6 +9,8 @@
 #include <QSaveFile>
 #include <QTemporaryDir>
 #include <cmath>
+#include <limits>
+#include <map>
 
 #include "platform/Localization.h"
 
@@ -116,14 +118,29 @@ QString SettingsStore::stringForKey(const QString& key) const {
     return objectForKey(key).toString();
 }
 
-QStringList SettingsStore::keysUnder(const QString& group) const {
-    QStringList keys;
+SettingsStore::Entries SettingsStore::entriesUnder(const QString& group) const {
+    Entries read;
+    std::map<std::pair<qlonglong, QString>, QVariantMap> byNumber;
     settings_->beginGroup(group);
-    for (const QString& key : settings_->allKeys()) {
-        keys << group + QLatin1Char('/') + key;
+    for (const QString& path : settings_->allKeys()) {
+        const QVariant value = settings_->value(path);
+        const qsizetype slash = path.indexOf(QLatin1Char('/'));
+        if (slash < 0) {
+            read.groupValues.insert(path, value);
+            continue;
+        }
+        const QString entry = path.left(slash);
+        bool numbered = false;
+        const qlonglong number = entry.toLongLong(&numbered);
+        byNumber[{numbered ? number : std::numeric_limits<qlonglong>::max(), entry}].insert(
+            path.mid(slash + 1), value);
     }
     settings_->endGroup();
-    return keys;
+    read.entries.reserve(byNumber.size());
+    for (auto& [id, values] : byNumber) {
+        read.entries.push_back({id.second, std::move(values)});
+    }
+    return read;
 }
 
 void SettingsStore::setFloat(float value, const QString& key) {

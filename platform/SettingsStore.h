@@ -15,6 +15,7 @@
 #include <QVariantMap>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace brinesong {
 
@@ -42,8 +43,18 @@ public:
     int integerForKey(const QString& key) const;
     bool boolForKey(const QString& key) const;
     QString stringForKey(const QString& key) const;  // empty when absent
-    // Every key the user's store holds under `group` ("group/..."), at any depth.
-    QStringList keysUnder(const QString& group) const;
+    // What the user's store holds under `group`, read as an array of entries ("group/3/key") as
+    // the presets and the night programme are: each entry's values by their keys, in the order of
+    // the entries' numbers (hand-made names after them), and the group's own values apart.
+    struct Entry {
+        QString name;  // "3", or what a hand-made file calls it
+        QVariantMap values;
+    };
+    struct Entries {
+        std::vector<Entry> entries;
+        QVariantMap groupValues;
+    };
+    Entries entriesUnder(const QString& group) const;
 
     void setFloat(float value, const QString& key);
     void setInteger(int value, const QString& key);
