@@ -226,7 +226,7 @@ void NightProgramme::load(const SettingsStore& store, QStringList& notes) {
 }
 
 void NightProgramme::write(SettingsStore& store) const {
-    store.removeObjectForKey(kGroup);
+    store.removeGroup(kGroup);
     if (steps_.empty() && enabled_ && !enabledAsRead_.isValid() && unknown_.isEmpty() &&
         unreadable_.empty()) {
         return;  // nothing of a night: the file keeps no group for it

@@ -379,7 +379,7 @@ void PresetBook::load(const SettingsStore& store, QStringList& notes) {
 }
 
 void PresetBook::write(SettingsStore& store) const {
-    store.removeObjectForKey(kGroup);
+    store.removeGroup(kGroup);
     int number = 0;
     for (const Preset& preset : user_) {
         const QString entry = QStringLiteral("%1/%2/").arg(kGroup).arg(++number);

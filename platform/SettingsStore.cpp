@@ -164,7 +164,25 @@ void SettingsStore::setObject(const QVariant& value, const QString& key) {
 }
 
 void SettingsStore::removeObjectForKey(const QString& key) {
+    // The INI file's keys nest, and removing "a" takes "a/b" with it: such a key is not the
+    // program's, whoever wrote it, and stays. The reader parses a section only when it is asked
+    // for a key of it: asking for "a" parses [General], where a hand-written "a/b" may stand, and
+    // the group's keys then come from there and from a section [a].
+    settings_->contains(key);
+    QVariantMap below;
+    settings_->beginGroup(key);
+    for (const QString& child : settings_->allKeys()) {
+        below.insert(child, settings_->value(child));
+    }
+    settings_->endGroup();
     settings_->remove(key);
+    for (auto it = below.cbegin(); it != below.cend(); ++it) {
+        settings_->setValue(key + QLatin1Char('/') + it.key(), it.value());
+    }
+}
+
+void SettingsStore::removeGroup(const QString& group) {
+    settings_->remove(group);
 }
 
 bool SettingsStore::isWritable() const {

@@ -62,7 +62,10 @@ public:
     void setString(const QString& value, const QString& key);
     // A value as it was read (objectForKey), written back unchanged.
     void setObject(const QVariant& value, const QString& key);
+    // Removes the value at `key`; keys nested below it ("key/...") stay.
     void removeObjectForKey(const QString& key);
+    // Removes `group` whole: its own value and every key below it.
+    void removeGroup(const QString& group);
 
     // Writes pending changes to disk; false when the file could not be written (a damaged file
     // read earlier does not count: it is replaced whole).

@@ -446,7 +446,9 @@ private slots:
             "VolumeKey=37.5\nHourKey=7\nMinuteKey=15\nSecondKey=30\nMinutesKey=2000\n"
             "LightWaveKey=62\nHeavyWaveKey=80\nAscentKey=40\nDescentKey=30\n"
             "kWaveIntervalKey=70\nKelvane.Brinesong.BoostSoundLevelKey=true\nKelvane.Brinesong."
-            "AmplitudeGeneratorKey=false\nKelvane.Brinesong.OutputSourceNameKey=Headphones");
+            "AmplitudeGeneratorKey=false\nKelvane.Brinesong.OutputSourceNameKey=Headphones\n"
+            // Not the program's, though nested below a key it removes when it has no value.
+            "Kelvane.Brinesong.ExportFolderKey/note=kept");
         QFile file(storePath);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[General]\n" + stored.toUtf8()) > 0);
         file.close();
