@@ -10,9 +10,9 @@
 # checked for none). The servers and the display are stopped on every exit path, and the time each
 # stage took is printed at the end, also after a failure.
 #
-# The fuzzers run in the background, at the lowest priority, beside the sanitizer builds and the
-# package's, where a core is often idle (linking, lintian, apt); never beside the tests that play,
-# whose timing they could upset.
+# The fuzzing build runs in the background, at the lowest priority, beside the tests; the fuzzers
+# after it, beside the sanitizer builds and the package's, where a core is often idle (linking,
+# lintian, apt), never beside the tests that play, whose timing they could upset.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -35,11 +35,13 @@ build() {  # build DIR TARGET [cmake options...]
   cmake --build "$dir" -j "$jobs" --target "$target"
 }
 fuzz_pid=""
+kill_tree() {  # a process and all it started, the deepest first
+  local child
+  for child in $(pgrep -P "$1"); do kill_tree "$child"; done
+  kill "$1" 2>/dev/null || true
+}
 cleanup() {
-  if [ -n "$fuzz_pid" ]; then  # the fuzzer running, then the loop that runs them
-    pkill -P "$fuzz_pid" 2>/dev/null || true
-    kill "$fuzz_pid" 2>/dev/null || true
-  fi
+  [ -z "$fuzz_pid" ] || kill_tree "$fuzz_pid"  # the fuzzing build or the fuzzers
   scripts/pulse-server.sh stop "$services/pulse" || true
   scripts/pipewire-server.sh stop "$services/pipewire" || true
   [ -f "$services/xvfb.pid" ] && kill "$(cat "$services/xvfb.pid")" 2>/dev/null || true
@@ -74,6 +76,41 @@ checks() {
 }
 stage "format and licence checks" checks
 
+# The harnesses and what they test, with clang's libFuzzer, AddressSanitizer and UBSan: built in
+# the background at the lowest priority from here on, beside the tests (which pass beside a busy
+# core); the fuzzers themselves wait until the tests that play are done.
+fuzz_build() {
+  # Line tables only: a finding's stack names its lines.
+  CXX=clang++ build build-fuzz fuzzers -DBRINESONG_FUZZ=ON -DBRINESONG_TESTS=OFF \
+    -DBRINESONG_BENCH=OFF -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -gline-tables-only -DNDEBUG"
+}
+# Leaks are looked for once, as each harness ends, not after every input: Qt's caches make most
+# inputs look leaky, and looking after each cost the settings harness six in seven of its runs.
+fuzz() {  # each harness in turn, from a copy of its seeds; a finding stops the run
+  local harness name
+  for harness in fuzz/*.cpp; do
+    name=$(basename "$harness" .cpp)
+    mkdir -p "$services/corpus/$name"
+    (cd "$services" && exec "$root/build-fuzz/fuzz/$name" \
+      -max_total_time="$fuzz_seconds" -print_final_stats=1 -detect_leaks=0 \
+      -artifact_prefix="$root/build-fuzz/$name-" "corpus/$name" "$root/fuzz/corpus/$name") \
+      > "$services/fuzz-$name.log" 2>&1 || {
+      tail -n 60 "$services/fuzz-$name.log"
+      echo "test.sh: $name found an input that fails; it is in build-fuzz/ (see README.md)" >&2
+      return 1
+    }
+    printf '  %-44s %s\n' "$name" "$(grep -m1 -o 'Done [0-9]* runs' "$services/fuzz-$name.log")"
+  done
+}
+(
+  renice -n 19 "$BASHPID" >/dev/null
+  stage "fuzzing build (in the background)" fuzz_build
+  while [ ! -e "$services/played" ]; do sleep 1; done
+  stage "fuzzers ($fuzz_seconds s each, in the background)" fuzz
+) > "$services/fuzz.log" 2>&1 &
+fuzz_pid=$!
+
+
 eval "$(scripts/pulse-server.sh start "$services/pulse")"
 # Xvfb picks a free display and reports its number, so two runs can share the machine.
 exec 3> "$services/display"
@@ -103,34 +140,8 @@ pipewire_tests() (
   scripts/pipewire-server.sh stop "$services/pipewire"
 )
 stage "PipeWire tests (label sound)" pipewire_tests
+touch "$services/played"  # the fuzzers may start
 
-# The harnesses and what they test, with clang's libFuzzer, AddressSanitizer and UBSan.
-fuzz_build() {
-  # Line tables only: a finding's stack names its lines.
-  CXX=clang++ build build-fuzz fuzzers -DBRINESONG_FUZZ=ON -DBRINESONG_TESTS=OFF \
-    -DBRINESONG_BENCH=OFF -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -gline-tables-only -DNDEBUG"
-}
-stage "fuzzing build" fuzz_build
-# Leaks are looked for once, as each harness ends, not after every input: Qt's caches make most
-# inputs look leaky, and looking after each cost the settings harness six in seven of its runs.
-fuzz() {  # each harness in turn, from a copy of its seeds; a finding stops the run
-  local harness name
-  for harness in fuzz/*.cpp; do
-    name=$(basename "$harness" .cpp)
-    mkdir -p "$services/corpus/$name"
-    (cd "$services" && exec nice -n 19 "$root/build-fuzz/fuzz/$name" \
-      -max_total_time="$fuzz_seconds" -print_final_stats=1 -detect_leaks=0 \
-      -artifact_prefix="$root/build-fuzz/$name-" "corpus/$name" "$root/fuzz/corpus/$name") \
-      > "$services/fuzz-$name.log" 2>&1 || {
-      tail -n 60 "$services/fuzz-$name.log"
-      echo "test.sh: $name found an input that fails; it is in build-fuzz/ (see README.md)" >&2
-      return 1
-    }
-    printf '  %-44s %s\n' "$name" "$(grep -m1 -o 'Done [0-9]* runs' "$services/fuzz-$name.log")"
-  done
-}
-stage "fuzzers ($fuzz_seconds s each, beside the stages below)" fuzz > "$services/fuzz.log" 2>&1 &
-fuzz_pid=$!
 
 stage "AddressSanitizer build (core)" build build-asan all -DBRINESONG_CORE_ONLY=ON \
   -DBRINESONG_SANITIZE=address,undefined
