@@ -200,7 +200,7 @@ public:
                 return {true, {QDBusObjectPath(listed.path), listed.playlist.title, QString()}};
             }
         }
-        // None: the specification asks for a valid path all the same.
+        // None: MPRIS asks for a valid path all the same.
         return {false, {QDBusObjectPath(QStringLiteral("/")), QString(), QString()}};
     }
 

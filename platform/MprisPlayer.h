@@ -58,8 +58,8 @@ public:
     ~MprisPlayer() override;
 
     // Exports the player and takes `service`, or, where another player holds that, the name
-    // `service`.instance<pid> the MPRIS specification allows a second one. False without a
-    // session bus or when neither name can be had; failure() then says why.
+    // `service`.instance<pid> MPRIS allows a second one. False without a session bus or when
+    // neither name can be had; failure() then says why.
     bool registerOnBus(const QString& service = QString::fromLatin1(kMprisServiceName));
     QString busName() const { return service_; }
     QString failure() const { return failure_; }
