@@ -19,18 +19,10 @@ const QString kPreset = QStringLiteral("preset");
 const QString kMinute = QStringLiteral("minute");
 const QString kGlide = QStringLiteral("glide");
 
-// A value as text; a list is what a hand-written value with a comma reads as.
-QString text(const QVariant& value) {
-    if (value.typeId() == QMetaType::QStringList) {
-        return value.toStringList().join(QStringLiteral(", "));
-    }
-    return value.toString();
-}
-
 // Minutes as a value holds them: a number from 0 on.
 bool readMinutes(const QVariant& value, double& out) {
     bool ok = false;
-    const double minutes = text(value).trimmed().toDouble(&ok);
+    const double minutes = SettingsStore::textOf(value).trimmed().toDouble(&ok);
     if (!ok || !std::isfinite(minutes) || minutes < 0.0) {
         return false;
     }
@@ -159,7 +151,7 @@ void NightProgramme::load(const SettingsStore& store, QStringList& notes) {
     const QString file = store.fileName();
     if (unknown_.contains(kEnabled)) {
         const QVariant stored = unknown_.take(kEnabled);
-        const QString value = text(stored).trimmed().toLower();
+        const QString value = SettingsStore::textOf(stored).trimmed().toLower();
         if (value == QLatin1String("true") || value == QLatin1String("1")) {
             enabled_ = true;
         } else if (value == QLatin1String("false") || value == QLatin1String("0")) {
@@ -167,7 +159,7 @@ void NightProgramme::load(const SettingsStore& store, QStringList& notes) {
         } else {
             enabledAsRead_ = stored;
             notes << QStringLiteral("%1/%2 in %3 is '%4', not true or false; the night runs")
-                         .arg(kGroup, kEnabled, file, text(stored));
+                         .arg(kGroup, kEnabled, file, SettingsStore::textOf(stored));
         }
     }
 
@@ -181,7 +173,7 @@ void NightProgramme::load(const SettingsStore& store, QStringList& notes) {
             unreadable_.push_back(values);
         };
         ProgrammeStep step;
-        step.preset = text(values.value(kPreset)).trimmed();
+        step.preset = SettingsStore::textOf(values.value(kPreset)).trimmed();
         if (step.preset.isEmpty()) {
             leaveOut(QStringLiteral("it names no preset"));
             continue;
@@ -192,13 +184,13 @@ void NightProgramme::load(const SettingsStore& store, QStringList& notes) {
         }
         if (!readMinutes(values.value(kMinute), step.minute)) {
             leaveOut(QStringLiteral("minute is '%1', not a number of minutes, 0 or more")
-                         .arg(text(values.value(kMinute))));
+                         .arg(SettingsStore::textOf(values.value(kMinute))));
             continue;
         }
         step.glideMinutes = kDefaultGlideMinutes;
         if (values.contains(kGlide) && !readMinutes(values.value(kGlide), step.glideMinutes)) {
             leaveOut(QStringLiteral("glide is '%1', not a number of minutes, 0 or more")
-                         .arg(text(values.value(kGlide))));
+                         .arg(SettingsStore::textOf(values.value(kGlide))));
             continue;
         }
         for (auto it = values.cbegin(); it != values.cend(); ++it) {

@@ -129,14 +129,6 @@ bool isKnownKey(const QString& key) {
                        [&key](const char* known) { return key == QLatin1String(known); });
 }
 
-// A value as text; a list is what a hand-written value with a comma reads as.
-QString text(const QVariant& value) {
-    if (value.typeId() == QMetaType::QStringList) {
-        return value.toStringList().join(QStringLiteral(", "));
-    }
-    return value.toString();
-}
-
 }  // namespace
 
 WaveValues WaveValues::of(const Preferences& preferences) {
@@ -322,7 +314,7 @@ void PresetBook::load(const SettingsStore& store, QStringList& notes) {
                          .arg(kGroup, printable(entry.name), store.fileName(), why);
             unreadable_.push_back(values);
         };
-        const QString name = text(values.value(kName)).trimmed();
+        const QString name = SettingsStore::textOf(values.value(kName)).trimmed();
         if (name.isEmpty()) {
             leaveOut(QStringLiteral("it has no name"));
             continue;
@@ -334,7 +326,7 @@ void PresetBook::load(const SettingsStore& store, QStringList& notes) {
                               &preset.values.waveInterval};
         for (size_t i = 0; i < std::size(kPercentKeys) && problem.isEmpty(); ++i) {
             const QString key = QString::fromLatin1(kPercentKeys[i]);
-            const QString stored = text(values.value(key)).trimmed();
+            const QString stored = SettingsStore::textOf(values.value(key)).trimmed();
             bool ok = false;
             const double percent = stored.toDouble(&ok);
             if (!values.contains(key)) {
@@ -349,7 +341,7 @@ void PresetBook::load(const SettingsStore& store, QStringList& notes) {
         bool* switches[] = {&preset.values.boostSoundLevel, &preset.values.amplitudeGenerator};
         for (size_t i = 0; i < std::size(kSwitchKeys) && problem.isEmpty(); ++i) {
             const QString key = QString::fromLatin1(kSwitchKeys[i]);
-            const QString stored = text(values.value(key)).trimmed().toLower();
+            const QString stored = SettingsStore::textOf(values.value(key)).trimmed().toLower();
             if (!values.contains(key)) {
                 problem = QStringLiteral("%1 is missing").arg(key);
             } else if (stored == QLatin1String("true") || stored == QLatin1String("1")) {

@@ -118,6 +118,13 @@ QString SettingsStore::stringForKey(const QString& key) const {
     return objectForKey(key).toString();
 }
 
+QString SettingsStore::textOf(const QVariant& value) {
+    if (value.typeId() == QMetaType::QStringList) {
+        return value.toStringList().join(QStringLiteral(", "));
+    }
+    return value.toString();
+}
+
 SettingsStore::Entries SettingsStore::entriesUnder(const QString& group) const {
     Entries read;
     std::map<std::pair<qlonglong, QString>, QVariantMap> byNumber;

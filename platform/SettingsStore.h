@@ -43,6 +43,9 @@ public:
     int integerForKey(const QString& key) const;
     bool boolForKey(const QString& key) const;
     QString stringForKey(const QString& key) const;  // empty when absent
+    // A value read from the store as text: a hand-written value with a comma reads as a list,
+    // given back joined as it was written.
+    static QString textOf(const QVariant& value);
     // What the user's store holds under `group`, read as an array of entries ("group/3/key") as
     // the presets and the night programme are: each entry's values by their keys, in the order of
     // the entries' numbers (hand-made names after them), and the group's own values apart.

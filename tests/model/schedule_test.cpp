@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "model/Schedule.h"
+#include "support/Timers.h"
 
 using namespace brinesong;
 
@@ -68,18 +69,6 @@ struct Fixture {
     bool clockReadAgain() {
         const int before = clock->reads;
         return QTest::qWaitFor([&] { return clock->reads >= before + 3; }, 20000);
-    }
-    // Runs the event loop until every timer started so far that falls due within `ms` has fired:
-    // a precise timer of the test's own, started now, fires after them, since the event loop
-    // fires due timers in the order they fall due (the schedule's timers are precise too).
-    // "Nothing happened" is then decided by that order, not by a guess at how long is enough.
-    bool timersDueWithin(int ms) {
-        QTimer marker;
-        marker.setTimerType(Qt::PreciseTimer);
-        marker.setSingleShot(true);
-        QSignalSpy fired(&marker, &QTimer::timeout);
-        marker.start(ms);
-        return fired.wait(20000);
     }
 
     std::shared_ptr<TestClock> clock;
@@ -195,7 +184,7 @@ private slots:
         QVERIFY(f.schedule->startTicked());
         // The timer's step ends within a minute: set forward, the clock is seen within one.
         f.clock->time = at.addSecs(5 * 60);
-        QVERIFY(f.timersDueWithin(2 * kMinuteMs));
+        QVERIFY(testing::timersDueWithin(2 * kMinuteMs));
         QCOMPARE(f.requests, QList<QDateTime>{at.addSecs(5 * 60)});
         QVERIFY(!f.schedule->startTicked());
 
@@ -234,7 +223,7 @@ private slots:
         f.clock->time = at.addSecs(120);
         // A start timer left running (due 10 ms after the tick) would look at the clock and start.
         const int reads = f.clock->reads;
-        QVERIFY(f.timersDueWithin(2 * kMinuteMs));
+        QVERIFY(testing::timersDueWithin(2 * kMinuteMs));
         QCOMPARE(f.clock->reads, reads);
         QVERIFY(f.requests.isEmpty());
 
@@ -249,7 +238,7 @@ private slots:
         f.setStart(f.clock->time.addDays(-2));
         f.setStart(QDateTime(f.schedule->startDate(), QTime(1, 2, 3)));
         QVERIFY(!f.schedule->willStart());
-        QVERIFY(f.timersDueWithin(2 * kMinuteMs));  // a past start would have fired at once
+        QVERIFY(testing::timersDueWithin(2 * kMinuteMs));  // a past start would have fired at once
         QCOMPARE(f.clock->reads, reads);
         QVERIFY(f.requests.isEmpty());
     }
@@ -326,7 +315,7 @@ private slots:
         f.setPlaying(false);
         f.advance(14 * 60 * 60);
         f.tickStart();
-        QVERIFY(f.timersDueWithin(3 * kMinuteMs));
+        QVERIFY(testing::timersDueWithin(3 * kMinuteMs));
         QCOMPARE(f.requests.size(), 2);
         QVERIFY(f.schedule->willStart());
     }
@@ -395,7 +384,7 @@ private slots:
         QCOMPARE(f.fades.last(), (std::pair{0.0, 0.0}));
         f.clock->time = morning;
         QTRY_COMPARE(f.requests, QList<QDateTime>{morning});
-        QVERIFY(f.timersDueWithin(3 * kMinuteMs));
+        QVERIFY(testing::timersDueWithin(3 * kMinuteMs));
         QCOMPARE(f.requests.size(), 1);
     }
 
@@ -411,14 +400,14 @@ private slots:
         f.setPlaying(false);
         f.advance(60);
         f.setPlaying(true);
-        QVERIFY(f.timersDueWithin(2 * kMinuteMs));
+        QVERIFY(testing::timersDueWithin(2 * kMinuteMs));
         QCOMPARE(f.schedule->stopTime(), due);
         f.clock->time = due;
         QTRY_COMPARE(f.requests, QList<QDateTime>{due});
         QVERIFY(!f.schedule->stopTicked());
         f.setPlaying(true);
         f.advance(20 * 60);
-        QVERIFY(f.timersDueWithin(3 * kMinuteMs));
+        QVERIFY(testing::timersDueWithin(3 * kMinuteMs));
         QCOMPARE(f.requests.size(), 1);
     }
 
@@ -451,7 +440,7 @@ private slots:
         f.tickStop();
         f.advance(5 * 60);
         // Checks come due while the dialog is up and are held back.
-        QVERIFY(f.timersDueWithin(2 * kMinuteMs));
+        QVERIFY(testing::timersDueWithin(2 * kMinuteMs));
         QVERIFY(checks.isEmpty());
         QVERIFY(f.requests.isEmpty());
         QVERIFY(f.schedule->stopTicked());
@@ -461,7 +450,7 @@ private slots:
         QCOMPARE(f.requests.size(), 1);
         QVERIFY(!f.schedule->stopTicked());
         QVERIFY(!f.schedule->willStop());
-        QVERIFY(f.timersDueWithin(2 * kMinuteMs));
+        QVERIFY(testing::timersDueWithin(2 * kMinuteMs));
         QCOMPARE(f.requests.size(), 1);
     }
 

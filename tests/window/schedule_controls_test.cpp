@@ -13,6 +13,7 @@
 #include "platform/ResumeWatcher.h"
 #include "platform/SleepInhibitor.h"
 #include "support/SleepServiceStandIns.h"
+#include "support/Timers.h"
 #include "window/ScheduleControls.h"
 
 using namespace brinesong;
@@ -58,16 +59,6 @@ struct Fixture {
     QList<QDateTime> requests;
     bool playing = false;
 };
-
-// Runs the event loop past every timer due within `ms` (see tests/model/schedule_test.cpp).
-bool timersDueWithin(int ms) {
-    QTimer marker;
-    marker.setTimerType(Qt::PreciseTimer);
-    marker.setSingleShot(true);
-    QSignalSpy fired(&marker, &QTimer::timeout);
-    marker.start(ms);
-    return fired.wait(20000);
-}
 
 // The schedule joined to the desktop's sleep services as the program joins it, with logind's
 // stand-in on the private system bus (no portal answers, so the inhibitor is logind's).
@@ -184,7 +175,8 @@ private slots:
 
         f.time.setSelectedSection(QDateTimeEdit::HourSection);
         QTest::keyClicks(&f.time, QStringLiteral("07"));
-        QVERIFY(timersDueWithin(2 * ScheduleControls::kSettleMs));  // past a wrong start's moment
+        QVERIFY(testing::timersDueWithin(
+            2 * ScheduleControls::kSettleMs));  // past a wrong start's moment
         QVERIFY(f.requests.isEmpty());
         QVERIFY(f.startBox.isChecked());
         QCOMPARE(f.schedule->startsAt(), QDateTime(today, QTime(9, 0)));
@@ -200,7 +192,7 @@ private slots:
         QTest::keyClick(&f.time, Qt::Key_Down);
         QTest::keyClick(&f.time, Qt::Key_Down);
         QTRY_COMPARE(f.schedule->startsAt(), QDateTime(today, QTime(6, 45)));
-        QVERIFY(timersDueWithin(2 * ScheduleControls::kSettleMs));
+        QVERIFY(testing::timersDueWithin(2 * ScheduleControls::kSettleMs));
         QVERIFY(f.requests.isEmpty());
         QVERIFY(f.startBox.isChecked());
         QTest::keyClick(&f.time, Qt::Key_Return);  // meant: the time has passed, so start now
